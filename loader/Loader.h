@@ -1,0 +1,7 @@
+// The run: checks the package carried by the running executable, then hands
+// over to the run control.
+#pragma once
+#include <string>
+#include <vector>
+
+void RunSetup(const std::string& ownPath, const std::vector<std::string>& args);

@@ -1,0 +1,21 @@
+// The CR-terminated text lists of a package: the ShortcutList
+// ("target|name\r" records) and the InstalledFileList ("path\r" entries).
+// Readers cut from the front and stop, leaving text unread, at the first
+// record they cannot complete.
+#pragma once
+#include <string>
+
+struct ShortcutRecord {
+    std::string target;
+    std::string name;
+};
+
+// Takes one complete record off the front of list. Returns false when no "|"
+// is left (list unchanged) or when no CR follows the "|": then the target and
+// its "|" are gone from list and the unfinished name stays.
+bool TakeShortcut(std::string& list, ShortcutRecord& record);
+
+// Takes one CR-terminated entry off the front of list. Returns false and
+// leaves list unchanged when no CR is left; text after the last CR is never
+// an entry.
+bool TakeListEntry(std::string& list, std::string& entry);

@@ -1,0 +1,56 @@
+// Small text helpers shared by the stub and the host tools. No Win32 here:
+// this builds natively too, for unit tests and fuzzing.
+#pragma once
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+// One argument of Format: a text for "%s" or an integer for "%d".
+class FormatArg {
+public:
+    FormatArg(const char* text) : text_(text ? text : ""), isText_(true) {}
+    FormatArg(const std::string& text) : text_(text.c_str()), isText_(true) {}
+    FormatArg(int value) : number_(value) {}
+    FormatArg(long value) : number_(value) {}
+    FormatArg(long long value) : number_(value) {}
+    FormatArg(unsigned value) : number_(value) {}
+    FormatArg(unsigned long value) : number_(static_cast<long long>(value)) {}
+
+    bool IsText() const { return isText_; }
+    const char* Text() const { return text_; }
+    long long Number() const { return number_; }
+
+private:
+    const char* text_ = "";
+    long long number_ = 0;
+    bool isText_ = false;
+};
+
+// printf-style formatting restricted to what the system's texts use: "%s",
+// "%d" and "%%". Arguments are taken in order; a missing one formats as empty.
+std::string Format(const char* pattern, std::initializer_list<FormatArg> args);
+
+// ASCII-only case mapping (a..z / A..Z); other bytes, including those of the
+// ANSI code page's upper half, stay as they are.
+std::string UpperAscii(std::string text);
+std::string LowerAscii(std::string text);
+
+// The text after the last "\", "/" or ":" (the whole text when there is none).
+std::string LastComponent(const std::string& path);
+// The text after the last "\" or ":" only, as Windows names a file.
+std::string FileNamePart(const std::string& path);
+
+// Cut to the 255 characters a short string can hold.
+std::string ShortStr(const std::string& text);
+
+// Tells whether a byte starts a double-byte character in the active code page.
+using LeadByteTest = bool (*)(unsigned char);
+bool NoLeadBytes(unsigned char);
+
+// The folder part of a path: up to and including its last "\" or ":", then a
+// trailing "\" is dropped unless it follows ":" or another "\". A second byte
+// of a double-byte character is never taken for a separator.
+std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
+
+// Append a backslash unless the text is empty or already ends with one.
+std::string WithBackslash(const std::string& folder);

@@ -1,0 +1,74 @@
+// Owners for Win32 resources: each handle, COM pointer and buffer belongs to
+// one of these and is released on every path, exceptions included.
+#pragma once
+#include <windows.h>
+
+#include <utility>
+
+// A kernel handle; both INVALID_HANDLE_VALUE and 0 mean "none".
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    ~UniqueHandle() { Close(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.Detach()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            h_ = other.Detach();
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return h_; }
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE Detach() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
+    bool Close()
+    {
+        bool ok = true;
+        if (Valid())
+            ok = CloseHandle(h_) != 0;
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// A COM interface pointer, released when it goes.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() { Reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* Get() const { return p_; }
+    T* operator->() const { return p_; }
+    // For out-parameters of CoCreateInstance and QueryInterface.
+    void** PutVoid()
+    {
+        Reset();
+        return reinterpret_cast<void**>(&p_);
+    }
+    void Reset()
+    {
+        if (p_)
+            p_->Release();
+        p_ = nullptr;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Reads and writes that never raise: they report the bytes moved (0 on error),
+// and the caller's count or checksum check turns a shortfall into an outcome.
+DWORD ReadBytes(HANDLE file, void* buffer, DWORD count);
+DWORD WriteBytes(HANDLE file, const void* buffer, DWORD count);
+bool SeekTo(HANDLE file, DWORD offset);

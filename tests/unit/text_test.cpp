@@ -1,0 +1,87 @@
+#include "loader/Checks.h"
+#include "services/Text.h"
+
+#include <gtest/gtest.h>
+
+TEST(Format, SubstitutesInOrder)
+{
+    EXPECT_EQ(Format("%s() Failed : code %d [%s]", {"FDICopy", 4, "Cabinet file is corrupt"}),
+              "FDICopy() Failed : code 4 [Cabinet file is corrupt]");
+    EXPECT_EQ(Format("%d %d %d", {0, -12, 2147483647}), "0 -12 2147483647");
+    EXPECT_EQ(Format("%d", {static_cast<long long>(-2147483647 - 1)}), "-2147483648");
+    EXPECT_EQ(Format("100%% %s", {std::string("done")}), "100% done");
+    EXPECT_EQ(Format("[%s][%s]", {"only"}), "[only][]");
+    EXPECT_EQ(Format("%x %", {}), "%x %");
+}
+
+TEST(Text, CaseAndComponents)
+{
+    EXPECT_EQ(UpperAscii("setup.exe \xE9"), "SETUP.EXE \xE9");
+    EXPECT_EQ(LowerAscii("C:\\Program Files\\A.TXT"), "c:\\program files\\a.txt");
+    EXPECT_EQ(LastComponent("a\\b/c:d.txt"), "d.txt");
+    EXPECT_EQ(LastComponent("..\\win.ini"), "win.ini");
+    EXPECT_EQ(LastComponent("plain"), "plain");
+    EXPECT_EQ(FileNamePart("C:\\dir/x\\setup.exe"), "setup.exe");
+    EXPECT_EQ(FileNamePart("a/b"), "a/b");
+    EXPECT_EQ(ShortStr(std::string(300, 'x')).size(), 255u);
+    EXPECT_EQ(WithBackslash("C:\\x"), "C:\\x\\");
+    EXPECT_EQ(WithBackslash("C:\\x\\"), "C:\\x\\");
+    EXPECT_EQ(WithBackslash(""), "");
+}
+
+namespace {
+// Shift-JIS style: 0x81..0x9F and 0xE0..0xFC lead a two-byte character.
+bool SjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+} // namespace
+
+TEST(Text, FolderOf)
+{
+    struct Case {
+        const char* path;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"C:\\Program Files\\App\\setup.exe", "C:\\Program Files\\App"},
+        {"C:\\setup.exe", "C:\\"},
+        {"C:setup.exe", "C:"},
+        {"setup.exe", ""},
+        {"\\\\server\\share\\x", "\\\\server\\share"},
+        {"\\\\x", "\\\\"},
+        {"C:\\dir\\", "C:\\dir"},
+        {"\\x", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FolderOfPath(c.path), c.folder) << c.path;
+
+    // 0x95 0x5C is one double-byte character whose second byte looks like "\".
+    std::string dbcs = "C:\\\x95\x5C\\file";
+    EXPECT_EQ(FolderOfPath(dbcs, SjisLead), "C:\\\x95\x5C");
+    std::string dbcsEnd = "C:\\dir\\\x95\x5C";
+    EXPECT_EQ(FolderOfPath(dbcsEnd, SjisLead), "C:\\dir");
+    // Without the lead-byte test the trail byte would count as a separator.
+    EXPECT_EQ(FolderOfPath(dbcsEnd), "C:\\dir\\\x95");
+}
+
+TEST(Switches, HasSwitchAndRelaunch)
+{
+    std::vector<std::string> args = {"setup.exe", "/sp-", "/Silent"};
+    EXPECT_TRUE(HasSwitch(args, "/SP-"));
+    EXPECT_TRUE(HasSwitch(args, "/SILENT"));
+    EXPECT_FALSE(HasSwitch(args, "/LA-"));
+    EXPECT_FALSE(HasSwitch({"/SP-"}, "/SP-")); // argument 0 is the program
+    EXPECT_FALSE(HasSwitch({"x", "/SP-x"}, "/SP-"));
+
+    EXPECT_TRUE(IsRelaunched({"x.exe", "/SECSUN", "C:\\u.exe"}));
+    EXPECT_FALSE(IsRelaunched({"x.exe", "/secsun", "C:\\u.exe"}));
+    EXPECT_FALSE(IsRelaunched({"x.exe", "/SP-", "/SECSUN"}));
+    EXPECT_FALSE(IsRelaunched({"x.exe"}));
+}
+
+TEST(Switches, DamagedCopyText)
+{
+    EXPECT_EQ(DamagedCopyText("", "C:\\Downloads\\setup.exe"),
+              "This copy of SETUP.EXE is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
+    EXPECT_EQ(DamagedCopyText("Uninstall", "C:\\x\\setup.exe"),
+              "This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
+}
