@@ -1,13 +1,22 @@
-// Size matters for a stub that travels with every installer. libstdc++'s
-// default terminate handler pulls in its demangler, and its out-of-line
-// string members pull in the throw helpers with their message formatting:
-// together some 80 KB that this program never needs. These replacements keep
-// them out. None of them is reached by correct code: string lengths here are
-// bounded far below max_size().
+// Size matters for a stub that travels with every installer. Three parts of
+// the C++ runtime would otherwise add some 45 KB that this program never uses:
+//
+// - libstdc++'s default terminate handler pulls in its demangler, and its
+//   throw helpers format messages; ours end the run through SetupError.
+// - std::string lives in one prebuilt object with every member; instantiating
+//   it here, one section per member, lets the linker keep only what we call.
+// - The unwinder and the exception allocator guard their tables with POSIX
+//   mutexes and once-flags, which drag in the whole thread library. The stub
+//   runs on one thread (the cabinet decompressor calls back on it too), so a
+//   once-flag is a flag and a mutex has nothing to exclude.
 #include <cstdlib>
 #include <new>
+#include <pthread.h>
+#include <string>
 
 #include "services/SetupError.h"
+
+template class std::basic_string<char>;
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
@@ -22,3 +31,49 @@ void __throw_invalid_argument(const char*) { throw SetupError("Invalid argument"
 void __throw_bad_alloc() { throw std::bad_alloc(); }
 void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 } // namespace std
+
+extern "C" {
+
+int pthread_once(pthread_once_t* once, void (*init)(void))
+{
+    if (*once == 0) {
+        *once = 1;
+        init();
+    }
+    return 0;
+}
+
+int pthread_mutex_init(pthread_mutex_t*, const pthread_mutexattr_t*) { return 0; }
+int pthread_mutex_destroy(pthread_mutex_t*) { return 0; }
+int pthread_mutex_lock(pthread_mutex_t*) { return 0; }
+int pthread_mutex_trylock(pthread_mutex_t*) { return 0; }
+int pthread_mutex_unlock(pthread_mutex_t*) { return 0; }
+
+// Thread-local slots of the one thread: the exception globals live here.
+namespace {
+constexpr unsigned kSlots = 16;
+void* slotValues[kSlots];
+unsigned slotsUsed;
+} // namespace
+
+int pthread_key_create(pthread_key_t* key, void (*)(void*))
+{
+    if (slotsUsed >= kSlots)
+        return 11; // EAGAIN
+    *key = slotsUsed++;
+    return 0;
+}
+
+int pthread_key_delete(pthread_key_t) { return 0; }
+
+void* pthread_getspecific(pthread_key_t key) { return key < kSlots ? slotValues[key] : nullptr; }
+
+int pthread_setspecific(pthread_key_t key, const void* value)
+{
+    if (key >= kSlots)
+        return 22; // EINVAL
+    slotValues[key] = const_cast<void*>(value);
+    return 0;
+}
+
+} // extern "C"
