@@ -1,0 +1,152 @@
+#include "cabinet/Masks.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "services/SetupError.h"
+#include "services/Text.h"
+
+namespace {
+
+// Longer chains of "*x" get slow to match and are never needed for entry names.
+const int MaxFloatingElements = 30;
+
+enum class Kind : uint8_t { Star, Literal, Any, Set };
+
+struct Element {
+    Kind kind = Kind::Literal;
+    bool negate = false;
+    unsigned char literal = 0;
+    uint32_t bits[8] = {};
+
+    void Add(unsigned char c) { bits[c >> 5] |= 1u << (c & 31); }
+    bool Has(unsigned char c) const { return (bits[c >> 5] >> (c & 31)) & 1u; }
+    bool Empty() const
+    {
+        for (uint32_t word : bits)
+            if (word)
+                return false;
+        return true;
+    }
+};
+
+unsigned char Upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }
+unsigned char Lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+
+bool Matches(const Element& e, unsigned char c)
+{
+    switch (e.kind) {
+    case Kind::Any:
+        return true;
+    case Kind::Literal:
+        return Upper(e.literal) == Upper(c);
+    case Kind::Set: {
+        bool in = e.Has(c) || e.Has(Upper(c)) || e.Has(Lower(c));
+        return in != e.negate;
+    }
+    case Kind::Star:
+        break;
+    }
+    return false;
+}
+
+[[noreturn]] void InvalidMask(const std::string& mask, std::size_t position)
+{
+    throw SetupError(Format("'%s' is an invalid mask at (%d)", {mask, static_cast<long long>(position)}));
+}
+
+// Reads the set that opens at mask[open]; returns the index of its "]".
+std::size_t ReadSet(const std::string& mask, std::size_t open, Element& set)
+{
+    std::size_t i = open + 1;
+    if (i < mask.size() && mask[i] == '!') {
+        set.negate = true;
+        ++i;
+    }
+    bool havePrevious = false;
+    unsigned char previous = 0;
+    for (; i < mask.size() && mask[i] != ']'; ++i) {
+        unsigned char c = static_cast<unsigned char>(mask[i]);
+        if (c == '-' && !havePrevious)
+            InvalidMask(mask, i + 1);
+        if (c == '-' && i + 1 < mask.size() && mask[i + 1] != ']') {
+            unsigned char last = static_cast<unsigned char>(mask[++i]);
+            for (unsigned v = previous; v <= last; ++v)
+                set.Add(static_cast<unsigned char>(v));
+            previous = last;
+            continue;
+        }
+        // A "-" just before the "]" has no end, so it stands for itself.
+        set.Add(c);
+        previous = c;
+        havePrevious = true;
+    }
+    if (i >= mask.size())
+        InvalidMask(mask, mask.size() + 1);
+    // "[]" and "[!]" leave nothing to match.
+    if (set.Empty())
+        InvalidMask(mask, i + 1);
+    return i;
+}
+
+std::vector<Element> Compile(const std::string& mask)
+{
+    std::vector<Element> elements;
+    bool afterStar = false;
+    int floating = 0;
+    for (std::size_t i = 0; i < mask.size(); ++i) {
+        char c = mask[i];
+        if (c == '*') {
+            if (!afterStar)
+                elements.push_back(Element{Kind::Star});
+            afterStar = true;
+            continue;
+        }
+        // "*?" is "*": a "?" right after a star consumes nothing.
+        if (c == '?' && afterStar)
+            continue;
+        if (afterStar && ++floating > MaxFloatingElements)
+            InvalidMask(mask, i + 1);
+        afterStar = false;
+        Element e;
+        if (c == '?') {
+            e.kind = Kind::Any;
+        } else if (c == '[') {
+            e.kind = Kind::Set;
+            i = ReadSet(mask, i, e);
+        } else {
+            e.literal = static_cast<unsigned char>(c);
+        }
+        elements.push_back(e);
+    }
+    return elements;
+}
+
+} // namespace
+
+bool MatchesMask(const std::string& name, const std::string& mask)
+{
+    const std::vector<Element> elements = Compile(mask);
+    // Every element but a star takes exactly one character, so going back to
+    // the last star alone is enough: the match costs at most
+    // name length x mask length steps.
+    std::size_t e = 0, s = 0;
+    std::size_t starElement = std::string::npos, starName = 0;
+    while (s < name.size()) {
+        if (e < elements.size() && elements[e].kind == Kind::Star) {
+            starElement = e++;
+            starName = s;
+        } else if (e < elements.size() && Matches(elements[e], static_cast<unsigned char>(name[s]))) {
+            ++e;
+            ++s;
+        } else if (starElement != std::string::npos) {
+            e = starElement + 1;
+            s = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (e < elements.size() && elements[e].kind == Kind::Star)
+        ++e;
+    return e == elements.size();
+}

@@ -1,0 +1,19 @@
+// Wildcard masks for cabinet entry names. Portable: no Win32 here, so the
+// matcher is unit-tested and fuzzed on the build host.
+//
+//   *       any run of characters, the empty run included
+//   ?       exactly one character; after a "*" (with only "?" between) it
+//           adds nothing, so "*?" behaves as "*"
+//   [...]   one character of the set: single characters and ranges "a-z";
+//           "[!...]" inverts the set
+//   other   the character itself
+// Letters compare without regard to case (ASCII only), in sets as well.
+#pragma once
+#include <string>
+
+// True when name as a whole matches mask. An invalid mask raises SetupError
+// "'<mask>' is an invalid mask at (<position>)", the position being 1-based
+// (one past the end for a set that is never closed): a "[" without "]", a set
+// that holds no character, a "-" with no character before it in a set, or
+// more than 30 elements that follow a "*".
+bool MatchesMask(const std::string& name, const std::string& mask);

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cabinet/Masks.h"
+#include "services/SetupError.h"
+
+namespace {
+
+struct MatchCase {
+    const char* mask;
+    const char* name;
+    bool matches;
+};
+
+class MaskMatch : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(MaskMatch, GivesExpectedAnswer)
+{
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches) << "mask '" << c.mask << "', name '" << c.name << "'";
+}
+
+const MatchCase PayloadMask[] = {
+    // The installer's "*.*" needs a dot somewhere, folders included.
+    {"*.*", "readme.txt", true},
+    {"*.*", "README", false},
+    {"*.*", "bin\\tool", false},
+    {"*.*", "v1.0\\tool", true},
+    {"*.*", ".", true},
+    {"*.*", "", false},
+    {"*", "", true},
+    {"*", "anything\\at all", true},
+    {"", "", true},
+    {"", "a", false},
+};
+INSTANTIATE_TEST_SUITE_P(Payload, MaskMatch, ::testing::ValuesIn(PayloadMask));
+
+const MatchCase SingleName[] = {
+    // The license run: one name, any letter case, no folders around it.
+    {"License.txt", "license.TXT", true},
+    {"License.txt", "LICENSE.TXT", true},
+    {"License.txt", "docs\\License.txt", false},
+    {"License.txt", "License.txt.bak", false},
+    {"License.txt", "License.tx", false},
+    {"a.txt", "b.txt", false},
+};
+INSTANTIATE_TEST_SUITE_P(SingleName, MaskMatch, ::testing::ValuesIn(SingleName));
+
+const MatchCase Wildcards[] = {
+    {"?", "a", true},
+    {"?", "", false},
+    {"?", "ab", false},
+    {"a?c", "abc", true},
+    {"a?c", "ac", false},
+    // "*?" behaves as "*": the "?" adds nothing, even several of them.
+    {"*?", "", true},
+    {"a*?", "a", true},
+    {"a*??", "a", true},
+    {"*?b", "b", true},
+    // A "?" before the star still counts.
+    {"?*", "", false},
+    {"?*", "x", true},
+    {"*a*b*c", "xxaxxbxxc", true},
+    {"*a*b*c", "xxaxxcxxb", false},
+    {"*ab", "aab", true},
+    {"*ab", "abab", true},
+    {"*ab", "aba", false},
+    {"a*", "A", true},
+    {"**b", "ab", true},
+    {"*.exe", "setup.EXE", true},
+    {"*.exe", "setup.exe.txt", false},
+};
+INSTANTIATE_TEST_SUITE_P(Wildcards, MaskMatch, ::testing::ValuesIn(Wildcards));
+
+const MatchCase Sets[] = {
+    {"[abc]", "b", true},
+    {"[abc]", "B", true},
+    {"[ABC]", "c", true},
+    {"[abc]", "d", false},
+    {"[abc]", "", false},
+    {"[a-c]x", "Bx", true},
+    {"[a-c]x", "dx", false},
+    {"[A-C]", "b", true},
+    {"[!a-c]", "d", true},
+    {"[!a-c]", "B", false},
+    {"[!a]", "", false},
+    // A "-" right before the "]" stands for itself.
+    {"[a-]", "-", true},
+    {"[a-]", "b", false},
+    // After a range, a "-" continues from the range's end.
+    {"[a-c-e]", "d", true},
+    {"[a-c-e]", "f", false},
+    // A reversed range adds nothing beyond its first character.
+    {"[z-a]", "z", true},
+    {"[z-a]", "m", false},
+    {"[0-9][0-9].dat", "42.dat", true},
+    {"[0-9][0-9].dat", "4x.dat", false},
+    {"*[xyz]", "abcY", true},
+    {"*[!xyz]", "abcY", false},
+    // Special characters are plain inside a set.
+    {"[*?]", "?", true},
+    {"[*?]", "a", false},
+    {"[*?]", "*", true},
+};
+INSTANTIATE_TEST_SUITE_P(Sets, MaskMatch, ::testing::ValuesIn(Sets));
+
+const MatchCase NonLetters[] = {
+    // Only ASCII letters fold; bytes of the code page's upper half compare
+    // as they are.
+    {"\xC4.txt", "\xC4.TXT", true},
+    {"\xC4.txt", "\xE4.txt", false},
+    {"[\xC0-\xDF]", "\xC9", true},
+    {"[\xC0-\xDF]", "\xE9", false},
+    {"@", "`", false},
+    {"]", "]", true},
+};
+INSTANTIATE_TEST_SUITE_P(NonLetters, MaskMatch, ::testing::ValuesIn(NonLetters));
+
+struct InvalidCase {
+    std::string mask;
+    int position;
+};
+
+class InvalidMask : public ::testing::TestWithParam<InvalidCase> {};
+
+std::string Stars(int count)
+{
+    std::string mask;
+    for (int i = 0; i < count; ++i)
+        mask += "*x";
+    return mask;
+}
+
+TEST_P(InvalidMask, RaisesWithPosition)
+{
+    const InvalidCase& c = GetParam();
+    std::string expected = "'" + c.mask + "' is an invalid mask at (" + std::to_string(c.position) + ")";
+    try {
+        MatchesMask("abc", c.mask);
+        ADD_FAILURE() << "no error for '" << c.mask << "'";
+    } catch (const SetupError& e) {
+        EXPECT_EQ(e.Message(), expected);
+    }
+}
+
+const InvalidCase Faults[] = {
+    {"[abc", 5},   // "[" without "]": one past the end
+    {"x[", 3},
+    {"[!", 3},
+    {"[]", 2},     // empty set
+    {"[!]", 3},
+    {"[-a]", 2},   // "-" with nothing before it
+    {"[!-a]", 3},
+    {"ab[c]d[-]", 8},
+    {Stars(31), 62}, // the 31st element after a star
+};
+INSTANTIATE_TEST_SUITE_P(Faults, InvalidMask, ::testing::ValuesIn(Faults));
+
+TEST(MaskLimits, ThirtyFloatingElementsAreAllowed)
+{
+    EXPECT_TRUE(MatchesMask("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", Stars(30)));
+    EXPECT_FALSE(MatchesMask("xxxxxxxxxxxxxxxxxxxxxxxxxxxxx", Stars(30)));
+    // Stars in a row and "?" right after them are not elements.
+    EXPECT_TRUE(MatchesMask("x", "*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*x"));
+}
+
+TEST(MaskLimits, InvalidMaskFailsWhateverTheName)
+{
+    // The mask is checked before any character is compared.
+    EXPECT_THROW(MatchesMask("", "[a"), SetupError);
+    EXPECT_THROW(MatchesMask("zzz", "a[]"), SetupError);
+}
+
+TEST(MaskLimits, LongNameAgainstManyStarsStaysFast)
+{
+    // A pathological pair for naive backtracking finishes at once.
+    std::string name(20000, 'a');
+    std::string mask;
+    for (int i = 0; i < 29; ++i)
+        mask += "*a";
+    mask += "*b";
+    EXPECT_FALSE(MatchesMask(name, mask));
+    EXPECT_TRUE(MatchesMask(name + "b", mask));
+}
+
+} // namespace
