@@ -101,6 +101,19 @@ std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte)
     return folder;
 }
 
+std::string ParentWithSeparator(const std::string& path, LeadByteTest isLeadByte)
+{
+    std::string::size_type end = 0;
+    for (std::string::size_type i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c == '\\' || c == ':')
+            end = i + 1;
+        if (isLeadByte(c) && i + 1 < path.size())
+            ++i;
+    }
+    return path.substr(0, end);
+}
+
 std::string WithBackslash(const std::string& folder)
 {
     if (folder.empty() || folder.back() == '\\')

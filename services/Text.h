@@ -51,6 +51,9 @@ bool NoLeadBytes(unsigned char);
 // trailing "\" is dropped unless it follows ":" or another "\". A second byte
 // of a double-byte character is never taken for a separator.
 std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
+// The path up to and including its last "\" or ":" (empty when it has
+// none), with the same care for double-byte characters.
+std::string ParentWithSeparator(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
 
 // Append a backslash unless the text is empty or already ends with one.
 std::string WithBackslash(const std::string& folder);

@@ -39,6 +39,23 @@ private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
+// A FindFirstFileA search, closed with FindClose rather than CloseHandle.
+class UniqueFindHandle {
+public:
+    explicit UniqueFindHandle(HANDLE h) : h_(h) {}
+    ~UniqueFindHandle()
+    {
+        if (Valid())
+            FindClose(h_);
+    }
+    UniqueFindHandle(const UniqueFindHandle&) = delete;
+    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_;
+};
+
 // A COM interface pointer, released when it goes.
 template <class T>
 class ComPtr {

@@ -1,0 +1,12 @@
+#include "services/TempName.h"
+
+std::string CounterText(uint32_t counter)
+{
+    static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+    char text[5];
+    for (int i = 4; i >= 0; --i) {
+        text[i] = digits[counter & 31];
+        counter >>= 5;
+    }
+    return std::string(text, 5);
+}

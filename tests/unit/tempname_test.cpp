@@ -1,0 +1,86 @@
+#include "services/TempName.h"
+#include "services/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(TempName, CounterTextDigits)
+{
+    struct Case {
+        uint32_t counter;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "00000"},
+        {0x1FFFFFF, "VVVVV"},
+        {0x2000000, "00000"}, // bits above the 25th are ignored
+        {0x123457, "14D2N"},
+        {0x123458, "14D2O"},
+        {31, "0000V"},
+        {32, "00010"},
+        {0xFFFFFFFF, "VVVVV"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CounterText(c.counter), c.text) << std::hex << c.counter;
+}
+
+TEST(TempName, SearchStartsAfterTheStartValueAndAddsOneBackslash)
+{
+    auto takeFirst = [](const std::string&) { return true; };
+    EXPECT_EQ(SearchTempName("C:\\windows\\Temp", ".cab", takeFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
+    EXPECT_EQ(SearchTempName("C:\\windows\\Temp\\", ".exe", takeFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
+    EXPECT_EQ(SearchTempName("", ".exe", takeFirst), "_KT14D2N.exe");
+
+    int refused = 0;
+    std::string taken = SearchTempName("x", ".exe", [&](const std::string&) { return ++refused > 2; });
+    EXPECT_EQ(taken, "x\\_KT14D2P.exe");
+}
+
+TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
+{
+    uint64_t tried = 0;
+    bool sawLast = false, sawZeroAfterLast = false, sawStart = false;
+    std::string previous;
+    try {
+        SearchTempName("D:\\full", ".cab", [&](const std::string& candidate) {
+            ++tried;
+            if (previous == "D:\\full\\_KTVVVVV.cab")
+                sawZeroAfterLast = candidate == "D:\\full\\_KT00000.cab";
+            if (candidate == "D:\\full\\_KTVVVVV.cab")
+                sawLast = true;
+            sawStart = sawStart || candidate == "D:\\full\\_KT14D2M.cab";
+            previous = candidate;
+            return false;
+        });
+        ADD_FAILURE() << "no exception";
+    } catch (const SetupError& e) {
+        EXPECT_EQ(e.Message(), "Too many files in D:\\full\\");
+    }
+    EXPECT_EQ(tried, (uint64_t{1} << 25) - 1);
+    EXPECT_TRUE(sawLast);
+    EXPECT_TRUE(sawZeroAfterLast);
+    EXPECT_FALSE(sawStart); // the start value itself is never tried
+    EXPECT_EQ(previous, "D:\\full\\_KT14D2L.cab");
+}
+
+namespace {
+bool SjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+} // namespace
+
+TEST(Text, ParentWithSeparator)
+{
+    struct Case {
+        const char* path;
+        const char* parent;
+    };
+    const Case cases[] = {
+        {"C:\\a\\b", "C:\\a\\"}, {"C:\\a", "C:\\"}, {"C:a", "C:"}, {"abc", ""},
+        {"", ""},                {"\\\\srv\\share", "\\\\srv\\"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ParentWithSeparator(c.path), c.parent) << c.path;
+    // 0x95 0x5C is one double-byte character; its trail byte is no separator.
+    EXPECT_EQ(ParentWithSeparator("C:\\d\\\x95\x5C", SjisLead), "C:\\d\\");
+    EXPECT_EQ(ParentWithSeparator("C:\\d\\\x95\x5C"), "C:\\d\\\x95\x5C");
+}
