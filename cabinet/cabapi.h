@@ -1,0 +1,53 @@
+// The platform's cabinet decompressor (cabinet.dll, FDI) as the extractor
+// uses it: MinGW's <fdi.h> declarations, the texts of its error codes, the
+// memory and file callbacks, and an owner for the decompressor context.
+//
+// Handle space: open returns kernel file handles, and the extractor's
+// copy-file notification hands the platform kernel handles of the targets it
+// creates. read, write, close and seek accept both, since both are the same
+// kind of handle.
+#pragma once
+#include <windows.h>
+
+#include <fdi.h>
+
+#include <string>
+#include <utility>
+
+// The text for an FDI error code (erfOper); empty for codes it does not know.
+std::string ErrorText(int code);
+
+namespace cabapi {
+
+void* DIAMONDAPI Alloc(ULONG size);
+void DIAMONDAPI Free(void* block);
+INT_PTR DIAMONDAPI Open(char* name, int flags, int mode);
+UINT DIAMONDAPI Read(INT_PTR file, void* buffer, UINT count);
+UINT DIAMONDAPI Write(INT_PTR file, void* buffer, UINT count);
+int DIAMONDAPI Close(INT_PTR file);
+LONG DIAMONDAPI Seek(INT_PTR file, LONG distance, int origin);
+int DIAMONDAPI Decrypt(PFDIDECRYPT);
+
+} // namespace cabapi
+
+// One decompressor context, destroyed when the owner goes.
+class FdiContext {
+public:
+    FdiContext(ERF& errors)
+        : h_(FDICreate(cabapi::Alloc, cabapi::Free, cabapi::Open, cabapi::Read, cabapi::Write, cabapi::Close,
+                       cabapi::Seek, cpu80386, &errors))
+    {
+    }
+    ~FdiContext()
+    {
+        if (h_)
+            FDIDestroy(h_);
+    }
+    FdiContext(const FdiContext&) = delete;
+    FdiContext& operator=(const FdiContext&) = delete;
+
+    HFDI Get() const { return h_; }
+
+private:
+    HFDI h_;
+};

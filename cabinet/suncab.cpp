@@ -1,0 +1,279 @@
+#include "cabinet/suncab.h"
+
+#include <shellapi.h>
+
+#include <utility>
+
+#include "cabinet/Masks.h"
+#include "cabinet/cabapi.h"
+#include "services/SetupError.h"
+#include "services/Text.h"
+#include "services/Win32.h"
+
+namespace {
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+std::string FolderPart(const std::string& path) { return FolderOfPath(path, IsLeadByte); }
+
+bool IsFile(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The entry's DOS date and time are local time; files carry UTC.
+bool EntryTime(const FDINOTIFICATION& n, FILETIME& utc)
+{
+    FILETIME local;
+    return DosDateTimeToFileTime(n.date, n.time, &local) && LocalFileTimeToFileTime(&local, &utc);
+}
+
+// A stored name kept with its folders must stay below the destination: no
+// root, no drive (nor any other colon), no parent step. Windows drops trailing
+// dots and spaces, so "..." and ".. " climb like "..".
+bool StaysInside(const std::string& name)
+{
+    if (!name.empty() && (name[0] == '\\' || name[0] == '/'))
+        return false;
+    if (name.find(':') != std::string::npos)
+        return false;
+    std::string::size_type start = 0;
+    while (start <= name.size()) {
+        std::string::size_type end = name.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = name.size();
+        int dots = 0;
+        bool onlyDotsAndSpaces = true;
+        for (std::string::size_type i = start; i < end; ++i) {
+            if (name[i] == '.')
+                ++dots;
+            else if (name[i] != ' ')
+                onlyDotsAndSpaces = false;
+        }
+        if (onlyDotsAndSpaces && dots >= 2)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string NormalCabinetName(const std::string& value)
+{
+    if (value.empty() || FileNamePart(value).find('.') != std::string::npos)
+        return value;
+    return LowerAscii(value) + ".cab";
+}
+
+} // namespace
+
+std::string TUnCab::CabinetFile() const { return NormalCabinetName(cabinetFile_); }
+
+void TUnCab::SetCabinetFile(const std::string& value) { cabinetFile_ = NormalCabinetName(value); }
+
+void TUnCab::SetDestination(const std::string& value) { destination_ = WithBackslash(value); }
+
+void TUnCab::RaiseError(const std::string& msg) const
+{
+    if (errors_.fError)
+        throw SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}));
+    throw SetupError(msg);
+}
+
+void TUnCab::Execute()
+{
+    if (Mask.empty())
+        return;
+    extractedCount_ = 0;
+    runList_.clear();
+    if (OnStart.Assigned())
+        OnStart(*this);
+    if (cabinetFile_.empty())
+        RaiseError("Incorrect CAB filename!");
+    Prepare();
+
+    const std::string cabinet = CabinetFile();
+    std::string name = FileNamePart(cabinet);
+    std::string path = WithBackslash(FolderPart(cabinet));
+    BOOL copied = FALSE;
+    std::exception_ptr failure;
+    {
+        FdiContext context(errors_);
+        if (!context.Get())
+            RaiseError("FDICreate");
+        pending_ = nullptr;
+        copied = FDICopy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
+        failure = std::exchange(pending_, nullptr);
+    }
+    // Raised again only now, with the context gone: raising it through
+    // RaiseError would turn it into the platform's "client requested abort".
+    if (failure)
+        std::rethrow_exception(failure);
+    if (!copied)
+        RaiseError("FDICopy");
+    if (OnFinish.Assigned())
+        OnFinish(*this);
+}
+
+INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
+{
+    TUnCab* self = static_cast<TUnCab*>(n->pv);
+    // The platform ignores some results (close file): once an error waits,
+    // every later notification aborts as well.
+    if (self->pending_)
+        return -1;
+    // No exception may unwind through the platform's frames.
+    try {
+        switch (type) {
+        case fdintPARTIAL_FILE:
+            return self->PartialFile(*n);
+        case fdintCOPY_FILE:
+            return self->CopyFile(*n);
+        case fdintCLOSE_FILE_INFO:
+            return self->CloseFile(*n);
+        case fdintNEXT_CABINET:
+            return self->NextCabinet(*n);
+        default:
+            return 0;
+        }
+    } catch (...) {
+        self->pending_ = std::current_exception();
+        return -1;
+    }
+}
+
+int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
+{
+    return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
+}
+
+std::string TUnCab::TargetPath(const char* storedName) const
+{
+    std::string name = storedName;
+    if (!(Options & ucKeepPaths))
+        name = LastComponent(name);
+    else if (!StaysInside(name))
+        RaiseError(Format("The file name \"%s\" is not allowed!", {name}));
+    return WithBackslash(destination_) + name;
+}
+
+INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)
+{
+    bool abort = false;
+    if (OnPartialFile.Assigned())
+        OnPartialFile(*this, n.psz2, n.psz3, n.psz1, abort);
+    else if (Options & ucPromptVolume)
+        abort = Ask("Confirmation",
+                    Format("The \"%s\" is a part of multi-volume package. Please, provide \"%s\" to continue.",
+                           {n.psz2, n.psz3}),
+                    MB_OKCANCEL) != IDOK;
+    return abort ? -1 : 0;
+}
+
+INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
+{
+    if (!MatchesMask(n.psz1, Mask))
+        return 0;
+    const std::string target = TargetPath(n.psz1);
+
+    if (OnCopyFile.Assigned()) {
+        SYSTEMTIME when;
+        GetLocalTime(&when);
+        FILETIME utc;
+        SYSTEMTIME stored;
+        if (EntryTime(n, utc) && FileTimeToSystemTime(&utc, &stored))
+            when = stored;
+        uint8_t action = 0;
+        OnCopyFile(*this, target, n.cb, when, action);
+        if (action == 1)
+            return 0;
+        if (action != 0)
+            return -1;
+    }
+
+    if (IsFile(target)) {
+        if (!(Options & ucOverwrite))
+            RaiseError("This file already exists!");
+        if ((Options & ucConfirmOverwrite) &&
+            Ask("Confirmation", Format("The file \"%s\" exists!\r\nDo you want to replace it?", {LowerAscii(target)}),
+                MB_YESNO) != IDYES)
+            return 0;
+    }
+    if (Options & ucCreateFolders)
+        MakeFolder(target, true);
+
+    for (;;) {
+        // The handle goes to the platform, which writes the entry into it
+        // and hands it back at close file.
+        HANDLE h = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return reinterpret_cast<INT_PTR>(h);
+        DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+            return -1;
+        if (Ask("Extract",
+                Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
+                MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+            return -1;
+    }
+}
+
+INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
+{
+    if (cabapi::Close(n.hf) != 0)
+        return -1;
+    const std::string target = TargetPath(n.psz1);
+    ++extractedCount_;
+
+    UniqueHandle file(CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Valid()) {
+        FILETIME utc;
+        if (EntryTime(n, utc))
+            SetFileTime(file.Get(), &utc, nullptr, &utc);
+        file.Close();
+        // Read-only, hidden, system and archive only: the run flag 0x40 and
+        // anything else the cabinet stores stay out.
+        SetFileAttributesA(target.c_str(), n.attribs & 0x27);
+    }
+
+    if (n.cb) {
+        runList_ += target;
+        runList_ += '\r';
+        if (RunAfterExtract)
+            ShellExecuteA(nullptr, "open", target.c_str(), "", "", SW_SHOW);
+    }
+    return 1;
+}
+
+INT_PTR TUnCab::NextCabinet(FDINOTIFICATION& n)
+{
+    // Continuation cabinets must lie beside the first one; nobody is asked.
+    if (IsFile(std::string(n.psz3) + n.psz1))
+        return 0;
+    n.fdie = FDIERROR_CABINET_NOT_FOUND;
+    return -1;
+}
+
+void TUnCab::MakeFolder(const std::string& path, bool confirm)
+{
+    const std::string folder = FolderPart(path);
+    // The climb ends at an empty folder part or at a root that does not shrink
+    // any further (a missing drive); the create that follows then fails.
+    if (folder.empty() || folder == path || IsFolder(folder))
+        return;
+    if (confirm && (Options & ucConfirmFolders) &&
+        Ask("Confirmation",
+            Format("The folder \"%s\" does'n exists!\r\nDo you want to create it?", {LowerAscii(folder)}),
+            MB_YESNO) != IDYES)
+        RaiseError("Opperation aborted by user");
+    MakeFolder(folder, false);
+    if (!IsFolder(folder))
+        CreateDirectoryA(folder.c_str(), nullptr);
+}

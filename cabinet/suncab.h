@@ -1,0 +1,126 @@
+// TUnCab: extracts the entries of a cabinet file into a folder through the
+// platform's decompressor, deciding per entry on the name filter, overwrite,
+// folder and in-use rules, times, attributes and the list of files to run.
+//
+// Use: set the properties, Execute, read RunList and ExtractedCount. Execute
+// may run again on the same object. Everything happens on the calling
+// thread; the decompressor calls back into this object inside Execute.
+#pragma once
+#include <windows.h>
+
+#include <fdi.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+class TUnCab;
+
+// An event: a code pointer and the object it belongs to, like a method
+// pointer. It counts as set when its code part is set.
+template <class... Args>
+struct TMethod {
+    void (*Code)(void* data, Args... args) = nullptr;
+    void* Data = nullptr;
+
+    bool Assigned() const { return Code != nullptr; }
+    void operator()(Args... args) const { Code(Data, args...); }
+};
+
+using TNotifyEvent = TMethod<TUnCab&>;
+// (Sender, CabinetName, DiskName, FileName, var Abort)
+using TPartialFileEvent = TMethod<TUnCab&, const std::string&, const std::string&, const std::string&, bool&>;
+// (Sender, FileName, Size, DateTime, var Action): Action 0 go on, 1 skip the
+// entry, anything else abort the extraction.
+using TCopyFileEvent = TMethod<TUnCab&, const std::string&, int32_t, const SYSTEMTIME&, uint8_t&>;
+
+// Binds a member function to an object as an event:
+//   uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+template <auto Method>
+struct EventBinder;
+template <class T, class... Args, void (T::*Method)(Args...)>
+struct EventBinder<Method> {
+    static TMethod<Args...> Bind(T* object)
+    {
+        TMethod<Args...> event;
+        event.Code = [](void* data, Args... args) { (static_cast<T*>(data)->*Method)(args...); };
+        event.Data = object;
+        return event;
+    }
+};
+template <auto Method, class T>
+auto BindEvent(T* object)
+{
+    return EventBinder<Method>::Bind(object);
+}
+
+// Bits of TUnCab::Options.
+enum : uint8_t {
+    ucOverwrite = 0x01,        // an existing target may be replaced
+    ucConfirmOverwrite = 0x02, // ask before replacing it
+    ucKeepPaths = 0x04,        // keep the folders of the stored name
+    ucCreateFolders = 0x08,    // create missing target folders
+    ucConfirmFolders = 0x10,   // ask before creating one
+    ucPromptVolume = 0x40,     // ask when an entry continues from an earlier cabinet
+};
+
+class TUnCab {
+public:
+    TUnCab() = default;
+    virtual ~TUnCab() = default;
+    TUnCab(const TUnCab&) = delete;
+    TUnCab& operator=(const TUnCab&) = delete;
+
+    // A name without extension is lower-cased and gets ".cab", on every read
+    // and write.
+    std::string CabinetFile() const;
+    void SetCabinetFile(const std::string& value);
+    // Stored with a trailing backslash unless empty.
+    const std::string& Destination() const { return destination_; }
+    void SetDestination(const std::string& value);
+
+    uint8_t Options = 0x5F;
+    TPartialFileEvent OnPartialFile;
+    TCopyFileEvent OnCopyFile;
+    TNotifyEvent OnStart;
+    TNotifyEvent OnFinish;
+    std::string Mask;              // empty: Execute does nothing
+    bool RunAfterExtract = true;   // open run-marked files as soon as written
+    HWND OwnerWindow = nullptr;    // owner of every message box
+
+    // Results of the last run: each written run-marked file's path followed
+    // by a carriage return, and the number of targets closed successfully.
+    const std::string& RunList() const { return runList_; }
+    int32_t ExtractedCount() const { return extractedCount_; }
+    const ERF& ErrorRecord() const { return errors_; }
+
+    void Execute();
+    // Raises SetupError: "<msg>() Failed : code <n> [<text>]" when the
+    // decompressor has recorded an error, otherwise msg alone.
+    [[noreturn]] void RaiseError(const std::string& msg) const;
+    // Makes sure the folder part of path exists, asking first when confirm
+    // and ucConfirmFolders are set.
+    void MakeFolder(const std::string& path, bool confirm);
+
+protected:
+    // Called once per run, just before the decompressor is set up.
+    virtual void Prepare() {}
+
+private:
+    static INT_PTR DIAMONDAPI Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n);
+    INT_PTR PartialFile(const FDINOTIFICATION& n);
+    INT_PTR CopyFile(const FDINOTIFICATION& n);
+    INT_PTR CloseFile(const FDINOTIFICATION& n);
+    INT_PTR NextCabinet(FDINOTIFICATION& n);
+    std::string TargetPath(const char* storedName) const;
+    int Ask(const char* caption, const std::string& text, UINT style) const;
+
+    std::string cabinetFile_;
+    std::string destination_;
+    ERF errors_ = {};
+    std::string runList_;
+    int32_t extractedCount_ = 0;
+    // An error raised inside a notification waits here while the platform
+    // unwinds its own frames; Execute raises it again afterwards.
+    std::exception_ptr pending_;
+};

@@ -1,0 +1,17 @@
+#include "loader/CabNotify.h"
+
+#include "services/Text.h"
+#include "ui/uGUI.h"
+
+void TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
+{
+    FileList += fileName;
+    FileList += '\r';
+    if (!GuiActive())
+        return;
+    GuiSetStatus(ShortStr("Installing " + LastComponent(fileName) + "...").c_str(), "");
+    // Raises "Operation aborted by user" when Abort was pressed.
+    GuiStep(1);
+    // Long enough for the status line and the bar to be seen moving.
+    Sleep(15);
+}

@@ -1,0 +1,20 @@
+// TCabNotify: attached as OnCopyFile of the payload extraction, it collects
+// the installed-file list and moves the progress display one step per entry.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class TUnCab;
+
+class TCabNotify {
+public:
+    // Each target path followed by a carriage return, in the order the
+    // entries arrive; an entry is listed before it is written, so one that is
+    // then skipped or fails is listed all the same.
+    std::string FileList;
+
+    void NotifyFile(TUnCab& sender, const std::string& fileName, int32_t size, const SYSTEMTIME& dateTime,
+                    uint8_t& action);
+};
