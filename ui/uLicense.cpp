@@ -1,0 +1,208 @@
+#include "ui/uLicense.h"
+
+#include <vector>
+
+#include "services/SetupError.h"
+#include "services/Text.h"
+#include "services/Win32.h"
+#include "ui/LicenseText.h"
+
+namespace {
+
+constexpr int kClientWidth = 401;
+constexpr int kClientHeight = 329;
+
+const char kIntroduction[] =
+    "Please read carefully the following License Agreement before proceed with installation. You have to "
+    "understand and agree with this License Agreement's terms and conditions in order to continue.";
+
+// clang-format off
+const ControlLayout kLayout[] = {
+    // id           class     text                                      style                           ex                left top  width height
+    {kForm2Image1,  "STATIC", "",                                       SS_ICON,                        0,                 8,  12,  32,  32},
+    {kForm2Label1,  "STATIC", kIntroduction,                            SS_LEFT | SS_NOPREFIX,          0,                52,   8, 341,  45},
+    {kForm2Memo1,   "EDIT",   "",                                       ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP,
+                                                                                                        WS_EX_CLIENTEDGE,  8,  56, 385, 229},
+    {kForm2Button1, "BUTTON", "&Yes",                                   BS_PUSHBUTTON | WS_TABSTOP,     0,               240, 296,  73,  25},
+    {kForm2Button2, "BUTTON", "&No",                                    BS_PUSHBUTTON | WS_TABSTOP,     0,               320, 296,  73,  25},
+    {kForm2Label2,  "STATIC", "Do you accept this License Agreement?",  SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0,                8, 300,   0,  13},
+};
+// clang-format on
+
+std::string WindowText(HWND window)
+{
+    int length = GetWindowTextLengthA(window);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    text.resize(static_cast<size_t>(GetWindowTextA(window, &text[0], length + 1)));
+    return text;
+}
+
+// The whole file, or false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& content)
+{
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFF)
+        return false;
+    content.assign(static_cast<size_t>(size.QuadPart), '\0');
+    return content.empty() || ReadBytes(file.Get(), &content[0], static_cast<DWORD>(content.size())) == content.size();
+}
+
+// The program's other windows take no input while the license window is
+// open; they get it back however the modal loop ends.
+class ThreadWindowsDisabled {
+public:
+    explicit ThreadWindowsDisabled(HWND except) : except_(except)
+    {
+        EnumThreadWindows(GetCurrentThreadId(), Disable, reinterpret_cast<LPARAM>(this));
+    }
+    ~ThreadWindowsDisabled()
+    {
+        for (HWND window : disabled_)
+            if (IsWindow(window))
+                EnableWindow(window, TRUE);
+    }
+    ThreadWindowsDisabled(const ThreadWindowsDisabled&) = delete;
+    ThreadWindowsDisabled& operator=(const ThreadWindowsDisabled&) = delete;
+
+private:
+    static BOOL CALLBACK Disable(HWND window, LPARAM param)
+    {
+        auto* self = reinterpret_cast<ThreadWindowsDisabled*>(param);
+        if (window != self->except_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
+            self->disabled_.push_back(window);
+            EnableWindow(window, FALSE);
+        }
+        return TRUE;
+    }
+
+    HWND except_;
+    std::vector<HWND> disabled_;
+};
+
+} // namespace
+
+TForm2::TForm2()
+{
+    RegisterDialogClass("TForm2", WindowProc);
+    FormCreate();
+    window_.Reset(CreateDialogWindow("TForm2", "License", kDialogExStyle, kClientWidth, kClientHeight, this));
+    if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
+                                          static_cast<HFONT>(font_.Get())))
+        throw SetupError("Cannot create the license window");
+    TrimSystemMenu(window_.Get());
+    // No limit of its own: a text too large for the control fails to load.
+    SendMessageA(Item(kForm2Memo1), EM_SETLIMITTEXT, 0, 0);
+}
+
+TForm2::~TForm2() { window_.Reset(); }
+
+void TForm2::FormCreate() { font_.Reset(CreateDialogFont()); }
+
+void TForm2::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+
+void TForm2::LoadLicense(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    HWND memo = Item(kForm2Memo1);
+    std::string content;
+    if (ReadWholeFile(path, content) && SetWindowTextA(memo, WithCrLfBreaks(content).c_str()))
+        return;
+    std::string line = Format("The license file \"%s\" is corrupted.", {path});
+    SetWindowTextA(memo, WithLineAdded(WindowText(memo), line).c_str());
+}
+
+void TForm2::FormShow(HICON progressIcon)
+{
+    icon_.Reset(progressIcon ? CopyIcon(progressIcon) : nullptr);
+    SendMessageA(Item(kForm2Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
+    RECT rc{};
+    GetWindowRect(window_.Get(), &rc);
+    int left = (GetSystemMetrics(SM_CXSCREEN) - (rc.right - rc.left)) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - (rc.bottom - rc.top)) / 2;
+    SetWindowPos(window_.Get(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int TForm2::ShowModal(HICON progressIcon)
+{
+    HWND window = window_.Get();
+    modalResult_ = 0;
+    FormShow(progressIcon);
+    {
+        ThreadWindowsDisabled others(window);
+        ShowWindow(window, SW_SHOW);
+        SetForegroundWindow(window);
+        // Through the dialog manager, so "&No" also becomes the button that
+        // Enter presses.
+        SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
+        MSG msg;
+        while (modalResult_ == 0) {
+            BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+            if (got == 0) {
+                // Leave the quit request for the main loop; the question is
+                // declined.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                modalResult_ = kLicenseDeclined;
+            } else if (got == -1) {
+                modalResult_ = kLicenseDeclined;
+            } else {
+                DispatchUiMessage(msg);
+            }
+        }
+        // The other windows are enabled again before this one hides, so
+        // that the activation goes back to them.
+    }
+    ShowWindow(window, SW_HIDE);
+    return modalResult_;
+}
+
+LRESULT CALLBACK TForm2::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TForm2* form = WindowObject<TForm2>(window, message, lParam);
+    if (!form || message == WM_NCCREATE)
+        return DefDlgProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+    // Nothing may unwind into the system's code.
+    try {
+        return form->HandleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+}
+
+LRESULT TForm2::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kForm2Button1)
+            modalResult_ = kLicenseAccepted;
+        else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kForm2Button2)
+            modalResult_ = kLicenseDeclined;
+        // IDCANCEL (Escape) and IDOK do nothing.
+        return 0;
+    case WM_CLOSE:
+        // The close box, Alt+F4 and the system menu decline.
+        modalResult_ = kLicenseDeclined;
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        // The read-only text box in the dialog face colour, like the window.
+        if (reinterpret_cast<HWND>(lParam) == Item(kForm2Memo1)) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    default:
+        break;
+    }
+    return DefDlgProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,244 @@
+#include "ui/uSetup.h"
+
+#include <commctrl.h>
+
+#include "services/SetupError.h"
+#include "ui/Estimate.h"
+
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kTimer1Interval = 1000;
+constexpr int kClientWidth = 381;
+constexpr int kClientHeight = 130;
+// How far the window sits above the screen's vertical centre.
+constexpr int kAboveCentre = 142;
+
+// clang-format off
+const ControlLayout kLayout[] = {
+    // id               class            text      style                                  ex  left top  width height
+    {kForm1Label1,      "STATIC",        "     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12,  78,    0, 13},
+    {kForm1ProgressBar1, PROGRESS_CLASSA, "",      0,                                     0,  12,  96,  273, 15},
+    {kForm1Button1,     "BUTTON",        "&Abort", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0, 296, 96,  75, 25},
+    {kForm1Image1,      "STATIC",        "",       SS_ICON,                               0,  12,  12,   32, 32},
+    {kForm1LongLabel,   "STATIC",        "",       SS_LEFT | SS_NOPREFIX,                 0,  64,  16,  305, 57},
+    {kForm1TimeLabel,   "STATIC",        "     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12, 116,    0, 13},
+};
+// clang-format on
+
+const ControlLayout& Row(int id)
+{
+    for (const ControlLayout& row : kLayout)
+        if (row.Id == id)
+            return row;
+    return kLayout[0];
+}
+
+std::string TimeOfDayText(const ClockTime& time)
+{
+    SYSTEMTIME st{};
+    st.wYear = 2000;
+    st.wMonth = 1;
+    st.wDay = 1;
+    st.wHour = static_cast<WORD>(time.Hour);
+    st.wMinute = static_cast<WORD>(time.Minute);
+    st.wSecond = static_cast<WORD>(time.Second);
+    char buffer[64] = {};
+    // No flags and no picture: the user's long time format.
+    if (!GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, buffer, sizeof buffer))
+        return std::string();
+    return buffer;
+}
+
+} // namespace
+
+double NowInDays()
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(ticks.QuadPart) / 864000000000.0; // 100 ns ticks per day
+}
+
+TForm1::TForm1()
+{
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    RegisterDialogClass("TForm1", WindowProc);
+    FormCreate();
+    // WS_EX_APPWINDOW: the one window of a running setup has a taskbar button.
+    window_.Reset(
+        CreateDialogWindow("TForm1", "Setup", kDialogExStyle | WS_EX_APPWINDOW, kClientWidth, kClientHeight, this));
+    if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
+                                          static_cast<HFONT>(font_.Get())))
+        throw SetupError("Cannot create the progress window");
+    TrimSystemMenu(window_.Get());
+    SendMessageA(Item(kForm1ProgressBar1), PBM_SETRANGE32, 0, 1);
+    SendMessageA(Item(kForm1ProgressBar1), PBM_SETPOS, 0, 0);
+}
+
+TForm1::~TForm1()
+{
+    // Destroyed before the font it uses.
+    window_.Reset();
+}
+
+void TForm1::FormCreate() { font_.Reset(CreateDialogFont()); }
+
+void TForm1::FormShow()
+{
+    RECT rc{};
+    GetWindowRect(window_.Get(), &rc);
+    int width = rc.right - rc.left;
+    int height = rc.bottom - rc.top;
+    // Integer division toward zero; not clamped to the screen.
+    int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2 - kAboveCentre;
+    SetWindowPos(window_.Get(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    AbortRequested = false;
+}
+
+void TForm1::SetProgressRange(int position, int maximum, int minimum)
+{
+    HWND bar = Item(kForm1ProgressBar1);
+    // The range message takes both ends at once; setting the minimum first
+    // against the old maximum, then the maximum, keeps the order of setting.
+    int oldMaximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), oldMaximum);
+    SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void TForm1::StepProgress(int count)
+{
+    HWND bar = Item(kForm1ProgressBar1);
+    long long position = static_cast<long long>(SendMessageA(bar, PBM_GETPOS, 0, 0)) + count;
+    long long minimum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
+    long long maximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    if (position > maximum)
+        position = maximum;
+    if (position < minimum)
+        position = minimum;
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(position)), 0);
+    ProcessPendingMessages();
+    // Raised here, after the pump, never from inside a window procedure.
+    if (AbortRequested)
+        throw SetupError("Operation aborted by user");
+}
+
+void TForm1::SetStatusText(const std::string& text)
+{
+    SetControlText(window_.Get(), Row(kForm1Label1), text);
+    UpdateWindow(Item(kForm1Label1));
+    int show = text.empty() ? SW_HIDE : SW_SHOW;
+    ShowWindow(Item(kForm1ProgressBar1), show);
+    ShowWindow(Item(kForm1TimeLabel), show);
+}
+
+void TForm1::SetLongText(const std::string& text)
+{
+    SetControlText(window_.Get(), Row(kForm1LongLabel), text);
+    UpdateWindow(Item(kForm1LongLabel));
+}
+
+void TForm1::BeginBusy()
+{
+    SetTimer(window_.Get(), kTimer1, kTimer1Interval, nullptr);
+    EnableWindow(Item(kForm1Button1), TRUE);
+    BusyStart = NowInDays();
+}
+
+void TForm1::EndBusy()
+{
+    KillTimer(window_.Get(), kTimer1);
+    EnableWindow(Item(kForm1Button1), FALSE);
+    SetControlText(window_.Get(), Row(kForm1TimeLabel), std::string());
+}
+
+void TForm1::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+
+void TForm1::ShowMode(int mode)
+{
+    const char* name = mode == 0 ? "MAINICON" : mode == 1 ? "UNINSTALL" : nullptr;
+    if (name) {
+        icon_ = static_cast<HICON>(
+            LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+        SendMessageA(Item(kForm1Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    }
+    if (!IsWindowVisible(window_.Get()))
+        FormShow();
+    ShowWindow(window_.Get(), SW_SHOW);
+    SetForegroundWindow(window_.Get());
+    BringWindowToTop(window_.Get());
+    UpdateWindow(window_.Get());
+}
+
+void TForm1::Hide() { ShowWindow(window_.Get(), SW_HIDE); }
+
+void TForm1::Button1Click() { AbortRequested = true; }
+
+void TForm1::Timer1Timer()
+{
+    HWND bar = Item(kForm1ProgressBar1);
+    int position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    int minimum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
+    int maximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    std::optional<double> left = EstimateTimeLeft(position, minimum, maximum, BusyStart, NowInDays());
+    if (!left)
+        return;
+    SetControlText(window_.Get(), Row(kForm1TimeLabel),
+                   "Estimated time left: " + TimeOfDayText(ClockTimeOf(*left)));
+}
+
+bool TForm1::FormCloseQuery()
+{
+    // A close while busy is a press of Abort; otherwise it is refused.
+    if (IsWindowEnabled(Item(kForm1Button1)))
+        Button1Click();
+    return MayClose;
+}
+
+LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TForm1* form = WindowObject<TForm1>(window, message, lParam);
+    if (!form || message == WM_NCCREATE)
+        return DefDlgProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+    // Nothing may unwind into the system's code.
+    try {
+        return form->HandleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+}
+
+LRESULT TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kForm1Button1 && HIWORD(wParam) == BN_CLICKED)
+            Button1Click();
+        // IDOK and IDCANCEL (Enter, Escape) do nothing here.
+        return 0;
+    case WM_TIMER:
+        if (wParam == kTimer1)
+            Timer1Timer();
+        return 0;
+    case WM_CLOSE:
+        if (FormCloseQuery())
+            Hide();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return FormCloseQuery() ? TRUE : FALSE;
+    default:
+        break;
+    }
+    return DefDlgProcA(window, message, wParam, lParam);
+}

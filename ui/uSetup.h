@@ -1,0 +1,66 @@
+// The progress window: an icon for installation or removal, the long
+// explanation, the status line, the bar, the estimate of the time left and
+// the Abort button. Only uGUI drives it.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "ui/uWin.h"
+
+// Control IDs of TForm1, stable so tests and the robot can find them.
+enum TForm1Control : int {
+    kForm1Label1 = 1001,
+    kForm1ProgressBar1 = 1002,
+    kForm1Button1 = 1003,
+    kForm1Image1 = 1004,
+    kForm1LongLabel = 1005,
+    kForm1TimeLabel = 1006,
+};
+
+class TForm1 {
+public:
+    // Creates the window hidden; raises SetupError when it cannot.
+    TForm1();
+    ~TForm1();
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    HWND Handle() const { return window_.Get(); }
+
+    bool AbortRequested = false;
+    double BusyStart = 0; // local date-time in days; only differences count
+    bool MayClose = false;
+
+    void SetProgressRange(int position, int maximum, int minimum);
+    void StepProgress(int count);
+    void SetStatusText(const std::string& text);
+    void SetLongText(const std::string& text);
+    void BeginBusy();
+    void EndBusy();
+
+    void SetCaption(const std::string& caption);
+    // Mode 0: "MAINICON", 1: "UNINSTALL", else the icon stays; then shown.
+    void ShowMode(int mode);
+    void Hide();
+    // The icon shown now, or nullptr.
+    HICON Icon() const { return icon_; }
+
+private:
+    void FormCreate();
+    void FormShow();
+    void Button1Click();
+    void Timer1Timer();
+    bool FormCloseQuery();
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
+
+    UniqueGdiObject font_;
+    UniqueWindow window_;
+    HICON icon_ = nullptr; // loaded shared: never destroyed
+};
+
+// Now as a local date-time in days.
+double NowInDays();

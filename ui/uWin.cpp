@@ -1,0 +1,120 @@
+#include "ui/uWin.h"
+
+
+namespace {
+
+HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+
+bool IsOurWindow(HWND window)
+{
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    return lstrcmpA(name, "TForm1") == 0 || lstrcmpA(name, "TForm2") == 0;
+}
+
+} // namespace
+
+void RegisterDialogClass(const char* className, WNDPROC proc)
+{
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExA(Instance(), className, &existing))
+        return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    // DefDlgProc keeps its state in these bytes.
+    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.hInstance = Instance();
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = className;
+    RegisterClassExA(&wc);
+}
+
+HWND CreateDialogWindow(const char* className, const char* title, DWORD exStyle, int clientWidth, int clientHeight,
+                        void* param)
+{
+    RECT rc{0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&rc, kDialogStyle, FALSE, exStyle);
+    return CreateWindowExA(exStyle, className, title, kDialogStyle, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+                           nullptr, nullptr, Instance(), param);
+}
+
+HFONT CreateDialogFont()
+{
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    LOGFONTA lf{};
+    lf.lfHeight = -MulDiv(8, dpi, 72);
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(lf.lfFaceName, "MS Shell Dlg", LF_FACESIZE);
+    return CreateFontIndirectA(&lf);
+}
+
+bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT font)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const ControlLayout& row = rows[i];
+        HWND control = CreateWindowExA(row.ExStyle, row.ClassName, "", WS_CHILD | WS_VISIBLE | row.Style, row.Left,
+                                       row.Top, row.Width, row.Height, parent,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.Id)), Instance(), nullptr);
+        if (!control)
+            return false;
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SetControlText(parent, row, row.Text);
+    }
+    return true;
+}
+
+void SetControlText(HWND parent, const ControlLayout& row, const std::string& text)
+{
+    HWND control = GetDlgItem(parent, row.Id);
+    SetWindowTextA(control, text.c_str());
+    if (row.Width != 0)
+        return;
+    // Sized to the text, as a label that sizes itself; the window's edge
+    // cuts what does not fit.
+    SIZE size{0, 0};
+    HDC dc = GetDC(control);
+    if (dc) {
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+    }
+    SetWindowPos(control, nullptr, 0, 0, size.cx, row.Height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TrimSystemMenu(HWND window)
+{
+    HMENU menu = GetSystemMenu(window, FALSE);
+    if (!menu)
+        return;
+    for (UINT command : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
+        DeleteMenu(menu, command, MF_BYCOMMAND);
+}
+
+void DispatchUiMessage(MSG& msg)
+{
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (root && IsOurWindow(root) && IsDialogMessageA(root, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+
+void ProcessPendingMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        DispatchUiMessage(msg);
+    }
+}

@@ -1,0 +1,120 @@
+// What both windows share: owners for windows and GDI objects, the layout
+// table that a window's controls are created from, and the dispatch of one
+// message with the dialog keyboard (Tab, mnemonics, Enter on the focused
+// button).
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// A window, destroyed when its owner goes.
+class UniqueWindow {
+public:
+    UniqueWindow() = default;
+    explicit UniqueWindow(HWND h) : h_(h) {}
+    ~UniqueWindow() { Reset(); }
+    UniqueWindow(const UniqueWindow&) = delete;
+    UniqueWindow& operator=(const UniqueWindow&) = delete;
+
+    HWND Get() const { return h_; }
+    void Reset(HWND h = nullptr)
+    {
+        if (h_)
+            DestroyWindow(h_);
+        h_ = h;
+    }
+
+private:
+    HWND h_ = nullptr;
+};
+
+// A font or other GDI object.
+class UniqueGdiObject {
+public:
+    UniqueGdiObject() = default;
+    explicit UniqueGdiObject(HGDIOBJ h) : h_(h) {}
+    ~UniqueGdiObject() { Reset(); }
+    UniqueGdiObject(const UniqueGdiObject&) = delete;
+    UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
+
+    HGDIOBJ Get() const { return h_; }
+    void Reset(HGDIOBJ h = nullptr)
+    {
+        if (h_)
+            DeleteObject(h_);
+        h_ = h;
+    }
+
+private:
+    HGDIOBJ h_ = nullptr;
+};
+
+// An icon made by CopyIcon (resource icons loaded shared need no owner).
+class UniqueIcon {
+public:
+    UniqueIcon() = default;
+    ~UniqueIcon() { Reset(); }
+    UniqueIcon(const UniqueIcon&) = delete;
+    UniqueIcon& operator=(const UniqueIcon&) = delete;
+
+    HICON Get() const { return h_; }
+    void Reset(HICON h = nullptr)
+    {
+        if (h_)
+            DestroyIcon(h_);
+        h_ = h;
+    }
+
+private:
+    HICON h_ = nullptr;
+};
+
+// One row of a window's layout: pixels at 96 dpi, width 0 = sized to the
+// text. Rows are created in order, which is also the tab order.
+struct ControlLayout {
+    int Id;
+    const char* ClassName;
+    const char* Text;
+    DWORD Style; // WS_CHILD | WS_VISIBLE are added
+    DWORD ExStyle;
+    int Left, Top, Width, Height;
+};
+
+// The window style of both windows: a dialog frame with a close box, no
+// minimise or maximise box, no sizing.
+constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
+constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+
+// Registers (once) a window class run by the dialog manager, so that focus,
+// Tab and the focused push button behave as in any dialog box.
+void RegisterDialogClass(const char* className, WNDPROC proc);
+// A hidden top-level window of that class with the given client size;
+// nullptr on failure. param reaches WM_NCCREATE.
+HWND CreateDialogWindow(const char* className, const char* title, DWORD exStyle, int clientWidth, int clientHeight,
+                        void* param);
+// "MS Shell Dlg" at 8 points for the screen's density.
+HFONT CreateDialogFont();
+// Creates every row as a child of parent with the font; false when one fails.
+bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT font);
+// Sets a control's text and, for a row of width 0, sizes it to the text.
+void SetControlText(HWND parent, const ControlLayout& row, const std::string& text);
+// Removes sizing, minimise, maximise and restore from the system menu.
+void TrimSystemMenu(HWND window);
+
+// The object of a window made by CreateDialogWindow, or nullptr.
+template <class T>
+T* WindowObject(HWND window, UINT message, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* object = static_cast<T*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
+        return object;
+    }
+    return reinterpret_cast<T*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+// Dispatches one message; the keyboard of our windows goes through the
+// dialog manager first.
+void DispatchUiMessage(MSG& msg);
+// Processes every waiting message. A WM_QUIT is put back for the main loop.
+void ProcessPendingMessages();
