@@ -1,15 +1,194 @@
 #include "loader/RunControl.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
-// Until the interface and the sequences exist the run ends here.
-void RunControl(RunState&) {}
+#include "loader/Checks.h"
+#include "loader/Messages.h"
+#include "loader/Sequences.h"
+#include "package/CRC32.h"
+#include "services/Services.h"
+#include "services/Text.h"
+#include "ui/uGUI.h"
+
+namespace {
+
+// Texts handed to the interface are short strings.
+void SetStatus(const std::string& status, const std::string& longText)
+{
+    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
+}
+
+enum class Relaunch { Ended, RunHere };
+
+// An uninstaller started by the user copies itself into the temporary folder
+// and lets the copy do the work, so that the copy can delete the file the
+// user started. Only "/SECSUN" and the quoted own path reach the copy.
+Relaunch RelaunchFromTemporaryCopy(RunState& run)
+{
+    run.TempCopyPath = UniqueTempName(TempFolder(), ".exe");
+    if (!CopyFileWithProgress(run.OwnPath, run.TempCopyPath)) {
+        // The mode is not set yet, so this box has no caption.
+        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCopyPath}), MB_ICONERROR);
+        return Relaunch::Ended;
+    }
+    if (GuiActive())
+        GuiStep(1);
+    std::string parameters = Format("%s \"%s\"", {"/SECSUN", run.OwnPath});
+    HINSTANCE started =
+        ShellExecuteA(nullptr, "open", run.TempCopyPath.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(started) > 32)
+        return Relaunch::Ended;
+    // The copy could not be started: this process does the work itself.
+    DeleteFileA(run.TempCopyPath.c_str());
+    run.TempCopyPath.clear();
+    return Relaunch::RunHere;
+}
+
+// The block directly after the header, checked against its CRC-32. A short
+// read counts as damage.
+bool ReadShortcutList(RunState& run)
+{
+    const uint32_t size = run.Header.ShortcutListSize();
+    std::string list(size, '\0');
+    DWORD got = 0;
+    if (SeekTo(run.OwnFile.Get(), run.Marker.StubSize + kHeaderSize))
+        got = size ? ReadBytes(run.OwnFile.Get(), &list[0], size) : 0;
+    if (got != size)
+        return false;
+    run.ShortcutList = std::move(list);
+    return Crc32Of(run.ShortcutList.data(), run.ShortcutList.size()) == run.Header.ShortcutListCrc();
+}
+
+} // namespace
+
+void RunControl(RunState& run)
+{
+    const bool uninstaller = run.IsUninstaller();
+    const int mode = uninstaller ? 1 : 0;
+
+    // Without windows the run goes on with message boxes alone.
+    GuiInit("");
+    if (GuiActive()) {
+        GuiShow(mode);
+        SetStatus("Starting...", "Please, wait until application is prepared...");
+    }
+
+    if (uninstaller && !run.Relaunched && RelaunchFromTemporaryCopy(run) == Relaunch::Ended)
+        return;
+
+    UINT questionStyle;
+    if (uninstaller) {
+        run.ModeCaption = "Uninstall";
+        run.VerbPhrase = Format("remove %s from", {run.Header.ProductName()});
+        questionStyle = MB_ICONINFORMATION | MB_DEFBUTTON2;
+    } else {
+        run.ModeCaption = "Setup";
+        run.VerbPhrase = Format("install %s on", {run.Header.ProductName()});
+        questionStyle = MB_ICONQUESTION;
+        Sleep(200);
+    }
+
+    if (GuiActive()) {
+        GuiShow(mode);
+        GuiSetCaption(ShortStr(run.ModeCaption).c_str());
+        SetStatus("", Format("%s is ready to proceed. Please, confirm that you want to continue...",
+                             {run.ModeCaption}));
+    }
+
+    if (!HasSwitch(run.Args, "/SP-")) {
+        std::string question = Format("This will %s your computer. Do you wish to continue?", {run.VerbPhrase});
+        if (ShowMessage(run, question, questionStyle | MB_YESNO) != IDYES)
+            return;
+    }
+
+    if (GuiActive())
+        SetStatus("Working...", Format("Wait while the %s is preparing all nessecery files and settings for the "
+                                       "setup process. It might take up to a minute.",
+                                       {run.ModeCaption}));
+
+    if (!ReadShortcutList(run)) {
+        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        return;
+    }
+
+    if (uninstaller)
+        RunUninstallation(run);
+    else
+        RunInstallation(run);
+}
+
+std::string UninstallLinkName(const PackageHeader& header)
+{
+    switch (header.UninstallLinkStyle()) {
+    case 1:
+        return Format("Uninstall %s", {header.ShortName()});
+    case 2:
+        return Format("Uninstall %s", {header.ProductName()});
+    default:
+        return "Uninstall";
+    }
+}
+
+void RemoveInstallFolders(RunState& run, const std::string& path)
+{
+    try {
+        // Gives the shell and the files just deleted time to let go.
+        Sleep(200);
+        const std::string folder = path.empty() ? run.InstallFolderPath : path;
+        RemoveFolder(folder);
+        if (!run.Header.CompanyFolder().empty()) {
+            Sleep(200);
+            RemoveFolder(FolderOf(folder));
+        }
+    } catch (...) {
+    }
+}
+
+namespace {
+
+// Runs when FinalCleanup's scope ends, also while an error from GuiDone
+// passes.
+class DeleteTemporaryFiles {
+public:
+    explicit DeleteTemporaryFiles(const RunState& run) : run_(run) {}
+    ~DeleteTemporaryFiles()
+    {
+        // The windows (and whatever showed the license) need a moment to let
+        // go of the files.
+        Sleep(200);
+        if (!run_.TempCabinetPath.empty())
+            DeleteFileA(run_.TempCabinetPath.c_str());
+        if (!run_.TempLicensePath.empty())
+            DeleteFileA(run_.TempLicensePath.c_str());
+    }
+    DeleteTemporaryFiles(const DeleteTemporaryFiles&) = delete;
+    DeleteTemporaryFiles& operator=(const DeleteTemporaryFiles&) = delete;
+
+private:
+    const RunState& run_;
+};
+
+} // namespace
 
 void FinalCleanup(RunState& run)
 {
-    Sleep(200);
-    if (!run.TempCabinetPath.empty())
-        DeleteFileA(run.TempCabinetPath.c_str());
-    if (!run.TempLicensePath.empty())
-        DeleteFileA(run.TempLicensePath.c_str());
+    DeleteTemporaryFiles deleteLater(run);
+    GuiDone();
+}
+
+void OnWorkFailed(RunState& run) noexcept
+{
+    try {
+        if (GuiActive()) {
+            GuiSetBusy(0);
+            SetStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, "
+                                "and setup will exit now.");
+        }
+    } catch (...) {
+        // The work's own exception is the one to report.
+    }
+    // Before the install folder path is formed it still names Program Files.
+    if (!run.IsUninstaller() && run.InstallFolderFormed)
+        RemoveInstallFolders(run, run.InstallFolderPath);
 }

@@ -5,7 +5,42 @@
 
 #include "loader/RunState.h"
 
-// Continues RunSetup once marker and header are sound.
+// Continues RunSetup once marker and header are sound: interface up,
+// relaunch of an uninstaller, mode, confirmation, ShortcutList check, then
+// the sequence. Closing the own file and FinalCleanup stay with the caller.
 void RunControl(RunState& run);
-// Takes the windows down, waits, deletes the temporary cabinet and license.
+
+// "Uninstall %s" with the short name (style 1) or the product name (style 2),
+// else "Uninstall". Names both the uninstaller (".exe") and its shortcut
+// (".lnk").
+std::string UninstallLinkName(const PackageHeader& header);
+
+// Waits 200 ms and removes path (the run's install folder path when empty)
+// if it is empty; with a company folder, 200 ms later also the folder above
+// it if that is empty. Never raises.
+void RemoveInstallFolders(RunState& run, const std::string& path);
+
+// Takes the windows down, waits 200 ms, deletes the temporary cabinet and
+// license files (not an uninstaller's temporary copy). The files go even
+// when taking the windows down raises; that error then goes on.
 void FinalCleanup(RunState& run);
+
+// What the failure handler does before passing the exception on: status
+// "Failed" while the interface is up, and for an installer whose install
+// folder path has been formed, the removal of the empty install folders.
+// Never raises.
+void OnWorkFailed(RunState& run) noexcept;
+
+// Runs a sequence's main work under the failure handler. Any exception
+// (SetupError, out of memory, "Operation aborted by user" from GuiStep) goes
+// on unchanged to the entry's "Internal Error: " box after OnWorkFailed.
+template <class Work>
+void UnderFailureHandler(RunState& run, Work work)
+{
+    try {
+        work();
+    } catch (...) {
+        OnWorkFailed(run);
+        throw;
+    }
+}

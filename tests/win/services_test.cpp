@@ -1,0 +1,576 @@
+// System services and the run control's shared helpers, under Wine.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "loader/Messages.h"
+#include "loader/RunControl.h"
+#include "loader/RunState.h"
+#include "services/Services.h"
+#include "services/SetupError.h"
+#include "services/Text.h"
+#include "ui/uGUI.h"
+
+namespace {
+
+const std::string kBase = "C:\\svctest";
+
+void WriteBytesTo(const std::string& path, const std::string& bytes)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(f.Valid()) << path;
+    ASSERT_EQ(WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())), bytes.size());
+}
+
+std::string ReadAll(const std::string& path)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f.Valid())
+        return "<missing>";
+    std::string out;
+    char buffer[4096];
+    DWORD n;
+    while ((n = ReadBytes(f.Get(), buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    return out;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(h, &entry));
+    FindClose(h);
+    return names;
+}
+
+// Every test works in a fresh folder of its own.
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = kBase + "\\" + info->test_suite_name() + "_" + info->name();
+        CreateDirectoryA(kBase.c_str(), nullptr);
+        ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
+    }
+    std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
+    std::string dir_;
+};
+
+// Recorders for the interface slots: the table is plain function pointers,
+// so a test swaps one in while the interface is up and puts it back after.
+std::vector<std::vector<int>> g_ranges;
+std::vector<std::pair<std::string, std::string>> g_statuses;
+std::vector<int> g_busy;
+void RecordRange(int position, int maximum, int minimum) { g_ranges.push_back({position, maximum, minimum}); }
+void RecordStatus(const char* status, const char* longText) { g_statuses.emplace_back(status, longText); }
+void RecordBusy(int on) { g_busy.push_back(on); }
+
+class ActiveGui {
+public:
+    ActiveGui()
+    {
+        EXPECT_TRUE(GuiInit(""));
+        saved_ = GuiOperations;
+        GuiOperations.GuiSetRange = RecordRange;
+        GuiOperations.GuiSetStatus = RecordStatus;
+        GuiOperations.GuiSetBusy = RecordBusy;
+        g_ranges.clear();
+        g_statuses.clear();
+        g_busy.clear();
+    }
+    ~ActiveGui()
+    {
+        GuiOperations.GuiSetRange = saved_.GuiSetRange;
+        GuiOperations.GuiSetStatus = saved_.GuiSetStatus;
+        GuiOperations.GuiSetBusy = saved_.GuiSetBusy;
+        GuiDone();
+    }
+
+private:
+    TGuiOperations saved_{};
+};
+
+std::string Lower(const std::string& s) { return LowerAscii(s); }
+
+} // namespace
+
+// --- Temporary names -------------------------------------------------------
+
+using TempNames = Scratch;
+
+TEST_F(TempNames, EmptyFolderGivesTheFirstNameAndCreatesNothing)
+{
+    EXPECT_EQ(UniqueTempName(dir_, ".cab"), dir_ + "\\_KT14D2N.cab");
+    EXPECT_EQ(UniqueTempName(dir_ + "\\", ".exe"), dir_ + "\\_KT14D2N.exe");
+    EXPECT_TRUE(Entries(dir_).empty());
+}
+
+TEST_F(TempNames, SkipsFoldersAndLockedFilesReusesUnlockedOnes)
+{
+    ASSERT_TRUE(CreateDirectoryA(Path("_KT14D2N.cab").c_str(), nullptr));
+    EXPECT_EQ(UniqueTempName(dir_, ".cab"), Path("_KT14D2O.cab"));
+
+    WriteBytesTo(Path("_KT14D2N.exe"), "locked");
+    {
+        UniqueHandle lock(CreateFileA(Path("_KT14D2N.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(lock.Valid());
+        EXPECT_EQ(UniqueTempName(dir_, ".exe"), Path("_KT14D2O.exe"));
+    }
+    EXPECT_EQ(ReadAll(Path("_KT14D2N.exe")), "locked");
+
+    // Unlocked now: emptied and its name handed out again.
+    EXPECT_EQ(UniqueTempName(dir_, ".exe"), Path("_KT14D2N.exe"));
+    EXPECT_EQ(ReadAll(Path("_KT14D2N.exe")), "");
+}
+
+TEST(TempFolderTest, IsTheWindowsFoldersTempWhateverTheEnvironmentSays)
+{
+    SetEnvironmentVariableA("TEMP", "C:\\elsewhere");
+    SetEnvironmentVariableA("TMP", "C:\\elsewhere2");
+    EXPECT_EQ(Lower(WindowsFolder()), "c:\\windows");
+    EXPECT_EQ(Lower(TempFolder()), "c:\\windows\\temp");
+}
+
+// --- Copy with progress ----------------------------------------------------
+
+using Copy = Scratch;
+
+TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
+{
+    std::string data(40000, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 31 + i / 256);
+    WriteBytesTo(Path("src.bin"), data);
+
+    ActiveGui gui;
+    ASSERT_TRUE(GuiActive());
+    EXPECT_TRUE(CopyFileWithProgress(Path("src.bin"), Path("dst.bin")));
+    const std::vector<std::vector<int>> expected = {
+        {0, 40000, 0}, {16384, 40000, 0}, {32768, 40000, 0}, {40000, 40000, 0}};
+    EXPECT_EQ(g_ranges, expected);
+    EXPECT_TRUE(ReadAll(Path("dst.bin")) == data);
+}
+
+TEST_F(Copy, EmptySourceMakesOnePassAndSucceeds)
+{
+    WriteBytesTo(Path("empty"), "");
+    WriteBytesTo(Path("dst"), "old contents");
+    ActiveGui gui;
+    EXPECT_TRUE(CopyFileWithProgress(Path("empty"), Path("dst")));
+    const std::vector<std::vector<int>> expected = {{0, 0, 0}, {0, 0, 0}};
+    EXPECT_EQ(g_ranges, expected);
+    EXPECT_EQ(ReadAll(Path("dst")), "");
+}
+
+TEST_F(Copy, UnreadableSourceDeletesTheTarget)
+{
+    WriteBytesTo(Path("src"), "data");
+    WriteBytesTo(Path("dst"), "old");
+    {
+        UniqueHandle lock(CreateFileA(Path("src").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(lock.Valid());
+        EXPECT_FALSE(CopyFileWithProgress(Path("src"), Path("dst")));
+    }
+    EXPECT_FALSE(Exists(Path("dst")));
+    EXPECT_FALSE(CopyFileWithProgress(Path("missing"), Path("dst")));
+    EXPECT_FALSE(Exists(Path("dst")));
+}
+
+TEST_F(Copy, TargetThatCannotBeWrittenFails)
+{
+    WriteBytesTo(Path("src"), "data");
+    ASSERT_TRUE(CreateDirectoryA(Path("dir").c_str(), nullptr));
+    EXPECT_FALSE(CopyFileWithProgress(Path("src"), Path("dir")));
+    EXPECT_TRUE(IsExistingFolder(Path("dir")));
+}
+
+TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
+{
+    // The relaunch copies the uninstaller while its own run keeps it open
+    // for reading, with only reading shared.
+    WriteBytesTo(Path("setup.exe"), std::string(20000, 'u'));
+    UniqueHandle own(CreateFileA(Path("setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(own.Valid());
+    EXPECT_TRUE(CopyFileWithProgress(Path("setup.exe"), Path("copy.exe")));
+    EXPECT_EQ(ReadAll(Path("copy.exe")), std::string(20000, 'u'));
+}
+
+// --- Folders and files -----------------------------------------------------
+
+using Folders = Scratch;
+
+TEST_F(Folders, EnsureFolderCreatesMissingLevels)
+{
+    EnsureFolder("C:\\");
+    EnsureFolder("C:");
+
+    EnsureFolder(Path("a\\b\\c"));
+    EXPECT_TRUE(IsExistingFolder(Path("a")));
+    EXPECT_TRUE(IsExistingFolder(Path("a\\b\\c")));
+
+    EnsureFolder(Path("d\\e\\"));
+    EXPECT_TRUE(IsExistingFolder(Path("d\\e")));
+
+    EnsureFolder(Path("a\\b\\c")); // already there: nothing to do
+
+    // Under a plain file nothing can be made; that is not reported.
+    WriteBytesTo(Path("file"), "x");
+    EnsureFolder(Path("file\\sub"));
+    EXPECT_FALSE(Exists(Path("file\\sub")));
+
+    try {
+        EnsureFolder("");
+        ADD_FAILURE() << "no exception for an empty path";
+    } catch (const SetupError& e) {
+        EXPECT_EQ(e.Message(), "Unable to create directory");
+    }
+}
+
+TEST_F(Folders, ExistenceTests)
+{
+    WriteBytesTo(Path("file.txt"), "x");
+    ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
+    struct Case {
+        std::string path;
+        bool file, folder;
+    };
+    const Case cases[] = {
+        {Path("file.txt"), true, false},
+        {Path("sub"), false, true},
+        {Path("missing"), false, false},
+        {Path("*.txt"), false, false}, // a pattern names no file even when something matches
+        {Path("file.?xt"), false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsExistingFile(c.path), c.file) << c.path;
+        EXPECT_EQ(IsExistingFolder(c.path), c.folder) << c.path;
+    }
+
+    RemoveFolder(Path("sub"));
+    EXPECT_FALSE(Exists(Path("sub")));
+    ASSERT_TRUE(CreateDirectoryA(Path("full").c_str(), nullptr));
+    WriteBytesTo(Path("full\\x"), "x");
+    RemoveFolder(Path("full"));
+    EXPECT_TRUE(IsExistingFolder(Path("full")));
+}
+
+TEST(FolderOfTest, SystemCodePage)
+{
+    struct Case {
+        const char* path;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"C:\\Program Files\\App\\setup.exe", "C:\\Program Files\\App"},
+        {"C:\\setup.exe", "C:\\"},
+        {"setup.exe", ""},
+        {"C:\\dir\\", "C:\\dir"},
+        // Code page 1252 has no lead bytes: 0x95 is a character of its own.
+        {"C:\\d\\\x95\\f", "C:\\d\\\x95"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+}
+
+// --- Shell links and launching ---------------------------------------------
+
+using Links = Scratch;
+
+namespace {
+struct LinkFields {
+    std::string path, folder, description, iconFile, arguments;
+    int iconIndex = -1;
+};
+
+LinkFields ReadLink(const std::string& linkFile)
+{
+    LinkFields out;
+    EXPECT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    {
+        ComPtr<IShellLinkA> link;
+        ComPtr<IPersistFile> file;
+        EXPECT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.PutVoid()),
+                  S_OK);
+        EXPECT_EQ(link->QueryInterface(IID_IPersistFile, file.PutVoid()), S_OK);
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, wide, MAX_PATH);
+        EXPECT_EQ(file->Load(wide, STGM_READ), S_OK);
+        char buffer[MAX_PATH];
+        if (link->GetPath(buffer, MAX_PATH, nullptr, 0) == S_OK)
+            out.path = buffer;
+        if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH)))
+            out.folder = buffer;
+        if (SUCCEEDED(link->GetDescription(buffer, MAX_PATH)))
+            out.description = buffer;
+        if (SUCCEEDED(link->GetArguments(buffer, MAX_PATH)))
+            out.arguments = buffer;
+        if (SUCCEEDED(link->GetIconLocation(buffer, MAX_PATH, &out.iconIndex)))
+            out.iconFile = buffer;
+    }
+    CoUninitialize();
+    return out;
+}
+} // namespace
+
+TEST_F(Links, WrittenLinkReadsBack)
+{
+    EnsureFolder(Path("App"));
+    WriteBytesTo(Path("App\\viewer.exe"), "MZ");
+    WriteBytesTo(Path("App\\uninst.exe"), "MZ");
+
+    // Twice in a row: COM is set up and taken down inside each call.
+    for (int round = 0; round < 2; ++round) {
+        std::string link = Path("link" + std::to_string(round) + ".lnk");
+        EXPECT_EQ(CreateShellLink(Path("App\\viewer.exe"), "/x \"y\"", link, "Opens Viewer", Path("App\\uninst.exe"), 1),
+                  S_OK);
+        LinkFields f = ReadLink(link);
+        EXPECT_EQ(Lower(f.path), Lower(Path("App\\viewer.exe")));
+        EXPECT_EQ(Lower(f.folder), Lower(Path("App")));
+        EXPECT_EQ(f.description, "Opens Viewer");
+        EXPECT_EQ(f.arguments, "/x \"y\"");
+        EXPECT_EQ(Lower(f.iconFile), Lower(Path("App\\uninst.exe")));
+        EXPECT_EQ(f.iconIndex, 1);
+    }
+}
+
+TEST_F(Links, LinkPathTooLongForTheBufferFailsAndWritesNothing)
+{
+    WriteBytesTo(Path("t.exe"), "MZ");
+    const std::string longName = std::string(300 - dir_.size(), 'n') + ".lnk";
+    const std::string fits = std::string(250 - dir_.size(), 'f') + ".lnk";
+    HRESULT hr = CreateShellLink(Path("t.exe"), "", Path(longName), "d", Path("t.exe"), 0);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_TRUE(SUCCEEDED(CreateShellLink(Path("t.exe"), "", Path(fits), "d", Path("t.exe"), 0)));
+    std::vector<std::string> entries = Entries(dir_);
+    EXPECT_EQ(entries.size(), 2u); // t.exe and the link that fits
+}
+
+TEST(Launch, StartsAndHandsOverTheProcess)
+{
+    UniqueHandle process = LaunchProgram("C:\\windows\\system32\\cmd.exe", "/c exit 7", 0);
+    ASSERT_TRUE(process.Valid());
+    ASSERT_EQ(WaitForSingleObject(process.Get(), 20000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(process.Get(), &code);
+    EXPECT_EQ(code, 7u);
+
+    EXPECT_FALSE(LaunchProgram("C:\\no such folder\\nothing.exe", "", 1000).Valid());
+}
+
+// --- Interface lifecycle as the run control uses it ------------------------
+
+TEST(GuiLifecycle, InitDoneAndOwner)
+{
+    EXPECT_FALSE(GuiActive());
+    EXPECT_EQ(GuiMessageOwner(), nullptr);
+
+    ASSERT_TRUE(GuiInit(""));
+    HWND first = GuiMessageOwner();
+    EXPECT_NE(first, nullptr);
+    EXPECT_FALSE(GuiInit("")); // a second call changes nothing
+    EXPECT_EQ(GuiMessageOwner(), first);
+    EXPECT_TRUE(IsWindow(first));
+
+    GuiDone();
+    EXPECT_FALSE(GuiActive());
+    EXPECT_EQ(GuiMessageOwner(), nullptr);
+    EXPECT_FALSE(IsWindow(first));
+    GuiDone(); // once more: nothing to do
+    EXPECT_FALSE(GuiActive());
+
+    ASSERT_TRUE(GuiInit("")); // comes back with new windows
+    EXPECT_NE(GuiMessageOwner(), nullptr);
+    GuiDone();
+}
+
+// --- Run-control helpers ---------------------------------------------------
+
+TEST(RunHelpers, UninstallLinkName)
+{
+    PackageHeader h = PackageHeader::Blank();
+    h.SetText(HeaderText::ProductName, "Example Viewer 2.0");
+    h.SetText(HeaderText::ShortName, "Viewer");
+    const std::pair<int, const char*> cases[] = {
+        {0, "Uninstall"}, {1, "Uninstall Viewer"}, {2, "Uninstall Example Viewer 2.0"}, {3, "Uninstall"}, {255, "Uninstall"}};
+    for (const auto& c : cases) {
+        h.SetUninstallLinkStyle(static_cast<uint8_t>(c.first));
+        EXPECT_EQ(UninstallLinkName(h), c.second) << c.first;
+    }
+}
+
+using RunFolders = Scratch;
+
+TEST_F(RunFolders, RemoveInstallFoldersTakesOnlyEmptyOnes)
+{
+    RunState run;
+    run.Header = PackageHeader::Blank();
+    run.Header.SetText(HeaderText::CompanyFolder, "Example");
+
+    // Empty install folder and empty company folder: both go.
+    EnsureFolder(Path("Example\\Viewer"));
+    RemoveInstallFolders(run, Path("Example\\Viewer"));
+    EXPECT_FALSE(Exists(Path("Example")));
+
+    // A file left in the install folder keeps both.
+    EnsureFolder(Path("Example\\Viewer"));
+    WriteBytesTo(Path("Example\\Viewer\\keep"), "x");
+    RemoveInstallFolders(run, Path("Example\\Viewer"));
+    EXPECT_TRUE(Exists(Path("Example\\Viewer\\keep")));
+
+    // Without a company folder the folder above stays, even when empty; an
+    // empty path means the run's install folder path.
+    run.Header.SetText(HeaderText::CompanyFolder, "");
+    EnsureFolder(Path("Top\\Viewer"));
+    run.InstallFolderPath = Path("Top\\Viewer");
+    RemoveInstallFolders(run, "");
+    EXPECT_FALSE(Exists(Path("Top\\Viewer")));
+    EXPECT_TRUE(IsExistingFolder(Path("Top")));
+}
+
+TEST_F(RunFolders, FailureHandlerPassesTheErrorOnAndCleansUpOnlyAFormedInstall)
+{
+    struct Case {
+        bool uninstaller, formed, folderRemoved;
+    };
+    const Case cases[] = {{false, true, true}, {false, false, false}, {true, true, false}};
+    int n = 0;
+    for (const Case& c : cases) {
+        RunState run;
+        run.Header = PackageHeader::Blank();
+        run.Header.SetUninstallMode(c.uninstaller ? 1 : 0);
+        run.InstallFolderFormed = c.formed;
+        run.InstallFolderPath = Path("case" + std::to_string(n++));
+        EnsureFolder(run.InstallFolderPath);
+
+        ActiveGui gui;
+        std::string caught;
+        try {
+            UnderFailureHandler(run, [] { throw SetupError("Operation aborted by user"); });
+        } catch (const SetupError& e) {
+            caught = e.Message();
+        }
+        EXPECT_EQ(caught, "Operation aborted by user");
+        EXPECT_EQ(!Exists(run.InstallFolderPath), c.folderRemoved) << run.InstallFolderPath;
+        EXPECT_EQ(g_busy, std::vector<int>{0});
+        ASSERT_EQ(g_statuses.size(), 1u);
+        EXPECT_EQ(g_statuses[0].first, "Failed");
+        EXPECT_EQ(g_statuses[0].second, "Setup operation was aborted with an exception. The error message is "
+                                        "shown, and setup will exit now.");
+    }
+
+    // Out of memory goes the same way; work that succeeds touches nothing.
+    RunState run;
+    run.Header = PackageHeader::Blank();
+    run.InstallFolderFormed = true;
+    run.InstallFolderPath = Path("oom");
+    EnsureFolder(run.InstallFolderPath);
+    EXPECT_THROW(UnderFailureHandler(run, [] { throw std::bad_alloc(); }), std::bad_alloc);
+    EXPECT_FALSE(Exists(run.InstallFolderPath));
+    EnsureFolder(run.InstallFolderPath);
+    bool ran = false;
+    UnderFailureHandler(run, [&] { ran = true; });
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(Exists(run.InstallFolderPath));
+}
+
+TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
+{
+    RunState run;
+    run.TempCabinetPath = Path("_KT14D2N.cab");
+    run.TempLicensePath = Path("license.txt");
+    run.TempCopyPath = Path("_KT14D2N.exe");
+    for (const std::string* p : {&run.TempCabinetPath, &run.TempLicensePath, &run.TempCopyPath})
+        WriteBytesTo(*p, "x");
+    ASSERT_TRUE(GuiInit(""));
+    FinalCleanup(run);
+    EXPECT_FALSE(GuiActive());
+    EXPECT_FALSE(Exists(run.TempCabinetPath));
+    EXPECT_FALSE(Exists(run.TempLicensePath));
+    EXPECT_TRUE(Exists(run.TempCopyPath)); // the relaunched copy stays
+
+    RunState nothing; // no paths set: nothing to delete, nothing fails
+    FinalCleanup(nothing);
+}
+
+// --- Message boxes ---------------------------------------------------------
+
+namespace {
+struct SeenBox {
+    std::string caption, text;
+    HWND owner = nullptr;
+    int boxes = 0;
+};
+SeenBox g_box;
+HHOOK g_hook = nullptr;
+
+// Reads the box as it is activated, then answers it.
+LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[32] = {};
+        GetClassNameA(box, className, sizeof className);
+        if (std::string(className) == "#32770") {
+            char text[512] = {};
+            GetWindowTextA(box, text, sizeof text);
+            g_box.caption = text;
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            g_box.text = text;
+            g_box.owner = GetWindow(box, GW_OWNER);
+            ++g_box.boxes;
+            PostMessageA(box, WM_COMMAND, IDYES, reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+        }
+    }
+    return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+SeenBox Show(const RunState& run, const std::string& text, UINT style, int* answer)
+{
+    g_box = SeenBox();
+    g_hook = SetWindowsHookExA(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId());
+    *answer = ShowMessage(run, text, style);
+    UnhookWindowsHookEx(g_hook);
+    return g_box;
+}
+} // namespace
+
+TEST(Messages, OwnerAndCaptionFollowTheRun)
+{
+    RunState run;
+    int answer = 0;
+    SeenBox before = Show(run, "no mode yet", MB_YESNO, &answer);
+    EXPECT_EQ(before.boxes, 1);
+    EXPECT_EQ(answer, IDYES);
+    EXPECT_EQ(before.text, "no mode yet");
+    EXPECT_EQ(before.caption, "Error"); // the system's default for no caption
+    EXPECT_EQ(before.owner, nullptr);
+
+    ASSERT_TRUE(GuiInit(""));
+    run.ModeCaption = "Uninstall";
+    SeenBox during = Show(run, "with mode", MB_YESNO | MB_ICONINFORMATION, &answer);
+    EXPECT_EQ(during.caption, "Uninstall");
+    EXPECT_EQ(during.owner, GuiOwnerWindow());
+    EXPECT_NE(during.owner, nullptr);
+    GuiDone();
+}
