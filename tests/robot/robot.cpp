@@ -1,0 +1,791 @@
+// robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]
+//           [--rules FILE] [--rule RULE]...
+//
+// Runs beside the program under test in the same prefix and wineserver and
+// polls every few milliseconds: top-level windows (message boxes and other
+// windows) and the process list. See tests/rig/README.md for the log and the
+// rules syntax.
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <cwctype>
+#include <memory>
+
+#include "Robot.h"
+
+namespace {
+
+// --- log --------------------------------------------------------------------
+
+HANDLE g_log = INVALID_HANDLE_VALUE;
+DWORD g_start = 0;
+
+// One JSON object per line, written with one WriteFile so a reader never
+// sees half a line once the line end is there.
+void Emit(const std::string& fields)
+{
+    char head[48];
+    wsprintfA(head, "{\"t\":%lu,", static_cast<unsigned long>(GetTickCount() - g_start));
+    std::string line = head + fields + "}\n";
+    DWORD written = 0;
+    WriteFile(g_log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::string Num(long long v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld", v);
+    return buf;
+}
+
+std::string HwndId(HWND h) { return Num(static_cast<long long>(reinterpret_cast<UINT_PTR>(h))); }
+
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+// --- windows ----------------------------------------------------------------
+
+// WM_GETTEXT with a time limit, so a hung program cannot stall the robot.
+std::wstring TextOf(HWND h)
+{
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 500, &len))
+        return std::wstring();
+    std::wstring text(len + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 500,
+                             &got))
+        return std::wstring();
+    text.resize(std::min<std::size_t>(got, len));
+    return text;
+}
+
+std::wstring ClassOf(HWND h)
+{
+    wchar_t buf[256] = {};
+    GetClassNameW(h, buf, 256);
+    return buf;
+}
+
+DWORD PidOf(HWND h)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    return pid;
+}
+
+HWND FocusOf(HWND top)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+BOOL CALLBACK CollectWindow(HWND h, LPARAM p)
+{
+    reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent)
+{
+    std::vector<HWND> out;
+    EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+std::vector<HWND> TopWindows()
+{
+    std::vector<HWND> out;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+bool IsMessageBox(HWND h) { return ClassOf(h) == L"#32770" && GetDlgItem(h, 0xFFFF) != nullptr; }
+
+// --- icons ------------------------------------------------------------------
+
+// Icon handles mean nothing across processes, so the icon control is read
+// back from the screen and compared with renderings of the four system icons;
+// only the pixels an icon's mask marks opaque take part.
+struct IconRef {
+    const char* name;
+    LPCWSTR id;
+};
+const IconRef kIcons[] = {
+    {"error", IDI_ERROR}, {"warning", IDI_WARNING}, {"information", IDI_INFORMATION}, {"question", IDI_QUESTION}};
+
+struct Bitmap32 {
+    int w = 0, h = 0;
+    std::vector<DWORD> px;
+};
+
+class MemoryDc {
+public:
+    MemoryDc(int w, int h, Bitmap32& out) : out_(out)
+    {
+        out.w = w, out.h = h;
+        out.px.assign(static_cast<std::size_t>(w) * h, 0);
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        dc_ = CreateCompatibleDC(nullptr);
+        bmp_ = CreateDIBSection(dc_, &bi, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        old_ = SelectObject(dc_, bmp_);
+    }
+    ~MemoryDc()
+    {
+        GdiFlush();
+        if (bits_)
+            std::copy_n(static_cast<DWORD*>(bits_), out_.px.size(), out_.px.begin());
+        SelectObject(dc_, old_);
+        DeleteObject(bmp_);
+        DeleteDC(dc_);
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC Get() const { return dc_; }
+    bool Ok() const { return bits_ != nullptr; }
+
+private:
+    Bitmap32& out_;
+    HDC dc_ = nullptr;
+    HBITMAP bmp_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    void* bits_ = nullptr;
+};
+
+bool CaptureScreen(const RECT& r, Bitmap32& out)
+{
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0 || w > 256 || h > 256)
+        return false;
+    HDC screen = GetDC(nullptr);
+    bool ok = false;
+    {
+        MemoryDc mem(w, h, out);
+        ok = mem.Ok() && BitBlt(mem.Get(), 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    }
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// Renders an icon twice (on black and on white): where both agree the pixel
+// is opaque.
+void RenderIcon(HICON icon, int w, int h, Bitmap32& onBlack, Bitmap32& onWhite)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        Bitmap32& out = pass ? onWhite : onBlack;
+        MemoryDc mem(w, h, out);
+        RECT all = {0, 0, w, h};
+        HBRUSH brush = static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH));
+        FillRect(mem.Get(), &all, brush);
+        DrawIconEx(mem.Get(), 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+    }
+}
+
+int Channel(DWORD px, int shift) { return static_cast<int>((px >> shift) & 0xFF); }
+
+int PixelDistance(DWORD a, DWORD b)
+{
+    return std::abs(Channel(a, 0) - Channel(b, 0)) + std::abs(Channel(a, 8) - Channel(b, 8)) +
+           std::abs(Channel(a, 16) - Channel(b, 16));
+}
+
+// Average distance per opaque pixel; lower is closer.
+struct IconGuess {
+    const char* name = nullptr;
+    int score = 1 << 30;
+};
+
+IconGuess ClassifyIcon(const Bitmap32& shot)
+{
+    IconGuess best;
+    for (const IconRef& ref : kIcons) {
+        HICON icon = LoadIconW(nullptr, ref.id);
+        if (!icon)
+            continue;
+        Bitmap32 black, white;
+        RenderIcon(icon, shot.w, shot.h, black, white);
+        long long sum = 0, n = 0;
+        for (std::size_t i = 0; i < shot.px.size(); ++i) {
+            if (PixelDistance(black.px[i], white.px[i]) > 30)
+                continue; // (semi-)transparent here
+            sum += PixelDistance(shot.px[i], black.px[i]);
+            ++n;
+        }
+        if (n < 16)
+            continue;
+        int score = static_cast<int>(sum / n);
+        if (score < best.score)
+            best.score = score, best.name = ref.name;
+    }
+    return best;
+}
+
+// --- processes --------------------------------------------------------------
+
+// Wine's own processes come and go with the session; they are never the
+// program under test or one of its children.
+bool IsSystemProcess(const std::wstring& exe)
+{
+    static const wchar_t* const kSystem[] = {
+        L"services.exe", L"winedevice.exe", L"plugplay.exe",   L"explorer.exe", L"rpcss.exe",
+        L"svchost.exe",  L"conhost.exe",    L"start.exe",      L"wineboot.exe", L"winemenubuilder.exe",
+        L"robot.exe",    L"rundll32.exe",   L"tabtip.exe",     L"mscorsvw.exe", L"iexplore.exe"};
+    std::wstring lower = exe;
+    for (wchar_t& c : lower)
+        c = static_cast<wchar_t>(std::towlower(c));
+    for (const wchar_t* s : kSystem)
+        if (lower == s)
+            return true;
+    return false;
+}
+
+typedef LONG(WINAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
+// The command line, read from the process itself: first the direct query,
+// then through its PEB.
+std::wstring CommandLineOf(HANDLE process)
+{
+    static NtQueryInformationProcessFn query = reinterpret_cast<NtQueryInformationProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query)
+        return std::wstring();
+    const ULONG kProcessCommandLineInformation = 60;
+    std::vector<unsigned char> buf(65536);
+    ULONG got = 0;
+    if (query(process, kProcessCommandLineInformation, buf.data(), static_cast<ULONG>(buf.size()), &got) == 0) {
+        auto* us = reinterpret_cast<UNICODE_STRING*>(buf.data());
+        if (us->Buffer)
+            return std::wstring(us->Buffer, us->Length / sizeof(wchar_t));
+    }
+    PROCESS_BASIC_INFORMATION pbi = {};
+    if (query(process, 0 /*ProcessBasicInformation*/, &pbi, sizeof pbi, &got) != 0 || !pbi.PebBaseAddress)
+        return std::wstring();
+    PEB peb = {};
+    RTL_USER_PROCESS_PARAMETERS params = {};
+    SIZE_T n = 0;
+    if (!ReadProcessMemory(process, pbi.PebBaseAddress, &peb, sizeof peb, &n) || !peb.ProcessParameters ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &params, sizeof params, &n))
+        return std::wstring();
+    std::wstring text(params.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (text.empty() || !ReadProcessMemory(process, params.CommandLine.Buffer, &text[0], params.CommandLine.Length, &n))
+        return std::wstring();
+    return text;
+}
+
+struct Process {
+    DWORD pid = 0;
+    std::wstring exe;
+    HANDLE handle = nullptr;
+    bool tracked = false;
+};
+
+// --- the robot --------------------------------------------------------------
+
+struct BoxState {
+    DWORD firstSeen = 0;
+    bool logged = false;
+    bool answered = false; // one answer per box, whichever rule gives it
+    int tries = 0;
+};
+
+struct Options {
+    std::wstring log, stop, idle;
+    DWORD timeoutMs = 0;
+    DWORD pollMs = 15;
+    std::vector<Rule> rules;
+};
+
+bool FileExists(const std::wstring& path)
+{
+    return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class Robot {
+public:
+    explicit Robot(Options opts) : opts_(std::move(opts)) {}
+
+    int Run()
+    {
+        ScanProcesses(true);
+        Emit("\"event\":\"ready\",\"pid\":" + Num(GetCurrentProcessId()));
+        for (;;) {
+            bool idleAsked = FileExists(opts_.idle);
+            ScanProcesses(false);
+            ScanWindows();
+            if (idleAsked && !AnyTrackedAlive()) {
+                Emit("\"event\":\"idle\"");
+                DeleteFileW(opts_.idle.c_str());
+            }
+            if (FileExists(opts_.stop))
+                return Stop("stop-file");
+            if (opts_.timeoutMs && GetTickCount() - g_start > opts_.timeoutMs)
+                return Stop("timeout");
+            Sleep(opts_.pollMs);
+        }
+    }
+
+private:
+    Options opts_;
+    std::map<DWORD, Process> procs_;
+    std::map<HWND, BoxState> boxes_;
+    std::map<HWND, std::string> windows_; // last logged snapshot
+
+    bool AnyTrackedAlive()
+    {
+        for (auto& kv : procs_)
+            if (kv.second.tracked && kv.second.handle)
+                return true;
+        return false;
+    }
+
+    bool Tracked(DWORD pid)
+    {
+        auto it = procs_.find(pid);
+        return it != procs_.end() && it->second.tracked;
+    }
+
+    void ScanProcesses(bool baseline)
+    {
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snap != INVALID_HANDLE_VALUE) {
+            PROCESSENTRY32W pe = {};
+            pe.dwSize = sizeof pe;
+            for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+                if (procs_.count(pe.th32ProcessID) || pe.th32ProcessID == GetCurrentProcessId())
+                    continue;
+                Process p;
+                p.pid = pe.th32ProcessID;
+                p.exe = pe.szExeFile;
+                p.tracked = !baseline && !IsSystemProcess(p.exe);
+                if (p.tracked) {
+                    p.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, p.pid);
+                    std::wstring cmd = p.handle ? CommandLineOf(p.handle) : std::wstring();
+                    Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(pe.th32ParentProcessID) +
+                         ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(cmd));
+                    if (!p.handle)
+                        p.tracked = false;
+                }
+                procs_[p.pid] = p;
+            }
+            CloseHandle(snap);
+        }
+        // A process counts as ended when its handle is signalled, not when it
+        // leaves the snapshot.
+        for (auto it = procs_.begin(); it != procs_.end();) {
+            Process& p = it->second;
+            if (p.handle && WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0) {
+                DWORD code = 0;
+                GetExitCodeProcess(p.handle, &code);
+                Emit("\"event\":\"exit\",\"pid\":" + Num(p.pid) + ",\"exe\":" + JsonString(p.exe) +
+                     ",\"code\":" + Num(code));
+                CloseHandle(p.handle);
+                // Forget it, so a later process with the same id is seen anew.
+                it = procs_.erase(it);
+                continue;
+            }
+            ++it;
+        }
+    }
+
+    void ScanWindows()
+    {
+        std::vector<HWND> tops = TopWindows();
+        std::set<HWND> seen;
+        for (HWND h : tops) {
+            if (!IsWindowVisible(h) || !Tracked(PidOf(h)))
+                continue;
+            seen.insert(h);
+            if (IsMessageBox(h))
+                HandleBox(h);
+            else
+                HandleWindow(h);
+        }
+        for (auto it = boxes_.begin(); it != boxes_.end();) {
+            if (seen.count(it->first)) {
+                ++it;
+                continue;
+            }
+            if (it->second.logged)
+                Emit("\"event\":\"gone\",\"hwnd\":" + HwndId(it->first) + ",\"box\":true");
+            it = boxes_.erase(it);
+        }
+        for (auto it = windows_.begin(); it != windows_.end();) {
+            if (seen.count(it->first)) {
+                ++it;
+                continue;
+            }
+            Emit("\"event\":\"gone\",\"hwnd\":" + HwndId(it->first) + ",\"box\":false");
+            it = windows_.erase(it);
+        }
+        for (Rule& rule : opts_.rules)
+            for (auto it = rule.armedSince.begin(); it != rule.armedSince.end();)
+                it = seen.count(it->first) ? std::next(it) : rule.armedSince.erase(it);
+    }
+
+    std::string OwnerJson(HWND box)
+    {
+        HWND owner = GetWindow(box, GW_OWNER);
+        if (!owner)
+            return "null";
+        return "{\"hwnd\":" + HwndId(owner) + ",\"title\":" + JsonString(TextOf(owner)) +
+               ",\"class\":" + JsonString(ClassOf(owner)) + "}";
+    }
+
+    std::vector<HWND> BoxButtons(HWND box)
+    {
+        std::vector<HWND> out;
+        for (HWND c : Children(box))
+            if (GetParent(c) == box && ClassOf(c) == L"Button" && IsWindowVisible(c))
+                out.push_back(c);
+        return out;
+    }
+
+    // Logs a box once it has had time to paint its icon; returns true once
+    // logged.
+    bool LogBox(HWND box, BoxState& st)
+    {
+        DWORD now = GetTickCount();
+        if (!st.firstSeen)
+            st.firstSeen = now;
+        if (now - st.firstSeen < 60)
+            return false;
+        std::string icon = "null";
+        int score = -1;
+        HWND iconCtrl = GetDlgItem(box, 0x440);
+        if (iconCtrl && IsWindowVisible(iconCtrl)) {
+            DWORD_PTR handle = 0;
+            SendMessageTimeoutW(iconCtrl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 500, &handle);
+            RECT r;
+            Bitmap32 shot;
+            if (handle && GetWindowRect(iconCtrl, &r) && CaptureScreen(r, shot)) {
+                IconGuess guess = ClassifyIcon(shot);
+                // A poor match usually means the box has not painted yet:
+                // look again for up to a second before settling.
+                if ((!guess.name || guess.score > 24) && ++st.tries < 50)
+                    return false;
+                icon = guess.name ? "\"" + std::string(guess.name) + "\"" : "\"unknown\"";
+                score = guess.score;
+            } else if (handle && ++st.tries < 50) {
+                return false;
+            } else if (handle) {
+                icon = "\"unknown\"";
+            }
+        }
+        std::wstring caption = TextOf(box);
+        std::string buttons;
+        for (HWND b : BoxButtons(box))
+            buttons += (buttons.empty() ? "" : ",") + JsonString(TextOf(b));
+        HWND focus = FocusOf(box);
+        std::string focusText = focus && GetParent(focus) == box ? JsonString(TextOf(focus)) : "null";
+        // A NULL caption shows as "Error"; the stub never uses that caption
+        // itself, so it is logged as none.
+        Emit("\"event\":\"box\",\"hwnd\":" + HwndId(box) + ",\"pid\":" + Num(PidOf(box)) +
+             ",\"caption\":" + (caption == L"Error" ? std::string("null") : JsonString(caption)) +
+             ",\"text\":" + JsonString(TextOf(GetDlgItem(box, 0xFFFF))) + ",\"buttons\":[" + buttons +
+             "],\"icon\":" + icon + ",\"icon_score\":" + Num(score) + ",\"owner\":" + OwnerJson(box) +
+             ",\"focus\":" + focusText);
+        st.logged = true;
+        return true;
+    }
+
+    HWND FindButton(HWND top, const std::wstring& label)
+    {
+        std::wstring want = PlainLabel(label);
+        for (HWND c : Children(top))
+            if (ClassOf(c) == L"Button" && IsWindowVisible(c) && PlainLabel(TextOf(c)) == want)
+                return c;
+        return nullptr;
+    }
+
+    void Press(HWND button, const Rule& rule, std::size_t index, HWND top)
+    {
+        // The label is read first: once the press is handled the button may
+        // be gone.
+        std::wstring label = TextOf(button);
+        PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+        Emit("\"event\":\"action\",\"rule\":" + Num(static_cast<long long>(index)) + ",\"hwnd\":" + HwndId(top) +
+             ",\"do\":\"press\",\"button\":" + JsonString(label) + ",\"rule_button\":" +
+             JsonString(rule.button));
+    }
+
+    void CloseTop(HWND top, const Rule& rule, std::size_t index)
+    {
+        if (rule.sysClose)
+            PostMessageW(top, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            PostMessageW(top, WM_CLOSE, 0, 0);
+        Emit("\"event\":\"action\",\"rule\":" + Num(static_cast<long long>(index)) + ",\"hwnd\":" + HwndId(top) +
+             ",\"do\":\"close\",\"how\":\"" + (rule.sysClose ? "sc" : "wm") + "\"");
+    }
+
+    bool SendKey(HWND top, const Rule& rule, std::size_t index)
+    {
+        HWND target = FocusOf(top);
+        if (!target || (target != top && !IsChild(top, target)))
+            target = top;
+        const std::wstring& k = rule.key;
+        auto post = [target](UINT msg, WPARAM w, LPARAM l) { PostMessageW(target, msg, w, l); };
+        if (k == L"Enter" || k == L"Escape" || k == L"Tab" || k == L"Space") {
+            WPARAM vk = k == L"Enter" ? VK_RETURN : k == L"Escape" ? VK_ESCAPE : k == L"Tab" ? VK_TAB : VK_SPACE;
+            post(WM_KEYDOWN, vk, 1);
+            if (vk == VK_SPACE)
+                post(WM_CHAR, L' ', 1);
+            post(WM_KEYUP, vk, 0xC0000001);
+        } else if (k.size() == 5 && k.compare(0, 4, L"Alt+") == 0) {
+            // Dialog mnemonics arrive as WM_SYSCHAR; the context bit says Alt.
+            post(WM_SYSCHAR, std::towlower(k[4]), 0x20000001);
+        } else if (k.size() == 1) {
+            post(WM_CHAR, k[0], 1);
+        } else {
+            return false;
+        }
+        Emit("\"event\":\"action\",\"rule\":" + Num(static_cast<long long>(index)) + ",\"hwnd\":" + HwndId(top) +
+             ",\"do\":\"key\",\"key\":" + JsonString(k) + ",\"target\":" + HwndId(target));
+        return true;
+    }
+
+    // The condition held long enough (its delay) for this window.
+    bool Ripe(Rule& rule, HWND h)
+    {
+        DWORD now = GetTickCount();
+        auto it = rule.armedSince.find(h);
+        if (it == rule.armedSince.end())
+            it = rule.armedSince.emplace(h, now).first;
+        return now - it->second >= rule.delay;
+    }
+
+    void HandleBox(HWND box)
+    {
+        BoxState& st = boxes_[box];
+        if ((!st.logged && !LogBox(box, st)) || st.answered)
+            return;
+        std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
+        for (std::size_t i = 0; i < opts_.rules.size(); ++i) {
+            Rule& rule = opts_.rules[i];
+            if (rule.kind != Rule::Kind::Box || rule.count == 0)
+                continue;
+            if (text.find(rule.text) == std::wstring::npos || !Ripe(rule, box))
+                continue;
+            if (rule.action == Rule::Action::Close) {
+                CloseTop(box, rule, i);
+            } else {
+                // A box without the button is left to the next rule, so
+                // "No if asked, else OK" is two rules.
+                HWND button = FindButton(box, rule.button);
+                if (!button)
+                    continue;
+                Press(button, rule, i, box);
+            }
+            st.answered = true;
+            if (rule.count > 0)
+                --rule.count;
+            return;
+        }
+    }
+
+    std::string Snapshot(HWND top)
+    {
+        RECT r = {};
+        GetWindowRect(top, &r);
+        HWND focus = FocusOf(top);
+        std::string controls;
+        for (HWND c : Children(top)) {
+            std::wstring cls = ClassOf(c);
+            std::string item = "{\"hwnd\":" + HwndId(c) + ",\"class\":" + JsonString(cls) +
+                               ",\"id\":" + Num(GetDlgCtrlID(c)) + ",\"text\":" + JsonString(TextOf(c)) +
+                               ",\"visible\":" + Bool(IsWindowVisible(c)) + ",\"enabled\":" +
+                               Bool(IsWindowEnabled(c)) + ",\"focused\":" + Bool(c == focus);
+            if (cls == L"msctls_progress32") {
+                DWORD_PTR pos = 0, lo = 0, hi = 0;
+                SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &pos);
+                SendMessageTimeoutW(c, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 500, &lo);
+                SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 500, &hi);
+                item += ",\"pos\":" + Num(static_cast<int>(pos)) + ",\"min\":" + Num(static_cast<int>(lo)) +
+                        ",\"max\":" + Num(static_cast<int>(hi));
+            }
+            controls += (controls.empty() ? "" : ",") + item + "}";
+        }
+        HWND owner = GetWindow(top, GW_OWNER);
+        return "\"event\":\"window\",\"hwnd\":" + HwndId(top) + ",\"pid\":" + Num(PidOf(top)) +
+               ",\"title\":" + JsonString(TextOf(top)) + ",\"class\":" + JsonString(ClassOf(top)) + ",\"rect\":[" +
+               Num(r.left) + "," + Num(r.top) + "," + Num(r.right) + "," + Num(r.bottom) + "],\"enabled\":" +
+               Bool(IsWindowEnabled(top)) + ",\"owner\":" + (owner ? HwndId(owner) : std::string("null")) +
+               ",\"focus\":" + (focus && IsChild(top, focus) ? Num(GetDlgCtrlID(focus)) : std::string("null")) +
+               ",\"controls\":[" + controls + "]";
+    }
+
+    bool AnyControlContains(HWND top, const std::wstring& s)
+    {
+        for (HWND c : Children(top))
+            if (TextOf(c).find(s) != std::wstring::npos)
+                return true;
+        return false;
+    }
+
+    void HandleWindow(HWND top)
+    {
+        std::string snap = Snapshot(top);
+        auto it = windows_.find(top);
+        if (it == windows_.end() || it->second != snap) {
+            Emit(snap);
+            windows_[top] = snap;
+        }
+        std::wstring title = TextOf(top);
+        for (std::size_t i = 0; i < opts_.rules.size(); ++i) {
+            Rule& rule = opts_.rules[i];
+            if (rule.kind != Rule::Kind::Window || rule.count == 0)
+                continue;
+            bool holds = title.find(rule.title) != std::wstring::npos &&
+                         (rule.when.empty() || AnyControlContains(top, rule.when));
+            HWND button = nullptr;
+            if (holds && rule.action == Rule::Action::Press) {
+                button = FindButton(top, rule.button);
+                holds = button && IsWindowEnabled(button);
+            }
+            if (!holds) {
+                rule.armedSince.erase(top);
+                continue;
+            }
+            if (!Ripe(rule, top))
+                continue;
+            bool done = true;
+            if (rule.action == Rule::Action::Press)
+                Press(button, rule, i, top);
+            else if (rule.action == Rule::Action::Close)
+                CloseTop(top, rule, i);
+            else
+                done = SendKey(top, rule, i);
+            if (!done) {
+                Emit("\"event\":\"warning\",\"text\":" + JsonString(L"unknown key '" + rule.key + L"'"));
+                rule.count = 0;
+                continue;
+            }
+            if (rule.count > 0)
+                --rule.count;
+            // A repeated action waits its delay again.
+            rule.armedSince[top] = GetTickCount();
+        }
+    }
+
+    int Stop(const char* reason)
+    {
+        for (HWND h : TopWindows()) {
+            if (!IsWindowVisible(h) || !Tracked(PidOf(h)))
+                continue;
+            Emit("\"event\":\"open\",\"hwnd\":" + HwndId(h) + ",\"box\":" + Bool(IsMessageBox(h)) +
+                 ",\"title\":" + JsonString(TextOf(h)) + ",\"text\":" +
+                 JsonString(IsMessageBox(h) ? TextOf(GetDlgItem(h, 0xFFFF)) : std::wstring()));
+        }
+        for (auto& kv : procs_)
+            if (kv.second.tracked && kv.second.handle)
+                Emit("\"event\":\"running\",\"pid\":" + Num(kv.first) + ",\"exe\":" + JsonString(kv.second.exe));
+        Emit(std::string("\"event\":\"stopped\",\"reason\":\"") + reason + "\"");
+        return 0;
+    }
+};
+
+bool ReadRulesFile(const std::wstring& path, std::vector<Rule>& rules)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    std::string data;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
+        data.append(buf, got);
+    CloseHandle(f);
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\n', start);
+        std::string line = data.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? data.size() : end + 1;
+        if (line.empty() || line[0] == '#' || line == "\r")
+            continue;
+        Rule rule;
+        std::wstring error;
+        if (!ParseRule(Wide(line), rule, error)) {
+            Emit("\"event\":\"error\",\"text\":" + JsonString(L"rule '" + Wide(line) + L"': " + error));
+            return false;
+        }
+        rules.push_back(rule);
+    }
+    return true;
+}
+
+int Usage()
+{
+    std::fputs("usage: robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]\n"
+               "                 [--rules FILE] [--rule RULE]...\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    g_start = GetTickCount();
+    Options opts;
+    std::vector<std::wstring> ruleFiles, ruleLines;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        if (i + 1 >= argc)
+            return Usage();
+        std::wstring v = argv[++i];
+        if (a == L"--log")
+            opts.log = v;
+        else if (a == L"--stop")
+            opts.stop = v;
+        else if (a == L"--idle")
+            opts.idle = v;
+        else if (a == L"--timeout")
+            opts.timeoutMs = static_cast<DWORD>(_wtoi(v.c_str())) * 1000;
+        else if (a == L"--poll")
+            opts.pollMs = static_cast<DWORD>(std::max(1, _wtoi(v.c_str())));
+        else if (a == L"--rules")
+            ruleFiles.push_back(v);
+        else if (a == L"--rule")
+            ruleLines.push_back(v);
+        else
+            return Usage();
+    }
+    if (opts.log.empty())
+        return Usage();
+    g_log = CreateFileW(opts.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_log == INVALID_HANDLE_VALUE) {
+        std::fputs("robot: cannot open the log\n", stderr);
+        return 2;
+    }
+    for (const std::wstring& f : ruleFiles)
+        if (!ReadRulesFile(f, opts.rules))
+            return 2;
+    for (const std::wstring& line : ruleLines) {
+        Rule rule;
+        std::wstring error;
+        if (!ParseRule(line, rule, error)) {
+            Emit("\"event\":\"error\",\"text\":" + JsonString(L"rule '" + line + L"': " + error));
+            return 2;
+        }
+        opts.rules.push_back(rule);
+    }
+    int rc = Robot(std::move(opts)).Run();
+    CloseHandle(g_log);
+    return rc;
+}
