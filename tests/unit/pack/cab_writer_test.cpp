@@ -1,0 +1,257 @@
+#include "tools/pack/CabReader.h"
+#include "tools/pack/CabWriter.h"
+#include "tools/pack/ToolError.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "PackTestUtil.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+uint32_t U32(const Bytes& b, size_t at) { return U16(b, at) | uint32_t(U16(b, at + 2)) << 16; }
+
+struct Block {
+    uint32_t checksum;
+    uint16_t cbData;
+    uint16_t cbUncomp;
+    size_t dataAt;
+};
+
+std::vector<Block> DataBlocks(const Bytes& cab)
+{
+    CabInfo info = ReadCabinetDirectory(cab);
+    std::vector<Block> blocks;
+    size_t at = info.folders.at(0).dataOffset;
+    for (unsigned i = 0; i < info.folders[0].blockCount; ++i) {
+        Block b{U32(cab, at), U16(cab, at + 4), U16(cab, at + 6), at + 8};
+        blocks.push_back(b);
+        at += 8 + b.cbData;
+    }
+    EXPECT_EQ(at, cab.size()) << "blocks must end where the cabinet ends";
+    return blocks;
+}
+
+std::vector<CabEntry> MakeEntries(const std::vector<Bytes>& contents)
+{
+    std::vector<CabEntry> entries;
+    for (size_t i = 0; i < contents.size(); ++i) {
+        CabEntry e;
+        e.name = "file" + std::to_string(i) + ".dat";
+        e.data = contents[i];
+        e.date = static_cast<uint16_t>(0x5000 + i);
+        e.time = static_cast<uint16_t>(0x6000 + i);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+struct RoundTripCase {
+    const char* label;
+    std::vector<Bytes> contents;
+    int level;
+};
+
+std::vector<RoundTripCase> RoundTripCases()
+{
+    std::vector<Bytes> tiny;
+    for (unsigned i = 0; i < 300; ++i)
+        tiny.push_back(Pattern(1 + i % 50, i));
+    return {
+        {"one small file", {Pattern(100, 1)}, 9},
+        {"empty files around a file", {{}, Pattern(100, 2), {}}, 9},
+        {"exactly one block", {Pattern(32768, 3)}, 9},
+        {"one block and a byte", {Pattern(32769, 4)}, 9},
+        {"files straddle block boundaries", {Pattern(20000, 5), Noise(30000, 6), Pattern(50000, 7)}, 9},
+        {"incompressible file over 32 KB", {Noise(100000, 8)}, 9},
+        {"many tiny files in one block", tiny, 9},
+        {"fastest level", {Pattern(70000, 9), Noise(40000, 10)}, 1},
+        {"stored blocks", {Pattern(20000, 11), Noise(50000, 12), {}}, 0},
+    };
+}
+
+} // namespace
+
+TEST(CabWriter, RoundTripsThroughLibmspack)
+{
+    for (const RoundTripCase& c : RoundTripCases()) {
+        SCOPED_TRACE(c.label);
+        CabWriteOptions opt;
+        opt.level = c.level;
+        std::vector<CabEntry> entries = MakeEntries(c.contents);
+        entries.back().attribs = kAttrArchive | kAttrRun | kAttrHidden;
+        Bytes cab = WriteCabinet(entries, opt);
+
+        std::vector<Bytes> decoded = VerifyCabinet(cab, true);
+        ASSERT_EQ(decoded.size(), c.contents.size());
+        for (size_t i = 0; i < decoded.size(); ++i)
+            EXPECT_EQ(decoded[i], c.contents[i]) << "entry " << i;
+
+        CabInfo info = ReadCabinetDirectory(cab);
+        ASSERT_EQ(info.files.size(), entries.size());
+        ASSERT_EQ(info.folders.size(), 1u);
+        EXPECT_EQ(info.folders[0].compression, c.level > 0 ? 1 : 0);
+        EXPECT_EQ(info.flags, 0);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(info.files[i].name, entries[i].name);
+            EXPECT_EQ(info.files[i].size, c.contents[i].size());
+            EXPECT_EQ(info.files[i].date, entries[i].date);
+            EXPECT_EQ(info.files[i].time, entries[i].time);
+            EXPECT_EQ(info.files[i].attribs, entries[i].attribs);
+        }
+
+        size_t total = 0;
+        for (const Bytes& b : c.contents)
+            total += b.size();
+        std::vector<Block> blocks = DataBlocks(cab);
+        ASSERT_EQ(blocks.size(), (total + 32767) / 32768);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            const Block& b = blocks[i];
+            // Full blocks but the last: readers keep a 32 KB window in step.
+            EXPECT_EQ(b.cbUncomp, i + 1 < blocks.size() ? 32768u : total - 32768 * i);
+            EXPECT_LE(b.cbData, 32768u + 6144u);
+            EXPECT_EQ(b.checksum, CabDataChecksum(&cab[b.dataAt], b.cbData, b.cbData, b.cbUncomp));
+            EXPECT_NE(b.checksum, 0u);
+            if (c.level > 0) {
+                EXPECT_TRUE(cab[b.dataAt] == 'C' && cab[b.dataAt + 1] == 'K') << "block " << i;
+            }
+        }
+    }
+}
+
+TEST(CabWriter, SameInputSameBytesWhateverTheThreads)
+{
+    std::vector<CabEntry> entries = MakeEntries({Pattern(300000, 1), Noise(90000, 2), Pattern(5, 3)});
+    CabWriteOptions one;
+    one.threads = 1;
+    CabWriteOptions many;
+    many.threads = 7;
+    Bytes a = WriteCabinet(entries, one);
+    EXPECT_EQ(a, WriteCabinet(entries, many));
+    EXPECT_EQ(a, WriteCabinet(entries, one));
+}
+
+TEST(CabWriter, EachBlockUsesThePreviousAsDictionary)
+{
+    // 16 KB of noise four times: the second block starts with a copy of the
+    // first block's end, which only the dictionary can point back to.
+    Bytes noise = Noise(16384, 5);
+    Bytes twice;
+    for (int i = 0; i < 4; ++i)
+        twice.insert(twice.end(), noise.begin(), noise.end());
+    Bytes cab = WriteCabinet(MakeEntries({twice}), CabWriteOptions{});
+    std::vector<Block> blocks = DataBlocks(cab);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_LT(blocks[1].cbData, 1000u);
+    EXPECT_EQ(VerifyCabinet(cab, true).at(0), twice);
+}
+
+TEST(CabWriter, HigherLevelIsNotLarger)
+{
+    std::vector<CabEntry> entries = MakeEntries({Pattern(200000, 9), Noise(10000, 1)});
+    CabWriteOptions fast;
+    fast.level = 1;
+    EXPECT_LE(WriteCabinet(entries, CabWriteOptions{}).size(), WriteCabinet(entries, fast).size());
+}
+
+TEST(CabWriter, DamagedDataIsFoundByTheChecksum)
+{
+    Bytes cab = WriteCabinet(MakeEntries({Pattern(70000, 2)}), CabWriteOptions{});
+    std::vector<Block> blocks = DataBlocks(cab);
+    Bytes bad = cab;
+    bad[blocks[1].dataAt + 10] ^= 0x55;
+    EXPECT_THROW(VerifyCabinet(bad, false), ToolError);
+}
+
+TEST(CabWriter, NeverWritesTheUtf8NameFlag)
+{
+    std::vector<CabEntry> entries = MakeEntries({Pattern(10, 1)});
+    entries[0].attribs = 0xFF;
+    CabInfo info = ReadCabinetDirectory(WriteCabinet(entries, CabWriteOptions{}));
+    EXPECT_EQ(info.files[0].attribs, 0x7F);
+}
+
+TEST(CabWriter, RefusesWhatACabinetCannotHold)
+{
+    CabWriteOptions opt;
+    EXPECT_THROW(WriteCabinet({}, opt), ToolError);
+    std::vector<CabEntry> e = MakeEntries({Pattern(10, 1)});
+    e[0].name = "";
+    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
+    e[0].name = std::string(256, 'a');
+    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
+    e[0].name = "a.txt";
+    e[0].sourcePath = "/nonexistent/a.txt";
+    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
+    e[0].sourcePath.clear();
+    opt.level = 10;
+    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
+}
+
+TEST(CabReader, RefusesBrokenHeaders)
+{
+    Bytes cab = WriteCabinet(MakeEntries({Pattern(1000, 1), Pattern(10, 2)}), CabWriteOptions{});
+    struct Case {
+        const char* label;
+        Bytes bytes;
+    };
+    Bytes badSig = cab;
+    badSig[0] = 'X';
+    Bytes cut(cab.begin(), cab.begin() + 50);
+    Bytes longer = cab;
+    longer.push_back(0);
+    Bytes badVersion = cab;
+    badVersion[25] = 2;
+    Bytes badFolder = cab;
+    badFolder[36 + 8 + 8] = 5; // first CFFILE's iFolder
+    for (const Case& c : std::vector<Case>{{"signature", badSig},
+                                           {"cut short", cut},
+                                           {"size field", longer},
+                                           {"version", badVersion},
+                                           {"folder index", badFolder}}) {
+        SCOPED_TRACE(c.label);
+        EXPECT_THROW(ReadCabinetDirectory(c.bytes), ToolError);
+    }
+    EXPECT_THROW(VerifyCabinet(badSig, false), ToolError);
+}
+
+TEST(DosDateTime, LocalTimeClampedToTheDosRange)
+{
+    const char* old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        int64_t unix;
+        uint16_t date, time;
+    };
+    for (const Case& c : std::vector<Case>{
+             {946684800, 20 << 9 | 1 << 5 | 1, 0},                         // 2000-01-01 00:00:00
+             {1796651159, 46 << 9 | 12 << 5 | 7, 13 << 11 | 45 << 5 | 29}, // 2026-12-07 13:45:59, odd second
+             {0, 0x21, 0},                                                  // 1970: before DOS time
+             {4354819200LL, 127 << 9 | 12 << 5 | 31, 23 << 11 | 59 << 5 | 29}, // 2108
+         }) {
+        uint16_t d = 0, t = 0;
+        DosDateTime(c.unix, d, t);
+        EXPECT_EQ(d, c.date) << c.unix;
+        EXPECT_EQ(t, c.time) << c.unix;
+    }
+    setenv("TZ", "EST5", 1);
+    tzset();
+    uint16_t d = 0, t = 0;
+    DosDateTime(946684800, d, t); // 1999-12-31 19:00:00 local
+    EXPECT_EQ(d, 19 << 9 | 12 << 5 | 31);
+    EXPECT_EQ(t, 19 << 11);
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}

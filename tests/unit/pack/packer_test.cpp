@@ -1,0 +1,224 @@
+#include "package/CRC32.h"
+#include "package/Package.h"
+#include "tools/pack/CabReader.h"
+#include "tools/pack/Inspect.h"
+#include "tools/pack/Packer.h"
+#include "tools/pack/ToolError.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "PackTestUtil.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Payload {
+    ScratchDir dir;
+    std::string stub;
+    Payload()
+    {
+        stub = dir.Write("stub.exe", BareStub(3000));
+        dir.Write("in/viewer.exe", Pattern(70000, 1));
+        dir.Write("in/license.txt", std::string("Terms.\r\n"));
+        dir.Write("in/docs/caf\xC3\xA9.txt", Noise(40000, 2));
+        dir.Write("in/docs/empty.dat", std::string());
+    }
+    PackRequest Request() const
+    {
+        PackRequest r;
+        r.stubPath = stub;
+        r.fields = {{"ProductName", "Example Viewer 2.0"}, {"InstallFolder", "Example\\Viewer"},
+                    {"StartMenuFolder", "Example"}, {"ShortName", "Viewer"}, {"LicenseFile", "LICENSE.TXT"},
+                    {"MakeUninstaller", "1"}, {"UninstallLinkStyle", "2"}};
+        r.shortcuts = {{"Example Viewer", "viewer.exe"}};
+        r.inputs = {{dir / "in", ""}};
+        r.collect.run = {"viewer.exe"};
+        return r;
+    }
+};
+
+Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
+
+} // namespace
+
+TEST(Packer, ComposesAnInstallerTheStubAccepts)
+{
+    Payload p;
+    chmod((p.dir / "in/license.txt").c_str(), 0444);
+    PackResult res = BuildPackage(p.Request());
+    EXPECT_TRUE(res.warnings.empty());
+
+    InspectReport r = InspectFile(res.package);
+    ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+    EXPECT_EQ(r.cabinetError, "");
+    EXPECT_EQ(r.marker.StubSize, 3000u);
+    EXPECT_EQ(r.marker.PackageSize, res.package.size());
+    const PackageHeader& h = r.header;
+    EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
+    EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
+    EXPECT_EQ(h.FileCount(), 4u);
+    EXPECT_EQ(h.UninstallMode(), 0);
+    EXPECT_EQ(h.MakeUninstaller(), 1);
+    EXPECT_EQ(h.UninstallLinkStyle(), 2);
+    EXPECT_EQ(h.ShortcutListSize(), std::string("viewer.exe|Example Viewer\r").size());
+    EXPECT_EQ(Slice(res.package, 3738, h.ShortcutListSize()),
+              Bytes(reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r"),
+                    reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
+    EXPECT_EQ(Slice(res.package, 0, 48), Slice(BareStub(3000), 0, 48));
+
+    // Folders flattened and sorted, names in code page 1252, flags kept.
+    const auto& files = r.cabinet.files;
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0].name, "caf\xE9.txt");
+    EXPECT_EQ(files[1].name, "empty.dat");
+    EXPECT_EQ(files[2].name, "license.txt");
+    EXPECT_EQ(files[3].name, "viewer.exe");
+    EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
+    EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
+    EXPECT_EQ(files[0].attribs, kAttrArchive);
+
+    Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
+    std::vector<Bytes> decoded = VerifyCabinet(cab, true);
+    EXPECT_EQ(decoded[0], Noise(40000, 2));
+    EXPECT_EQ(decoded[3], Pattern(70000, 1));
+}
+
+TEST(Packer, PacksAReadyMadeCabinetUnchanged)
+{
+    Payload p;
+    CabEntry e;
+    e.name = "tool\\readme.txt";
+    e.data = Pattern(5000, 4);
+    CabEntry lic;
+    lic.name = "license.txt";
+    lic.data = Pattern(100, 5);
+    CabWriteOptions stored;
+    stored.level = 0;
+    Bytes cab = WriteCabinet({e, lic}, stored);
+    PackRequest req = p.Request();
+    req.inputs.clear();
+    req.collect.run.clear();
+    req.cabPath = p.dir.Write("ready.cab", cab);
+    req.shortcuts.clear();
+    req.fields.erase("MakeUninstaller");
+    PackResult res = BuildPackage(req);
+    InspectReport r = InspectFile(res.package);
+    ASSERT_EQ(r.kind, FileKind::Installer);
+    EXPECT_EQ(r.header.FileCount(), 2u);
+    EXPECT_EQ(r.header.UninstallLinkStyle(), 2);
+    EXPECT_EQ(Slice(res.package, 3738, cab.size()), cab);
+    EXPECT_EQ(r.header.PayloadCrc(), Crc32Of(cab.data(), cab.size()));
+}
+
+TEST(Packer, WarnsAboutAnUninstallerWithoutShortcuts)
+{
+    Payload p;
+    PackRequest req = p.Request();
+    req.shortcuts = {{"Manual", "manual.pdf"}};
+    PackResult res = BuildPackage(req);
+    ASSERT_EQ(res.warnings.size(), 1u);
+    EXPECT_NE(res.warnings[0].find("not a packed file"), std::string::npos);
+
+    req.shortcuts.clear();
+    res = BuildPackage(req);
+    ASSERT_EQ(res.warnings.size(), 1u);
+    EXPECT_NE(res.warnings[0].find("writes its uninstaller only while it makes shortcuts"), std::string::npos);
+    EXPECT_EQ(InspectFile(res.package).header.ShortcutListSize(), 0u);
+    EXPECT_EQ(InspectFile(res.package).header.ShortcutListCrc(), 0u);
+}
+
+TEST(Packer, KeepNamesOnlyForCabinets)
+{
+    Payload p;
+    p.dir.Write("odd/noext", std::string("x"));
+    CollectOptions keep;
+    keep.keepNames = true;
+    keep.attribs = {{"dir\\noext", "rhs"}};
+    std::vector<CabEntry> entries = CollectEntries({{p.dir / "odd", ""}, {p.dir / "odd/noext", "dir\\noext"}}, keep);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "noext");
+    EXPECT_EQ(entries[1].name, "dir\\noext");
+    EXPECT_EQ(entries[1].attribs, kAttrReadOnly | kAttrHidden | kAttrSystem);
+
+    CollectOptions strict;
+    EXPECT_THROW(CollectEntries({{p.dir / "odd", ""}}, strict), ToolError);
+}
+
+TEST(Packer, ParsesAttributeSpecs)
+{
+    EXPECT_EQ(ParseAttribSpec("rhsax"), 0x67);
+    EXPECT_EQ(ParseAttribSpec("0x21"), 0x21);
+    EXPECT_EQ(ParseAttribSpec("64"), 0x40);
+    EXPECT_EQ(ParseAttribSpec(""), 0);
+    EXPECT_THROW(ParseAttribSpec("rq"), ToolError);
+    EXPECT_THROW(ParseAttribSpec("0x10000"), ToolError);
+}
+
+TEST(Inspect, NamesTheCheckThatFails)
+{
+    Payload p;
+    Bytes good = BuildPackage(p.Request()).package;
+    const uint32_t stub = 3000;
+    auto patched = [&](size_t at, unsigned char x) {
+        Bytes b = good;
+        b[at] ^= x;
+        return b;
+    };
+    Bytes appended = good;
+    appended.push_back(0);
+    Bytes textTooLong = good;
+    textTooLong[stub + 8] = 101;
+    struct Case {
+        const char* label;
+        Bytes file;
+        FileKind kind;
+        int check;
+    };
+    Bytes marker0 = good;
+    std::fill(marker0.begin() + 48, marker0.begin() + 52, 0);
+    for (const Case& c : std::vector<Case>{
+             {"sound", good, FileKind::Installer, 0},
+             {"bare stub", BareStub(3000), FileKind::Bare, 0},
+             {"too short to hold a marker", Bytes{'M', 'Z'}, FileKind::Bare, 0},
+             {"magic zero, StubSize set", marker0, FileKind::Damaged, 2},
+             {"marker magic", patched(48, 1), FileKind::Damaged, 2},
+             {"byte appended", appended, FileKind::Damaged, 3},
+             {"header magic", patched(stub, 1), FileKind::Damaged, 4},
+             {"header size field", patched(stub + 4, 1), FileKind::Damaged, 4},
+             {"text length over 100", textTooLong, FileKind::Damaged, 4},
+             {"shortcut list byte", patched(stub + 738, 1), FileKind::Damaged, 5},
+             {"payload byte", patched(good.size() - 1, 1), FileKind::Damaged, 6},
+         }) {
+        SCOPED_TRACE(c.label);
+        InspectReport r = InspectFile(c.file);
+        EXPECT_EQ(r.kind, c.kind);
+        EXPECT_EQ(r.failedCheck, c.check);
+        EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged ? 1 : 0);
+    }
+}
+
+TEST(Inspect, ReadsTheUninstallerTheStubWrites)
+{
+    Payload p;
+    Bytes installer = BuildPackage(p.Request()).package;
+    InspectReport in = InspectFile(installer);
+    std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\rC:\\Program Files\\Example\\Viewer\\caf\xE9.txt\r";
+    std::string shortcuts(installer.begin() + 3738, installer.begin() + 3738 + in.header.ShortcutListSize());
+    Bytes stub(installer.begin(), installer.begin() + 3000);
+    std::fill(stub.begin() + 48, stub.begin() + 60, 0);
+    Bytes uninstaller =
+        ComposePackage(stub, UninstallerHeader(in.header, list), shortcuts, Bytes(list.begin(), list.end()));
+    InspectReport r = InspectFile(uninstaller);
+    ASSERT_EQ(r.kind, FileKind::Uninstaller) << r.reason;
+    ASSERT_EQ(r.installedFiles.size(), 2u);
+    EXPECT_EQ(r.installedFiles[1], "C:\\Program Files\\Example\\Viewer\\caf\xE9.txt");
+    std::string json = RenderJson(r, 1252);
+    EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
+    EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
+}

@@ -1,0 +1,44 @@
+// Reading cabinets: the directory from the headers (our own parser, which
+// also sees the attribute bits and flags as stored), and a full decode of
+// every entry through libmspack, which knows MSZIP, LZX and Quantum.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CabFolderInfo {
+    uint32_t dataOffset = 0;
+    uint16_t blockCount = 0;
+    uint16_t compression = 0; // low 4 bits: 0 none, 1 MSZIP, 2 Quantum, 3 LZX
+};
+
+struct CabFileInfo {
+    std::string name; // stored bytes
+    uint32_t size = 0;
+    uint32_t folderOffset = 0;
+    uint16_t folder = 0; // 0xFFFD..0xFFFF: continued from or to another cabinet
+    uint16_t date = 0;
+    uint16_t time = 0;
+    uint16_t attribs = 0;
+};
+
+struct CabInfo {
+    uint32_t size = 0;      // cbCabinet
+    uint16_t flags = 0;     // 1 previous, 2 next cabinet, 4 reserve
+    uint16_t setId = 0;
+    uint16_t setIndex = 0;
+    std::vector<CabFolderInfo> folders;
+    std::vector<CabFileInfo> files;
+
+    bool PartOfSet() const { return (flags & 3) != 0; }
+};
+
+// Throws ToolError naming what is wrong with the headers.
+CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab);
+
+const char* CompressionName(uint16_t compression);
+
+// Decodes every entry with libmspack, checking data checksums and sizes.
+// Returns the entries' bytes in directory order when keep is set (else
+// empty vectors). Throws ToolError with libmspack's complaint.
+std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep);

@@ -1,0 +1,324 @@
+#include "tools/pack/Inspect.h"
+
+#include <cstdio>
+
+#include "package/CRC32.h"
+#include "tools/pack/CabWriter.h"
+#include "tools/pack/CodePage.h"
+#include "tools/pack/ToolError.h"
+
+namespace {
+
+void Damaged(InspectReport& r, int check, const std::string& reason)
+{
+    r.kind = FileKind::Damaged;
+    r.failedCheck = check;
+    r.reason = reason;
+}
+
+void ReadPayloadCabinet(InspectReport& r, const std::vector<unsigned char>& cab)
+{
+    r.hasCabinet = true;
+    try {
+        r.cabinet = ReadCabinetDirectory(cab);
+        VerifyCabinet(cab, false);
+    } catch (const ToolError& e) {
+        r.cabinetError = e.what();
+    }
+}
+
+std::string Hex(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+std::string DosDate(uint16_t d)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", 1980 + (d >> 9), (d >> 5) & 15u, d & 31u);
+    return buf;
+}
+
+std::string DosTime(uint16_t t)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", t >> 11, (t >> 5) & 63u, (t & 31u) * 2);
+    return buf;
+}
+
+const char* KindName(FileKind k)
+{
+    switch (k) {
+    case FileKind::Cabinet: return "cabinet";
+    case FileKind::Bare: return "bare stub";
+    case FileKind::Damaged: return "damaged copy";
+    case FileKind::Installer: return "installer";
+    case FileKind::Uninstaller: return "uninstaller";
+    }
+    return "";
+}
+
+std::string Verdict(const InspectReport& r)
+{
+    switch (r.kind) {
+    case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
+    case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
+    case FileKind::Damaged: return "damaged copy: check " + std::to_string(r.failedCheck) + " fails: " + r.reason;
+    case FileKind::Installer:
+        return r.cabinetError.empty() ? "valid installer (checks 1 to 6 pass)"
+                                      : "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
+    case FileKind::Uninstaller: return "valid uninstaller (checks 1 to 6 pass)";
+    }
+    return "";
+}
+
+std::string Json(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Shows an ANSI text in UTF-8 with its control characters visible.
+std::string Shown(const std::string& ansi, int codePage)
+{
+    std::string out;
+    for (char c : FromAnsi(ansi, codePage)) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+const std::pair<const char*, HeaderText> kTextFields[] = {
+    {"ProductName", HeaderText::ProductName},     {"CompanyFolder", HeaderText::CompanyFolder},
+    {"ShortName", HeaderText::ShortName},         {"LicenseFile", HeaderText::LicenseFile},
+    {"InstallFolder", HeaderText::InstallFolder}, {"StartMenuFolder", HeaderText::StartMenuFolder},
+    {"GuiLibrary", HeaderText::GuiLibrary}};
+
+} // namespace
+
+InspectReport InspectFile(const std::vector<unsigned char>& f)
+{
+    InspectReport r;
+    r.fileSize = f.size();
+    if (f.size() >= 4 && f[0] == 'M' && f[1] == 'S' && f[2] == 'C' && f[3] == 'F') {
+        r.kind = FileKind::Cabinet;
+        ReadPayloadCabinet(r, f);
+        return r;
+    }
+    // A short file leaves the marker zero, as the stub's short read does.
+    if (f.size() >= kMarkerOffset + kMarkerSize)
+        r.marker = PackageMarker::Decode(&f[kMarkerOffset]);
+    switch (CheckMarker(r.marker, f.size())) {
+    case PackageState::Bare:
+        r.kind = FileKind::Bare;
+        return r;
+    case PackageState::Damaged:
+        if (r.marker.magic != kMarkerMagic)
+            Damaged(r, 2, "marker magic is " + Hex(r.marker.magic) + ", not \"Pnon\"");
+        else
+            Damaged(r, 3, "file size " + std::to_string(f.size()) + " differs from PackageSize " +
+                              std::to_string(r.marker.PackageSize));
+        return r;
+    case PackageState::Sound:
+        break;
+    }
+
+    const uint64_t headerAt = r.marker.StubSize;
+    if (headerAt + kHeaderSize > f.size()) {
+        Damaged(r, 4, "the header at StubSize " + std::to_string(headerAt) + " is cut short");
+        return r;
+    }
+    r.hasHeader = true;
+    std::copy(f.begin() + headerAt, f.begin() + headerAt + kHeaderSize, r.header.Bytes());
+    const PackageHeader& h = r.header;
+    if (h.Magic() != kHeaderMagic || h.SizeField() != kHeaderSize) {
+        Damaged(r, 4, "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
+                          " must be 0x11804033 and 738");
+        return r;
+    }
+    if (!HeaderSound(h, r.marker)) {
+        Damaged(r, 4, h.TextsValid() ? "the header's blocks reach past PackageSize"
+                                     : "a header text is longer than 100 bytes");
+        return r;
+    }
+
+    uint64_t at = headerAt + kHeaderSize;
+    std::string list(reinterpret_cast<const char*>(&f[at]), h.ShortcutListSize());
+    at += h.ShortcutListSize();
+    std::string rest = list;
+    ShortcutRecord rec;
+    while (TakeShortcut(rest, rec))
+        r.shortcuts.push_back(rec);
+    r.unreadShortcutText = rest;
+    if (Crc32Of(list.data(), list.size()) != h.ShortcutListCrc()) {
+        Damaged(r, 5, "ShortcutList CRC-32 is " + Hex(Crc32Of(list.data(), list.size())) + ", the header says " +
+                          Hex(h.ShortcutListCrc()));
+        return r;
+    }
+
+    std::vector<unsigned char> payload(f.begin() + at, f.begin() + at + h.PayloadSize());
+    uint32_t crc = Crc32Of(payload.data(), payload.size());
+    if (crc != h.PayloadCrc()) {
+        Damaged(r, 6, "payload CRC-32 is " + Hex(crc) + ", the header says " + Hex(h.PayloadCrc()));
+        return r;
+    }
+    if (at + h.PayloadSize() < f.size())
+        r.notes.push_back(std::to_string(f.size() - at - h.PayloadSize()) +
+                          " bytes follow the payload (PackageSize still matches)");
+    if (h.UninstallMode() != 0) {
+        r.kind = FileKind::Uninstaller;
+        std::string text(payload.begin(), payload.end()), entry;
+        while (TakeListEntry(text, entry))
+            r.installedFiles.push_back(entry);
+        if (h.UninstallMode() != 1)
+            r.notes.push_back("UninstallMode is " + std::to_string(h.UninstallMode()) + "; only 1 is ever written");
+        return r;
+    }
+    r.kind = FileKind::Installer;
+    ReadPayloadCabinet(r, payload);
+    if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
+        r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
+                          std::to_string(r.cabinet.files.size()) + " entries");
+    if (!r.unreadShortcutText.empty())
+        r.notes.push_back("the ShortcutList ends with an unfinished record");
+    return r;
+}
+
+int InspectExitStatus(const InspectReport& r)
+{
+    if (r.kind == FileKind::Damaged)
+        return 1;
+    return r.cabinetError.empty() ? 0 : 1;
+}
+
+std::string RenderText(const InspectReport& r, int cp)
+{
+    std::string out;
+    auto line = [&](const std::string& s) { out += s + "\n"; };
+    line("file size: " + std::to_string(r.fileSize));
+    if (r.kind != FileKind::Cabinet)
+        line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
+             ", PackageSize " + std::to_string(r.marker.PackageSize));
+    if (r.hasHeader) {
+        const PackageHeader& h = r.header;
+        line("header: magic " + Hex(h.Magic()) + ", size " + std::to_string(h.SizeField()));
+        for (const auto& [key, field] : kTextFields)
+            line("  " + std::string(key) + ": \"" + Shown(h.Text(field), cp) + "\"");
+        line("  FileCount: " + std::to_string(h.FileCount()));
+        line("  PayloadSize: " + std::to_string(h.PayloadSize()) + ", PayloadCrc: " + Hex(h.PayloadCrc()));
+        line("  ShortcutListSize: " + std::to_string(h.ShortcutListSize()) +
+             ", ShortcutListCrc: " + Hex(h.ShortcutListCrc()));
+        line("  UninstallMode: " + std::to_string(h.UninstallMode()) +
+             ", MakeUninstaller: " + std::to_string(h.MakeUninstaller()) +
+             ", UninstallLinkStyle: " + std::to_string(h.UninstallLinkStyle()));
+        line("shortcuts: " + std::to_string(r.shortcuts.size()));
+        for (const ShortcutRecord& s : r.shortcuts)
+            line("  \"" + Shown(s.name, cp) + "\" -> \"" + Shown(s.target, cp) + "\"");
+        if (!r.unreadShortcutText.empty())
+            line("  unread: \"" + Shown(r.unreadShortcutText, cp) + "\"");
+    }
+    if (r.hasCabinet && r.cabinetError.empty()) {
+        const CabInfo& c = r.cabinet;
+        std::string methods;
+        for (const CabFolderInfo& f : c.folders)
+            methods += std::string(methods.empty() ? "" : ", ") + CompressionName(f.compression);
+        line("cabinet: " + std::to_string(c.files.size()) + " entries, " + std::to_string(c.folders.size()) +
+             " folder(s) (" + methods + "), " + std::to_string(c.size) + " bytes");
+        for (const CabFileInfo& f : c.files) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "  %10u  %s %s  attr 0x%02X%s  ", f.size, DosDate(f.date).c_str(),
+                          DosTime(f.time).c_str(), f.attribs, (f.attribs & kAttrRun) ? "  run" : "     ");
+            line(buf + Shown(f.name, cp));
+        }
+    }
+    if (r.kind == FileKind::Uninstaller) {
+        line("installed files: " + std::to_string(r.installedFiles.size()));
+        for (const std::string& p : r.installedFiles)
+            line("  " + Shown(p, cp));
+    }
+    for (const std::string& n : r.notes)
+        line("note: " + n);
+    line("verdict: " + Verdict(r));
+    return out;
+}
+
+std::string RenderJson(const InspectReport& r, int cp)
+{
+    std::string o = "{";
+    o += "\"kind\":" + Json(KindName(r.kind));
+    o += ",\"verdict\":" + Json(Verdict(r));
+    o += ",\"failedCheck\":" + std::to_string(r.failedCheck);
+    o += ",\"fileSize\":" + std::to_string(r.fileSize);
+    if (r.kind != FileKind::Cabinet)
+        o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
+             std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
+    if (r.hasHeader) {
+        const PackageHeader& h = r.header;
+        o += ",\"header\":{\"magic\":" + std::to_string(h.Magic()) + ",\"size\":" + std::to_string(h.SizeField());
+        for (const auto& [key, field] : kTextFields)
+            o += ",\"" + std::string(key) + "\":" + Json(FromAnsi(h.Text(field), cp));
+        o += ",\"FileCount\":" + std::to_string(h.FileCount()) + ",\"PayloadSize\":" +
+             std::to_string(h.PayloadSize()) + ",\"PayloadCrc\":" + std::to_string(h.PayloadCrc()) +
+             ",\"ShortcutListSize\":" + std::to_string(h.ShortcutListSize()) +
+             ",\"ShortcutListCrc\":" + std::to_string(h.ShortcutListCrc()) +
+             ",\"UninstallMode\":" + std::to_string(h.UninstallMode()) +
+             ",\"MakeUninstaller\":" + std::to_string(h.MakeUninstaller()) +
+             ",\"UninstallLinkStyle\":" + std::to_string(h.UninstallLinkStyle()) + "}";
+        o += ",\"shortcuts\":[";
+        for (size_t i = 0; i < r.shortcuts.size(); ++i)
+            o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(r.shortcuts[i].name, cp)) +
+                 ",\"target\":" + Json(FromAnsi(r.shortcuts[i].target, cp)) + "}";
+        o += "],\"unreadShortcutText\":" + Json(FromAnsi(r.unreadShortcutText, cp));
+    }
+    if (r.hasCabinet) {
+        o += ",\"cabinet\":{\"error\":" + Json(r.cabinetError);
+        if (r.cabinetError.empty()) {
+            const CabInfo& c = r.cabinet;
+            o += ",\"size\":" + std::to_string(c.size) + ",\"flags\":" + std::to_string(c.flags) + ",\"folders\":[";
+            for (size_t i = 0; i < c.folders.size(); ++i)
+                o += std::string(i ? "," : "") + "{\"compression\":" + Json(CompressionName(c.folders[i].compression)) +
+                     ",\"blocks\":" + std::to_string(c.folders[i].blockCount) + "}";
+            o += "],\"entries\":[";
+            for (size_t i = 0; i < c.files.size(); ++i) {
+                const CabFileInfo& f = c.files[i];
+                o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(f.name, cp)) +
+                     ",\"size\":" + std::to_string(f.size) + ",\"attribs\":" + std::to_string(f.attribs) +
+                     ",\"run\":" + ((f.attribs & kAttrRun) ? "true" : "false") + ",\"date\":" +
+                     Json(DosDate(f.date)) + ",\"time\":" + Json(DosTime(f.time)) + "}";
+            }
+            o += "]";
+        }
+        o += "}";
+    }
+    if (r.kind == FileKind::Uninstaller) {
+        o += ",\"installedFiles\":[";
+        for (size_t i = 0; i < r.installedFiles.size(); ++i)
+            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], cp));
+        o += "]";
+    }
+    o += ",\"notes\":[";
+    for (size_t i = 0; i < r.notes.size(); ++i)
+        o += std::string(i ? "," : "") + Json(r.notes[i]);
+    return o + "]}\n";
+}

@@ -1,0 +1,395 @@
+// cabsetup: builds installers from the bare stub, writes cabinets, and
+// inspects packages the way the stub reads them.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/pack/CodePage.h"
+#include "tools/pack/FileUtil.h"
+#include "tools/pack/Inspect.h"
+#include "tools/pack/Manifest.h"
+#include "tools/pack/Packer.h"
+#include "tools/pack/ToolError.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kMainHelp[] =
+    "usage: cabsetup COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  pack      build an installer: the bare stub, a header, shortcuts and a cabinet\n"
+    "  cab       write a cabinet only\n"
+    "  inspect   show what a package or cabinet holds and whether the stub accepts it\n"
+    "\n"
+    "cabsetup COMMAND --help shows the options of a command.\n"
+    "Exit status: 0 success, 1 refused or failed, 2 wrong command line.\n";
+
+const char kPackHelp[] =
+    "usage: cabsetup pack --stub STUB -o OUT [OPTIONS] (--cab FILE.cab | FILE-OR-FOLDER...)\n"
+    "\n"
+    "Appends a package to a copy of the bare stub. Files and folders are put in\n"
+    "an MSZIP cabinet, each file at the top level under its own name (folders are\n"
+    "searched recursively); --cab packs a ready-made cabinet unchanged.\n"
+    "\n"
+    "header (an option overrides the same key of the manifest):\n"
+    "  --manifest FILE.ini          keys ProductName, CompanyFolder, ShortName, LicenseFile,\n"
+    "                               InstallFolder, StartMenuFolder, GuiLibrary, MakeUninstaller,\n"
+    "                               UninstallLinkStyle in [Package]; Name=Target lines in [Shortcuts]\n"
+    "  --product-name T             ProductName (required)\n"
+    "  --company-folder T           CompanyFolder, between Program Files and InstallFolder\n"
+    "  --short-name T               ShortName\n"
+    "  --license-file NAME          LicenseFile: one of the packed files\n"
+    "  --install-folder T           InstallFolder (required), e.g. \"Example\\Viewer\"\n"
+    "  --start-menu-folder T        StartMenuFolder (required with shortcuts)\n"
+    "  --gui-library NAME           GuiLibrary\n"
+    "  --make-uninstaller           MakeUninstaller = 1 (the uninstaller is written only with shortcuts)\n"
+    "  --no-uninstaller             MakeUninstaller = 0\n"
+    "  --uninstall-link-style N     UninstallLinkStyle (default 1)\n"
+    "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
+    "\n"
+    "files:\n"
+    "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
+    "  --attrib FILE=ATTR           set a file's attributes: letters r h s a x (x = run) or a number\n"
+    "  --mtime SECONDS              use this Unix time for every file instead of its modification time\n"
+    "  --level N                    0 (stored) to 9; default 9, the smallest output\n"
+    "  --no-compress                same as --level 0\n"
+    "  --threads N                  compression threads (default: one per core)\n"
+    "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
+    "\n"
+    "Texts are UTF-8 and are converted to the code page; each header text holds at most 100 bytes.\n"
+    "Refused: a file name without \".\", two files of the same name, a name or text the code page\n"
+    "cannot hold, \"|\" in a shortcut target, a line break in a shortcut, a stub that already\n"
+    "carries a package, a missing file, an unreadable cabinet. Nothing is written then.\n"
+    "\n"
+    "example:\n"
+    "  cabsetup pack --stub out/stub.exe -o viewer-setup.exe --product-name \"Example Viewer 2.0\" \\\n"
+    "      --short-name Viewer --install-folder \"Example\\Viewer\" --start-menu-folder \"Example\\Viewer\" \\\n"
+    "      --shortcut \"Example Viewer=viewer.exe\" --make-uninstaller --license-file license.txt \\\n"
+    "      --run readme.txt payload/\n";
+
+const char kCabHelp[] =
+    "usage: cabsetup cab -o OUT.cab [OPTIONS] FILE-OR-FOLDER...\n"
+    "\n"
+    "Writes a cabinet with one folder. Without --keep-names the names follow the\n"
+    "installer's rules (top level only, a \".\" in every name, no name twice).\n"
+    "\n"
+    "  --keep-names                 allow stored names with folders (\"dir\\name\": a folder argument keeps\n"
+    "                               its relative paths), names without \".\", and repeated names\n"
+    "  --entry STORED=PATH          add PATH under the stored name STORED (with --keep-names, any name)\n"
+    "  --run FILE                   set attribute 0x40 (run after install); repeatable\n"
+    "  --attrib FILE=ATTR           set attributes: letters r h s a x (x = 0x40) or a number, e.g. 0x27\n"
+    "  --mtime SECONDS              Unix time for every file instead of its modification time\n"
+    "  --level N                    0 (stored) to 9; default 9\n"
+    "  --no-compress                same as --level 0\n"
+    "  --threads N                  compression threads (default: one per core)\n"
+    "  --codepage N                 code page of the stored names (default 1252)\n"
+    "\n"
+    "FILE in --run and --attrib is a stored name (any letter case) or a path as given.\n";
+
+const char kInspectHelp[] =
+    "usage: cabsetup inspect [--json] [--codepage N] FILE\n"
+    "\n"
+    "Shows the marker, the header fields, the shortcuts, the cabinet entries (name,\n"
+    "size, date, attributes, run flag) or an uninstaller's file list, and the verdict\n"
+    "of the stub's checks 1 to 6: bare stub, damaged copy (which check failed),\n"
+    "valid installer or uninstaller. A cabinet file is listed and verified on its own.\n"
+    "Every cabinet is decoded with libmspack (MSZIP, LZX, Quantum) to verify it.\n"
+    "\n"
+    "  --json                       one JSON object on standard output\n"
+    "  --codepage N                 code page to show texts in (default 1252)\n"
+    "\n"
+    "Exit status: 0 bare stub, valid package or cabinet; 1 damaged copy or cabinet.\n";
+
+struct UsageError : ToolError {
+    using ToolError::ToolError;
+};
+
+// Walks the arguments of one command: options with or without "=value".
+class Args {
+public:
+    Args(int argc, char** argv, int first) : args_(argv + first, argv + argc) {}
+
+    bool Done() const { return i_ >= args_.size(); }
+    bool IsOption() const { return !afterDashes_ && args_[i_].size() > 1 && args_[i_][0] == '-'; }
+    // Takes "--name" or "--name=value" when it is next.
+    bool Flag(const char* name)
+    {
+        if (args_[i_] != name)
+            return false;
+        ++i_;
+        return true;
+    }
+    bool Value(const char* name, std::string& value)
+    {
+        const std::string& a = args_[i_];
+        size_t n = std::strlen(name);
+        if (a.compare(0, n, name) != 0 || (a.size() > n && a[n] != '='))
+            return false;
+        if (a.size() > n) {
+            value = a.substr(n + 1);
+        } else {
+            if (i_ + 1 >= args_.size())
+                throw UsageError(std::string(name) + " needs a value");
+            value = args_[++i_];
+        }
+        ++i_;
+        return true;
+    }
+    std::string Positional()
+    {
+        if (args_[i_] == "--" && !afterDashes_) {
+            afterDashes_ = true;
+            ++i_;
+            return "";
+        }
+        return args_[i_++];
+    }
+    const std::string& Current() const { return args_[i_]; }
+
+private:
+    std::vector<std::string> args_;
+    size_t i_ = 0;
+    bool afterDashes_ = false;
+};
+
+int ParseInt(const std::string& option, const std::string& v, int lo, int hi)
+{
+    char* end = nullptr;
+    long n = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || n < lo || n > hi)
+        throw UsageError(option + " must be a number from " + std::to_string(lo) + " to " + std::to_string(hi));
+    return static_cast<int>(n);
+}
+
+std::pair<std::string, std::string> SplitPair(const std::string& option, const std::string& v)
+{
+    size_t eq = v.find('=');
+    if (eq == std::string::npos)
+        throw UsageError(option + " takes NAME=VALUE, not \"" + v + "\"");
+    return {v.substr(0, eq), v.substr(eq + 1)};
+}
+
+// Options shared by pack and cab. Returns true when it took the argument.
+bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
+{
+    std::string v;
+    if (a.Value("--run", v)) {
+        collect.run.push_back(v);
+    } else if (a.Value("--attrib", v)) {
+        collect.attribs.push_back(SplitPair("--attrib", v));
+        ParseAttribSpec(collect.attribs.back().second);
+    } else if (a.Value("--mtime", v)) {
+        char* end = nullptr;
+        long long t = std::strtoll(v.c_str(), &end, 10);
+        if (v.empty() || *end != '\0')
+            throw UsageError("--mtime takes seconds since 1970");
+        collect.fixedTime = t;
+    } else if (a.Value("--level", v)) {
+        cab.level = ParseInt("--level", v, 0, 9);
+    } else if (a.Flag("--no-compress")) {
+        cab.level = 0;
+    } else if (a.Value("--threads", v)) {
+        cab.threads = static_cast<unsigned>(ParseInt("--threads", v, 1, 256));
+    } else if (a.Value("--codepage", v)) {
+        collect.codePage = ParseInt("--codepage", v, 0, 65535);
+        if (!IsSupportedCodePage(collect.codePage))
+            throw UsageError("--codepage " + v + " is not supported (1252, 874, 1250-1258)");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool WantsHelp(int argc, char** argv)
+{
+    for (int i = 2; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h"))
+            return true;
+    return false;
+}
+
+int RunPack(int argc, char** argv)
+{
+    PackRequest req;
+    std::string out, manifestPath;
+    std::map<std::string, std::string> cliFields;
+    std::vector<std::pair<std::string, std::string>> cliShortcuts;
+    static const std::pair<const char*, const char*> kTextOptions[] = {
+        {"--product-name", "ProductName"},   {"--company-folder", "CompanyFolder"},
+        {"--short-name", "ShortName"},       {"--license-file", "LicenseFile"},
+        {"--install-folder", "InstallFolder"}, {"--start-menu-folder", "StartMenuFolder"},
+        {"--gui-library", "GuiLibrary"},     {"--uninstall-link-style", "UninstallLinkStyle"}};
+
+    for (Args a(argc, argv, 2); !a.Done();) {
+        std::string v;
+        if (!a.IsOption()) {
+            std::string p = a.Positional();
+            if (!p.empty())
+                req.inputs.push_back(PackInput{p, ""});
+            continue;
+        }
+        bool taken = false;
+        for (const auto& [option, key] : kTextOptions)
+            if (!taken && a.Value(option, v)) {
+                cliFields[key] = v;
+                taken = true;
+            }
+        if (taken || FileOption(a, req.collect, req.cab))
+            continue;
+        if (a.Value("--stub", v)) req.stubPath = v;
+        else if (a.Value("-o", v) || a.Value("--output", v)) out = v;
+        else if (a.Value("--manifest", v)) manifestPath = v;
+        else if (a.Value("--cab", v)) req.cabPath = v;
+        else if (a.Flag("--make-uninstaller")) cliFields["MakeUninstaller"] = "1";
+        else if (a.Flag("--no-uninstaller")) cliFields["MakeUninstaller"] = "0";
+        else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
+        else throw UsageError("unknown option " + a.Current());
+    }
+    if (req.stubPath.empty() || out.empty())
+        throw UsageError("pack needs --stub STUB and -o OUT");
+    if (req.cabPath.empty() && req.inputs.empty())
+        throw UsageError("pack needs files, a folder or --cab FILE.cab");
+
+    if (!manifestPath.empty()) {
+        std::vector<unsigned char> text;
+        if (!ReadWholeFile(manifestPath, text))
+            throw ToolError("missing file: cannot read the manifest " + manifestPath);
+        Manifest m = ParseManifest(std::string(text.begin(), text.end()));
+        req.fields = m.fields;
+        req.shortcuts = m.shortcuts;
+    }
+    for (const auto& [key, value] : cliFields)
+        req.fields[key] = value;
+    if (!cliShortcuts.empty())
+        req.shortcuts = cliShortcuts;
+
+    PackResult result = BuildPackage(req);
+    for (const std::string& w : result.warnings)
+        std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
+    WriteFileAtomically(out, result.package, true);
+    std::printf("%s: %zu bytes, %u files, cabinet %u bytes\n", out.c_str(), result.package.size(),
+                result.fileCount, result.cabinetSize);
+    return kExitOk;
+}
+
+int RunCab(int argc, char** argv)
+{
+    std::vector<PackInput> inputs;
+    CollectOptions collect;
+    CabWriteOptions cab;
+    std::string out;
+    for (Args a(argc, argv, 2); !a.Done();) {
+        std::string v;
+        if (!a.IsOption()) {
+            std::string p = a.Positional();
+            if (!p.empty())
+                inputs.push_back(PackInput{p, ""});
+        } else if (FileOption(a, collect, cab)) {
+        } else if (a.Value("-o", v) || a.Value("--output", v)) {
+            out = v;
+        } else if (a.Flag("--keep-names")) {
+            collect.keepNames = true;
+        } else if (a.Value("--entry", v)) {
+            auto [stored, path] = SplitPair("--entry", v);
+            if (stored.empty())
+                throw UsageError("--entry needs a stored name before \"=\"");
+            inputs.push_back(PackInput{path, stored});
+        } else {
+            throw UsageError("unknown option " + a.Current());
+        }
+    }
+    if (out.empty())
+        throw UsageError("cab needs -o OUT.cab");
+    if (inputs.empty())
+        throw UsageError("cab needs files or folders");
+    std::vector<CabEntry> entries = CollectEntries(inputs, collect);
+    std::vector<unsigned char> bytes = WriteCabinet(entries, cab);
+    WriteFileAtomically(out, bytes, false);
+    std::printf("%s: %zu bytes, %zu files\n", out.c_str(), bytes.size(), entries.size());
+    return kExitOk;
+}
+
+int RunInspect(int argc, char** argv)
+{
+    bool json = false;
+    int codePage = kDefaultCodePage;
+    std::string path;
+    for (Args a(argc, argv, 2); !a.Done();) {
+        std::string v;
+        if (!a.IsOption()) {
+            std::string p = a.Positional();
+            if (p.empty())
+                continue;
+            if (!path.empty())
+                throw UsageError("inspect takes one file");
+            path = p;
+        } else if (a.Flag("--json")) {
+            json = true;
+        } else if (a.Value("--codepage", v)) {
+            codePage = ParseInt("--codepage", v, 0, 65535);
+            if (!IsSupportedCodePage(codePage))
+                throw UsageError("--codepage " + v + " is not supported (1252, 874, 1250-1258)");
+        } else {
+            throw UsageError("unknown option " + a.Current());
+        }
+    }
+    if (path.empty())
+        throw UsageError("inspect needs a file");
+    std::vector<unsigned char> bytes;
+    if (!ReadWholeFile(path, bytes))
+        throw ToolError("missing file: cannot read " + path);
+    InspectReport report = InspectFile(bytes);
+    std::string text = json ? RenderJson(report, codePage) : RenderText(report, codePage);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return InspectExitStatus(report);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string command = argc > 1 ? argv[1] : "";
+    const char* help = command == "pack" ? kPackHelp
+                     : command == "cab" ? kCabHelp
+                     : command == "inspect" ? kInspectHelp
+                                            : nullptr;
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::string topic = argc > 2 ? argv[2] : "";
+        std::fputs(topic == "pack" ? kPackHelp : topic == "cab" ? kCabHelp : topic == "inspect" ? kInspectHelp : kMainHelp,
+                   stdout);
+        return kExitOk;
+    }
+    if (!help) {
+        std::fputs(kMainHelp, stderr);
+        if (!command.empty())
+            std::fprintf(stderr, "cabsetup: error: unknown command \"%s\"\n", command.c_str());
+        return kExitUsage;
+    }
+    if (WantsHelp(argc, argv)) {
+        std::fputs(help, stdout);
+        return kExitOk;
+    }
+    try {
+        if (command == "pack")
+            return RunPack(argc, argv);
+        if (command == "cab")
+            return RunCab(argc, argv);
+        return RunInspect(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "cabsetup: error: %s (see cabsetup %s --help)\n", e.what(), command.c_str());
+        return kExitUsage;
+    } catch (const ToolError& e) {
+        std::fprintf(stderr, "cabsetup: error: %s\n", e.what());
+        return kExitFailed;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "cabsetup: error: out of memory\n");
+        return kExitFailed;
+    }
+}
