@@ -1,0 +1,17 @@
+# The user-interface windows: the driver for screenshots and end-to-end
+# runs, and the in-process window tests.
+# Calls the user-interface operations the way a run does.
+add_executable(uidriver WIN32 uidriver.cpp ${UI_RESOURCES})
+set_source_files_properties(${UI_RESOURCES} PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)
+add_dependencies(uidriver ui_resources)
+target_link_libraries(uidriver PRIVATE stubcode)
+target_compile_options(uidriver PRIVATE ${CABSETUP_WARNINGS})
+target_link_options(uidriver PRIVATE -static)
+
+# The windows and the user-interface operations, in process.
+add_executable(ui_windows_test ui_windows_test.cpp ${UI_RESOURCES})
+add_dependencies(ui_windows_test ui_resources)
+target_link_libraries(ui_windows_test PRIVATE stubcode GTest::gtest_main)
+target_compile_options(ui_windows_test PRIVATE ${CABSETUP_WARNINGS})
+target_link_options(ui_windows_test PRIVATE -static)
+add_test(NAME ui_windows_test COMMAND ui_windows_test)
