@@ -640,6 +640,9 @@ private:
     void HandleWindow(HWND top)
     {
         std::string snap = Snapshot(top);
+        // A window destroyed while it was read gives an empty snapshot.
+        if (!IsWindow(top) || PidOf(top) == 0)
+            return;
         auto it = windows_.find(top);
         if (it == windows_.end() || it->second != snap) {
             Emit(snap);

@@ -1,0 +1,542 @@
+"""End-to-end test framework: runs Windows programs under Wine beside the test
+robot and tells what a user would have seen.
+
+Runs inside tests/rig/with-rig (RIG_DIR, RIG_TEMPLATE, DISPLAY set). Python 3
+standard library only. See tests/rig/README.md.
+"""
+
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+# --- environment -------------------------------------------------------------
+
+
+def _env(name, default=None):
+    value = os.environ.get(name, default)
+    if value is None:
+        raise RuntimeError("%s is not set; run the test through add_e2e_test or tests/rig/with-rig" % name)
+    return value
+
+
+def stub_path():
+    return _env("CABSETUP_STUB")
+
+
+def robot_path():
+    return _env("CABSETUP_ROBOT")
+
+
+def hold_path():
+    return _env("CABSETUP_HOLD")
+
+
+def native_dir():
+    return _env("CABSETUP_NATIVE_DIR")
+
+
+def source_dir():
+    return _env("CABSETUP_SOURCE_DIR", os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..")))
+
+
+def mkpkg_path():
+    return os.path.join(native_dir(), "tests", "tools", "mkpkg")
+
+
+def pack_tool_path():
+    return os.path.join(native_dir(), "tools", "pack", "cabsetup")
+
+
+def _wine_env(prefix):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+               WINEDLLOVERRIDES="winemenubuilder.exe=d", LANG="C.UTF-8")
+    return env
+
+
+def to_wine_path(host_path):
+    """A host path as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+# --- robot rules -------------------------------------------------------------
+
+
+def _escape(value):
+    return (str(value).replace("\\", "\\\\").replace("\t", "\\t")
+            .replace("\r", "\\r").replace("\n", "\\n"))
+
+
+def _rule(kind, fields):
+    parts = [kind]
+    for key, value in fields:
+        if value is None or value is False:
+            continue
+        parts.append(key if value is True else "%s=%s" % (key, _escape(value)))
+    return "\t".join(parts)
+
+
+def Box(text="", press=None, close=False, count=None, delay=None):
+    """Answer message boxes whose text contains `text` (every such box, or
+    `count` of them) by pressing the button labelled `press` ("&Yes", "yes"
+    and "Yes" are the same) or, with close=True, by WM_CLOSE. A box that lacks
+    the button is left to the next rule."""
+    if (press is None) == (not close):
+        raise ValueError("Box rule: give press= or close=True")
+    return _rule("box", [("text", text), ("press", press), ("close", "wm" if close else None),
+                         ("count", count), ("delay", delay)])
+
+
+def Window(title="", when=None, press=None, key=None, close=None, count=None, delay=None):
+    """Act in a top-level window whose title contains `title`, once (or
+    `count` times), optionally only while some control's text contains
+    `when`, after the condition has held `delay` ms: press an enabled button
+    by its label, send a key ("Enter", "Escape", "Tab", "Space", "Alt+A", or a
+    character) to the focused control, or close the window (close="wm" for
+    WM_CLOSE, "sc" for SC_CLOSE)."""
+    if sum(x is not None for x in (press, key, close)) != 1:
+        raise ValueError("Window rule: give exactly one of press=, key=, close=")
+    if close not in (None, "wm", "sc"):
+        raise ValueError("Window rule: close is 'wm' or 'sc'")
+    return _rule("window", [("title", title), ("when", when), ("press", press), ("key", key),
+                            ("close", close), ("count", count), ("delay", delay)])
+
+
+# Answers for a run that should not go anywhere: "No" to a question, "OK" to
+# a report, "Cancel" when that is the way out.
+DECLINE_ALL = [Box(press="No"), Box(press="OK"), Box(press="Cancel")]
+
+
+# --- results -----------------------------------------------------------------
+
+
+class Result:
+    """What one run showed. Boxes and windows are plain dicts (see README)."""
+
+    def __init__(self, events, log, exit_code, timed_out, stdout, stderr):
+        self.events = events
+        self.log = log
+        self.exit_code = exit_code
+        self.timed_out = timed_out
+        self.stdout = stdout
+        self.stderr = stderr
+        answered = {}
+        self.actions = [e for e in events if e["event"] == "action"]
+        for a in self.actions:
+            if a.get("do") == "press":
+                answered.setdefault(a["hwnd"], a["button"])
+            elif a.get("do") == "close":
+                answered.setdefault(a["hwnd"], "<close>")
+        self.boxes = []
+        for e in events:
+            if e["event"] != "box":
+                continue
+            owner = e.get("owner")
+            self.boxes.append(dict(
+                caption=e["caption"], text=e["text"], buttons=e["buttons"], icon=e["icon"],
+                owner=owner["title"] if owner else None,
+                owner_class=owner["class"] if owner else None,
+                focus=e["focus"], answered=answered.get(e["hwnd"]), hwnd=e["hwnd"], pid=e["pid"], t=e["t"]))
+        self.windows = [e for e in events if e["event"] == "window"]
+        self.process_events = [e for e in events if e["event"] == "process"]
+        self.processes = [e["cmdline"] for e in self.process_events]
+        self.exits = [e for e in events if e["event"] == "exit"]
+        self.open_at_stop = [e for e in events if e["event"] in ("open", "running")]
+        self.errors = [e for e in events if e["event"] in ("error", "warning")]
+
+    def box_texts(self):
+        return [b["text"] for b in self.boxes]
+
+    def window_titles(self):
+        seen = []
+        for w in self.windows:
+            if w["title"] not in seen:
+                seen.append(w["title"])
+        return seen
+
+    def last_window(self, title):
+        """The last snapshot of the window whose title contains `title`."""
+        for w in reversed(self.windows):
+            if title in w["title"]:
+                return w
+        return None
+
+    def __repr__(self):
+        return ("Result(exit_code=%r, timed_out=%r, boxes=%r, windows=%r, processes=%r)"
+                % (self.exit_code, self.timed_out,
+                   [(b["caption"], b["text"], b["buttons"], b["icon"], b["answered"]) for b in self.boxes],
+                   self.window_titles(), self.processes))
+
+
+def parse_log(text):
+    events = []
+    for line in text.splitlines():
+        line = line.strip()
+        if not line:
+            continue
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            events.append({"event": "garbled", "line": line})
+    return events
+
+
+# --- prefixes ----------------------------------------------------------------
+
+
+def _wait_for(predicate, timeout, step=0.02):
+    end = time.monotonic() + timeout
+    while True:
+        if predicate():
+            return True
+        if time.monotonic() >= end:
+            return False
+        time.sleep(step)
+
+
+class Prefix:
+    """A fresh copy of the rig's template prefix with its own persistent
+    wineserver. Use as a context manager."""
+
+    program_files = r"C:\Program Files"
+    windows = r"C:\windows"
+    temp = r"C:\windows\temp"
+
+    def __init__(self):
+        self.work = None
+        self.path = None
+        self._background = []
+
+    # lifecycle
+
+    def __enter__(self):
+        rig_dir = _env("RIG_DIR")
+        template = _env("RIG_TEMPLATE")
+        self.work = tempfile.mkdtemp(prefix="e2e.", dir=rig_dir)
+        self.path = os.path.join(self.work, "prefix")
+        subprocess.run(["cp", "-a", template, self.path], check=True)
+        self.env = _wine_env(self.path)
+        self._start_server()
+        users = [u for u in os.listdir(os.path.join(self.path, "drive_c", "users")) if u.lower() != "public"]
+        self.user = users[0] if users else "root"
+        self.start_menu_programs = (r"C:\users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
+                                    % self.user)
+        return self
+
+    def __exit__(self, *exc):
+        self._kill_server()
+        for p, files in self._background:
+            _reap(p, files)
+        shutil.rmtree(self.work, ignore_errors=True)
+        return False
+
+    def _start_server(self):
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+
+    def _kill_server(self):
+        subprocess.run(["timeout", "20", "wineserver", "-k"], env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def restart_server(self):
+        """Kills every process of the prefix and starts a new server."""
+        self._kill_server()
+        self._start_server()
+
+    # files
+
+    def host(self, win_path):
+        """The host path of a Windows path, matching names without regard to
+        case as Wine does."""
+        path = win_path.replace("/", "\\")
+        drive, _, rest = path.partition(":")
+        if _ == "":
+            raise ValueError("not a Windows path with a drive: %r" % win_path)
+        drive = drive.lower()
+        base = os.path.join(self.path, "drive_c") if drive == "c" else ("/" if drive == "z" else None)
+        if base is None:
+            raise ValueError("no drive %s: in the prefix" % drive)
+        current = base
+        for part in [p for p in rest.split("\\") if p]:
+            candidate = os.path.join(current, part)
+            if not os.path.exists(candidate) and os.path.isdir(current):
+                for name in os.listdir(current):
+                    if name.lower() == part.lower():
+                        candidate = os.path.join(current, name)
+                        break
+            current = candidate
+        return current
+
+    def copy_in(self, host_file, win_path):
+        target = self.host(win_path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(host_file, target)
+        return win_path
+
+    def write(self, win_path, data):
+        target = self.host(win_path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("cp1252"))
+        return win_path
+
+    def read(self, win_path):
+        with open(self.host(win_path), "rb") as f:
+            return f.read()
+
+    def exists(self, win_path):
+        return os.path.exists(self.host(win_path))
+
+    def listdir(self, win_path):
+        return sorted(os.listdir(self.host(win_path)))
+
+    def tree(self, win_path):
+        """Every file and folder under a Windows folder: relative path ->
+        size (None for a folder). Missing folder: None."""
+        root = self.host(win_path)
+        if not os.path.isdir(root):
+            return None
+        out = {}
+        for dirpath, dirnames, filenames in os.walk(root):
+            rel = os.path.relpath(dirpath, root)
+            for d in dirnames:
+                out[os.path.normpath(os.path.join(rel, d))] = None
+            for f in filenames:
+                full = os.path.join(dirpath, f)
+                out[os.path.normpath(os.path.join(rel, f))] = os.path.getsize(full) if os.path.isfile(full) else -1
+        return out
+
+    def state(self):
+        """The folders a setup run may change, for before/after comparisons."""
+        return {p: self.tree(p) for p in (self.program_files, self.start_menu_programs, self.temp)}
+
+    # processes
+
+    def start(self, exe, args=(), name="bg"):
+        """Starts a program in the background (output to files) and returns
+        its Popen; it is ended with the prefix."""
+        run_dir = tempfile.mkdtemp(prefix=name + ".", dir=self.work)
+        out = open(os.path.join(run_dir, "stdout"), "wb")
+        err = open(os.path.join(run_dir, "stderr"), "wb")
+        p = subprocess.Popen(["wine", exe] + list(args), env=self.env, stdout=out, stderr=err,
+                             stdin=subprocess.DEVNULL, cwd=self.host("C:\\"))
+        self._background.append((p, (out, err)))
+        return p
+
+    def hold(self, win_path, seconds=60):
+        """Holds a file open without sharing (hold.exe) until the returned
+        Holder is released; waits until the file is held."""
+        return Holder(self, win_path, seconds)
+
+    def run(self, exe, args=(), rules=(), timeout=60, wait_all=True):
+        """Runs `exe` (a Windows path, or a host path) with the robot beside
+        it and waits until it and every process it started have ended (or
+        until `timeout` seconds). Returns a Result."""
+        run_dir = tempfile.mkdtemp(prefix="run.", dir=self.work)
+        log = os.path.join(run_dir, "robot.log")
+        stop = os.path.join(run_dir, "stop")
+        idle = os.path.join(run_dir, "idle")
+        rules_file = os.path.join(run_dir, "rules")
+        with open(rules_file, "w", encoding="utf-8") as f:
+            for r in rules:
+                f.write(r + "\n")
+        files = [open(os.path.join(run_dir, n), "wb") for n in ("robot.out", "robot.err", "stdout", "stderr")]
+        try:
+            robot = subprocess.Popen(
+                ["wine", robot_path(), "--log", to_wine_path(log), "--stop", to_wine_path(stop),
+                 "--idle", to_wine_path(idle), "--rules", to_wine_path(rules_file),
+                 "--timeout", str(int(timeout) + 60)],
+                env=self.env, stdout=files[0], stderr=files[1], stdin=subprocess.DEVNULL)
+            if not _wait_for(lambda: _log_has(log, "ready") or robot.poll() is not None, 30):
+                raise RuntimeError("the robot did not start")
+            if robot.poll() is not None:
+                raise RuntimeError("the robot ended at once:\n" + _read_text(log) + _read_text(files[1].name))
+            deadline = time.monotonic() + timeout
+            prog = subprocess.Popen(["wine", exe] + list(args), env=self.env, stdout=files[2], stderr=files[3],
+                                    stdin=subprocess.DEVNULL, cwd=self.host("C:\\"))
+            timed_out = False
+            try:
+                exit_code = prog.wait(timeout=max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                timed_out, exit_code = True, None
+            if not timed_out and wait_all:
+                # The robot answers only after a process scan that follows
+                # the request, so children started before the program ended
+                # are seen.
+                open(idle, "w").close()
+                if not _wait_for(lambda: _log_has(log, "idle"), max(0.1, deadline - time.monotonic())):
+                    timed_out = True
+            open(stop, "w").close()
+            try:
+                robot.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                robot.kill()
+            if timed_out:
+                # Whatever still runs (a box nobody answered) goes with the
+                # server; the prefix gets a new one for the next run.
+                self.restart_server()
+                try:
+                    prog.wait(timeout=15)
+                except subprocess.TimeoutExpired:
+                    prog.kill()
+        finally:
+            for f in files:
+                f.close()
+        text = _read_text(log)
+        return Result(parse_log(text), text, exit_code, timed_out,
+                      _read_text(files[2].name), _read_text(files[3].name))
+
+
+class Holder:
+    def __init__(self, prefix, win_path, seconds):
+        self.prefix = prefix
+        base = tempfile.mkdtemp(prefix="hold.", dir=prefix.work)
+        self.held = os.path.join(base, "held")
+        self.release_file = os.path.join(base, "release")
+        self.process = prefix.start(hold_path(), [win_path, to_wine_path(self.held),
+                                                  to_wine_path(self.release_file), str(seconds)], name="hold")
+        if not _wait_for(lambda: os.path.exists(self.held) or self.process.poll() is not None, 30):
+            raise RuntimeError("hold.exe did not take %s" % win_path)
+        if not os.path.exists(self.held):
+            raise RuntimeError("hold.exe could not open %s (exit %s)" % (win_path, self.process.returncode))
+
+    def release(self, wait=True):
+        open(self.release_file, "w").close()
+        if wait:
+            self.process.wait(timeout=30)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.release()
+        return False
+
+
+def _reap(p, files):
+    if p.poll() is None:
+        p.kill()
+        try:
+            p.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+    for f in files:
+        f.close()
+
+
+def _read_text(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def _log_has(path, event):
+    return ('"event":"%s"' % event) in _read_text(path)
+
+
+# --- packages ----------------------------------------------------------------
+
+_MKPKG_TEXTS = ("product_name", "company_folder", "short_name", "license_file", "install_folder",
+                "start_menu_folder", "gui_library")
+_MKPKG_NUMBERS = ("file_count", "uninstall_mode", "make_uninstaller", "uninstall_link_style")
+
+
+def make_package(out, stub=None, shortcuts=b"", payload=b"", **fields):
+    """Composes a package with tests/tools/mkpkg. `fields` are the header's
+    texts (product_name, company_folder, short_name, license_file,
+    install_folder, start_menu_folder, gui_library; str in cp1252 or bytes)
+    and numbers (file_count, uninstall_mode, make_uninstaller,
+    uninstall_link_style). `shortcuts` and `payload` are the raw blocks."""
+    work = tempfile.mkdtemp(prefix="pkg.", dir=os.environ.get("RIG_DIR"))
+    try:
+        cmd = [mkpkg_path(), "--stub", stub or stub_path(), "-o", out]
+        for name in ("shortcuts", "payload"):
+            data = shortcuts if name == "shortcuts" else payload
+            path = os.path.join(work, name)
+            with open(path, "wb") as f:
+                f.write(data if isinstance(data, bytes) else data.encode("cp1252"))
+            cmd += ["--shortcuts-file" if name == "shortcuts" else "--payload", path]
+        for key, value in fields.items():
+            if key in _MKPKG_TEXTS:
+                value = value if isinstance(value, bytes) else value.encode("cp1252")
+                cmd += [os.fsencode("--" + key.replace("_", "-")), value]
+            elif key in _MKPKG_NUMBERS:
+                cmd += ["--" + key.replace("_", "-"), str(int(value))]
+            else:
+                raise TypeError("make_package: unknown field %r" % key)
+        subprocess.run([os.fsencode(c) if isinstance(c, str) else c for c in cmd], check=True)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return out
+
+
+def make_cab(out, files, compress=True):
+    """Writes a cabinet with gcab. `files` maps names inside the cabinet
+    (backslashes allowed) to bytes, in the order they are stored."""
+    work = tempfile.mkdtemp(prefix="cab.", dir=os.environ.get("RIG_DIR"))
+    try:
+        names = []
+        for name, data in files.items():
+            rel = name.replace("\\", "/")
+            path = os.path.join(work, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data if isinstance(data, bytes) else data.encode("cp1252"))
+            names.append(rel)
+        cmd = ["gcab", "-c"] + (["-z"] if compress else []) + [os.path.abspath(out)] + names
+        subprocess.run(cmd, cwd=work, check=True, stdout=subprocess.DEVNULL)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return out
+
+
+# Byte-level access for tests about damaged packages.
+MARKER_OFFSET = 48
+HEADER_SIZE = 738
+
+
+def marker(data):
+    """(magic, StubSize, PackageSize) of a package in memory."""
+    return struct.unpack_from("<III", data, MARKER_OFFSET)
+
+
+def patch_u32(data, offset, value):
+    out = bytearray(data)
+    struct.pack_into("<I", out, offset, value)
+    return bytes(out)
+
+
+# --- running tests -----------------------------------------------------------
+
+
+class RigTestCase(unittest.TestCase):
+    """A test case with a fresh prefix per test (self.prefix) and a scratch
+    folder on the host (self.scratch)."""
+
+    def setUp(self):
+        self.prefix = Prefix().__enter__()
+        self.addCleanup(self.prefix.__exit__, None, None, None)
+        self.scratch = tempfile.mkdtemp(prefix="scratch.", dir=self.prefix.work)
+
+    def assertNoTimeout(self, result):
+        self.assertFalse(result.timed_out, "the run did not end: %r\n%s" % (result, result.log))
+
+
+def main():
+    """Runs the calling module's tests, prints one summary line and exits
+    non-zero on any failure or error."""
+    program = unittest.main(module="__main__", verbosity=2, exit=False)
+    r = program.result
+    ok = r.wasSuccessful() and r.testsRun > 0
+    print("\nE2E SUMMARY %s: %d run, %d failed, %d errors, %d skipped -> %s"
+          % (os.path.basename(sys.argv[0]), r.testsRun, len(r.failures), len(r.errors), len(r.skipped),
+             "PASSED" if ok else "FAILED"), flush=True)
+    sys.exit(0 if ok else 1)

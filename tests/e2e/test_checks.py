@@ -1,0 +1,170 @@
+"""What a user sees when the setup program checks its own file: the bare-stub
+notice, the damaged-copy reports, and a sound package getting past the
+checks."""
+
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rig  # noqa: E402
+from rig import Box  # noqa: E402
+
+DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
+
+# Header offsets of the fields the damage cases touch.
+H_MAGIC, H_SIZE, H_PRODUCT_NAME, H_PAYLOAD_SIZE = 0, 4, 8, 719
+
+
+def sound_package(path, **fields):
+    values = dict(product_name="Check Product", install_folder="Check Product", start_menu_folder="Check Product",
+                  file_count=1)
+    values.update(fields)
+    return rig.make_package(path, payload=b"MSCF-not-read-before-the-question" * 4, **values)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+# Each damage: (name, function from the sound package's bytes to the damaged
+# bytes). All are caught before any window is shown.
+def _append_byte(data):
+    return data + b"\0"
+
+
+def _cut_byte_keep_marker_true(data):
+    # The file ends one byte early and PackageSize says so: the header's
+    # blocks now reach past the end.
+    magic, stub, size = rig.marker(data)
+    return rig.patch_u32(data[:-1], rig.MARKER_OFFSET + 8, size - 1)
+
+
+def _header_u32(offset, value):
+    def damage(data):
+        stub = rig.marker(data)[1]
+        return rig.patch_u32(data, stub + offset, value)
+    return damage
+
+
+def _header_magic(data):
+    stub = rig.marker(data)[1]
+    return rig.patch_u32(data, stub + H_MAGIC, 0x11804034)
+
+
+def _marker_magic_zero(data):
+    # Magic gone but StubSize still set: not a bare stub, a damaged one.
+    return rig.patch_u32(data, rig.MARKER_OFFSET, 0)
+
+
+def _marker_magic_wrong(data):
+    return rig.patch_u32(data, rig.MARKER_OFFSET, 0x6E6F6E51)
+
+
+def _text_length_101(data):
+    stub = rig.marker(data)[1]
+    out = bytearray(data)
+    out[stub + H_PRODUCT_NAME] = 101
+    return bytes(out)
+
+
+def _sizes_past_end(data):
+    stub = rig.marker(data)[1]
+    payload = struct.unpack_from("<I", data, stub + H_PAYLOAD_SIZE)[0]
+    return rig.patch_u32(data, stub + H_PAYLOAD_SIZE, payload + 1000)
+
+
+DAMAGES = [
+    ("one byte appended", _append_byte),
+    ("one byte cut, PackageSize patched", _cut_byte_keep_marker_true),
+    ("wrong header magic", _header_magic),
+    ("header size field 737", _header_u32(H_SIZE, 737)),
+    ("header size field 739", _header_u32(H_SIZE, 739)),
+    ("marker magic 0 with a StubSize", _marker_magic_zero),
+    ("wrong marker magic", _marker_magic_wrong),
+    ("text length byte 101", _text_length_101),
+    ("header sizes past PackageSize", _sizes_past_end),
+]
+
+
+class PackageChecks(rig.RigTestCase):
+
+    def run_quiet(self, win_exe, args=(), rules=(Box(press="OK"),)):
+        before = self.prefix.state()
+        result = self.prefix.run(win_exe, list(args), rules=list(rules), timeout=45)
+        self.assertNoTimeout(result)
+        return before, result
+
+    def assert_only_box(self, result, caption, text, icon):
+        self.assertEqual(len(result.boxes), 1, result)
+        box = result.boxes[0]
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["caption"], caption)
+        self.assertEqual(box["icon"], icon)
+        self.assertEqual(box["buttons"], ["OK"])
+        self.assertIsNone(box["owner"])
+        self.assertEqual(box["answered"], "OK")
+        self.assertEqual(result.windows, [], "no window besides the box")
+        self.assertEqual(result.exit_code, 0)
+
+    def test_bare_stub_shows_only_the_loader_notice(self):
+        exe = self.prefix.copy_in(rig.stub_path(), r"C:\dl\setup.exe")
+        self.assertEqual(rig.marker(self.prefix.read(exe)), (0, 0, 0))
+        before, result = self.run_quiet(exe)
+        self.assert_only_box(result, "Loader", "Please, run TAVO.EXE for details.", "information")
+        self.assertEqual(self.prefix.state(), before)
+
+    def test_damaged_copies_show_one_error_box_and_touch_nothing(self):
+        sound = read(sound_package(os.path.join(self.scratch, "sound.exe")))
+        for name, damage in DAMAGES:
+            with self.subTest(damage=name):
+                damaged = damage(sound)
+                self.assertNotEqual(damaged, sound)
+                exe = self.prefix.copy_in(write(os.path.join(self.scratch, "setup.exe"), damaged),
+                                          r"C:\dl\setup.exe")
+                before, result = self.run_quiet(exe)
+                self.assert_only_box(result, None, DAMAGED % "SETUP.EXE", "error")
+                self.assertEqual(self.prefix.state(), before)
+
+    def test_damaged_copy_names_the_file_in_capitals(self):
+        damaged = _append_byte(read(sound_package(os.path.join(self.scratch, "p.exe"))))
+        for win_name, shown in [(r"C:\dl\Product-Setup 1.2.exe", "PRODUCT-SETUP 1.2.EXE"),
+                                (r"C:\dl\x.y\mixed.ExE", "MIXED.EXE")]:
+            with self.subTest(name=win_name):
+                exe = self.prefix.copy_in(write(os.path.join(self.scratch, "d.exe"), damaged), win_name)
+                before, result = self.run_quiet(exe)
+                self.assert_only_box(result, None, DAMAGED % shown, "error")
+
+    def first_box_of_sound_package(self, args):
+        exe = self.prefix.copy_in(sound_package(os.path.join(self.scratch, "setup.exe")), r"C:\dl\setup.exe")
+        before, result = self.run_quiet(exe, args, rules=rig.DECLINE_ALL)
+        texts = "\n".join(result.box_texts())
+        self.assertNotIn("corrupted", texts)
+        self.assertNotIn("TAVO.EXE", texts)
+        self.assertNotIn("Internal Error", texts)
+        self.assertEqual(self.prefix.tree(self.prefix.program_files), before[self.prefix.program_files])
+        return result
+
+    def test_sound_package_passes_the_checks(self):
+        result = self.first_box_of_sound_package([])
+        if result.boxes:
+            # Whatever comes first is the run going on, under the mode caption.
+            self.assertEqual(result.boxes[0]["caption"], "Setup")
+
+    def test_secsun_as_first_argument_is_an_ordinary_installer(self):
+        plain = self.first_box_of_sound_package([])
+        secsun = self.first_box_of_sound_package(["/SECSUN", r"C:\dl\setup.exe"])
+        seen = lambda r: [(b["caption"], b["text"], b["buttons"], b["icon"]) for b in r.boxes]
+        self.assertEqual(seen(secsun), seen(plain))
+        self.assertEqual(secsun.window_titles(), plain.window_titles())
+
+
+if __name__ == "__main__":
+    rig.main()
