@@ -109,6 +109,12 @@ std::string Shown(const std::string& ansi, int codePage)
     return out;
 }
 
+// An entry flagged 0x80 holds UTF-8, which needs no conversion to show.
+std::string EntryName(const CabFileInfo& f, int codePage)
+{
+    return (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, codePage);
+}
+
 const std::pair<const char*, HeaderText> kTextFields[] = {
     {"ProductName", HeaderText::ProductName},     {"CompanyFolder", HeaderText::CompanyFolder},
     {"ShortName", HeaderText::ShortName},         {"LicenseFile", HeaderText::LicenseFile},
@@ -249,7 +255,7 @@ std::string RenderText(const InspectReport& r, int cp)
             char buf[96];
             std::snprintf(buf, sizeof buf, "  %10u  %s %s  attr 0x%02X%s  ", f.size, DosDate(f.date).c_str(),
                           DosTime(f.time).c_str(), f.attribs, (f.attribs & kAttrRun) ? "  run" : "     ");
-            line(buf + Shown(f.name, cp));
+            line(buf + (f.attribs & kAttrUtf8Name ? f.name : Shown(f.name, cp)));
         }
     }
     if (r.kind == FileKind::Uninstaller) {
@@ -302,7 +308,7 @@ std::string RenderJson(const InspectReport& r, int cp)
             o += "],\"entries\":[";
             for (size_t i = 0; i < c.files.size(); ++i) {
                 const CabFileInfo& f = c.files[i];
-                o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(f.name, cp)) +
+                o += std::string(i ? "," : "") + "{\"name\":" + Json(EntryName(f, cp)) +
                      ",\"size\":" + std::to_string(f.size) + ",\"attribs\":" + std::to_string(f.attribs) +
                      ",\"run\":" + ((f.attribs & kAttrRun) ? "true" : "false") + ",\"date\":" +
                      Json(DosDate(f.date)) + ",\"time\":" + Json(DosTime(f.time)) + "}";

@@ -261,7 +261,7 @@ PackResult BuildPackage(const PackRequest& req)
             throw ToolError("cabinet " + req.cabPath + " holds no files");
         std::set<std::string> seen;
         for (const CabFileInfo& f : info.files) {
-            std::string shown = FromAnsi(f.name, cp);
+            std::string shown = (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, cp);
             if (f.attribs & kAttrUtf8Name)
                 throw ToolError("cabinet entry \"" + shown + "\" has a UTF-8 name (0x80); the installer reads names as ANSI");
             if (f.name.find('.') == std::string::npos)

@@ -1,0 +1,136 @@
+"""The packaging tool's output as Windows sees it: cabinets that Wine's
+cabinet.dll (through extrac32) and cabextract unpack to the same bytes, and
+installers made by `cabsetup pack` that the setup stub accepts."""
+
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rig  # noqa: E402
+
+EXTRAC32 = r"C:\windows\system32\extrac32.exe"
+
+
+def payload_files():
+    """Names (UTF-8 on the host) to bytes: a file across several blocks,
+    incompressible data over 32 KB, empty files, a name outside ASCII, and
+    small files that share a block."""
+    rnd = random.Random(7)
+    words = b"setup cabinet folder block stream header marker shortcut "
+    return {
+        "text.txt": b"".join(words[i % 7:] for i in range(1500)),
+        "noise.bin": bytes(rnd.getrandbits(8) for _ in range(100000)),
+        "empty.dat": b"",
+        "caf\u00e9.txt": "caf\u00e9 cr\u00e8me\r\n".encode("cp1252"),
+        "tiny.ini": b"[a]\r\nb=1\r\n",
+        "zero.log": b"",
+        "block.bin": bytes(i & 0xFF for i in range(32768)),
+    }
+
+
+def write_tree(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
+def tool(*args, check=True):
+    p = subprocess.run([rig.pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if check and p.returncode != 0:
+        raise AssertionError("cabsetup %s failed (%d): %s" % (args[0], p.returncode, p.stderr.decode()))
+    return p
+
+
+def host_tree(folder, encoding):
+    """cabextract writes stored names as they are, in the code page's bytes."""
+    out = {}
+    for name in os.listdir(os.fsencode(folder)):
+        with open(os.path.join(os.fsencode(folder), name), "rb") as f:
+            out[name.decode(encoding)] = f.read()
+    return out
+
+
+class PackRoundTrip(rig.RigTestCase):
+
+    def extract_under_wine(self, cab_host_path, dest):
+        cab = self.prefix.copy_in(cab_host_path, r"C:\cabs\x.cab")
+        result = self.prefix.run(EXTRAC32, ["/e", "/l", dest, cab], rules=rig.DECLINE_ALL, timeout=60)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.boxes, [], result)
+        return {name: self.prefix.read(dest + "\\" + name) for name in self.prefix.listdir(dest)}
+
+    def test_cabinets_unpack_alike_with_cabinet_dll_and_cabextract(self):
+        files = payload_files()
+        src = write_tree(os.path.join(self.scratch, "src"), files)
+        for level in ("9", "1", "0"):
+            with self.subTest(level=level):
+                cab = os.path.join(self.scratch, "l%s.cab" % level)
+                tool("cab", "-o", cab, "--level", level, "--run", "tiny.ini", src)
+                out = os.path.join(self.scratch, "cabextract" + level)
+                subprocess.run(["cabextract", "-q", "-d", out, cab], check=True)
+                self.assertEqual(host_tree(out, "cp1252"), files)
+                self.assertEqual(self.extract_under_wine(cab, r"C:\dest" + level), files)
+
+    def test_ready_made_cabinet_is_carried_byte_for_byte(self):
+        files = {name: data for name, data in payload_files().items() if name.isascii()}
+        src = write_tree(os.path.join(self.scratch, "src"), files)
+        other = os.path.join(self.scratch, "other.cab")
+        subprocess.run(["gcab", "-c", "-z", other] + sorted(files), cwd=src, check=True,
+                       stdout=subprocess.DEVNULL)
+        exe = os.path.join(self.scratch, "setup.exe")
+        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Carried",
+             "--install-folder", "Carried", "--cab", other)
+        with open(exe, "rb") as f:
+            package = f.read()
+        with open(other, "rb") as f:
+            cab = f.read()
+        self.assertTrue(package.endswith(cab))
+        report = json.loads(tool("inspect", "--json", exe).stdout)
+        self.assertEqual(report["kind"], "installer")
+        self.assertEqual(report["header"]["FileCount"], len(files))
+
+    def test_cabinet_with_utf8_names_is_refused(self):
+        # gcab marks a non-ASCII name as UTF-8 (0x80); the stub would read
+        # its bytes as ANSI and install the file under a garbled name.
+        src = write_tree(os.path.join(self.scratch, "src"), {"caf\u00e9.txt": b"x"})
+        other = os.path.join(self.scratch, "utf8.cab")
+        subprocess.run(["gcab", "-c", other, "caf\u00e9.txt"], cwd=src, check=True, stdout=subprocess.DEVNULL)
+        exe = os.path.join(self.scratch, "setup.exe")
+        p = tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "U", "--install-folder", "U",
+                 "--cab", other, check=False)
+        self.assertEqual(p.returncode, 1)
+        self.assertEqual(p.stderr.decode(), "cabsetup: error: cabinet entry \"caf\u00e9.txt\" has a UTF-8 name (0x80); "
+                         "the installer reads names as ANSI\n")
+        self.assertFalse(os.path.exists(exe))
+
+    def test_packed_installer_passes_the_stub_checks(self):
+        src = write_tree(os.path.join(self.scratch, "src"), payload_files())
+        exe = os.path.join(self.scratch, "setup.exe")
+        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+             "--install-folder", "Packed Product", "--start-menu-folder", "Packed Product",
+             "--shortcut", "Packed Text=text.txt", src)
+        win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")
+        before = self.prefix.state()
+        result = self.prefix.run(win_exe, [], rules=rig.DECLINE_ALL, timeout=45)
+        self.assertNoTimeout(result)
+        texts = "\n".join(result.box_texts())
+        self.assertNotIn("corrupted", texts)
+        self.assertNotIn("TAVO.EXE", texts)
+        self.assertNotIn("Internal Error", texts)
+        self.assertTrue(result.boxes, result)
+        # The first question already carries the mode caption: the header
+        # was read and accepted.
+        self.assertEqual(result.boxes[0]["caption"], "Setup")
+        self.assertEqual(result.boxes[0]["text"],
+                         "This will install Packed Product on your computer. Do you wish to continue?")
+        self.assertEqual(self.prefix.tree(self.prefix.program_files), before[self.prefix.program_files])
+
+
+if __name__ == "__main__":
+    rig.main()
