@@ -598,18 +598,28 @@ private:
         }
     }
 
-    std::string Snapshot(HWND top)
+    // What one look at a window's controls found; rules decide on the same
+    // look that is logged, so a log line explains every action.
+    struct Control {
+        HWND hwnd;
+        std::wstring cls, text;
+        bool visible, enabled;
+    };
+
+    std::string Snapshot(HWND top, std::vector<Control>& seen)
     {
         RECT r = {};
         GetWindowRect(top, &r);
         HWND focus = FocusOf(top);
         std::string controls;
         for (HWND c : Children(top)) {
-            std::wstring cls = ClassOf(c);
+            Control ctl = {c, ClassOf(c), TextOf(c), IsWindowVisible(c) != FALSE, IsWindowEnabled(c) != FALSE};
+            seen.push_back(ctl);
+            const std::wstring& cls = ctl.cls;
             std::string item = "{\"hwnd\":" + HwndId(c) + ",\"class\":" + JsonString(cls) +
-                               ",\"id\":" + Num(GetDlgCtrlID(c)) + ",\"text\":" + JsonString(TextOf(c)) +
-                               ",\"visible\":" + Bool(IsWindowVisible(c)) + ",\"enabled\":" +
-                               Bool(IsWindowEnabled(c)) + ",\"focused\":" + Bool(c == focus);
+                               ",\"id\":" + Num(GetDlgCtrlID(c)) + ",\"text\":" + JsonString(ctl.text) +
+                               ",\"visible\":" + Bool(ctl.visible) + ",\"enabled\":" + Bool(ctl.enabled) +
+                               ",\"focused\":" + Bool(c == focus);
             if (cls == L"msctls_progress32") {
                 DWORD_PTR pos = 0, lo = 0, hi = 0;
                 SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &pos);
@@ -629,17 +639,27 @@ private:
                ",\"controls\":[" + controls + "]";
     }
 
-    bool AnyControlContains(HWND top, const std::wstring& s)
+    static bool AnyControlContains(const std::vector<Control>& controls, const std::wstring& s)
     {
-        for (HWND c : Children(top))
-            if (TextOf(c).find(s) != std::wstring::npos)
+        for (const Control& c : controls)
+            if (c.text.find(s) != std::wstring::npos)
                 return true;
         return false;
     }
 
+    static const Control* FindButtonIn(const std::vector<Control>& controls, const std::wstring& label)
+    {
+        std::wstring want = PlainLabel(label);
+        for (const Control& c : controls)
+            if (c.cls == L"Button" && c.visible && PlainLabel(c.text) == want)
+                return &c;
+        return nullptr;
+    }
+
     void HandleWindow(HWND top)
     {
-        std::string snap = Snapshot(top);
+        std::vector<Control> controls;
+        std::string snap = Snapshot(top, controls);
         // A window destroyed while it was read gives an empty snapshot.
         if (!IsWindow(top) || PidOf(top) == 0)
             return;
@@ -654,11 +674,12 @@ private:
             if (rule.kind != Rule::Kind::Window || rule.count == 0)
                 continue;
             bool holds = title.find(rule.title) != std::wstring::npos &&
-                         (rule.when.empty() || AnyControlContains(top, rule.when));
+                         (rule.when.empty() || AnyControlContains(controls, rule.when));
             HWND button = nullptr;
             if (holds && rule.action == Rule::Action::Press) {
-                button = FindButton(top, rule.button);
-                holds = button && IsWindowEnabled(button);
+                const Control* c = FindButtonIn(controls, rule.button);
+                holds = c && c->enabled;
+                button = c ? c->hwnd : nullptr;
             }
             if (!holds) {
                 rule.armedSince.erase(top);
