@@ -31,10 +31,26 @@ struct FileRecord {
     uint16_t folder;
 };
 
+struct Block {
+    std::string data;
+    uint16_t uncompressed; // 0: the block goes on in the next cabinet
+};
+
 struct FolderRecord {
-    std::string data; // stored blocks are cut from this
+    std::string data; // stored blocks are cut from this unless blocks is set
+    std::vector<Block> blocks;
     uint16_t compression = CompressNone;
 };
+
+std::vector<Block> StoredBlocks(const std::string& data)
+{
+    std::vector<Block> blocks;
+    for (size_t at = 0; at < data.size(); at += BlockSize) {
+        std::string part = data.substr(at, BlockSize);
+        blocks.push_back({part, static_cast<uint16_t>(part.size())});
+    }
+    return blocks;
+}
 
 struct Link {
     std::string cabinet, disk;
@@ -67,10 +83,12 @@ std::string Assemble(const std::vector<FolderRecord>& folders, const std::vector
         cab += '\0';
     }
     std::vector<size_t> folderAt;
+    std::vector<std::vector<Block>> blocks;
     for (const FolderRecord& f : folders) {
+        blocks.push_back(f.blocks.empty() ? StoredBlocks(f.data) : f.blocks);
         folderAt.push_back(cab.size());
         Put32(cab, 0); // coffCabStart
-        Put16(cab, static_cast<uint16_t>((f.data.size() + BlockSize - 1) / BlockSize));
+        Put16(cab, static_cast<uint16_t>(blocks.back().size()));
         Put16(cab, f.compression);
     }
     Set32(cab, filesAt, static_cast<uint32_t>(cab.size()));
@@ -86,13 +104,11 @@ std::string Assemble(const std::vector<FolderRecord>& folders, const std::vector
     }
     for (size_t i = 0; i < folders.size(); ++i) {
         Set32(cab, folderAt[i], static_cast<uint32_t>(cab.size()));
-        const std::string& data = folders[i].data;
-        for (size_t at = 0; at < data.size(); at += BlockSize) {
-            std::string block = data.substr(at, BlockSize);
+        for (const Block& block : blocks[i]) {
             Put32(cab, 0); // no checksum
-            Put16(cab, static_cast<uint16_t>(block.size()));
-            Put16(cab, static_cast<uint16_t>(block.size()));
-            cab += block;
+            Put16(cab, static_cast<uint16_t>(block.data.size()));
+            Put16(cab, block.uncompressed);
+            cab += block.data;
         }
     }
     Set32(cab, sizeAt, static_cast<uint32_t>(cab.size()));
@@ -121,18 +137,31 @@ TestCabinetSet MakeCabinetSet(const std::vector<TestEntry>& firstOnly, const Tes
                               const std::vector<TestEntry>& secondOnly, const std::string& firstName,
                               const std::string& secondName)
 {
-    // Stored blocks stand alone, so the folder may be cut anywhere: here in
-    // the middle of the spanning entry, each part in whole blocks of its own.
+    // The folder is cut in the middle of the spanning entry: the block there
+    // is split, its first part (uncompressed size 0) ending the first
+    // cabinet, the rest (with the whole block's size) opening the second.
     FolderRecord whole;
     std::vector<FileRecord> firstFiles;
     AddAll(firstOnly, 0, whole, firstFiles);
     uint32_t spanningAt = static_cast<uint32_t>(whole.data.size());
     whole.data += spanning.data;
     size_t cut = spanningAt + (spanning.data.size() + 1) / 2;
+    if (cut % BlockSize == 0)
+        ++cut;
 
     std::vector<FolderRecord> firstFolders(1), secondFolders(2);
-    firstFolders[0].data = whole.data.substr(0, cut);
-    secondFolders[0].data = whole.data.substr(cut);
+    std::vector<Block> blocks = StoredBlocks(whole.data);
+    size_t split = cut / BlockSize, inside = cut % BlockSize;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        if (b < split) {
+            firstFolders[0].blocks.push_back(blocks[b]);
+        } else if (b > split) {
+            secondFolders[0].blocks.push_back(blocks[b]);
+        } else {
+            firstFolders[0].blocks.push_back({blocks[b].data.substr(0, inside), 0});
+            secondFolders[0].blocks.push_back({blocks[b].data.substr(inside), blocks[b].uncompressed});
+        }
+    }
     firstFiles.push_back({&spanning, spanningAt, ContinuedToNext});
     std::vector<FileRecord> secondFiles;
     secondFiles.push_back({&spanning, spanningAt, ContinuedFromPrev});

@@ -1,0 +1,7 @@
+# The cabinet extractor under Wine (included from this folder's CMakeLists).
+add_executable(cabinet_test cabinet_test.cpp ${CMAKE_SOURCE_DIR}/tests/tools/TestCabinet.cpp)
+target_include_directories(cabinet_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/tools)
+target_link_libraries(cabinet_test PRIVATE stubcode GTest::gtest_main)
+target_compile_options(cabinet_test PRIVATE ${CABSETUP_WARNINGS})
+target_link_options(cabinet_test PRIVATE -static)
+add_test(NAME cabinet_test COMMAND cabinet_test)

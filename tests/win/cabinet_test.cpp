@@ -1,0 +1,668 @@
+// The cabinet extractor against Wine's cabinet.dll, on cabinets written by
+// the test cabinet writer. Cases without message boxes; the prompts are
+// answered by the robot in the end-to-end tests.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestCabinet.h"
+#include "cabinet/cabapi.h"
+#include "cabinet/suncab.h"
+#include "loader/CabNotify.h"
+#include "services/SetupError.h"
+#include "services/Win32.h"
+
+namespace {
+
+const char* const kRoot = "C:\\cabtest";
+
+void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(h, &entry));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void WriteAll(const std::string& path, const std::string& bytes)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(f.Valid()) << path;
+    ASSERT_EQ(WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())), bytes.size());
+}
+
+std::string ReadAll(const std::string& path)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f.Valid())
+        return "<missing>";
+    std::string out;
+    char buffer[4096];
+    DWORD n;
+    while ((n = ReadBytes(f.Get(), buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    return out;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Nobody else holds the file open: an exclusive open succeeds.
+bool NotHeld(const std::string& path)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return f.Valid();
+}
+
+std::string Bytes(size_t count, unsigned seed)
+{
+    std::string data(count, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = static_cast<char>(seed >> 16);
+    }
+    return data;
+}
+
+TestEntry Entry(const std::string& name, const std::string& data, uint16_t attribs = 0x20)
+{
+    TestEntry e;
+    e.name = name;
+    e.data = data;
+    e.attribs = attribs;
+    return e;
+}
+
+// Records the events of a run in the order they fire.
+struct Recorder {
+    std::vector<std::string> events;
+    std::vector<SYSTEMTIME> times;
+    uint8_t action = 0;
+    std::string actionFor; // only this target gets `action`; empty: all
+    std::string raise;     // OnCopyFile raises this when set
+    bool abortPartial = false;
+
+    void Start(TUnCab&) { events.push_back("start"); }
+    void Finish(TUnCab&) { events.push_back("finish"); }
+    void Copy(TUnCab&, const std::string& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
+    {
+        events.push_back("copy " + file + " " + std::to_string(size));
+        times.push_back(when);
+        if (!raise.empty())
+            throw SetupError(raise);
+        if (actionFor.empty() || actionFor == file)
+            act = action;
+    }
+    void Partial(TUnCab&, const std::string& cabinet, const std::string& disk, const std::string& file, bool& abort)
+    {
+        events.push_back("partial " + cabinet + "|" + disk + "|" + file);
+        abort = abortPartial;
+    }
+
+    void Attach(TUnCab& uncab)
+    {
+        uncab.OnStart = BindEvent<&Recorder::Start>(this);
+        uncab.OnFinish = BindEvent<&Recorder::Finish>(this);
+        uncab.OnCopyFile = BindEvent<&Recorder::Copy>(this);
+        uncab.OnPartialFile = BindEvent<&Recorder::Partial>(this);
+    }
+};
+
+// The message of the error Execute raises; "" when it returns normally.
+std::string RunFor(TUnCab& uncab)
+{
+    try {
+        uncab.Execute();
+    } catch (const SetupError& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+class Cabinet : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateDirectoryA(kRoot, nullptr);
+        dir = std::string(kRoot) + "\\" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        RemoveTree(dir);
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr)) << dir;
+        dest = dir + "\\out";
+    }
+
+    std::string PutCabinet(const std::string& name, const std::string& bytes)
+    {
+        std::string path = dir + "\\" + name;
+        WriteAll(path, bytes);
+        return path;
+    }
+
+    // A fresh extractor with the installation's options, no prompts.
+    void Configure(TUnCab& uncab, const std::string& cabinet, const std::string& mask = "*.*", uint8_t options = 0x09)
+    {
+        uncab.SetCabinetFile(cabinet);
+        uncab.SetDestination(dest);
+        uncab.Mask = mask;
+        uncab.Options = options;
+        uncab.RunAfterExtract = false;
+    }
+
+    std::string dir, dest;
+};
+
+// --- properties -------------------------------------------------------------
+
+TEST(UnCabProperties, Defaults)
+{
+    TUnCab uncab;
+    EXPECT_EQ(uncab.Options, 0x5F);
+    EXPECT_TRUE(uncab.RunAfterExtract);
+    EXPECT_EQ(uncab.OwnerWindow, nullptr);
+    EXPECT_EQ(uncab.CabinetFile(), "");
+    EXPECT_EQ(uncab.Destination(), "");
+    EXPECT_EQ(uncab.Mask, "");
+    EXPECT_EQ(uncab.RunList(), "");
+    EXPECT_EQ(uncab.ExtractedCount(), 0);
+    EXPECT_FALSE(uncab.OnStart.Assigned() || uncab.OnFinish.Assigned() || uncab.OnCopyFile.Assigned() ||
+                 uncab.OnPartialFile.Assigned());
+    EXPECT_EQ(uncab.ErrorRecord().erfOper, 0);
+    EXPECT_EQ(uncab.ErrorRecord().fError, 0);
+}
+
+TEST(UnCabProperties, CabinetFileAndDestinationAreNormalised)
+{
+    struct Case {
+        const char* set;
+        const char* cabinet;
+        const char* destination;
+    } cases[] = {
+        {"D:\\Temp\\Setup", "d:\\temp\\setup.cab", "D:\\Temp\\Setup\\"},
+        {"D:\\Temp\\Setup.CAB", "D:\\Temp\\Setup.CAB", "D:\\Temp\\Setup.CAB\\"},
+        {"D:\\Temp\\Setup.", "D:\\Temp\\Setup.", "D:\\Temp\\Setup.\\"},
+        {"D:\\My.Dir\\Setup", "d:\\my.dir\\setup.cab", "D:\\My.Dir\\Setup\\"},
+        {"C:Setup", "c:setup.cab", "C:Setup\\"},
+        {"D:\\Prog\\", "d:\\prog\\.cab", "D:\\Prog\\"},
+        {"Name", "name.cab", "Name\\"},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        TUnCab uncab;
+        uncab.SetCabinetFile(c.set);
+        uncab.SetDestination(c.set);
+        EXPECT_EQ(uncab.CabinetFile(), c.cabinet) << c.set;
+        EXPECT_EQ(uncab.Destination(), c.destination) << c.set;
+    }
+}
+
+TEST(UnCabProperties, ErrorTexts)
+{
+    EXPECT_EQ(ErrorText(0), "No error");
+    EXPECT_EQ(ErrorText(1), "Cabinet not found");
+    EXPECT_EQ(ErrorText(3), "Cabinet file has an unknown version number.");
+    EXPECT_EQ(ErrorText(4), "Cabinet file is corrupt");
+    EXPECT_EQ(ErrorText(10), "Cabinet returned on fdintNEXT_CABINET is incorrect");
+    EXPECT_EQ(ErrorText(11), "Client requested abort");
+    EXPECT_EQ(ErrorText(12), "");
+    EXPECT_EQ(ErrorText(-1), "");
+}
+
+TEST(UnCabProperties, RaiseErrorWithoutPlatformError)
+{
+    TUnCab uncab;
+    try {
+        uncab.RaiseError("Incorrect CAB filename!");
+        FAIL();
+    } catch (const SetupError& e) {
+        EXPECT_EQ(e.Message(), "Incorrect CAB filename!");
+    }
+}
+
+// --- runs that end before the decompressor --------------------------------------
+
+TEST_F(Cabinet, EmptyMaskDoesNothingAndKeepsTheLastResults)
+{
+    std::string cab = PutCabinet("run.cab", MakeCabinet({Entry("go.exe", "x", 0x60), Entry("a.txt", "a")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    uncab.Execute();
+    ASSERT_EQ(uncab.RunList(), dest + "\\go.exe\r");
+    ASSERT_EQ(uncab.ExtractedCount(), 2);
+
+    Recorder rec;
+    rec.Attach(uncab);
+    uncab.Mask = "";
+    uncab.SetDestination(dir + "\\other");
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_TRUE(rec.events.empty());
+    EXPECT_EQ(uncab.RunList(), dest + "\\go.exe\r");
+    EXPECT_EQ(uncab.ExtractedCount(), 2);
+    EXPECT_FALSE(Exists(dir + "\\other"));
+}
+
+TEST_F(Cabinet, EmptyCabinetFileFiresStartThenFails)
+{
+    TUnCab uncab;
+    Recorder rec;
+    rec.Attach(uncab);
+    uncab.Mask = "*.*";
+    EXPECT_EQ(RunFor(uncab), "Incorrect CAB filename!");
+    EXPECT_EQ(rec.events, std::vector<std::string>{"start"});
+}
+
+// --- what lands where ------------------------------------------------------------
+
+TEST_F(Cabinet, PayloadMaskSkipsNamesWithoutDotAndListsTheRest)
+{
+    std::string big = Bytes(100000, 7); // spans several data blocks
+    std::string cab = PutCabinet("payload.cab", MakeCabinet({Entry("a.txt", "alpha"), Entry("README", "no dot"),
+                                                              Entry("bin\\b.dll", big), Entry("v1.0\\tool", "t")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    TCabNotify notify;
+    uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+    Recorder rec;
+    uncab.OnFinish = BindEvent<&Recorder::Finish>(&rec);
+
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(notify.FileList, dest + "\\a.txt\r" + dest + "\\b.dll\r" + dest + "\\tool\r");
+    EXPECT_EQ(uncab.ExtractedCount(), 3);
+    EXPECT_EQ(ReadAll(dest + "\\a.txt"), "alpha");
+    EXPECT_TRUE(ReadAll(dest + "\\b.dll") == big);
+    EXPECT_EQ(ReadAll(dest + "\\tool"), "t");
+    EXPECT_FALSE(Exists(dest + "\\README"));
+    EXPECT_EQ(rec.events, std::vector<std::string>{"finish"});
+    EXPECT_TRUE(NotHeld(cab));
+    EXPECT_TRUE(NotHeld(dest + "\\b.dll"));
+}
+
+TEST_F(Cabinet, SingleNameMaskTakesOnlyThatEntryInAnyCase)
+{
+    std::string cab = PutCabinet("lic.cab", MakeCabinet({Entry("docs\\license.txt", "wrong"), Entry("license.TXT", "right"),
+                                                          Entry("other.txt", "o")}));
+    TUnCab uncab;
+    Configure(uncab, cab, "LICENSE.txt");
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(uncab.ExtractedCount(), 1);
+    EXPECT_EQ(ReadAll(dest + "\\license.TXT"), "right");
+    EXPECT_FALSE(Exists(dest + "\\other.txt"));
+}
+
+TEST_F(Cabinet, SameLastNameFromTwoFoldersLandsOnOneTargetListedTwice)
+{
+    std::string cab = PutCabinet("same.cab", MakeCabinet({Entry("x\\same.txt", "first"), Entry("y\\same.txt", "second")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    TCabNotify notify;
+    uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(notify.FileList, dest + "\\same.txt\r" + dest + "\\same.txt\r");
+    EXPECT_EQ(ReadAll(dest + "\\same.txt"), "second");
+    EXPECT_EQ(uncab.ExtractedCount(), 2);
+}
+
+TEST_F(Cabinet, KeepPathsCreatesTheStoredFolders)
+{
+    std::string cab = PutCabinet("keep.cab", MakeCabinet({Entry("x\\y\\deep.txt", "d"), Entry("top.txt", "t")}));
+    TUnCab uncab;
+    Configure(uncab, cab, "*", ucOverwrite | ucKeepPaths | ucCreateFolders);
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(ReadAll(dest + "\\x\\y\\deep.txt"), "d");
+    EXPECT_EQ(ReadAll(dest + "\\top.txt"), "t");
+}
+
+TEST_F(Cabinet, StoredNamesNeverLeaveTheDestination)
+{
+    // Flat: only the last component counts, whatever the separators.
+    {
+        std::string cab = PutCabinet("flat.cab", MakeCabinet({Entry("..\\..\\up.txt", "1"), Entry("C:\\abs\\drv.txt", "2"),
+                                                               Entry("/etc/slash.txt", "3"), Entry("d:colon.txt", "4")}));
+        TUnCab uncab;
+        Configure(uncab, cab);
+        EXPECT_EQ(RunFor(uncab), "");
+        for (const char* name : {"up.txt", "drv.txt", "slash.txt", "colon.txt"})
+            EXPECT_TRUE(Exists(dest + "\\" + name)) << name;
+        EXPECT_EQ(uncab.ExtractedCount(), 4);
+        EXPECT_FALSE(Exists(dir + "\\up.txt"));
+    }
+    // With folders kept, a name that would climb out is refused before
+    // anything is written or listed for it.
+    const char* refused[] = {"..\\up.txt", "sub\\..\\..\\up.txt", "sub/../../up.txt", "\\root.txt",
+                             "/root.txt", "C:\\abs.txt", "c:rel.txt", "sub\\...\\x.txt"};
+    for (const char* name : refused) {
+        RemoveTree(dest);
+        std::string cab = PutCabinet("keep.cab", MakeCabinet({Entry("ok.txt", "ok"), Entry(name, "bad")}));
+        TUnCab uncab;
+        Configure(uncab, cab, "*", ucOverwrite | ucKeepPaths | ucCreateFolders);
+        TCabNotify notify;
+        uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+        EXPECT_EQ(RunFor(uncab), std::string("The file name \"") + name + "\" is not allowed!");
+        EXPECT_EQ(notify.FileList, dest + "\\ok.txt\r") << name;
+        EXPECT_EQ(uncab.ExtractedCount(), 1) << name;
+        EXPECT_FALSE(Exists(dir + "\\up.txt")) << name;
+        EXPECT_FALSE(Exists("C:\\root.txt")) << name;
+        EXPECT_FALSE(Exists("C:\\abs.txt")) << name;
+    }
+}
+
+TEST_F(Cabinet, TimesAndAttributesAfterExtraction)
+{
+    struct Case {
+        const char* name;
+        uint16_t stored;
+        DWORD expected; // Wine reports the archive bit on every file
+    } cases[] = {
+        {"none.txt", 0x00, 0x20},  {"ro.txt", 0x01, 0x21},     {"hidden.txt", 0x02, 0x22},
+        {"sys.txt", 0x04, 0x24},   {"arch.txt", 0x20, 0x20},   {"all.txt", 0x27, 0x27},
+        {"run.txt", 0x41, 0x21},   {"high.txt", 0x98, 0x20},
+    };
+    std::vector<TestEntry> entries;
+    for (const Case& c : cases) {
+        TestEntry e = Entry(c.name, c.name, c.stored);
+        e.date = static_cast<uint16_t>(((2021 - 1980) << 9) | (6 << 5) | 15); // 2021-06-15
+        e.time = static_cast<uint16_t>((13 << 11) | (45 << 5) | (30 / 2));    // 13:45:30
+        entries.push_back(e);
+    }
+    std::string cab = PutCabinet("attr.cab", MakeCabinet(entries));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    EXPECT_EQ(RunFor(uncab), "");
+
+    FILETIME local, expected;
+    ASSERT_TRUE(DosDateTimeToFileTime(entries[0].date, entries[0].time, &local));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &expected));
+    for (const Case& c : cases) {
+        std::string path = dest + "\\" + c.name;
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), c.expected) << c.name;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << c.name;
+        EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &expected), 0) << c.name;
+        EXPECT_EQ(CompareFileTime(&data.ftCreationTime, &expected), 0) << c.name;
+    }
+}
+
+TEST_F(Cabinet, RunFlagFillsRunListWithoutOpening)
+{
+    std::string cab = PutCabinet("run.cab", MakeCabinet({Entry("a.txt", "a"), Entry("go.txt", "g", 0x60),
+                                                          Entry("b.txt", "b"), Entry("sub\\too.txt", "t", 0x40)}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(uncab.RunList(), dest + "\\go.txt\r" + dest + "\\too.txt\r");
+    // A second run starts a fresh list.
+    uncab.Mask = "a.txt";
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(uncab.RunList(), "");
+    EXPECT_EQ(uncab.ExtractedCount(), 1);
+}
+
+TEST_F(Cabinet, BareCabinetNameIsFoundInTheCurrentFolder)
+{
+    PutCabinet("bare.cab", MakeCabinet({Entry("a.txt", "a")}));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    TUnCab uncab;
+    Configure(uncab, "BARE"); // no extension: read as "bare.cab"
+    std::string result = RunFor(uncab);
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(result, "");
+    EXPECT_EQ(ReadAll(dest + "\\a.txt"), "a");
+}
+
+// --- OnCopyFile ----------------------------------------------------------------
+
+TEST_F(Cabinet, CopyFileEventSeesEachTargetAndDecides)
+{
+    TestEntry dated = Entry("dated.txt", "12345");
+    dated.date = static_cast<uint16_t>(((2010 - 1980) << 9) | (3 << 5) | 4); // 2010-03-04
+    dated.time = static_cast<uint16_t>((5 << 11) | (6 << 5) | 4);            // 05:06:08
+    std::string cab = PutCabinet("ev.cab", MakeCabinet({dated, Entry("skip.txt", "s"), Entry("keep.txt", "k")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    Recorder rec;
+    rec.Attach(uncab);
+    rec.action = 1;
+    rec.actionFor = dest + "\\skip.txt";
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"start", "copy " + dest + "\\dated.txt 5", "copy " + dest + "\\skip.txt 1",
+                                                    "copy " + dest + "\\keep.txt 1", "finish"}));
+    EXPECT_FALSE(Exists(dest + "\\skip.txt"));
+    EXPECT_TRUE(Exists(dest + "\\keep.txt"));
+    EXPECT_EQ(uncab.ExtractedCount(), 2);
+
+    // DateTime: the stored local time, taken to UTC.
+    FILETIME local, utc;
+    SYSTEMTIME expected;
+    ASSERT_TRUE(DosDateTimeToFileTime(dated.date, dated.time, &local));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    ASSERT_TRUE(FileTimeToSystemTime(&utc, &expected));
+    ASSERT_FALSE(rec.times.empty());
+    EXPECT_EQ(rec.times[0].wYear, expected.wYear);
+    EXPECT_EQ(rec.times[0].wMonth, expected.wMonth);
+    EXPECT_EQ(rec.times[0].wDay, expected.wDay);
+    EXPECT_EQ(rec.times[0].wHour, expected.wHour);
+    EXPECT_EQ(rec.times[0].wMinute, 6);
+    EXPECT_EQ(rec.times[0].wSecond, 8);
+}
+
+TEST_F(Cabinet, CopyFileActionTwoOrMoreAbortsThroughThePlatform)
+{
+    for (uint8_t action : {2, 7}) {
+        RemoveTree(dest);
+        std::string cab = PutCabinet("ab.cab", MakeCabinet({Entry("a.txt", "a"), Entry("b.txt", "b"), Entry("c.txt", "c")}));
+        TUnCab uncab;
+        Configure(uncab, cab);
+        Recorder rec;
+        rec.Attach(uncab);
+        rec.action = action;
+        rec.actionFor = dest + "\\b.txt";
+        EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+        EXPECT_EQ(rec.events.back(), "copy " + dest + "\\b.txt 1");
+        EXPECT_TRUE(Exists(dest + "\\a.txt"));
+        EXPECT_FALSE(Exists(dest + "\\b.txt"));
+        EXPECT_FALSE(Exists(dest + "\\c.txt"));
+        EXPECT_TRUE(NotHeld(cab));
+    }
+}
+
+// --- errors raised inside notifications arrive unchanged --------------------------
+
+TEST_F(Cabinet, ErrorsRaisedInNotificationsLeaveExecuteUnchanged)
+{
+    std::string cab = PutCabinet("err.cab", MakeCabinet({Entry("a.txt", "a"), Entry("b.txt", "b")}));
+    struct Case {
+        const char* what;
+        uint8_t options;
+        const char* mask;
+        const char* raise;
+        bool existing;
+        std::string expected;
+    } cases[] = {
+        {"handler", 0x09, "*.*", "Operation aborted by user", false, "Operation aborted by user"},
+        {"existing target", 0x08, "*.*", "", true, "This file already exists!"},
+        {"invalid mask", 0x09, "[a", "", false, "'[a' is an invalid mask at (3)"},
+    };
+    for (const Case& c : cases) {
+        RemoveTree(dest);
+        CreateDirectoryA(dest.c_str(), nullptr);
+        if (c.existing)
+            WriteAll(dest + "\\b.txt", "old");
+        TUnCab uncab;
+        Configure(uncab, cab, c.mask, c.options);
+        Recorder rec;
+        rec.Attach(uncab);
+        rec.raise = c.raise;
+        EXPECT_EQ(RunFor(uncab), c.expected) << c.what;
+        EXPECT_NE(rec.events.back(), "finish") << c.what;
+        EXPECT_TRUE(NotHeld(cab)) << c.what;
+        if (c.existing) {
+            EXPECT_EQ(ReadAll(dest + "\\a.txt"), "a");
+            EXPECT_EQ(ReadAll(dest + "\\b.txt"), "old");
+            EXPECT_TRUE(NotHeld(dest + "\\a.txt"));
+        }
+        // The platform did record an abort; the message still came through
+        // as raised.
+        EXPECT_EQ(uncab.ErrorRecord().erfOper, 11) << c.what;
+        // The object is still usable afterwards.
+        uncab.Mask = "a.txt";
+        uncab.Options = 0x09;
+        uncab.OnCopyFile = TCopyFileEvent();
+        EXPECT_EQ(RunFor(uncab), "") << c.what;
+        EXPECT_EQ(uncab.ExtractedCount(), 1) << c.what;
+    }
+}
+
+// --- the platform's failures ----------------------------------------------------
+
+TEST_F(Cabinet, PlatformFailuresNameTheCallAndCode)
+{
+    std::string good = MakeCabinet({Entry("a.txt", "a")});
+    struct Case {
+        const char* what;
+        std::string bytes; // empty: no cabinet file at all
+        std::string expected;
+    } cases[] = {
+        {"missing", "", "FDICopy() Failed : code 1 [Cabinet not found]"},
+        {"not a cabinet", "this is plain text, not a cabinet at all", "FDICopy() Failed : code 2 [Cabinet file does not have the correct format]"},
+        {"damaged data", MakeDamagedCabinet({Entry("a.txt", Bytes(5000, 3))}), "FDICopy() Failed : code 4 [Cabinet file is corrupt]"},
+    };
+    for (const Case& c : cases) {
+        std::string path = dir + "\\bad.cab";
+        DeleteFileA(path.c_str());
+        if (!c.bytes.empty())
+            WriteAll(path, c.bytes);
+        TUnCab uncab;
+        Configure(uncab, path);
+        Recorder rec;
+        rec.Attach(uncab);
+        uncab.OnCopyFile = TCopyFileEvent();
+        EXPECT_EQ(RunFor(uncab), c.expected) << c.what;
+        EXPECT_EQ(rec.events, std::vector<std::string>{"start"}) << c.what;
+        if (!c.bytes.empty()) {
+            EXPECT_TRUE(NotHeld(path)) << c.what;
+        }
+    }
+}
+
+TEST_F(Cabinet, TargetThatCannotBeCreatedAbortsTheRun)
+{
+    std::string cab = PutCabinet("t.cab", MakeCabinet({Entry("a.txt", "a"), Entry("b.txt", "b"), Entry("c.txt", "c")}));
+    CreateDirectoryA(dest.c_str(), nullptr);
+    // A folder where the file should go: root is not stopped by permissions.
+    CreateDirectoryA((dest + "\\b.txt").c_str(), nullptr);
+    TUnCab uncab;
+    Configure(uncab, cab);
+    TCabNotify notify;
+    uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+    EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+    // Listed before the create, so the failed entry is listed too.
+    EXPECT_EQ(notify.FileList, dest + "\\a.txt\r" + dest + "\\b.txt\r");
+    EXPECT_EQ(uncab.ExtractedCount(), 1);
+    EXPECT_FALSE(Exists(dest + "\\c.txt"));
+}
+
+TEST_F(Cabinet, OverlongTargetFailsLikeAnyUncreatableTarget)
+{
+    std::string cab = PutCabinet("long.cab", MakeCabinet({Entry(std::string(200, 'n') + ".txt", "a")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    uncab.SetDestination(dest + "\\" + std::string(120, 'd'));
+    EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+    EXPECT_EQ(uncab.ExtractedCount(), 0);
+}
+
+TEST_F(Cabinet, MissingFolderOnAMissingDriveEndsTheClimb)
+{
+    std::string cab = PutCabinet("q.cab", MakeCabinet({Entry("a.txt", "a")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    uncab.SetDestination("Q:\\no\\such\\place");
+    EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+}
+
+// --- cabinet sets ------------------------------------------------------------------
+
+class CabinetSet : public Cabinet {
+protected:
+    void Write(bool withSecond)
+    {
+        spanning = Entry("span.bin", Bytes(70000, 11));
+        set = MakeCabinetSet({Entry("one.txt", "1")}, spanning, {Entry("two.txt", "2")}, "set1.cab", "set2.cab");
+        first = PutCabinet("set1.cab", set.first);
+        if (withSecond)
+            second = PutCabinet("set2.cab", set.second);
+        else
+            second = dir + "\\set2.cab";
+    }
+    TestEntry spanning;
+    TestCabinetSet set;
+    std::string first, second;
+};
+
+TEST_F(CabinetSet, EntryContinuedIntoTheNextCabinetIsWhole)
+{
+    Write(true);
+    TUnCab uncab;
+    Configure(uncab, first);
+    EXPECT_EQ(RunFor(uncab), "");
+    EXPECT_EQ(ReadAll(dest + "\\one.txt"), "1");
+    EXPECT_TRUE(ReadAll(dest + "\\span.bin") == spanning.data);
+    EXPECT_TRUE(NotHeld(first));
+    EXPECT_TRUE(NotHeld(second));
+}
+
+TEST_F(CabinetSet, MissingNextCabinetFailsWithoutAsking)
+{
+    Write(false);
+    CreateDirectoryA(dest.c_str(), nullptr);
+    TUnCab uncab;
+    Configure(uncab, first);
+    uncab.Options = 0x5F & ~ucConfirmOverwrite; // prompts allowed, none may come
+    EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+    EXPECT_EQ(ReadAll(dest + "\\one.txt"), "1");
+    EXPECT_TRUE(NotHeld(first));
+}
+
+TEST_F(CabinetSet, PartialFileEventDecides)
+{
+    Write(true);
+    for (bool abort : {false, true}) {
+        RemoveTree(dest);
+        TUnCab uncab;
+        Configure(uncab, second);
+        Recorder rec;
+        rec.Attach(uncab);
+        uncab.OnCopyFile = TCopyFileEvent();
+        rec.abortPartial = abort;
+        std::string message = RunFor(uncab);
+        ASSERT_GE(rec.events.size(), 2u);
+        EXPECT_EQ(rec.events[1], "partial set1.cab|Disk 1|span.bin");
+        EXPECT_FALSE(Exists(dest + "\\span.bin"));
+        if (abort) {
+            EXPECT_EQ(message, "FDICopy() Failed : code 11 [Client requested abort]");
+            EXPECT_FALSE(Exists(dest + "\\two.txt"));
+        } else {
+            EXPECT_EQ(message, "");
+            EXPECT_EQ(ReadAll(dest + "\\two.txt"), "2");
+        }
+    }
+}
+
+} // namespace
