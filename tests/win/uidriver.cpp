@@ -1,25 +1,38 @@
-// Drives the user-interface operations the way an installation or a removal
-// does, for the window tests and the screenshots.
+// Calls the user-interface operations in the order given on its command
+// line, the way an installation or a removal calls them, and reports each
+// call's outcome on standard output. For the end-to-end window tests and the
+// screenshots.
 //
-//   uidriver install <stopfile>   runs an installation's calls; once the
-//                                 extraction is under way with an estimate,
-//                                 writes "<stopfile>.ready" and holds (still
-//                                 processing messages) until <stopfile>
-//                                 exists; then finishes. Exit 0, or 3 when
-//                                 the user aborted.
-//   uidriver remove <stopfile>    the same for a removal (the other icon)
-//   uidriver license <name> <file> [mode]
-//                                 shows the progress window in mode 0 (or
-//                                 the mode given) and asks for the license;
-//                                 exit 1 accepted, 0 declined
+//   uidriver OPERATION ARGS... [OPERATION ARGS...]...
+//
+//   show MODE            GuiShow           caption TEXT     GuiSetCaption
+//   status TEXT LONG     GuiSetStatus      range POS MAX MIN GuiSetRange
+//   busy ON              GuiSetBusy        step COUNT       GuiStep
+//   hide                 GuiHide           license NAME FILE GuiLicense
+//   pause MS             GuiStep(0) for MS milliseconds (messages processed)
+//   work N MS            N times GuiStep(1), MS milliseconds apart
+//   waitfile PATH        writes PATH.ready, then processes messages until
+//                        PATH exists (for taking a screenshot meanwhile)
+//
+// GuiInit comes first and GuiDone last. Each line of output is the
+// operation's name and "ok", the message of the error it raised, or for
+// license "accepted" / "declined". Exit code 0, or 2 for a bad command line.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "services/SetupError.h"
 #include "ui/uGUI.h"
 
 namespace {
+
+void Report(const char* operation, const std::string& outcome)
+{
+    printf("%s: %s\n", operation, outcome.c_str());
+    fflush(stdout);
+}
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -30,76 +43,95 @@ void Touch(const std::string& path)
         CloseHandle(file);
 }
 
-// Steps of 0 with pauses: the window stays responsive while we wait.
-void HoldFor(DWORD ms)
+// GuiStep(0) every 20 ms until done() says so; the first error is reported,
+// later ones are the same request again.
+template <class Done>
+void ProcessUntil(const char* operation, Done done)
 {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        GuiStep(0);
-        Sleep(20);
-    }
-}
-
-void HoldUntil(const std::string& stopFile)
-{
-    Touch(stopFile + ".ready");
-    while (!Exists(stopFile)) {
-        GuiStep(0);
-        Sleep(20);
-    }
-}
-
-int Work(bool install, const std::string& stopFile)
-{
-    const char* caption = install ? "Setup" : "Uninstall";
-    GuiShow(install ? 0 : 1);
-    GuiSetStatus("Starting...", "");
-    GuiSetCaption(caption);
-    const char* longText = install
-        ? "Setup is installing Example Product 2.1 into the folder \"C:\\Program Files\\Example\\Product\". "
-          "Please wait while the files are copied; this may take a few minutes."
-        : "Example Product 2.1 is being removed from your computer. Please wait while its files, shortcuts "
-          "and folders are deleted.";
-    GuiSetStatus(install ? "Copying installation files..." : "Removing files...", longText);
-    const int files = 40;
-    GuiSetRange(0, files, 0);
-    GuiSetBusy(1);
-    try {
-        for (int i = 0; i < files; ++i) {
-            if (i == 14)
-                HoldFor(6500); // long enough for a first estimate
-            if (i == 16)
-                HoldUntil(stopFile);
-            GuiStep(1);
-            Sleep(30);
+    std::string outcome = "ok";
+    while (!done()) {
+        try {
+            GuiStep(0);
+        } catch (const SetupError& e) {
+            outcome = e.Message();
         }
-    } catch (const SetupError&) {
-        GuiSetBusy(0);
-        GuiSetStatus("Failed", "");
-        return 3;
+        // Woken at once by a message, so the robot's reads of our controls
+        // are answered without delay.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
-    GuiSetBusy(0);
-    GuiSetStatus("Done", "");
-    return 0;
+    Report(operation, outcome);
+}
+
+// One operation at argv[i]; returns the index after its arguments, or 0 for
+// an unknown operation or missing arguments.
+int RunOne(int i)
+{
+    auto arg = [&](int k) { return std::string(__argv[i + k]); };
+    auto has = [&](int count) { return i + count < __argc; };
+    std::string op = arg(0);
+    try {
+        if (op == "show" && has(1)) {
+            GuiShow(atoi(__argv[i + 1]));
+        } else if (op == "hide") {
+            GuiHide();
+        } else if (op == "caption" && has(1)) {
+            GuiSetCaption(arg(1).c_str());
+        } else if (op == "status" && has(2)) {
+            GuiSetStatus(arg(1).c_str(), arg(2).c_str());
+        } else if (op == "range" && has(3)) {
+            GuiSetRange(atoi(__argv[i + 1]), atoi(__argv[i + 2]), atoi(__argv[i + 3]));
+        } else if (op == "busy" && has(1)) {
+            GuiSetBusy(atoi(__argv[i + 1]));
+        } else if (op == "step" && has(1)) {
+            GuiStep(atoi(__argv[i + 1]));
+        } else if (op == "license" && has(2)) {
+            Report("license", GuiLicense(arg(1).c_str(), arg(2).c_str()) ? "accepted" : "declined");
+            return i + 3;
+        } else if (op == "pause" && has(1)) {
+            DWORD start = GetTickCount();
+            DWORD ms = static_cast<DWORD>(atoi(__argv[i + 1]));
+            ProcessUntil("pause", [&] { return GetTickCount() - start >= ms; });
+            return i + 2;
+        } else if (op == "waitfile" && has(1)) {
+            std::string path = arg(1);
+            Touch(path + ".ready");
+            ProcessUntil("waitfile", [&] { return Exists(path); });
+            return i + 2;
+        } else if (op == "work" && has(2)) {
+            int count = atoi(__argv[i + 1]);
+            DWORD ms = static_cast<DWORD>(atoi(__argv[i + 2]));
+            for (int n = 0; n < count; ++n) {
+                GuiStep(1);
+                Sleep(ms);
+            }
+        } else {
+            return 0;
+        }
+        Report(op.c_str(), "ok");
+    } catch (const SetupError& e) {
+        Report(op.c_str(), e.Message());
+    }
+    int arity = op == "show" || op == "caption" || op == "busy" || op == "step" ? 1
+              : op == "status" || op == "work"                                  ? 2
+              : op == "range"                                                   ? 3
+                                                                                : 0;
+    return i + 1 + arity;
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    if (__argc < 3)
-        return 2;
-    std::string command = __argv[1];
-    if (!GuiInit(""))
-        return 4;
-    int result = 2;
-    if (command == "install" || command == "remove") {
-        result = Work(command == "install", __argv[2]);
-    } else if (command == "license" && __argc >= 4) {
-        GuiSetCaption("Setup");
-        GuiShow(__argc >= 5 ? atoi(__argv[4]) : 0);
-        GuiSetStatus("Starting...", "Setup is asking for the license agreement.");
-        result = GuiLicense(__argv[2], __argv[3]) ? 1 : 0;
+    Report("init", GuiInit("") ? "ok" : "failed");
+    int result = 0;
+    for (int i = 1; i < __argc;) {
+        int next = RunOne(i);
+        if (next == 0) {
+            Report(__argv[i], "unknown operation or missing arguments");
+            result = 2;
+            break;
+        }
+        i = next;
     }
     GuiDone();
     return result;
