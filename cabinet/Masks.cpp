@@ -31,7 +31,6 @@ struct Element {
 };
 
 unsigned char Upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }
-unsigned char Lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
 bool Matches(const Element& e, unsigned char c)
 {
@@ -41,8 +40,7 @@ bool Matches(const Element& e, unsigned char c)
     case Kind::Literal:
         return Upper(e.literal) == Upper(c);
     case Kind::Set: {
-        bool in = e.Has(c) || e.Has(Upper(c)) || e.Has(Lower(c));
-        return in != e.negate;
+        return e.Has(Upper(c)) != e.negate;
     }
     case Kind::Star:
         break;
@@ -66,11 +64,13 @@ std::size_t ReadSet(const std::string& mask, std::size_t open, Element& set)
     bool havePrevious = false;
     unsigned char previous = 0;
     for (; i < mask.size() && mask[i] != ']'; ++i) {
-        unsigned char c = static_cast<unsigned char>(mask[i]);
+        // Sets hold upper case only, ranges too: "[a-z]" and "[A-Z]" are one
+        // set, whatever lies between the two cases in the code table.
+        unsigned char c = Upper(static_cast<unsigned char>(mask[i]));
         if (c == '-' && !havePrevious)
             InvalidMask(mask, i + 1);
         if (c == '-' && i + 1 < mask.size() && mask[i + 1] != ']') {
-            unsigned char last = static_cast<unsigned char>(mask[++i]);
+            unsigned char last = Upper(static_cast<unsigned char>(mask[++i]));
             for (unsigned v = previous; v <= last; ++v)
                 set.Add(static_cast<unsigned char>(v));
             previous = last;

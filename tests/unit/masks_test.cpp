@@ -112,6 +112,11 @@ const MatchCase NonLetters[] = {
     {"\xC4.txt", "\xE4.txt", false},
     {"[\xC0-\xDF]", "\xC9", true},
     {"[\xC0-\xDF]", "\xE9", false},
+    // Ranges are taken in upper case at both ends: "[_-a]" is "[_-A]", a
+    // reversed range that holds "_" alone.
+    {"[_-a]", "_", true},
+    {"[_-a]", "`", false},
+    {"[!a-C-c]", "]", true},
     {"@", "`", false},
     {"]", "]", true},
 };
