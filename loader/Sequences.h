@@ -6,3 +6,7 @@
 
 void RunInstallation(RunState& run);
 void RunUninstallation(RunState& run);
+
+// The license question when there are no windows: the license text opens in
+// its default program and a Yes/No box asks.
+bool ConfirmLicenseWithoutGui(const RunState& run);

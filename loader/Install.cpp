@@ -1,0 +1,301 @@
+// The installation sequence: cabinet out of the package, license, files into
+// the install folder, Start-menu shortcuts, uninstaller, marked files
+// started, result reported.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "cabinet/suncab.h"
+#include "loader/CabNotify.h"
+#include "loader/Checks.h"
+#include "loader/Messages.h"
+#include "loader/RunControl.h"
+#include "loader/Sequences.h"
+#include "package/CRC32.h"
+#include "package/TextLists.h"
+#include "services/Services.h"
+#include "services/Text.h"
+#include "ui/uGUI.h"
+
+namespace {
+
+constexpr DWORD kCopyPiece = 16384;
+constexpr unsigned char kExtractOptions = ucOverwrite | ucCreateFolders; // flat, no questions
+
+void Status(const std::string& status, const std::string& longText)
+{
+    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
+}
+
+enum class Outcome { Done, Ended };
+
+// Streams the payload into a temporary ".cab" with a running CRC-32. The
+// cabinet is never held in memory.
+Outcome CopyCabinetOut(RunState& run)
+{
+    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab");
+    const uint32_t size = run.Header.PayloadSize();
+    uint32_t count = 0;
+    uint32_t crc = Crc32Init();
+    bool failed = false;
+    {
+        UniqueHandle target(CreateFileA(run.TempCabinetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        failed = !target.Valid();
+        std::vector<unsigned char> buffer(kCopyPiece);
+        while (!failed && count < size) {
+            // Never past the payload: bytes after it (a signature, say) are
+            // not part of the cabinet.
+            DWORD want = size - count < kCopyPiece ? size - count : kCopyPiece;
+            DWORD got = ReadBytes(run.OwnFile.Get(), buffer.data(), want);
+            if (got == 0)
+                break;
+            if (WriteBytes(target.Get(), buffer.data(), got) < got) {
+                failed = true;
+                break;
+            }
+            crc = Crc32Update(crc, buffer.data(), got);
+            count += got;
+        }
+        if (!target.Close())
+            failed = true;
+    }
+    if (failed) {
+        DeleteFileA(run.TempCabinetPath.c_str());
+        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}), MB_ICONERROR);
+        return Outcome::Ended;
+    }
+    if (count != size || Crc32Final(crc) != run.Header.PayloadCrc()) {
+        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        return Outcome::Ended;
+    }
+    return Outcome::Done;
+}
+
+// Ends the process that shows the license text once the user has answered.
+class LicenseViewer {
+public:
+    explicit LicenseViewer(UniqueHandle process) : process_(std::move(process)) {}
+    ~LicenseViewer()
+    {
+        if (process_.Valid())
+            TerminateProcess(process_.Get(), 0);
+    }
+    LicenseViewer(const LicenseViewer&) = delete;
+    LicenseViewer& operator=(const LicenseViewer&) = delete;
+
+private:
+    UniqueHandle process_;
+};
+
+} // namespace
+
+// Without windows the license opens in its default program, and a plain
+// question asks for the answer.
+bool ConfirmLicenseWithoutGui(const RunState& run)
+{
+    LicenseViewer viewer(LaunchProgram(run.TempLicensePath, "", 20000));
+    std::string question = Format("Do you accept %s License agreement terms?", {run.Header.ShortName()});
+    return ShowMessage(run, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+namespace {
+
+Outcome AcceptLicense(RunState& run)
+{
+    const std::string licenseFile = run.Header.LicenseFile();
+    if (HasSwitch(run.Args, "/LA-") || licenseFile.empty())
+        return Outcome::Done;
+    // Only the name: the extraction writes the file flat into the temporary
+    // folder, and the clean-up must never delete anything outside it.
+    run.TempLicensePath = WithBackslash(TempFolder()) + LastComponent(licenseFile);
+    if (GuiActive())
+        Status("Accepting agreement...", "");
+    {
+        TUnCab cab;
+        cab.OwnerWindow = GuiMessageOwner();
+        cab.Mask = licenseFile;
+        cab.Options = kExtractOptions;
+        cab.SetCabinetFile(run.TempCabinetPath);
+        cab.SetDestination(TempFolder());
+        cab.Execute();
+    }
+    bool accepted = GuiActive()
+                        ? GuiLicense(ShortStr(run.Header.ShortName()).c_str(), ShortStr(run.TempLicensePath).c_str())
+                        : ConfirmLicenseWithoutGui(run);
+    return accepted ? Outcome::Done : Outcome::Ended;
+}
+
+void ExtractFiles(RunState& run)
+{
+    TCabNotify notify;
+    try {
+        TUnCab cab;
+        cab.OwnerWindow = GuiMessageOwner();
+        cab.Mask = "*.*";
+        cab.Options = kExtractOptions;
+        cab.RunAfterExtract = false;
+        cab.SetCabinetFile(run.TempCabinetPath);
+        cab.SetDestination(run.InstallFolderPath);
+        cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+        cab.Execute();
+        run.RunList = cab.RunList();
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, run.InstallFolderPath.c_str(), nullptr);
+    } catch (...) {
+        // What was announced so far is what the failure leaves behind.
+        run.FileList = notify.FileList;
+        throw;
+    }
+    run.FileList = notify.FileList;
+}
+
+// Main work, under the failure handler.
+Outcome InstallFiles(RunState& run)
+{
+    if (CopyCabinetOut(run) == Outcome::Ended)
+        return Outcome::Ended;
+    if (GuiActive()) {
+        GuiShow(0);
+        Status("", Format("Wait while the %s is preparing all nessecery files and settings for the setup process. "
+                          "It might take up to a minute.",
+                          {"Setup"}));
+    }
+    if (AcceptLicense(run) == Outcome::Ended)
+        return Outcome::Ended;
+    if (GuiActive()) {
+        GuiShow(0);
+        GuiSetCaption("Setup");
+        Status("", Format("%s is ready to proceed. Please, confirm that you want to continue...", {"Setup"}));
+    }
+
+    const std::string company = run.Header.CompanyFolder();
+    run.InstallFolderPath =
+        company.empty() ? Format("%s\\%s", {run.ProgramFilesFolder, run.Header.InstallFolder()})
+                        : Format("%s\\%s\\%s", {run.ProgramFilesFolder, company, run.Header.InstallFolder()});
+    EnsureFolder(run.InstallFolderPath);
+    run.InstallFolderFormed = true;
+
+    if (GuiActive()) {
+        GuiSetBusy(1);
+        Status("Installing files...", "");
+        GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
+    }
+    ExtractFiles(run);
+    if (GuiActive()) {
+        GuiSetBusy(0);
+        GuiStep(1);
+    }
+    return Outcome::Done;
+}
+
+// The uninstaller: this stub again, a header saying "uninstall", the same
+// ShortcutList, and the list of installed files as payload. Failures are
+// not reported; a damaged uninstaller reports itself when it is run.
+void WriteUninstaller(const RunState& run, const std::string& path)
+{
+    UniqueHandle target(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target.Valid())
+        return;
+    const uint32_t stubSize = run.Marker.StubSize;
+    std::vector<unsigned char> stub(stubSize);
+    DWORD got = SeekTo(run.OwnFile.Get(), 0) ? ReadBytes(run.OwnFile.Get(), stub.data(), stubSize) : 0;
+    WriteBytes(target.Get(), stub.data(), got);
+
+    PackageHeader header = UninstallerHeader(run.Header, run.FileList);
+    WriteBytes(target.Get(), header.Bytes(), kHeaderSize);
+    WriteBytes(target.Get(), run.ShortcutList.data(), static_cast<DWORD>(run.ShortcutList.size()));
+    WriteBytes(target.Get(), run.FileList.data(), static_cast<DWORD>(run.FileList.size()));
+
+    // The marker comes last: until then the copy still holds the installer's.
+    PackageMarker marker = run.Marker;
+    marker.PackageSize = GetFileSize(target.Get(), nullptr);
+    unsigned char markerBytes[kMarkerSize];
+    marker.Encode(markerBytes);
+    if (SeekTo(target.Get(), kMarkerOffset))
+        WriteBytes(target.Get(), markerBytes, kMarkerSize);
+}
+
+void CreateShortcuts(RunState& run)
+{
+    if (run.ShortcutList.empty())
+        return; // no group, no shortcuts and no uninstaller
+
+    const std::string group = Format("%s\\%s", {run.ProgramsFolder, run.Header.StartMenuFolder()});
+    EnsureFolder(group);
+    const std::string description = Format("Opens %s", {run.Header.ProductName()});
+
+    std::string list = run.ShortcutList;
+    ShortcutRecord record;
+    while (!list.empty() && TakeShortcut(list, record)) {
+        std::string target = Format("%s\\%s", {run.InstallFolderPath, record.target});
+        CreateShellLink(target, "", Format("%s\\%s.lnk", {group, record.name}), description, target, 0);
+    }
+
+    if (run.Header.MakeUninstaller()) {
+        const std::string name = UninstallLinkName(run.Header);
+        const std::string uninstaller = Format("%s\\%s.exe", {run.InstallFolderPath, name});
+        WriteUninstaller(run, uninstaller);
+        // Icon 1 is the stub's second icon group, the uninstall icon.
+        CreateShellLink(uninstaller, "", Format("%s\\%s.lnk", {group, name}),
+                        Format("Removes %s from your computer", {run.Header.ProductName()}), uninstaller, 1);
+    }
+
+    if (!list.empty()) {
+        RemoveFolder(group); // only an empty group goes
+        ShowMessage(run, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
+    }
+    SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, group.c_str(), nullptr);
+}
+
+// Starts each file the cabinet marked to be run. True once one started.
+bool RunMarkedFiles(const RunState& run)
+{
+    bool launched = false;
+    if (run.RunList.empty())
+        return false;
+    if (GuiActive())
+        Status("Executing files...", "");
+    std::string list = run.RunList;
+    std::string entry;
+    while (TakeListEntry(list, entry)) {
+        HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
+        if (reinterpret_cast<INT_PTR>(r) > 32)
+            launched = true;
+        Sleep(200);
+    }
+    return launched;
+}
+
+} // namespace
+
+void RunInstallation(RunState& run)
+{
+    Outcome outcome = Outcome::Ended;
+    UnderFailureHandler(run, [&] { outcome = InstallFiles(run); });
+    if (outcome == Outcome::Ended)
+        return;
+
+    if (GuiActive())
+        Status("Creating icons...", "");
+    CreateShortcuts(run);
+    const bool launched = RunMarkedFiles(run);
+
+    if (GuiActive()) {
+        GuiStep(1);
+        Status("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
+                                        "Installation result status is shown bellow.");
+    }
+    Sleep(launched ? 1000 : 200);
+
+    if (HasSwitch(run.Args, "/SILENT") || launched)
+        return;
+    const std::string product = run.Header.ProductName();
+    ShowMessage(run,
+                run.ShortcutList.empty()
+                    ? Format("Setup of %s has been completed successfuly.", {product})
+                    : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
+                MB_ICONINFORMATION);
+}

@@ -1,0 +1,157 @@
+// The uninstallation sequence: as a rule it runs in the relaunched copy in
+// the temporary folder, so that it can delete the uninstaller the user
+// started.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "loader/Checks.h"
+#include "loader/Messages.h"
+#include "loader/RunControl.h"
+#include "loader/Sequences.h"
+#include "package/CRC32.h"
+#include "package/TextLists.h"
+#include "services/Services.h"
+#include "services/Text.h"
+#include "ui/uGUI.h"
+
+namespace {
+
+void Status(const std::string& status, const std::string& longText)
+{
+    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
+}
+
+// The InstalledFileList is the payload: read whole, in one read, right after
+// the ShortcutList.
+bool ReadFileList(RunState& run)
+{
+    const uint32_t size = run.Header.PayloadSize();
+    std::string list(size, '\0');
+    DWORD got = size ? ReadBytes(run.OwnFile.Get(), &list[0], size) : 0;
+    list.resize(got);
+    run.FileList = std::move(list);
+    return got == size && Crc32Of(run.FileList.data(), run.FileList.size()) == run.Header.PayloadCrc();
+}
+
+// Deletes one listed file, asking the user to close it while it is in use.
+// False when the user gives up: the run then ends quietly.
+bool DeleteListedFile(const RunState& run, const std::string& path)
+{
+    if (!IsExistingFile(path))
+        return true;
+    // Clears read-only, hidden and system so the delete is not refused.
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    while (!DeleteFileA(path.c_str())) {
+        std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
+        if (ShowMessage(run, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+            return false;
+    }
+    return true;
+}
+
+// Main work, under the failure handler. False when the run ends early.
+bool DeleteInstalledFiles(RunState& run)
+{
+    run.InstallFolderPath = FolderOf(run.OwnPath);
+    if (!ReadFileList(run)) {
+        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        return false;
+    }
+    const bool gui = GuiActive();
+    if (gui) {
+        GuiShow(1);
+        GuiSetCaption("Uninstall");
+        Status("", Format("%s is ready to proceed. Please, confirm that you want to continue...", {"Uninstall"}));
+        GuiSetBusy(1);
+        Status("Deleting files...", "");
+        GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
+    }
+
+    std::string list = run.FileList;
+    std::string path;
+    while (TakeListEntry(list, path)) {
+        if (GuiActive())
+            GuiStep(1);
+        if (!DeleteListedFile(run, path))
+            return false;
+        Sleep(15);
+    }
+
+    if (GuiActive()) {
+        GuiSetBusy(0);
+        GuiStep(1);
+    }
+    return true;
+}
+
+void RemoveShortcuts(const RunState& run, const std::string& group)
+{
+    try {
+        std::string list = run.ShortcutList;
+        ShortcutRecord record;
+        while (!list.empty() && TakeShortcut(list, record))
+            DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
+        if (run.Header.MakeUninstaller())
+            DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(run.Header)}).c_str());
+        RemoveFolder(group);
+        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
+    } catch (...) {
+        // A group that cannot be cleaned up is found by the final check.
+    }
+}
+
+} // namespace
+
+void RunUninstallation(RunState& run)
+{
+    bool finished = false;
+    UnderFailureHandler(run, [&] { finished = DeleteInstalledFiles(run); });
+    if (!finished)
+        return;
+
+    if (GuiActive())
+        Status("Removing icons...", "");
+
+    std::string folderToCheck;
+    if (!run.ShortcutList.empty()) {
+        std::string group = Format("%s\\%s", {run.ProgramsFolder, run.Header.StartMenuFolder()});
+        RemoveShortcuts(run, group);
+        folderToCheck = group;
+    }
+
+    std::string productFolder;
+    if (run.Relaunched) {
+        // The uninstaller the user started: its process lets go of the file
+        // a moment after starting us.
+        const std::string started = run.Args.size() > 2 ? run.Args[2] : std::string();
+        if (IsExistingFile(started)) {
+            for (int attempt = 0; attempt < 10 && !DeleteFileA(started.c_str()); ++attempt)
+                Sleep(200);
+        }
+        productFolder = FolderOf(started);
+        RemoveInstallFolders(run, productFolder);
+        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
+    } else {
+        // The copy could not be started: this process is the uninstaller, and
+        // it and its folder stay.
+        productFolder = FolderOf(run.OwnPath);
+    }
+    if (run.ShortcutList.empty())
+        folderToCheck = productFolder;
+
+    if (GuiActive()) {
+        GuiStep(1);
+        Status("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
+                                          "nessecery. The process result status is shown bellow.");
+    }
+    Sleep(200);
+
+    if (HasSwitch(run.Args, "/SILENT"))
+        return;
+    if (IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck))
+        ShowMessage(run, "Uninstall completed successfuly, but some application components are not removed.",
+                    MB_ICONINFORMATION);
+    else
+        ShowMessage(run, Format("Uninstall of %s has been completed successfuly!", {run.Header.ProductName()}),
+                    MB_ICONINFORMATION);
+}
