@@ -66,16 +66,17 @@ class PackRoundTrip(rig.RigTestCase):
         return {name: self.prefix.read(dest + "\\" + name) for name in self.prefix.listdir(dest)}
 
     def test_cabinets_unpack_alike_with_cabinet_dll_and_cabextract(self):
-        files = payload_files()
-        src = write_tree(os.path.join(self.scratch, "src"), files)
-        for level in ("9", "1", "0"):
-            with self.subTest(level=level):
-                cab = os.path.join(self.scratch, "l%s.cab" % level)
-                tool("cab", "-o", cab, "--level", level, "--run", "tiny.ini", src)
-                out = os.path.join(self.scratch, "cabextract" + level)
+        cases = [("level 9", payload_files(), "9"), ("level 1", payload_files(), "1"),
+                 ("stored", payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
+        for n, (label, files, level) in enumerate(cases):
+            with self.subTest(label):
+                src = write_tree(os.path.join(self.scratch, "src%d" % n), files)
+                cab = os.path.join(self.scratch, "c%d.cab" % n)
+                tool("cab", "-o", cab, "--level", level, src)
+                out = os.path.join(self.scratch, "cabextract%d" % n)
                 subprocess.run(["cabextract", "-q", "-d", out, cab], check=True)
                 self.assertEqual(host_tree(out, "cp1252"), files)
-                self.assertEqual(self.extract_under_wine(cab, r"C:\dest" + level), files)
+                self.assertEqual(self.extract_under_wine(cab, r"C:\dest%d" % n), files)
 
     def test_ready_made_cabinet_is_carried_byte_for_byte(self):
         files = {name: data for name, data in payload_files().items() if name.isascii()}
