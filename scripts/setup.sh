@@ -10,7 +10,7 @@ pkgs=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb x11-utils xdotool imagemagick
+  xvfb x11-utils xdotool imagemagick fonts-wine
   zlib1g-dev libmspack-dev
   gcab cabextract
   googletest
