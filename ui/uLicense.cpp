@@ -140,6 +140,11 @@ int TForm2::ShowModal(HICON progressIcon)
         // Through the dialog manager, so "&No" also becomes the button that
         // Enter presses.
         SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
+        // The dialog manager selected the whole text when it first focused
+        // the text box, which scrolled it to the end: back to the top.
+        HWND memo = Item(kForm2Memo1);
+        SendMessageA(memo, EM_SETSEL, 0, 0);
+        SendMessageA(memo, WM_VSCROLL, SB_TOP, 0);
         MSG msg;
         while (modalResult_ == 0) {
             BOOL got = GetMessageA(&msg, nullptr, 0, 0);

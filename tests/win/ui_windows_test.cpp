@@ -507,16 +507,21 @@ TEST(LicenseWindow, LayoutTitleAndAnswers)
     EXPECT_TRUE(memoStyle & WS_VSCROLL);
     EXPECT_FALSE(memoStyle & (WS_HSCROLL | ES_AUTOHSCROLL));
 
-    std::string file = TempFile("ui_license_lf.txt", "first line\nsecond line\n\nlast line");
+    std::string longText = "first line\nsecond line\n\nlast line";
+    for (int i = 0; i < 40; ++i)
+        longText += "\nmore terms";
+    std::string file = TempFile("ui_license_lf.txt", longText);
     GuiShow(0);
     HWND progress = Progress();
     HWND focusAtOpen = nullptr;
     bool progressEnabled = true;
     RECT placed{};
     LRESULT iconCopy = 0;
+    LRESULT firstLine = -1;
     bool accepted = LicenseWith("Demo", file,
                                 {[&] {
                                      focusAtOpen = GetFocus();
+                                     firstLine = SendMessageA(Item(License(), kForm2Memo1), EM_GETFIRSTVISIBLELINE, 0, 0);
                                      progressEnabled = IsWindowEnabled(progress);
                                      GetWindowRect(License(), &placed);
                                      iconCopy = SendMessageA(Item(License(), kForm2Image1), STM_GETICON, 0, 0);
@@ -525,6 +530,7 @@ TEST(LicenseWindow, LayoutTitleAndAnswers)
                                  [] { Keys({VK_MENU, 'Y'}); }});
     EXPECT_TRUE(accepted);
     EXPECT_EQ(focusAtOpen, Item(window, kForm2Button2));
+    EXPECT_EQ(firstLine, 0); // the text is shown from its start
     EXPECT_FALSE(progressEnabled);
     EXPECT_TRUE(IsWindowEnabled(progress));
     EXPECT_FALSE(IsWindowVisible(window));
@@ -532,7 +538,8 @@ TEST(LicenseWindow, LayoutTitleAndAnswers)
     EXPECT_EQ(placed.top, (768 - (placed.bottom - placed.top)) / 2);
     EXPECT_NE(iconCopy, 0);
     EXPECT_EQ(Text(window), "Demo License");
-    EXPECT_EQ(MemoText(), "first line\r\nsecond line\r\n\r\nlast line");
+    EXPECT_EQ(MemoText().substr(0, 38), "first line\r\nsecond line\r\n\r\nlast line\r\n");
+    EXPECT_EQ(MemoText().size(), 36 + 40 * 12u);
 
     struct Answer {
         const char* what;
