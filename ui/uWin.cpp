@@ -5,6 +5,20 @@ namespace {
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
+int ScreenDpi()
+{
+    HDC screen = GetDC(nullptr);
+    if (!screen)
+        return 96;
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+// Layouts are in pixels at 96 dpi; at other densities they grow with the
+// font, as dialog units do.
+int Scaled(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
+
 bool IsOurWindow(HWND window)
 {
     char name[16] = {};
@@ -35,7 +49,7 @@ void RegisterDialogClass(const char* className, WNDPROC proc)
 HWND CreateDialogWindow(const char* className, const char* title, DWORD exStyle, int clientWidth, int clientHeight,
                         void* param)
 {
-    RECT rc{0, 0, clientWidth, clientHeight};
+    RECT rc{0, 0, Scaled(clientWidth), Scaled(clientHeight)};
     AdjustWindowRectEx(&rc, kDialogStyle, FALSE, exStyle);
     return CreateWindowExA(exStyle, className, title, kDialogStyle, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
                            nullptr, nullptr, Instance(), param);
@@ -43,12 +57,8 @@ HWND CreateDialogWindow(const char* className, const char* title, DWORD exStyle,
 
 HFONT CreateDialogFont()
 {
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(nullptr, screen);
     LOGFONTA lf{};
-    lf.lfHeight = -MulDiv(8, dpi, 72);
+    lf.lfHeight = -MulDiv(8, ScreenDpi(), 72);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lstrcpynA(lf.lfFaceName, "MS Shell Dlg", LF_FACESIZE);
@@ -59,8 +69,8 @@ bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT 
 {
     for (size_t i = 0; i < count; ++i) {
         const ControlLayout& row = rows[i];
-        HWND control = CreateWindowExA(row.ExStyle, row.ClassName, "", WS_CHILD | WS_VISIBLE | row.Style, row.Left,
-                                       row.Top, row.Width, row.Height, parent,
+        HWND control = CreateWindowExA(row.ExStyle, row.ClassName, "", WS_CHILD | WS_VISIBLE | row.Style,
+                                       Scaled(row.Left), Scaled(row.Top), Scaled(row.Width), Scaled(row.Height), parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.Id)), Instance(), nullptr);
         if (!control)
             return false;
@@ -86,7 +96,7 @@ void SetControlText(HWND parent, const ControlLayout& row, const std::string& te
         SelectObject(dc, old);
         ReleaseDC(control, dc);
     }
-    SetWindowPos(control, nullptr, 0, 0, size.cx, row.Height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(control, nullptr, 0, 0, size.cx, Scaled(row.Height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TrimSystemMenu(HWND window)
