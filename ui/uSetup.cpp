@@ -133,16 +133,17 @@ void TForm1::StepProgress(int count)
 void TForm1::SetStatusText(const std::string& text)
 {
     SetControlText(window_.Get(), Row(kForm1Label1), text);
-    UpdateWindow(Item(kForm1Label1));
     int show = text.empty() ? SW_HIDE : SW_SHOW;
     ShowWindow(Item(kForm1ProgressBar1), show);
     ShowWindow(Item(kForm1TimeLabel), show);
+    // At once, the window too: a shorter status uncovers part of it.
+    UpdateWindow(window_.Get());
 }
 
 void TForm1::SetLongText(const std::string& text)
 {
     SetControlText(window_.Get(), Row(kForm1LongLabel), text);
-    UpdateWindow(Item(kForm1LongLabel));
+    UpdateWindow(window_.Get());
 }
 
 void TForm1::BeginBusy()
