@@ -15,3 +15,9 @@ target_link_libraries(ui_windows_test PRIVATE stubcode GTest::gtest_main)
 target_compile_options(ui_windows_test PRIVATE ${CABSETUP_WARNINGS})
 target_link_options(ui_windows_test PRIVATE -static)
 add_test(NAME ui_windows_test COMMAND ui_windows_test)
+
+# The stubs' resources, read from the files as Windows reads them.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME ui_resources
+  COMMAND ${Python3_EXECUTABLE} -B ${CMAKE_CURRENT_SOURCE_DIR}/ui_resources_test.py
+          $<TARGET_FILE:stub> $<TARGET_FILE:stub_nogui>)
