@@ -1,0 +1,411 @@
+"""One installation from the user's side: the cabinet copied out, the license,
+the files, the Start-menu shortcuts and the uninstaller, marked files started,
+the final message; and what a failure on the way leaves behind."""
+
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rig  # noqa: E402
+from rig import Box, Window  # noqa: E402
+
+QUIET = ["/SP-", "/LA-"]
+INTERNAL_ERROR = "Internal Error: %s.\r\n\r\nSetup will be terminated."
+DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
+ACCESS = "You can access %s by clicking on Start Menu, then All Programs."
+COMPLETED = "Setup of %s has been completed successfuly."
+NO_ICONS = "Application icons cannot be created in your Start Menu."
+
+
+# --- helpers shared with test_uninstall.py and test_nogui.py ------------------
+
+def tool(*args):
+    p = subprocess.run([rig.pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if p.returncode != 0:
+        raise AssertionError("cabsetup %s failed (%d): %s" % (args[0], p.returncode, p.stderr.decode()))
+    return p.stdout
+
+
+def write_files(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
+def pack(scratch, files, *options, stub=None, name="setup.exe"):
+    """An installer made by `cabsetup pack` from `files` (name -> bytes)."""
+    src = write_files(os.path.join(scratch, name + ".src"), files)
+    out = os.path.join(scratch, name)
+    tool("pack", "--stub", stub or rig.stub_path(), "-o", out, *options, src)
+    return out
+
+
+def inspect(host_file):
+    return json.loads(tool("inspect", "--json", host_file))
+
+
+def cabinet_order(installer):
+    """Stored names of the installer's cabinet in the order it delivers them."""
+    return [e["name"] for e in inspect(installer)["cabinet"]["entries"]]
+
+
+def read_link(data):
+    """(target, description, icon location, icon index) of a .lnk file."""
+    flags, = struct.unpack_from("<I", data, 0x14)
+    icon_index, = struct.unpack_from("<i", data, 0x38)
+    pos = 0x4C
+    if flags & 0x1:  # IDList
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
+    target = None
+    if flags & 0x2:  # LinkInfo: local base path, then the common suffix
+        size, _, info_flags, _, base_off, _, suffix_off = struct.unpack_from("<7I", data, pos)
+        if info_flags & 1:
+            base = data[pos + base_off:data.index(b"\0", pos + base_off)]
+            suffix = data[pos + suffix_off:data.index(b"\0", pos + suffix_off)]
+            target = (base + suffix).decode("cp1252")
+        pos += size
+    strings = {}
+    unicode = bool(flags & 0x80)
+    for bit, key in ((0x4, "description"), (0x8, "relative"), (0x10, "workdir"), (0x20, "args"),
+                     (0x40, "icon")):
+        if flags & bit:
+            count, = struct.unpack_from("<H", data, pos)
+            pos += 2
+            width = 2 if unicode else 1
+            raw = data[pos:pos + count * width]
+            # Wine counts the terminating NUL in the length.
+            strings[key] = raw.decode("utf-16-le" if unicode else "cp1252").rstrip("\0")
+            pos += count * width
+    return target, strings.get("description"), strings.get("icon"), icon_index
+
+
+def texts(window):
+    return [c["text"] for c in window["controls"]] if window else []
+
+
+def progress_bar(window):
+    bars = [c for c in window["controls"] if c["class"] == "msctls_progress32"]
+    return bars[0] if bars else None
+
+
+def seen(box):
+    return (box["caption"], box["text"], box["buttons"], box["icon"])
+
+
+class SetupCase(rig.RigTestCase):
+    """Runs with the robot and the checks every run shares."""
+
+    def run_setup(self, exe, args=(), rules=rig.DECLINE_ALL, timeout=90):
+        result = self.prefix.run(exe, list(args), rules=list(rules), timeout=timeout)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.errors, [], result.log)
+        return result
+
+    def install(self, host_exe, args=QUIET + ["/SILENT"], rules=rig.DECLINE_ALL, where=r"C:\dl\setup.exe"):
+        return self.run_setup(self.prefix.copy_in(host_exe, where), args, rules)
+
+    def temp_files(self):
+        return self.prefix.listdir(self.prefix.temp)
+
+    def assertLink(self, link, target, description, icon_index):
+        self.assertTrue(self.prefix.exists(link), link)
+        got = read_link(self.prefix.read(link))
+        self.assertEqual(got[0].lower(), target.lower(), link)
+        self.assertEqual(got[1:], (description, target, icon_index), link)
+
+
+# --- tests ---------------------------------------------------------------------
+
+ROAD_FILES = {
+    "readme.txt": b"Read me first.\r\n",
+    "viewer.exe": b"MZ not really a program",
+    "license.txt": b"Road license terms: be nice.\r\n",
+}
+ROAD_FOLDER = r"C:\Program Files\Road Product"
+
+
+class Install(SetupCase):
+
+    def test_installation_then_uninstallation(self):
+        installer = pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
+                         "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
+                         "--shortcut", "Read Me=readme.txt", "--shortcut", "Road Viewer=viewer.exe",
+                         "--license-file", "license.txt", "--make-uninstaller", "--uninstall-link-style", "1")
+        before = self.prefix.state()
+        r = self.install(installer, args=[], rules=[Box("This will", press="Yes"),
+                                                    Window("Road License", press="&Yes"),
+                                                    Box("You can access", press="OK")])
+        self.assertEqual(r.exit_code, 0)
+        self.assertEqual([seen(b) for b in r.boxes], [
+            ("Setup", "This will install Road Product on your computer. Do you wish to continue?",
+             ["&Yes", "&No"], "question"),
+            ("Setup", ACCESS % "Road Product", ["OK"], "information")], r)
+        self.assertEqual(r.boxes[1]["owner"], "Setup")
+        # The license window names ShortName and shows the extracted text.
+        license = r.last_window("Road License")
+        self.assertIsNotNone(license, r)
+        self.assertIn("Road license terms: be nice.", "".join(texts(license)))
+        progress = r.last_window("Setup")
+        self.assertIn("Installed successfuly", texts(progress))
+        bar = progress_bar(progress)
+        self.assertEqual((bar["min"], bar["max"], bar["pos"]), (0, len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
+
+        for name, data in ROAD_FILES.items():
+            self.assertEqual(self.prefix.read(ROAD_FOLDER + "\\" + name), data, name)
+        uninstaller = ROAD_FOLDER + r"\Uninstall Road.exe"
+        self.assertEqual(self.prefix.listdir(ROAD_FOLDER), sorted(list(ROAD_FILES) + ["Uninstall Road.exe"]))
+        group = self.prefix.start_menu_programs + r"\Road Group"
+        self.assertEqual(self.prefix.listdir(group), ["Read Me.lnk", "Road Viewer.lnk", "Uninstall Road.lnk"])
+        self.assertLink(group + r"\Read Me.lnk", ROAD_FOLDER + r"\readme.txt", "Opens Road Product", 0)
+        self.assertLink(group + r"\Road Viewer.lnk", ROAD_FOLDER + r"\viewer.exe", "Opens Road Product", 0)
+        self.assertLink(group + r"\Uninstall Road.lnk", uninstaller, "Removes Road Product from your computer", 1)
+        # The temporary cabinet and license are gone again.
+        self.assertEqual(self.temp_files(), sorted(before[self.prefix.temp]))
+
+        # The uninstaller: the same stub and header, marked for uninstalling,
+        # with the installed files in cabinet order as its payload.
+        report = inspect(self.prefix.host(uninstaller))
+        self.assertEqual(report["kind"], "uninstaller", report)
+        self.assertEqual(report["installedFiles"],
+                         [ROAD_FOLDER + "\\" + n for n in cabinet_order(installer)])
+        original = inspect(installer)["header"]
+        for key, value in original.items():
+            if key not in ("UninstallMode", "PayloadSize", "PayloadCrc"):
+                self.assertEqual(report["header"][key], value, key)
+        self.assertEqual(report["header"]["UninstallMode"], 1)
+        with open(installer, "rb") as f:
+            setup_bytes = f.read()
+        uninst_bytes = self.prefix.read(uninstaller)
+        stub_size = rig.marker(setup_bytes)[1]
+        self.assertEqual(uninst_bytes[:48], setup_bytes[:48])
+        self.assertEqual(uninst_bytes[60:stub_size], setup_bytes[60:stub_size])
+        self.assertEqual(rig.marker(uninst_bytes)[1:], (stub_size, len(uninst_bytes)))
+
+        u = self.run_setup(uninstaller, rules=[Box("This will", press="Yes"), Box("Uninstall of", press="OK")])
+        self.assertEqual([seen(b) for b in u.boxes], [
+            ("Uninstall", "This will remove Road Product from your computer. Do you wish to continue?",
+             ["&Yes", "&No"], "information"),
+            ("Uninstall", "Uninstall of Road Product has been completed successfuly!", ["OK"], "information")], u)
+        self.assertEqual(u.boxes[1]["owner"], "Uninstall")
+        progress = u.last_window("Uninstall")
+        self.assertIn("Uninstalled successfuly", texts(progress))
+        bar = progress_bar(progress)
+        self.assertEqual((bar["max"], bar["pos"]), (len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
+        after = self.prefix.state()
+        self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
+        self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+        # Only the relaunched copy stays in Temp.
+        self.assertEqual([n for n in self.temp_files() if n not in before[self.prefix.temp]],
+                         [n for n in self.temp_files() if re.fullmatch(r"_KT[0-9A-Z]{5}\.exe", n)])
+
+    def test_shortcut_list_forms(self):
+        cab = rig.make_cab(os.path.join(self.scratch, "p.cab"), {"a.txt": b"A", "b.txt": b"B"})
+        folder = r"C:\Program Files\Forms"
+        group = self.prefix.start_menu_programs + r"\Forms Group"
+        opens, removes = "Opens Forms Product", "Removes Forms Product from your computer"
+        cases = [
+            # (name, ShortcutList, UninstallLinkStyle, files in the folder,
+            #  links {name: (target in the folder, description, icon)}, boxes)
+            ("empty list, MakeUninstaller 1", b"", 1, ["a.txt", "b.txt"], None,
+             [("Setup", COMPLETED % "Forms Product", ["OK"], "information")]),
+            ("last record without CR", b"a.txt|First\rb.txt|Second", 0,
+             ["Uninstall.exe", "a.txt", "b.txt"],
+             {"First.lnk": ("a.txt", opens, 0), "Uninstall.lnk": ("Uninstall.exe", removes, 1)},
+             [("Setup", NO_ICONS, ["OK"], "warning"),
+              ("Setup", ACCESS % "Forms Product", ["OK"], "information")]),
+            ("link style 2", b"b.txt|Second\r", 2,
+             ["Uninstall Forms Product.exe", "a.txt", "b.txt"],
+             {"Second.lnk": ("b.txt", opens, 0),
+              "Uninstall Forms Product.lnk": ("Uninstall Forms Product.exe", removes, 1)},
+             [("Setup", ACCESS % "Forms Product", ["OK"], "information")]),
+        ]
+        for name, shortcuts, style, files, links, boxes in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.prefix.host(folder), ignore_errors=True)
+                shutil.rmtree(self.prefix.host(group), ignore_errors=True)
+                pkg = rig.make_package(os.path.join(self.scratch, "forms.exe"), shortcuts=shortcuts,
+                                       payload=open(cab, "rb").read(), product_name="Forms Product",
+                                       short_name="Forms", install_folder="Forms", start_menu_folder="Forms Group",
+                                       file_count=2, make_uninstaller=1, uninstall_link_style=style)
+                r = self.install(pkg, args=QUIET, rules=[Box(press="OK")])
+                self.assertEqual([seen(b) for b in r.boxes], boxes, r)
+                self.assertEqual(self.prefix.listdir(folder), files)
+                if links is None:
+                    self.assertFalse(self.prefix.exists(group))
+                    continue
+                self.assertEqual(self.prefix.listdir(group), sorted(links))
+                for link, (target, description, icon) in links.items():
+                    self.assertLink(group + "\\" + link, folder + "\\" + target, description, icon)
+
+    def test_marked_file_and_silent_switch_skip_the_final_box(self):
+        # The marked script leaves a trace: a program that ends at once can
+        # come and go between two looks at the process list.
+        script = b"@echo off\r\necho started> C:\\marked.log\r\n"
+        cases = [
+            # (name, extra pack options, switches, marked file started)
+            ("marked file", ["--run", "start.cmd"], QUIET, True),
+            ("/SILENT", [], QUIET + ["/silent"], False),
+        ]
+        for name, options, switches, started in cases:
+            with self.subTest(name):
+                if self.prefix.exists(r"C:\marked.log"):
+                    os.remove(self.prefix.host(r"C:\marked.log"))
+                folder = r"C:\Program Files\Marked " + str(started)
+                exe = pack(self.scratch, {"start.cmd": script, "note.txt": b"n"}, "--product-name", "Marked",
+                           "--install-folder", folder.split("\\")[-1], "--start-menu-folder", "Marked",
+                           "--shortcut", "Note=note.txt", *options, name=name.strip("/") + ".exe")
+                r = self.install(exe, args=switches)
+                self.assertEqual(r.boxes, [], r)
+                self.assertEqual(r.exit_code, 0)
+                self.assertTrue(self.prefix.exists(folder + r"\note.txt"))
+                self.assertEqual(self.prefix.exists(r"C:\marked.log"), started)
+
+    def test_license_step_skipped(self):
+        # A license.txt already in Temp shows whether the step extracted (and
+        # then deleted) one.
+        files = {"license.txt": b"terms", "a.txt": b"a"}
+        cases = [("/LA-", ["--license-file", "license.txt"], ["/SP-", "/la-", "/SILENT"]),
+                 ("no LicenseFile", [], ["/SP-", "/SILENT"])]
+        for name, options, switches in cases:
+            with self.subTest(name):
+                self.prefix.write(self.prefix.temp + r"\license.txt", b"someone else's")
+                exe = pack(self.scratch, files, "--product-name", "Lic", "--short-name", "Lic",
+                           "--install-folder", "Lic " + name.strip("/"), *options)
+                r = self.install(exe, args=switches, rules=[Window("License", press="&No")] + rig.DECLINE_ALL)
+                self.assertEqual(r.boxes, [], r)
+                self.assertIsNone(r.last_window("License"), r)
+                self.assertEqual(self.prefix.read(self.prefix.temp + r"\license.txt"), b"someone else's")
+                self.assertEqual(self.prefix.read(r"C:\Program Files\Lic %s\a.txt" % name.strip("/")), b"a")
+
+    def test_declined_license_leaves_nothing(self):
+        exe = pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
+                   "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
+                   "--shortcut", "Read Me=readme.txt", "--license-file", "license.txt", "--make-uninstaller")
+        before = self.prefix.state()
+        r = self.install(exe, args=["/SP-"], rules=[Window("Road License", press="&No")] + rig.DECLINE_ALL)
+        self.assertIsNotNone(r.last_window("Road License"), r)
+        self.assertEqual(r.boxes, [], r)
+        self.assertEqual(self.prefix.state(), before)
+
+    def test_license_name_with_folders_stays_in_temp(self):
+        # LicenseFile "..\win.ini": the license is read from, and deleted in,
+        # Temp; the Windows folder's own win.ini is not touched.
+        lic = os.path.join(self.scratch, "lic.txt")
+        with open(lic, "wb") as f:
+            f.write(b"Dotted license text")
+        a = os.path.join(self.scratch, "a.txt")
+        with open(a, "wb") as f:
+            f.write(b"a")
+        cab = os.path.join(self.scratch, "dots.cab")
+        tool("cab", "-o", cab, "--keep-names", "--entry", "..\\win.ini=" + lic, "--entry", "a.txt=" + a)
+        pkg = rig.make_package(os.path.join(self.scratch, "dots.exe"), payload=open(cab, "rb").read(),
+                               product_name="Dots", short_name="Dots", license_file="..\\win.ini",
+                               install_folder="Dots", start_menu_folder="Dots", file_count=2)
+        win_ini = self.prefix.read(r"C:\windows\win.ini")
+        r = self.install(pkg, args=["/SP-", "/SILENT"], rules=[Window("Dots License", press="&Yes")])
+        self.assertEqual(r.boxes, [], r)
+        self.assertIn("Dotted license text", "".join(texts(r.last_window("Dots License"))))
+        self.assertEqual(self.prefix.read(r"C:\windows\win.ini"), win_ini)
+        self.assertNotIn("win.ini", [n.lower() for n in self.temp_files()])
+        self.assertEqual(self.prefix.read(r"C:\Program Files\Dots\a.txt"), b"a")
+
+    def test_abort_during_extraction(self):
+        # Enough files that the 15 ms after each leaves time to press Abort.
+        files = {"f%03d.txt" % i: b"%d" % i for i in range(300)}
+        exe = pack(self.scratch, files, "--product-name", "Abort Me", "--company-folder", "Acme",
+                   "--install-folder", "Abort", "--start-menu-folder", "Abort", "--shortcut", "F=f000.txt",
+                   "--make-uninstaller")
+        folder = r"C:\Program Files\Acme\Abort"
+        before = self.prefix.state()
+        # The status line names each file as it is extracted.
+        r = self.install(exe, args=QUIET, rules=[Window("Setup", when=".txt", press="&Abort", delay=300),
+                                                 Box("Internal Error", press="OK")])
+        self.assertEqual([(b["caption"], b["text"], b["owner"], b["icon"]) for b in r.boxes],
+                         [(None, INTERNAL_ERROR % "Operation aborted by user", None, "error")], r)
+        left = self.prefix.listdir(folder)
+        self.assertTrue(0 < len(left) < len(files), len(left))
+        for name in left:
+            self.assertEqual(self.prefix.read(folder + "\\" + name), files[name])
+        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Abort"))
+        self.assertEqual(self.prefix.state()[self.prefix.temp], before[self.prefix.temp])
+
+    def test_extraction_error_removes_empty_folders(self):
+        # No file can be created under a name with "<": the extraction fails
+        # before anything lands, and both new folders go again.
+        cab = rig.make_cab(os.path.join(self.scratch, "bad.cab"), {"a<b>.txt": b"x", "c.txt": b"c"})
+        pkg = rig.make_package(os.path.join(self.scratch, "bad.exe"), payload=open(cab, "rb").read(),
+                               product_name="Bad", company_folder="Acme", install_folder="Viewer",
+                               start_menu_folder="Bad", file_count=2)
+        before = self.prefix.state()
+        r = self.install(pkg, args=QUIET, rules=[Box(press="OK")])
+        self.assertEqual(len(r.boxes), 1, r)
+        box = r.boxes[0]
+        self.assertEqual((box["caption"], box["owner"], box["icon"]), (None, None, "error"))
+        self.assertRegex(box["text"], r"^Internal Error: FDICopy\(\) Failed : code \d+ \[.*\]\.\r\n\r\n"
+                                      r"Setup will be terminated\.$")
+        self.assertEqual(self.prefix.state(), before)
+
+    def test_cabinet_copy_failures(self):
+        def damaged(data):
+            # The payload's last byte changed: its CRC-32 no longer matches.
+            return data[:-1] + bytes([data[-1] ^ 0xFF])
+
+        def no_temp_folder():
+            temp = self.prefix.host(self.prefix.temp)
+            shutil.rmtree(temp)
+            with open(temp, "w") as f:
+                f.write("not a folder")
+
+        cases = [
+            ("damaged copy", damaged, None, re.escape(DAMAGED % "Setup")),
+            ("temporary cabinet not writable", None, no_temp_folder,
+             r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!'),
+        ]
+        exe = pack(self.scratch, ROAD_FILES, "--product-name", "Copy", "--install-folder", "Copy")
+        with open(exe, "rb") as f:
+            good = f.read()
+        for name, change, setup, expected in cases:
+            with self.subTest(name):
+                data = change(good) if change else good
+                host = os.path.join(self.scratch, "copy.exe")
+                with open(host, "wb") as f:
+                    f.write(data)
+                if setup:
+                    setup()
+                before = self.prefix.state()
+                r = self.install(host, args=QUIET, rules=[Box(press="OK")])
+                self.assertEqual(len(r.boxes), 1, r)
+                self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), ("Setup", "error"))
+                self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")
+                self.assertEqual(self.prefix.state(), before)
+
+    def test_win64_prefix_installs_into_program_files_x86(self):
+        wine64 = shutil.which("wine64") or (os.path.exists("/usr/lib/wine/wine64") and "/usr/lib/wine/wine64")
+        if not wine64:
+            self.skipTest("wine64 is not installed here: no WINEARCH=win64 prefix can be made")
+        prefix = os.path.join(self.prefix.work, "win64")
+        env = dict(self.prefix.env, WINEPREFIX=prefix, WINEARCH="win64")
+        log = open(os.path.join(self.scratch, "win64.log"), "wb")
+        try:
+            subprocess.run(["wineboot", "-i"], env=env, stdout=log, stderr=log, check=True, timeout=300)
+            exe = pack(self.scratch, {"a.txt": b"64"}, "--product-name", "Wide", "--install-folder", "Wide")
+            subprocess.run(["wine", exe, "/SP-", "/LA-", "/SILENT"], env=env, stdout=log, stderr=log,
+                           timeout=120)
+            x86 = os.path.join(prefix, "drive_c", "Program Files (x86)", "Wide", "a.txt")
+            with open(x86, "rb") as f:
+                self.assertEqual(f.read(), b"64")
+            self.assertFalse(os.path.exists(os.path.join(prefix, "drive_c", "Program Files", "Wide")))
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, stdout=log, stderr=log)
+            log.close()
+
+
+if __name__ == "__main__":
+    rig.main()
