@@ -190,6 +190,44 @@ def parse_log(text):
 # --- prefixes ----------------------------------------------------------------
 
 
+class _Display:
+    """A private Xvfb for one prefix. Tests running side by side would
+    otherwise share a screen, and their centred message boxes would cover
+    each other where the robot reads the icon back."""
+
+    def __init__(self, work):
+        self.process = None
+        self.name = None
+        for n in range(400, 1000):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
+                continue
+            log = open(os.path.join(work, "xvfb.log"), "wb")
+            p = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                 stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+            log.close()
+            # Another rig may have taken the number in the meantime; Xvfb
+            # then ends on the lock and the next number is tried.
+            if _wait_for(lambda: p.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % n), 10) \
+                    and p.poll() is None:
+                self.process, self.name = p, ":%d" % n
+                with open(os.path.join(work, "xvfb.pid"), "w") as f:
+                    f.write(str(p.pid))
+                return
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        raise RuntimeError("no free X display")
+
+    def close(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
 def _wait_for(predicate, timeout, step=0.02):
     end = time.monotonic() + timeout
     while True:
@@ -211,18 +249,24 @@ class Prefix:
     def __init__(self):
         self.work = None
         self.path = None
+        self.display = None
+        self.env = None
         self._background = []
 
     # lifecycle
 
     def __enter__(self):
-        rig_dir = _env("RIG_DIR")
-        template = _env("RIG_TEMPLATE")
-        self.work = tempfile.mkdtemp(prefix="e2e.", dir=rig_dir)
-        self.path = os.path.join(self.work, "prefix")
-        subprocess.run(["cp", "-a", template, self.path], check=True)
-        self.env = _wine_env(self.path)
-        self._start_server()
+        self.work = tempfile.mkdtemp(prefix="e2e.", dir=_env("RIG_DIR"))
+        try:
+            self.path = os.path.join(self.work, "prefix")
+            self.display = _Display(self.work)
+            subprocess.run(["cp", "-a", _env("RIG_TEMPLATE"), self.path], check=True)
+            self.env = _wine_env(self.path)
+            self.env["DISPLAY"] = self.display.name
+            self._start_server()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
         users = [u for u in os.listdir(os.path.join(self.path, "drive_c", "users")) if u.lower() != "public"]
         self.user = users[0] if users else "root"
         self.start_menu_programs = (r"C:\users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
@@ -230,9 +274,12 @@ class Prefix:
         return self
 
     def __exit__(self, *exc):
-        self._kill_server()
+        if self.env:
+            self._kill_server()
         for p, files in self._background:
             _reap(p, files)
+        if self.display:
+            self.display.close()
         shutil.rmtree(self.work, ignore_errors=True)
         return False
 

@@ -50,19 +50,31 @@ std::string Bool(bool b) { return b ? "true" : "false"; }
 
 // --- windows ----------------------------------------------------------------
 
-// WM_GETTEXT with a time limit, so a hung program cannot stall the robot.
+std::wstring ClassOf(HWND h);
+
+// Captions, labels and buttons keep their text with the system, which hands
+// it out without a message: reading it never waits for a program that is
+// busy and not pumping messages. Other controls (edit fields) keep it
+// themselves and are asked, with a time limit.
 std::wstring TextOf(HWND h)
 {
-    DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 500, &len))
-        return std::wstring();
-    std::wstring text(len + 1, L'\0');
-    DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 500,
-                             &got))
-        return std::wstring();
-    text.resize(std::min<std::size_t>(got, len));
-    return text;
+    std::wstring cls = ClassOf(h);
+    bool stored = GetParent(h) == nullptr || GetWindow(h, GW_OWNER) != nullptr || cls == L"Static" ||
+                  cls == L"Button" || cls == L"#32770";
+    for (std::size_t size = 1024;; size *= 4) {
+        std::wstring text(size, L'\0');
+        DWORD_PTR got = 0;
+        if (stored)
+            got = static_cast<DWORD_PTR>(GetWindowTextW(h, &text[0], static_cast<int>(size)));
+        else if (!SendMessageTimeoutW(h, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                                      200, &got))
+            return std::wstring();
+        // A full buffer may have cut the text: ask again with more room.
+        if (got + 1 < size || size >= (1u << 22)) {
+            text.resize(std::min<std::size_t>(got, size));
+            return text;
+        }
+    }
 }
 
 std::wstring ClassOf(HWND h)
@@ -621,12 +633,16 @@ private:
                                ",\"visible\":" + Bool(ctl.visible) + ",\"enabled\":" + Bool(ctl.enabled) +
                                ",\"focused\":" + Bool(c == focus);
             if (cls == L"msctls_progress32") {
-                DWORD_PTR pos = 0, lo = 0, hi = 0;
-                SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 500, &pos);
-                SendMessageTimeoutW(c, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 500, &lo);
-                SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 500, &hi);
-                item += ",\"pos\":" + Num(static_cast<int>(pos)) + ",\"min\":" + Num(static_cast<int>(lo)) +
-                        ",\"max\":" + Num(static_cast<int>(hi));
+                // A program that is not pumping messages cannot answer; its
+                // bar then reads as unknown (null), not as 0.
+                auto ask = [c](UINT msg, WPARAM w) {
+                    DWORD_PTR v = 0;
+                    if (!SendMessageTimeoutW(c, msg, w, 0, SMTO_ABORTIFHUNG, 200, &v))
+                        return std::string("null");
+                    return Num(static_cast<int>(v));
+                };
+                item += ",\"pos\":" + ask(PBM_GETPOS, 0) + ",\"min\":" + ask(PBM_GETRANGE, TRUE) +
+                        ",\"max\":" + ask(PBM_GETRANGE, FALSE);
             }
             controls += (controls.empty() ? "" : ",") + item + "}";
         }
