@@ -1,6 +1,8 @@
 // robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]
-//           [--rules FILE] [--rule RULE]...
+//           [--rules FILE] [--rule RULE]... [--all 1]
 //
+// --all 1 also watches the processes that ran before the robot (to see what
+// a program that hangs has left open).
 // Runs beside the program under test in the same prefix and wineserver and
 // polls every few milliseconds: top-level windows (message boxes and other
 // windows) and the process list. See tests/rig/README.md for the log and the
@@ -318,6 +320,7 @@ struct Options {
     std::wstring log, stop, idle;
     DWORD timeoutMs = 0;
     DWORD pollMs = 15;
+    bool all = false;
     std::vector<Rule> rules;
 };
 
@@ -332,7 +335,7 @@ public:
 
     int Run()
     {
-        ScanProcesses(true);
+        ScanProcesses(!opts_.all);
         Emit("\"event\":\"ready\",\"pid\":" + Num(GetCurrentProcessId()));
         for (;;) {
             bool idleAsked = FileExists(opts_.idle);
@@ -771,7 +774,7 @@ bool ReadRulesFile(const std::wstring& path, std::vector<Rule>& rules)
 int Usage()
 {
     std::fputs("usage: robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]\n"
-               "                 [--rules FILE] [--rule RULE]...\n",
+               "                 [--rules FILE] [--rule RULE]... [--all 1]\n",
                stderr);
     return 2;
 }
@@ -802,6 +805,8 @@ int wmain(int argc, wchar_t** argv)
             ruleFiles.push_back(v);
         else if (a == L"--rule")
             ruleLines.push_back(v);
+        else if (a == L"--all")
+            opts.all = v != L"0";
         else
             return Usage();
     }
