@@ -2,7 +2,8 @@
 //
 //   cabtool extract CABINET DEST MASK OPTIONS [run] [notify] [owner] [gui]
 //       Runs one TUnCab and prints "result: ok" or "result: <message>",
-//       "count: <ExtractedCount>", "runlist: ..." and, with notify (a
+//       "count: <ExtractedCount>", "runlist: ...", "elapsed: <ms in Execute>"
+//       and, with notify (a
 //       TCabNotify attached), "filelist: ..."; carriage returns print as "|".
 //       run: RunAfterExtract true (else false). owner: message boxes owned by
 //       a window titled "CabOwner". gui: the progress window up and busy.
@@ -84,6 +85,7 @@ int Extract(int argc, char** argv)
 
     std::string result = "ok", runList, fileList;
     int count = 0;
+    DWORD elapsed = 0;
     bool notify = Has(argc, argv, 6, "notify");
     {
         TUnCab uncab;
@@ -96,11 +98,13 @@ int Extract(int argc, char** argv)
         uncab.OwnerWindow = gui ? GuiMessageOwner() : owner;
         if (notify)
             uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&collector);
+        DWORD start = GetTickCount();
         try {
             uncab.Execute();
         } catch (const SetupError& e) {
             result = e.Message();
         }
+        elapsed = GetTickCount() - start;
         count = uncab.ExtractedCount();
         runList = uncab.RunList();
         fileList = collector.FileList;
@@ -110,7 +114,8 @@ int Extract(int argc, char** argv)
     if (owner)
         DestroyWindow(owner);
 
-    std::printf("result: %s\ncount: %d\nrunlist: %s\n", result.c_str(), count, Visible(runList).c_str());
+    std::printf("result: %s\ncount: %d\nrunlist: %s\nelapsed: %lu\n", result.c_str(), count,
+                Visible(runList).c_str(), static_cast<unsigned long>(elapsed));
     if (notify)
         std::printf("filelist: %s\n", Visible(fileList).c_str());
     return result == "ok" ? 0 : 1;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# bench-extract.sh [WIN_BUILD_DIR] [ROUNDS]: extracts one cabinet (300 files,
+# about 20 MB, MSZIP) with TUnCab (cabtool, interface inactive) and with
+# Wine's extrac32.exe, which goes through the same cabinet.dll, and prints
+# the best time of each and their ratio. A benchmark, not a test: it fails
+# only when a run fails, never on the ratio.
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build/win}" && pwd)
+ROUNDS=${2:-3}
+CABTOOL="$BUILD/tests/win/cabtool.exe"
+[ -f "$CABTOOL" ] || { echo "no $CABTOOL: build the cross build first" >&2; exit 2; }
+
+# A prefix of our own inside a rig (which tears everything down afterwards).
+if [ -z "${RIG_DIR:-}" ]; then
+    exec "$ROOT/tests/rig/with-rig" "$0" "$BUILD" "$ROUNDS"
+fi
+WORK=$(mktemp -d "$RIG_DIR/bench.XXXXXX")
+export WINEPREFIX="$WORK/prefix"
+cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
+trap 'timeout 20 wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
+wineserver -p
+C="$WINEPREFIX/drive_c"
+
+# Text-like data with some noise, so MSZIP has real work to do.
+mkdir -p "$WORK/src"
+python3 - "$WORK/src" <<'PY'
+import os, random, sys
+rnd = random.Random(1)
+words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(2000)]
+for i in range(300):
+    size = rnd.randint(20000, 120000)
+    out = bytearray()
+    while len(out) < size:
+        out += rnd.choice(words) + (b"\r\n" if rnd.random() < 0.1 else b" ")
+        if rnd.random() < 0.02:
+            out += os.urandom(rnd.randint(50, 400))
+    with open(os.path.join(sys.argv[1], "file%03d.dat" % i), "wb") as f:
+        f.write(out[:size])
+PY
+(cd "$WORK/src" && gcab -c -z "$C/bench.cab" file*.dat)
+cp "$CABTOOL" "$C/cabtool.exe"
+echo "cabinet: $(ls "$WORK/src" | wc -l) files, $(du -sb "$WORK/src" | cut -f1) bytes, $(stat -c %s "$C/bench.cab") bytes packed"
+
+# Seconds taken by one wine run; output goes to files, never a pipe.
+timed() {
+    local start end
+    start=$(date +%s.%N)
+    wine "$@" >"$WORK/out" 2>"$WORK/err" || { cat "$WORK/out" "$WORK/err" >&2; return 1; }
+    end=$(date +%s.%N)
+    echo "$end - $start" | bc
+}
+
+count_files() { find "$1" -type f | wc -l; }
+
+best_ours= best_theirs=
+wine cmd /c exit >/dev/null 2>&1 # warm the server and the DLLs
+# Start-up alone, for reading the figures below: both load user32, shell32
+# and their kin before any work.
+s1=$(timed 'C:\cabtool.exe' none || true)
+s2=$(timed 'C:\windows\system32\extrac32.exe' /? || true)
+echo "start-up only: cabtool ${s1}s, extrac32 ${s2}s"
+for round in $(seq 1 "$ROUNDS"); do
+    rm -rf "$C/ours" "$C/theirs"
+    t1=$(timed 'C:\cabtool.exe' extract 'C:\bench.cab' 'C:\ours' '*.*' 0x09)
+    t2=$(timed 'C:\windows\system32\extrac32.exe' /e /l 'C:\theirs' 'C:\bench.cab')
+    n1=$(count_files "$C/ours"); n2=$(count_files "$C/theirs")
+    if [ "$n1" != 300 ] || [ "$n2" != 300 ]; then
+        echo "round $round: extracted $n1 (TUnCab) and $n2 (extrac32) files, expected 300" >&2
+        exit 1
+    fi
+    cmp -s "$C/ours/file123.dat" "$WORK/src/file123.dat" || { echo "TUnCab output differs" >&2; exit 1; }
+    echo "round $round: TUnCab ${t1}s, extrac32 ${t2}s"
+    if [ -z "$best_ours" ] || [ "$(echo "$t1 < $best_ours" | bc)" = 1 ]; then best_ours=$t1; fi
+    if [ -z "$best_theirs" ] || [ "$(echo "$t2 < $best_theirs" | bc)" = 1 ]; then best_theirs=$t2; fi
+done
+printf 'best: TUnCab %.3fs, extrac32 %.3fs, ratio %.2f (goal: at most 1.10)\n' \
+    "$best_ours" "$best_theirs" "$(echo "$best_ours / $best_theirs" | bc -l)"
