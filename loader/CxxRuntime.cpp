@@ -1,10 +1,8 @@
-// Size matters for a stub that travels with every installer. Three parts of
+// Size matters for a stub that travels with every installer. Two parts of
 // the C++ runtime would otherwise add some 45 KB that this program never uses:
 //
 // - libstdc++'s default terminate handler pulls in its demangler, and its
 //   throw helpers format messages; ours end the run through SetupError.
-// - std::string lives in one prebuilt object with every member; instantiating
-//   it here, one section per member, lets the linker keep only what we call.
 // - The unwinder and the exception allocator guard their tables with POSIX
 //   mutexes and once-flags, which drag in the whole thread library. The stub
 //   runs on one thread (the cabinet decompressor calls back on it too), so a
@@ -12,11 +10,8 @@
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
-#include <string>
 
 #include "services/SetupError.h"
-
-template class std::basic_string<char>;
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }

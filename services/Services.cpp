@@ -81,6 +81,16 @@ UniqueHandle LaunchProgram(const std::string& file, const std::string& parameter
     return process;
 }
 
+namespace {
+
+// The shell link's class and interfaces, spelled out here: taking them from
+// libuuid would link its whole table of GUIDs, some 40 KB, into the stub.
+const CLSID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+} // namespace
+
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex)
 {
@@ -91,7 +101,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
 
         ComPtr<IShellLinkA> link;
         HRESULT result =
-            CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.PutVoid());
+            CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkA, link.PutVoid());
         if (FAILED(result))
             return result;
         // A failing setter does not stop the save.
@@ -102,7 +112,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
         link->SetArguments(arguments.c_str());
 
         ComPtr<IPersistFile> file;
-        result = link->QueryInterface(IID_IPersistFile, file.PutVoid());
+        result = link->QueryInterface(kPersistFile, file.PutVoid());
         if (FAILED(result))
             return result;
         // MultiByteToWideChar stops at the buffer's end and reports 0; a
