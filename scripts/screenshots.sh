@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
-# Takes the PNG screenshots in docs/ of what a user sees: the progress window
-# during an installation and a removal, and the license window. Runs the
-# user-interface driver (tests/win/uidriver.exe) under Wine on the rig's
-# Xvfb display and photographs each window once it is on the screen.
+# Takes the PNG screenshots in docs/ of what a user sees: the license window
+# and the progress window of a real installation, and the progress window of
+# its removal. Packs an example product with the packaging tool, runs the
+# installer and then the uninstaller under Wine on the rig's Xvfb display,
+# answers them with real key presses (xdotool) and photographs each window
+# while it works.
 #
-#   bash scripts/screenshots.sh [WIN_BUILD_DIR]     (default build/win)
+#   bash scripts/screenshots.sh [WIN_BUILD_DIR [PACK_TOOL]]
+#       defaults: build/win and build/native/tools/pack/cabsetup (as `make` builds them)
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build/win}" && pwd)
-DRIVER="$BUILD/tests/win/uidriver.exe"
+PACK=$(realpath "${2:-$ROOT/build/native/tools/pack/cabsetup}")
+STUB="$BUILD/stub.exe"
 DOCS="$ROOT/docs"
 
 if [ -z "${RIG_DIR:-}" ]; then
-    exec bash "$ROOT/tests/rig/with-rig" bash "$0" "$BUILD"
+    exec bash "$ROOT/tests/rig/with-rig" bash "$0" "$BUILD" "$PACK"
 fi
-[ -f "$DRIVER" ] || { echo "screenshots: build $DRIVER first" >&2; exit 1; }
-command -v xdotool >/dev/null && command -v import >/dev/null || { echo "screenshots: needs xdotool and imagemagick" >&2; exit 1; }
+for f in "$STUB" "$PACK"; do
+    [ -f "$f" ] || { echo "screenshots: build $f first (make)" >&2; exit 1; }
+done
+command -v xdotool >/dev/null && command -v import >/dev/null ||
+    { echo "screenshots: needs xdotool and imagemagick" >&2; exit 1; }
 
 export WINEPREFIX="$RIG_DIR/shots"
 cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
@@ -29,51 +36,51 @@ else
     echo "screenshots: fonts-wine is missing; the windows get a fallback font" >&2
 fi
 WORK="$RIG_DIR/shots-work"
-mkdir -p "$WORK" "$DOCS"
-winpath() { echo "Z:${1//\//\\}"; }
+mkdir -p "$WORK/payload" "$DOCS"
 
-# Waits until the window titled exactly $1 is mapped, then saves it as $2.
-shoot() {
-    local title=$1 out=$2 id="" i
-    for i in $(seq 1 200); do
-        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -1) && [ -n "$id" ] && break
+# The id of a visible window titled exactly $1 (and, with $2, of that
+# size "WxH" or, with "!WxH", of any other size); waits up to 30 s.
+find_window() {
+    local title=$1 size=${2:-} id i geometry
+    for i in $(seq 1 300); do
+        for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+            geometry=$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: //p')
+            case "$size" in
+                "") ;;
+                !*) [ "$geometry" != "${size#!}" ] || continue ;;
+                *) [ "$geometry" = "$size" ] || continue ;;
+            esac
+            echo "$id"
+            return 0
+        done
         sleep 0.1
     done
-    [ -n "$id" ] || { echo "screenshots: no window \"$title\"" >&2; return 1; }
-    sleep 0.5 # one more paint
-    import -window "$id" "$out"
-    echo "screenshots: $out"
+    echo "screenshots: no window \"$title\" $size" >&2
+    return 1
 }
 
-# A run of the driver that holds at "waitfile" until the picture is taken;
-# its process id goes to $pid.
-hold_run() {
-    local name=$1 i; shift
-    rm -f "$WORK/$name.stop" "$WORK/$name.stop.ready"
-    wine "$DRIVER" "$@" waitfile "$(winpath "$WORK/$name.stop")" >"$WORK/$name.out" 2>"$WORK/$name.err" &
-    pid=$!
-    for i in $(seq 1 300); do [ -f "$WORK/$name.stop.ready" ] && break; sleep 0.1; done
+shoot() {
+    import -window "$1" "$2"
+    echo "screenshots: $2"
 }
 
-INSTALL_TEXT='Setup will install Example Product 2.1 into the folder "C:\Program Files\Example\Product". Please wait while the files are copied; this takes a few minutes.'
-REMOVE_TEXT='Example Product 2.1 is being removed from your computer. Please wait while its files, shortcuts and folders are deleted.'
+# Presses Enter every second (the default button of the final report) until
+# the process $1 has ended.
+answer_until_gone() {
+    local i
+    for i in $(seq 1 90); do
+        kill -0 "$1" 2>/dev/null || return 0
+        xdotool key Return
+        sleep 1
+    done
+}
 
-# An installation halfway through its files, after a first estimate (the
-# estimate needs more than five seconds of work).
-hold_run install caption Setup show 0 status "Starting..." "" \
-    status "Extracting files..." "$INSTALL_TEXT" range 0 120 0 busy 1 work 30 40 pause 5200 \
-    status "Extracting Product\\help\\manual.html" ""
-shoot Setup "$DOCS/progress-window.png"
-touch "$WORK/install.stop"; wait "$pid" || true
-
-hold_run remove caption Uninstall show 1 status "Removing files..." "$REMOVE_TEXT" \
-    range 0 60 0 busy 1 work 20 40 pause 5200 status "Deleting C:\\Program Files\\Example\\Product\\product.exe" ""
-shoot Uninstall "$DOCS/uninstall-window.png"
-touch "$WORK/remove.stop"; wait "$pid" || true
-
-# The license window is modal: photographed, then declined with Enter.
-cat >"$WORK/license.txt" <<'LICENSE'
-EXAMPLE PRODUCT 2.1 END-USER LICENSE AGREEMENT
+# The example product: enough files that the extraction runs for more than
+# the five seconds the estimate waits for.
+for i in $(seq -w 1 400); do echo "Example Viewer data $i" >"$WORK/payload/data$i.dat"; done
+echo "Example Viewer" >"$WORK/payload/viewer.exe"
+cat >"$WORK/payload/license.txt" <<'LICENSE'
+EXAMPLE VIEWER 2.0 END-USER LICENSE AGREEMENT
 
 1. GRANT. You may install and use one copy of the software on one computer.
 
@@ -85,10 +92,35 @@ EXAMPLE PRODUCT 2.1 END-USER LICENSE AGREEMENT
 
 5. TERMINATION. This license ends if you fail to comply with its terms; you must then destroy all copies of the software.
 LICENSE
-wine "$DRIVER" caption Setup show 0 status "Starting..." "$INSTALL_TEXT" \
-    license "Example Product" "$(winpath "$WORK/license.txt")" >"$WORK/license.out" 2>"$WORK/license.err" &
-pid=$!
-shoot "Example Product License" "$DOCS/license-window.png"
-xdotool key Return
-wait "$pid" || true
-grep -q "license: declined" "$WORK/license.out" || echo "screenshots: Enter did not decline the license" >&2
+mkdir -p "$WINEPREFIX/drive_c/dl"
+"$PACK" pack --stub "$STUB" -o "$WINEPREFIX/drive_c/dl/setup.exe" --product-name "Example Viewer 2.0" \
+    --short-name "Example Viewer" --install-folder "Example\\Viewer" --start-menu-folder "Example Viewer" \
+    --shortcut "Example Viewer=viewer.exe" --make-uninstaller --license-file license.txt \
+    --mtime 1796000000 "$WORK/payload" >"$WORK/pack.out"
+
+# Installation: the license (accepted with Alt+Y), then the extraction once
+# it has an estimate.
+(cd "$WINEPREFIX/drive_c" && wine 'C:\dl\setup.exe' /SP- >"$WORK/setup.out" 2>"$WORK/setup.err") &
+setup=$!
+license=$(find_window "Example Viewer License")
+sleep 0.5
+shoot "$license" "$DOCS/license-window.png"
+xdotool key alt+y
+progress=$(find_window Setup)
+sleep 7
+shoot "$progress" "$DOCS/progress-window.png"
+answer_until_gone "$setup"
+
+# Removal: the uninstaller restarts from a temporary copy, which asks first
+# (its default answer is "No": Y it is).
+(cd "$WINEPREFIX/drive_c" && wine 'C:\Program Files\Example\Viewer\Uninstall Example Viewer.exe' \
+    >"$WORK/uninstall.out" 2>"$WORK/uninstall.err") &
+find_window Uninstall '!387x155' >/dev/null
+sleep 0.5
+xdotool key y
+progress=$(find_window Uninstall 387x155)
+sleep 6.5
+shoot "$progress" "$DOCS/uninstall-window.png"
+# The final report; the rig ends whatever is left.
+find_window Uninstall '!387x155' >/dev/null && xdotool key Return
+sleep 1

@@ -1,5 +1,5 @@
-# The user-interface windows: the driver for screenshots and end-to-end
-# runs, and the in-process window tests.
+# The user-interface windows: the driver for the end-to-end window tests,
+# and the in-process window tests.
 # Calls the user-interface operations the way a run does.
 add_executable(uidriver WIN32 uidriver.cpp ${UI_RESOURCES})
 set_source_files_properties(${UI_RESOURCES} PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)

@@ -1,7 +1,6 @@
 // Calls the user-interface operations in the order given on its command
 // line, the way an installation or a removal calls them, and reports each
-// call's outcome on standard output. For the end-to-end window tests and the
-// screenshots.
+// call's outcome on standard output. For the end-to-end window tests.
 //
 //   uidriver OPERATION ARGS... [OPERATION ARGS...]...
 //
@@ -12,7 +11,7 @@
 //   pause MS             GuiStep(0) for MS milliseconds (messages processed)
 //   work N MS            N times GuiStep(1), MS milliseconds apart
 //   waitfile PATH        writes PATH.ready, then processes messages until
-//                        PATH exists (for taking a screenshot meanwhile)
+//                        PATH exists (to look at the windows meanwhile)
 //
 // GuiInit comes first and GuiDone last. Each line of output is the
 // operation's name and "ok", the message of the error it raised, or for
