@@ -3,6 +3,7 @@ act, how runs end, and the file holder. Driven by probe.exe, whose behaviour
 is known."""
 
 import os
+import subprocess
 import sys
 import unittest
 
@@ -69,6 +70,29 @@ class MessageBoxes(RigCase):
         r = self.run_probe(["box", "1", "x", "closing"], [Box(close=True)])
         self.assertEqual(r.boxes[0]["answered"], "<close>")
         self.assertEqual(r.exit_code, IDCANCEL)
+
+    def test_counts_and_texts_across_lines(self):
+        # MB_OKCANCEL boxes "Q 1".."Q 3"; the exit code lists the answers.
+        cases = [
+            ([Box("Q", press="OK", count=1), Box(press="Cancel")], 122),
+            ([Box("Q", press="OK", count=2), Box(press="Cancel")], 112),
+            ([Box("Q 2", press="Cancel"), Box(press="OK")], 121),
+            ([Box(press="ok")], 111),
+        ]
+        for rules, code in cases:
+            with self.subTest(rules=rules):
+                r = self.run_probe(["boxes", "3", "1", "Q"], rules)
+                self.assertEqual(r.exit_code, code)
+                self.assertEqual([b["text"] for b in r.boxes], ["Q 1", "Q 2", "Q 3"])
+        # A rule text with a line break and a tab travels escaped.
+        r = self.run_probe(["box", "1", "x", "a\tb\\\r\nc"], [Box("b\\\r\nc", press="Cancel"), Box(press="OK")])
+        self.assertEqual(r.boxes[0]["text"], "a\tb\\\r\nc")
+        self.assertEqual(r.exit_code, IDCANCEL)
+
+    def test_delayed_answer(self):
+        r = self.run_probe(["box", "40", "x", "wait"], [Box(press="OK", delay=700)])
+        press = next(a for a in r.actions if a["do"] == "press")
+        self.assertGreaterEqual(press["t"] - r.boxes[0]["t"], 650)
 
     def test_unanswered_box_times_out_and_the_prefix_stays_usable(self):
         r = self.prefix.run(PROBE, ["box", "40", "x", "nobody answers"], rules=[], timeout=4)
@@ -184,7 +208,17 @@ class Packages(unittest.TestCase):
         self.assertEqual(data[stub + 8:stub + 10], b"\x01P")
         self.assertEqual(data[-15:], b"a.exe|A\rPAYLOAD")
         self.assertEqual(data[stub + 737], 2)
+
+        # What mkpkg refuses: a stub that already carries a marker, a text
+        # over 100 bytes, a value that does not fit its field.
+        bad = [dict(stub=out), dict(product_name="x" * 101), dict(uninstall_mode=256)]
+        for fields in bad:
+            with self.subTest(fields=list(fields)), self.assertRaises(subprocess.CalledProcessError):
+                rig.make_package(out + ".bad", **fields)
+        self.assertFalse(os.path.exists(out + ".bad"))
+        rig.make_package(out + ".ok", product_name="x" * 100)
         os.remove(out)
+        os.remove(out + ".ok")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,10 @@
 //   probe.exe spawn MS PROGRAM ARGS...   starts PROGRAM, waits MS, exits 3
 //                                        without waiting for it
 //   probe.exe window                     a window "Probe" (see below)
-//   probe.exe exit CODE                  exits with CODE at once
+//   probe.exe boxes N STYLE TEXT         N boxes one after another, text
+//                                        "TEXT i"; exit code = the answers
+//                                        as decimal digits (1, 2 -> 12)
+//   probe.exe exit CODE [ANY...]         exits with CODE at once
 #include <windows.h>
 #include <commctrl.h>
 
@@ -116,7 +119,16 @@ int main(int argc, char** argv)
         return Spawn(argc, argv);
     if (what == "window")
         return RunWindow();
-    if (what == "exit" && argc == 3)
+    if (what == "boxes" && argc == 5) {
+        int code = 0;
+        for (int i = 1; i <= std::atoi(argv[2]); ++i) {
+            std::string text = std::string(argv[4]) + " " + std::to_string(i);
+            code = code * 10 + MessageBoxA(nullptr, text.c_str(), "Boxes",
+                                           static_cast<UINT>(std::strtoul(argv[3], nullptr, 16)));
+        }
+        return code;
+    }
+    if (what == "exit" && argc >= 3)
         return std::atoi(argv[2]);
     std::fputs("usage: see probe.cpp\n", stderr);
     return 2;
