@@ -54,11 +54,10 @@ uint32_t ChecksumWords(const unsigned char* p, size_t n, uint32_t seed)
 // "CK" and one complete raw deflate stream. The stream ends with a final
 // block, so each block decodes on its own given the history before it.
 std::vector<unsigned char> CompressBlock(const unsigned char* dict, size_t dictLen, const unsigned char* in,
-                                         size_t inLen, int level)
+                                         size_t inLen, int level, int memLevel)
 {
     z_stream z{};
-    // memLevel 9 lets one deflate block cover all 32 KB of symbols.
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, Z_DEFAULT_STRATEGY) != Z_OK)
         throw ToolError("zlib cannot start compression");
     struct End { z_stream* z; ~End() { deflateEnd(z); } } end{&z};
     if (dictLen > 0 && deflateSetDictionary(&z, dict, static_cast<uInt>(dictLen)) != Z_OK)
@@ -149,13 +148,26 @@ std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, co
                     size_t start = b * kCabBlockSize;
                     size_t len = std::min<size_t>(kCabBlockSize, stream.size() - start);
                     size_t dictLen = b == 0 ? 0 : kCabBlockSize;
-                    blocks[b] = CompressBlock(stream.data() + start - dictLen, dictLen, stream.data() + start, len,
-                                              options.level);
+                    const unsigned char* dict = stream.data() + start - dictLen;
+                    blocks[b] = CompressBlock(dict, dictLen, stream.data() + start, len, options.level, 9);
+                    // zlib's memLevel also sets how many symbols go into one
+                    // deflate block; smaller blocks adapt their codes to the
+                    // data, which pays on mixed files. The top level tries
+                    // several and keeps the smallest (the first on a tie).
+                    for (int mem : {6, 5, 4}) {
+                        if (options.level != 9)
+                            break;
+                        std::vector<unsigned char> other =
+                            CompressBlock(dict, dictLen, stream.data() + start, len, options.level, mem);
+                        if (other.size() < blocks[b].size())
+                            blocks[b].swap(other);
+                    }
                     // Hopeless data: a stored deflate block always fits.
                     if (blocks[b].size() > kMaxCompressedBlock)
-                        blocks[b] = CompressBlock(nullptr, 0, stream.data() + start, len, 0);
+                        blocks[b] = CompressBlock(nullptr, 0, stream.data() + start, len, 0, 9);
                 }
-            } catch (const ToolError&) {
+            } catch (...) {
+                // Nothing may leave a thread; the caller reports it.
                 failed = true;
             }
         };

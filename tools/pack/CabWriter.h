@@ -3,7 +3,8 @@
 // levels 1 to 9 are MSZIP, each block a complete deflate stream that starts
 // from the previous block's data as preset dictionary. That dictionary is
 // known before anything is compressed, so blocks compress in parallel and
-// the output does not depend on the number of threads.
+// the output does not depend on the number of threads. Level 9 compresses
+// each block several ways and keeps the smallest.
 #pragma once
 #include <cstdint>
 #include <string>
