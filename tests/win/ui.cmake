@@ -21,3 +21,10 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME ui_resources
   COMMAND ${Python3_EXECUTABLE} -B ${CMAKE_CURRENT_SOURCE_DIR}/ui_resources_test.py
           $<TARGET_FILE:stub> $<TARGET_FILE:stub_nogui>)
+
+# The same operations when the windows cannot be made (stub_nogui's uGUI).
+add_executable(ui_nogui_test ui_nogui_test.cpp $<TARGET_OBJECTS:ui_nogui>)
+target_link_libraries(ui_nogui_test PRIVATE stubcode GTest::gtest_main)
+target_compile_options(ui_nogui_test PRIVATE ${CABSETUP_WARNINGS})
+target_link_options(ui_nogui_test PRIVATE -static)
+add_test(NAME ui_nogui_test COMMAND ui_nogui_test)
