@@ -1,0 +1,57 @@
+"""An installer made by `cabsetup pack` installs under Wine: every packed
+file arrives byte for byte with its modification time, the shortcuts
+appear, and the uninstaller that the stub writes is read by `cabsetup
+inspect`."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import rig  # noqa: E402
+from test_pack import payload_files, write_tree, tool  # noqa: E402
+
+INSTALL_DIR = r"C:\Program Files\Pack Co\Packed 1.0"
+
+
+class PackedInstall(rig.RigTestCase):
+
+    def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
+        files = payload_files()
+        src = write_tree(os.path.join(self.scratch, "src"), files)
+        # An even second: DOS times count in steps of two.
+        stamp = time.mktime((2026, 11, 30, 9, 15, 42, 0, 0, -1))
+        for name in files:
+            os.utime(os.path.join(src, name), (stamp, stamp))
+        exe = os.path.join(self.scratch, "setup.exe")
+        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+             "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
+             "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
+             "--make-uninstaller", "--uninstall-link-style", "1", src)
+
+        win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")
+        result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.boxes, [], result)
+        self.assertEqual(result.exit_code, 0)
+
+        for name, data in files.items():
+            with self.subTest(file=name):
+                self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data)
+                self.assertEqual(os.path.getmtime(self.prefix.host(INSTALL_DIR + "\\" + name)), stamp)
+        group = self.prefix.start_menu_programs + r"\Packed Product"
+        self.assertIn("Packed Text.lnk", self.prefix.listdir(group))
+
+        uninstaller = self.prefix.host(INSTALL_DIR + r"\Uninstall Packed.exe")
+        report = json.loads(subprocess.run([rig.pack_tool_path(), "inspect", "--json", uninstaller],
+                                           stdout=subprocess.PIPE, check=True).stdout)
+        self.assertEqual(report["kind"], "uninstaller")
+        self.assertEqual(report["header"]["UninstallMode"], 1)
+        self.assertEqual(report["header"]["ProductName"], "Packed Product")
+        self.assertEqual(sorted(report["installedFiles"]), sorted(INSTALL_DIR + "\\" + n for n in files))
+
+
+if __name__ == "__main__":
+    rig.main()
