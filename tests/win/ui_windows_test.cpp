@@ -191,6 +191,29 @@ TEST(GuiLifecycle, InitDoneAndOwner)
     GuiDone();
 }
 
+namespace {
+void (*gBuiltinDestroy)() = nullptr;
+void FailingDestroy()
+{
+    gBuiltinDestroy();
+    throw SetupError("destroy failed");
+}
+} // namespace
+
+TEST(GuiLifecycle, DoneResetsEvenWhenDestroyRaises)
+{
+    ASSERT_TRUE(GuiInit(""));
+    gBuiltinDestroy = GuiOperations.GuiDestroy;
+    GuiOperations.GuiDestroy = FailingDestroy;
+    EXPECT_THROW(GuiDone(), SetupError);
+    EXPECT_FALSE(GuiActive());
+    EXPECT_EQ(GuiOperations.GuiCreate, nullptr);
+    EXPECT_EQ(GuiOperations.GuiDestroy, nullptr);
+    EXPECT_EQ(License(), nullptr);
+    ASSERT_TRUE(GuiInit(""));
+    GuiDone();
+}
+
 TEST(ProgressWindow, InitialStateAndLayout)
 {
     GuiUp gui;
