@@ -68,10 +68,10 @@ void BuiltinSetStatus(const char* status, const char* longText)
     if (!gProgress)
         return;
     std::string statusText = Copied(status);
-    std::string long_ = Copied(longText);
+    std::string longCopy = Copied(longText);
     gProgress->SetStatusText(statusText);
-    if (!long_.empty())
-        gProgress->SetLongText(long_);
+    if (!longCopy.empty())
+        gProgress->SetLongText(longCopy);
 }
 
 void BuiltinShow(int mode)
