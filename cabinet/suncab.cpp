@@ -91,6 +91,9 @@ void TUnCab::Execute()
         return;
     extractedCount_ = 0;
     runList_.clear();
+    // The platform never clears the record itself; a code left from an
+    // earlier run would be pinned onto this run's messages.
+    errors_ = ERF{};
     if (OnStart.Assigned())
         OnStart(*this);
     if (cabinetFile_.empty())

@@ -92,6 +92,8 @@ public:
     // by a carriage return, and the number of targets closed successfully.
     const std::string& RunList() const { return runList_; }
     int32_t ExtractedCount() const { return extractedCount_; }
+    // The decompressor's error record of the last run (cleared when a run
+    // starts).
     const ERF& ErrorRecord() const { return errors_; }
 
     void Execute();

@@ -256,6 +256,20 @@ TEST_F(Cabinet, EmptyMaskDoesNothingAndKeepsTheLastResults)
     EXPECT_FALSE(Exists(dir + "\\other"));
 }
 
+TEST_F(Cabinet, PlatformErrorOfAnEarlierRunIsNotPinnedOnTheNext)
+{
+    std::string cab = PutCabinet("e.cab", MakeCabinet({Entry("a.txt", "a")}));
+    TUnCab uncab;
+    Configure(uncab, cab);
+    Recorder rec;
+    rec.Attach(uncab);
+    rec.action = 2;
+    ASSERT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
+    uncab.SetCabinetFile("");
+    EXPECT_EQ(RunFor(uncab), "Incorrect CAB filename!");
+    EXPECT_EQ(uncab.ErrorRecord().fError, 0);
+}
+
 TEST_F(Cabinet, EmptyCabinetFileFiresStartThenFails)
 {
     TUnCab uncab;
