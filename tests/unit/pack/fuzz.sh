@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# fuzz.sh [SECONDS]: builds the inspect fuzzer with libFuzzer and
+# AddressSanitizer and runs it for SECONDS (default 60). Seeds are a cabinet
+# of each kind our writer makes and a package around one; the corpus stays
+# in build/pack-native/fuzz between runs (OUT= to move it).
+set -eu
+ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
+OUT=${OUT:-$ROOT/build/pack-native/fuzz}
+SECONDS_TO_RUN=${1:-60}
+TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
+mkdir -p "$OUT/corpus" "$OUT/seed"
+
+clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
+    "$ROOT/tests/unit/pack/inspect_fuzz.cpp" "$ROOT"/tools/pack/{Inspect,CabReader,CabWriter,CodePage,FileUtil}.cpp \
+    "$ROOT"/package/{Package,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/inspect_fuzz"
+
+printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
+head -c 40000 /dev/urandom >"$OUT/seed/b.bin"
+"$TOOL" cab -o "$OUT/corpus/mszip.cab" "$OUT/seed" >/dev/null
+"$TOOL" cab --no-compress -o "$OUT/corpus/stored.cab" "$OUT/seed" >/dev/null
+printf 'MZ' >"$OUT/seed.stub" && head -c 200 /dev/zero >>"$OUT/seed.stub"
+"$TOOL" pack --stub "$OUT/seed.stub" -o "$OUT/corpus/package.exe" --product-name P --install-folder P \
+    --start-menu-folder P --shortcut "P=a.txt" --cab "$OUT/corpus/mszip.cab" >/dev/null
+
+cd "$OUT"
+./inspect_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=70000 -timeout=10 corpus
