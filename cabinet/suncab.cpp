@@ -126,10 +126,14 @@ void TUnCab::Execute()
 INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
 {
     TUnCab* self = static_cast<TUnCab*>(n->pv);
-    // The platform ignores some results (close file): once an error waits,
-    // every later notification aborts as well.
-    if (self->pending_)
+    // The platform ignores the result of close file: once an error waits,
+    // every later notification aborts as well, and a target still open is
+    // closed without being counted.
+    if (self->pending_) {
+        if (type == fdintCLOSE_FILE_INFO)
+            cabapi::Close(n->hf);
         return -1;
+    }
     // No exception may unwind through the platform's frames.
     try {
         switch (type) {
@@ -218,8 +222,10 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         // The handle goes to the platform, which writes the entry into it
         // and hands it back at close file.
         HANDLE h = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
+        if (h != INVALID_HANDLE_VALUE) {
+            expectedSize_ = static_cast<DWORD>(n.cb);
             return reinterpret_cast<INT_PTR>(h);
+        }
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return -1;
@@ -232,6 +238,13 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 
 INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 {
+    // The platform reports close file even for an entry whose data failed
+    // (damaged data, a missing next cabinet): a target shorter than the
+    // entry is closed, but never counted, dated or started.
+    if (GetFileSize(reinterpret_cast<HANDLE>(n.hf), nullptr) != expectedSize_) {
+        cabapi::Close(n.hf);
+        return -1;
+    }
     // The times go on through the handle the platform wrote with, before it
     // is closed: opening the file again for them would cost two more trips
     // to the kernel per file and change nothing.

@@ -122,6 +122,7 @@ private:
     ERF errors_ = {};
     std::string runList_;
     int32_t extractedCount_ = 0;
+    DWORD expectedSize_ = 0; // of the entry whose target is open
     // An error raised inside a notification waits here while the platform
     // unwinds its own frames; Execute raises it again afterwards.
     std::exception_ptr pending_;

@@ -555,7 +555,7 @@ TEST_F(Cabinet, PlatformFailuresNameTheCallAndCode)
     } cases[] = {
         {"missing", "", "FDICopy() Failed : code 1 [Cabinet not found]"},
         {"not a cabinet", "this is plain text, not a cabinet at all", "FDICopy() Failed : code 2 [Cabinet file does not have the correct format]"},
-        {"damaged data", MakeDamagedCabinet({Entry("a.txt", Bytes(5000, 3))}), "FDICopy() Failed : code 4 [Cabinet file is corrupt]"},
+        {"damaged data", MakeDamagedCabinet({Entry("a.txt", Bytes(5000, 3), 0x60)}), "FDICopy() Failed : code 4 [Cabinet file is corrupt]"},
     };
     for (const Case& c : cases) {
         std::string path = dir + "\\bad.cab";
@@ -569,6 +569,12 @@ TEST_F(Cabinet, PlatformFailuresNameTheCallAndCode)
         uncab.OnCopyFile = TCopyFileEvent();
         EXPECT_EQ(RunFor(uncab), c.expected) << c.what;
         EXPECT_EQ(rec.events, std::vector<std::string>{"start"}) << c.what;
+        // A target the platform could not fill is neither counted nor started.
+        EXPECT_EQ(uncab.ExtractedCount(), 0) << c.what;
+        EXPECT_EQ(uncab.RunList(), "") << c.what;
+        if (Exists(dest + "\\a.txt")) {
+            EXPECT_TRUE(NotHeld(dest + "\\a.txt")) << c.what;
+        }
         if (!c.bytes.empty()) {
             EXPECT_TRUE(NotHeld(path)) << c.what;
         }
@@ -651,6 +657,9 @@ TEST_F(CabinetSet, MissingNextCabinetFailsWithoutAsking)
     uncab.Options = 0x5F & ~ucConfirmOverwrite; // prompts allowed, none may come
     EXPECT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
     EXPECT_EQ(ReadAll(dest + "\\one.txt"), "1");
+    // The half-written entry is closed but not counted.
+    EXPECT_EQ(uncab.ExtractedCount(), 1);
+    EXPECT_TRUE(NotHeld(dest + "\\span.bin"));
     EXPECT_TRUE(NotHeld(first));
 }
 
