@@ -1,6 +1,7 @@
 """The cabinet extractor's questions as a user meets them: cabtool runs one
 TUnCab under Wine, the robot answers the message boxes."""
 import os
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -146,6 +147,40 @@ class CabinetSets(Extraction):
         self.assertEqual(report["result"], ABORTED_BY_PLATFORM)
         self.assertEqual(r.boxes, [])
         self.assertEqual(self.prefix.read(r"C:\Out\one.txt"), b"1")
+
+
+class PackagingToolCabinets(Extraction):
+    def test_attributes_times_and_run_flag_survive_the_round_trip(self):
+        tool = rig.pack_tool_path()
+        if not os.path.exists(tool):
+            self.skipTest("no packaging tool at " + tool)
+        src = os.path.join(self.scratch, "src")
+        os.makedirs(src)
+        names = ["ro.txt", "hid.txt", "sys.txt", "plain.txt", "go.txt", "NODOT"]
+        for n in names:
+            with open(os.path.join(src, n), "wb") as f:
+                f.write(n.encode() * 2000)
+        out = os.path.join(self.scratch, "tool.cab")
+        mtime = 1600000000  # even: DOS times count in 2 s steps
+        subprocess.run([tool, "cab", "-o", out, "--keep-names", "--mtime", str(mtime),
+                            "--attrib", "ro.txt=r", "--attrib", "hid.txt=h", "--attrib", "sys.txt=s",
+                            "--attrib", "plain.txt=0", "--run", "go.txt"] + [os.path.join(src, n) for n in names],
+                           check=True, stdout=subprocess.DEVNULL)
+        cab = self.prefix.copy_in(out, r"C:\cabs\tool.cab")
+        r, report = self.extract(cab, r"C:\Tool", "*.*", OVERWRITE | CREATE_FOLDERS, "notify")
+        self.assertEqual(report["result"], "ok")
+        self.assertEqual(report["count"], "5")
+        self.assertEqual(report["runlist"], "C:\\Tool\\go.txt|")
+        self.assertNotIn("NODOT", report["filelist"])
+        self.assertFalse(self.prefix.exists(r"C:\Tool\NODOT"))
+        for n in names[:5]:
+            self.assertEqual(os.stat(self.prefix.host("C:\\Tool\\" + n)).st_mtime, mtime, n)
+            self.assertEqual(self.prefix.read("C:\\Tool\\" + n), n.encode() * 2000)
+        r = self.prefix.run(self.tool, ["attrib"] + ["C:\\Tool\\" + n for n in names[:5]])
+        attributes = dict(line.rsplit(": ", 1) for line in r.stdout.splitlines() if ": " in line)
+        # Wine reports the archive bit on every file; 0x40 never lands.
+        self.assertEqual([attributes["C:\\Tool\\" + n] for n in names[:5]],
+                         ["0x21", "0x22", "0x24", "0x20", "0x20"])
 
 
 class RunAndProgress(Extraction):

@@ -12,6 +12,8 @@
 //   cabtool makeset FOLDER
 //       set1.cab (one.txt, the start of span.bin) and set2.cab (the rest of
 //       span.bin, two.txt) in FOLDER.
+//   cabtool attrib PATH...
+//       Prints "PATH: 0xNN" with each file's attributes as Windows reports them.
 #include <windows.h>
 
 #include <cstdio>
@@ -167,6 +169,11 @@ int main(int argc, char** argv)
         return MakeCab(argc, argv);
     if (command == "makeset" && argc >= 3)
         return MakeSet(argv);
+    if (command == "attrib") {
+        for (int i = 2; i < argc; ++i)
+            std::printf("%s: 0x%02lx\n", argv[i], static_cast<unsigned long>(GetFileAttributesA(argv[i])));
+        return 0;
+    }
     std::printf("usage: cabtool extract|makecab|makeset ...\n");
     return 2;
 }
