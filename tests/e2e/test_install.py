@@ -336,6 +336,27 @@ class Install(SetupCase):
         self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Abort"))
         self.assertEqual(self.prefix.state()[self.prefix.temp], before[self.prefix.temp])
 
+    def test_target_in_use_during_extraction(self):
+        # The extractor asks in its own words: caption "Extract", the path in
+        # lower case. Cancel ends the installation through the entry's box.
+        folder = r"C:\Program Files\Held"
+        self.prefix.write(folder + r"\B.txt", b"old and held")
+        cab = rig.make_cab(os.path.join(self.scratch, "held.cab"), {"a.txt": b"a", "B.txt": b"new", "c.txt": b"c"})
+        pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=open(cab, "rb").read(),
+                               product_name="Held", install_folder="Held", start_menu_folder="Held", file_count=3)
+        with self.prefix.hold(folder + r"\B.txt"):
+            r = self.install(pkg, args=QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")])
+        self.assertEqual([seen(b) for b in r.boxes][0],
+                         ("Extract", 'The file "c:\\program files\\held\\b.txt" is in use.\r\n'
+                                     'Please close it and try again.', ["OK", "Cancel"], "question"), r)
+        self.assertEqual(r.boxes[0]["owner"], "Setup")
+        self.assertEqual(len(r.boxes), 2, r)
+        self.assertEqual((r.boxes[1]["caption"], r.boxes[1]["owner"]), (None, None))
+        self.assertRegex(r.boxes[1]["text"], r"^Internal Error: FDICopy\(\) Failed : code \d+ \[.*\]\.\r\n\r\n")
+        # What came before stays, the held file is untouched, nothing after it.
+        self.assertEqual(self.prefix.listdir(folder), ["B.txt", "a.txt"])
+        self.assertEqual(self.prefix.read(folder + r"\B.txt"), b"old and held")
+
     def test_extraction_error_removes_empty_folders(self):
         # No file can be created under a name with "<": the extraction fails
         # before anything lands, and both new folders go again.

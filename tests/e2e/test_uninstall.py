@@ -9,7 +9,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
-from rig import Box  # noqa: E402
+from rig import Box, Window  # noqa: E402
 from test_install import QUIET, SetupCase, pack, progress_bar, seen  # noqa: E402
 
 CONFIRM = Box("This will", press="Yes")
@@ -127,6 +127,23 @@ class Uninstall(SetupCase):
                     self.assertEqual(len(in_use), 1, r)
                     self.assertEqual(self.prefix.listdir(install), left)
                     self.assertEqual(self.prefix.listdir(group), ["Kit A.lnk", "Kit B.lnk", "Uninstall Kit.lnk"])
+
+    def test_abort_while_deleting(self):
+        # 15 ms after each of 300 entries leaves time to press Abort; what is
+        # deleted stays deleted, everything else stays.
+        files = {"f%03d.txt" % i: b"x" for i in range(300)}
+        files.update({"a.txt": b"a", "b.txt": b"b"})
+        install, group, uninstaller = self.installed(files=files)
+        r = self.uninstall(uninstaller, rules=[CONFIRM, Window("Uninstall", when="Deleting files...",
+                                                               press="&Abort", delay=500),
+                                               Box("Internal Error", press="OK")])
+        self.assertEqual([(b["caption"], b["text"], b["owner"]) for b in r.boxes][1:],
+                         [(None, "Internal Error: Operation aborted by user.\r\n\r\nSetup will be terminated.",
+                           None)], r)
+        left = self.prefix.listdir(install)
+        self.assertIn("Uninstall Kit.exe", left)
+        self.assertTrue(1 < len(left) < len(files) + 1, len(left))
+        self.assertEqual(self.prefix.listdir(group), ["Kit A.lnk", "Kit B.lnk", "Uninstall Kit.lnk"])
 
     def test_hand_made_uninstaller_without_shortcuts(self):
         # Only the list counts: a duplicate entry is skipped the second time,
