@@ -224,3 +224,36 @@ TEST(Cli, CabinetOfAnotherToolPacksUnchanged)
     EXPECT_EQ(i.status, 0) << i.out;
     EXPECT_NE(i.out.find("FileCount: 2"), std::string::npos);
 }
+
+TEST(Cli, SameInputsGiveTheSameInstaller)
+{
+    Workspace s;
+    ASSERT_EQ(RunTool(s.dir, s.Pack({"--threads", "1", s.dir / "in"})).status, 0);
+    std::vector<unsigned char> first = ReadAll(s.dir / "out.exe");
+    ASSERT_EQ(RunTool(s.dir, {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "again.exe", "--product-name",
+                              "Example", "--install-folder", "Example", "--start-menu-folder", "Example",
+                              "--threads", "3", s.dir / "in"})
+                  .status,
+              0);
+    EXPECT_EQ(ReadAll(s.dir / "again.exe"), first);
+}
+
+TEST(Cli, FixedTimeIsStoredAsLocalDosTime)
+{
+    Workspace s;
+    const char* old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    Outcome o = RunTool(s.dir, {"cab", "-o", s.dir / "t.cab", "--mtime", "946684800", s.dir / "in"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
+    setenv("TZ", "EST5", 1);
+    Outcome est = RunTool(s.dir, {"cab", "-o", s.dir / "e.cab", "--mtime", "946684800", s.dir / "in"});
+    Outcome j = RunTool(s.dir, {"inspect", "--json", s.dir / "e.cab"});
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    EXPECT_NE(i.out.find("\"date\":\"2000-01-01\",\"time\":\"00:00:00\""), std::string::npos) << i.out;
+    EXPECT_NE(j.out.find("\"date\":\"1999-12-31\",\"time\":\"19:00:00\""), std::string::npos) << j.out;
+}
