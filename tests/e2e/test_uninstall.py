@@ -168,6 +168,18 @@ class Uninstall(SetupCase):
         self.assertEqual(self.prefix.read(r"C:\keep\tail.txt"), b"not listed")
         self.assertEqual(self.prefix.listdir(group), ["Hand.lnk"])
 
+    def test_wait_after_every_entry_even_a_missing_one(self):
+        # 15 ms after each listed entry, whether its file existed or not.
+        entries = 200
+        listed = "".join(r"C:\Program Files\Gone\f%03d.txt" % i + "\r" for i in range(entries))
+        pkg = rig.make_package(os.path.join(self.scratch, "gone.exe"), payload=listed.encode("cp1252"),
+                               product_name="Gone", install_folder="Gone", start_menu_folder="Gone",
+                               file_count=entries, uninstall_mode=1)
+        uninstaller = self.prefix.copy_in(pkg, r"C:\Program Files\Gone\Uninstall.exe")
+        r = self.uninstall(uninstaller)
+        self.assertEqual([b["text"] for b in r.boxes][1:], [DONE % "Gone"], r)
+        self.assertGreaterEqual(r.boxes[1]["t"] - r.boxes[0]["t"], entries * 15)
+
     def test_damaged_file_list_removes_nothing(self):
         install, group, uninstaller = self.installed()
         data = bytearray(self.prefix.read(uninstaller))
