@@ -302,9 +302,12 @@ std::wstring CommandLineOf(HANDLE process)
 
 struct Process {
     DWORD pid = 0;
+    DWORD parent = 0;
     std::wstring exe;
     HANDLE handle = nullptr;
     bool tracked = false;
+    bool announced = false;
+    DWORD firstSeen = 0;
 };
 
 // --- the robot --------------------------------------------------------------
@@ -356,6 +359,7 @@ public:
 private:
     Options opts_;
     std::map<DWORD, Process> procs_;
+    std::set<DWORD> ended_;
     std::map<HWND, BoxState> boxes_;
     std::map<HWND, std::string> windows_; // last logged snapshot
 
@@ -373,41 +377,76 @@ private:
         return it != procs_.end() && it->second.tracked;
     }
 
+    // A process just created may not have its parameters in place yet: its
+    // command line is read again on later scans, for up to half a second.
+    void Announce(Process& p, bool force)
+    {
+        std::wstring cmd = CommandLineOf(p.handle);
+        if (cmd.empty() && !force && GetTickCount() - p.firstSeen < 500)
+            return;
+        Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
+             ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(cmd));
+        p.announced = true;
+    }
+
     void ScanProcesses(bool baseline)
     {
         HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         if (snap != INVALID_HANDLE_VALUE) {
             PROCESSENTRY32W pe = {};
             pe.dwSize = sizeof pe;
+            std::set<DWORD> listed;
             for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+                listed.insert(pe.th32ProcessID);
                 if (procs_.count(pe.th32ProcessID) || pe.th32ProcessID == GetCurrentProcessId())
                     continue;
                 Process p;
                 p.pid = pe.th32ProcessID;
+                p.parent = pe.th32ParentProcessID;
                 p.exe = pe.szExeFile;
+                p.firstSeen = GetTickCount();
                 p.tracked = !baseline && !IsSystemProcess(p.exe);
                 if (p.tracked) {
                     p.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, p.pid);
-                    std::wstring cmd = p.handle ? CommandLineOf(p.handle) : std::wstring();
-                    Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(pe.th32ParentProcessID) +
-                         ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(cmd));
-                    if (!p.handle)
+                    bool over = p.handle && WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0;
+                    // An id that has ended before is still listed while
+                    // something holds the process: not a new process.
+                    if (over && ended_.count(p.pid)) {
+                        CloseHandle(p.handle);
+                        continue;
+                    }
+                    if (!p.handle) {
+                        Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
+                             ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":\"\"");
                         p.tracked = false;
+                    }
                 }
                 procs_[p.pid] = p;
             }
             CloseHandle(snap);
+            // Unwatched processes are forgotten when they leave the list, so
+            // a program that gets one's id later is still seen.
+            for (auto it = procs_.begin(); it != procs_.end();)
+                it = !it->second.handle && !listed.count(it->first) ? procs_.erase(it) : std::next(it);
         }
         // A process counts as ended when its handle is signalled, not when it
         // leaves the snapshot.
         for (auto it = procs_.begin(); it != procs_.end();) {
             Process& p = it->second;
-            if (p.handle && WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0) {
+            if (!p.handle) {
+                ++it;
+                continue;
+            }
+            bool over = WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0;
+            if (!p.announced)
+                Announce(p, over);
+            if (over) {
                 DWORD code = 0;
                 GetExitCodeProcess(p.handle, &code);
                 Emit("\"event\":\"exit\",\"pid\":" + Num(p.pid) + ",\"exe\":" + JsonString(p.exe) +
                      ",\"code\":" + Num(code));
                 CloseHandle(p.handle);
+                ended_.insert(p.pid);
                 // Forget it, so a later process with the same id is seen anew.
                 it = procs_.erase(it);
                 continue;
@@ -679,9 +718,13 @@ private:
     {
         std::vector<Control> controls;
         std::string snap = Snapshot(top, controls);
-        // A window destroyed while it was read gives an empty snapshot.
-        if (!IsWindow(top) || PidOf(top) == 0)
+        // A window torn down while it was read gives empty texts: such a
+        // look is not logged.
+        if (!IsWindow(top) || PidOf(top) == 0 || !IsWindowVisible(top))
             return;
+        for (const Control& c : controls)
+            if (!IsWindow(c.hwnd))
+                return;
         auto it = windows_.find(top);
         if (it == windows_.end() || it->second != snap) {
             Emit(snap);
