@@ -194,10 +194,11 @@ class RunAndProgress(Extraction):
                 r, report = self.extract(r"C:\cabs\run.cab", dest, "*.*", OVERWRITE | CREATE_FOLDERS, flag)
                 self.assertEqual(report["result"], "ok")
                 self.assertEqual(report["runlist"], dest + "\\go.exe|")
-                # go.exe ends too fast for its name to be read; what counts is
-                # that the extractor started a process at all.
-                tool = [e["pid"] for e in r.process_events if e["exe"] == "cabtool.exe"]
-                children = [e for e in r.process_events if e["parent"] in tool]
+                # Short-lived processes' names cannot always be read; what
+                # counts is that the extractor (the first process the robot
+                # saw) started one at all.
+                tool = r.process_events[0]["pid"]
+                children = [e for e in r.process_events if e["parent"] == tool]
                 self.assertEqual(bool(children), started, r.process_events)
 
     def test_abort_in_the_progress_window_arrives_unchanged(self):
