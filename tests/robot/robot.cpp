@@ -341,6 +341,7 @@ public:
         ScanProcesses(!opts_.all);
         Emit("\"event\":\"ready\",\"pid\":" + Num(GetCurrentProcessId()));
         for (;;) {
+            DWORD pollStart = GetTickCount();
             bool idleAsked = FileExists(opts_.idle);
             ScanProcesses(false);
             ScanWindows();
@@ -348,6 +349,8 @@ public:
                 Emit("\"event\":\"idle\"");
                 DeleteFileW(opts_.idle.c_str());
             }
+            DWORD took = GetTickCount() - pollStart;
+            ++polls_, pollTotal_ += took, pollMax_ = std::max(pollMax_, took);
             if (FileExists(opts_.stop))
                 return Stop("stop-file");
             if (opts_.timeoutMs && GetTickCount() - g_start > opts_.timeoutMs)
@@ -359,6 +362,7 @@ public:
 private:
     Options opts_;
     std::map<DWORD, Process> procs_;
+    DWORD polls_ = 0, pollTotal_ = 0, pollMax_ = 0;
     std::set<DWORD> ended_;
     std::map<HWND, BoxState> boxes_;
     std::map<HWND, std::string> windows_; // last logged snapshot
@@ -780,6 +784,11 @@ private:
         for (auto& kv : procs_)
             if (kv.second.tracked && kv.second.handle)
                 Emit("\"event\":\"running\",\"pid\":" + Num(kv.first) + ",\"exe\":" + JsonString(kv.second.exe));
+        // How closely the program was watched: a state shorter than a scan
+        // may go unseen.
+        Emit("\"event\":\"stats\",\"scans\":" + Num(polls_) + ",\"scan_ms_mean\":" +
+             Num(polls_ ? pollTotal_ / polls_ : 0) + ",\"scan_ms_max\":" + Num(pollMax_) +
+             ",\"sleep_ms\":" + Num(opts_.pollMs));
         Emit(std::string("\"event\":\"stopped\",\"reason\":\"") + reason + "\"");
         return 0;
     }
