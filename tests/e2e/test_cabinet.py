@@ -62,9 +62,9 @@ class InUse(Extraction):
     def test_ok_asks_again_until_the_file_is_released(self):
         cab = self.cabinet({"a.txt": b"new a", "b.txt": b"new b"})
         self.prefix.write(r"C:\App\a.txt", b"old")
-        # hold.exe lets go by itself after 3 s; each OK before that meets the
+        # hold.exe lets go by itself after 6 s; each OK before that meets the
         # file still held and brings the question back.
-        with self.prefix.hold(r"C:\App\a.txt", seconds=3):
+        with self.prefix.hold(r"C:\App\a.txt", seconds=6):
             r, report = self.extract(cab, r"C:\App", "*.*", OVERWRITE | CREATE_FOLDERS, "notify",
                                      rules=[Box("is in use", press="OK", delay=700)])
         self.assertEqual(report["result"], "ok", r.stdout)
