@@ -127,17 +127,17 @@ int MakeCab(int argc, char** argv)
 {
     std::vector<TestEntry> entries;
     for (int i = 3; i < argc; ++i) {
-        std::string spec = argv[i];
-        std::string::size_type a = spec.find(':');
-        std::string::size_type b = a == std::string::npos ? a : spec.find(':', a + 1);
+        std::string entry = argv[i];
+        std::string::size_type a = entry.find(':');
+        std::string::size_type b = a == std::string::npos ? a : entry.find(':', a + 1);
         if (b == std::string::npos) {
             std::printf("bad entry: %s\n", argv[i]);
             return 2;
         }
         TestEntry e;
-        e.name = spec.substr(0, a);
-        e.attribs = static_cast<uint16_t>(std::strtoul(spec.substr(a + 1, b - a - 1).c_str(), nullptr, 0));
-        std::string data = spec.substr(b + 1);
+        e.name = entry.substr(0, a);
+        e.attribs = static_cast<uint16_t>(std::strtoul(entry.substr(a + 1, b - a - 1).c_str(), nullptr, 0));
+        std::string data = entry.substr(b + 1);
         e.data = !data.empty() && data[0] == '@' ? ReadAll(data.substr(1)) : data;
         entries.push_back(e);
     }
