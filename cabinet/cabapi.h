@@ -33,7 +33,7 @@ int DIAMONDAPI Decrypt(PFDIDECRYPT);
 // One decompressor context, destroyed when the owner goes.
 class FdiContext {
 public:
-    FdiContext(ERF& errors)
+    explicit FdiContext(ERF& errors)
         : h_(FDICreate(cabapi::Alloc, cabapi::Free, cabapi::Open, cabapi::Read, cabapi::Write, cabapi::Close,
                        cabapi::Seek, cpu80386, &errors))
     {
