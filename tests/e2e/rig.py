@@ -384,6 +384,10 @@ class Prefix:
         """Runs `exe` (a Windows path, or a host path) with the robot beside
         it and waits until it and every process it started have ended (or
         until `timeout` seconds). Returns a Result."""
+        if exe.startswith("/") and not os.path.isfile(exe):
+            raise FileNotFoundError("no program %s" % exe)
+        if exe[1:2] == ":" and exe[:1].lower() == "c" and not os.path.isfile(self.host(exe)):
+            raise FileNotFoundError("no program %s in the prefix" % exe)
         run_dir = tempfile.mkdtemp(prefix="run.", dir=self.work)
         log = os.path.join(run_dir, "robot.log")
         stop = os.path.join(run_dir, "stop")
@@ -416,8 +420,11 @@ class Prefix:
                 # the request, so children started before the program ended
                 # are seen.
                 open(idle, "w").close()
-                if not _wait_for(lambda: _log_has(log, "idle"), max(0.1, deadline - time.monotonic())):
+                if not _wait_for(lambda: _log_has(log, "idle") or robot.poll() is not None,
+                                 max(0.1, deadline - time.monotonic())):
                     timed_out = True
+                elif not _log_has(log, "idle"):
+                    raise RuntimeError("the robot ended before the run did:\n" + _read_text(log))
             open(stop, "w").close()
             try:
                 robot.wait(timeout=15)

@@ -182,6 +182,11 @@ class Files(RigCase):
         self.assertEqual(self.prefix.tree(r"C:\New Folder"), {"a.txt": 3})
         self.assertIsNone(self.prefix.tree(r"C:\missing"))
 
+    def test_missing_program_is_an_error_not_an_exit_code(self):
+        for exe in (r"C:\probe\nothing.exe", "/nonexistent/probe.exe"):
+            with self.subTest(exe=exe), self.assertRaises(FileNotFoundError):
+                self.prefix.run(exe, [])
+
     def test_hold_keeps_others_out_until_released(self):
         self.prefix.write(r"C:\data\in-use.txt", b"busy")
         with self.prefix.hold(r"C:\data\in-use.txt") as held:
