@@ -168,19 +168,7 @@ int TForm2::ShowModal(HICON progressIcon)
 
 LRESULT CALLBACK TForm2::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    TForm2* form = WindowObject<TForm2>(window, message, lParam);
-    if (!form || message == WM_NCCREATE)
-        return DefDlgProcA(window, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        return DefDlgProcA(window, message, wParam, lParam);
-    }
-    // Nothing may unwind into the system's code.
-    try {
-        return form->HandleMessage(window, message, wParam, lParam);
-    } catch (...) {
-        return DefDlgProcA(window, message, wParam, lParam);
-    }
+    return FormWindowProc<TForm2>(window, message, wParam, lParam);
 }
 
 LRESULT TForm2::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -46,6 +46,7 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    friend LRESULT FormWindowProc<TForm2>(HWND, UINT, WPARAM, LPARAM);
     HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
 
     UniqueGdiObject font_;

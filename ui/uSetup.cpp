@@ -205,19 +205,7 @@ bool TForm1::FormCloseQuery()
 
 LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    TForm1* form = WindowObject<TForm1>(window, message, lParam);
-    if (!form || message == WM_NCCREATE)
-        return DefDlgProcA(window, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        return DefDlgProcA(window, message, wParam, lParam);
-    }
-    // Nothing may unwind into the system's code.
-    try {
-        return form->HandleMessage(window, message, wParam, lParam);
-    } catch (...) {
-        return DefDlgProcA(window, message, wParam, lParam);
-    }
+    return FormWindowProc<TForm1>(window, message, wParam, lParam);
 }
 
 LRESULT TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -113,6 +113,25 @@ T* WindowObject(HWND window, UINT message, LPARAM lParam)
     return reinterpret_cast<T*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
+// The window procedure of a form: finds the object the window belongs to and
+// lets it handle the message. Nothing may unwind into the system's code.
+template <class T>
+LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    T* form = WindowObject<T>(window, message, lParam);
+    if (!form || message == WM_NCCREATE)
+        return DefDlgProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+    try {
+        return form->HandleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        return DefDlgProcA(window, message, wParam, lParam);
+    }
+}
+
 // Dispatches one message; the keyboard of our windows goes through the
 // dialog manager first.
 void DispatchUiMessage(MSG& msg);
