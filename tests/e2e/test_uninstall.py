@@ -10,7 +10,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box, Window  # noqa: E402
-from test_install import QUIET, SetupCase, pack, progress_bar, seen  # noqa: E402
+from test_install import QUIET, SetupCase, last_progress, pack, seen  # noqa: E402
 
 CONFIRM = Box("This will", press="Yes")
 DONE = "Uninstall of %s has been completed successfuly!"
@@ -40,12 +40,12 @@ class Uninstall(SetupCase):
                        "--shortcut", "Kit A=a.txt", "--shortcut", "Kit B=b.txt", "--make-uninstaller",
                        "--uninstall-link-style", "1", *options)
         r = self.install(exe)
-        self.assertEqual(r.boxes, [], r)
+        self.assertEqual((r.exit_code, r.boxes), (0, []), (r, r.exits, r.stderr[-2000:]))
         base = self.prefix.program_files + ("\\" + company if company else "")
         install = base + "\\" + folder
         group = self.prefix.start_menu_programs + r"\Kit Group"
         uninstaller = install + r"\Uninstall Kit.exe"
-        self.assertTrue(self.prefix.exists(uninstaller))
+        self.assertTrue(self.prefix.exists(uninstaller), (self.prefix.tree(install), r.log))
         self.assertEqual(self.prefix.listdir(group), ["Kit A.lnk", "Kit B.lnk", "Uninstall Kit.lnk"])
         return install, group, uninstaller
 
@@ -94,8 +94,7 @@ class Uninstall(SetupCase):
         self.assertEqual([seen(b) for b in r.boxes][1:],
                          [("Uninstall", DONE % "Kit Product", ["OK"], "information")], r)
         self.assertFalse(self.prefix.exists(install))
-        bar = progress_bar(r.last_window("Uninstall"))
-        self.assertEqual((bar["max"], bar["pos"]), (len(FILES) + 2, len(FILES) + 2))
+        self.assertEqual(last_progress(r, "Uninstall"), (0, len(FILES) + 2, len(FILES) + 2))
 
     def test_file_held_open(self):
         order = ["a.txt", "b.txt", "c.ini"]
