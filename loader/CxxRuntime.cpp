@@ -1,5 +1,5 @@
-// Size matters for a stub that travels with every installer. Two parts of
-// the C++ runtime would otherwise add some 45 KB that this program never uses:
+// Size matters for a stub that travels with every installer. Parts of the C++
+// and C runtimes would otherwise add some 50 KB that this program never uses:
 //
 // - libstdc++'s default terminate handler pulls in its demangler, and its
 //   throw helpers format messages; ours end the run through SetupError.
@@ -7,6 +7,10 @@
 //   mutexes and once-flags, which drag in the whole thread library. The stub
 //   runs on one thread (the cabinet decompressor calls back on it too), so a
 //   once-flag is a flag and a mutex has nothing to exclude.
+// - For the same reason the exception globals (the caught-exception stack
+//   and the uncaught count) need no thread-local slot, which would bring in
+//   the emulated-TLS support.
+#include <cxxabi.h>
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
@@ -27,6 +31,26 @@ void __throw_bad_alloc() { throw std::bad_alloc(); }
 void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 } // namespace std
 
+namespace __cxxabiv1 {
+
+namespace {
+// The runtime's record is two words (caught-exception list, uncaught count)
+// and starts zeroed; room for four leaves a margin.
+void* exceptionGlobals[4];
+} // namespace
+
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept
+{
+    return reinterpret_cast<__cxa_eh_globals*>(exceptionGlobals);
+}
+
+extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept
+{
+    return reinterpret_cast<__cxa_eh_globals*>(exceptionGlobals);
+}
+
+} // namespace __cxxabiv1
+
 extern "C" {
 
 int pthread_once(pthread_once_t* once, void (*init)(void))
@@ -44,7 +68,7 @@ int pthread_mutex_lock(pthread_mutex_t*) { return 0; }
 int pthread_mutex_trylock(pthread_mutex_t*) { return 0; }
 int pthread_mutex_unlock(pthread_mutex_t*) { return 0; }
 
-// Thread-local slots of the one thread: the exception globals live here.
+// Thread-local slots of the one thread, for any runtime part that asks.
 namespace {
 constexpr unsigned kSlots = 16;
 void* slotValues[kSlots];
