@@ -10,10 +10,14 @@
 // - For the same reason the exception globals (the caught-exception stack
 //   and the uncaught count) need no thread-local slot, which would bring in
 //   the emulated-TLS support.
+// - Link-time optimisation tags some functions that only run destructors on
+//   the way out with the C personality routine instead of the C++ one; both
+//   read the same tables, so the C++ one serves them too.
 #include <cxxabi.h>
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
+#include <unwind.h>
 
 #include "services/SetupError.h"
 
@@ -50,6 +54,18 @@ extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept
 }
 
 } // namespace __cxxabiv1
+
+extern "C" _Unwind_Reason_Code __gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class,
+                                                    _Unwind_Exception*, _Unwind_Context*);
+
+// Referenced only by code generated at link time, so it must be kept and
+// visible before anything refers to it.
+extern "C" __attribute__((used, externally_visible)) _Unwind_Reason_Code
+__gcc_personality_v0(int version, _Unwind_Action actions, _Unwind_Exception_Class exceptionClass,
+                     _Unwind_Exception* exception, _Unwind_Context* context)
+{
+    return __gxx_personality_v0(version, actions, exceptionClass, exception, context);
+}
 
 extern "C" {
 
