@@ -7,8 +7,10 @@ namespace {
 constexpr long long kMsPerDay = 86400000;
 
 // The clock ticks in milliseconds; rounding to them first keeps a difference
-// of exactly five seconds from reading as 5.000001 or 4.999999.
-long long Milliseconds(double days) { return std::llround(days * static_cast<double>(kMsPerDay)); }
+// of exactly five seconds from reading as 5.000001 or 4.999999. The whole
+// milliseconds stay in a double (exact up to 2^53): 64-bit integer division
+// would link the runtime's long division helpers into the stub.
+double Milliseconds(double days) { return std::round(days * static_cast<double>(kMsPerDay)); }
 
 } // namespace
 
@@ -28,8 +30,7 @@ std::optional<double> EstimateTimeLeft(int position, int minimum, int maximum, d
 
 ClockTime ClockTimeOf(double days)
 {
-    long long ms = Milliseconds(std::fabs(days)) % kMsPerDay;
-    long long seconds = ms / 1000;
-    return ClockTime{static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                     static_cast<int>(seconds % 60)};
+    int ms = static_cast<int>(std::fmod(Milliseconds(std::fabs(days)), static_cast<double>(kMsPerDay)));
+    int seconds = ms / 1000;
+    return ClockTime{seconds / 3600, seconds / 60 % 60, seconds % 60};
 }
