@@ -69,6 +69,20 @@ __gcc_personality_v0(int version, _Unwind_Action actions, _Unwind_Exception_Clas
 
 extern "C" {
 
+// The start-up code patches the references that the linker could only
+// resolve at run time (data imported from a DLL at an offset). The stub has
+// none, so the patcher (with its section walker and printf-style error
+// reports) stays out; should one ever appear, the stub stops at once rather
+// than run with a reference unpatched.
+extern char __RUNTIME_PSEUDO_RELOC_LIST__;
+extern char __RUNTIME_PSEUDO_RELOC_LIST_END__;
+
+void _pei386_runtime_relocator()
+{
+    if (&__RUNTIME_PSEUDO_RELOC_LIST__ != &__RUNTIME_PSEUDO_RELOC_LIST_END__)
+        std::abort();
+}
+
 int pthread_once(pthread_once_t* once, void (*init)(void))
 {
     if (*once == 0) {
