@@ -136,7 +136,9 @@ class PackageChecks(rig.RigTestCase):
     def test_damaged_copy_names_the_file_in_capitals(self):
         damaged = _append_byte(read(sound_package(os.path.join(self.scratch, "p.exe"))))
         for win_name, shown in [(r"C:\dl\Product-Setup 1.2.exe", "PRODUCT-SETUP 1.2.EXE"),
-                                (r"C:\dl\x.y\mixed.ExE", "MIXED.EXE")]:
+                                (r"C:\dl\x.y\mixed.ExE", "MIXED.EXE"),
+                                # Only a to z change case.
+                                ("C:\\dl\\caf\u00e9 \u00e0.exe", "CAF\u00e9 \u00e0.EXE")]:
             with self.subTest(name=win_name):
                 exe = self.prefix.copy_in(write(os.path.join(self.scratch, "d.exe"), damaged), win_name)
                 before, result = self.run_quiet(exe)
@@ -158,12 +160,17 @@ class PackageChecks(rig.RigTestCase):
             # Whatever comes first is the run going on, under the mode caption.
             self.assertEqual(result.boxes[0]["caption"], "Setup")
 
-    def test_secsun_as_first_argument_is_an_ordinary_installer(self):
-        plain = self.first_box_of_sound_package([])
-        secsun = self.first_box_of_sound_package(["/SECSUN", r"C:\dl\setup.exe"])
-        seen = lambda r: [(b["caption"], b["text"], b["buttons"], b["icon"]) for b in r.boxes]
-        self.assertEqual(seen(secsun), seen(plain))
-        self.assertEqual(secsun.window_titles(), plain.window_titles())
+    def test_secsun_does_not_change_an_installer(self):
+        # Only an uninstaller's relaunched copy acts on it; an installer
+        # started with it, in any case or place, runs as without it.
+        def seen(r):
+            return [(b["caption"], b["text"], b["buttons"], b["icon"]) for b in r.boxes], r.window_titles()
+        plain = seen(self.first_box_of_sound_package([]))
+        self.assertTrue(plain[0], "the installer asks before it works")
+        for args in (["/SECSUN", r"C:\dl\setup.exe"], ["/secsun", r"C:\dl\setup.exe"],
+                     ["/x", "/SECSUN", r"C:\dl\setup.exe"]):
+            with self.subTest(args=args):
+                self.assertEqual(seen(self.first_box_of_sound_package(args)), plain)
 
 
 if __name__ == "__main__":
