@@ -10,7 +10,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box, Window  # noqa: E402
-from test_install import QUIET, SetupCase, last_progress, pack, seen  # noqa: E402
+from test_install import SetupCase, last_progress, pack, seen  # noqa: E402
 
 CONFIRM = Box("This will", press="Yes")
 DONE = "Uninstall of %s has been completed successfuly!"
