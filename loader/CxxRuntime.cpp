@@ -83,6 +83,12 @@ void _pei386_runtime_relocator()
         std::abort();
 }
 
+// A failed maths call (none is expected) is left to the C library's own
+// handling: set errno and return. The start-up code's default would print a
+// report on a console that a windowed program does not have.
+struct _exception;
+int _matherr(struct _exception*) { return 0; }
+
 int pthread_once(pthread_once_t* once, void (*init)(void))
 {
     if (*once == 0) {
