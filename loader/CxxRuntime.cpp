@@ -89,6 +89,15 @@ void _pei386_runtime_relocator()
 struct _exception;
 int _matherr(struct _exception*) { return 0; }
 
+// The start-up code's thread callback runs the destructors registered for
+// thread-local keys and sets each new thread's floating-point unit to the
+// runtime's default. The stub registers no key, and no thread but the first
+// runs its code (threads the system starts keep the system's setting), so
+// the callback has nothing to do and the key list with its lock stays out.
+// Should anything ever register a key, the runtime's own callback comes
+// back with it and the link fails on this second definition.
+int __mingw_TLScallback(void*, unsigned long, void*) { return 1; }
+
 int pthread_once(pthread_once_t* once, void (*init)(void))
 {
     if (*once == 0) {
