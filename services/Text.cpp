@@ -26,8 +26,17 @@ std::string Format(const char* pattern, std::initializer_list<FormatArg> args)
             char digits[24];
             int n = 0;
             do {
-                digits[n++] = static_cast<char>('0' + mag % 10);
-                mag /= 10;
+                // mag / 10 as long division in 32-bit steps (the high word,
+                // then two 16-bit halves of the low word): 64-bit division
+                // would link the runtime's long division helpers into the stub.
+                uint32_t high = static_cast<uint32_t>(mag >> 32);
+                uint32_t low = static_cast<uint32_t>(mag);
+                uint32_t rest = high % 10;
+                uint32_t upper = rest << 16 | low >> 16;
+                rest = upper % 10;
+                uint32_t lower = rest << 16 | (low & 0xFFFF);
+                digits[n++] = static_cast<char>('0' + lower % 10);
+                mag = static_cast<unsigned long long>(high / 10) << 32 | (upper / 10) << 16 | lower / 10;
             } while (mag);
             if (v < 0)
                 out += '-';
