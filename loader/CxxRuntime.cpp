@@ -25,12 +25,17 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 } // namespace __gnu_cxx
 
+namespace {
+// One place that builds and throws the error, not one copy per helper.
+[[noreturn]] __attribute__((noinline)) void RaiseRuntimeError(const char* message) { throw SetupError(message); }
+} // namespace
+
 namespace std {
-void __throw_length_error(const char*) { throw SetupError("String too long"); }
-void __throw_logic_error(const char*) { throw SetupError("Logic error"); }
-void __throw_out_of_range(const char*) { throw SetupError("Out of range"); }
-void __throw_out_of_range_fmt(const char*, ...) { throw SetupError("Out of range"); }
-void __throw_invalid_argument(const char*) { throw SetupError("Invalid argument"); }
+void __throw_length_error(const char*) { RaiseRuntimeError("String too long"); }
+void __throw_logic_error(const char*) { RaiseRuntimeError("Logic error"); }
+void __throw_out_of_range(const char*) { RaiseRuntimeError("Out of range"); }
+void __throw_out_of_range_fmt(const char*, ...) { RaiseRuntimeError("Out of range"); }
+void __throw_invalid_argument(const char*) { RaiseRuntimeError("Invalid argument"); }
 void __throw_bad_alloc() { throw std::bad_alloc(); }
 void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 } // namespace std
