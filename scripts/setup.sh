@@ -9,7 +9,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 pkgs=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386
+  wine wine32:i386 wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
   zlib1g-dev libmspack-dev
   gcab cabextract
