@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "services/Win32.h"
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4) {
@@ -16,14 +18,12 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     DWORD seconds = argc > 4 ? static_cast<DWORD>(_wtoi(argv[4])) : 60;
-    HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.Valid()) {
         std::fprintf(stderr, "hold: cannot open the file (error %lu)\n", GetLastError());
         return 2;
     }
-    HANDLE marker = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (marker != INVALID_HANDLE_VALUE)
-        CloseHandle(marker);
+    UniqueHandle(CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     int rc = 1;
     for (DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000;) {
         if (GetFileAttributesW(argv[3]) != INVALID_FILE_ATTRIBUTES) {
@@ -32,6 +32,5 @@ int wmain(int argc, wchar_t** argv)
         }
         Sleep(20);
     }
-    CloseHandle(file);
     return rc;
 }

@@ -20,12 +20,13 @@
 #include <memory>
 
 #include "Robot.h"
+#include "services/Win32.h"
 
 namespace {
 
 // --- log --------------------------------------------------------------------
 
-HANDLE g_log = INVALID_HANDLE_VALUE;
+UniqueHandle g_log;
 DWORD g_start = 0;
 
 // One JSON object per line, written with one WriteFile so a reader never
@@ -36,7 +37,7 @@ void Emit(const std::string& fields)
     wsprintfA(head, "{\"t\":%lu,", static_cast<unsigned long>(GetTickCount() - g_start));
     std::string line = head + fields + "}\n";
     DWORD written = 0;
-    WriteFile(g_log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(g_log.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 std::string Num(long long v)
@@ -304,7 +305,7 @@ struct Process {
     DWORD pid = 0;
     DWORD parent = 0;
     std::wstring exe;
-    HANDLE handle = nullptr;
+    UniqueHandle handle;
     bool tracked = false;
     bool announced = false;
     DWORD firstSeen = 0;
@@ -370,7 +371,7 @@ private:
     bool AnyTrackedAlive()
     {
         for (auto& kv : procs_)
-            if (kv.second.tracked && kv.second.handle)
+            if (kv.second.tracked && kv.second.handle.Valid())
                 return true;
         return false;
     }
@@ -385,7 +386,7 @@ private:
     // command line is read again on later scans, for up to half a second.
     void Announce(Process& p, bool force)
     {
-        std::wstring cmd = CommandLineOf(p.handle);
+        std::wstring cmd = CommandLineOf(p.handle.Get());
         if (cmd.empty() && !force && GetTickCount() - p.firstSeen < 500)
             return;
         Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
@@ -395,12 +396,12 @@ private:
 
     void ScanProcesses(bool baseline)
     {
-        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snap != INVALID_HANDLE_VALUE) {
+        UniqueHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (snap.Valid()) {
             PROCESSENTRY32W pe = {};
             pe.dwSize = sizeof pe;
             std::set<DWORD> listed;
-            for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+            for (BOOL ok = Process32FirstW(snap.Get(), &pe); ok; ok = Process32NextW(snap.Get(), &pe)) {
                 listed.insert(pe.th32ProcessID);
                 if (procs_.count(pe.th32ProcessID) || pe.th32ProcessID == GetCurrentProcessId())
                     continue;
@@ -411,45 +412,42 @@ private:
                 p.firstSeen = GetTickCount();
                 p.tracked = !baseline && !IsSystemProcess(p.exe);
                 if (p.tracked) {
-                    p.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, p.pid);
-                    bool over = p.handle && WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0;
+                    p.handle = UniqueHandle(
+                        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, p.pid));
+                    bool over = p.handle.Valid() && WaitForSingleObject(p.handle.Get(), 0) == WAIT_OBJECT_0;
                     // An id that has ended before is still listed while
                     // something holds the process: not a new process.
-                    if (over && ended_.count(p.pid)) {
-                        CloseHandle(p.handle);
+                    if (over && ended_.count(p.pid))
                         continue;
-                    }
-                    if (!p.handle) {
+                    if (!p.handle.Valid()) {
                         Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
                              ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":\"\"");
                         p.tracked = false;
                     }
                 }
-                procs_[p.pid] = p;
+                procs_[p.pid] = std::move(p);
             }
-            CloseHandle(snap);
             // Unwatched processes are forgotten when they leave the list, so
             // a program that gets one's id later is still seen.
             for (auto it = procs_.begin(); it != procs_.end();)
-                it = !it->second.handle && !listed.count(it->first) ? procs_.erase(it) : std::next(it);
+                it = !it->second.handle.Valid() && !listed.count(it->first) ? procs_.erase(it) : std::next(it);
         }
         // A process counts as ended when its handle is signalled, not when it
         // leaves the snapshot.
         for (auto it = procs_.begin(); it != procs_.end();) {
             Process& p = it->second;
-            if (!p.handle) {
+            if (!p.handle.Valid()) {
                 ++it;
                 continue;
             }
-            bool over = WaitForSingleObject(p.handle, 0) == WAIT_OBJECT_0;
+            bool over = WaitForSingleObject(p.handle.Get(), 0) == WAIT_OBJECT_0;
             if (!p.announced)
                 Announce(p, over);
             if (over) {
                 DWORD code = 0;
-                GetExitCodeProcess(p.handle, &code);
+                GetExitCodeProcess(p.handle.Get(), &code);
                 Emit("\"event\":\"exit\",\"pid\":" + Num(p.pid) + ",\"exe\":" + JsonString(p.exe) +
                      ",\"code\":" + Num(code));
-                CloseHandle(p.handle);
                 ended_.insert(p.pid);
                 // Forget it, so a later process with the same id is seen anew.
                 it = procs_.erase(it);
@@ -782,7 +780,7 @@ private:
                  JsonString(IsMessageBox(h) ? TextOf(GetDlgItem(h, 0xFFFF)) : std::wstring()));
         }
         for (auto& kv : procs_)
-            if (kv.second.tracked && kv.second.handle)
+            if (kv.second.tracked && kv.second.handle.Valid())
                 Emit("\"event\":\"running\",\"pid\":" + Num(kv.first) + ",\"exe\":" + JsonString(kv.second.exe));
         // How closely the program was watched: a state shorter than a scan
         // may go unseen.
@@ -796,15 +794,14 @@ private:
 
 bool ReadRulesFile(const std::wstring& path, std::vector<Rule>& rules)
 {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
+    UniqueHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f.Valid())
         return false;
     std::string data;
     char buf[4096];
     DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
+    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got)
         data.append(buf, got);
-    CloseHandle(f);
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = data.find('\n', start);
@@ -864,9 +861,9 @@ int wmain(int argc, wchar_t** argv)
     }
     if (opts.log.empty())
         return Usage();
-    g_log = CreateFileW(opts.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (g_log == INVALID_HANDLE_VALUE) {
+    g_log = UniqueHandle(CreateFileW(opts.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!g_log.Valid()) {
         std::fputs("robot: cannot open the log\n", stderr);
         return 2;
     }
@@ -882,7 +879,5 @@ int wmain(int argc, wchar_t** argv)
         }
         opts.rules.push_back(rule);
     }
-    int rc = Robot(std::move(opts)).Run();
-    CloseHandle(g_log);
-    return rc;
+    return Robot(std::move(opts)).Run();
 }
