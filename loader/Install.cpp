@@ -24,11 +24,6 @@ namespace {
 constexpr DWORD kCopyPiece = 16384;
 constexpr unsigned char kExtractOptions = ucOverwrite | ucCreateFolders; // flat, no questions
 
-void Status(const std::string& status, const std::string& longText)
-{
-    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
-}
-
 enum class Outcome { Done, Ended };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
@@ -112,7 +107,7 @@ Outcome AcceptLicense(RunState& run)
     // folder, and the clean-up must never delete anything outside it.
     run.TempLicensePath = WithBackslash(TempFolder()) + LastComponent(licenseFile);
     if (GuiActive())
-        Status("Accepting agreement...", "");
+        ShowStatus("Accepting agreement...", "");
     {
         TUnCab cab;
         cab.OwnerWindow = GuiMessageOwner();
@@ -158,16 +153,14 @@ Outcome InstallFiles(RunState& run)
         return Outcome::Ended;
     if (GuiActive()) {
         GuiShow(0);
-        Status("", Format("Wait while the %s is preparing all nessecery files and settings for the setup process. "
-                          "It might take up to a minute.",
-                          {"Setup"}));
+        ShowStatus("", PreparingText("Setup"));
     }
     if (AcceptLicense(run) == Outcome::Ended)
         return Outcome::Ended;
     if (GuiActive()) {
         GuiShow(0);
         GuiSetCaption("Setup");
-        Status("", Format("%s is ready to proceed. Please, confirm that you want to continue...", {"Setup"}));
+        ShowStatus("", ReadyToProceedText("Setup"));
     }
 
     const std::string company = run.Header.CompanyFolder();
@@ -179,7 +172,7 @@ Outcome InstallFiles(RunState& run)
 
     if (GuiActive()) {
         GuiSetBusy(1);
-        Status("Installing files...", "");
+        ShowStatus("Installing files...", "");
         GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
     }
     ExtractFiles(run);
@@ -257,7 +250,7 @@ bool RunMarkedFiles(const RunState& run)
     if (run.RunList.empty())
         return false;
     if (GuiActive())
-        Status("Executing files...", "");
+        ShowStatus("Executing files...", "");
     std::string list = run.RunList;
     std::string entry;
     while (TakeListEntry(list, entry)) {
@@ -279,13 +272,13 @@ void RunInstallation(RunState& run)
         return;
 
     if (GuiActive())
-        Status("Creating icons...", "");
+        ShowStatus("Creating icons...", "");
     CreateShortcuts(run);
     const bool launched = RunMarkedFiles(run);
 
     if (GuiActive()) {
         GuiStep(1);
-        Status("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
+        ShowStatus("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
                                         "Installation result status is shown bellow.");
     }
     Sleep(launched ? 1000 : 200);

@@ -12,3 +12,11 @@
 #include "loader/RunState.h"
 
 int ShowMessage(const RunState& run, const std::string& text, UINT style);
+
+// The interface's status line and long text, cut to the 255 characters a
+// short string holds. Only while GuiActive().
+void ShowStatus(const std::string& status, const std::string& longText);
+
+// The long texts that name the mode ("Setup" or "Uninstall").
+std::string ReadyToProceedText(const std::string& mode);
+std::string PreparingText(const std::string& mode);

@@ -13,12 +13,6 @@
 
 namespace {
 
-// Texts handed to the interface are short strings.
-void SetStatus(const std::string& status, const std::string& longText)
-{
-    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
-}
-
 enum class Relaunch { Ended, RunHere };
 
 // An uninstaller started by the user copies itself into the temporary folder
@@ -71,7 +65,7 @@ void RunControl(RunState& run)
     GuiInit("");
     if (GuiActive()) {
         GuiShow(mode);
-        SetStatus("Starting...", "Please, wait until application is prepared...");
+        ShowStatus("Starting...", "Please, wait until application is prepared...");
     }
 
     if (uninstaller && !run.Relaunched && RelaunchFromTemporaryCopy(run) == Relaunch::Ended)
@@ -92,8 +86,7 @@ void RunControl(RunState& run)
     if (GuiActive()) {
         GuiShow(mode);
         GuiSetCaption(ShortStr(run.ModeCaption).c_str());
-        SetStatus("", Format("%s is ready to proceed. Please, confirm that you want to continue...",
-                             {run.ModeCaption}));
+        ShowStatus("", ReadyToProceedText(run.ModeCaption));
     }
 
     if (!HasSwitch(run.Args, "/SP-")) {
@@ -103,9 +96,7 @@ void RunControl(RunState& run)
     }
 
     if (GuiActive())
-        SetStatus("Working...", Format("Wait while the %s is preparing all nessecery files and settings for the "
-                                       "setup process. It might take up to a minute.",
-                                       {run.ModeCaption}));
+        ShowStatus("Working...", PreparingText(run.ModeCaption));
 
     if (!ReadShortcutList(run)) {
         ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
@@ -182,7 +173,7 @@ void OnWorkFailed(RunState& run) noexcept
     try {
         if (GuiActive()) {
             GuiSetBusy(0);
-            SetStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, "
+            ShowStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, "
                                 "and setup will exit now.");
         }
     } catch (...) {

@@ -16,11 +16,6 @@
 
 namespace {
 
-void Status(const std::string& status, const std::string& longText)
-{
-    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
-}
-
 // The InstalledFileList is the payload: read whole, in one read, right after
 // the ShortcutList.
 bool ReadFileList(RunState& run)
@@ -61,9 +56,9 @@ bool DeleteInstalledFiles(RunState& run)
     if (gui) {
         GuiShow(1);
         GuiSetCaption("Uninstall");
-        Status("", Format("%s is ready to proceed. Please, confirm that you want to continue...", {"Uninstall"}));
+        ShowStatus("", ReadyToProceedText("Uninstall"));
         GuiSetBusy(1);
-        Status("Deleting files...", "");
+        ShowStatus("Deleting files...", "");
         GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
     }
 
@@ -110,7 +105,7 @@ void RunUninstallation(RunState& run)
         return;
 
     if (GuiActive())
-        Status("Removing icons...", "");
+        ShowStatus("Removing icons...", "");
 
     std::string folderToCheck;
     if (!run.ShortcutList.empty()) {
@@ -141,7 +136,7 @@ void RunUninstallation(RunState& run)
 
     if (GuiActive()) {
         GuiStep(1);
-        Status("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
+        ShowStatus("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
                                           "nessecery. The process result status is shown bellow.");
     }
     Sleep(200);
