@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/FileHelpers.h"
 #include "TestCabinet.h"
 #include "cabinet/cabapi.h"
 #include "cabinet/suncab.h"
@@ -40,29 +41,6 @@ void RemoveTree(const std::string& path)
     }
     RemoveDirectoryA(path.c_str());
 }
-
-void WriteAll(const std::string& path, const std::string& bytes)
-{
-    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(f.Valid()) << path;
-    ASSERT_EQ(WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())), bytes.size());
-}
-
-std::string ReadAll(const std::string& path)
-{
-    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f.Valid())
-        return "<missing>";
-    std::string out;
-    char buffer[4096];
-    DWORD n;
-    while ((n = ReadBytes(f.Get(), buffer, sizeof buffer)) > 0)
-        out.append(buffer, n);
-    return out;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Nobody else holds the file open: an exclusive open succeeds.
 bool NotHeld(const std::string& path)

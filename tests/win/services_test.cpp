@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/win/FileHelpers.h"
 #include "loader/Messages.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
@@ -20,29 +21,6 @@
 namespace {
 
 const std::string kBase = "C:\\svctest";
-
-void WriteBytesTo(const std::string& path, const std::string& bytes)
-{
-    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(f.Valid()) << path;
-    ASSERT_EQ(WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())), bytes.size());
-}
-
-std::string ReadAll(const std::string& path)
-{
-    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f.Valid())
-        return "<missing>";
-    std::string out;
-    char buffer[4096];
-    DWORD n;
-    while ((n = ReadBytes(f.Get(), buffer, sizeof buffer)) > 0)
-        out.append(buffer, n);
-    return out;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::string> Entries(const std::string& folder)
 {
@@ -128,7 +106,7 @@ TEST_F(TempNames, SkipsFoldersAndLockedFilesReusesUnlockedOnes)
     ASSERT_TRUE(CreateDirectoryA(Path("_KT14D2N.cab").c_str(), nullptr));
     EXPECT_EQ(UniqueTempName(dir_, ".cab"), Path("_KT14D2O.cab"));
 
-    WriteBytesTo(Path("_KT14D2N.exe"), "locked");
+    WriteAll(Path("_KT14D2N.exe"), "locked");
     {
         UniqueHandle lock(CreateFileA(Path("_KT14D2N.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -159,7 +137,7 @@ TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
     std::string data(40000, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 31 + i / 256);
-    WriteBytesTo(Path("src.bin"), data);
+    WriteAll(Path("src.bin"), data);
 
     ActiveGui gui;
     ASSERT_TRUE(GuiActive());
@@ -172,8 +150,8 @@ TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
 
 TEST_F(Copy, EmptySourceMakesOnePassAndSucceeds)
 {
-    WriteBytesTo(Path("empty"), "");
-    WriteBytesTo(Path("dst"), "old contents");
+    WriteAll(Path("empty"), "");
+    WriteAll(Path("dst"), "old contents");
     ActiveGui gui;
     EXPECT_TRUE(CopyFileWithProgress(Path("empty"), Path("dst")));
     const std::vector<std::vector<int>> expected = {{0, 0, 0}, {0, 0, 0}};
@@ -183,8 +161,8 @@ TEST_F(Copy, EmptySourceMakesOnePassAndSucceeds)
 
 TEST_F(Copy, UnreadableSourceDeletesTheTarget)
 {
-    WriteBytesTo(Path("src"), "data");
-    WriteBytesTo(Path("dst"), "old");
+    WriteAll(Path("src"), "data");
+    WriteAll(Path("dst"), "old");
     {
         UniqueHandle lock(CreateFileA(Path("src").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -198,7 +176,7 @@ TEST_F(Copy, UnreadableSourceDeletesTheTarget)
 
 TEST_F(Copy, TargetThatCannotBeWrittenFails)
 {
-    WriteBytesTo(Path("src"), "data");
+    WriteAll(Path("src"), "data");
     ASSERT_TRUE(CreateDirectoryA(Path("dir").c_str(), nullptr));
     EXPECT_FALSE(CopyFileWithProgress(Path("src"), Path("dir")));
     EXPECT_TRUE(IsExistingFolder(Path("dir")));
@@ -208,7 +186,7 @@ TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
 {
     // The relaunch copies the uninstaller while its own run keeps it open
     // for reading, with only reading shared.
-    WriteBytesTo(Path("setup.exe"), std::string(20000, 'u'));
+    WriteAll(Path("setup.exe"), std::string(20000, 'u'));
     UniqueHandle own(CreateFileA(Path("setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(own.Valid());
@@ -235,7 +213,7 @@ TEST_F(Folders, EnsureFolderCreatesMissingLevels)
     EnsureFolder(Path("a\\b\\c")); // already there: nothing to do
 
     // Under a plain file nothing can be made; that is not reported.
-    WriteBytesTo(Path("file"), "x");
+    WriteAll(Path("file"), "x");
     EnsureFolder(Path("file\\sub"));
     EXPECT_FALSE(Exists(Path("file\\sub")));
 
@@ -249,7 +227,7 @@ TEST_F(Folders, EnsureFolderCreatesMissingLevels)
 
 TEST_F(Folders, ExistenceTests)
 {
-    WriteBytesTo(Path("file.txt"), "x");
+    WriteAll(Path("file.txt"), "x");
     ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
     struct Case {
         std::string path;
@@ -270,7 +248,7 @@ TEST_F(Folders, ExistenceTests)
     RemoveFolder(Path("sub"));
     EXPECT_FALSE(Exists(Path("sub")));
     ASSERT_TRUE(CreateDirectoryA(Path("full").c_str(), nullptr));
-    WriteBytesTo(Path("full\\x"), "x");
+    WriteAll(Path("full\\x"), "x");
     RemoveFolder(Path("full"));
     EXPECT_TRUE(IsExistingFolder(Path("full")));
 }
@@ -336,8 +314,8 @@ LinkFields ReadLink(const std::string& linkFile)
 TEST_F(Links, WrittenLinkReadsBack)
 {
     EnsureFolder(Path("App"));
-    WriteBytesTo(Path("App\\viewer.exe"), "MZ");
-    WriteBytesTo(Path("App\\uninst.exe"), "MZ");
+    WriteAll(Path("App\\viewer.exe"), "MZ");
+    WriteAll(Path("App\\uninst.exe"), "MZ");
 
     // Twice in a row: COM is set up and taken down inside each call.
     for (int round = 0; round < 2; ++round) {
@@ -356,7 +334,7 @@ TEST_F(Links, WrittenLinkReadsBack)
 
 TEST_F(Links, LinkPathTooLongForTheBufferFailsAndWritesNothing)
 {
-    WriteBytesTo(Path("t.exe"), "MZ");
+    WriteAll(Path("t.exe"), "MZ");
     const std::string longName = std::string(300 - dir_.size(), 'n') + ".lnk";
     const std::string fits = std::string(250 - dir_.size(), 'f') + ".lnk";
     HRESULT hr = CreateShellLink(Path("t.exe"), "", Path(longName), "d", Path("t.exe"), 0);
@@ -434,7 +412,7 @@ TEST_F(RunFolders, RemoveInstallFoldersTakesOnlyEmptyOnes)
 
     // A file left in the install folder keeps both.
     EnsureFolder(Path("Example\\Viewer"));
-    WriteBytesTo(Path("Example\\Viewer\\keep"), "x");
+    WriteAll(Path("Example\\Viewer\\keep"), "x");
     RemoveInstallFolders(run, Path("Example\\Viewer"));
     EXPECT_TRUE(Exists(Path("Example\\Viewer\\keep")));
 
@@ -501,7 +479,7 @@ TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
     run.TempLicensePath = Path("license.txt");
     run.TempCopyPath = Path("_KT14D2N.exe");
     for (const std::string* p : {&run.TempCabinetPath, &run.TempLicensePath, &run.TempCopyPath})
-        WriteBytesTo(*p, "x");
+        WriteAll(*p, "x");
     ASSERT_TRUE(GuiInit(""));
     FinalCleanup(run);
     EXPECT_FALSE(GuiActive());

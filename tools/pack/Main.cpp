@@ -9,7 +9,7 @@
 
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Inspect.h"
+#include "tools/pack/Verdict.h"
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"
@@ -184,7 +184,7 @@ bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
         collect.run.push_back(v);
     } else if (a.Value("--attrib", v)) {
         collect.attribs.push_back(SplitPair("--attrib", v));
-        ParseAttribSpec(collect.attribs.back().second);
+        ParseAttributes(collect.attribs.back().second);
     } else if (a.Value("--mtime", v)) {
         char* end = nullptr;
         long long t = std::strtoll(v.c_str(), &end, 10);

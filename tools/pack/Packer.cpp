@@ -129,17 +129,17 @@ unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std
 
 } // namespace
 
-uint16_t ParseAttribSpec(const std::string& spec)
+uint16_t ParseAttributes(const std::string& text)
 {
-    if (!spec.empty() && spec[0] >= '0' && spec[0] <= '9') {
+    if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
         char* end = nullptr;
-        unsigned long v = std::strtoul(spec.c_str(), &end, 0);
+        unsigned long v = std::strtoul(text.c_str(), &end, 0);
         if (*end == '\0' && v <= 0xFFFF)
             return static_cast<uint16_t>(v);
     } else {
         uint16_t v = 0;
         bool ok = true;
-        for (char c : spec) {
+        for (char c : text) {
             switch (c) {
             case 'r': v |= kAttrReadOnly; break;
             case 'h': v |= kAttrHidden; break;
@@ -152,7 +152,7 @@ uint16_t ParseAttribSpec(const std::string& spec)
         if (ok)
             return v;
     }
-    throw ToolError("attributes \"" + spec + "\": give letters r h s a x or a number such as 0x27");
+    throw ToolError("attributes \"" + text + "\": give letters r h s a x or a number such as 0x27");
 }
 
 std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options)
@@ -211,8 +211,8 @@ std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const
         if (!any)
             throw ToolError(std::string(option) + " " + wanted + ": no packed file has that name");
     };
-    for (const auto& [name, spec] : options.attribs) {
-        uint16_t v = ParseAttribSpec(spec);
+    for (const auto& [name, text] : options.attribs) {
+        uint16_t v = ParseAttributes(text);
         apply(name, "--attrib", [v](CabEntry& e) { e.attribs = v; });
     }
     for (const std::string& name : options.run)

@@ -31,7 +31,7 @@ struct CollectOptions {
 std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options);
 
 // "rhsa" letters (x = run after install) or a number such as 0x27.
-uint16_t ParseAttribSpec(const std::string& spec);
+uint16_t ParseAttributes(const std::string& text);
 
 struct PackRequest {
     std::string stubPath;

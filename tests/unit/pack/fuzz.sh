@@ -11,8 +11,8 @@ TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
 mkdir -p "$OUT/corpus" "$OUT/seed"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
-    "$ROOT/tests/unit/pack/inspect_fuzz.cpp" "$ROOT"/tools/pack/{Inspect,CabReader,CabWriter,CodePage,FileUtil}.cpp \
-    "$ROOT"/package/{Package,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/inspect_fuzz"
+    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,CabReader,CabWriter,CodePage,FileUtil}.cpp \
+    "$ROOT"/package/{Package,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
 head -c 40000 /dev/urandom >"$OUT/seed/b.bin"
@@ -23,4 +23,4 @@ printf 'MZ' >"$OUT/seed.stub" && head -c 200 /dev/zero >>"$OUT/seed.stub"
     --start-menu-folder P --shortcut "P=a.txt" --cab "$OUT/corpus/mszip.cab" >/dev/null
 
 cd "$OUT"
-./inspect_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=70000 -timeout=10 corpus
+./verdict_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=70000 -timeout=10 corpus

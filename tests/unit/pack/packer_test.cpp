@@ -1,7 +1,7 @@
 #include "package/CRC32.h"
 #include "package/Package.h"
 #include "tools/pack/CabReader.h"
-#include "tools/pack/Inspect.h"
+#include "tools/pack/Verdict.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"
 
@@ -152,12 +152,12 @@ TEST(Packer, KeepNamesOnlyForCabinets)
 
 TEST(Packer, ParsesAttributeSpecs)
 {
-    EXPECT_EQ(ParseAttribSpec("rhsax"), 0x67);
-    EXPECT_EQ(ParseAttribSpec("0x21"), 0x21);
-    EXPECT_EQ(ParseAttribSpec("64"), 0x40);
-    EXPECT_EQ(ParseAttribSpec(""), 0);
-    EXPECT_THROW(ParseAttribSpec("rq"), ToolError);
-    EXPECT_THROW(ParseAttribSpec("0x10000"), ToolError);
+    EXPECT_EQ(ParseAttributes("rhsax"), 0x67);
+    EXPECT_EQ(ParseAttributes("0x21"), 0x21);
+    EXPECT_EQ(ParseAttributes("64"), 0x40);
+    EXPECT_EQ(ParseAttributes(""), 0);
+    EXPECT_THROW(ParseAttributes("rq"), ToolError);
+    EXPECT_THROW(ParseAttributes("0x10000"), ToolError);
 }
 
 TEST(Inspect, NamesTheCheckThatFails)

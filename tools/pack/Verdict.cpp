@@ -1,4 +1,4 @@
-#include "tools/pack/Inspect.h"
+#include "tools/pack/Verdict.h"
 
 #include <cstdio>
 
