@@ -1,28 +1,32 @@
 // The example product's program: a tiny viewer that shows the read-me next
-// to it. It exists so the example installer carries a real Windows program.
+// to it. It exists so the example installer carries a real Windows program,
+// and it stays small by using nothing but the Win32 API.
 #include <windows.h>
-
-#include <string>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder = folder.substr(0, folder.find_last_of('\\') + 1);
+    char folder[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+    while (n > 0 && folder[n - 1] != '\\')
+        --n;
+    folder[n] = '\0';
 
-    std::string text = "Example Viewer is installed in\r\n" + folder;
-    HANDLE file = CreateFileA((folder + "readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    char text[4096];
+    lstrcpynA(text, "Example Viewer is installed in\r\n", sizeof text);
+    lstrcatA(text, folder);
+
+    char readme[MAX_PATH + 16];
+    lstrcpynA(readme, folder, MAX_PATH);
+    lstrcatA(readme, "readme.txt");
+    HANDLE file = CreateFileA(readme, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
-        char buffer[2048];
+        lstrcatA(text, "\r\n\r\n");
+        int used = lstrlenA(text);
         DWORD got = 0;
-        if (ReadFile(file, buffer, sizeof buffer - 1, &got, nullptr) && got) {
-            text += "\r\n\r\n";
-            text.append(buffer, got);
-        }
+        if (ReadFile(file, text + used, static_cast<DWORD>(sizeof text - used - 1), &got, nullptr))
+            text[used + got] = '\0';
         CloseHandle(file);
     }
-    MessageBoxA(nullptr, text.c_str(), "Example Viewer", MB_ICONINFORMATION);
+    MessageBoxA(nullptr, text, "Example Viewer", MB_ICONINFORMATION);
     return 0;
 }
