@@ -1,5 +1,7 @@
 #include "cabinet/suncab.h"
 
+#include <new>
+
 #include <shellapi.h>
 
 #include <utility>
@@ -104,19 +106,21 @@ void TUnCab::Execute()
     std::string name = FileNamePart(cabinet);
     std::string path = WithBackslash(FolderPart(cabinet));
     BOOL copied = FALSE;
-    std::exception_ptr failure;
+    PendingError failure;
     {
         FdiContext context(errors_);
         if (!context.Get())
             RaiseError("FDICreate");
-        pending_ = nullptr;
+        pending_ = PendingError();
         copied = FDICopy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
-        failure = std::exchange(pending_, nullptr);
+        failure = std::exchange(pending_, PendingError());
     }
     // Raised again only now, with the context gone: raising it through
     // RaiseError would turn it into the platform's "client requested abort".
-    if (failure)
-        std::rethrow_exception(failure);
+    if (failure.kind == PendingError::OutOfMemory)
+        throw std::bad_alloc();
+    if (failure.kind == PendingError::Setup)
+        throw SetupError(failure.message);
     if (!copied)
         RaiseError("FDICopy");
     if (OnFinish.Assigned())
@@ -129,7 +133,7 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
     // The platform ignores the result of close file: once an error waits,
     // every later notification aborts as well, and a target still open is
     // closed without being counted.
-    if (self->pending_) {
+    if (self->pending_.kind != PendingError::None) {
         if (type == fdintCLOSE_FILE_INFO)
             cabapi::Close(n->hf);
         return -1;
@@ -148,10 +152,14 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
         default:
             return 0;
         }
+    } catch (const SetupError& e) {
+        self->pending_ = {PendingError::Setup, e.Message()};
+    } catch (const std::bad_alloc&) {
+        self->pending_ = {PendingError::OutOfMemory, std::string()};
     } catch (...) {
-        self->pending_ = std::current_exception();
-        return -1;
+        self->pending_ = {PendingError::Setup, "Unexpected error"};
     }
+    return -1;
 }
 
 int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const

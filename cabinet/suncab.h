@@ -11,7 +11,6 @@
 #include <fdi.h>
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 class TUnCab;
@@ -124,6 +123,12 @@ private:
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
     // An error raised inside a notification waits here while the platform
-    // unwinds its own frames; Execute raises it again afterwards.
-    std::exception_ptr pending_;
+    // unwinds its own frames; Execute raises it again afterwards. Only the
+    // program's own error and out-of-memory arise there, so a copy of what
+    // was caught is enough (and keeps the runtime's exception_ptr out).
+    struct PendingError {
+        enum Kind { None, Setup, OutOfMemory } kind = None;
+        std::string message;
+    };
+    PendingError pending_;
 };
