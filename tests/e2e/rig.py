@@ -532,6 +532,15 @@ def make_package(out, stub=None, shortcuts=b"", payload=b"", **fields):
     return out
 
 
+def write_files(folder, files):
+    """Writes {name: bytes} into folder (made if missing); returns folder."""
+    os.makedirs(folder, exist_ok=True)
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
 def make_cab(out, files, compress=True):
     """Writes a cabinet with gcab. `files` maps names inside the cabinet
     (backslashes allowed) to bytes, in the order they are stored."""

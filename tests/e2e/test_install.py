@@ -31,17 +31,9 @@ def tool(*args):
     return p.stdout
 
 
-def write_files(folder, files):
-    os.makedirs(folder, exist_ok=True)
-    for name, data in files.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
-    return folder
-
-
 def pack(scratch, files, *options, stub=None, name="setup.exe"):
     """An installer made by `cabsetup pack` from `files` (name -> bytes)."""
-    src = write_files(os.path.join(scratch, name + ".src"), files)
+    src = rig.write_files(os.path.join(scratch, name + ".src"), files)
     out = os.path.join(scratch, name)
     tool("pack", "--stub", stub or rig.stub_path(), "-o", out, *options, src)
     return out

@@ -32,14 +32,6 @@ def payload_files():
     }
 
 
-def write_tree(folder, files):
-    os.makedirs(folder, exist_ok=True)
-    for name, data in files.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
-    return folder
-
-
 def tool(*args, check=True):
     p = subprocess.run([rig.pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if check and p.returncode != 0:
@@ -70,7 +62,7 @@ class PackRoundTrip(rig.RigTestCase):
                  ("stored", payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
         for n, (label, files, level) in enumerate(cases):
             with self.subTest(label):
-                src = write_tree(os.path.join(self.scratch, "src%d" % n), files)
+                src = rig.write_files(os.path.join(self.scratch, "src%d" % n), files)
                 cab = os.path.join(self.scratch, "c%d.cab" % n)
                 tool("cab", "-o", cab, "--level", level, src)
                 out = os.path.join(self.scratch, "cabextract%d" % n)
@@ -80,7 +72,7 @@ class PackRoundTrip(rig.RigTestCase):
 
     def test_ready_made_cabinet_is_carried_byte_for_byte(self):
         files = {name: data for name, data in payload_files().items() if name.isascii()}
-        src = write_tree(os.path.join(self.scratch, "src"), files)
+        src = rig.write_files(os.path.join(self.scratch, "src"), files)
         other = os.path.join(self.scratch, "other.cab")
         subprocess.run(["gcab", "-c", "-z", other] + sorted(files), cwd=src, check=True,
                        stdout=subprocess.DEVNULL)
@@ -99,7 +91,7 @@ class PackRoundTrip(rig.RigTestCase):
     def test_cabinet_with_utf8_names_is_refused(self):
         # gcab marks a non-ASCII name as UTF-8 (0x80); the stub would read
         # its bytes as ANSI and install the file under a garbled name.
-        src = write_tree(os.path.join(self.scratch, "src"), {"caf\u00e9.txt": b"x"})
+        src = rig.write_files(os.path.join(self.scratch, "src"), {"caf\u00e9.txt": b"x"})
         other = os.path.join(self.scratch, "utf8.cab")
         subprocess.run(["gcab", "-c", other, "caf\u00e9.txt"], cwd=src, check=True, stdout=subprocess.DEVNULL)
         exe = os.path.join(self.scratch, "setup.exe")
@@ -111,7 +103,7 @@ class PackRoundTrip(rig.RigTestCase):
         self.assertFalse(os.path.exists(exe))
 
     def test_packed_installer_passes_the_stub_checks(self):
-        src = write_tree(os.path.join(self.scratch, "src"), payload_files())
+        src = rig.write_files(os.path.join(self.scratch, "src"), payload_files())
         exe = os.path.join(self.scratch, "setup.exe")
         tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
              "--install-folder", "Packed Product", "--start-menu-folder", "Packed Product",

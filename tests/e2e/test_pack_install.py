@@ -11,7 +11,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
-from test_pack import payload_files, write_tree, tool  # noqa: E402
+from test_pack import payload_files, tool  # noqa: E402
 
 INSTALL_DIR = r"C:\Program Files\Pack Co\Packed 1.0"
 
@@ -20,7 +20,7 @@ class PackedInstall(rig.RigTestCase):
 
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
         files = payload_files()
-        src = write_tree(os.path.join(self.scratch, "src"), files)
+        src = rig.write_files(os.path.join(self.scratch, "src"), files)
         # An even second: DOS times count in steps of two.
         stamp = time.mktime((2026, 11, 30, 9, 15, 42, 0, 0, -1))
         for name in files:
