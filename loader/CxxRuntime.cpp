@@ -60,6 +60,9 @@ extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept
 
 } // namespace __cxxabiv1
 
+#if defined(__i386__)
+// i686 unwinds through DWARF tables, where link-time code asks for the C
+// personality; x86-64 unwinds through SEH and has no such routine.
 extern "C" _Unwind_Reason_Code __gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class,
                                                     _Unwind_Exception*, _Unwind_Context*);
 
@@ -71,6 +74,7 @@ __gcc_personality_v0(int version, _Unwind_Action actions, _Unwind_Exception_Clas
 {
     return __gxx_personality_v0(version, actions, exceptionClass, exception, context);
 }
+#endif
 
 extern "C" {
 

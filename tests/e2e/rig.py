@@ -55,7 +55,7 @@ def pack_tool_path():
 
 def _wine_env(prefix):
     env = dict(os.environ)
-    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+    env.update(WINEPREFIX=prefix, WINEARCH=os.environ.get("WINEARCH", "win32"), WINEDEBUG="-all",
                WINEDLLOVERRIDES="winemenubuilder.exe=d", LANG="C.UTF-8")
     return env
 
