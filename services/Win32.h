@@ -92,7 +92,6 @@ DWORD ReadBytes(HANDLE file, void* buffer, DWORD count);
 // Every byte or false, with GetLastError() telling why; a write that the
 // system takes short without an error counts as a full disk.
 bool WriteAll(HANDLE file, const void* buffer, DWORD count);
-DWORD WriteBytes(HANDLE file, const void* buffer, DWORD count);
 bool SeekTo(HANDLE file, DWORD offset);
 
 // "Cannot <verb> "<path>".", a line break, and the system's own words for
