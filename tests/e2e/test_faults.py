@@ -121,5 +121,6 @@ class Faults(SetupCase):
                             if not re.fullmatch(r"_KT[0-9A-Z]{5}\.exe", n)}
                     self.assertEqual(temp, {} if mount_at == self.prefix.temp else before[self.prefix.temp])
 
+
 if __name__ == "__main__":
     rig.main()
