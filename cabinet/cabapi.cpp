@@ -1,6 +1,9 @@
 #include "cabinet/cabapi.h"
 
 #include <cstdlib>
+#include <utility>
+
+#include "services/Win32.h"
 
 std::string ErrorText(int code)
 {
@@ -29,6 +32,10 @@ namespace cabapi {
 // 32-bit target that is the handle value itself.
 static HFILE AsHfile(INT_PTR file) { return static_cast<HFILE>(file); }
 
+static DWORD writeError;
+
+DWORD TakeWriteError() { return std::exchange(writeError, 0); }
+
 void* DIAMONDAPI Alloc(ULONG size) { return std::malloc(size); }
 
 void DIAMONDAPI Free(void* block) { std::free(block); }
@@ -48,7 +55,13 @@ UINT DIAMONDAPI Read(INT_PTR file, void* buffer, UINT count)
 
 UINT DIAMONDAPI Write(INT_PTR file, void* buffer, UINT count)
 {
-    return _lwrite(AsHfile(file), static_cast<LPCCH>(buffer), count);
+    if (writeError)
+        return static_cast<UINT>(-1);
+    if (!WriteAll(reinterpret_cast<HANDLE>(file), buffer, count)) {
+        writeError = GetLastError();
+        return static_cast<UINT>(-1);
+    }
+    return count;
 }
 
 int DIAMONDAPI Close(INT_PTR file)

@@ -28,6 +28,13 @@ int DIAMONDAPI Close(INT_PTR file);
 LONG DIAMONDAPI Seek(INT_PTR file, LONG distance, int origin);
 int DIAMONDAPI Decrypt(PFDIDECRYPT);
 
+// The system's error of the first write that failed inside the copy call (0:
+// none), taken and cleared. The callbacks get no context of their own, and
+// a platform may carry on after a failed write (Wine's does), so the
+// extractor looks here at every notification and after the copy. Until
+// then, every later write is refused.
+DWORD TakeWriteError();
+
 } // namespace cabapi
 
 // One decompressor context, destroyed when the owner goes.

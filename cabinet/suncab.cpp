@@ -10,6 +10,7 @@
 #include "cabinet/cabapi.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
+#include "services/Win32.h"
 
 namespace {
 
@@ -113,7 +114,14 @@ void TUnCab::Execute()
             RaiseError("FDICreate");
         pending_ = PendingError();
         copied = FDICopy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
+        CatchWriteError();
         failure = std::exchange(pending_, PendingError());
+    }
+    // A target the platform gave up on without a close-file notification:
+    // what it holds is not the entry.
+    if (!target_.empty()) {
+        DeleteFileA(target_.c_str());
+        target_.clear();
     }
     // Raised again only now, with the context gone: raising it through
     // RaiseError would turn it into the platform's "client requested abort".
@@ -130,12 +138,16 @@ void TUnCab::Execute()
 INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
 {
     TUnCab* self = static_cast<TUnCab*>(n->pv);
+    self->CatchWriteError();
     // The platform ignores the result of close file: once an error waits,
     // every later notification aborts as well, and a target still open is
-    // closed without being counted.
+    // closed, not counted, and deleted (a failed write left it cut short).
     if (self->pending_.kind != PendingError::None) {
-        if (type == fdintCLOSE_FILE_INFO)
+        if (type == fdintCLOSE_FILE_INFO) {
             cabapi::Close(n->hf);
+            DeleteFileA(self->target_.c_str());
+            self->target_.clear();
+        }
         return -1;
     }
     // No exception may unwind through the platform's frames.
@@ -160,6 +172,13 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
         self->pending_ = {PendingError::Setup, "Unexpected error"};
     }
     return -1;
+}
+
+void TUnCab::CatchWriteError()
+{
+    const DWORD error = cabapi::TakeWriteError();
+    if (error && pending_.kind == PendingError::None)
+        pending_ = {PendingError::Setup, FileErrorText("write", target_, error)};
 }
 
 int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
@@ -232,11 +251,12 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         HANDLE h = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             expectedSize_ = static_cast<DWORD>(n.cb);
+            target_ = target;
             return reinterpret_cast<INT_PTR>(h);
         }
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
-            return -1;
+            RaiseFileError("create", target, error);
         if (Ask("Extract",
                 Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
                 MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
@@ -246,22 +266,31 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 
 INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 {
+    const HANDLE file = reinterpret_cast<HANDLE>(n.hf);
+    const std::string target = std::exchange(target_, std::string());
     // The platform reports close file even for an entry whose data failed
-    // (damaged data, a missing next cabinet): a target shorter than the
-    // entry is closed, but never counted, dated or started.
-    if (GetFileSize(reinterpret_cast<HANDLE>(n.hf), nullptr) != expectedSize_) {
-        cabapi::Close(n.hf);
-        return -1;
-    }
+    // (damaged data, a missing next cabinet), and reports that failure
+    // itself: a target shorter than the entry is never counted, dated or
+    // started.
+    const char* failed = GetFileSize(file, nullptr) != expectedSize_ ? "" : nullptr;
     // The times go on through the handle the platform wrote with, before it
     // is closed: opening the file again for them would cost two more trips
     // to the kernel per file and change nothing.
     FILETIME utc;
-    if (EntryTime(n, utc))
-        SetFileTime(reinterpret_cast<HANDLE>(n.hf), &utc, nullptr, &utc);
-    if (cabapi::Close(n.hf) != 0)
+    if (!failed && EntryTime(n, utc) && !SetFileTime(file, &utc, nullptr, &utc))
+        failed = "set the time of";
+    DWORD error = GetLastError();
+    if (cabapi::Close(n.hf) != 0 && !failed) {
+        failed = "close";
+        error = GetLastError();
+    }
+    if (failed) {
+        // What did not come out whole is not left looking installed.
+        DeleteFileA(target.c_str());
+        if (*failed)
+            RaiseFileError(failed, target, error);
         return -1;
-    const std::string target = TargetPath(n.psz1);
+    }
     ++extractedCount_;
     // Read-only, hidden, system and archive only: the run flag 0x40 and
     // anything else the cabinet stores stay out. Most files already have

@@ -114,6 +114,7 @@ private:
     INT_PTR CloseFile(const FDINOTIFICATION& n);
     INT_PTR NextCabinet(FDINOTIFICATION& n);
     std::string TargetPath(const char* storedName) const;
+    void CatchWriteError();
     int Ask(const char* caption, const std::string& text, UINT style) const;
 
     std::string cabinetFile_;
@@ -122,6 +123,7 @@ private:
     std::string runList_;
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
+    std::string target_;     // its path; empty while none is open
     // An error raised inside a notification waits here while the platform
     // unwinds its own frames; Execute raises it again afterwards. Only the
     // program's own error and out-of-memory arise there, so a copy of what

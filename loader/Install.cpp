@@ -34,33 +34,35 @@ Outcome CopyCabinetOut(RunState& run)
     const uint32_t size = run.Header.PayloadSize();
     uint32_t count = 0;
     uint32_t crc = Crc32Init();
-    bool failed = false;
     {
         UniqueHandle target(CreateFileA(run.TempCabinetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        failed = !target.Valid();
+        if (!target.Valid()) {
+            ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}),
+                        MB_ICONERROR);
+            return Outcome::Ended;
+        }
         std::vector<unsigned char> buffer(kCopyPiece);
-        while (!failed && count < size) {
+        while (count < size) {
             // Never past the payload: bytes after it (a signature, say) are
             // not part of the cabinet.
             DWORD want = size - count < kCopyPiece ? size - count : kCopyPiece;
             DWORD got = ReadBytes(run.OwnFile.Get(), buffer.data(), want);
-            if (got == 0)
-                break;
-            if (WriteBytes(target.Get(), buffer.data(), got) < got) {
-                failed = true;
+            if (got == 0) {
+                // A medium that went away is no damaged download.
+                if (GetLastError() != ERROR_HANDLE_EOF)
+                    RaiseFileError("read", run.OwnPath, GetLastError());
                 break;
             }
+            // A full Temp folder ends the run like any other failed write;
+            // the clean-up deletes what was copied.
+            if (!WriteAll(target.Get(), buffer.data(), got))
+                RaiseFileError("write", run.TempCabinetPath, GetLastError());
             crc = Crc32Update(crc, buffer.data(), got);
             count += got;
         }
         if (!target.Close())
-            failed = true;
-    }
-    if (failed) {
-        DeleteFileA(run.TempCabinetPath.c_str());
-        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}), MB_ICONERROR);
-        return Outcome::Ended;
+            RaiseFileError("write", run.TempCabinetPath, GetLastError());
     }
     if (count != size || Crc32Final(crc) != run.Header.PayloadCrc()) {
         ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
@@ -183,57 +185,85 @@ Outcome InstallFiles(RunState& run)
     return Outcome::Done;
 }
 
+// Deletes a file that was not written whole, once its handle is closed:
+// declared before the handle, it goes after it.
+class DeleteUnlessDone {
+public:
+    explicit DeleteUnlessDone(const std::string& path) : path_(path) {}
+    ~DeleteUnlessDone()
+    {
+        if (!done_)
+            DeleteFileA(path_.c_str());
+    }
+    DeleteUnlessDone(const DeleteUnlessDone&) = delete;
+    DeleteUnlessDone& operator=(const DeleteUnlessDone&) = delete;
+    void Done() { done_ = true; }
+
+private:
+    const std::string& path_;
+    bool done_ = false;
+};
+
 // The uninstaller: this stub again, a header saying "uninstall", the same
-// ShortcutList, and the list of installed files as payload. Failures are
-// not reported; a damaged uninstaller reports itself when it is run.
+// ShortcutList, and the list of installed files as payload. Written whole
+// or not at all: a part would be an uninstaller that cannot remove anything.
 void WriteUninstaller(const RunState& run, const std::string& path)
 {
+    DeleteUnlessDone partial(path);
     UniqueHandle target(
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target.Valid())
-        return;
+        RaiseFileError("create", path, GetLastError());
     const uint32_t stubSize = run.Marker.StubSize;
     std::vector<unsigned char> stub(stubSize);
-    DWORD got = SeekTo(run.OwnFile.Get(), 0) ? ReadBytes(run.OwnFile.Get(), stub.data(), stubSize) : 0;
-    WriteBytes(target.Get(), stub.data(), got);
+    if (!SeekTo(run.OwnFile.Get(), 0) || ReadBytes(run.OwnFile.Get(), stub.data(), stubSize) != stubSize)
+        RaiseFileError("read", run.OwnPath, GetLastError());
 
-    PackageHeader header = UninstallerHeader(run.Header, run.FileList);
-    WriteBytes(target.Get(), header.Bytes(), kHeaderSize);
-    WriteBytes(target.Get(), run.ShortcutList.data(), static_cast<DWORD>(run.ShortcutList.size()));
-    WriteBytes(target.Get(), run.FileList.data(), static_cast<DWORD>(run.FileList.size()));
-
+    const PackageHeader header = UninstallerHeader(run.Header, run.FileList);
     // The marker comes last: until then the copy still holds the installer's.
     PackageMarker marker = run.Marker;
-    marker.PackageSize = GetFileSize(target.Get(), nullptr);
+    marker.PackageSize = stubSize + kHeaderSize + run.ShortcutList.size() + run.FileList.size();
     unsigned char markerBytes[kMarkerSize];
     marker.Encode(markerBytes);
-    if (SeekTo(target.Get(), kMarkerOffset))
-        WriteBytes(target.Get(), markerBytes, kMarkerSize);
+    HANDLE file = target.Get();
+    if (!WriteAll(file, stub.data(), stubSize) || !WriteAll(file, header.Bytes(), kHeaderSize) ||
+        !WriteAll(file, run.ShortcutList.data(), static_cast<DWORD>(run.ShortcutList.size())) ||
+        !WriteAll(file, run.FileList.data(), static_cast<DWORD>(run.FileList.size())) ||
+        !SeekTo(file, kMarkerOffset) || !WriteAll(file, markerBytes, kMarkerSize) || !target.Close())
+        RaiseFileError("write", path, GetLastError());
+    partial.Done();
 }
 
-void CreateShortcuts(RunState& run)
+// A shell link that cannot be written ends the run, naming it and the reason.
+void MakeLink(const std::string& target, const std::string& link, const std::string& description, int iconIndex)
 {
-    if (run.ShortcutList.empty())
-        return; // no group, no shortcuts and no uninstaller
+    HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
+    if (FAILED(result))
+        RaiseFileError("create", link, static_cast<DWORD>(result));
+}
 
+// The shortcut of every complete ShortcutList record and, when there is one,
+// the uninstaller's.
+void CreateShortcuts(const RunState& run, const std::string& uninstaller)
+{
     const std::string group = Format("%s\\%s", {run.ProgramsFolder, run.Header.StartMenuFolder()});
     EnsureFolder(group);
-    const std::string description = Format("Opens %s", {run.Header.ProductName()});
-
     std::string list = run.ShortcutList;
-    ShortcutRecord record;
-    while (!list.empty() && TakeShortcut(list, record)) {
-        std::string target = Format("%s\\%s", {run.InstallFolderPath, record.target});
-        CreateShellLink(target, "", Format("%s\\%s.lnk", {group, record.name}), description, target, 0);
-    }
-
-    if (run.Header.MakeUninstaller()) {
-        const std::string name = UninstallLinkName(run.Header);
-        const std::string uninstaller = Format("%s\\%s.exe", {run.InstallFolderPath, name});
-        WriteUninstaller(run, uninstaller);
+    try {
+        const std::string description = Format("Opens %s", {run.Header.ProductName()});
+        ShortcutRecord record;
+        while (!list.empty() && TakeShortcut(list, record)) {
+            std::string target = Format("%s\\%s", {run.InstallFolderPath, record.target});
+            MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
+        }
         // Icon 1 is the stub's second icon group, the uninstall icon.
-        CreateShellLink(uninstaller, "", Format("%s\\%s.lnk", {group, name}),
-                        Format("Removes %s from your computer", {run.Header.ProductName()}), uninstaller, 1);
+        if (!uninstaller.empty())
+            MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(run.Header)}),
+                     Format("Removes %s from your computer", {run.Header.ProductName()}), 1);
+    } catch (...) {
+        // A failed installation has no shortcuts: those made so far go again.
+        RemoveShortcuts(run, group);
+        throw;
     }
 
     if (!list.empty()) {
@@ -241,6 +271,23 @@ void CreateShortcuts(RunState& run)
         ShowMessage(run, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
     }
     SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, group.c_str(), nullptr);
+}
+
+// The uninstaller is written before any shortcut, once every file is in
+// place: whatever fails then, no shortcut is left, and no uninstaller that
+// is not whole.
+void CreateIconsAndUninstaller(RunState& run)
+{
+    if (GuiActive())
+        ShowStatus("Creating icons...", "");
+    if (run.ShortcutList.empty())
+        return; // no group, no shortcuts and no uninstaller
+    std::string uninstaller;
+    if (run.Header.MakeUninstaller()) {
+        uninstaller = Format("%s\\%s.exe", {run.InstallFolderPath, UninstallLinkName(run.Header)});
+        WriteUninstaller(run, uninstaller);
+    }
+    CreateShortcuts(run, uninstaller);
 }
 
 // Starts each file the cabinet marked to be run. True once one started.
@@ -267,13 +314,16 @@ bool RunMarkedFiles(const RunState& run)
 void RunInstallation(RunState& run)
 {
     Outcome outcome = Outcome::Ended;
-    UnderFailureHandler(run, [&] { outcome = InstallFiles(run); });
+    // The icons and the uninstaller belong to the main work too: a failure
+    // there is a failed installation, never a reported success.
+    UnderFailureHandler(run, [&] {
+        outcome = InstallFiles(run);
+        if (outcome == Outcome::Done)
+            CreateIconsAndUninstaller(run);
+    });
     if (outcome == Outcome::Ended)
         return;
 
-    if (GuiActive())
-        ShowStatus("Creating icons...", "");
-    CreateShortcuts(run);
     const bool launched = RunMarkedFiles(run);
 
     if (GuiActive()) {

@@ -2,11 +2,13 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include "loader/Checks.h"
 #include "loader/Messages.h"
 #include "loader/Sequences.h"
 #include "package/CRC32.h"
+#include "package/TextLists.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -118,6 +120,22 @@ std::string UninstallLinkName(const PackageHeader& header)
         return Format("Uninstall %s", {header.ProductName()});
     default:
         return "Uninstall";
+    }
+}
+
+void RemoveShortcuts(const RunState& run, const std::string& group)
+{
+    try {
+        std::string list = run.ShortcutList;
+        ShortcutRecord record;
+        while (!list.empty() && TakeShortcut(list, record))
+            DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
+        if (run.Header.MakeUninstaller())
+            DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(run.Header)}).c_str());
+        RemoveFolder(group);
+        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
+    } catch (...) {
+        // A group that cannot be cleaned up is found by the final check.
     }
 }
 

@@ -15,6 +15,11 @@ void RunControl(RunState& run);
 // (".lnk").
 std::string UninstallLinkName(const PackageHeader& header);
 
+// Deletes the shortcut of each complete ShortcutList record, and the
+// uninstaller's when the header asks for one, then the group if it is empty.
+// A failure is not reported: what stays is found by whoever looks.
+void RemoveShortcuts(const RunState& run, const std::string& group);
+
 // Waits 200 ms and removes path (the run's install folder path when empty)
 // if it is empty; with a company folder, 200 ms later also the folder above
 // it if that is empty. Never raises.

@@ -29,14 +29,22 @@ bool ReadFileList(RunState& run)
 }
 
 // Deletes one listed file, asking the user to close it while it is in use.
-// False when the user gives up: the run then ends quietly.
-bool DeleteListedFile(const RunState& run, const std::string& path)
+// False when the user gives up: the run then ends quietly. Any other failure
+// (a medium that cannot be written, access denied) is not asked about again:
+// the file stays, and the first such failure goes into the final report.
+bool DeleteListedFile(const RunState& run, const std::string& path, std::string& failure)
 {
     if (!IsExistingFile(path))
         return true;
     // Clears read-only, hidden and system so the delete is not refused.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
     while (!DeleteFileA(path.c_str())) {
+        DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+            if (failure.empty())
+                failure = FileErrorText("delete", path, error);
+            return true;
+        }
         std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
         if (ShowMessage(run, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
             return false;
@@ -45,7 +53,7 @@ bool DeleteListedFile(const RunState& run, const std::string& path)
 }
 
 // Main work, under the failure handler. False when the run ends early.
-bool DeleteInstalledFiles(RunState& run)
+bool DeleteInstalledFiles(RunState& run, std::string& failure)
 {
     run.InstallFolderPath = FolderOf(run.OwnPath);
     if (!ReadFileList(run)) {
@@ -67,7 +75,7 @@ bool DeleteInstalledFiles(RunState& run)
     while (TakeListEntry(list, path)) {
         if (GuiActive())
             GuiStep(1);
-        if (!DeleteListedFile(run, path))
+        if (!DeleteListedFile(run, path, failure))
             return false;
         Sleep(15);
     }
@@ -79,28 +87,13 @@ bool DeleteInstalledFiles(RunState& run)
     return true;
 }
 
-void RemoveShortcuts(const RunState& run, const std::string& group)
-{
-    try {
-        std::string list = run.ShortcutList;
-        ShortcutRecord record;
-        while (!list.empty() && TakeShortcut(list, record))
-            DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
-        if (run.Header.MakeUninstaller())
-            DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(run.Header)}).c_str());
-        RemoveFolder(group);
-        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
-    } catch (...) {
-        // A group that cannot be cleaned up is found by the final check.
-    }
-}
-
 } // namespace
 
 void RunUninstallation(RunState& run)
 {
     bool finished = false;
-    UnderFailureHandler(run, [&] { finished = DeleteInstalledFiles(run); });
+    std::string failure; // the first file that could not be deleted, and why
+    UnderFailureHandler(run, [&] { finished = DeleteInstalledFiles(run, failure); });
     if (!finished)
         return;
 
@@ -143,10 +136,13 @@ void RunUninstallation(RunState& run)
 
     if (HasSwitch(run.Args, "/SILENT"))
         return;
-    if (IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck))
-        ShowMessage(run, "Uninstall completed successfuly, but some application components are not removed.",
-                    MB_ICONINFORMATION);
-    else
+    if (!failure.empty() || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
+        std::string text = "Uninstall completed successfuly, but some application components are not removed.";
+        if (!failure.empty())
+            text = Format("%s\r\n\r\n%s.", {text, failure});
+        ShowMessage(run, text, MB_ICONINFORMATION);
+    } else {
         ShowMessage(run, Format("Uninstall of %s has been completed successfuly!", {run.Header.ProductName()}),
                     MB_ICONINFORMATION);
+    }
 }

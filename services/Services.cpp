@@ -148,22 +148,17 @@ bool CopyFileWithProgress(const std::string& source, const std::string& target)
                 // An empty source still makes one pass, so the display shows (0, 0, 0).
                 do {
                     DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-                    if (got == 0 && done < size) {
+                    if ((got == 0 && done < size) || !WriteAll(out.Get(), buffer.data(), got)) {
                         failed = true;
                         break;
                     }
-                    DWORD put = got ? WriteBytes(out.Get(), buffer.data(), got) : 0;
-                    if (put < got) {
-                        failed = true;
-                        break;
-                    }
-                    done += put;
+                    done += got;
                     if (GuiActive())
                         GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
                     // Keeps the progress display calm.
                     Sleep(15);
                 } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
-                copied = !failed;
+                copied = !failed && out.Close();
             }
         }
     } catch (...) {

@@ -29,7 +29,8 @@ UniqueHandle LaunchProgram(const std::string& file, const std::string& parameter
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex);
 // Copies in 16 KB pieces, reporting each piece through GuiSetRange while the
-// interface is active. False, with the target deleted, on any failure.
+// interface is active. False, with the target deleted, on any failure (a
+// short write and a target that cannot be closed included).
 bool CopyFileWithProgress(const std::string& source, const std::string& target);
 // Creates the folder and any missing parents. Only an empty path raises
 // ("Unable to create directory"); a folder that cannot be made is found out

@@ -1,22 +1,57 @@
 #include "services/Win32.h"
 
+#include "services/SetupError.h"
+#include "services/Text.h"
+
 DWORD ReadBytes(HANDLE file, void* buffer, DWORD count)
 {
     DWORD done = 0;
     if (!ReadFile(file, buffer, count, &done, nullptr))
         return 0;
+    if (done < count)
+        SetLastError(ERROR_HANDLE_EOF);
     return done;
 }
 
-DWORD WriteBytes(HANDLE file, const void* buffer, DWORD count)
+bool WriteAll(HANDLE file, const void* buffer, DWORD count)
 {
-    DWORD done = 0;
-    if (!WriteFile(file, buffer, count, &done, nullptr))
-        return 0;
-    return done;
+    const char* next = static_cast<const char*>(buffer);
+    while (count) {
+        DWORD done = 0;
+        if (!WriteFile(file, next, count, &done, nullptr))
+            return false;
+        // A short write without an error: the next try tells why, and one
+        // that takes nothing at all means the disk is full.
+        if (done == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        next += done;
+        count -= done;
+    }
+    return true;
 }
 
 bool SeekTo(HANDLE file, DWORD offset)
 {
     return SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
+std::string FileErrorText(const char* verb, const std::string& path, DWORD error)
+{
+    if ((error >> 16) == 0x8007) // HRESULT_FROM_WIN32
+        error &= 0xFFFF;
+    char reason[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                             sizeof reason, nullptr);
+    while (n && (static_cast<unsigned char>(reason[n - 1]) <= ' ' || reason[n - 1] == '.'))
+        --n;
+    reason[n] = '\0';
+    return n ? Format("Cannot %s \"%s\".\r\n%s", {verb, path, reason})
+             : Format("Cannot %s \"%s\" (error %d)", {verb, path, error});
+}
+
+void RaiseFileError(const char* verb, const std::string& path, DWORD error)
+{
+    throw SetupError(FileErrorText(verb, path, error));
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 // A kernel handle; both INVALID_HANDLE_VALUE and 0 mean "none".
@@ -84,8 +85,20 @@ private:
     T* p_ = nullptr;
 };
 
-// Reads and writes that never raise: they report the bytes moved (0 on error),
-// and the caller's count or checksum check turns a shortfall into an outcome.
+// Reads and writes that never raise. ReadBytes reports the bytes read, fewer
+// than asked only at the end of the file (GetLastError() is then
+// ERROR_HANDLE_EOF) or on an error (0, and GetLastError() tells why).
 DWORD ReadBytes(HANDLE file, void* buffer, DWORD count);
-DWORD WriteBytes(HANDLE file, const void* buffer, DWORD count);
+// Every byte or false, with GetLastError() telling why; a write that the
+// system takes short without an error counts as a full disk.
+bool WriteAll(HANDLE file, const void* buffer, DWORD count);
 bool SeekTo(HANDLE file, DWORD offset);
+
+// "Cannot <verb> "<path>".", a line break, and the system's own words for
+// the Win32 error (an HRESULT of the Win32 facility counts as its code), e.g.
+// "There is not enough space on the disk", without the full stop and line
+// break that FormatMessage ends them with: the entry's box puts one after the
+// message. The one place that turns an error code into text.
+std::string FileErrorText(const char* verb, const std::string& path, DWORD error);
+// Ends the run when a file cannot be created, written, read or closed.
+[[noreturn]] void RaiseFileError(const char* verb, const std::string& path, DWORD error);

@@ -365,8 +365,10 @@ class Install(SetupCase):
         self.assertEqual(len(r.boxes), 1, r)
         box = r.boxes[0]
         self.assertEqual((box["caption"], box["owner"], box["icon"]), (None, None, "error"))
-        self.assertRegex(box["text"], r"^Internal Error: FDICopy\(\) Failed : code \d+ \[.*\]\.\r\n\r\n"
-                                      r"Setup will be terminated\.$")
+        # The box names the file and gives the system's reason.
+        target = re.escape(self.prefix.program_files + r"\Acme\Viewer\a<b>.txt")
+        self.assertRegex(box["text"], r'^Internal Error: Cannot create "%s"\.\r\n.+\.\r\n\r\n'
+                                      r"Setup will be terminated\.$" % target)
         self.assertEqual(self.prefix.state(), before)
 
     def test_cabinet_copy_failures(self):

@@ -12,7 +12,7 @@ inline void WriteAll(const std::string& path, const std::string& bytes)
 {
     UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(f.Valid()) << path;
-    ASSERT_EQ(WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())), bytes.size());
+    ASSERT_TRUE(WriteAll(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()))) << path;
 }
 
 // The whole file, or "<missing>" when it cannot be opened.

@@ -44,7 +44,7 @@ bool WriteAll(const std::string& path, const std::string& bytes)
 {
     CreateDirectoryA(FolderOfPath(path).c_str(), nullptr);
     UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return f.Valid() && WriteBytes(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size())) == bytes.size();
+    return f.Valid() && ::WriteAll(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
 std::string ReadAll(const std::string& path)
