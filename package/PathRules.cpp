@@ -1,0 +1,157 @@
+#include "package/PathRules.h"
+
+#include <cstring>
+
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows drops trailing dots and spaces from a name, so "Startup. " and
+// "nul .txt" reach the same place as "Startup" and "nul".
+const char* TrimmedEnd(const char* begin, const char* end)
+{
+    while (end != begin && (end[-1] == '.' || end[-1] == ' '))
+        --end;
+    return end;
+}
+
+// [begin, end) equals the upper-case word, letters compared without case.
+bool IsWord(const char* begin, const char* end, const char* word)
+{
+    for (; begin != end; ++begin, ++word)
+        if (!*word || Upper(*begin) != *word)
+            return false;
+    return !*word;
+}
+
+bool IsDeviceName(const char* begin, const char* end)
+{
+    const char* dot = static_cast<const char*>(std::memchr(begin, '.', end - begin));
+    end = TrimmedEnd(begin, dot ? dot : end);
+    static const char* const kPlain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* name : kPlain)
+        if (IsWord(begin, end, name))
+            return true;
+    if (end - begin != 4 || !(IsWord(begin, begin + 3, "COM") || IsWord(begin, begin + 3, "LPT")))
+        return false;
+    // 0xB9, 0xB2, 0xB3: the superscript one, two and three of code page 1252.
+    unsigned char digit = static_cast<unsigned char>(begin[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+NameRule CheckComponent(const char* begin, const char* end)
+{
+    if (begin == end)
+        return NameRule::EmptyComponent;
+    for (const char* p = begin; p != end; ++p)
+        if (static_cast<unsigned char>(*p) < 0x20 || std::strchr("<>\"|?*/", *p))
+            return NameRule::BadCharacter;
+    if (TrimmedEnd(begin, end) == begin)
+        return NameRule::DotComponent;
+    if (IsDeviceName(begin, end))
+        return NameRule::DeviceName;
+    return NameRule::Allowed;
+}
+
+NameRule Optional(const std::string& text, NameRule (*rule)(const std::string&))
+{
+    return text.empty() ? NameRule::Allowed : rule(text);
+}
+
+} // namespace
+
+bool IsDeviceName(const std::string& component)
+{
+    return IsDeviceName(component.data(), component.data() + component.size());
+}
+
+NameRule CheckRelativePath(const std::string& text)
+{
+    if (text.empty())
+        return NameRule::Empty;
+    if (text[0] == '\\' || text[0] == '/' || (text.size() > 1 && text[1] == ':'))
+        return NameRule::Absolute;
+    if (text.find(':') != std::string::npos)
+        return NameRule::Colon;
+    const char* end = text.data() + text.size();
+    for (const char* begin = text.data();;) {
+        const char* separator = static_cast<const char*>(std::memchr(begin, '\\', end - begin));
+        NameRule rule = CheckComponent(begin, separator ? separator : end);
+        if (rule != NameRule::Allowed || !separator)
+            return rule;
+        begin = separator + 1;
+    }
+}
+
+NameRule CheckPlainName(const std::string& text)
+{
+    NameRule rule = CheckRelativePath(text);
+    if (rule == NameRule::Allowed && text.find('\\') != std::string::npos)
+        return NameRule::Folders;
+    return rule;
+}
+
+HeaderNameFault CheckHeaderNames(const PackageHeader& header)
+{
+    HeaderNameFault fault;
+    auto check = [&fault](HeaderText field, NameRule rule) {
+        if (fault.rule == NameRule::Allowed && rule != NameRule::Allowed)
+            fault = {field, rule};
+    };
+
+    check(HeaderText::CompanyFolder, Optional(header.CompanyFolder(), CheckRelativePath));
+    check(HeaderText::ShortName, Optional(header.ShortName(), CheckPlainName));
+    // The license entry is found with LicenseFile as the mask.
+    const std::string license = header.LicenseFile();
+    check(HeaderText::LicenseFile, license.find_first_of("*?[]") != std::string::npos
+                                       ? NameRule::Wildcard
+                                       : Optional(license, CheckPlainName));
+    check(HeaderText::InstallFolder, CheckRelativePath(header.InstallFolder()));
+
+    // The group is made, and emptied again, only for a package with shortcuts.
+    const std::string group = header.StartMenuFolder();
+    NameRule groupRule = header.ShortcutListSize() ? CheckRelativePath(group) : Optional(group, CheckRelativePath);
+    const char* first = group.c_str();
+    const char* firstEnd = std::strchr(first, '\\');
+    if (groupRule == NameRule::Allowed &&
+        IsWord(first, TrimmedEnd(first, firstEnd ? firstEnd : first + group.size()), "STARTUP"))
+        groupRule = NameRule::StartupFolder;
+    check(HeaderText::StartMenuFolder, groupRule);
+
+    // Link style 2 names the uninstaller after the product.
+    if (header.MakeUninstaller() && header.UninstallLinkStyle() == 2)
+        check(HeaderText::ProductName, Optional(header.ProductName(), CheckPlainName));
+    return fault;
+}
+
+NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke)
+{
+    NameRule rule = CheckPlainName(record.name);
+    targetBroke = rule == NameRule::Allowed;
+    return targetBroke ? CheckRelativePath(record.target) : rule;
+}
+
+const char* NameRuleText(NameRule rule)
+{
+    switch (rule) {
+    case NameRule::Allowed: return "allowed";
+    case NameRule::Empty: return "must not be empty";
+    case NameRule::EmptyComponent: return "must not have an empty component (a doubled or trailing \\)";
+    case NameRule::DotComponent: return "must not have a \".\" or \"..\" component";
+    case NameRule::Absolute: return "must be relative (no drive, root or UNC form)";
+    case NameRule::Colon: return "must not hold \":\"";
+    case NameRule::BadCharacter: return "must not hold < > \" | ? * / or a control character";
+    case NameRule::DeviceName: return "must not be a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+    case NameRule::Wildcard: return "must not hold the wildcards * ? [ ]";
+    case NameRule::Folders: return "must be a single name (no \\)";
+    case NameRule::StartupFolder: return "must not be the Startup folder";
+    }
+    return "";
+}
+
+const char* HeaderTextName(HeaderText field)
+{
+    static const char* const kNames[] = {"ProductName",   "CompanyFolder",   "ShortName", "LicenseFile",
+                                         "InstallFolder", "StartMenuFolder", "GuiLibrary"};
+    return kNames[static_cast<int>(field)];
+}
