@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <vector>
 
 #include "services/SetupError.h"
@@ -34,18 +35,119 @@ private:
 
 } // namespace
 
-std::string UniqueTempName(const std::string& folder, const std::string& extension)
+namespace {
+
+// One search for both: a file when file is set, else a folder. Created is
+// what the caller reads from file, or from created.
+std::string CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file, DWORD flags,
+                            bool& created)
 {
-    return SearchTempName(folder, extension, [](const std::string& candidate) {
-        if (IsExistingFolder(candidate))
-            return false;
-        if (!IsExistingFile(candidate))
-            return true;
-        // Taken unless nobody holds it open: then it is emptied and reused.
-        UniqueHandle file(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file.Valid();
+    return SearchTempName(folder, extension, TempSearchStart(), [&](const std::string& candidate) {
+        // CREATE_NEW neither opens, truncates nor follows what is there.
+        if (file) {
+            *file = UniqueHandle(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+            created = file->Valid();
+        } else {
+            created = CreateDirectoryA(candidate.c_str(), nullptr) != 0;
+        }
+        DWORD error = GetLastError();
+        return created ? TempTry::Created
+                       : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? TempTry::Taken : TempTry::Failed;
     });
+}
+
+} // namespace
+
+std::string UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
+                           DWORD flags)
+{
+    bool created;
+    return CreateTempEntry(folder, extension, &file, flags, created);
+}
+
+bool UniqueTempFolder(const std::string& folder, std::string& path)
+{
+    bool created;
+    path = CreateTempEntry(folder, "", nullptr, 0, created);
+    return created;
+}
+
+bool SameContent(HANDLE file, HANDLE other)
+{
+    LARGE_INTEGER size, otherSize;
+    if (!GetFileSizeEx(file, &size) || !GetFileSizeEx(other, &otherSize) || size.QuadPart != otherSize.QuadPart ||
+        !SeekTo(file, 0) || !SeekTo(other, 0))
+        return false;
+    std::vector<unsigned char> mine(kCopyPiece), theirs(kCopyPiece);
+    for (LONGLONG left = size.QuadPart; left > 0;) {
+        DWORD want = left < kCopyPiece ? static_cast<DWORD>(left) : kCopyPiece;
+        if (ReadBytes(file, mine.data(), want) != want || ReadBytes(other, theirs.data(), want) != want ||
+            std::memcmp(mine.data(), theirs.data(), want) != 0)
+            return false;
+        left -= want;
+    }
+    return true;
+}
+
+bool DeleteOpenFile(HANDLE file)
+{
+    using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+    auto set = reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    BOOLEAN deleteFile = TRUE;
+    const int kFileDispositionInfo = 4;
+    return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
+}
+
+bool StartCheckedCopy(UniqueHandle& written, const std::string& path, const std::string& parameters,
+                      HANDLE reference)
+{
+    // The loader maps no file that anybody may write, so the writing handle
+    // must go. A reading handle takes over first, then one that lets others
+    // only read: at no moment can the name be deleted or replaced.
+    UniqueHandle bridge(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    written.Close();
+    UniqueHandle kept(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    bridge.Close();
+    if (!kept.Valid())
+        return false; // somebody opened it for writing in between
+
+    std::string commandLine = "\"" + path + "\" " + parameters;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &started))
+        return false;
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    // Its image is mapped now and the file can no longer be written: what it
+    // holds is what would run.
+    if (SameContent(kept.Get(), reference) && ResumeThread(thread.Get()) != static_cast<DWORD>(-1))
+        return true;
+    TerminateProcess(process.Get(), 1);
+    // Until it is gone its image keeps the file from being deleted.
+    WaitForSingleObject(process.Get(), 5000);
+    return false;
+}
+
+HMODULE LoadSystemLibrary(const char* name)
+{
+    const DWORD kSearchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+    if (HMODULE module = LoadLibraryExA(name, nullptr, kSearchSystem32))
+        return module;
+    // Systems without the search flags refuse them; a full path works
+    // everywhere.
+    const int kNameRoom = 16; // "\\" and a short DLL name such as "comctl32.dll"
+    char path[MAX_PATH + kNameRoom];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    path[n] = '\\';
+    lstrcpynA(path + n + 1, name, kNameRoom - 1);
+    return LoadLibraryA(path);
 }
 
 std::string WindowsFolder()
@@ -126,7 +228,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
     }
 }
 
-bool CopyFileWithProgress(const std::string& source, const std::string& target)
+bool CopyFileWithProgress(const std::string& source, HANDLE target)
 {
     bool copied = false;
     try {
@@ -139,38 +241,32 @@ bool CopyFileWithProgress(const std::string& source, const std::string& target)
             const DWORD size = static_cast<DWORD>(size64.QuadPart);
             if (GuiActive())
                 GuiSetRange(0, static_cast<int>(size), 0);
-            UniqueHandle out(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (out.Valid()) {
-                std::vector<unsigned char> buffer(kCopyPiece);
-                DWORD done = 0;
-                bool failed = false;
-                // An empty source still makes one pass, so the display shows (0, 0, 0).
-                do {
-                    DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-                    if (got == 0 && done < size) {
-                        failed = true;
-                        break;
-                    }
-                    DWORD put = got ? WriteBytes(out.Get(), buffer.data(), got) : 0;
-                    if (put < got) {
-                        failed = true;
-                        break;
-                    }
-                    done += put;
-                    if (GuiActive())
-                        GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
-                    // Keeps the progress display calm.
-                    Sleep(15);
-                } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
-                copied = !failed;
-            }
+            std::vector<unsigned char> buffer(kCopyPiece);
+            DWORD done = 0;
+            bool failed = false;
+            // An empty source still makes one pass, so the display shows (0, 0, 0).
+            do {
+                DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
+                if (got == 0 && done < size) {
+                    failed = true;
+                    break;
+                }
+                DWORD put = got ? WriteBytes(target, buffer.data(), got) : 0;
+                if (put < got) {
+                    failed = true;
+                    break;
+                }
+                done += put;
+                if (GuiActive())
+                    GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
+                // Keeps the progress display calm.
+                Sleep(15);
+            } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
+            copied = !failed;
         }
     } catch (...) {
         copied = false;
     }
-    if (!copied)
-        DeleteFileA(target.c_str());
     return copied;
 }
 
