@@ -27,18 +27,17 @@ constexpr unsigned char kExtractOptions = ucOverwrite | ucCreateFolders; // flat
 enum class Outcome { Done, Ended };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
-// cabinet is never held in memory.
+// cabinet is never held in memory. The file stays held from here to the
+// clean-up: others may read it, nobody may change, replace or delete it
+// between its check and the end of its extraction.
 Outcome CopyCabinetOut(RunState& run)
 {
-    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab");
+    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab", run.TempCabinet, FILE_FLAG_DELETE_ON_CLOSE);
     const uint32_t size = run.Header.PayloadSize();
     uint32_t count = 0;
     uint32_t crc = Crc32Init();
-    bool failed = false;
+    bool failed = !run.TempCabinet.Valid();
     {
-        UniqueHandle target(CreateFileA(run.TempCabinetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        failed = !target.Valid();
         std::vector<unsigned char> buffer(kCopyPiece);
         while (!failed && count < size) {
             // Never past the payload: bytes after it (a signature, say) are
@@ -47,18 +46,16 @@ Outcome CopyCabinetOut(RunState& run)
             DWORD got = ReadBytes(run.OwnFile.Get(), buffer.data(), want);
             if (got == 0)
                 break;
-            if (WriteBytes(target.Get(), buffer.data(), got) < got) {
+            if (WriteBytes(run.TempCabinet.Get(), buffer.data(), got) < got) {
                 failed = true;
                 break;
             }
             crc = Crc32Update(crc, buffer.data(), got);
             count += got;
         }
-        if (!target.Close())
-            failed = true;
     }
     if (failed) {
-        DeleteFileA(run.TempCabinetPath.c_str());
+        run.TempCabinet.Close(); // deletes what was written
         ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}), MB_ICONERROR);
         return Outcome::Ended;
     }
@@ -103,19 +100,34 @@ Outcome AcceptLicense(RunState& run)
     const std::string licenseFile = run.Header.LicenseFile();
     if (HasSwitch(run.Args, "/LA-") || licenseFile.empty())
         return Outcome::Done;
-    // Only the name: the extraction writes the file flat into the temporary
-    // folder, and the clean-up must never delete anything outside it.
-    run.TempLicensePath = WithBackslash(TempFolder()) + LastComponent(licenseFile);
+    // A folder of this run's own keeps the file's own name for whatever
+    // shows it, and leaves everything else in Temp alone.
+    std::string folder;
+    if (!UniqueTempFolder(TempFolder(), folder)) {
+        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
+        return Outcome::Ended;
+    }
+    run.TempLicenseFolder = folder;
+    run.TempLicensePath = folder + "\\" + licenseFile;
     if (GuiActive())
         ShowStatus("Accepting agreement...", "");
+    int extracted;
     {
         TUnCab cab;
         cab.OwnerWindow = GuiMessageOwner();
-        cab.Mask = licenseFile;
+        cab.Mask = licenseFile; // a plain name: the package checks refuse wildcards
         cab.Options = kExtractOptions;
+        cab.RunAfterExtract = false; // the license is read, never started
         cab.SetCabinetFile(run.TempCabinetPath);
-        cab.SetDestination(TempFolder());
+        cab.SetDestination(folder);
         cab.Execute();
+        extracted = cab.ExtractedCount();
+    }
+    // A package whose license is not in its cabinet is not what its maker
+    // built.
+    if (extracted == 0) {
+        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        return Outcome::Ended;
     }
     bool accepted = GuiActive()
                         ? GuiLicense(ShortStr(run.Header.ShortName()).c_str(), ShortStr(run.TempLicensePath).c_str())
