@@ -19,12 +19,14 @@ enum class Relaunch { Ended, RunHere };
 // An uninstaller started by the user copies itself into the temporary folder
 // and lets the copy do the work, so that the copy can delete the file the
 // user started. Only "/SECSUN" and the quoted own path reach the copy. What
-// starts is exactly this uninstaller's bytes: the copy is made under a new
-// name, held while it is written and started, and compared once mapped.
+// starts is exactly this uninstaller's bytes: the copy is made new, held
+// while it is written and started, and compared once mapped.
 Relaunch RelaunchFromTemporaryCopy(RunState& run)
 {
     UniqueHandle copy;
-    run.TempCopyPath = UniqueTempName(TempFolder(), ".exe", copy);
+    // Written under a first name; it starts under a second one (see
+    // StartCheckedCopy).
+    run.TempCopyPath = UniqueTempName(TempFolder(), ".tmp", copy);
     if (!copy.Valid() || !CopyFileWithProgress(run.OwnPath, copy.Get())) {
         if (copy.Valid()) {
             copy.Close();

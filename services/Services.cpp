@@ -37,17 +37,42 @@ private:
 
 namespace {
 
-// One search for both: a file when file is set, else a folder. Created is
-// what the caller reads from file, or from created.
-std::string CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file, DWORD flags,
-                            bool& created)
+// SetFileInformationByHandle, which systems before Vista lack.
+using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+SetInformation SetFileInformation()
+{
+    return reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+}
+
+// FILE_RENAME_INFO with room for a path.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength; // bytes, without the terminator
+    WCHAR fileName[MAX_PATH];
+};
+
+// One search for all three: a new file when file is set, a new name for the
+// open file `renamed` when that is set, else a new folder. What was made is
+// in file, or in created.
+std::string CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file,
+                            HANDLE renamed, DWORD flags, bool& created)
 {
     return SearchTempName(folder, extension, TempSearchStart(), [&](const std::string& candidate) {
-        // CREATE_NEW neither opens, truncates nor follows what is there.
+        // CREATE_NEW (and a rename that replaces nothing) neither opens,
+        // truncates nor follows what is there.
         if (file) {
             *file = UniqueHandle(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
             created = file->Valid();
+        } else if (renamed) {
+            RenameInformation info = {};
+            int n = MultiByteToWideChar(CP_ACP, 0, candidate.c_str(), -1, info.fileName, MAX_PATH);
+            info.fileNameLength = n > 0 ? (n - 1) * sizeof(WCHAR) : 0;
+            const int kFileRenameInfo = 3;
+            SetInformation set = SetFileInformation();
+            created = n > 0 && set && set(renamed, kFileRenameInfo, &info, sizeof info);
         } else {
             created = CreateDirectoryA(candidate.c_str(), nullptr) != 0;
         }
@@ -63,13 +88,13 @@ std::string UniqueTempName(const std::string& folder, const std::string& extensi
                            DWORD flags)
 {
     bool created;
-    return CreateTempEntry(folder, extension, &file, flags, created);
+    return CreateTempEntry(folder, extension, &file, nullptr, flags, created);
 }
 
 bool UniqueTempFolder(const std::string& folder, std::string& path)
 {
     bool created;
-    path = CreateTempEntry(folder, "", nullptr, 0, created);
+    path = CreateTempEntry(folder, "", nullptr, nullptr, 0, created);
     return created;
 }
 
@@ -92,27 +117,38 @@ bool SameContent(HANDLE file, HANDLE other)
 
 bool DeleteOpenFile(HANDLE file)
 {
-    using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-    auto set = reinterpret_cast<SetInformation>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
     BOOLEAN deleteFile = TRUE;
     const int kFileDispositionInfo = 4;
+    SetInformation set = SetFileInformation();
     return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
 }
 
-bool StartCheckedCopy(UniqueHandle& written, const std::string& path, const std::string& parameters,
-                      HANDLE reference)
+bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference)
 {
     // The loader maps no file that anybody may write, so the writing handle
-    // must go. A reading handle takes over first, then one that lets others
-    // only read: at no moment can the name be deleted or replaced.
-    UniqueHandle bridge(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
+    // must go, and that leaves a moment in which all handles let others
+    // write: no share mode can close it. A reading handle takes over first,
+    // then one that lets others only read; what somebody changes in between
+    // is found below.
+    UniqueHandle bridge(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
     written.Close();
-    UniqueHandle kept(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueHandle kept(
+        CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     bridge.Close();
     if (!kept.Valid())
-        return false; // somebody opened it for writing in between
+        return false; // somebody holds it open for writing
+
+    // The name it starts under is a new one that it gets while held: under
+    // that name nobody can ever write, replace or delete it. Without the
+    // means to rename (before Vista) it starts under the first.
+    if (SetFileInformation()) {
+        bool renamed;
+        std::string name = CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed);
+        if (!renamed)
+            return false;
+        path = name;
+    }
 
     std::string commandLine = "\"" + path + "\" " + parameters;
     STARTUPINFOA startup = {};
@@ -123,9 +159,12 @@ bool StartCheckedCopy(UniqueHandle& written, const std::string& path, const std:
         return false;
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
-    // Its image is mapped now and the file can no longer be written: what it
-    // holds is what would run.
-    if (SameContent(kept.Get(), reference) && ResumeThread(thread.Get()) != static_cast<DWORD>(-1))
+    // Its image is mapped now and the file can no longer be written,
+    // replaced or deleted: what it holds is what would run. The copy opens
+    // itself letting others only read, so the deleting handle goes first.
+    const bool same = SameContent(kept.Get(), reference);
+    kept.Close();
+    if (same && ResumeThread(thread.Get()) != static_cast<DWORD>(-1))
         return true;
     TerminateProcess(process.Get(), 1);
     // Until it is gone its image keeps the file from being deleted.

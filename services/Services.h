@@ -33,11 +33,11 @@ bool SameContent(HANDLE file, HANDLE other);
 bool DeleteOpenFile(HANDLE file);
 // Starts the program that `written` has just written to path, with the
 // command line "path" parameters, such that what runs is exactly what
-// `reference` holds: the name stays bound to the file from writing to
-// starting, the program starts suspended and resumes only when its mapped
-// file still equals `reference`. Closes `written`. False when nothing runs.
-bool StartCheckedCopy(UniqueHandle& written, const std::string& path, const std::string& parameters,
-                      HANDLE reference);
+// `reference` holds: the file is held from writing to starting, gets a new
+// "_KTxxxxx.exe" name of its own while held (path then names it), starts
+// suspended and resumes only when its mapped file still equals `reference`.
+// Closes `written`. False when nothing runs; path then names the file left.
+bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference);
 // A DLL from the system folder only, whatever the search order says.
 HMODULE LoadSystemLibrary(const char* name);
 // GetWindowsDirectoryA, at most 259 characters.
