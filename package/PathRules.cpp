@@ -53,28 +53,15 @@ NameRule CheckComponent(const char* begin, const char* end)
     return NameRule::Allowed;
 }
 
-NameRule Optional(const std::string& text, NameRule (*rule)(const std::string&))
+NameRule CheckPath(const char* begin, const char* end)
 {
-    return text.empty() ? NameRule::Allowed : rule(text);
-}
-
-} // namespace
-
-bool IsDeviceName(const std::string& component)
-{
-    return IsDeviceName(component.data(), component.data() + component.size());
-}
-
-NameRule CheckRelativePath(const std::string& text)
-{
-    if (text.empty())
+    if (begin == end)
         return NameRule::Empty;
-    if (text[0] == '\\' || text[0] == '/' || (text.size() > 1 && text[1] == ':'))
+    if (*begin == '\\' || *begin == '/' || (end - begin > 1 && begin[1] == ':'))
         return NameRule::Absolute;
-    if (text.find(':') != std::string::npos)
+    if (std::memchr(begin, ':', end - begin))
         return NameRule::Colon;
-    const char* end = text.data() + text.size();
-    for (const char* begin = text.data();;) {
+    for (;;) {
         const char* separator = static_cast<const char*>(std::memchr(begin, '\\', end - begin));
         NameRule rule = CheckComponent(begin, separator ? separator : end);
         if (rule != NameRule::Allowed || !separator)
@@ -83,45 +70,75 @@ NameRule CheckRelativePath(const std::string& text)
     }
 }
 
-NameRule CheckPlainName(const std::string& text)
+NameRule CheckName(const char* begin, const char* end)
 {
-    NameRule rule = CheckRelativePath(text);
-    if (rule == NameRule::Allowed && text.find('\\') != std::string::npos)
+    NameRule rule = CheckPath(begin, end);
+    if (rule == NameRule::Allowed && std::memchr(begin, '\\', end - begin))
         return NameRule::Folders;
     return rule;
 }
 
+// A header text in place, as the range the rules take.
+struct Text {
+    const char* begin;
+    const char* end;
+    Text(const PackageHeader& header, HeaderText field)
+    {
+        unsigned length;
+        begin = header.TextData(field, length);
+        end = begin + length;
+    }
+    bool Empty() const { return begin == end; }
+};
+
+} // namespace
+
+bool IsDeviceName(const std::string& component)
+{
+    return IsDeviceName(component.data(), component.data() + component.size());
+}
+
+NameRule CheckRelativePath(const std::string& text) { return CheckPath(text.data(), text.data() + text.size()); }
+
+NameRule CheckPlainName(const std::string& text) { return CheckName(text.data(), text.data() + text.size()); }
+
 HeaderNameFault CheckHeaderNames(const PackageHeader& header)
 {
-    HeaderNameFault fault;
-    auto check = [&fault](HeaderText field, NameRule rule) {
-        if (fault.rule == NameRule::Allowed && rule != NameRule::Allowed)
-            fault = {field, rule};
+    // Each field: the rule for its text, whether it may be empty.
+    struct Field {
+        HeaderText field;
+        NameRule (*rule)(const char*, const char*);
+        bool optional;
     };
-
-    check(HeaderText::CompanyFolder, Optional(header.CompanyFolder(), CheckRelativePath));
-    check(HeaderText::ShortName, Optional(header.ShortName(), CheckPlainName));
-    // The license entry is found with LicenseFile as the mask.
-    const std::string license = header.LicenseFile();
-    check(HeaderText::LicenseFile, license.find_first_of("*?[]") != std::string::npos
-                                       ? NameRule::Wildcard
-                                       : Optional(license, CheckPlainName));
-    check(HeaderText::InstallFolder, CheckRelativePath(header.InstallFolder()));
-
-    // The group is made, and emptied again, only for a package with shortcuts.
-    const std::string group = header.StartMenuFolder();
-    NameRule groupRule = header.ShortcutListSize() ? CheckRelativePath(group) : Optional(group, CheckRelativePath);
-    const char* first = group.c_str();
-    const char* firstEnd = std::strchr(first, '\\');
-    if (groupRule == NameRule::Allowed &&
-        IsWord(first, TrimmedEnd(first, firstEnd ? firstEnd : first + group.size()), "STARTUP"))
-        groupRule = NameRule::StartupFolder;
-    check(HeaderText::StartMenuFolder, groupRule);
-
-    // Link style 2 names the uninstaller after the product.
-    if (header.MakeUninstaller() && header.UninstallLinkStyle() == 2)
-        check(HeaderText::ProductName, Optional(header.ProductName(), CheckPlainName));
-    return fault;
+    const Field fields[] = {
+        {HeaderText::CompanyFolder, CheckPath, true},
+        {HeaderText::ShortName, CheckName, true},
+        {HeaderText::LicenseFile, CheckName, true},
+        {HeaderText::InstallFolder, CheckPath, false},
+        // The group is made, and emptied again, only for a package with shortcuts.
+        {HeaderText::StartMenuFolder, CheckPath, header.ShortcutListSize() == 0},
+        // Link style 2 names the uninstaller after the product.
+        {HeaderText::ProductName, CheckName, !(header.MakeUninstaller() && header.UninstallLinkStyle() == 2)},
+    };
+    for (const Field& f : fields) {
+        Text text(header, f.field);
+        if (f.field == HeaderText::ProductName && f.optional)
+            continue;
+        NameRule rule = text.Empty() && f.optional ? NameRule::Allowed : f.rule(text.begin, text.end);
+        // The license entry is found with LicenseFile as the mask.
+        if (f.field == HeaderText::LicenseFile)
+            for (const char* p = text.begin; p != text.end; ++p)
+                if (std::strchr("*?[]", *p))
+                    rule = NameRule::Wildcard;
+        if (f.field == HeaderText::StartMenuFolder && rule == NameRule::Allowed) {
+            const char* first = static_cast<const char*>(std::memchr(text.begin, '\\', text.end - text.begin));
+            if (IsWord(text.begin, TrimmedEnd(text.begin, first ? first : text.end), "STARTUP"))
+                rule = NameRule::StartupFolder;
+        }
+        if (rule != NameRule::Allowed)
+            return {f.field, rule};
+    }
+    return {};
 }
 
 NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke)
