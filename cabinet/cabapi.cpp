@@ -5,6 +5,8 @@
 
 #include "services/Win32.h"
 
+#include "services/Services.h"
+
 std::string ErrorText(int code)
 {
     static const char* const texts[] = {
@@ -26,6 +28,24 @@ std::string ErrorText(int code)
     return texts[code];
 }
 
+const CabinetLibrary& Cabinet()
+{
+    static CabinetLibrary library;
+    static bool loaded = false;
+    if (!loaded) {
+        loaded = true;
+        if (HMODULE module = LoadSystemLibrary("cabinet.dll")) {
+            auto get = [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+            library.Create = reinterpret_cast<decltype(library.Create)>(get("FDICreate"));
+            library.Copy = reinterpret_cast<decltype(library.Copy)>(get("FDICopy"));
+            library.Destroy = reinterpret_cast<decltype(library.Destroy)>(get("FDIDestroy"));
+            if (!library.Copy || !library.Destroy)
+                library.Create = nullptr;
+        }
+    }
+    return library;
+}
+
 namespace cabapi {
 
 // The kernel's HFILE functions take the handle as a 32-bit HFILE; on this
@@ -44,7 +64,11 @@ INT_PTR DIAMONDAPI Open(char* name, int, int)
 {
     // Only cabinets are opened here: targets come from the copy-file
     // notification. The platform's flags and mode are therefore ignored.
-    HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The installer keeps holding its temporary cabinet (writing, deleting
+    // when closed) while it is read, and lets nobody else in: this read has
+    // to share all three.
+    HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(h);
 }
 

@@ -37,18 +37,30 @@ DWORD TakeWriteError();
 
 } // namespace cabapi
 
-// One decompressor context, destroyed when the owner goes.
+// cabinet.dll is no system DLL that the loader takes from its own folder
+// only, so it is no static import: it is loaded from the system folder on
+// first use. Members stay null when that fails.
+struct CabinetLibrary {
+    decltype(&FDICreate) Create = nullptr;
+    decltype(&FDICopy) Copy = nullptr;
+    decltype(&FDIDestroy) Destroy = nullptr;
+};
+const CabinetLibrary& Cabinet();
+
+// One decompressor context, destroyed when the owner goes. Empty when the
+// library cannot be loaded.
 class FdiContext {
 public:
     explicit FdiContext(ERF& errors)
-        : h_(FDICreate(cabapi::Alloc, cabapi::Free, cabapi::Open, cabapi::Read, cabapi::Write, cabapi::Close,
-                       cabapi::Seek, cpu80386, &errors))
+        : h_(Cabinet().Create ? Cabinet().Create(cabapi::Alloc, cabapi::Free, cabapi::Open, cabapi::Read,
+                                                  cabapi::Write, cabapi::Close, cabapi::Seek, cpu80386, &errors)
+                              : nullptr)
     {
     }
     ~FdiContext()
     {
         if (h_)
-            FDIDestroy(h_);
+            Cabinet().Destroy(h_);
     }
     FdiContext(const FdiContext&) = delete;
     FdiContext& operator=(const FdiContext&) = delete;

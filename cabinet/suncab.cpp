@@ -8,6 +8,7 @@
 
 #include "cabinet/Masks.h"
 #include "cabinet/cabapi.h"
+#include "package/PathRules.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
@@ -35,35 +36,6 @@ bool EntryTime(const FDINOTIFICATION& n, FILETIME& utc)
 {
     FILETIME local;
     return DosDateTimeToFileTime(n.date, n.time, &local) && LocalFileTimeToFileTime(&local, &utc);
-}
-
-// A stored name kept with its folders must stay below the destination: no
-// root, no drive (nor any other colon), no parent step. Windows drops trailing
-// dots and spaces, so "..." and ".. " climb like "..".
-bool StaysInside(const std::string& name)
-{
-    if (!name.empty() && (name[0] == '\\' || name[0] == '/'))
-        return false;
-    if (name.find(':') != std::string::npos)
-        return false;
-    std::string::size_type start = 0;
-    while (start <= name.size()) {
-        std::string::size_type end = name.find_first_of("\\/", start);
-        if (end == std::string::npos)
-            end = name.size();
-        int dots = 0;
-        bool onlyDotsAndSpaces = true;
-        for (std::string::size_type i = start; i < end; ++i) {
-            if (name[i] == '.')
-                ++dots;
-            else if (name[i] != ' ')
-                onlyDotsAndSpaces = false;
-        }
-        if (onlyDotsAndSpaces && dots >= 2)
-            return false;
-        start = end + 1;
-    }
-    return true;
 }
 
 std::string NormalCabinetName(const std::string& value)
@@ -113,7 +85,7 @@ void TUnCab::Execute()
         if (!context.Get())
             RaiseError("FDICreate");
         pending_ = PendingError();
-        copied = FDICopy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
+        copied = Cabinet().Copy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
         CatchWriteError();
         failure = std::exchange(pending_, PendingError());
     }
@@ -191,7 +163,9 @@ std::string TUnCab::TargetPath(const char* storedName) const
     std::string name = storedName;
     if (!(Options & ucKeepPaths))
         name = LastComponent(name);
-    else if (!StaysInside(name))
+    // A name kept with its folders must stay below the destination, and no
+    // name may be one Windows takes for a device (its bytes would go there).
+    if (CheckRelativePath(name) != NameRule::Allowed)
         RaiseError(Format("The file name \"%s\" is not allowed!", {name}));
     return WithBackslash(destination_) + name;
 }

@@ -27,21 +27,20 @@ constexpr unsigned char kExtractOptions = ucOverwrite | ucCreateFolders; // flat
 enum class Outcome { Done, Ended };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
-// cabinet is never held in memory.
+// cabinet is never held in memory. The file stays held from here to the
+// clean-up: others may read it, nobody may change, replace or delete it
+// between its check and the end of its extraction.
 Outcome CopyCabinetOut(RunState& run)
 {
-    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab");
+    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab", run.TempCabinet, FILE_FLAG_DELETE_ON_CLOSE);
     const uint32_t size = run.Header.PayloadSize();
     uint32_t count = 0;
     uint32_t crc = Crc32Init();
+    if (!run.TempCabinet.Valid()) {
+        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}), MB_ICONERROR);
+        return Outcome::Ended;
+    }
     {
-        UniqueHandle target(CreateFileA(run.TempCabinetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!target.Valid()) {
-            ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}),
-                        MB_ICONERROR);
-            return Outcome::Ended;
-        }
         std::vector<unsigned char> buffer(kCopyPiece);
         while (count < size) {
             // Never past the payload: bytes after it (a signature, say) are
@@ -55,14 +54,12 @@ Outcome CopyCabinetOut(RunState& run)
                 break;
             }
             // A full Temp folder ends the run like any other failed write;
-            // the clean-up deletes what was copied.
-            if (!WriteAll(target.Get(), buffer.data(), got))
+            // the clean-up's close deletes what was copied.
+            if (!WriteAll(run.TempCabinet.Get(), buffer.data(), got))
                 RaiseFileError("write", run.TempCabinetPath, GetLastError());
             crc = Crc32Update(crc, buffer.data(), got);
             count += got;
         }
-        if (!target.Close())
-            RaiseFileError("write", run.TempCabinetPath, GetLastError());
     }
     if (count != size || Crc32Final(crc) != run.Header.PayloadCrc()) {
         ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
@@ -105,19 +102,34 @@ Outcome AcceptLicense(RunState& run)
     const std::string licenseFile = run.Header.LicenseFile();
     if (HasSwitch(run.Args, "/LA-") || licenseFile.empty())
         return Outcome::Done;
-    // Only the name: the extraction writes the file flat into the temporary
-    // folder, and the clean-up must never delete anything outside it.
-    run.TempLicensePath = WithBackslash(TempFolder()) + LastComponent(licenseFile);
+    // A folder of this run's own keeps the file's own name for whatever
+    // shows it, and leaves everything else in Temp alone.
+    std::string folder;
+    if (!UniqueTempFolder(TempFolder(), folder)) {
+        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
+        return Outcome::Ended;
+    }
+    run.TempLicenseFolder = folder;
+    run.TempLicensePath = folder + "\\" + licenseFile;
     if (GuiActive())
         ShowStatus("Accepting agreement...", "");
+    int extracted;
     {
         TUnCab cab;
         cab.OwnerWindow = GuiMessageOwner();
-        cab.Mask = licenseFile;
+        cab.Mask = licenseFile; // a plain name: the package checks refuse wildcards
         cab.Options = kExtractOptions;
+        cab.RunAfterExtract = false; // the license is read, never started
         cab.SetCabinetFile(run.TempCabinetPath);
-        cab.SetDestination(TempFolder());
+        cab.SetDestination(folder);
         cab.Execute();
+        extracted = cab.ExtractedCount();
+    }
+    // A package whose license is not in its cabinet is not what its maker
+    // built.
+    if (extracted == 0) {
+        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        return Outcome::Ended;
     }
     bool accepted = GuiActive()
                         ? GuiLicense(ShortStr(run.Header.ShortName()).c_str(), ShortStr(run.TempLicensePath).c_str())

@@ -6,6 +6,7 @@
 #include "loader/Checks.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
+#include "package/PathRules.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void ReportDamaged(const RunState& run)
     MessageBoxA(nullptr, DamagedCopyText(std::string(), run.OwnPath).c_str(), nullptr, MB_ICONERROR);
 }
 
-// Checks 1 to 4. True when the run may go on.
+// Checks 1 to 4, with the header texts' places. True when the run may go on.
 bool CheckPackage(RunState& run)
 {
     // I/O errors never raise here: a failed open or read leaves the marker
@@ -55,7 +56,9 @@ bool CheckPackage(RunState& run)
 
     if (SeekTo(run.OwnFile.Get(), run.Marker.StubSize))
         ReadBytes(run.OwnFile.Get(), run.Header.Bytes(), kHeaderSize);
-    if (!HeaderSound(run.Header, run.Marker)) {
+    // A text that would lead outside its place makes the package as damaged
+    // as a wrong checksum: refused before anything is shown or written.
+    if (!HeaderSound(run.Header, run.Marker) || CheckHeaderNames(run.Header).rule != NameRule::Allowed) {
         ReportDamaged(run);
         return false;
     }

@@ -1,13 +1,13 @@
 #include "loader/RunControl.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include "loader/Checks.h"
 #include "loader/Messages.h"
 #include "loader/Sequences.h"
 #include "package/CRC32.h"
+#include "package/PathRules.h"
 #include "package/TextLists.h"
 #include "services/Services.h"
 #include "services/Text.h"
@@ -19,11 +19,20 @@ enum class Relaunch { Ended, RunHere };
 
 // An uninstaller started by the user copies itself into the temporary folder
 // and lets the copy do the work, so that the copy can delete the file the
-// user started. Only "/SECSUN" and the quoted own path reach the copy.
+// user started. Only "/SECSUN" and the quoted own path reach the copy. What
+// starts is exactly this uninstaller's bytes: the copy is made new, held
+// while it is written and started, and compared once mapped.
 Relaunch RelaunchFromTemporaryCopy(RunState& run)
 {
-    run.TempCopyPath = UniqueTempName(TempFolder(), ".exe");
-    if (!CopyFileWithProgress(run.OwnPath, run.TempCopyPath)) {
+    UniqueHandle copy;
+    // Written under a first name; it starts under a second one (see
+    // StartCheckedCopy).
+    run.TempCopyPath = UniqueTempName(TempFolder(), ".tmp", copy);
+    if (!copy.Valid() || !CopyFileWithProgress(run.OwnPath, copy.Get())) {
+        if (copy.Valid()) {
+            copy.Close();
+            DeleteFileA(run.TempCopyPath.c_str());
+        }
         // The mode is not set yet, so this box has no caption.
         ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCopyPath}), MB_ICONERROR);
         return Relaunch::Ended;
@@ -31,9 +40,7 @@ Relaunch RelaunchFromTemporaryCopy(RunState& run)
     if (GuiActive())
         GuiStep(1);
     std::string parameters = Format("%s \"%s\"", {"/SECSUN", run.OwnPath});
-    HINSTANCE started =
-        ShellExecuteA(nullptr, "open", run.TempCopyPath.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(started) > 32)
+    if (StartCheckedCopy(copy, run.TempCopyPath, parameters, run.OwnFile.Get()))
         return Relaunch::Ended;
     // The copy could not be started: this process does the work itself.
     DeleteFileA(run.TempCopyPath.c_str());
@@ -41,8 +48,21 @@ Relaunch RelaunchFromTemporaryCopy(RunState& run)
     return Relaunch::RunHere;
 }
 
-// The block directly after the header, checked against its CRC-32. A short
-// read counts as damage.
+// Every record that a sequence will use names a link inside the group and a
+// target inside the install folder.
+bool ShortcutsStayInside(const std::string& shortcutList)
+{
+    std::string list = shortcutList;
+    ShortcutRecord record;
+    bool target;
+    while (!list.empty() && TakeShortcut(list, record))
+        if (CheckShortcutRecord(record, target) != NameRule::Allowed)
+            return false;
+    return true;
+}
+
+// The block directly after the header, checked against its CRC-32 and its
+// records' places. A short read counts as damage.
 bool ReadShortcutList(RunState& run)
 {
     const uint32_t size = run.Header.ShortcutListSize();
@@ -53,7 +73,8 @@ bool ReadShortcutList(RunState& run)
     if (got != size)
         return false;
     run.ShortcutList = std::move(list);
-    return Crc32Of(run.ShortcutList.data(), run.ShortcutList.size()) == run.Header.ShortcutListCrc();
+    return Crc32Of(run.ShortcutList.data(), run.ShortcutList.size()) == run.Header.ShortcutListCrc() &&
+           ShortcutsStayInside(run.ShortcutList);
 }
 
 } // namespace
@@ -160,22 +181,24 @@ namespace {
 // passes.
 class DeleteTemporaryFiles {
 public:
-    explicit DeleteTemporaryFiles(const RunState& run) : run_(run) {}
+    explicit DeleteTemporaryFiles(RunState& run) : run_(run) {}
     ~DeleteTemporaryFiles()
     {
         // The windows (and whatever showed the license) need a moment to let
         // go of the files.
         Sleep(200);
-        if (!run_.TempCabinetPath.empty())
-            DeleteFileA(run_.TempCabinetPath.c_str());
+        run_.TempCabinet.Close(); // the cabinet goes with its last handle
         if (!run_.TempLicensePath.empty())
             DeleteFileA(run_.TempLicensePath.c_str());
+        // Only the run's own folder: nothing else in Temp is touched.
+        if (!run_.TempLicenseFolder.empty())
+            RemoveDirectoryA(run_.TempLicenseFolder.c_str());
     }
     DeleteTemporaryFiles(const DeleteTemporaryFiles&) = delete;
     DeleteTemporaryFiles& operator=(const DeleteTemporaryFiles&) = delete;
 
 private:
-    const RunState& run_;
+    RunState& run_;
 };
 
 } // namespace

@@ -25,9 +25,10 @@ void RemoveShortcuts(const RunState& run, const std::string& group);
 // it if that is empty. Never raises.
 void RemoveInstallFolders(RunState& run, const std::string& path);
 
-// Takes the windows down, waits 200 ms, deletes the temporary cabinet and
-// license files (not an uninstaller's temporary copy). The files go even
-// when taking the windows down raises; that error then goes on.
+// Takes the windows down, waits 200 ms, lets go of the temporary cabinet
+// (which deletes it) and deletes the license with its own folder (not an
+// uninstaller's temporary copy). The files go even when taking the windows
+// down raises; that error then goes on.
 void FinalCleanup(RunState& run);
 
 // What the failure handler does before passing the exception on: status

@@ -29,6 +29,10 @@ struct RunState {
     std::string FileList;
     std::string RunList;
     std::string TempCabinetPath;
+    // Held from its creation to the clean-up, so that nobody can change the
+    // checked cabinet; it is deleted as this handle closes.
+    UniqueHandle TempCabinet;
+    std::string TempLicenseFolder; // this run's own "_KT" folder, holding only the license
     std::string TempLicensePath;
     std::string TempCopyPath;
 

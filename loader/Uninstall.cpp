@@ -87,6 +87,35 @@ bool DeleteInstalledFiles(RunState& run, std::string& failure)
     return true;
 }
 
+// The relaunched copy deletes the file named on its command line only when
+// that file is the uninstaller it was copied from: the same bytes as its
+// own. The file is held from the comparison to its deletion. The started
+// uninstaller lets go of it a moment after starting us, hence the retries.
+bool DeleteStartedUninstaller(const RunState& run, const std::string& path)
+{
+    if (!IsExistingFile(path))
+        return false;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (file.Valid())
+            return SameContent(file.Get(), run.OwnFile.Get()) && DeleteOpenFile(file.Get());
+        Sleep(200);
+    }
+    return false;
+}
+
+// A folder is removed only when an installed file lay in it.
+bool HeldInstalledFile(const RunState& run, const std::string& folder)
+{
+    std::string list = run.FileList;
+    std::string path;
+    while (TakeListEntry(list, path))
+        if (lstrcmpiA(FolderOf(path).c_str(), folder.c_str()) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 void RunUninstallation(RunState& run)
@@ -108,17 +137,15 @@ void RunUninstallation(RunState& run)
     }
 
     std::string productFolder;
+    bool startedRemoved = false;
     if (run.Relaunched) {
-        // The uninstaller the user started: its process lets go of the file
-        // a moment after starting us.
         const std::string started = run.Args.size() > 2 ? run.Args[2] : std::string();
-        if (IsExistingFile(started)) {
-            for (int attempt = 0; attempt < 10 && !DeleteFileA(started.c_str()); ++attempt)
-                Sleep(200);
-        }
+        startedRemoved = DeleteStartedUninstaller(run, started);
         productFolder = FolderOf(started);
-        RemoveInstallFolders(run, productFolder);
-        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
+        if (startedRemoved && HeldInstalledFile(run, productFolder)) {
+            RemoveInstallFolders(run, productFolder);
+            SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
+        }
     } else {
         // The copy could not be started: this process is the uninstaller, and
         // it and its folder stay.
@@ -136,7 +163,7 @@ void RunUninstallation(RunState& run)
 
     if (HasSwitch(run.Args, "/SILENT"))
         return;
-    if (!failure.empty() || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
+    if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
         std::string text = "Uninstall completed successfuly, but some application components are not removed.";
         if (!failure.empty())
             text = Format("%s\r\n\r\n%s.", {text, failure});

@@ -49,9 +49,16 @@ PackageHeader PackageHeader::Blank()
 
 std::string PackageHeader::Text(HeaderText field) const
 {
+    unsigned len;
+    const char* text = TextData(field, len);
+    return std::string(text, len);
+}
+
+const char* PackageHeader::TextData(HeaderText field, unsigned& length) const
+{
     const unsigned char* p = &bytes_[TextOffset(field)];
-    unsigned len = p[0] > kTextCapacity ? kTextCapacity : p[0];
-    return std::string(reinterpret_cast<const char*>(p + 1), len);
+    length = p[0] > kTextCapacity ? kTextCapacity : p[0];
+    return reinterpret_cast<const char*>(p + 1);
 }
 
 bool PackageHeader::SetText(HeaderText field, const std::string& text)

@@ -47,6 +47,8 @@ public:
     // carried along untouched. A length byte above 100 reads as the 100 bytes
     // the field has (TextsValid tells such a header apart).
     std::string Text(HeaderText field) const;
+    // The same characters in place, without a copy.
+    const char* TextData(HeaderText field, unsigned& length) const;
     // Writes length byte and characters; bytes past the new length stay.
     // Returns false (and changes nothing) for a text over 100 bytes.
     bool SetText(HeaderText field, const std::string& text);

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <vector>
 
 #include "services/SetupError.h"
@@ -34,18 +35,158 @@ private:
 
 } // namespace
 
-std::string UniqueTempName(const std::string& folder, const std::string& extension)
+namespace {
+
+// SetFileInformationByHandle, which systems before Vista lack.
+using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+SetInformation SetFileInformation()
 {
-    return SearchTempName(folder, extension, [](const std::string& candidate) {
-        if (IsExistingFolder(candidate))
-            return false;
-        if (!IsExistingFile(candidate))
-            return true;
-        // Taken unless nobody holds it open: then it is emptied and reused.
-        UniqueHandle file(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file.Valid();
+    return reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+}
+
+// FILE_RENAME_INFO with room for a path.
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength; // bytes, without the terminator
+    WCHAR fileName[MAX_PATH];
+};
+
+// One search for all three: a new file when file is set, a new name for the
+// open file `renamed` when that is set, else a new folder. What was made is
+// in file, or in created.
+std::string CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file,
+                            HANDLE renamed, DWORD flags, bool& created)
+{
+    return SearchTempName(folder, extension, TempSearchStart(), [&](const std::string& candidate) {
+        // CREATE_NEW (and a rename that replaces nothing) neither opens,
+        // truncates nor follows what is there.
+        if (file) {
+            *file = UniqueHandle(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+            created = file->Valid();
+        } else if (renamed) {
+            RenameInformation info = {};
+            int n = MultiByteToWideChar(CP_ACP, 0, candidate.c_str(), -1, info.fileName, MAX_PATH);
+            info.fileNameLength = n > 0 ? (n - 1) * sizeof(WCHAR) : 0;
+            const int kFileRenameInfo = 3;
+            SetInformation set = SetFileInformation();
+            created = n > 0 && set && set(renamed, kFileRenameInfo, &info, sizeof info);
+        } else {
+            created = CreateDirectoryA(candidate.c_str(), nullptr) != 0;
+        }
+        DWORD error = GetLastError();
+        return created ? TempTry::Created
+                       : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? TempTry::Taken : TempTry::Failed;
     });
+}
+
+} // namespace
+
+std::string UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
+                           DWORD flags)
+{
+    bool created;
+    return CreateTempEntry(folder, extension, &file, nullptr, flags, created);
+}
+
+bool UniqueTempFolder(const std::string& folder, std::string& path)
+{
+    bool created;
+    path = CreateTempEntry(folder, "", nullptr, nullptr, 0, created);
+    return created;
+}
+
+bool SameContent(HANDLE file, HANDLE other)
+{
+    LARGE_INTEGER size, otherSize;
+    if (!GetFileSizeEx(file, &size) || !GetFileSizeEx(other, &otherSize) || size.QuadPart != otherSize.QuadPart ||
+        !SeekTo(file, 0) || !SeekTo(other, 0))
+        return false;
+    std::vector<unsigned char> mine(kCopyPiece), theirs(kCopyPiece);
+    for (LONGLONG left = size.QuadPart; left > 0;) {
+        DWORD want = left < kCopyPiece ? static_cast<DWORD>(left) : kCopyPiece;
+        if (ReadBytes(file, mine.data(), want) != want || ReadBytes(other, theirs.data(), want) != want ||
+            std::memcmp(mine.data(), theirs.data(), want) != 0)
+            return false;
+        left -= want;
+    }
+    return true;
+}
+
+bool DeleteOpenFile(HANDLE file)
+{
+    BOOLEAN deleteFile = TRUE;
+    const int kFileDispositionInfo = 4;
+    SetInformation set = SetFileInformation();
+    return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
+}
+
+bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference)
+{
+    // The loader maps no file that anybody may write, so the writing handle
+    // must go, and that leaves a moment in which all handles let others
+    // write: no share mode can close it. A reading handle takes over first,
+    // then one that lets others only read; what somebody changes in between
+    // is found below.
+    UniqueHandle bridge(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    written.Close();
+    UniqueHandle kept(
+        CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    bridge.Close();
+    if (!kept.Valid())
+        return false; // somebody holds it open for writing
+
+    // The name it starts under is a new one that it gets while held: under
+    // that name nobody can ever write, replace or delete it. Without the
+    // means to rename (before Vista) it starts under the first.
+    if (SetFileInformation()) {
+        bool renamed;
+        std::string name = CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed);
+        if (!renamed)
+            return false;
+        path = name;
+    }
+
+    std::string commandLine = "\"" + path + "\" " + parameters;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &started))
+        return false;
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    // Its image is mapped now and the file can no longer be written,
+    // replaced or deleted: what it holds is what would run. The copy opens
+    // itself letting others only read, so the deleting handle goes first.
+    const bool same = SameContent(kept.Get(), reference);
+    kept.Close();
+    if (same && ResumeThread(thread.Get()) != static_cast<DWORD>(-1))
+        return true;
+    TerminateProcess(process.Get(), 1);
+    // Until it is gone its image keeps the file from being deleted.
+    WaitForSingleObject(process.Get(), 5000);
+    return false;
+}
+
+HMODULE LoadSystemLibrary(const char* name)
+{
+    const DWORD kSearchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+    if (HMODULE module = LoadLibraryExA(name, nullptr, kSearchSystem32))
+        return module;
+    // Systems without the search flags refuse them; a full path works
+    // everywhere.
+    const int kNameRoom = 16; // "\\" and a short DLL name such as "comctl32.dll"
+    char path[MAX_PATH + kNameRoom];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    path[n] = '\\';
+    lstrcpynA(path + n + 1, name, kNameRoom - 1);
+    return LoadLibraryA(path);
 }
 
 std::string WindowsFolder()
@@ -126,7 +267,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
     }
 }
 
-bool CopyFileWithProgress(const std::string& source, const std::string& target)
+bool CopyFileWithProgress(const std::string& source, HANDLE target)
 {
     bool copied = false;
     try {
@@ -139,33 +280,27 @@ bool CopyFileWithProgress(const std::string& source, const std::string& target)
             const DWORD size = static_cast<DWORD>(size64.QuadPart);
             if (GuiActive())
                 GuiSetRange(0, static_cast<int>(size), 0);
-            UniqueHandle out(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (out.Valid()) {
-                std::vector<unsigned char> buffer(kCopyPiece);
-                DWORD done = 0;
-                bool failed = false;
-                // An empty source still makes one pass, so the display shows (0, 0, 0).
-                do {
-                    DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-                    if ((got == 0 && done < size) || !WriteAll(out.Get(), buffer.data(), got)) {
-                        failed = true;
-                        break;
-                    }
-                    done += got;
-                    if (GuiActive())
-                        GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
-                    // Keeps the progress display calm.
-                    Sleep(15);
-                } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
-                copied = !failed && out.Close();
-            }
+            std::vector<unsigned char> buffer(kCopyPiece);
+            DWORD done = 0;
+            bool failed = false;
+            // An empty source still makes one pass, so the display shows (0, 0, 0).
+            do {
+                DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
+                if ((got == 0 && done < size) || !WriteAll(target, buffer.data(), got)) {
+                    failed = true;
+                    break;
+                }
+                done += got;
+                if (GuiActive())
+                    GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
+                // Keeps the progress display calm.
+                Sleep(15);
+            } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
+            copied = !failed;
         }
     } catch (...) {
         copied = false;
     }
-    if (!copied)
-        DeleteFileA(target.c_str());
     return copied;
 }
 

@@ -9,10 +9,37 @@
 #include "services/TempName.h"
 #include "services/Win32.h"
 
-// A free "_KTxxxxx<ext>" name in folder. A free name is not created; an
-// existing file that can be opened exclusively is emptied and reused.
-// Raises "Too many files in <folder\>" when every name is taken.
-std::string UniqueTempName(const std::string& folder, const std::string& extension);
+// Creates a new "_KTxxxxx<ext>" file in folder the moment its name is
+// chosen; whatever already has a candidate's name (file, folder or link) is
+// never opened: the next name is tried. The search starts at a number from
+// the system's random source. file then holds the new file for reading and
+// writing, and others may only read it; flags go to CreateFileA (with
+// FILE_FLAG_DELETE_ON_CLOSE the file goes when file is closed). Any other
+// failure (no such folder, access denied) leaves file empty and returns the
+// name that failed. Raises "Too many files in <folder\>" when every name is
+// taken.
+std::string UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
+                           DWORD flags = 0);
+// The same for a folder "_KTxxxxx" of this run's own. False, with the name
+// that failed, when it cannot be made.
+bool UniqueTempFolder(const std::string& folder, std::string& path);
+// The first counter of a temporary name search, from the system's random
+// source, so that nobody can prepare the names in advance.
+uint32_t TempSearchStart();
+// True when both files hold the same bytes; reads both from the start.
+bool SameContent(HANDLE file, HANDLE other);
+// Marks a file opened with DELETE access for deletion when its last handle
+// closes. False when the system cannot (before Vista) or refuses.
+bool DeleteOpenFile(HANDLE file);
+// Starts the program that `written` has just written to path, with the
+// command line "path" parameters, such that what runs is exactly what
+// `reference` holds: the file is held from writing to starting, gets a new
+// "_KTxxxxx.exe" name of its own while held (path then names it), starts
+// suspended and resumes only when its mapped file still equals `reference`.
+// Closes `written`. False when nothing runs; path then names the file left.
+bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference);
+// A DLL from the system folder only, whatever the search order says.
+HMODULE LoadSystemLibrary(const char* name);
 // GetWindowsDirectoryA, at most 259 characters.
 std::string WindowsFolder();
 // Always the Windows folder's "Temp", absolute; TEMP and TMP are not read,
@@ -28,10 +55,10 @@ UniqueHandle LaunchProgram(const std::string& file, const std::string& parameter
 // without writing anything.
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex);
-// Copies in 16 KB pieces, reporting each piece through GuiSetRange while the
-// interface is active. False, with the target deleted, on any failure (a
-// short write and a target that cannot be closed included).
-bool CopyFileWithProgress(const std::string& source, const std::string& target);
+// Copies source into the open target in 16 KB pieces, reporting each piece
+// through GuiSetRange while the interface is active. False on any failure (a
+// short write included); the target is the caller's to delete.
+bool CopyFileWithProgress(const std::string& source, HANDLE target);
 // Creates the folder and any missing parents. Only an empty path raises
 // ("Unable to create directory"); a folder that cannot be made is found out
 // by whoever uses it.

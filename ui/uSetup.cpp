@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "services/Services.h"
 #include "services/SetupError.h"
 #include "ui/Estimate.h"
 
@@ -66,8 +67,14 @@ double NowInDays()
 
 TForm1::TForm1()
 {
+    // The common controls are no system DLL the loader protects: taken from
+    // the system folder (or, through the manifest, its side-by-side store).
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (HMODULE controls = LoadSystemLibrary("comctl32.dll"))
+        if (auto init = reinterpret_cast<InitControls>(
+                reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
+            init(&icc);
     RegisterDialogClass("TForm1", WindowProc);
     FormCreate();
     // WS_EX_APPWINDOW: the one window of a running setup has a taskbar button.

@@ -3,6 +3,7 @@ question, the switch that skips it, the ShortcutList check, and an
 uninstaller handing over to its copy in the Windows folder's Temp."""
 
 import os
+import re
 import shutil
 import sys
 
@@ -17,7 +18,9 @@ REMOVE_QUESTION = QUESTION % ("remove", "from")
 DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
 SHORTCUTS = b"viewer.exe|Run Viewer\rreadme.txt|Read Me\r"
 UNINSTALLER = r"C:\Program Files\Run Product\Uninstall Run.exe"
-FIRST_COPY = r"C:\windows\Temp\_KT14D2N.exe"
+# The copy's name: "_KT", five base-32 digits from a random start, ".exe";
+# it is written under a first name ending ".tmp".
+COPY = r'C:\\windows\\Temp\\_KT[0-9A-V]{5}\.%s'
 
 
 class RunControl(rig.RigTestCase):
@@ -87,19 +90,23 @@ class RunControl(rig.RigTestCase):
         result = self.run_setup(exe, ["/SILENT", "/SP-"], rules=[Box(text="This will", press="No")])
         copies = self.copies(result)
         self.assertEqual(len(copies), 1, result)
-        self.assertEqual(copies[0]["cmdline"], '"%s" /SECSUN "%s"' % (FIRST_COPY, UNINSTALLER))
+        self.assertRegex(copies[0]["cmdline"], '^"%s" /SECSUN "%s"$' % (COPY % "exe", re.escape(UNINSTALLER)))
         self.assertEqual(len(result.boxes), 1, result)
         self.assertEqual(result.boxes[0]["pid"], copies[0]["pid"], "the copy asks, not the started uninstaller")
         self.assertEqual(result.boxes[0]["text"], REMOVE_QUESTION)
         # The copy stays behind, byte for byte the started uninstaller.
-        self.assertEqual(self.prefix.listdir(self.prefix.temp), ["_KT14D2N.exe"])
-        self.assertEqual(self.prefix.read(FIRST_COPY), self.prefix.read(exe))
+        first = self.prefix.listdir(self.prefix.temp)
+        self.assertEqual(len(first), 1, first)
+        self.assertRegex(first[0], r"^_KT[0-9A-V]{5}\.exe$")
+        self.assertEqual(self.prefix.read(self.prefix.temp + "\\" + first[0]), self.prefix.read(exe))
         self.assertTrue(self.prefix.exists(exe))
 
-        # A second run leaves the first copy alone when it is held open.
-        with self.prefix.hold(FIRST_COPY):
-            again = self.run_setup(exe, rules=[Box(text="This will", press="No")])
-        self.assertIn(r'"C:\windows\Temp\_KT14D2O.exe" /SECSUN', [c["cmdline"] for c in self.copies(again)][0])
+        # A second run makes a new copy and leaves the first alone.
+        again = self.run_setup(exe, rules=[Box(text="This will", press="No")])
+        second = [n for n in self.prefix.listdir(self.prefix.temp) if n not in first]
+        self.assertEqual(len(second), 1, again)
+        self.assertIn(second[0], self.copies(again)[0]["cmdline"])
+        self.assertEqual(self.prefix.read(self.prefix.temp + "\\" + first[0]), self.prefix.read(exe))
 
     def test_sp_switch_skips_the_question(self):
         # A damaged ShortcutList stops the run right after the question would
@@ -137,9 +144,9 @@ class RunControl(rig.RigTestCase):
         with open(temp, "w") as f:
             f.write("not a folder")
         result = self.run_setup(exe, rules=[Box(press="OK")])
-        self.assertEqual([self.seen(b) for b in result.boxes],
-                         [(None, 'Temporary file "%s" cannot be created!' % FIRST_COPY, ["OK"], "error", "OK")],
-                         result)
+        self.assertEqual([self.seen(b)[:1] + self.seen(b)[2:] for b in result.boxes],
+                         [(None, ["OK"], "error", "OK")], result)
+        self.assertRegex(result.boxes[0]["text"], '^Temporary file "%s" cannot be created!$' % (COPY % "tmp"))
         self.assertEqual(self.copies(result), [])
         self.assertTrue(os.path.isfile(temp))
         self.assertTrue(self.prefix.exists(exe))

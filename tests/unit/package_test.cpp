@@ -1,5 +1,6 @@
 #include "package/Package.h"
 #include "package/CRC32.h"
+#include "package/PathRules.h"
 #include "package/TextLists.h"
 
 #include <gtest/gtest.h>
@@ -227,4 +228,145 @@ TEST(TextLists, InstalledFileEntries)
     std::string lf = "a\nb\r";
     ASSERT_TRUE(TakeListEntry(lf, e));
     EXPECT_EQ(e, "a\nb");
+}
+
+TEST(PathRules, NamesAndRelativePaths)
+{
+    struct Case {
+        std::string text;
+        NameRule path; // as a relative path
+        NameRule name; // as a single name
+    };
+    const NameRule ok = NameRule::Allowed;
+    const Case cases[] = {
+        {"Viewer", ok, ok},
+        {"Acme\\Tools\\Viewer 2.0", ok, NameRule::Folders},
+        {"read me.txt", ok, ok},
+        {"caf\xE9 \x95\x5Cx", ok, NameRule::Folders}, // a trail byte 0x5C splits: only ever stricter
+        {"", NameRule::Empty, NameRule::Empty},
+        {"a\\\\b", NameRule::EmptyComponent, NameRule::EmptyComponent},
+        {"a\\", NameRule::EmptyComponent, NameRule::EmptyComponent},
+        {"..", NameRule::DotComponent, NameRule::DotComponent},
+        {"..\\windows", NameRule::DotComponent, NameRule::DotComponent},
+        {"x\\..\\..\\windows\\evilun", NameRule::DotComponent, NameRule::DotComponent},
+        {"a\\.\\b", NameRule::DotComponent, NameRule::DotComponent},
+        {"a\\...\\b", NameRule::DotComponent, NameRule::DotComponent},
+        {"a\\. .\\b", NameRule::DotComponent, NameRule::DotComponent},
+        {"   ", NameRule::DotComponent, NameRule::DotComponent},
+        {"C:\\windows", NameRule::Absolute, NameRule::Absolute},
+        {"c:rel", NameRule::Absolute, NameRule::Absolute},
+        {"\\windows", NameRule::Absolute, NameRule::Absolute},
+        {"\\\\srv\\share", NameRule::Absolute, NameRule::Absolute},
+        {"/etc", NameRule::Absolute, NameRule::Absolute},
+        {"file.txt:stream", NameRule::Colon, NameRule::Colon},
+        {"a/b", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"a<b", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"a|b", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"a\"b", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"*.*", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"tab\there", NameRule::BadCharacter, NameRule::BadCharacter},
+        {"nul.txt", NameRule::DeviceName, NameRule::DeviceName},
+        {"docs\\aux.txt", NameRule::DeviceName, NameRule::DeviceName},
+        {"CON", NameRule::DeviceName, NameRule::DeviceName},
+        {"Com1.txt.bak", NameRule::DeviceName, NameRule::DeviceName},
+        {"lpt9", NameRule::DeviceName, NameRule::DeviceName},
+        {"prn. .txt", NameRule::DeviceName, NameRule::DeviceName},
+        {"NUL ", NameRule::DeviceName, NameRule::DeviceName},
+        {"aux...", NameRule::DeviceName, NameRule::DeviceName},
+        {"com\xB9.log", NameRule::DeviceName, NameRule::DeviceName},
+        {"CONOUT$", NameRule::DeviceName, NameRule::DeviceName},
+        {"nul-not.txt", ok, ok},
+        {"com10.txt", ok, ok},
+        {"com0.txt", ok, ok},
+        {"console.txt", ok, ok},
+        {"x.nul", ok, ok},
+        {"trailing dot.", ok, ok},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckRelativePath(c.text), c.path) << c.text;
+        EXPECT_EQ(CheckPlainName(c.text), c.name) << c.text;
+    }
+}
+
+TEST(PathRules, HeaderTextsStayInTheirPlaces)
+{
+    struct Case {
+        HeaderText field;
+        std::string text;
+        NameRule rule;
+    };
+    const Case cases[] = {
+        {HeaderText::CompanyFolder, "", NameRule::Allowed},
+        {HeaderText::CompanyFolder, "..", NameRule::DotComponent},
+        {HeaderText::InstallFolder, "", NameRule::Empty},
+        {HeaderText::InstallFolder, "..\\windows", NameRule::DotComponent},
+        {HeaderText::InstallFolder, "C:\\x", NameRule::Absolute},
+        {HeaderText::StartMenuFolder, "", NameRule::Empty}, // the sample has shortcuts
+        {HeaderText::StartMenuFolder, "Startup", NameRule::StartupFolder},
+        {HeaderText::StartMenuFolder, "startup. \\Tools", NameRule::StartupFolder},
+        {HeaderText::StartMenuFolder, "Startup Tools", NameRule::Allowed},
+        {HeaderText::StartMenuFolder, "Acme\\Startup", NameRule::Allowed},
+        {HeaderText::ShortName, "", NameRule::Allowed},
+        {HeaderText::ShortName, "x\\..\\..\\windows\\evilun", NameRule::DotComponent},
+        {HeaderText::ShortName, "Sub\\Name", NameRule::Folders},
+        {HeaderText::LicenseFile, "", NameRule::Allowed},
+        {HeaderText::LicenseFile, "*.*", NameRule::Wildcard},
+        {HeaderText::LicenseFile, "licen[cs]e.txt", NameRule::Wildcard},
+        {HeaderText::LicenseFile, "..\\win.ini", NameRule::DotComponent},
+        {HeaderText::LicenseFile, "docs\\license.txt", NameRule::Folders},
+        {HeaderText::LicenseFile, "con.txt", NameRule::DeviceName},
+        // Link style 2 names the uninstaller after the product.
+        {HeaderText::ProductName, "AC/DC Player", NameRule::BadCharacter},
+        {HeaderText::GuiLibrary, "..\\never\\loaded.dll", NameRule::Allowed},
+    };
+    for (const Case& c : cases) {
+        PackageHeader h = SampleHeader();
+        h.SetText(HeaderText::CompanyFolder, "Acme");
+        h.SetText(HeaderText::StartMenuFolder, "Acme Viewer");
+        h.SetText(HeaderText::LicenseFile, "license.txt");
+        h.SetShortcutListSize(12);
+        h.SetUninstallLinkStyle(2);
+        ASSERT_EQ(CheckHeaderNames(h).rule, NameRule::Allowed);
+        h.SetText(c.field, c.text);
+        HeaderNameFault fault = CheckHeaderNames(h);
+        EXPECT_EQ(fault.rule, c.rule) << HeaderTextName(c.field) << " " << c.text;
+        if (c.rule != NameRule::Allowed) {
+            EXPECT_EQ(fault.field, c.field) << c.text;
+        }
+    }
+
+    // Without shortcuts there is no group to make: an empty StartMenuFolder
+    // passes. Without an uninstaller named after it, ProductName is free text.
+    PackageHeader h = SampleHeader();
+    h.SetText(HeaderText::ProductName, "AC/DC Player: \"Live\"");
+    EXPECT_EQ(CheckHeaderNames(h).rule, NameRule::Allowed);
+    h.SetMakeUninstaller(0);
+    h.SetUninstallLinkStyle(2);
+    EXPECT_EQ(CheckHeaderNames(h).rule, NameRule::Allowed);
+}
+
+TEST(PathRules, ShortcutRecords)
+{
+    struct Case {
+        ShortcutRecord record;
+        NameRule rule;
+        bool target;
+    };
+    const Case cases[] = {
+        {{"bin\\viewer.exe", "Viewer"}, NameRule::Allowed, true},
+        {{"viewer.exe", "..\\..\\..\\..\\..\\..\\..\\Desktop\\UserApp"}, NameRule::DotComponent, false},
+        {{"viewer.exe", "Sub\\Viewer"}, NameRule::Folders, false},
+        {{"viewer.exe", ""}, NameRule::Empty, false},
+        {{"viewer.exe", "LPT1"}, NameRule::DeviceName, false},
+        {{"..\\..\\windows\\system32\\cmd.exe", "Shell"}, NameRule::DotComponent, true},
+        {{"C:\\windows\\notepad.exe", "Notes"}, NameRule::Absolute, true},
+        {{"", "Nothing"}, NameRule::Empty, true},
+    };
+    for (const Case& c : cases) {
+        bool target = false;
+        EXPECT_EQ(CheckShortcutRecord(c.record, target), c.rule) << c.record.name << "|" << c.record.target;
+        if (c.rule != NameRule::Allowed) {
+            EXPECT_EQ(target, c.target) << c.record.name << "|" << c.record.target;
+        }
+    }
 }

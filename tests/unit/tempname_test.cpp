@@ -25,16 +25,28 @@ TEST(TempName, CounterTextDigits)
         EXPECT_EQ(CounterText(c.counter), c.text) << std::hex << c.counter;
 }
 
+namespace {
+// The start the old fixed search used; any value serves.
+constexpr uint32_t kStart = 0x123456;
+} // namespace
+
 TEST(TempName, SearchStartsAfterTheStartValueAndAddsOneBackslash)
 {
-    auto takeFirst = [](const std::string&) { return true; };
-    EXPECT_EQ(SearchTempName("C:\\windows\\Temp", ".cab", takeFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
-    EXPECT_EQ(SearchTempName("C:\\windows\\Temp\\", ".exe", takeFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
-    EXPECT_EQ(SearchTempName("", ".exe", takeFirst), "_KT14D2N.exe");
+    auto createFirst = [](const std::string&) { return TempTry::Created; };
+    EXPECT_EQ(SearchTempName("C:\\windows\\Temp", ".cab", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
+    EXPECT_EQ(SearchTempName("C:\\windows\\Temp\\", ".exe", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
+    EXPECT_EQ(SearchTempName("", ".exe", kStart, createFirst), "_KT14D2N.exe");
+    // Only the low 25 bits of the start count.
+    EXPECT_EQ(SearchTempName("x", ".exe", 0xFE000000u | kStart, createFirst), "x\\_KT14D2N.exe");
 
-    int refused = 0;
-    std::string taken = SearchTempName("x", ".exe", [&](const std::string&) { return ++refused > 2; });
-    EXPECT_EQ(taken, "x\\_KT14D2P.exe");
+    // Taken names are passed; any other outcome ends the search there.
+    for (TempTry end : {TempTry::Created, TempTry::Failed}) {
+        int taken = 0;
+        std::string found = SearchTempName("x", ".exe", kStart, [&](const std::string&) {
+            return ++taken > 2 ? end : TempTry::Taken;
+        });
+        EXPECT_EQ(found, "x\\_KT14D2P.exe");
+    }
 }
 
 TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
@@ -43,7 +55,7 @@ TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
     bool sawLast = false, sawZeroAfterLast = false, sawStart = false;
     std::string previous;
     try {
-        SearchTempName("D:\\full", ".cab", [&](const std::string& candidate) {
+        SearchTempName("D:\\full", ".cab", kStart, [&](const std::string& candidate) {
             ++tried;
             if (previous == "D:\\full\\_KTVVVVV.cab")
                 sawZeroAfterLast = candidate == "D:\\full\\_KT00000.cab";
@@ -51,7 +63,7 @@ TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
                 sawLast = true;
             sawStart = sawStart || candidate == "D:\\full\\_KT14D2M.cab";
             previous = candidate;
-            return false;
+            return TempTry::Taken;
         });
         ADD_FAILURE() << "no exception";
     } catch (const SetupError& e) {

@@ -334,17 +334,38 @@ TEST_F(Cabinet, StoredNamesNeverLeaveTheDestination)
         EXPECT_FALSE(Exists(dir + "\\up.txt"));
     }
     // With folders kept, a name that would climb out is refused before
-    // anything is written or listed for it.
-    const char* refused[] = {"..\\up.txt", "sub\\..\\..\\up.txt", "sub/../../up.txt", "\\root.txt",
-                             "/root.txt", "C:\\abs.txt", "c:rel.txt", "sub\\...\\x.txt"};
-    for (const char* name : refused) {
+    // anything is written or listed for it; flat or not, so is a name that
+    // Windows takes for a device.
+    struct Refused {
+        const char* stored;
+        const char* shown;
+        bool keepPaths;
+    };
+    const Refused refused[] = {
+        {"..\\up.txt", "..\\up.txt", true},
+        {"sub\\..\\..\\up.txt", "sub\\..\\..\\up.txt", true},
+        {"sub/../../up.txt", "sub/../../up.txt", true},
+        {"\\root.txt", "\\root.txt", true},
+        {"/root.txt", "/root.txt", true},
+        {"C:\\abs.txt", "C:\\abs.txt", true},
+        {"c:rel.txt", "c:rel.txt", true},
+        {"sub\\...\\x.txt", "sub\\...\\x.txt", true},
+        {"sub\\nul.txt", "sub\\nul.txt", true},
+        {"nul.txt", "nul.txt", false},
+        {"docs\\AUX.txt", "AUX.txt", false},
+        {"com1.log", "com1.log", false},
+        {"con .txt", "con .txt", false},
+        {"a<b>.txt", "a<b>.txt", false},
+    };
+    for (const Refused& r : refused) {
+        const char* name = r.stored;
         RemoveTree(dest);
         std::string cab = PutCabinet("keep.cab", MakeCabinet({Entry("ok.txt", "ok"), Entry(name, "bad")}));
         TUnCab uncab;
-        Configure(uncab, cab, "*", ucOverwrite | ucKeepPaths | ucCreateFolders);
+        Configure(uncab, cab, "*", ucOverwrite | ucCreateFolders | (r.keepPaths ? ucKeepPaths : 0));
         TCabNotify notify;
         uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
-        EXPECT_EQ(RunFor(uncab), std::string("The file name \"") + name + "\" is not allowed!");
+        EXPECT_EQ(RunFor(uncab), std::string("The file name \"") + r.shown + "\" is not allowed!");
         EXPECT_EQ(notify.FileList, dest + "\\ok.txt\r") << name;
         EXPECT_EQ(uncab.ExtractedCount(), 1) << name;
         EXPECT_FALSE(Exists(dir + "\\up.txt")) << name;

@@ -92,32 +92,74 @@ std::string Lower(const std::string& s) { return LowerAscii(s); }
 
 // --- Temporary names -------------------------------------------------------
 
+// The test program starts every search where the test says, in place of the
+// system's random source; the stub's own start is looked at end to end.
+uint32_t g_tempStart = 0x123456;
+uint32_t TempSearchStart() { return g_tempStart; }
+
 using TempNames = Scratch;
 
-TEST_F(TempNames, EmptyFolderGivesTheFirstNameAndCreatesNothing)
+TEST_F(TempNames, CreatesTheFirstFreeNameAndHoldsIt)
 {
-    EXPECT_EQ(UniqueTempName(dir_, ".cab"), dir_ + "\\_KT14D2N.cab");
-    EXPECT_EQ(UniqueTempName(dir_ + "\\", ".exe"), dir_ + "\\_KT14D2N.exe");
-    EXPECT_TRUE(Entries(dir_).empty());
+    UniqueHandle held;
+    EXPECT_EQ(UniqueTempName(dir_, ".cab", held), dir_ + "\\_KT14D2N.cab");
+    ASSERT_TRUE(held.Valid());
+    EXPECT_EQ(Entries(dir_), std::vector<std::string>{"_KT14D2N.cab"});
+    // Others may read it; nobody may write, replace or delete it.
+    EXPECT_EQ(ReadAll(Path("_KT14D2N.cab")), "");
+    UniqueHandle writer(CreateFileA(Path("_KT14D2N.cab").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.Valid());
+    EXPECT_FALSE(DeleteFileA(Path("_KT14D2N.cab").c_str()));
+    WriteAll(Path("other"), "other");
+    EXPECT_FALSE(MoveFileExA(Path("other").c_str(), Path("_KT14D2N.cab").c_str(), MOVEFILE_REPLACE_EXISTING));
+
+    // The start wraps into the folder's next free name; ".exe" is a name of its own.
+    g_tempStart = 0xFE000000u | 0x1FFFFFF;
+    UniqueHandle second;
+    EXPECT_EQ(UniqueTempName(dir_ + "\\", ".exe", second), dir_ + "\\_KT00000.exe");
+    g_tempStart = 0x123456;
 }
 
-TEST_F(TempNames, SkipsFoldersAndLockedFilesReusesUnlockedOnes)
+TEST_F(TempNames, WhatHasTheNameIsNeverOpened)
 {
-    ASSERT_TRUE(CreateDirectoryA(Path("_KT14D2N.cab").c_str(), nullptr));
-    EXPECT_EQ(UniqueTempName(dir_, ".cab"), Path("_KT14D2O.cab"));
+    // A folder, a file held open and a file nobody holds, at the first three
+    // names: each is left as it is and the fourth name is taken. (Links are
+    // planted from outside, end to end: Wine's CreateSymbolicLinkA makes
+    // none.)
+    ASSERT_TRUE(CreateDirectoryA(Path("_KT14D2N.exe").c_str(), nullptr));
+    WriteAll(Path("_KT14D2O.exe"), "held");
+    UniqueHandle lock(CreateFileA(Path("_KT14D2O.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.Valid());
+    WriteAll(Path("_KT14D2P.exe"), "someone's");
 
-    WriteAll(Path("_KT14D2N.exe"), "locked");
-    {
-        UniqueHandle lock(CreateFileA(Path("_KT14D2N.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(lock.Valid());
-        EXPECT_EQ(UniqueTempName(dir_, ".exe"), Path("_KT14D2O.exe"));
-    }
-    EXPECT_EQ(ReadAll(Path("_KT14D2N.exe")), "locked");
+    UniqueHandle file;
+    EXPECT_EQ(UniqueTempName(dir_, ".exe", file), Path("_KT14D2Q.exe"));
+    EXPECT_TRUE(file.Valid());
+    EXPECT_TRUE(IsExistingFolder(Path("_KT14D2N.exe")));
+    lock.Close();
+    EXPECT_EQ(ReadAll(Path("_KT14D2O.exe")), "held");
+    EXPECT_EQ(ReadAll(Path("_KT14D2P.exe")), "someone's");
 
-    // Unlocked now: emptied and its name handed out again.
-    EXPECT_EQ(UniqueTempName(dir_, ".exe"), Path("_KT14D2N.exe"));
-    EXPECT_EQ(ReadAll(Path("_KT14D2N.exe")), "");
+    // A folder of the run's own follows the same rule.
+    std::string folder;
+    EXPECT_TRUE(UniqueTempFolder(dir_, folder));
+    EXPECT_EQ(folder, Path("_KT14D2N"));
+    EXPECT_TRUE(UniqueTempFolder(dir_, folder));
+    EXPECT_EQ(folder, Path("_KT14D2O"));
+}
+
+TEST_F(TempNames, AFolderThatCannotHoldFilesFailsAtOnce)
+{
+    // A plain file where the folder should be: the first name fails and is
+    // the one reported; nothing is searched further.
+    WriteAll(Path("notafolder"), "x");
+    UniqueHandle file;
+    EXPECT_EQ(UniqueTempName(Path("notafolder"), ".cab", file), Path("notafolder\\_KT14D2N.cab"));
+    EXPECT_FALSE(file.Valid());
+    std::string folder;
+    EXPECT_FALSE(UniqueTempFolder(Path("missing"), folder));
+    EXPECT_EQ(folder, Path("missing\\_KT14D2N"));
 }
 
 TEST(TempFolderTest, IsTheWindowsFoldersTempWhateverTheEnvironmentSays)
@@ -132,6 +174,13 @@ TEST(TempFolderTest, IsTheWindowsFoldersTempWhateverTheEnvironmentSays)
 
 using Copy = Scratch;
 
+namespace {
+UniqueHandle NewFile(const std::string& path)
+{
+    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+} // namespace
+
 TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
 {
     std::string data(40000, '\0');
@@ -141,7 +190,10 @@ TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
 
     ActiveGui gui;
     ASSERT_TRUE(GuiActive());
-    EXPECT_TRUE(CopyFileWithProgress(Path("src.bin"), Path("dst.bin")));
+    {
+        UniqueHandle target = NewFile(Path("dst.bin"));
+        EXPECT_TRUE(CopyFileWithProgress(Path("src.bin"), target.Get()));
+    }
     const std::vector<std::vector<int>> expected = {
         {0, 40000, 0}, {16384, 40000, 0}, {32768, 40000, 0}, {40000, 40000, 0}};
     EXPECT_EQ(g_ranges, expected);
@@ -151,35 +203,27 @@ TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
 TEST_F(Copy, EmptySourceMakesOnePassAndSucceeds)
 {
     WriteAll(Path("empty"), "");
-    WriteAll(Path("dst"), "old contents");
     ActiveGui gui;
-    EXPECT_TRUE(CopyFileWithProgress(Path("empty"), Path("dst")));
+    UniqueHandle target = NewFile(Path("dst"));
+    EXPECT_TRUE(CopyFileWithProgress(Path("empty"), target.Get()));
     const std::vector<std::vector<int>> expected = {{0, 0, 0}, {0, 0, 0}};
     EXPECT_EQ(g_ranges, expected);
-    EXPECT_EQ(ReadAll(Path("dst")), "");
 }
 
-TEST_F(Copy, UnreadableSourceDeletesTheTarget)
+TEST_F(Copy, UnreadableSourceOrTargetFails)
 {
     WriteAll(Path("src"), "data");
-    WriteAll(Path("dst"), "old");
+    UniqueHandle target = NewFile(Path("dst"));
     {
         UniqueHandle lock(CreateFileA(Path("src").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(lock.Valid());
-        EXPECT_FALSE(CopyFileWithProgress(Path("src"), Path("dst")));
+        EXPECT_FALSE(CopyFileWithProgress(Path("src"), target.Get()));
     }
-    EXPECT_FALSE(Exists(Path("dst")));
-    EXPECT_FALSE(CopyFileWithProgress(Path("missing"), Path("dst")));
-    EXPECT_FALSE(Exists(Path("dst")));
-}
-
-TEST_F(Copy, TargetThatCannotBeWrittenFails)
-{
-    WriteAll(Path("src"), "data");
-    ASSERT_TRUE(CreateDirectoryA(Path("dir").c_str(), nullptr));
-    EXPECT_FALSE(CopyFileWithProgress(Path("src"), Path("dir")));
-    EXPECT_TRUE(IsExistingFolder(Path("dir")));
+    EXPECT_FALSE(CopyFileWithProgress(Path("missing"), target.Get()));
+    UniqueHandle readOnly(CreateFileA(Path("dst").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(CopyFileWithProgress(Path("src"), readOnly.Get()));
 }
 
 TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
@@ -190,8 +234,36 @@ TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
     UniqueHandle own(CreateFileA(Path("setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(own.Valid());
-    EXPECT_TRUE(CopyFileWithProgress(Path("setup.exe"), Path("copy.exe")));
+    {
+        UniqueHandle target = NewFile(Path("copy.exe"));
+        EXPECT_TRUE(CopyFileWithProgress(Path("setup.exe"), target.Get()));
+    }
     EXPECT_EQ(ReadAll(Path("copy.exe")), std::string(20000, 'u'));
+}
+
+TEST_F(Copy, SameContentAndDeletionThroughTheHandle)
+{
+    struct Case {
+        std::string a, b;
+        bool same;
+    };
+    const Case cases[] = {{"", "", true},
+                          {std::string(40000, 'x'), std::string(40000, 'x'), true},
+                          {std::string(40000, 'x'), std::string(39999, 'x') + "y", false},
+                          {"abc", "abcd", false}};
+    for (const Case& c : cases) {
+        WriteAll(Path("a"), c.a);
+        WriteAll(Path("b"), c.b);
+        UniqueHandle a(CreateFileA(Path("a").c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+        UniqueHandle b(CreateFileA(Path("b").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+        EXPECT_EQ(SameContent(a.Get(), b.Get()), c.same) << c.a.size() << " " << c.b.size();
+        EXPECT_TRUE(DeleteOpenFile(a.Get()));
+        EXPECT_TRUE(Exists(Path("a"))); // until the last handle closes
+        a.Close();
+        EXPECT_FALSE(Exists(Path("a")));
+    }
 }
 
 // --- Folders and files -----------------------------------------------------
@@ -475,17 +547,21 @@ TEST_F(RunFolders, FailureHandlerPassesTheErrorOnAndCleansUpOnlyAFormedInstall)
 TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
 {
     RunState run;
-    run.TempCabinetPath = Path("_KT14D2N.cab");
-    run.TempLicensePath = Path("license.txt");
-    run.TempCopyPath = Path("_KT14D2N.exe");
-    for (const std::string* p : {&run.TempCabinetPath, &run.TempLicensePath, &run.TempCopyPath})
-        WriteAll(*p, "x");
+    run.TempCabinetPath = UniqueTempName(dir_, ".cab", run.TempCabinet, FILE_FLAG_DELETE_ON_CLOSE);
+    ASSERT_TRUE(UniqueTempFolder(dir_, run.TempLicenseFolder));
+    run.TempLicensePath = run.TempLicenseFolder + "\\license.txt";
+    run.TempCopyPath = Path("_KT14D2O.exe");
+    WriteAll(run.TempLicensePath, "x");
+    WriteAll(run.TempCopyPath, "x");
+    WriteAll(Path("license.txt"), "someone else's, of the same name");
     ASSERT_TRUE(GuiInit(""));
     FinalCleanup(run);
     EXPECT_FALSE(GuiActive());
+    EXPECT_FALSE(run.TempCabinet.Valid());
     EXPECT_FALSE(Exists(run.TempCabinetPath));
-    EXPECT_FALSE(Exists(run.TempLicensePath));
+    EXPECT_FALSE(Exists(run.TempLicenseFolder));
     EXPECT_TRUE(Exists(run.TempCopyPath)); // the relaunched copy stays
+    EXPECT_EQ(ReadAll(Path("license.txt")), "someone else's, of the same name");
 
     RunState nothing; // no paths set: nothing to delete, nothing fails
     FinalCleanup(nothing);

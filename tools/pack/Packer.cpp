@@ -8,6 +8,8 @@
 #include <set>
 
 #include "package/Package.h"
+#include "package/PathRules.h"
+#include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
@@ -112,6 +114,34 @@ void CheckFolderField(const std::string& key, const std::string& value)
     }
     if (bad)
         throw ToolError(key + " \"" + value + "\" must be a relative folder (names joined by \\, no \"..\", no : / * ? \" < > |)");
+}
+
+// The stub refuses a package whose texts lead outside their places, or whose
+// files Windows would take for devices: refuse to write one.
+void CheckPlaces(const PackageHeader& header, const std::string& list, const std::vector<std::string>& storedNames,
+                 int codePage)
+{
+    auto refuse = [codePage](const std::string& what, const std::string& ansi, NameRule rule) {
+        throw ToolError(what + " \"" + FromAnsi(ansi, codePage) + "\" " + NameRuleText(rule));
+    };
+    HeaderNameFault fault = CheckHeaderNames(header);
+    if (fault.rule != NameRule::Allowed)
+        refuse(HeaderTextName(fault.field), header.Text(fault.field), fault.rule);
+    std::string rest = list;
+    ShortcutRecord record;
+    bool target;
+    while (TakeShortcut(rest, record)) {
+        NameRule rule = CheckShortcutRecord(record, target);
+        if (rule != NameRule::Allowed)
+            refuse(target ? "shortcut target" : "shortcut name", target ? record.target : record.name, rule);
+    }
+    for (const std::string& stored : storedNames) {
+        // The installer keeps only the last component of a stored name.
+        std::string name = stored.substr(stored.find_last_of("\\/:") + 1);
+        NameRule rule = CheckPlainName(name);
+        if (rule != NameRule::Allowed)
+            refuse("file name", name, rule);
+    }
 }
 
 unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std::string& key, unsigned def,
@@ -348,6 +378,9 @@ PackResult BuildPackage(const PackRequest& req)
     if (header.MakeUninstaller() && list.empty())
         result.warnings.push_back(
             "MakeUninstaller is set but there are no shortcuts: the installer writes its uninstaller only while it makes shortcuts");
+
+    header.SetShortcutListSize(static_cast<uint32_t>(list.size()));
+    CheckPlaces(header, list, storedNames, cp);
 
     if (uint64_t(stub.size()) + kHeaderSize + list.size() + cab.size() > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "package/CRC32.h"
+#include "package/PathRules.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/ToolError.h"
@@ -169,6 +170,19 @@ InspectReport InspectFile(const std::vector<unsigned char>& f)
         return r;
     }
 
+    // Texts that would lead the stub outside their places: it refuses them
+    // as damage, right after these checks (and the records after check 5).
+    auto placeFault = [&r](int check, const std::string& field, NameRule rule) {
+        r.field = field;
+        r.rule = NameRuleText(rule);
+        Damaged(r, check, field + " " + r.rule);
+    };
+    HeaderNameFault fault = CheckHeaderNames(h);
+    if (fault.rule != NameRule::Allowed) {
+        placeFault(4, HeaderTextName(fault.field), fault.rule);
+        return r;
+    }
+
     uint64_t at = headerAt + kHeaderSize;
     std::string list(reinterpret_cast<const char*>(&f[at]), h.ShortcutListSize());
     at += h.ShortcutListSize();
@@ -181,6 +195,15 @@ InspectReport InspectFile(const std::vector<unsigned char>& f)
         Damaged(r, 5, "ShortcutList CRC-32 is " + Hex(Crc32Of(list.data(), list.size())) + ", the header says " +
                           Hex(h.ShortcutListCrc()));
         return r;
+    }
+
+    for (const ShortcutRecord& record : r.shortcuts) {
+        bool target;
+        NameRule rule = CheckShortcutRecord(record, target);
+        if (rule != NameRule::Allowed) {
+            placeFault(5, target ? "shortcut target" : "shortcut name", rule);
+            return r;
+        }
     }
 
     std::vector<unsigned char> payload(f.begin() + at, f.begin() + at + h.PayloadSize());
@@ -275,6 +298,8 @@ std::string RenderJson(const InspectReport& r, int cp)
     o += "\"kind\":" + Json(KindName(r.kind));
     o += ",\"verdict\":" + Json(Verdict(r));
     o += ",\"failedCheck\":" + std::to_string(r.failedCheck);
+    if (!r.field.empty())
+        o += ",\"field\":" + Json(r.field) + ",\"rule\":" + Json(r.rule);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
     if (r.kind != FileKind::Cabinet)
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +

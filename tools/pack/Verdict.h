@@ -15,6 +15,8 @@ struct InspectReport {
     FileKind kind = FileKind::Bare;
     int failedCheck = 0;  // 2..6 for a damaged copy
     std::string reason;   // why it is damaged
+    std::string field;    // the text that leads outside its place, if that is why
+    std::string rule;     // and the rule it breaks
     uint64_t fileSize = 0;
 
     PackageMarker marker;

@@ -59,6 +59,7 @@ struct Workspace {
         dir.Write("nodot/README", std::string("x"));
         dir.Write("wide/\xE4\xB8\xAD.txt", std::string("x"));
         dir.Write("garbage.cab", std::string("MSCF but not really a cabinet at all"));
+        dir.Write("device/Com1.log", std::string("x"));
     }
     std::vector<std::string> Pack(std::vector<std::string> extra) const
     {
@@ -117,6 +118,14 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"no product name", {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--install-folder", "P", in},
               "ProductName is empty"},
              {"install folder climbing out", s.Pack({"--install-folder", "..\\Windows", in}), "must be a relative folder"},
+             // What the stub refuses as damage, refused by name and rule.
+             {"group in Startup", s.Pack({"--start-menu-folder", "startup.", in}),
+              "StartMenuFolder \"startup.\" must not be the Startup folder"},
+             {"shortcut target climbing out", s.Pack({"--shortcut", "Pad=..\\..\\windows\\notepad.exe", in}),
+              "shortcut target \"..\\..\\windows\\notepad.exe\" must not have a \".\" or \"..\" component"},
+             {"uninstaller named outside", s.Pack({"--short-name", "x\\..\\evilun", in}),
+              "ShortName \"x\\..\\evilun\" must not have a \".\" or \"..\" component"},
+             {"device name", s.Pack({in, s.dir / "device"}), "file name \"Com1.log\" must not be a reserved device name"},
          }) {
         SCOPED_TRACE(c.label);
         Outcome o = RunTool(s.dir, c.args);

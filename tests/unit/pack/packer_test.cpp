@@ -179,9 +179,19 @@ TEST(Inspect, NamesTheCheckThatFails)
         Bytes file;
         FileKind kind;
         int check;
+        std::string rule = "";
     };
     Bytes marker0 = good;
     std::fill(marker0.begin() + 48, marker0.begin() + 52, 0);
+    // Texts that lead outside their places, as a hand-made package has them.
+    auto withText = [&](HeaderText field, const std::string& text) {
+        PackageHeader h;
+        std::copy(good.begin() + stub, good.begin() + stub + kHeaderSize, h.Bytes());
+        h.SetText(field, text);
+        Bytes b = good;
+        std::copy(h.Bytes(), h.Bytes() + kHeaderSize, b.begin() + stub);
+        return b;
+    };
     for (const Case& c : std::vector<Case>{
              {"sound", good, FileKind::Installer, 0},
              {"bare stub", BareStub(3000), FileKind::Bare, 0},
@@ -194,11 +204,17 @@ TEST(Inspect, NamesTheCheckThatFails)
              {"text length over 100", textTooLong, FileKind::Damaged, 4},
              {"shortcut list byte", patched(stub + 738, 1), FileKind::Damaged, 5},
              {"payload byte", patched(good.size() - 1, 1), FileKind::Damaged, 6},
+             {"InstallFolder", withText(HeaderText::InstallFolder, "..\\windows"), FileKind::Damaged, 4,
+              "must not have a \".\" or \"..\" component"},
+             {"LicenseFile", withText(HeaderText::LicenseFile, "*.*"), FileKind::Damaged, 4,
+              "must not hold the wildcards * ? [ ]"},
          }) {
         SCOPED_TRACE(c.label);
         InspectReport r = InspectFile(c.file);
         EXPECT_EQ(r.kind, c.kind);
         EXPECT_EQ(r.failedCheck, c.check);
+        EXPECT_EQ(r.rule, c.rule);
+        EXPECT_EQ(r.field, c.rule.empty() ? "" : c.label);
         EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged ? 1 : 0);
     }
 }

@@ -1,0 +1,56 @@
+// What a text from a package may be when it becomes part of a path: a plain
+// relative name that stays inside the folder it is joined to. The setup stub
+// refuses a package that breaks a rule before it writes anything; the
+// packaging tool refuses to write one and names the rule when it inspects
+// one. Portable: no Win32.
+//
+// Names are taken byte by byte, so every "\" counts as a separator, also the
+// second byte of a double-byte character: that can only refuse more, never
+// let a way out through.
+#pragma once
+#include <string>
+
+#include "package/Package.h"
+#include "package/TextLists.h"
+
+enum class NameRule : unsigned char {
+    Allowed,
+    Empty,          // nothing where a name or folder is required
+    EmptyComponent, // "a\\\\b" or a trailing "\"
+    DotComponent,   // ".", "..", or a component of dots and spaces only
+    Absolute,       // a drive ("C:"), a root ("\x") or a UNC form ("\\srv")
+    Colon,          // ":" anywhere else: a stream, or a drive in disguise
+    BadCharacter,   // < > " | ? * / or a control character
+    DeviceName,     // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension
+    Wildcard,       // * ? [ ] in a name that is used as a mask
+    Folders,        // a "\" where one name is required
+    StartupFolder,  // a Start-menu group that would be the Startup folder
+};
+
+// One or more components joined by single backslashes.
+NameRule CheckRelativePath(const std::string& text);
+// One component: the name of a file or a link.
+NameRule CheckPlainName(const std::string& text);
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with the superscript digits 1 2 3
+// of the ANSI code page), CONIN$, CONOUT$: in any case, with any extension,
+// and with the trailing dots and spaces that Windows drops.
+bool IsDeviceName(const std::string& component);
+
+// The first header text that breaks its rule: CompanyFolder (may be empty),
+// ShortName (may be empty), LicenseFile (may be empty; no wildcards),
+// InstallFolder, StartMenuFolder (required when the package has shortcuts;
+// never the Startup folder), and ProductName when it names the uninstaller
+// (MakeUninstaller with link style 2). rule is Allowed when all pass.
+struct HeaderNameFault {
+    HeaderText field = HeaderText::ProductName;
+    NameRule rule = NameRule::Allowed;
+};
+HeaderNameFault CheckHeaderNames(const PackageHeader& header);
+
+// A shortcut record: its name is one link name, its target a relative path
+// below the install folder. targetBroke tells which part broke the rule.
+NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke);
+
+// Texts for the packaging tool; the stub only needs the verdict.
+const char* NameRuleText(NameRule rule);
+const char* HeaderTextName(HeaderText field);
