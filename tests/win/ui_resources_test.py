@@ -1,9 +1,10 @@
 """The stub's resources as Windows reads them from the file: the two icon
 groups (MAINICON first, so it is the program's icon), each one 32 x 32 image
 in 16 colours with a mask, as ui/icons/draw_icons.py draws them; the manifest
-as resource 1 and the same bytes as 123, asking for the common controls 6.
+as resource 1 and the same bytes as 123, asking for the common controls 6 of
+the stub's own processor. Each stub is a GUI program of its target.
 
-    python3 ui_resources_test.py STUB.EXE [STUB.EXE...]
+    python3 ui_resources_test.py i686|x86-64 STUB.EXE [STUB.EXE...]
 """
 import os
 import struct
@@ -14,19 +15,33 @@ import unittest
 
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-EXES = sys.argv[1:]
+TARGET, EXES = sys.argv[1], sys.argv[2:]
+# Per target: PE machine, optional-header magic (PE32, PE32+), the
+# processor the manifest names.
+KINDS = {"i686": (0x14C, 0x10B, "x86"), "x86-64": (0x8664, 0x20B, "amd64")}
+
+
+def headers(data):
+    """(machine, optional-header magic, subsystem, offset of the optional header)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[pe:pe + 4] == b"PE\0\0"
+    machine = struct.unpack_from("<H", data, pe + 4)[0]
+    magic, = struct.unpack_from("<H", data, pe + 24)
+    subsystem, = struct.unpack_from("<H", data, pe + 24 + 68)
+    return machine, magic, subsystem, pe + 24
 
 
 def resources(path):
     """{type: [(name or id, bytes), ...]} in the order of the file's directory."""
     with open(path, "rb") as f:
         data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    assert data[pe:pe + 4] == b"PE\0\0"
+    _, magic, _, opt = headers(data)
+    pe = opt - 24
     sections = struct.unpack_from("<H", data, pe + 6)[0]
     opt_size = struct.unpack_from("<H", data, pe + 20)[0]
-    opt = pe + 24
-    rva = struct.unpack_from("<I", data, opt + 96 + 2 * 8)[0]  # data directory 2: resources
+    # The data directories follow 96 bytes of PE32 fields, 112 of PE32+.
+    directories = opt + (112 if magic == 0x20B else 96)
+    rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]  # data directory 2: resources
     table = opt + opt_size
     spans = []
     for i in range(sections):
@@ -78,8 +93,11 @@ class Resources(unittest.TestCase):
 
     def test_icons_and_manifest_in_each_stub(self):
         drawn = drawn_icons()
+        machine, magic, processor = KINDS[TARGET]
         for exe in EXES:
             with self.subTest(os.path.basename(exe)):
+                with open(exe, "rb") as f:
+                    self.assertEqual(headers(f.read())[:3], (machine, magic, 2), "machine, magic, GUI subsystem")
                 res = resources(exe)
                 groups = res[RT_GROUP_ICON]
                 self.assertEqual([g[0] for g in groups], ["MAINICON", "UNINSTALL"])
@@ -102,8 +120,10 @@ class Resources(unittest.TestCase):
                 self.assertEqual(manifests[1], manifests[123])
                 text = manifests[1].decode("utf-8")
                 for needle in ('name="Microsoft.Windows.Common-Controls"', 'version="6.0.0.0"',
-                               'processorArchitecture="x86"', 'publicKeyToken="6595b64144ccf1df"'):
+                               'publicKeyToken="6595b64144ccf1df"'):
                     self.assertIn(needle, text)
+                # The program's own identity and the common controls both.
+                self.assertEqual(text.count('processorArchitecture="%s"' % processor), 2, text)
 
 
 if __name__ == "__main__":
