@@ -6,16 +6,18 @@
 #include <vector>
 
 #include "package/Package.h"
+#include "package/PeImage.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
 
-enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller };
+enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram };
 
 struct InspectReport {
     FileKind kind = FileKind::Bare;
     int failedCheck = 0;  // 2..6 for a damaged copy
     std::string reason;   // why it is damaged
     uint64_t fileSize = 0;
+    PeImage program; // the stub's headers, unless the kind is Cabinet or NotProgram
 
     PackageMarker marker;
     bool hasHeader = false;
@@ -34,6 +36,6 @@ struct InspectReport {
 InspectReport InspectFile(const std::vector<unsigned char>& file);
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
-// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy or
-// a cabinet that does not decode.
+// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
+// cabinet that does not decode, or a file that is not a Windows program.
 int InspectExitStatus(const InspectReport& report);
