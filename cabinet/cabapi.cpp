@@ -48,8 +48,10 @@ const CabinetLibrary& Cabinet()
 
 namespace cabapi {
 
-// The kernel's HFILE functions take the handle as a 32-bit HFILE; on this
-// 32-bit target that is the handle value itself.
+// The kernel's HFILE functions take the handle as a 32-bit HFILE on both
+// targets. On x86-64 a kernel handle is pointer-sized, but its value always
+// fits in 32 bits (Windows keeps it so for 32-bit processes to share), and
+// the HFILE functions widen it again with its sign, INVALID_HANDLE_VALUE too.
 static HFILE AsHfile(INT_PTR file) { return static_cast<HFILE>(file); }
 
 static DWORD writeError;

@@ -7,13 +7,22 @@
 # while it works.
 #
 #   bash scripts/screenshots.sh [WIN_BUILD_DIR [PACK_TOOL]]
-#       defaults: build/win and build/native/tools/pack/cabsetup (as `make` builds them)
+#       defaults: the Windows build this machine runs (build/win, or
+#       build/win64 where the kernel runs no 32-bit code; see
+#       tests/rig/target) and build/native/tools/pack/cabsetup, as `make`
+#       builds them
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/build/win}" && pwd)
+arch=$(bash "$ROOT/tests/rig/target")
+if [ "$arch" = x86-64 ]; then
+    BUILD=$(cd "${1:-$ROOT/build/win64}" && pwd)
+    STUB="$BUILD/stub64.exe"
+else
+    BUILD=$(cd "${1:-$ROOT/build/win}" && pwd)
+    STUB="$BUILD/stub.exe"
+fi
 PACK=$(realpath "${2:-$ROOT/build/native/tools/pack/cabsetup}")
-STUB="$BUILD/stub.exe"
 DOCS="$ROOT/docs"
 
 if [ -z "${RIG_DIR:-}" ]; then
@@ -25,16 +34,9 @@ done
 command -v xdotool >/dev/null && command -v import >/dev/null ||
     { echo "screenshots: needs xdotool and imagemagick" >&2; exit 1; }
 
+# The rig's template carries Wine's own fonts (tests/rig/with-rig).
 export WINEPREFIX="$RIG_DIR/shots"
 cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
-# Wine's own Tahoma (for "MS Shell Dlg") and Marlett (the caption buttons'
-# glyphs) are only found in the prefix's Fonts folder; without them the
-# windows are drawn with a fallback face.
-if ls /usr/share/wine/fonts/*.ttf >/dev/null 2>&1; then
-    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-else
-    echo "screenshots: fonts-wine is missing; the windows get a fallback font" >&2
-fi
 WORK="$RIG_DIR/shots-work"
 mkdir -p "$WORK/payload" "$DOCS"
 

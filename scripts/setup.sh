@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test cabsetup.
 # Idempotent: when everything is present it does nothing (no apt at all).
+# Runs as root, or as a user through sudo.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-need=()
+# The kernel first: it decides which Windows build the tests and the demo
+# run, and whether 32-bit Wine is of any use here.
+if road=$(bash tests/rig/target --describe 2>&1); then
+  road="tests and demo will run the $road"
+fi
+runs32=0
+CABSETUP_WIN_ARCH= bash tests/rig/target 2>/dev/null | grep -qx i686 && runs32=1
+
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 wine64
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
   zlib1g-dev libmspack-dev
   gcab cabextract
@@ -17,29 +27,85 @@ pkgs=(
   clang libclang-rt-14-dev
   python3
 )
+# 32-bit Wine for the i686 build; a kernel without 32-bit code cannot start it.
+[ "$runs32" = 1 ] && pkgs+=(wine32:i386)
 
-i386=1
-dpkg --print-foreign-architectures | grep -qx i386 || i386=0
+# Both cross compilers build with the posix thread model; the plain names
+# (i686-w64-mingw32-g++, ...) should follow it too. Lists those that do not.
+not_posix() {
+  local alt
+  for alt in i686-w64-mingw32-gcc i686-w64-mingw32-g++ x86_64-w64-mingw32-gcc x86_64-w64-mingw32-g++; do
+    if [ -x "/usr/bin/$alt-posix" ] && [ "$(readlink -f "/usr/bin/$alt")" != "/usr/bin/$alt-posix" ]; then
+      echo "$alt"
+    fi
+  done
+}
 
+need=()
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
-
-if [ "$i386" = 1 ] && [ ${#need[@]} -eq 0 ]; then
+add_i386=0
+if [ "$runs32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=1
+fi
+if [ ${#need[@]} -eq 0 ] && [ "$add_i386" = 0 ] && [ -z "$(not_posix)" ]; then
   exit 0
 fi
 
-SUDO=""
-[ "$(id -u)" = 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-if [ "$i386" = 0 ]; then
-  echo "setup: adding the i386 architecture"
-  $SUDO dpkg --add-architecture i386
+echo "setup: $road"
+if [ "$(id -u)" = 0 ]; then
+  as_root() { "$@"; }
+elif command -v sudo >/dev/null 2>&1; then
+  as_root() { sudo "$@"; }
+  echo "setup: installing through sudo (it may ask for your password)"
+else
+  echo "setup: installing ${need[*]:-the compiler settings} needs root and there is no sudo: run 'su -c \"bash scripts/setup.sh\"', then make again" >&2
+  exit 1
 fi
-echo "setup: installing ${need[*]}"
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-# The posix thread model is the one we build with.
-if [ -x /usr/bin/i686-w64-mingw32-g++-posix ]; then
-  $SUDO update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
-  $SUDO update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
+
+log=$(mktemp "${TMPDIR:-/tmp}/cabsetup-setup.XXXXXX")
+failed() {
+  echo "setup: $1 failed; the end of its output ($log):" >&2
+  tail -n 20 "$log" >&2
+  exit 1
+}
+
+# apt's status lines ("dlstatus:N:PERCENT:..." and "pmstatus:PACKAGE:PERCENT:...",
+# where PACKAGE may be name:arch) become one line per tenth of each phase;
+# everything else goes to the log.
+progress() {
+  local line phase pct shown="" f
+  while IFS= read -r line; do
+    case $line in
+      dlstatus:*) phase=downloading ;;
+      pmstatus:*) phase=installing ;;
+      *) printf '%s\n' "$line" >>"$log"; continue ;;
+    esac
+    IFS=: read -r -a f <<<"$line"
+    pct=${f[2]:-}
+    [[ $pct =~ ^[0-9] ]] || pct=${f[3]:-}
+    pct=${pct%%.*}
+    [[ $pct =~ ^[0-9]+$ ]] || continue
+    phase="$phase $((pct / 10 * 10))%"
+    if [ "$phase" != "$shown" ]; then
+      echo "setup: $phase"
+      shown=$phase
+    fi
+  done
+}
+
+if [ "$add_i386" = 1 ]; then
+  echo "setup: adding the i386 architecture (for 32-bit Wine)"
+  as_root dpkg --add-architecture i386 >>"$log" 2>&1 || failed "dpkg --add-architecture i386"
 fi
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: updating the package lists"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq >>"$log" 2>&1 || failed "apt-get update"
+  echo "setup: installing ${#need[@]} packages and what they need (several minutes): ${need[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      -o APT::Status-Fd=1 "${need[@]}" 2>>"$log" | progress || failed "apt-get install"
+fi
+for alt in $(not_posix); do
+  as_root update-alternatives --set "$alt" "/usr/bin/$alt-posix" >>"$log" 2>&1 || failed "update-alternatives --set $alt"
+done
+rm -f "$log"
 echo "setup: done"

@@ -4,26 +4,34 @@
 # stub-full.exe and stub.map), then prints the sections of the shipped stub,
 # the largest contributing objects per section and the largest symbols.
 #
-#   scripts/stub-size.sh [BUILD_DIR] [ROWS]   (default build/stub-size, 30)
+#   scripts/stub-size.sh [--x86-64] [BUILD_DIR] [ROWS]
+#       default: the 32-bit stub.exe in build/stub-size, 30 rows; with
+#       --x86-64 the 64-bit stub64.exe in build/stub-size64
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-$src/build/stub-size}
+if [ "${1:-}" = --x86-64 ]; then
+    shift
+    toolchain=mingw-x86_64 triplet=x86_64-w64-mingw32 stub=stub64 default=$src/build/stub-size64
+else
+    toolchain=mingw-i686 triplet=i686-w64-mingw32 stub=stub default=$src/build/stub-size
+fi
+dir=${1:-$default}
 rows=${2:-30}
 if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/$toolchain.cmake \
         -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 fi
-cmake --build "$dir" --target stub -j2 | grep -E "warning|error|stub.exe" || true
+cmake --build "$dir" --target stub -j2 | grep -E "warning|error|$stub.exe" || true
 
 # The link step CMake wrote, minus stripping and the import library, plus a map.
 link=$(tail -n 1 "$dir/CMakeFiles/stub.dir/link.txt")
 link=$(printf '%s\n' "$link" | sed -e 's/ -s / /' -e 's/ -Wl,--strip-all / /' \
-    -e 's/ -Wl,--out-implib,[^ ]*//' -e 's/ -o stub\.exe / -o stub-full.exe -Wl,-Map,stub.map /')
+    -e 's/ -Wl,--out-implib,[^ ]*//' -e "s/ -o $stub\\.exe / -o stub-full.exe -Wl,-Map,stub.map /")
 (cd "$dir" && eval "$link")
 
 echo
-echo "== sections of stub.exe ($(stat -c %s "$dir/stub.exe") bytes)"
-i686-w64-mingw32-objdump -h "$dir/stub.exe" | while read -r idx name size rest; do
+echo "== sections of $stub.exe ($(stat -c %s "$dir/$stub.exe") bytes)"
+$triplet-objdump -h "$dir/$stub.exe" | while read -r idx name size rest; do
     case $idx in [0-9]*) printf '  %-10s %7d\n' "$name" "$((16#$size))" ;; esac
 done
 
@@ -61,7 +69,7 @@ for l in lines[start:]:
     obj = re.sub(r"^.*/(lib[^/]*\.a\()", r"\1", obj.strip())
     obj = re.sub(r"^CMakeFiles/stub\.dir/", "", obj)
     per[obj][out] += int(size, 16)
-secs = [".text", ".data", ".rdata", ".eh_frame", ".idata"]
+secs = [".text", ".data", ".rdata", ".eh_frame", ".pdata", ".xdata", ".idata"]
 print("  %-52s %7s" % ("object", "total") + "".join("%10s" % s for s in secs))
 total = collections.Counter()
 for obj, c in sorted(per.items(), key=lambda kv: -sum(kv[1].values()))[:rows]:
@@ -83,4 +91,4 @@ PY
 
 echo
 echo "== largest symbols (unstripped copy)"
-i686-w64-mingw32-nm -S --size-sort -C "$dir/stub-full.exe" | grep -v " [Nn] " | tail -n "$rows" | cut -c1-140
+$triplet-nm -S --size-sort -C "$dir/stub-full.exe" | grep -v " [Nn] " | tail -n "$rows" | cut -c1-140

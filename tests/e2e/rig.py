@@ -53,6 +53,27 @@ def pack_tool_path():
     return os.path.join(native_dir(), "tools", "pack", "cabsetup")
 
 
+# The two Windows builds as the tests see them: the stub's PE machine type
+# and its bitness.
+TARGETS = {"i686": dict(machine=0x14C, bits=32), "x86-64": dict(machine=0x8664, bits=64)}
+
+
+def target():
+    """The Windows build under test, "i686" or "x86-64": the one the cross
+    build names (CABSETUP_TARGET), else the one the rig stands for."""
+    name = os.environ.get("CABSETUP_TARGET") or os.environ.get("CABSETUP_WIN_ARCH") or "i686"
+    if name not in TARGETS:
+        raise RuntimeError("unknown Windows build %r: i686 or x86-64" % name)
+    return name
+
+
+def program_files():
+    """Program Files as the program under test sees it in the rig's prefix:
+    a 32-bit program in a 64-bit prefix gets the (x86) one."""
+    wow64 = os.environ.get("WINEARCH") == "win64" and TARGETS[target()]["bits"] == 32
+    return r"C:\Program Files (x86)" if wow64 else r"C:\Program Files"
+
+
 def _wine_env(prefix):
     env = dict(os.environ)
     env.update(WINEPREFIX=prefix, WINEARCH=os.environ.get("WINEARCH", "win32"), WINEDEBUG="-all",
@@ -242,11 +263,16 @@ class Prefix:
     """A fresh copy of the rig's template prefix with its own persistent
     wineserver. Use as a context manager."""
 
-    program_files = r"C:\Program Files"
     windows = r"C:\windows"
     temp = r"C:\windows\temp"
 
     def __init__(self):
+        self.target = target()
+        self.machine = TARGETS[self.target]["machine"]
+        self.win64 = os.environ.get("WINEARCH") == "win64"
+        if TARGETS[self.target]["bits"] == 64 and not self.win64:
+            raise RuntimeError("the x86-64 build needs a 64-bit prefix: run it with CABSETUP_WIN_ARCH=x86-64")
+        self.program_files = program_files()
         self.work = None
         self.path = None
         self.display = None

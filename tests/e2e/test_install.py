@@ -126,7 +126,7 @@ ROAD_FILES = {
     "viewer.exe": b"MZ not really a program",
     "license.txt": b"Road license terms: be nice.\r\n",
 }
-ROAD_FOLDER = r"C:\Program Files\Road Product"
+ROAD_FOLDER = rig.program_files() + r"\Road Product"
 
 
 class Install(SetupCase):
@@ -203,7 +203,7 @@ class Install(SetupCase):
 
     def test_shortcut_list_forms(self):
         cab = rig.make_cab(os.path.join(self.scratch, "p.cab"), {"a.txt": b"A", "b.txt": b"B"})
-        folder = r"C:\Program Files\Forms"
+        folder = self.prefix.program_files + r"\Forms"
         group = self.prefix.start_menu_programs + r"\Forms Group"
         opens, removes = "Opens Forms Product", "Removes Forms Product from your computer"
         cases = [
@@ -253,7 +253,7 @@ class Install(SetupCase):
             with self.subTest(name):
                 if self.prefix.exists(r"C:\marked.log"):
                     os.remove(self.prefix.host(r"C:\marked.log"))
-                folder = r"C:\Program Files\Marked " + str(started)
+                folder = self.prefix.program_files + r"\Marked " + str(started)
                 exe = pack(self.scratch, {"start.cmd": script, "note.txt": b"n"}, "--product-name", "Marked",
                            "--install-folder", folder.split("\\")[-1], "--start-menu-folder", "Marked",
                            "--shortcut", "Note=note.txt", *options, name=name.strip("/") + ".exe")
@@ -278,7 +278,7 @@ class Install(SetupCase):
                 self.assertEqual(r.boxes, [], r)
                 self.assertIsNone(r.last_window("License"), r)
                 self.assertEqual(self.prefix.read(self.prefix.temp + r"\license.txt"), b"someone else's")
-                self.assertEqual(self.prefix.read(r"C:\Program Files\Lic %s\a.txt" % name.strip("/")), b"a")
+                self.assertEqual(self.prefix.read(self.prefix.program_files + r"\Lic %s\a.txt" % name.strip("/")), b"a")
 
     def test_declined_license_leaves_nothing(self):
         exe = pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
@@ -296,7 +296,7 @@ class Install(SetupCase):
         exe = pack(self.scratch, files, "--product-name", "Abort Me", "--company-folder", "Acme",
                    "--install-folder", "Abort", "--start-menu-folder", "Abort", "--shortcut", "F=f000.txt",
                    "--make-uninstaller")
-        folder = r"C:\Program Files\Acme\Abort"
+        folder = self.prefix.program_files + r"\Acme\Abort"
         before = self.prefix.state()
         # The status line names each file as it is extracted.
         r = self.install(exe, args=QUIET, rules=[Window("Setup", when=".txt", press="&Abort", delay=300),
@@ -313,7 +313,7 @@ class Install(SetupCase):
     def test_target_in_use_during_extraction(self):
         # The extractor asks in its own words: caption "Extract", the path in
         # lower case. Cancel ends the installation through the entry's box.
-        folder = r"C:\Program Files\Held"
+        folder = self.prefix.program_files + r"\Held"
         self.prefix.write(folder + r"\B.txt", b"old and held")
         cab = rig.make_cab(os.path.join(self.scratch, "held.cab"), {"a.txt": b"a", "B.txt": b"new", "c.txt": b"c"})
         pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=open(cab, "rb").read(),
@@ -380,31 +380,38 @@ class Install(SetupCase):
                 self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")
                 self.assertEqual(self.prefix.state(), before)
 
-    def test_win64_prefix_installs_into_program_files_x86(self):
-        wine64 = shutil.which("wine64") or (os.path.exists("/usr/lib/wine/wine64") and "/usr/lib/wine/wine64")
-        if not wine64:
-            self.skipTest("wine64 is not installed here: no WINEARCH=win64 prefix can be made")
-        prefix = os.path.join(self.prefix.work, "win64")
-        env = dict(self.prefix.env, WINEPREFIX=prefix, WINEARCH="win64")
+    def test_program_files_of_a_64_bit_prefix(self):
+        # In a 64-bit prefix the 64-bit stub installs into the native
+        # Program Files, the 32-bit one (under WoW64) into Program Files (x86).
+        # The x86-64 build's rig stands in a 64-bit prefix; for the i686
+        # build one is made here.
+        folder, not_folder = {"x86-64": ("Program Files", "Program Files (x86)"),
+                              "i686": ("Program Files (x86)", "Program Files")}[self.prefix.target]
+        exe = pack(self.scratch, {"a.txt": b"64"}, "--product-name", "Wide", "--install-folder", "Wide")
+        if self.prefix.win64:
+            prefix, env = self.prefix.path, self.prefix.env
+        else:
+            if not (shutil.which("wine64") or os.path.exists("/usr/lib/wine/wine64")):
+                self.skipTest("wine64 is not installed here: no WINEARCH=win64 prefix can be made")
+            prefix = os.path.join(self.prefix.work, "win64")
+            env = dict(self.prefix.env, WINEPREFIX=prefix, WINEARCH="win64")
         log = open(os.path.join(self.scratch, "win64.log"), "wb")
         try:
             # Under load wineboot has been seen to end with status 53 once;
             # a second start finishes the prefix. The install below is what
             # this test checks.
-            for _ in range(2):
+            for _ in range(0 if self.prefix.win64 else 2):
                 if subprocess.run(["wineboot", "-i"], env=env, stdout=log, stderr=log, timeout=300).returncode == 0:
                     break
-            exe = pack(self.scratch, {"a.txt": b"64"}, "--product-name", "Wide", "--install-folder", "Wide")
             subprocess.run(["wine", exe, "/SP-", "/LA-", "/SILENT"], env=env, stdout=log, stderr=log,
                            timeout=120)
-            x86 = os.path.join(prefix, "drive_c", "Program Files (x86)", "Wide", "a.txt")
-            with open(x86, "rb") as f:
+            with open(os.path.join(prefix, "drive_c", folder, "Wide", "a.txt"), "rb") as f:
                 self.assertEqual(f.read(), b"64")
-            self.assertFalse(os.path.exists(os.path.join(prefix, "drive_c", "Program Files", "Wide")))
+            self.assertFalse(os.path.exists(os.path.join(prefix, "drive_c", not_folder, "Wide")))
         finally:
-            subprocess.run(["wineserver", "-k"], env=env, stdout=log, stderr=log)
+            if not self.prefix.win64:
+                subprocess.run(["wineserver", "-k"], env=env, stdout=log, stderr=log)
             log.close()
-
 
 if __name__ == "__main__":
     rig.main()

@@ -15,7 +15,7 @@ from test_install import SetupCase, pack, seen  # noqa: E402
 
 NOTEPAD = r"C:\windows\system32\notepad.exe"
 FILES = {"license.txt": b"No-window terms.\r\n", "app.txt": b"app", "more.txt": b"more"}
-FOLDER = r"C:\Program Files\Plain"
+FOLDER = rig.program_files() + r"\Plain"
 
 
 def nogui_stub():
@@ -100,7 +100,7 @@ class WithoutWindows(SetupCase):
             r = self.install(exe, args=["/LA-"],
                              rules=[Box("This will", press="Yes"), Box("completed", press="OK")])
             self.assertEqual(len(r.boxes), 2, r)
-            self.assertEqual(len(self.prefix.listdir(r"C:\Program Files\Many " + variant)), len(files))
+            self.assertEqual(len(self.prefix.listdir(self.prefix.program_files + r"\Many " + variant)), len(files))
             spans[variant] = r.boxes[1]["t"] - r.boxes[0]["t"]
             if variant == "none":
                 self.assertNoWindows(r)

@@ -87,6 +87,9 @@ class PackRoundTrip(rig.RigTestCase):
         report = json.loads(tool("inspect", "--json", exe).stdout)
         self.assertEqual(report["kind"], "installer")
         self.assertEqual(report["header"]["FileCount"], len(files))
+        # The stub built for this target, named as such.
+        self.assertEqual(report["stub"], {"i686": {"machine": "i386", "bits": 32},
+                                          "x86-64": {"machine": "x86-64", "bits": 64}}[self.prefix.target])
 
     def test_cabinet_with_utf8_names_is_refused(self):
         # gcab marks a non-ASCII name as UTF-8 (0x80); the stub would read

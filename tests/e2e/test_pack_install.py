@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from test_pack import payload_files, tool  # noqa: E402
 
-INSTALL_DIR = r"C:\Program Files\Pack Co\Packed 1.0"
+INSTALL_DIR = rig.program_files() + r"\Pack Co\Packed 1.0"
 
 
 class PackedInstall(rig.RigTestCase):

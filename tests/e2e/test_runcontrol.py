@@ -17,7 +17,7 @@ INSTALL_QUESTION = QUESTION % ("install", "on")
 REMOVE_QUESTION = QUESTION % ("remove", "from")
 DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
 SHORTCUTS = b"viewer.exe|Run Viewer\rreadme.txt|Read Me\r"
-UNINSTALLER = r"C:\Program Files\Run Product\Uninstall Run.exe"
+UNINSTALLER = rig.program_files() + r"\Run Product\Uninstall Run.exe"
 # The copy's name: "_KT", five base-32 digits from a random start, ".exe";
 # it is written under a first name ending ".tmp".
 COPY = r'C:\\windows\\Temp\\_KT[0-9A-V]{5}\.%s'

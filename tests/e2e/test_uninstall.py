@@ -56,7 +56,7 @@ class Uninstall(SetupCase):
     def test_install_folders_removed_where_empty(self):
         cases = [
             # (company, install folder, folders expected to stay)
-            ("Acme", r"Tools\Viewer", [r"C:\Program Files\Acme"]),
+            ("Acme", r"Tools\Viewer", [self.prefix.program_files + r"\Acme"]),
             ("Acme", "Viewer", []),
         ]
         for company, folder, stays in cases:
@@ -71,19 +71,19 @@ class Uninstall(SetupCase):
                 self.assertFalse(self.prefix.exists(install.rsplit("\\", 1)[0]))
                 for kept in stays:
                     self.assertEqual(self.prefix.listdir(kept), [])
-                self.assertEqual(self.prefix.exists(r"C:\Program Files\Acme"), bool(stays))
+                self.assertEqual(self.prefix.exists(self.prefix.program_files + r"\Acme"), bool(stays))
 
     def test_what_is_not_listed_stays(self):
         install, group, uninstaller = self.installed()
         self.prefix.write(install + r"\notes.txt", "mine")
         self.prefix.write(install + r"\data\saved.dat", "mine too")
         self.prefix.write(group + r"\Other Tool.lnk", "not ours")
-        self.prefix.write(r"C:\Program Files\Kit Other\a.txt", "same name elsewhere")
+        self.prefix.write(self.prefix.program_files + r"\Kit Other\a.txt", "same name elsewhere")
         r = self.uninstall(uninstaller)
         self.assertEqual([seen(b) for b in r.boxes][1:], [("Uninstall", NOT_ALL, ["OK"], "information")], r)
         self.assertEqual(self.prefix.tree(install), {"notes.txt": 4, "data": None, r"data/saved.dat": 8})
         self.assertEqual(self.prefix.listdir(group), ["Other Tool.lnk"])
-        self.assertEqual(self.prefix.read(r"C:\Program Files\Kit Other\a.txt"), b"same name elsewhere")
+        self.assertEqual(self.prefix.read(self.prefix.program_files + r"\Kit Other\a.txt"), b"same name elsewhere")
 
     def test_read_only_and_missing_files_are_no_question(self):
         install, group, uninstaller = self.installed(options=["--attrib", "c.ini=r"])
@@ -148,7 +148,7 @@ class Uninstall(SetupCase):
         # Only the list counts: a duplicate entry is skipped the second time,
         # text after the last CR is no path, and a group of the same name is
         # not looked at.
-        folder = r"C:\Program Files\Hand"
+        folder = self.prefix.program_files + r"\Hand"
         for name in ("a.txt", "b.txt"):
             self.prefix.write(folder + "\\" + name, name)
         self.prefix.write(r"C:\keep\tail.txt", "not listed")
@@ -170,11 +170,11 @@ class Uninstall(SetupCase):
     def test_wait_after_every_entry_even_a_missing_one(self):
         # 15 ms after each listed entry, whether its file existed or not.
         entries = 200
-        listed = "".join(r"C:\Program Files\Gone\f%03d.txt" % i + "\r" for i in range(entries))
+        listed = "".join(self.prefix.program_files + r"\Gone\f%03d.txt" % i + "\r" for i in range(entries))
         pkg = rig.make_package(os.path.join(self.scratch, "gone.exe"), payload=listed.encode("cp1252"),
                                product_name="Gone", install_folder="Gone", start_menu_folder="Gone",
                                file_count=entries, uninstall_mode=1)
-        uninstaller = self.prefix.copy_in(pkg, r"C:\Program Files\Gone\Uninstall.exe")
+        uninstaller = self.prefix.copy_in(pkg, self.prefix.program_files + r"\Gone\Uninstall.exe")
         r = self.uninstall(uninstaller)
         self.assertEqual([b["text"] for b in r.boxes][1:], [DONE % "Gone"], r)
         self.assertGreaterEqual(r.boxes[1]["t"] - r.boxes[0]["t"], entries * 15)

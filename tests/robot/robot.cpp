@@ -271,7 +271,9 @@ bool IsSystemProcess(const std::wstring& exe)
 typedef LONG(WINAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 
 // The command line, read from the process itself: first the direct query,
-// then through its PEB.
+// then through its PEB. <winternl.h> lays the PEB out for the robot's own
+// target (ProcessParameters at +0x10 and CommandLine at +0x40 on i686, +0x20
+// and +0x70 on x86-64), which is the target of the programs it watches.
 std::wstring CommandLineOf(HANDLE process)
 {
     static NtQueryInformationProcessFn query = reinterpret_cast<NtQueryInformationProcessFn>(

@@ -20,7 +20,7 @@ add_test(NAME ui_windows_test COMMAND ui_windows_test)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME ui_resources
   COMMAND ${Python3_EXECUTABLE} -B ${CMAKE_CURRENT_SOURCE_DIR}/ui_resources_test.py
-          $<TARGET_FILE:stub> $<TARGET_FILE:stub_nogui>)
+          ${CABSETUP_TARGET} $<TARGET_FILE:stub> $<TARGET_FILE:stub_nogui>)
 
 # The same operations when the windows cannot be made (stub_nogui's uGUI).
 add_executable(ui_nogui_test ui_nogui_test.cpp $<TARGET_OBJECTS:ui_nogui>)

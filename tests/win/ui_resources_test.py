@@ -1,11 +1,12 @@
 """The stub's resources as Windows reads them from the file: the two icon
 groups (MAINICON first, so it is the program's icon), each one 32 x 32 image
 in 16 colours with a mask, as ui/icons/draw_icons.py draws them; the manifest
-as resource 1 and the same bytes as 123, asking for the common controls 6,
-administrator rights and Windows Vista to 11. And what the loader reads
-before any code runs: the image's mitigations and its imports.
+as resource 1 and the same bytes as 123, asking for the common controls 6 of
+the stub's own processor, administrator rights and Windows Vista to 11. Each
+stub is a GUI program of its target. And what the loader reads before any
+code runs: the image's mitigations and its imports.
 
-    python3 ui_resources_test.py STUB.EXE [STUB.EXE...]
+    python3 ui_resources_test.py i686|x86-64 STUB.EXE [STUB.EXE...]
 """
 import os
 import struct
@@ -17,7 +18,10 @@ import xml.etree.ElementTree as ET
 
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-EXES = sys.argv[1:]
+TARGET, EXES = sys.argv[1], sys.argv[2:]
+# Per target: PE machine, optional-header magic (PE32, PE32+), the
+# processor the manifest names.
+KINDS = {"i686": (0x14C, 0x10B, "x86"), "x86-64": (0x8664, 0x20B, "amd64")}
 
 
 class Image:
@@ -31,7 +35,9 @@ class Image:
         self.machine, sections = struct.unpack_from("<HH", data, pe + 4)
         opt_size, self.characteristics = struct.unpack_from("<HH", data, pe + 20)
         opt = pe + 24
-        self.wide = struct.unpack_from("<H", data, opt)[0] == 0x20B
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.wide = self.magic == 0x20B
+        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         self.directories = opt + (112 if self.wide else 96)
         table = opt + opt_size
@@ -108,8 +114,12 @@ class Resources(unittest.TestCase):
 
     def test_icons_and_manifest_in_each_stub(self):
         drawn = drawn_icons()
+        machine, magic, _ = KINDS[TARGET]
         for exe in EXES:
             with self.subTest(os.path.basename(exe)):
+                image = Image(exe)
+                self.assertEqual((image.machine, image.magic, image.subsystem), (machine, magic, 2),
+                                 "machine, magic, GUI subsystem")
                 res = resources(exe)
                 groups = res[RT_GROUP_ICON]
                 self.assertEqual([g[0] for g in groups], ["MAINICON", "UNINSTALL"])
@@ -134,16 +144,17 @@ class Resources(unittest.TestCase):
     def test_manifest_asks_for_styles_rights_and_versions(self):
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
               "c": "urn:schemas-microsoft-com:compatibility.v1"}
+        processor = KINDS[TARGET][2]
         for exe in EXES:
             with self.subTest(os.path.basename(exe)):
                 root = ET.fromstring(dict(resources(exe)[RT_MANIFEST])[1])
-                # Common controls 6 for whichever processor runs the stub: a
-                # 64-bit program that names x86 finds no such assembly.
+                # Common controls 6 for the stub's own processor: a 64-bit
+                # program that names x86 finds no such assembly.
                 controls = root.find("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", ns).attrib
                 self.assertEqual((controls["name"], controls["version"], controls["publicKeyToken"],
                                   controls["processorArchitecture"]),
-                                 ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df", "*"))
-                self.assertEqual(root.find("v1:assemblyIdentity", ns).get("processorArchitecture"), "*")
+                                 ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df", processor))
+                self.assertEqual(root.find("v1:assemblyIdentity", ns).get("processorArchitecture"), processor)
                 level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel",
                                   ns).attrib
                 self.assertEqual(level, {"level": "requireAdministrator", "uiAccess": "false"})

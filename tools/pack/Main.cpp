@@ -34,9 +34,11 @@ const char kMainHelp[] =
 const char kPackHelp[] =
     "usage: cabsetup pack --stub STUB -o OUT [OPTIONS] (--cab FILE.cab | FILE-OR-FOLDER...)\n"
     "\n"
-    "Appends a package to a copy of the bare stub. Files and folders are put in\n"
-    "an MSZIP cabinet, each file at the top level under its own name (folders are\n"
-    "searched recursively); --cab packs a ready-made cabinet unchanged.\n"
+    "Appends a package to a copy of the bare stub: out/stub.exe (32-bit, runs on every\n"
+    "Windows) or out/stub64.exe (64-bit, installs into the native Program Files).\n"
+    "Files and folders are put in an MSZIP cabinet, each file at the top level under\n"
+    "its own name (folders are searched recursively); --cab packs a ready-made\n"
+    "cabinet unchanged.\n"
     "\n"
     "header (an option overrides the same key of the manifest):\n"
     "  --manifest FILE.ini          keys ProductName, CompanyFolder, ShortName, LicenseFile,\n"
@@ -65,8 +67,9 @@ const char kPackHelp[] =
     "\n"
     "Texts are UTF-8 and are converted to the code page; each header text holds at most 100 bytes.\n"
     "Refused: a file name without \".\", two files of the same name, a name or text the code page\n"
-    "cannot hold, \"|\" in a shortcut target, a line break in a shortcut, a stub that already\n"
-    "carries a package, a missing file, an unreadable cabinet. Nothing is written then.\n"
+    "cannot hold, \"|\" in a shortcut target, a line break in a shortcut, a stub that is not an\n"
+    "i386 PE32 or x86-64 PE32+ GUI program or already carries a package, a missing file, an\n"
+    "unreadable cabinet. Nothing is written then.\n"
     "\n"
     "example:\n"
     "  cabsetup pack --stub out/stub.exe -o viewer-setup.exe --product-name \"Example Viewer 2.0\" \\\n"
@@ -105,7 +108,11 @@ const char kInspectHelp[] =
     "  --json                       one JSON object on standard output\n"
     "  --codepage N                 code page to show texts in (default 1252)\n"
     "\n"
-    "Exit status: 0 bare stub, valid package or cabinet; 1 damaged copy or cabinet.\n";
+    "It names the stub's machine and bitness; a file that is no Windows program gets the\n"
+    "verdict \"not a Windows program\".\n"
+    "\n"
+    "Exit status: 0 bare stub, valid package or cabinet; 1 damaged copy or cabinet, or not a\n"
+    "Windows program.\n";
 
 struct UsageError : ToolError {
     using ToolError::ToolError;

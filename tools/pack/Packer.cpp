@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
 #include "package/Package.h"
 #include "package/PathRules.h"
 #include "package/TextLists.h"
+#include "package/PeImage.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
@@ -144,6 +146,43 @@ void CheckPlaces(const PackageHeader& header, const std::string& list, const std
     }
 }
 
+// A stub is one of the two kinds we build: an i386 PE32 or an x86-64 PE32+
+// GUI program, whole, without a package.
+void CheckStub(const std::string& path, const std::vector<unsigned char>& stub)
+{
+    const std::string what = "stub " + path;
+    PeImage pe;
+    switch (ReadPeImage(stub.data(), stub.size(), pe)) {
+    case PeStatus::Ok: break;
+    case PeStatus::NotPe: throw ToolError(what + " is not a Windows program");
+    case PeStatus::CutShort: throw ToolError(what + " is cut short: its headers pass the end of the file");
+    }
+    const char* machine = PeMachineName(pe.machine);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", pe.machine);
+    switch (CheckStubImage(pe, stub.size())) {
+    case StubFit::Ok: break;
+    case StubFit::Dll: throw ToolError(what + " is a DLL, not a program");
+    case StubFit::NotExecutable: throw ToolError(what + " is not marked as an executable program");
+    case StubFit::OtherMachine:
+        throw ToolError(what + " is for " + (machine ? machine : "machine " + std::string(hex)) +
+                        "; a stub is for i386 (32-bit) or x86-64 (64-bit)");
+    case StubFit::MachineMismatch:
+        throw ToolError(what + " is for " + machine + " but has a " + std::to_string(PeBits(pe)) +
+                        "-bit header; a stub is i386 PE32 or x86-64 PE32+");
+    case StubFit::NotGui:
+        throw ToolError(what + (pe.subsystem == kPeSubsystemConsole ? std::string(" is a console program")
+                                                                     : " has subsystem " + std::to_string(pe.subsystem)) +
+                        "; a stub is a GUI program");
+    case StubFit::CutShort:
+        throw ToolError(what + " is cut short: its sections end at byte " + std::to_string(pe.dataEnd) +
+                        ", the file at " + std::to_string(stub.size()));
+    }
+    for (uint32_t i = kMarkerOffset; i < kMarkerOffset + kMarkerSize; ++i)
+        if (stub[i] != 0)
+            throw ToolError(what + " already carries a package (its marker is not zero); use the bare stub");
+}
+
 unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std::string& key, unsigned def,
                      unsigned max)
 {
@@ -261,12 +300,7 @@ PackResult BuildPackage(const PackRequest& req)
     std::vector<unsigned char> stub;
     if (!ReadWholeFile(req.stubPath, stub))
         throw ToolError("missing file: cannot read the stub " + req.stubPath);
-    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
-        throw ToolError("stub " + req.stubPath + " is not a Windows program");
-    for (uint32_t i = kMarkerOffset; i < kMarkerOffset + kMarkerSize; ++i)
-        if (stub[i] != 0)
-            throw ToolError("stub " + req.stubPath +
-                            " already carries a package (its marker is not zero); use the bare stub");
+    CheckStub(req.stubPath, stub);
 
     // The payload and the names the installer will see in it.
     std::vector<unsigned char> cab;

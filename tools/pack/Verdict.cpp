@@ -57,8 +57,19 @@ const char* KindName(FileKind k)
     case FileKind::Damaged: return "damaged copy";
     case FileKind::Installer: return "installer";
     case FileKind::Uninstaller: return "uninstaller";
+    case FileKind::NotProgram: return "not a program";
     }
     return "";
+}
+
+// "x86-64", or the machine's number when it has no name here.
+std::string MachineName(uint16_t machine)
+{
+    if (const char* name = PeMachineName(machine))
+        return name;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", machine);
+    return buf;
 }
 
 std::string Verdict(const InspectReport& r)
@@ -71,6 +82,7 @@ std::string Verdict(const InspectReport& r)
         return r.cabinetError.empty() ? "valid installer (checks 1 to 6 pass)"
                                       : "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
     case FileKind::Uninstaller: return "valid uninstaller (checks 1 to 6 pass)";
+    case FileKind::NotProgram: return "not a Windows program";
     }
     return "";
 }
@@ -133,9 +145,16 @@ InspectReport InspectFile(const std::vector<unsigned char>& f)
         ReadPayloadCabinet(r, f);
         return r;
     }
+    if (ReadPeImage(f.data(), f.size(), r.program) != PeStatus::Ok) {
+        r.kind = FileKind::NotProgram;
+        return r;
+    }
     // A short file leaves the marker zero, as the stub's short read does.
     if (f.size() >= kMarkerOffset + kMarkerSize)
         r.marker = PackageMarker::Decode(&f[kMarkerOffset]);
+    const bool packed = !r.marker.IsBare() && r.marker.StubSize <= f.size();
+    if (CheckStubImage(r.program, packed ? r.marker.StubSize : f.size()) != StubFit::Ok)
+        r.notes.push_back("not one of the two stub kinds (an i386 PE32 or x86-64 PE32+ GUI program, whole)");
     switch (CheckMarker(r.marker, f.size())) {
     case PackageState::Bare:
         r.kind = FileKind::Bare;
@@ -236,7 +255,7 @@ InspectReport InspectFile(const std::vector<unsigned char>& f)
 
 int InspectExitStatus(const InspectReport& r)
 {
-    if (r.kind == FileKind::Damaged)
+    if (r.kind == FileKind::Damaged || r.kind == FileKind::NotProgram)
         return 1;
     return r.cabinetError.empty() ? 0 : 1;
 }
@@ -246,9 +265,11 @@ std::string RenderText(const InspectReport& r, int cp)
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
     line("file size: " + std::to_string(r.fileSize));
-    if (r.kind != FileKind::Cabinet)
+    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotProgram) {
+        line("stub: " + MachineName(r.program.machine) + ", " + std::to_string(PeBits(r.program)) + "-bit");
         line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
              ", PackageSize " + std::to_string(r.marker.PackageSize));
+    }
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         line("header: magic " + Hex(h.Magic()) + ", size " + std::to_string(h.SizeField()));
@@ -301,9 +322,12 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (!r.field.empty())
         o += ",\"field\":" + Json(r.field) + ",\"rule\":" + Json(r.rule);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
-    if (r.kind != FileKind::Cabinet)
+    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotProgram) {
+        o += ",\"stub\":{\"machine\":" + Json(MachineName(r.program.machine)) +
+             ",\"bits\":" + std::to_string(PeBits(r.program)) + "}";
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
+    }
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         o += ",\"header\":{\"magic\":" + std::to_string(h.Magic()) + ",\"size\":" + std::to_string(h.SizeField());

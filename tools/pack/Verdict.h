@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "package/Package.h"
+#include "package/PeImage.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
 
-enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller };
+enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram };
 
 struct InspectReport {
     FileKind kind = FileKind::Bare;
@@ -18,6 +19,7 @@ struct InspectReport {
     std::string field;    // the text that leads outside its place, if that is why
     std::string rule;     // and the rule it breaks
     uint64_t fileSize = 0;
+    PeImage program; // the stub's headers, unless the kind is Cabinet or NotProgram
 
     PackageMarker marker;
     bool hasHeader = false;
@@ -36,6 +38,6 @@ struct InspectReport {
 InspectReport InspectFile(const std::vector<unsigned char>& file);
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
-// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy or
-// a cabinet that does not decode.
+// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
+// cabinet that does not decode, or a file that is not a Windows program.
 int InspectExitStatus(const InspectReport& report);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -62,13 +63,40 @@ std::vector<unsigned char> Noise(size_t size, unsigned seed)
     return v;
 }
 
-std::vector<unsigned char> BareStub(size_t size)
+void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value)
 {
+    bytes[at] = static_cast<unsigned char>(value);
+    bytes[at + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+std::vector<unsigned char> BareStub(size_t size, uint16_t machine)
+{
+    const size_t headers = 0x200;
+    const bool plus = machine != 0x014C;
     std::vector<unsigned char> v = Pattern(size, 3);
+    std::fill(v.begin(), v.begin() + static_cast<long>(std::min(size, headers)), 0);
+    auto u32 = [&](size_t at, uint32_t x) {
+        PutU16At(v, at, static_cast<uint16_t>(x));
+        PutU16At(v, at + 2, static_cast<uint16_t>(x >> 16));
+    };
     v[0] = 'M';
     v[1] = 'Z';
-    for (size_t i = 48; i < 60; ++i)
-        v[i] = 0;
+    u32(0x3C, kStubPeOffset);
+    const size_t pe = kStubPeOffset, opt = pe + 24, optSize = plus ? 240 : 224;
+    v[pe] = 'P';
+    v[pe + 1] = 'E';
+    PutU16At(v, pe + 4, machine);
+    PutU16At(v, pe + 6, 1);
+    PutU16At(v, pe + 20, static_cast<uint16_t>(optSize));
+    PutU16At(v, pe + 22, plus ? 0x0022 : 0x0102); // executable, large-address-aware or 32-bit
+    PutU16At(v, opt, plus ? 0x020B : 0x010B);
+    u32(opt + 60, headers);
+    PutU16At(v, opt + 68, 2); // GUI
+    u32(opt + (plus ? 108 : 92), 16);
+    const size_t section = opt + optSize;
+    std::copy_n(".text", 5, v.begin() + static_cast<long>(section));
+    u32(section + 16, static_cast<uint32_t>(size - headers));
+    u32(section + 20, headers);
     return v;
 }
 

@@ -1,5 +1,6 @@
 // Scratch folders and files for the packaging tool's tests.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ private:
 
 std::vector<unsigned char> Pattern(size_t size, unsigned seed);    // compressible
 std::vector<unsigned char> Noise(size_t size, unsigned seed);      // not compressible
-std::vector<unsigned char> BareStub(size_t size = 2048);           // "MZ", zero marker
+// A bare stub as the linker makes one: "MZ", zero marker, PE headers of a
+// GUI program for `machine` (PE32 for i386, else PE32+) at kStubPeOffset, and
+// one section that fills the rest of the file.
+constexpr size_t kStubPeOffset = 0x80;
+std::vector<unsigned char> BareStub(size_t size = 2048, uint16_t machine = 0x014C);
+void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value);
 std::vector<unsigned char> ReadAll(const std::string& path);
 bool Exists(const std::string& path);

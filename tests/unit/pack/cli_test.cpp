@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PackTestUtil.h"
@@ -52,6 +53,25 @@ struct Workspace {
     Workspace()
     {
         dir.Write("stub.exe", BareStub(2048));
+        dir.Write("stub64.exe", BareStub(2048, 0x8664));
+        // Stubs of the wrong kind: a DLL, a console program, an ARM64 image,
+        // a file cut short, a file that only starts like a program.
+        std::vector<unsigned char> odd = BareStub(2048);
+        PutU16At(odd, kStubPeOffset + 22, 0x2102);
+        dir.Write("odd/dll.exe", odd);
+        odd = BareStub(2048, 0x8664);
+        PutU16At(odd, kStubPeOffset + 24 + 68, 3);
+        dir.Write("odd/console.exe", odd);
+        odd = BareStub(2048, 0x8664);
+        PutU16At(odd, kStubPeOffset + 4, 0xAA64);
+        dir.Write("odd/arm64.exe", odd);
+        odd = BareStub(2048);
+        odd.resize(1500);
+        dir.Write("odd/cut.exe", odd);
+        odd.assign(2048, 0);
+        odd[0] = 'M';
+        odd[1] = 'Z';
+        dir.Write("odd/zeros.exe", odd);
         dir.Write("in/app.exe", Pattern(50000, 1));
         dir.Write("in/readme.txt", std::string("read me\r\n"));
         dir.Write("dup/a/same.txt", std::string("1"));
@@ -61,9 +81,9 @@ struct Workspace {
         dir.Write("garbage.cab", std::string("MSCF but not really a cabinet at all"));
         dir.Write("device/Com1.log", std::string("x"));
     }
-    std::vector<std::string> Pack(std::vector<std::string> extra) const
+    std::vector<std::string> Pack(std::vector<std::string> extra, const std::string& stub = "stub.exe") const
     {
-        std::vector<std::string> a = {"pack", "--stub", dir / "stub.exe", "-o", dir / "out.exe",
+        std::vector<std::string> a = {"pack", "--stub", dir / stub, "-o", dir / "out.exe",
                                       "--product-name", "Example", "--install-folder", "Example",
                                       "--start-menu-folder", "Example"};
         a.insert(a.end(), extra.begin(), extra.end());
@@ -105,6 +125,14 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"missing file", s.Pack({in, s.dir / "nothere.txt"}), "missing file: " + (s.dir / "nothere.txt")},
              {"missing stub", {"pack", "--stub", s.dir / "nostub.exe", "-o", s.dir / "out.exe", in},
               "missing file: cannot read the stub"},
+             {"DLL as stub", s.Pack({in}, "odd/dll.exe"), "dll.exe is a DLL, not a program"},
+             {"console program as stub", s.Pack({in}, "odd/console.exe"),
+              "console.exe is a console program; a stub is a GUI program"},
+             {"ARM64 stub", s.Pack({in}, "odd/arm64.exe"), "arm64.exe is for ARM64; a stub is for i386 (32-bit) or x86-64"},
+             {"stub cut short", s.Pack({in}, "odd/cut.exe"),
+              "cut.exe is cut short: its sections end at byte 2048, the file at 1500"},
+             {"MZ and zeros as stub", s.Pack({in}, "odd/zeros.exe"), "zeros.exe is not a Windows program"},
+             {"text as stub", s.Pack({in}, "in/readme.txt"), "readme.txt is not a Windows program"},
              {"unreadable cabinet", s.Pack({"--cab", s.dir / "garbage.cab"}), "unreadable cabinet"},
              {"name without a dot", s.Pack({in, s.dir / "nodot"}), "file name \"README\" has no \".\""},
              {"same name in two folders", s.Pack({s.dir / "dup"}), "two files are named \"SAME.txt\""},
@@ -216,6 +244,26 @@ TEST(Cli, InspectFailsOnADamagedCopy)
     Outcome bare = RunTool(s.dir, {"inspect", s.dir / "stub.exe"});
     EXPECT_EQ(bare.status, 0);
     EXPECT_NE(bare.out.find("verdict: bare stub"), std::string::npos);
+    Outcome text = RunTool(s.dir, {"inspect", s.dir / "in/readme.txt"});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find("verdict: not a Windows program"), std::string::npos) << text.out;
+}
+
+TEST(Cli, EachStubKindMakesAnInstallerThatInspectNames)
+{
+    Workspace s;
+    for (auto [stub, text, json] : {std::make_tuple("stub.exe", "stub: i386, 32-bit", "{\"machine\":\"i386\",\"bits\":32}"),
+                                    std::make_tuple("stub64.exe", "stub: x86-64, 64-bit",
+                                                    "{\"machine\":\"x86-64\",\"bits\":64}")}) {
+        SCOPED_TRACE(stub);
+        ASSERT_EQ(RunTool(s.dir, s.Pack({s.dir / "in"}, stub)).status, 0);
+        Outcome t = RunTool(s.dir, {"inspect", s.dir / "out.exe"});
+        EXPECT_EQ(t.status, 0);
+        EXPECT_NE(t.out.find(std::string("\n") + text + "\n"), std::string::npos) << t.out;
+        EXPECT_NE(t.out.find("verdict: valid installer"), std::string::npos) << t.out;
+        Outcome j = RunTool(s.dir, {"inspect", "--json", s.dir / "out.exe"});
+        EXPECT_NE(j.out.find(std::string("\"stub\":") + json), std::string::npos) << j.out;
+    }
 }
 
 TEST(Cli, CabinetOfAnotherToolPacksUnchanged)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fuzz.sh [SECONDS]: builds the inspect fuzzer with libFuzzer and
 # AddressSanitizer and runs it for SECONDS (default 60). Seeds are a cabinet
-# of each kind our writer makes and a package around one; the corpus stays
+# of each kind our writer makes and a package around one (the stub: STUB=,
+# default out/stub.exe, as `make` builds it); the corpus stays
 # in build/pack-native/fuzz between runs (OUT= to move it).
 set -eu
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
@@ -12,14 +13,13 @@ mkdir -p "$OUT/corpus" "$OUT/seed"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
     "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,CabReader,CabWriter,CodePage,FileUtil}.cpp \
-    "$ROOT"/package/{Package,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/verdict_fuzz"
+    "$ROOT"/package/{Package,PeImage,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
 head -c 40000 /dev/urandom >"$OUT/seed/b.bin"
 "$TOOL" cab -o "$OUT/corpus/mszip.cab" "$OUT/seed" >/dev/null
 "$TOOL" cab --no-compress -o "$OUT/corpus/stored.cab" "$OUT/seed" >/dev/null
-printf 'MZ' >"$OUT/seed.stub" && head -c 200 /dev/zero >>"$OUT/seed.stub"
-"$TOOL" pack --stub "$OUT/seed.stub" -o "$OUT/corpus/package.exe" --product-name P --install-folder P \
+"$TOOL" pack --stub "${STUB:-$ROOT/out/stub.exe}" -o "$OUT/corpus/package.exe" --product-name P --install-folder P \
     --start-menu-folder P --shortcut "P=a.txt" --cab "$OUT/corpus/mszip.cab" >/dev/null
 
 cd "$OUT"

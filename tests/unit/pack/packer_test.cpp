@@ -1,5 +1,6 @@
 #include "package/CRC32.h"
 #include "package/Package.h"
+#include "package/PeImage.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/Verdict.h"
 #include "tools/pack/Packer.h"
@@ -160,6 +161,67 @@ TEST(Packer, ParsesAttributeSpecs)
     EXPECT_THROW(ParseAttributes("0x10000"), ToolError);
 }
 
+TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
+{
+    const size_t pe = kStubPeOffset, opt = pe + 24;
+    auto with = [](Bytes b, size_t at, uint16_t v) {
+        PutU16At(b, at, v);
+        return b;
+    };
+    const Bytes x86 = BareStub(3000), x64 = BareStub(3000, kPeMachineAmd64);
+    Bytes mzZeros(3000, 0);
+    mzZeros[0] = 'M';
+    mzZeros[1] = 'Z';
+    const std::string text = "MZ is how a Windows program starts; this is a note about it, no program.";
+    struct Case {
+        const char* label;
+        Bytes file;
+        PeStatus status;
+        StubFit fit;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"i386 PE32 GUI program", x86, PeStatus::Ok, StubFit::Ok},
+             {"x86-64 PE32+ GUI program", x64, PeStatus::Ok, StubFit::Ok},
+             {"DLL", with(x86, pe + 22, 0x2102), PeStatus::Ok, StubFit::Dll},
+             {"object, not an executable image", with(x64, pe + 22, 0x0020), PeStatus::Ok, StubFit::NotExecutable},
+             {"console program", with(x64, opt + 68, 3), PeStatus::Ok, StubFit::NotGui},
+             {"ARM64", with(x64, pe + 4, 0xAA64), PeStatus::Ok, StubFit::OtherMachine},
+             {"i386 code in a PE32+ image", with(x64, pe + 4, kPeMachineI386), PeStatus::Ok, StubFit::MachineMismatch},
+             {"cut inside its section", Slice(x86, 0, 2999), PeStatus::Ok, StubFit::CutShort},
+             {"cut inside the section table", Slice(x86, 0, opt + 224 + 20), PeStatus::CutShort, StubFit::Ok},
+             {"cut inside the optional header", Slice(x64, 0, opt + 100), PeStatus::CutShort, StubFit::Ok},
+             {"cut inside the file header", Slice(x86, 0, pe + 10), PeStatus::CutShort, StubFit::Ok},
+             {"e_lfanew past the end", with(x86, 0x3C, 0x4000), PeStatus::NotPe, StubFit::Ok},
+             {"e_lfanew inside the DOS header", with(x86, 0x3C, 0x30), PeStatus::NotPe, StubFit::Ok},
+             {"MZ and zeros", mzZeros, PeStatus::NotPe, StubFit::Ok},
+             {"text", Bytes(text.begin(), text.end()), PeStatus::NotPe, StubFit::Ok},
+             {"two bytes MZ", Bytes{'M', 'Z'}, PeStatus::NotPe, StubFit::Ok},
+             {"ROM image magic", with(x86, opt, 0x0107), PeStatus::NotPe, StubFit::Ok},
+             {"optional header shorter than its kind", with(x64, pe + 20, 100), PeStatus::NotPe, StubFit::Ok},
+         }) {
+        SCOPED_TRACE(c.label);
+        PeImage image;
+        ASSERT_EQ(ReadPeImage(c.file.data(), c.file.size(), image), c.status);
+        if (c.status == PeStatus::Ok) {
+            EXPECT_EQ(CheckStubImage(image, c.file.size()), c.fit);
+        }
+    }
+
+    // The certificate table (directory 4) of both kinds: the directories
+    // start 96 bytes into a PE32 optional header, 112 into a PE32+ one.
+    for (auto [stub, directories] : {std::pair<Bytes, size_t>{x86, opt + 96}, {x64, opt + 112}}) {
+        Bytes signedStub = with(with(stub, directories + 32, 0x0BB8), directories + 36, 0x0123);
+        PeImage image;
+        ASSERT_EQ(ReadPeImage(signedStub.data(), signedStub.size(), image), PeStatus::Ok);
+        EXPECT_EQ(image.security.address, 0x0BB8u);
+        EXPECT_EQ(image.security.size, 0x0123u);
+        // A directory count of 4 leaves the certificate table out.
+        Bytes fewer = with(signedStub, directories - 4, 4);
+        ASSERT_EQ(ReadPeImage(fewer.data(), fewer.size(), image), PeStatus::Ok);
+        EXPECT_EQ(image.security.size, 0u);
+    }
+}
+
 TEST(Inspect, NamesTheCheckThatFails)
 {
     Payload p;
@@ -195,7 +257,8 @@ TEST(Inspect, NamesTheCheckThatFails)
     for (const Case& c : std::vector<Case>{
              {"sound", good, FileKind::Installer, 0},
              {"bare stub", BareStub(3000), FileKind::Bare, 0},
-             {"too short to hold a marker", Bytes{'M', 'Z'}, FileKind::Bare, 0},
+             {"too short to be a program", Bytes{'M', 'Z'}, FileKind::NotProgram, 0},
+             {"MZ and zeros", [] { Bytes b(3000, 0); b[0] = 'M', b[1] = 'Z'; return b; }(), FileKind::NotProgram, 0},
              {"magic zero, StubSize set", marker0, FileKind::Damaged, 2},
              {"marker magic", patched(48, 1), FileKind::Damaged, 2},
              {"byte appended", appended, FileKind::Damaged, 3},
@@ -215,7 +278,7 @@ TEST(Inspect, NamesTheCheckThatFails)
         EXPECT_EQ(r.failedCheck, c.check);
         EXPECT_EQ(r.rule, c.rule);
         EXPECT_EQ(r.field, c.rule.empty() ? "" : c.label);
-        EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged ? 1 : 0);
+        EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged || c.kind == FileKind::NotProgram ? 1 : 0);
     }
 }
 
