@@ -1,5 +1,7 @@
 #include "package/CRC32.h"
 
+#include "package/LittleEndian.h"
+
 namespace {
 
 // Built on first use and kept for the run. Four tables let the loop fold
@@ -31,7 +33,7 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t count)
         BuildTable();
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (count >= 4) {
-        crc ^= uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        crc ^= GetU32(p);
         crc = Crc32Table[3][crc & 0xFF] ^ Crc32Table[2][(crc >> 8) & 0xFF] ^
               Crc32Table[1][(crc >> 16) & 0xFF] ^ Crc32Table[0][crc >> 24];
         p += 4;

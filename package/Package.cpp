@@ -4,19 +4,6 @@
 
 #include "package/CRC32.h"
 
-uint32_t GetU32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void PutU32(unsigned char* p, uint32_t value)
-{
-    p[0] = static_cast<unsigned char>(value);
-    p[1] = static_cast<unsigned char>(value >> 8);
-    p[2] = static_cast<unsigned char>(value >> 16);
-    p[3] = static_cast<unsigned char>(value >> 24);
-}
-
 PackageMarker PackageMarker::Decode(const unsigned char bytes[kMarkerSize])
 {
     PackageMarker m;
@@ -33,18 +20,38 @@ void PackageMarker::Encode(unsigned char bytes[kMarkerSize]) const
     PutU32(bytes + 8, PackageSize);
 }
 
-namespace {
-
-unsigned TextOffset(HeaderText field) { return 8 + 101 * static_cast<unsigned>(field); }
-
-} // namespace
+const HeaderField* FindHeaderField(const std::string& key)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (const HeaderField& field : kHeaderFields) {
+        size_t i = 0;
+        while (field.key[i] && i < key.size() && lower(field.key[i]) == lower(key[i]))
+            ++i;
+        if (!field.key[i] && i == key.size())
+            return &field;
+    }
+    return nullptr;
+}
 
 PackageHeader PackageHeader::Blank()
 {
     PackageHeader h;
-    PutU32(h.Bytes(), kHeaderMagic);
-    PutU32(h.Bytes() + 4, kHeaderSize);
+    h.Set32(Field::Magic, kHeaderMagic);
+    h.Set32(Field::Size, kHeaderSize);
     return h;
+}
+
+uint32_t PackageHeader::Number(const HeaderField& field) const
+{
+    return field.kind == FieldKind::U8 ? bytes_[field.offset] : GetU32(&bytes_[field.offset]);
+}
+
+void PackageHeader::SetNumber(const HeaderField& field, uint32_t value)
+{
+    if (field.kind == FieldKind::U8)
+        bytes_[field.offset] = static_cast<unsigned char>(value);
+    else
+        PutU32(&bytes_[field.offset], value);
 }
 
 std::string PackageHeader::Text(HeaderText field) const
@@ -56,7 +63,7 @@ std::string PackageHeader::Text(HeaderText field) const
 
 const char* PackageHeader::TextData(HeaderText field, unsigned& length) const
 {
-    const unsigned char* p = &bytes_[TextOffset(field)];
+    const unsigned char* p = &bytes_[FieldOf(field).offset];
     length = p[0] > kTextCapacity ? kTextCapacity : p[0];
     return reinterpret_cast<const char*>(p + 1);
 }
@@ -65,7 +72,7 @@ bool PackageHeader::SetText(HeaderText field, const std::string& text)
 {
     if (text.size() > kTextCapacity)
         return false;
-    unsigned char* p = &bytes_[TextOffset(field)];
+    unsigned char* p = &bytes_[FieldOf(field).offset];
     p[0] = static_cast<unsigned char>(text.size());
     std::memcpy(p + 1, text.data(), text.size());
     return true;
@@ -74,28 +81,21 @@ bool PackageHeader::SetText(HeaderText field, const std::string& text)
 bool PackageHeader::TextsValid() const
 {
     for (int f = 0; f <= static_cast<int>(HeaderText::GuiLibrary); ++f)
-        if (bytes_[TextOffset(static_cast<HeaderText>(f))] > kTextCapacity)
+        if (bytes_[FieldOf(static_cast<HeaderText>(f)).offset] > kTextCapacity)
             return false;
     return true;
 }
 
-PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize)
+std::string UninstallLinkName(const PackageHeader& header)
 {
-    if (marker.IsBare())
-        return PackageState::Bare;
-    if (marker.magic != kMarkerMagic || fileSize != marker.PackageSize)
-        return PackageState::Damaged;
-    return PackageState::Sound;
-}
-
-bool HeaderSound(const PackageHeader& header, const PackageMarker& marker)
-{
-    if (header.Magic() != kHeaderMagic || header.SizeField() != kHeaderSize)
-        return false;
-    if (!header.TextsValid())
-        return false;
-    uint64_t end = uint64_t(marker.StubSize) + kHeaderSize + header.ShortcutListSize() + header.PayloadSize();
-    return end <= marker.PackageSize;
+    switch (header.UninstallLinkStyle()) {
+    case 1:
+        return "Uninstall " + header.ShortName();
+    case 2:
+        return "Uninstall " + header.ProductName();
+    default:
+        return "Uninstall";
+    }
 }
 
 PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList)
@@ -105,27 +105,4 @@ PackageHeader UninstallerHeader(const PackageHeader& installer, const std::strin
     h.SetPayloadSize(static_cast<uint32_t>(fileList.size()));
     h.SetPayloadCrc(Crc32Of(fileList.data(), fileList.size()));
     return h;
-}
-
-std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
-                                          const std::string& shortcutList,
-                                          const std::vector<unsigned char>& payload)
-{
-    header.SetShortcutListSize(static_cast<uint32_t>(shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Of(shortcutList.data(), shortcutList.size()));
-    header.SetPayloadSize(static_cast<uint32_t>(payload.size()));
-    header.SetPayloadCrc(Crc32Of(payload.data(), payload.size()));
-
-    std::vector<unsigned char> out(stub);
-    out.insert(out.end(), header.Bytes(), header.Bytes() + kHeaderSize);
-    out.insert(out.end(), shortcutList.begin(), shortcutList.end());
-    out.insert(out.end(), payload.begin(), payload.end());
-
-    PackageMarker marker;
-    marker.magic = kMarkerMagic;
-    marker.StubSize = static_cast<uint32_t>(stub.size());
-    marker.PackageSize = static_cast<uint32_t>(out.size());
-    if (out.size() >= kMarkerOffset + kMarkerSize)
-        marker.Encode(&out[kMarkerOffset]);
-    return out;
 }

@@ -2,11 +2,14 @@
 //   stub (StubSize bytes, marker at offset 48) | header (738) | ShortcutList | payload
 // All integers little-endian. The header's u32 fields from offset 715 on sit
 // at odd offsets, so the header is kept as raw bytes with accessors rather
-// than as an aligned structure.
+// than as an aligned structure. Reading and writing whole packages:
+// package/PackageReader.h, package/PackageWriter.h.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "package/LittleEndian.h"
 
 constexpr uint32_t kMarkerOffset = 48;
 constexpr uint32_t kMarkerSize = 12;
@@ -14,9 +17,6 @@ constexpr uint32_t kMarkerMagic = 0x6E6F6E50; // "Pnon"
 constexpr uint32_t kHeaderSize = 738;
 constexpr uint32_t kHeaderMagic = 0x11804033;
 constexpr unsigned kTextCapacity = 100;
-
-uint32_t GetU32(const unsigned char* p);
-void PutU32(unsigned char* p, uint32_t value);
 
 struct PackageMarker {
     uint32_t magic = 0;
@@ -28,8 +28,62 @@ struct PackageMarker {
     bool IsBare() const { return magic == 0 && StubSize == 0; }
 };
 
+// The header's fields, the one list of them: the stub's accessors, the
+// packer's manifest and options, inspect and the help all take their names,
+// places and limits from here.
+enum class FieldKind : uint8_t { Text, U32, U8 };
+
+struct HeaderField {
+    const char* key; // the name people see and set it by
+    uint16_t offset;
+    FieldKind kind;
+    uint32_t limit; // a text's most bytes; a number's largest value
+    // The package's maker sets it; the others belong to the format, or are
+    // counted and checksummed by whoever writes the package.
+    bool makerSets;
+};
+
+// kHeaderFields in header order.
+enum class Field : uint8_t {
+    Magic, Size,
+    ProductName, CompanyFolder, ShortName, LicenseFile, InstallFolder, StartMenuFolder, GuiLibrary,
+    FileCount, PayloadSize, PayloadCrc, ShortcutListSize, ShortcutListCrc,
+    UninstallMode, MakeUninstaller, UninstallLinkStyle,
+};
+
+inline constexpr HeaderField kHeaderFields[] = {
+    {"magic", 0, FieldKind::U32, 0xFFFFFFFF, false},
+    {"size", 4, FieldKind::U32, 0xFFFFFFFF, false},
+    {"ProductName", 8, FieldKind::Text, kTextCapacity, true},
+    {"CompanyFolder", 109, FieldKind::Text, kTextCapacity, true},
+    {"ShortName", 210, FieldKind::Text, kTextCapacity, true},
+    {"LicenseFile", 311, FieldKind::Text, kTextCapacity, true},
+    {"InstallFolder", 412, FieldKind::Text, kTextCapacity, true},
+    {"StartMenuFolder", 513, FieldKind::Text, kTextCapacity, true},
+    {"GuiLibrary", 614, FieldKind::Text, kTextCapacity, true},
+    {"FileCount", 715, FieldKind::U32, 0xFFFFFFFF, false},
+    {"PayloadSize", 719, FieldKind::U32, 0xFFFFFFFF, false},
+    {"PayloadCrc", 723, FieldKind::U32, 0xFFFFFFFF, false},
+    {"ShortcutListSize", 727, FieldKind::U32, 0xFFFFFFFF, false},
+    {"ShortcutListCrc", 731, FieldKind::U32, 0xFFFFFFFF, false},
+    {"UninstallMode", 735, FieldKind::U8, 1, false},
+    {"MakeUninstaller", 736, FieldKind::U8, 1, true},
+    {"UninstallLinkStyle", 737, FieldKind::U8, 255, true},
+};
+
+constexpr const HeaderField& FieldOf(Field field) { return kHeaderFields[static_cast<int>(field)]; }
+
 // The seven short-string fields, in header order.
 enum class HeaderText { ProductName, CompanyFolder, ShortName, LicenseFile, InstallFolder, StartMenuFolder, GuiLibrary };
+
+constexpr const HeaderField& FieldOf(HeaderText text)
+{
+    return kHeaderFields[static_cast<int>(Field::ProductName) + static_cast<int>(text)];
+}
+
+// The field whose key is `key`, compared without regard to ASCII case, or
+// nullptr.
+const HeaderField* FindHeaderField(const std::string& key);
 
 class PackageHeader {
 public:
@@ -40,8 +94,12 @@ public:
     unsigned char* Bytes() { return bytes_.data(); }
     const unsigned char* Bytes() const { return bytes_.data(); }
 
-    uint32_t Magic() const { return GetU32(&bytes_[0]); }
-    uint32_t SizeField() const { return GetU32(&bytes_[4]); }
+    // A number field of either width.
+    uint32_t Number(const HeaderField& field) const;
+    void SetNumber(const HeaderField& field, uint32_t value);
+
+    uint32_t Magic() const { return Get32(Field::Magic); }
+    uint32_t SizeField() const { return Get32(Field::Size); }
 
     // Only the first length-byte characters count; the bytes after them are
     // carried along untouched. A length byte above 100 reads as the 100 bytes
@@ -62,46 +120,48 @@ public:
     std::string StartMenuFolder() const { return Text(HeaderText::StartMenuFolder); }
     std::string GuiLibrary() const { return Text(HeaderText::GuiLibrary); }
 
-    uint32_t FileCount() const { return GetU32(&bytes_[715]); }
-    uint32_t PayloadSize() const { return GetU32(&bytes_[719]); }
-    uint32_t PayloadCrc() const { return GetU32(&bytes_[723]); }
-    uint32_t ShortcutListSize() const { return GetU32(&bytes_[727]); }
-    uint32_t ShortcutListCrc() const { return GetU32(&bytes_[731]); }
-    uint8_t UninstallMode() const { return bytes_[735]; }
-    uint8_t MakeUninstaller() const { return bytes_[736]; }
-    uint8_t UninstallLinkStyle() const { return bytes_[737]; }
+    uint32_t FileCount() const { return Get32(Field::FileCount); }
+    uint32_t PayloadSize() const { return Get32(Field::PayloadSize); }
+    uint32_t PayloadCrc() const { return Get32(Field::PayloadCrc); }
+    uint32_t ShortcutListSize() const { return Get32(Field::ShortcutListSize); }
+    uint32_t ShortcutListCrc() const { return Get32(Field::ShortcutListCrc); }
+    uint8_t UninstallMode() const { return Get8(Field::UninstallMode); }
+    uint8_t MakeUninstaller() const { return Get8(Field::MakeUninstaller); }
+    uint8_t UninstallLinkStyle() const { return Get8(Field::UninstallLinkStyle); }
 
-    void SetFileCount(uint32_t v) { PutU32(&bytes_[715], v); }
-    void SetPayloadSize(uint32_t v) { PutU32(&bytes_[719], v); }
-    void SetPayloadCrc(uint32_t v) { PutU32(&bytes_[723], v); }
-    void SetShortcutListSize(uint32_t v) { PutU32(&bytes_[727], v); }
-    void SetShortcutListCrc(uint32_t v) { PutU32(&bytes_[731], v); }
-    void SetUninstallMode(uint8_t v) { bytes_[735] = v; }
-    void SetMakeUninstaller(uint8_t v) { bytes_[736] = v; }
-    void SetUninstallLinkStyle(uint8_t v) { bytes_[737] = v; }
+    void SetFileCount(uint32_t v) { Set32(Field::FileCount, v); }
+    void SetPayloadSize(uint32_t v) { Set32(Field::PayloadSize, v); }
+    void SetPayloadCrc(uint32_t v) { Set32(Field::PayloadCrc, v); }
+    void SetShortcutListSize(uint32_t v) { Set32(Field::ShortcutListSize, v); }
+    void SetShortcutListCrc(uint32_t v) { Set32(Field::ShortcutListCrc, v); }
+    void SetUninstallMode(uint8_t v) { Set8(Field::UninstallMode, v); }
+    void SetMakeUninstaller(uint8_t v) { Set8(Field::MakeUninstaller, v); }
+    void SetUninstallLinkStyle(uint8_t v) { Set8(Field::UninstallLinkStyle, v); }
 
 private:
+    uint32_t Get32(Field f) const { return GetU32(&bytes_[FieldOf(f).offset]); }
+    uint8_t Get8(Field f) const { return bytes_[FieldOf(f).offset]; }
+    void Set32(Field f, uint32_t v) { PutU32(&bytes_[FieldOf(f).offset], v); }
+    void Set8(Field f, uint8_t v) { bytes_[FieldOf(f).offset] = v; }
+
     std::vector<unsigned char> bytes_;
 };
 
-// What the marker and the header say about the file, decided before any
-// window is shown.
-enum class PackageState { Bare, Damaged, Sound };
-
-// Checks 1 to 3: marker against the file's size.
-PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize);
-// Check 4: header magic and size field. Also refuses what the format never
-// holds and a reader must not trust: a text length over 100, and blocks that
-// together reach past PackageSize (summed in 64 bits, so nothing wraps).
-bool HeaderSound(const PackageHeader& header, const PackageMarker& marker);
+// The name of the uninstaller file and of its shortcut, by
+// UninstallLinkStyle: "Uninstall %s" with ShortName (1) or ProductName (2),
+// else "Uninstall".
+std::string UninstallLinkName(const PackageHeader& header);
 
 // The header of the uninstaller written from an installer's header: only
 // UninstallMode, PayloadSize and PayloadCrc change.
 PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList);
 
-// Whole package in memory, in file order, marker patched into the stub's
-// copy of the DOS header. Used by the packaging tool and the tests; the stub
-// streams instead. The stub's marker bytes must be zero.
+// Until the packer reads and writes through PackageReader and PackageWriter:
+// the marker and header checks as the reader makes them, and a whole
+// package in memory (package/PackageWriter.cpp).
+enum class PackageState { Bare, Damaged, Sound };
+PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize);
+bool HeaderSound(const PackageHeader& header, const PackageMarker& marker);
 std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
                                           const std::string& shortcutList,
                                           const std::vector<unsigned char>& payload);

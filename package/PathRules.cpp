@@ -166,9 +166,4 @@ const char* NameRuleText(NameRule rule)
     return "";
 }
 
-const char* HeaderTextName(HeaderText field)
-{
-    static const char* const kNames[] = {"ProductName",   "CompanyFolder",   "ShortName", "LicenseFile",
-                                         "InstallFolder", "StartMenuFolder", "GuiLibrary"};
-    return kNames[static_cast<int>(field)];
-}
+const char* HeaderTextName(HeaderText field) { return FieldOf(field).key; }

@@ -1,13 +1,8 @@
 #include "package/PeImage.h"
 
+#include "package/LittleEndian.h"
+
 namespace {
-
-uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t U32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 constexpr size_t kDosHeaderSize = 64;
 constexpr size_t kFileHeaderEnd = 24; // signature and file header
@@ -23,7 +18,7 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
         return PeStatus::NotPe;
     // The PE headers follow the DOS header, whose bytes 48 to 59 hold the
     // package marker: a file whose headers start inside it is no stub.
-    const uint32_t at = U32(d + 0x3C);
+    const uint32_t at = GetU32(d + 0x3C);
     if (at < kDosHeaderSize || at > size || size - at < 4)
         return PeStatus::NotPe;
     if (d[at] != 'P' || d[at + 1] != 'E' || d[at + 2] != 0 || d[at + 3] != 0)
@@ -31,15 +26,15 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
     if (size - at < kFileHeaderEnd + 2)
         return PeStatus::CutShort;
     pe.signatureOffset = at;
-    pe.machine = U16(d + at + 4);
-    pe.sectionCount = U16(d + at + 6);
-    const uint16_t optionalSize = U16(d + at + 20);
-    pe.characteristics = U16(d + at + 22);
+    pe.machine = GetU16(d + at + 4);
+    pe.sectionCount = GetU16(d + at + 6);
+    const uint16_t optionalSize = GetU16(d + at + 20);
+    pe.characteristics = GetU16(d + at + 22);
 
     // The optional header: PE32 and PE32+ share the offsets used here up to
     // the directory count, which PE32+ moves 16 bytes on (wider fields).
     const size_t opt = at + kFileHeaderEnd;
-    pe.magic = U16(d + opt);
+    pe.magic = GetU16(d + opt);
     size_t fixed;
     if (pe.magic == kPe32Magic)
         fixed = 96;
@@ -51,14 +46,14 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
         return PeStatus::NotPe;
     if (size - opt < optionalSize)
         return PeStatus::CutShort;
-    pe.sizeOfHeaders = U32(d + opt + 60);
-    pe.subsystem = U16(d + opt + 68);
-    uint32_t directories = U32(d + opt + fixed - 4);
+    pe.sizeOfHeaders = GetU32(d + opt + 60);
+    pe.subsystem = GetU16(d + opt + 68);
+    uint32_t directories = GetU32(d + opt + fixed - 4);
     if (directories > (optionalSize - fixed) / 8)
         directories = static_cast<uint32_t>((optionalSize - fixed) / 8);
     if (directories > kSecurityDirectory) {
-        pe.security.address = U32(d + opt + fixed + 8 * kSecurityDirectory);
-        pe.security.size = U32(d + opt + fixed + 8 * kSecurityDirectory + 4);
+        pe.security.address = GetU32(d + opt + fixed + 8 * kSecurityDirectory);
+        pe.security.size = GetU32(d + opt + fixed + 8 * kSecurityDirectory + 4);
     }
 
     const size_t table = opt + optionalSize;
@@ -67,9 +62,9 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
     pe.dataEnd = pe.sizeOfHeaders;
     for (size_t i = 0; i < pe.sectionCount; ++i) {
         const unsigned char* s = d + table + i * kSectionHeaderSize;
-        const uint32_t rawSize = U32(s + 16);
-        if (rawSize != 0 && uint64_t(U32(s + 20)) + rawSize > pe.dataEnd)
-            pe.dataEnd = uint64_t(U32(s + 20)) + rawSize;
+        const uint32_t rawSize = GetU32(s + 16);
+        if (rawSize != 0 && uint64_t(GetU32(s + 20)) + rawSize > pe.dataEnd)
+            pe.dataEnd = uint64_t(GetU32(s + 20)) + rawSize;
     }
     return PeStatus::Ok;
 }

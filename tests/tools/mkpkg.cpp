@@ -6,19 +6,21 @@
 //         [--uninstall-mode N] [--make-uninstaller N]
 //         [--uninstall-link-style N] [--shortcuts-file F] [--payload F]
 //
-// Texts are taken byte for byte (the system's ANSI code page). The shortcut
-// list and the payload are raw files; both default to empty.
+// Every header field but the sizes and checksums that the composition fills
+// in has its option, named after its key. Texts are taken byte for byte (the
+// system's ANSI code page). The shortcut list and the payload are raw files;
+// both default to empty.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "package/Package.h"
+#include "package/PackageWriter.h"
 
 namespace {
 
@@ -47,12 +49,30 @@ bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long& va
     return errno == 0 && *end == '\0' && value <= max;
 }
 
-const std::map<std::string, HeaderText> kTextOptions = {
-    {"--product-name", HeaderText::ProductName},         {"--company-folder", HeaderText::CompanyFolder},
-    {"--short-name", HeaderText::ShortName},             {"--license-file", HeaderText::LicenseFile},
-    {"--install-folder", HeaderText::InstallFolder},     {"--start-menu-folder", HeaderText::StartMenuFolder},
-    {"--gui-library", HeaderText::GuiLibrary},
-};
+// "--product-name" for ProductName.
+std::string OptionOf(const HeaderField& field)
+{
+    std::string option = "-";
+    for (const char* p = field.key; *p; ++p) {
+        if (*p >= 'A' && *p <= 'Z')
+            option += '-';
+        option += static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p - 'A' + 'a' : *p);
+    }
+    return option;
+}
+
+// The header field an option sets: every field but the ones ComposePackage
+// fills in.
+const HeaderField* FieldOfOption(const std::string& option)
+{
+    for (const HeaderField& field : kHeaderFields) {
+        bool composed = &field == &FieldOf(Field::Magic) || &field == &FieldOf(Field::Size) ||
+                        (&field >= &FieldOf(Field::PayloadSize) && &field <= &FieldOf(Field::ShortcutListCrc));
+        if (!composed && OptionOf(field) == option)
+            return &field;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -66,10 +86,17 @@ int main(int argc, char** argv)
             return Fail("option " + opt + " needs a value");
         std::string value = argv[++i];
         unsigned long n = 0;
-        auto text = kTextOptions.find(opt);
-        if (text != kTextOptions.end()) {
-            if (!header.SetText(text->second, value))
-                return Fail(opt + ": longer than 100 bytes");
+        if (const HeaderField* field = FieldOfOption(opt)) {
+            if (field->kind == FieldKind::Text) {
+                if (!header.SetText(static_cast<HeaderText>(field - &FieldOf(HeaderText::ProductName)), value))
+                    return Fail(opt + ": longer than 100 bytes");
+            } else {
+                // Any value of the field's width, also those a packer never writes.
+                const unsigned long most = field->kind == FieldKind::U8 ? 255 : 0xFFFFFFFFul;
+                if (!ParseUnsigned(value, most, n))
+                    return Fail(opt + ": not a number up to " + std::to_string(most));
+                header.SetNumber(*field, static_cast<uint32_t>(n));
+            }
         } else if (opt == "--stub") {
             stubPath = value;
         } else if (opt == "-o") {
@@ -78,20 +105,6 @@ int main(int argc, char** argv)
             shortcutsPath = value;
         } else if (opt == "--payload") {
             payloadPath = value;
-        } else if (opt == "--file-count") {
-            if (!ParseUnsigned(value, 0xFFFFFFFFul, n))
-                return Fail(opt + ": not a 32-bit number");
-            header.SetFileCount(static_cast<uint32_t>(n));
-        } else if (opt == "--uninstall-mode" || opt == "--make-uninstaller" || opt == "--uninstall-link-style") {
-            if (!ParseUnsigned(value, 255, n))
-                return Fail(opt + ": not a byte");
-            uint8_t b = static_cast<uint8_t>(n);
-            if (opt == "--uninstall-mode")
-                header.SetUninstallMode(b);
-            else if (opt == "--make-uninstaller")
-                header.SetMakeUninstaller(b);
-            else
-                header.SetUninstallLinkStyle(b);
         } else {
             return Fail("unknown option " + opt);
         }

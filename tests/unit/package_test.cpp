@@ -1,10 +1,13 @@
 #include "package/Package.h"
 #include "package/CRC32.h"
+#include "package/PackageReader.h"
+#include "package/PackageWriter.h"
 #include "package/PathRules.h"
 #include "package/TextLists.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ PackageHeader SampleHeader()
     h.SetText(HeaderText::ProductName, "Example Viewer 2.0");
     h.SetText(HeaderText::ShortName, "Viewer");
     h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
+    h.SetText(HeaderText::StartMenuFolder, "Example Viewer");
     h.SetFileCount(3);
     h.SetMakeUninstaller(1);
     h.SetUninstallLinkStyle(1);
@@ -33,6 +37,8 @@ PackageHeader SampleHeader()
 }
 
 } // namespace
+
+void PrintTo(StepOutcome outcome, std::ostream* out) { *out << OutcomeText(outcome); }
 
 TEST(PackageHeader, FieldsSitAtTheirByteOffsets)
 {
@@ -80,54 +86,217 @@ TEST(PackageHeader, TextsKeepTheBytesAfterTheirLength)
     EXPECT_EQ(h.ShortName().size(), 100u);
 }
 
-TEST(PackageChecks, MarkerOutcomes)
+namespace {
+
+// A file that can be read only up to `readable` bytes, as a medium that
+// goes away: its size still says more.
+class FailingSource final : public ByteSource {
+public:
+    FailingSource(const std::vector<unsigned char>& bytes, size_t readable) : bytes_(bytes), readable_(readable) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const override
+    {
+        if (offset >= readable_)
+            return 0;
+        return BufferSource(bytes_.data(), readable_).ReadAt(offset, buffer, count);
+    }
+
+private:
+    const std::vector<unsigned char>& bytes_;
+    size_t readable_;
+};
+
+class KeepAll final : public PayloadSink {
+public:
+    void Take(const unsigned char* bytes, size_t count) override { text.append(reinterpret_cast<const char*>(bytes), count); }
+    std::string text;
+};
+
+const std::string kShortcuts = "viewer.exe|Viewer\rreadme.txt|Read me\r";
+
+std::vector<unsigned char> SamplePackage(const PackageHeader& header = SampleHeader(),
+                                         const std::string& shortcuts = kShortcuts)
 {
-    PackageMarker m;
-    EXPECT_EQ(CheckMarker(m, 5000), PackageState::Bare);
-    m.PackageSize = 77; // not looked at for a bare stub
-    EXPECT_EQ(CheckMarker(m, 5000), PackageState::Bare);
-    m.StubSize = 4096; // magic 0 with a stub size: damaged
-    EXPECT_EQ(CheckMarker(m, 77), PackageState::Damaged);
-    m.magic = kMarkerMagic;
-    EXPECT_EQ(CheckMarker(m, 77), PackageState::Sound);
-    EXPECT_EQ(CheckMarker(m, 78), PackageState::Damaged);
-    EXPECT_EQ(CheckMarker(m, 76), PackageState::Damaged);
-    m.magic = 0x6E6F6E51;
-    EXPECT_EQ(CheckMarker(m, 77), PackageState::Damaged);
+    std::vector<unsigned char> payload(40000);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<unsigned char>(i * 13 + i / 7);
+    return ComposePackage(FakeStub(1536), header, shortcuts, payload);
 }
 
-TEST(PackageChecks, HeaderOutcomes)
+// Every step a reader takes on the bytes, up to the first that does not
+// pass; the payload is kept.
+std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = nullptr)
 {
-    PackageMarker m{kMarkerMagic, 4096, 4096 + kHeaderSize + 10 + 20};
-    PackageHeader h = SampleHeader();
-    h.SetShortcutListSize(10);
-    h.SetPayloadSize(20);
-    EXPECT_TRUE(HeaderSound(h, m));
+    PackageReader reader(file);
+    KeepAll sink;
+    std::vector<StepOutcome> steps = {reader.ReadMarker()};
+    if (steps.back() == StepOutcome::Passed)
+        steps.push_back(reader.ReadHeader());
+    if (steps.back() == StepOutcome::Passed)
+        steps.push_back(reader.ReadShortcutList());
+    if (steps.back() == StepOutcome::Passed)
+        steps.push_back(reader.ReadPayload(sink));
+    if (payload)
+        *payload = sink.text;
+    return steps;
+}
 
-    PackageHeader wrongMagic = h;
-    PutU32(wrongMagic.Bytes(), kHeaderMagic + 1);
-    EXPECT_FALSE(HeaderSound(wrongMagic, m));
-    PackageHeader wrongSize = h;
-    PutU32(wrongSize.Bytes() + 4, 737);
-    EXPECT_FALSE(HeaderSound(wrongSize, m));
+std::vector<StepOutcome> ReadAll(const std::vector<unsigned char>& bytes) { return ReadAll(BufferSource(bytes)); }
 
-    // A length byte the format never holds.
-    PackageHeader longText = h;
-    longText.Bytes()[412] = 101;
-    EXPECT_FALSE(HeaderSound(longText, m));
-    EXPECT_EQ(longText.InstallFolder().size(), 100u);
+std::vector<unsigned char> Patched(std::vector<unsigned char> bytes, size_t at, uint32_t value)
+{
+    PutU32(&bytes[at], value);
+    return bytes;
+}
 
-    // Blocks reaching past the file, also where a 32-bit sum would wrap.
-    PackageHeader tooLong = h;
-    tooLong.SetPayloadSize(21);
-    EXPECT_FALSE(HeaderSound(tooLong, m));
-    PackageHeader wraps = h;
-    wraps.SetPayloadSize(0xFFFFFFF0u);
-    EXPECT_FALSE(HeaderSound(wraps, m));
-    // Room left after the payload is the later checks' business.
-    PackageHeader shorter = h;
-    shorter.SetPayloadSize(5);
-    EXPECT_TRUE(HeaderSound(shorter, m));
+constexpr StepOutcome kPassed = StepOutcome::Passed;
+constexpr size_t kHeaderAt = 1536;
+
+} // namespace
+
+TEST(PackageFields, TheTableCoversTheHeaderWithoutGapsOrOverlaps)
+{
+    unsigned offset = 0;
+    for (const HeaderField& f : kHeaderFields) {
+        EXPECT_EQ(f.offset, offset) << f.key;
+        offset += f.kind == FieldKind::Text ? 1 + f.limit : f.kind == FieldKind::U32 ? 4 : 1;
+        EXPECT_EQ(FindHeaderField(f.key), &f);
+    }
+    EXPECT_EQ(offset, kHeaderSize);
+    EXPECT_EQ(FindHeaderField("installfolder"), &FieldOf(HeaderText::InstallFolder));
+    EXPECT_EQ(FindHeaderField("InstallFolde"), nullptr);
+    EXPECT_EQ(FindHeaderField("InstallFolders"), nullptr);
+
+    PackageHeader h = PackageHeader::Blank();
+    h.SetNumber(FieldOf(Field::UninstallLinkStyle), 2);
+    h.SetNumber(FieldOf(Field::FileCount), 0x01020304);
+    EXPECT_EQ(h.UninstallLinkStyle(), 2);
+    EXPECT_EQ(h.Number(FieldOf(Field::FileCount)), 0x01020304u);
+    EXPECT_EQ(h.Number(FieldOf(Field::Size)), kHeaderSize);
+}
+
+TEST(PackageReader, MarkerOutcomes)
+{
+    const std::vector<unsigned char> sound = SamplePackage();
+    std::vector<unsigned char> bare = FakeStub(5000);
+    std::vector<unsigned char> bareWithSize = Patched(bare, kMarkerOffset + 8, 77); // not looked at
+    std::vector<unsigned char> appended = sound;
+    appended.push_back(0); // a signature block, say
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        StepOutcome outcome;
+    };
+    const Case cases[] = {
+        {"sound", sound, kPassed},
+        {"bare stub", bare, StepOutcome::BareStub},
+        {"bare stub with a PackageSize", bareWithSize, StepOutcome::BareStub},
+        {"magic 0 with a StubSize", Patched(sound, kMarkerOffset, 0), StepOutcome::MarkerMagic},
+        {"wrong magic", Patched(sound, kMarkerOffset, kMarkerMagic + 1), StepOutcome::MarkerMagic},
+        {"a byte appended", appended, StepOutcome::SizeDiffers},
+        {"a byte short", std::vector<unsigned char>(sound.begin(), sound.end() - 1), StepOutcome::SizeDiffers},
+        {"cut inside the marker", std::vector<unsigned char>(sound.begin(), sound.begin() + 54),
+         StepOutcome::MarkerCutShort},
+        {"cut before the marker", std::vector<unsigned char>(sound.begin(), sound.begin() + 40), StepOutcome::BareStub},
+    };
+    for (const Case& c : cases) {
+        BufferSource readerFile(c.bytes);
+        PackageReader reader(readerFile);
+        EXPECT_EQ(reader.ReadMarker(), c.outcome) << c.what;
+        EXPECT_EQ(reader.Step(), PackageStep::Marker);
+    }
+}
+
+TEST(PackageReader, HeaderOutcomes)
+{
+    const std::vector<unsigned char> sound = SamplePackage();
+    const uint32_t size = static_cast<uint32_t>(sound.size());
+    auto withHeader = [&](void (*change)(PackageHeader&)) {
+        PackageHeader h;
+        std::copy(sound.begin() + kHeaderAt, sound.begin() + kHeaderAt + kHeaderSize, h.Bytes());
+        change(h);
+        std::vector<unsigned char> bytes = sound;
+        std::copy(h.Bytes(), h.Bytes() + kHeaderSize, bytes.begin() + kHeaderAt);
+        return bytes;
+    };
+    // A package whose file ends inside the header: StubSize points near the end.
+    std::vector<unsigned char> cut = Patched(sound, kMarkerOffset + 4, size - 100);
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        StepOutcome outcome;
+    };
+    const Case cases[] = {
+        {"wrong magic", withHeader([](PackageHeader& h) { PutU32(h.Bytes(), kHeaderMagic + 1); }),
+         StepOutcome::HeaderMagic},
+        {"wrong size field", withHeader([](PackageHeader& h) { PutU32(h.Bytes() + 4, 737); }),
+         StepOutcome::HeaderMagic},
+        {"a length byte the format never holds", withHeader([](PackageHeader& h) { h.Bytes()[412] = 101; }),
+         StepOutcome::TextTooLong},
+        {"payload past the file", withHeader([](PackageHeader& h) { h.SetPayloadSize(h.PayloadSize() + 1); }),
+         StepOutcome::BlocksPastEnd},
+        {"a 32-bit sum that wraps", withHeader([](PackageHeader& h) { h.SetPayloadSize(0xFFFFFFF0u); }),
+         StepOutcome::BlocksPastEnd},
+        // Room left after the payload is the later steps' business.
+        {"payload ends early", withHeader([](PackageHeader& h) { h.SetPayloadSize(h.PayloadSize() - 5); }), kPassed},
+        {"a text out of its place", withHeader([](PackageHeader& h) { h.SetText(HeaderText::InstallFolder, ".."); }),
+         StepOutcome::TextLeavesPlace},
+        {"file ends inside the header", cut, StepOutcome::HeaderCutShort},
+    };
+    for (const Case& c : cases) {
+        BufferSource readerFile(c.bytes);
+        PackageReader reader(readerFile);
+        ASSERT_EQ(reader.ReadMarker(), kPassed) << c.what;
+        EXPECT_EQ(reader.ReadHeader(), c.outcome) << c.what;
+        EXPECT_EQ(reader.Step(), PackageStep::Header);
+    }
+    BufferSource readerFile(cases[6].bytes);
+    PackageReader reader(readerFile);
+    reader.ReadMarker();
+    reader.ReadHeader();
+    EXPECT_EQ(reader.TextFault().field, HeaderText::InstallFolder);
+    EXPECT_EQ(reader.TextFault().rule, NameRule::DotComponent);
+    EXPECT_EQ(reader.Header().InstallFolder(), "..");
+}
+
+TEST(PackageReader, ShortcutListAndPayloadOutcomes)
+{
+    std::string payload;
+    const std::vector<unsigned char> sound = SamplePackage();
+    EXPECT_EQ(ReadAll(BufferSource(sound), &payload), (std::vector<StepOutcome>(4, kPassed)));
+    EXPECT_EQ(payload, std::string(sound.end() - 40000, sound.end()));
+
+    const size_t listAt = kHeaderAt + kHeaderSize;
+    std::vector<unsigned char> listByte = sound;
+    listByte[listAt + 3] ^= 1;
+    std::vector<unsigned char> payloadByte = sound;
+    payloadByte[sound.size() - 20000] ^= 1;
+    const std::vector<StepOutcome> listCrc = {kPassed, kPassed, StepOutcome::CrcDiffers};
+    const std::vector<StepOutcome> outside = {kPassed, kPassed, StepOutcome::RecordLeavesPlace};
+    const std::vector<StepOutcome> payloadCrc = {kPassed, kPassed, kPassed, StepOutcome::CrcDiffers};
+    EXPECT_EQ(ReadAll(listByte), listCrc);
+    EXPECT_EQ(ReadAll(payloadByte), payloadCrc);
+    EXPECT_EQ(ReadAll(SamplePackage(SampleHeader(), "viewer.exe|..\\Viewer\r")), outside);
+    // An empty list has size 0 and CRC 0; an unfinished record is no record.
+    EXPECT_EQ(ReadAll(SamplePackage(SampleHeader(), "")), (std::vector<StepOutcome>(4, kPassed)));
+    EXPECT_EQ(ReadAll(SamplePackage(SampleHeader(), "viewer.exe|..\\Viewer")), (std::vector<StepOutcome>(4, kPassed)));
+
+    // A medium that goes away in the middle of the payload: the reading
+    // ends with what came, no hang, and the pieces are never longer than 16 KB.
+    EXPECT_EQ(ReadAll(FailingSource(sound, sound.size() - 1), &payload),
+              (std::vector<StepOutcome>{kPassed, kPassed, kPassed, StepOutcome::CutShort}));
+    EXPECT_EQ(payload.size(), 39999u);
+    EXPECT_EQ(ReadAll(FailingSource(sound, listAt + 5)),
+              (std::vector<StepOutcome>{kPassed, kPassed, StepOutcome::CutShort}));
+
+    BufferSource readerFile(SamplePackage(SampleHeader(), "x|..\\y\r"));
+    PackageReader reader(readerFile);
+    reader.ReadMarker();
+    reader.ReadHeader();
+    EXPECT_EQ(reader.ReadShortcutList(), StepOutcome::RecordLeavesPlace);
+    EXPECT_EQ(reader.BrokenRecord().record.name, "..\\y");
+    EXPECT_FALSE(reader.BrokenRecord().target);
+    EXPECT_EQ(reader.BrokenRecord().rule, NameRule::DotComponent);
 }
 
 TEST(PackageWriter, ComposesInFileOrderWithMarker)
@@ -138,52 +307,83 @@ TEST(PackageWriter, ComposesInFileOrderWithMarker)
     std::vector<unsigned char> pkg = ComposePackage(stub, SampleHeader(), shortcuts, cab);
 
     ASSERT_EQ(pkg.size(), stub.size() + kHeaderSize + shortcuts.size() + cab.size());
-    PackageMarker m = PackageMarker::Decode(&pkg[kMarkerOffset]);
+    BufferSource readerFile(pkg);
+    PackageReader reader(readerFile);
+    ASSERT_EQ(reader.ReadMarker(), kPassed);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&pkg[kMarkerOffset]), 4), "Pnon");
-    EXPECT_EQ(m.StubSize, stub.size());
-    EXPECT_EQ(m.PackageSize, pkg.size());
-    EXPECT_EQ(CheckMarker(m, pkg.size()), PackageState::Sound);
+    EXPECT_EQ(reader.Marker().StubSize, stub.size());
+    EXPECT_EQ(reader.Marker().PackageSize, pkg.size());
     // Only the marker differs from the stub.
     EXPECT_TRUE(std::equal(stub.begin(), stub.begin() + kMarkerOffset, pkg.begin()));
     EXPECT_TRUE(std::equal(stub.begin() + 60, stub.end(), pkg.begin() + 60));
 
-    PackageHeader h;
-    std::copy(pkg.begin() + stub.size(), pkg.begin() + stub.size() + kHeaderSize, h.Bytes());
-    EXPECT_TRUE(HeaderSound(h, m));
+    ASSERT_EQ(reader.ReadHeader(), kPassed);
+    const PackageHeader& h = reader.Header();
     EXPECT_EQ(h.ShortcutListSize(), shortcuts.size());
     EXPECT_EQ(h.ShortcutListCrc(), Crc32Of(shortcuts.data(), shortcuts.size()));
     EXPECT_EQ(h.PayloadSize(), cab.size());
     EXPECT_EQ(h.PayloadCrc(), Crc32Of(cab.data(), cab.size()));
     EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
+    EXPECT_EQ(reader.ReadShortcutList(), kPassed);
+    EXPECT_EQ(reader.ShortcutList(), shortcuts);
+
+    std::vector<unsigned char> empty = ComposePackage(FakeStub(512), SampleHeader(), "", {});
+    BufferSource emptyReaderFile(empty);
+    PackageReader emptyReader(emptyReaderFile);
+    emptyReader.ReadMarker();
+    ASSERT_EQ(emptyReader.ReadHeader(), kPassed);
+    EXPECT_EQ(emptyReader.Header().ShortcutListSize(), 0u);
+    EXPECT_EQ(emptyReader.Header().ShortcutListCrc(), 0u);
+    EXPECT_EQ(emptyReader.Header().PayloadCrc(), 0u);
 }
 
-TEST(PackageWriter, EmptyListHasZeroSizeAndCrc)
-{
-    std::vector<unsigned char> pkg = ComposePackage(FakeStub(512), SampleHeader(), "", {});
-    PackageHeader h;
-    std::copy(pkg.begin() + 512, pkg.begin() + 512 + kHeaderSize, h.Bytes());
-    EXPECT_EQ(h.ShortcutListSize(), 0u);
-    EXPECT_EQ(h.ShortcutListCrc(), 0u);
-    EXPECT_EQ(h.PayloadCrc(), 0u);
-}
-
-TEST(PackageWriter, UninstallerHeaderChangesOnlyThreeFields)
+TEST(PackageWriter, UninstallerFromTheRunningInstaller)
 {
     PackageHeader in = SampleHeader();
     in.Bytes()[8 + 50] = 0xEE; // leftover byte in ProductName
-    in.SetShortcutListSize(12);
-    in.SetShortcutListCrc(0xABCDEF01);
-    std::string list = "C:\\Program Files\\Example\\a.txt\r";
-    PackageHeader out = UninstallerHeader(in, list);
-    EXPECT_EQ(out.UninstallMode(), 1);
-    EXPECT_EQ(out.PayloadSize(), list.size());
-    EXPECT_EQ(out.PayloadCrc(), Crc32Of(list.data(), list.size()));
+    const std::vector<unsigned char> installer = SamplePackage(in);
+    BufferSource readerFile(installer);
+    PackageReader reader(readerFile);
+    reader.ReadMarker();
+    reader.ReadHeader();
+    reader.ReadShortcutList();
+    const std::string list = "C:\\Program Files\\Example\\a.txt\r";
+
+    BufferSink out;
+    ASSERT_EQ(WriteUninstaller(out, BufferSource(installer), reader.Marker().StubSize, reader.Header(),
+                               reader.ShortcutList(), list),
+              WriteResult::Written);
+    // The same stub, StubSize + 738 + list + file list bytes, marker last.
+    EXPECT_EQ(out.bytes.size(), 1536 + kHeaderSize + kShortcuts.size() + list.size());
+    EXPECT_TRUE(std::equal(installer.begin(), installer.begin() + kMarkerOffset, out.bytes.begin()));
+    EXPECT_TRUE(std::equal(installer.begin() + 60, installer.begin() + 1536, out.bytes.begin() + 60));
+    std::string payload;
+    EXPECT_EQ(ReadAll(BufferSource(out.bytes), &payload), (std::vector<StepOutcome>(4, kPassed)));
+    EXPECT_EQ(payload, list);
+    // The header differs from the installer's only in UninstallMode,
+    // PayloadSize and PayloadCrc.
     for (unsigned i = 0; i < kHeaderSize; ++i) {
         bool changed = i == 735 || (i >= 719 && i < 727);
         if (!changed) {
-            EXPECT_EQ(out.Bytes()[i], in.Bytes()[i]) << "offset " << i;
+            EXPECT_EQ(out.bytes[kHeaderAt + i], installer[kHeaderAt + i]) << "offset " << i;
         }
     }
+    EXPECT_EQ(out.bytes[kHeaderAt + 735], 1);
+
+    // Without shortcuts and installed files it is still a valid
+    // uninstaller; a stub that cannot be read writes nothing more.
+    const std::vector<unsigned char> bareInstaller = SamplePackage(SampleHeader(), "");
+    BufferSource bareReaderFile(bareInstaller);
+    PackageReader bareReader(bareReaderFile);
+    bareReader.ReadMarker();
+    bareReader.ReadHeader();
+    BufferSink empty;
+    ASSERT_EQ(WriteUninstaller(empty, BufferSource(bareInstaller), 1536, bareReader.Header(), "", ""),
+              WriteResult::Written);
+    EXPECT_EQ(ReadAll(empty.bytes), (std::vector<StepOutcome>(4, kPassed)));
+    BufferSink none;
+    EXPECT_EQ(WriteUninstaller(none, FailingSource(installer, 1000), 1536, reader.Header(), "", list),
+              WriteResult::ReadFailed);
 }
 
 TEST(TextLists, ShortcutRecords)

@@ -1,0 +1,166 @@
+#include "package/PackageReader.h"
+
+#include <vector>
+
+#include "package/CRC32.h"
+
+namespace {
+
+StepOutcome MarkerOutcome(const PackageMarker& marker, uint64_t fileSize, size_t bytesRead)
+{
+    if (marker.IsBare())
+        return StepOutcome::BareStub; // PackageSize is not looked at
+    if (bytesRead < kMarkerSize)
+        return StepOutcome::MarkerCutShort;
+    if (marker.magic != kMarkerMagic)
+        return StepOutcome::MarkerMagic;
+    // Any byte appended after the package (a signature, say) lands here.
+    return fileSize == marker.PackageSize ? StepOutcome::Passed : StepOutcome::SizeDiffers;
+}
+
+// Also refuses what the format never holds and a reader must not trust: a
+// text length over 100, and blocks that together reach past PackageSize
+// (summed in 64 bits, so nothing wraps).
+StepOutcome HeaderOutcome(const PackageHeader& header, const PackageMarker& marker)
+{
+    if (header.Magic() != kHeaderMagic || header.SizeField() != kHeaderSize)
+        return StepOutcome::HeaderMagic;
+    if (!header.TextsValid())
+        return StepOutcome::TextTooLong;
+    uint64_t end = uint64_t(marker.StubSize) + kHeaderSize + header.ShortcutListSize() + header.PayloadSize();
+    return end <= marker.PackageSize ? StepOutcome::Passed : StepOutcome::BlocksPastEnd;
+}
+
+class KeepText final : public PayloadSink {
+public:
+    KeepText(std::string& text, uint32_t keep) : text_(text), keep_(keep) {}
+    void Take(const unsigned char* bytes, size_t count) override
+    {
+        size_t room = keep_ - text_.size();
+        text_.append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
+    }
+
+private:
+    std::string& text_;
+    size_t keep_;
+};
+
+} // namespace
+
+const char* StepName(PackageStep step)
+{
+    switch (step) {
+    case PackageStep::Marker: return "marker";
+    case PackageStep::Header: return "header";
+    case PackageStep::ShortcutList: return "shortcut list";
+    case PackageStep::Payload: return "payload";
+    }
+    return "";
+}
+
+const char* OutcomeText(StepOutcome outcome)
+{
+    switch (outcome) {
+    case StepOutcome::Passed: return "sound";
+    case StepOutcome::BareStub: return "no package: the stub alone";
+    case StepOutcome::MarkerCutShort: return "the file ends inside the marker";
+    case StepOutcome::MarkerMagic: return "the marker's magic is not \"Pnon\"";
+    case StepOutcome::SizeDiffers: return "the file's size differs from PackageSize";
+    case StepOutcome::HeaderCutShort: return "the file ends inside the header";
+    case StepOutcome::HeaderMagic: return "the header's magic and size are not 0x11804033 and 738";
+    case StepOutcome::TextTooLong: return "a header text is longer than 100 bytes";
+    case StepOutcome::BlocksPastEnd: return "the header's blocks reach past PackageSize";
+    case StepOutcome::TextLeavesPlace: return "a header text leads outside its place";
+    case StepOutcome::CutShort: return "the file ends inside it";
+    case StepOutcome::CrcDiffers: return "its CRC-32 differs from the header's";
+    case StepOutcome::RecordLeavesPlace: return "a shortcut leads outside its place";
+    }
+    return "";
+}
+
+StepOutcome PackageReader::ReadMarker()
+{
+    step_ = PackageStep::Marker;
+    unsigned char bytes[kMarkerSize] = {};
+    size_t got = file_.ReadAt(kMarkerOffset, bytes, kMarkerSize);
+    marker_ = PackageMarker::Decode(bytes);
+    return MarkerOutcome(marker_, file_.Size(), got);
+}
+
+StepOutcome PackageReader::ReadHeader()
+{
+    step_ = PackageStep::Header;
+    if (file_.ReadAt(marker_.StubSize, header_.Bytes(), kHeaderSize) != kHeaderSize)
+        return StepOutcome::HeaderCutShort;
+    StepOutcome outcome = HeaderOutcome(header_, marker_);
+    if (outcome != StepOutcome::Passed)
+        return outcome;
+    // A text that would lead outside its place makes the package as
+    // damaged as a wrong checksum: refused before anything is written.
+    textFault_ = CheckHeaderNames(header_);
+    return textFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::TextLeavesPlace;
+}
+
+StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
+{
+    step_ = PackageStep::ShortcutList;
+    list_.clear();
+    KeepText text(list_, keep);
+    StepOutcome outcome = ReadBlock(ShortcutListOffset(), header_.ShortcutListSize(), header_.ShortcutListCrc(), text);
+    if (outcome != StepOutcome::Passed)
+        return outcome;
+    // Every record that a sequence will use names a link inside the group
+    // and a target inside the install folder.
+    std::string rest = list_;
+    RecordFault fault;
+    while (!rest.empty() && TakeShortcut(rest, fault.record)) {
+        fault.rule = CheckShortcutRecord(fault.record, fault.target);
+        if (fault.rule != NameRule::Allowed) {
+            recordFault_ = fault;
+            return StepOutcome::RecordLeavesPlace;
+        }
+    }
+    return StepOutcome::Passed;
+}
+
+StepOutcome PackageReader::ReadPayload(PayloadSink& sink)
+{
+    step_ = PackageStep::Payload;
+    return ReadBlock(PayloadOffset(), header_.PayloadSize(), header_.PayloadCrc(), sink);
+}
+
+StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PayloadSink& sink)
+{
+    std::vector<unsigned char> piece(size < kPiece ? size : kPiece);
+    uint32_t count = 0;
+    uint32_t running = Crc32Init();
+    while (count < size) {
+        // Never past the block: what follows it is not part of it.
+        size_t want = size - count < kPiece ? size - count : kPiece;
+        size_t got = file_.ReadAt(offset + count, piece.data(), want);
+        if (got == 0)
+            break;
+        sink.Take(piece.data(), got);
+        running = Crc32Update(running, piece.data(), got);
+        count += static_cast<uint32_t>(got);
+    }
+    blockCount_ = count;
+    blockCrc_ = Crc32Final(running);
+    if (count != size)
+        return StepOutcome::CutShort;
+    return blockCrc_ == crc ? StepOutcome::Passed : StepOutcome::CrcDiffers;
+}
+
+PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize)
+{
+    switch (MarkerOutcome(marker, fileSize, kMarkerSize)) {
+    case StepOutcome::BareStub: return PackageState::Bare;
+    case StepOutcome::Passed: return PackageState::Sound;
+    default: return PackageState::Damaged;
+    }
+}
+
+bool HeaderSound(const PackageHeader& header, const PackageMarker& marker)
+{
+    return HeaderOutcome(header, marker) == StepOutcome::Passed;
+}

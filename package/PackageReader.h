@@ -1,0 +1,104 @@
+// The one reader of a package. The stub runs it on its own file and
+// `cabsetup inspect` on any file, so the two cannot disagree. It goes step
+// by step in file order, each step reading its block through a ByteSource
+// and naming what it found; a step runs only after the one before passed.
+// The stub takes the steps at different moments of its run: marker and
+// header before anything is shown, the ShortcutList after the confirmation,
+// the payload in its sequence.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "package/ByteSource.h"
+#include "package/Package.h"
+#include "package/PathRules.h"
+#include "package/TextLists.h"
+
+enum class PackageStep : uint8_t { Marker, Header, ShortcutList, Payload };
+
+enum class StepOutcome : uint8_t {
+    Passed,
+    BareStub,          // marker: magic and StubSize are 0, the stub carries no package
+    MarkerCutShort,    // marker: the file ends inside it
+    MarkerMagic,       // marker: the magic is not "Pnon"
+    SizeDiffers,       // marker: the file's size is not PackageSize
+    HeaderCutShort,    // header: the file ends inside it
+    HeaderMagic,       // header: magic and size field are not 0x11804033 and 738
+    TextTooLong,       // header: a text's length byte says more than 100
+    BlocksPastEnd,     // header: ShortcutList and payload reach past PackageSize
+    TextLeavesPlace,   // header: a text breaks the rule for its place (TextFault)
+    CutShort,          // ShortcutList or payload: the file ends before the block
+    CrcDiffers,        // ShortcutList or payload: the CRC-32 is not the header's
+    RecordLeavesPlace, // ShortcutList: a record breaks the rule for its place (RecordFault)
+};
+
+// "marker", "header", "shortcut list", "payload".
+const char* StepName(PackageStep step);
+// The outcome in words, e.g. "the file ends inside the header".
+const char* OutcomeText(StepOutcome outcome);
+
+// Takes the payload piece by piece as it is read. May raise: the reader
+// holds nothing that needs more than its destructors.
+class PayloadSink {
+public:
+    virtual void Take(const unsigned char* bytes, size_t count) = 0;
+
+protected:
+    ~PayloadSink() = default;
+};
+
+// The shortcut record that broke its rule, and which part of it did.
+struct RecordFault {
+    ShortcutRecord record;
+    bool target = false;
+    NameRule rule = NameRule::Allowed;
+};
+
+class PackageReader {
+public:
+    // Pieces in which the blocks are read: the cabinet is streamed, never
+    // held in memory.
+    static constexpr uint32_t kPiece = 16384;
+
+    explicit PackageReader(const ByteSource& file) : file_(file) {}
+
+    // The 12 bytes at offset 48 against the file's size. A file that ends
+    // inside them leaves the rest zero.
+    StepOutcome ReadMarker();
+    // The 738 bytes at StubSize, with every header text in its place.
+    StepOutcome ReadHeader();
+    // The block after the header, against its CRC-32, with every complete
+    // record in its place. At most `keep` bytes of it are kept (and their
+    // records checked); the CRC covers all of it.
+    StepOutcome ReadShortcutList(uint32_t keep = 0xFFFFFFFF);
+    // The block after the ShortcutList, handed to sink in pieces with a
+    // running CRC-32. Reading stops at PayloadSize bytes, never past them,
+    // or where the file ends.
+    StepOutcome ReadPayload(PayloadSink& sink);
+
+    // The step run last.
+    PackageStep Step() const { return step_; }
+    const PackageMarker& Marker() const { return marker_; }
+    const PackageHeader& Header() const { return header_; }
+    const std::string& ShortcutList() const { return list_; }
+    const HeaderNameFault& TextFault() const { return textFault_; }
+    const RecordFault& BrokenRecord() const { return recordFault_; }
+    // The CRC-32 that the last block read came to, and its bytes.
+    uint32_t BlockCrc() const { return blockCrc_; }
+    uint32_t BlockCount() const { return blockCount_; }
+    uint64_t ShortcutListOffset() const { return uint64_t(marker_.StubSize) + kHeaderSize; }
+    uint64_t PayloadOffset() const { return ShortcutListOffset() + header_.ShortcutListSize(); }
+
+private:
+    StepOutcome ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PayloadSink& sink);
+
+    const ByteSource& file_;
+    PackageStep step_ = PackageStep::Marker;
+    PackageMarker marker_;
+    PackageHeader header_;
+    std::string list_;
+    HeaderNameFault textFault_;
+    RecordFault recordFault_;
+    uint32_t blockCrc_ = 0;
+    uint32_t blockCount_ = 0;
+};
