@@ -36,8 +36,8 @@ const HeaderField* FindHeaderField(const std::string& key)
 PackageHeader PackageHeader::Blank()
 {
     PackageHeader h;
-    h.Set32(Field::Magic, kHeaderMagic);
-    h.Set32(Field::Size, kHeaderSize);
+    h.Set32<Field::Magic>(kHeaderMagic);
+    h.Set32<Field::Size>(kHeaderSize);
     return h;
 }
 
@@ -63,7 +63,7 @@ std::string PackageHeader::Text(HeaderText field) const
 
 const char* PackageHeader::TextData(HeaderText field, unsigned& length) const
 {
-    const unsigned char* p = &bytes_[FieldOf(field).offset];
+    const unsigned char* p = &bytes_[TextOffset(field)];
     length = p[0] > kTextCapacity ? kTextCapacity : p[0];
     return reinterpret_cast<const char*>(p + 1);
 }
@@ -72,7 +72,7 @@ bool PackageHeader::SetText(HeaderText field, const std::string& text)
 {
     if (text.size() > kTextCapacity)
         return false;
-    unsigned char* p = &bytes_[FieldOf(field).offset];
+    unsigned char* p = &bytes_[TextOffset(field)];
     p[0] = static_cast<unsigned char>(text.size());
     std::memcpy(p + 1, text.data(), text.size());
     return true;
@@ -81,7 +81,7 @@ bool PackageHeader::SetText(HeaderText field, const std::string& text)
 bool PackageHeader::TextsValid() const
 {
     for (int f = 0; f <= static_cast<int>(HeaderText::GuiLibrary); ++f)
-        if (bytes_[FieldOf(static_cast<HeaderText>(f)).offset] > kTextCapacity)
+        if (bytes_[TextOffset(static_cast<HeaderText>(f))] > kTextCapacity)
             return false;
     return true;
 }

@@ -81,6 +81,14 @@ constexpr const HeaderField& FieldOf(HeaderText text)
     return kHeaderFields[static_cast<int>(Field::ProductName) + static_cast<int>(text)];
 }
 
+// Where a text field starts, worked out rather than looked up: the texts
+// follow one another, and code that picks one at run time then needs no
+// copy of the table.
+constexpr unsigned TextOffset(HeaderText text) { return 8 + (1 + kTextCapacity) * static_cast<unsigned>(text); }
+static_assert(TextOffset(HeaderText::GuiLibrary) == FieldOf(HeaderText::GuiLibrary).offset &&
+                  TextOffset(HeaderText::CompanyFolder) == FieldOf(HeaderText::CompanyFolder).offset,
+              "the texts follow one another");
+
 // The field whose key is `key`, compared without regard to ASCII case, or
 // nullptr.
 const HeaderField* FindHeaderField(const std::string& key);
@@ -98,8 +106,8 @@ public:
     uint32_t Number(const HeaderField& field) const;
     void SetNumber(const HeaderField& field, uint32_t value);
 
-    uint32_t Magic() const { return Get32(Field::Magic); }
-    uint32_t SizeField() const { return Get32(Field::Size); }
+    uint32_t Magic() const { return Get32<Field::Magic>(); }
+    uint32_t SizeField() const { return Get32<Field::Size>(); }
 
     // Only the first length-byte characters count; the bytes after them are
     // carried along untouched. A length byte above 100 reads as the 100 bytes
@@ -120,29 +128,50 @@ public:
     std::string StartMenuFolder() const { return Text(HeaderText::StartMenuFolder); }
     std::string GuiLibrary() const { return Text(HeaderText::GuiLibrary); }
 
-    uint32_t FileCount() const { return Get32(Field::FileCount); }
-    uint32_t PayloadSize() const { return Get32(Field::PayloadSize); }
-    uint32_t PayloadCrc() const { return Get32(Field::PayloadCrc); }
-    uint32_t ShortcutListSize() const { return Get32(Field::ShortcutListSize); }
-    uint32_t ShortcutListCrc() const { return Get32(Field::ShortcutListCrc); }
-    uint8_t UninstallMode() const { return Get8(Field::UninstallMode); }
-    uint8_t MakeUninstaller() const { return Get8(Field::MakeUninstaller); }
-    uint8_t UninstallLinkStyle() const { return Get8(Field::UninstallLinkStyle); }
+    uint32_t FileCount() const { return Get32<Field::FileCount>(); }
+    uint32_t PayloadSize() const { return Get32<Field::PayloadSize>(); }
+    uint32_t PayloadCrc() const { return Get32<Field::PayloadCrc>(); }
+    uint32_t ShortcutListSize() const { return Get32<Field::ShortcutListSize>(); }
+    uint32_t ShortcutListCrc() const { return Get32<Field::ShortcutListCrc>(); }
+    uint8_t UninstallMode() const { return Get8<Field::UninstallMode>(); }
+    uint8_t MakeUninstaller() const { return Get8<Field::MakeUninstaller>(); }
+    uint8_t UninstallLinkStyle() const { return Get8<Field::UninstallLinkStyle>(); }
 
-    void SetFileCount(uint32_t v) { Set32(Field::FileCount, v); }
-    void SetPayloadSize(uint32_t v) { Set32(Field::PayloadSize, v); }
-    void SetPayloadCrc(uint32_t v) { Set32(Field::PayloadCrc, v); }
-    void SetShortcutListSize(uint32_t v) { Set32(Field::ShortcutListSize, v); }
-    void SetShortcutListCrc(uint32_t v) { Set32(Field::ShortcutListCrc, v); }
-    void SetUninstallMode(uint8_t v) { Set8(Field::UninstallMode, v); }
-    void SetMakeUninstaller(uint8_t v) { Set8(Field::MakeUninstaller, v); }
-    void SetUninstallLinkStyle(uint8_t v) { Set8(Field::UninstallLinkStyle, v); }
+    void SetFileCount(uint32_t v) { Set32<Field::FileCount>(v); }
+    void SetPayloadSize(uint32_t v) { Set32<Field::PayloadSize>(v); }
+    void SetPayloadCrc(uint32_t v) { Set32<Field::PayloadCrc>(v); }
+    void SetShortcutListSize(uint32_t v) { Set32<Field::ShortcutListSize>(v); }
+    void SetShortcutListCrc(uint32_t v) { Set32<Field::ShortcutListCrc>(v); }
+    void SetUninstallMode(uint8_t v) { Set8<Field::UninstallMode>(v); }
+    void SetMakeUninstaller(uint8_t v) { Set8<Field::MakeUninstaller>(v); }
+    void SetUninstallLinkStyle(uint8_t v) { Set8<Field::UninstallLinkStyle>(v); }
 
 private:
-    uint32_t Get32(Field f) const { return GetU32(&bytes_[FieldOf(f).offset]); }
-    uint8_t Get8(Field f) const { return bytes_[FieldOf(f).offset]; }
-    void Set32(Field f, uint32_t v) { PutU32(&bytes_[FieldOf(f).offset], v); }
-    void Set8(Field f, uint8_t v) { bytes_[FieldOf(f).offset] = v; }
+    // The offsets are constants: no copy of the table is needed at run time.
+    template <Field F>
+    uint32_t Get32() const
+    {
+        constexpr unsigned at = FieldOf(F).offset;
+        return GetU32(&bytes_[at]);
+    }
+    template <Field F>
+    uint8_t Get8() const
+    {
+        constexpr unsigned at = FieldOf(F).offset;
+        return bytes_[at];
+    }
+    template <Field F>
+    void Set32(uint32_t v)
+    {
+        constexpr unsigned at = FieldOf(F).offset;
+        PutU32(&bytes_[at], v);
+    }
+    template <Field F>
+    void Set8(uint8_t v)
+    {
+        constexpr unsigned at = FieldOf(F).offset;
+        bytes_[at] = v;
+    }
 
     std::vector<unsigned char> bytes_;
 };

@@ -31,21 +31,13 @@ StepOutcome HeaderOutcome(const PackageHeader& header, const PackageMarker& mark
     return end <= marker.PackageSize ? StepOutcome::Passed : StepOutcome::BlocksPastEnd;
 }
 
-class KeepText final : public PayloadSink {
-public:
-    KeepText(std::string& text, uint32_t keep) : text_(text), keep_(keep) {}
-    void Take(const unsigned char* bytes, size_t count) override
-    {
-        size_t room = keep_ - text_.size();
-        text_.append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
-    }
-
-private:
-    std::string& text_;
-    size_t keep_;
-};
-
 } // namespace
+
+void KeepText::operator()(const unsigned char* bytes, size_t count)
+{
+    size_t room = keep_ > text_.size() ? keep_ - text_.size() : 0;
+    text_.append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
+}
 
 const char* StepName(PackageStep step)
 {
@@ -123,13 +115,13 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
     return StepOutcome::Passed;
 }
 
-StepOutcome PackageReader::ReadPayload(PayloadSink& sink)
+StepOutcome PackageReader::ReadPayload(PieceSink sink)
 {
     step_ = PackageStep::Payload;
     return ReadBlock(PayloadOffset(), header_.PayloadSize(), header_.PayloadCrc(), sink);
 }
 
-StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PayloadSink& sink)
+StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink)
 {
     std::vector<unsigned char> piece(size < kPiece ? size : kPiece);
     uint32_t count = 0;
@@ -140,7 +132,7 @@ StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t cr
         size_t got = file_.ReadAt(offset + count, piece.data(), want);
         if (got == 0)
             break;
-        sink.Take(piece.data(), got);
+        sink(piece.data(), got);
         running = Crc32Update(running, piece.data(), got);
         count += static_cast<uint32_t>(got);
     }

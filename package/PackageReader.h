@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "package/ByteSource.h"
 #include "package/Package.h"
@@ -37,14 +38,33 @@ const char* StepName(PackageStep step);
 // The outcome in words, e.g. "the file ends inside the header".
 const char* OutcomeText(StepOutcome outcome);
 
-// Takes the payload piece by piece as it is read. May raise: the reader
-// holds nothing that needs more than its destructors.
-class PayloadSink {
+// Takes a block piece by piece as it is read: a view of any callable
+// `void (const unsigned char* bytes, size_t count)`. The callable may
+// raise: the reader holds nothing that needs more than its destructors.
+class PieceSink {
 public:
-    virtual void Take(const unsigned char* bytes, size_t count) = 0;
+    template <class F, class = std::enable_if_t<!std::is_same_v<F, PieceSink>>>
+    PieceSink(F& take)
+        : object_(&take),
+          call_([](void* o, const unsigned char* bytes, size_t count) { (*static_cast<F*>(o))(bytes, count); })
+    {
+    }
+    void operator()(const unsigned char* bytes, size_t count) const { call_(object_, bytes, count); }
 
-protected:
-    ~PayloadSink() = default;
+private:
+    void* object_;
+    void (*call_)(void*, const unsigned char*, size_t);
+};
+
+// Keeps what it takes in a text, up to `keep` bytes.
+class KeepText {
+public:
+    explicit KeepText(std::string& text, size_t keep = ~size_t(0)) : text_(text), keep_(keep) {}
+    void operator()(const unsigned char* bytes, size_t count);
+
+private:
+    std::string& text_;
+    size_t keep_;
 };
 
 // The shortcut record that broke its rule, and which part of it did.
@@ -60,7 +80,7 @@ public:
     // held in memory.
     static constexpr uint32_t kPiece = 16384;
 
-    explicit PackageReader(const ByteSource& file) : file_(file) {}
+    explicit PackageReader(ByteSource file) : file_(file) {}
 
     // The 12 bytes at offset 48 against the file's size. A file that ends
     // inside them leaves the rest zero.
@@ -74,7 +94,7 @@ public:
     // The block after the ShortcutList, handed to sink in pieces with a
     // running CRC-32. Reading stops at PayloadSize bytes, never past them,
     // or where the file ends.
-    StepOutcome ReadPayload(PayloadSink& sink);
+    StepOutcome ReadPayload(PieceSink sink);
 
     // The step run last.
     PackageStep Step() const { return step_; }
@@ -90,9 +110,9 @@ public:
     uint64_t PayloadOffset() const { return ShortcutListOffset() + header_.ShortcutListSize(); }
 
 private:
-    StepOutcome ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PayloadSink& sink);
+    StepOutcome ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink);
 
-    const ByteSource& file_;
+    ByteSource file_;
     PackageStep step_ = PackageStep::Marker;
     PackageMarker marker_;
     PackageHeader header_;

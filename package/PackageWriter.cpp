@@ -2,7 +2,7 @@
 
 #include "package/CRC32.h"
 
-WriteResult WritePackageFront(ByteSink& out, const ByteSource& stub, uint32_t stubSize, const PackageHeader& header,
+WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
                               const std::string& shortcutList)
 {
     std::vector<unsigned char> piece(stubSize < 16384 ? stubSize : 16384);
@@ -19,7 +19,7 @@ WriteResult WritePackageFront(ByteSink& out, const ByteSource& stub, uint32_t st
     return WriteResult::Written;
 }
 
-bool WriteMarker(ByteSink& out, uint32_t stubSize, uint32_t packageSize)
+bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
 {
     PackageMarker marker;
     marker.magic = kMarkerMagic;
@@ -30,7 +30,7 @@ bool WriteMarker(ByteSink& out, uint32_t stubSize, uint32_t packageSize)
     return out.WriteAt(kMarkerOffset, bytes, kMarkerSize);
 }
 
-WriteResult WriteUninstaller(ByteSink& out, const ByteSource& installer, uint32_t stubSize,
+WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const std::string& shortcutList,
                              const std::string& fileList)
 {
@@ -53,7 +53,8 @@ std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub
     header.SetPayloadSize(static_cast<uint32_t>(payload.size()));
     header.SetPayloadCrc(Crc32Of(payload.data(), payload.size()));
     BufferSink out;
-    WritePackageFront(out, BufferSource(stub), static_cast<uint32_t>(stub.size()), header, shortcutList);
+    BufferSource stubBytes(stub);
+    WritePackageFront(out, stubBytes, static_cast<uint32_t>(stub.size()), header, shortcutList);
     out.Write(payload.data(), payload.size());
     WriteMarker(out, static_cast<uint32_t>(stub.size()), static_cast<uint32_t>(out.bytes.size()));
     return std::move(out.bytes);

@@ -14,15 +14,15 @@
 enum class WriteResult { Written, ReadFailed, WriteFailed };
 
 // The first stubSize bytes of stub, the header as it is, the ShortcutList.
-WriteResult WritePackageFront(ByteSink& out, const ByteSource& stub, uint32_t stubSize, const PackageHeader& header,
+WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
                               const std::string& shortcutList);
 // The marker at offset 48: "Pnon", StubSize and the whole package's size.
-bool WriteMarker(ByteSink& out, uint32_t stubSize, uint32_t packageSize);
+bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 
 // The uninstaller of an installation: the running installer's stub, its
 // header with UninstallMode, PayloadSize and PayloadCrc changed
 // (UninstallerHeader), the same ShortcutList, and the list of installed
 // files as payload.
-WriteResult WriteUninstaller(ByteSink& out, const ByteSource& installer, uint32_t stubSize,
+WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const std::string& shortcutList,
                              const std::string& fileList);

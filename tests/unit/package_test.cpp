@@ -90,11 +90,11 @@ namespace {
 
 // A file that can be read only up to `readable` bytes, as a medium that
 // goes away: its size still says more.
-class FailingSource final : public ByteSource {
+class FailingSource {
 public:
     FailingSource(const std::vector<unsigned char>& bytes, size_t readable) : bytes_(bytes), readable_(readable) {}
-    uint64_t Size() const override { return bytes_.size(); }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const override
+    uint64_t Size() const { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const
     {
         if (offset >= readable_)
             return 0;
@@ -104,12 +104,6 @@ public:
 private:
     const std::vector<unsigned char>& bytes_;
     size_t readable_;
-};
-
-class KeepAll final : public PayloadSink {
-public:
-    void Take(const unsigned char* bytes, size_t count) override { text.append(reinterpret_cast<const char*>(bytes), count); }
-    std::string text;
 };
 
 const std::string kShortcuts = "viewer.exe|Viewer\rreadme.txt|Read me\r";
@@ -128,7 +122,8 @@ std::vector<unsigned char> SamplePackage(const PackageHeader& header = SampleHea
 std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = nullptr)
 {
     PackageReader reader(file);
-    KeepAll sink;
+    std::string kept;
+    KeepText sink(kept);
     std::vector<StepOutcome> steps = {reader.ReadMarker()};
     if (steps.back() == StepOutcome::Passed)
         steps.push_back(reader.ReadHeader());
@@ -137,7 +132,7 @@ std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = 
     if (steps.back() == StepOutcome::Passed)
         steps.push_back(reader.ReadPayload(sink));
     if (payload)
-        *payload = sink.text;
+        *payload = kept;
     return steps;
 }
 
@@ -173,6 +168,17 @@ TEST(PackageFields, TheTableCoversTheHeaderWithoutGapsOrOverlaps)
     EXPECT_EQ(h.UninstallLinkStyle(), 2);
     EXPECT_EQ(h.Number(FieldOf(Field::FileCount)), 0x01020304u);
     EXPECT_EQ(h.Number(FieldOf(Field::Size)), kHeaderSize);
+}
+
+TEST(PackageFields, UninstallLinkNameFollowsTheStyle)
+{
+    PackageHeader h = SampleHeader();
+    const std::pair<int, const char*> cases[] = {
+        {0, "Uninstall"}, {1, "Uninstall Viewer"}, {2, "Uninstall Example Viewer 2.0"}, {3, "Uninstall"}, {255, "Uninstall"}};
+    for (const auto& c : cases) {
+        h.SetUninstallLinkStyle(static_cast<uint8_t>(c.first));
+        EXPECT_EQ(UninstallLinkName(h), c.second) << c.first;
+    }
 }
 
 TEST(PackageReader, MarkerOutcomes)
