@@ -8,7 +8,6 @@
 
 #include "services/SetupError.h"
 #include "services/Text.h"
-#include "ui/uGUI.h"
 
 namespace {
 
@@ -267,7 +266,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
     }
 }
 
-bool CopyFileWithProgress(const std::string& source, HANDLE target)
+bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress)
 {
     bool copied = false;
     try {
@@ -278,8 +277,7 @@ bool CopyFileWithProgress(const std::string& source, HANDLE target)
         // package never comes near 2 GB.
         if (in.Valid() && GetFileSizeEx(in.Get(), &size64) && size64.QuadPart <= 0x7FFFFFFF) {
             const DWORD size = static_cast<DWORD>(size64.QuadPart);
-            if (GuiActive())
-                GuiSetRange(0, static_cast<int>(size), 0);
+            progress(0, static_cast<int>(size));
             std::vector<unsigned char> buffer(kCopyPiece);
             DWORD done = 0;
             bool failed = false;
@@ -291,8 +289,7 @@ bool CopyFileWithProgress(const std::string& source, HANDLE target)
                     break;
                 }
                 done += got;
-                if (GuiActive())
-                    GuiSetRange(static_cast<int>(done), static_cast<int>(size), 0);
+                progress(static_cast<int>(done), static_cast<int>(size));
                 // Keeps the progress display calm.
                 Sleep(15);
             } while (done < size); // not "!=": a source that grows meanwhile must not loop forever

@@ -55,10 +55,12 @@ UniqueHandle LaunchProgram(const std::string& file, const std::string& parameter
 // without writing anything.
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex);
-// Copies source into the open target in 16 KB pieces, reporting each piece
-// through GuiSetRange while the interface is active. False on any failure (a
-// short write included); the target is the caller's to delete.
-bool CopyFileWithProgress(const std::string& source, HANDLE target);
+// Told how far a copy has come: bytes done of the whole.
+using CopyProgress = void (*)(int done, int size);
+// Copies source into the open target in 16 KB pieces, reporting the start
+// and each piece to progress. False on any failure (a short write
+// included); the target is the caller's to delete.
+bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress);
 // Creates the folder and any missing parents. Only an empty path raises
 // ("Unable to create directory"); a folder that cannot be made is found out
 // by whoever uses it.

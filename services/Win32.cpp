@@ -37,6 +37,47 @@ bool SeekTo(HANDLE file, DWORD offset)
     return SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
 }
 
+uint64_t FileSource::Size() const
+{
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file_, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+size_t FileSource::ReadAt(uint64_t offset, void* buffer, size_t count) const
+{
+    // Packages end below 4 GB: nothing is read beyond.
+    error_ = 0;
+    if (offset > 0xFFFFFFFFu)
+        return 0;
+    if (!SeekTo(file_, static_cast<DWORD>(offset))) {
+        error_ = GetLastError();
+        return 0;
+    }
+    DWORD got = ReadBytes(file_, buffer, static_cast<DWORD>(count));
+    error_ = got < count && GetLastError() != ERROR_HANDLE_EOF ? GetLastError() : 0;
+    return got;
+}
+
+bool FileSink::Failed()
+{
+    error_ = GetLastError();
+    return false;
+}
+
+bool FileSink::Write(const void* data, size_t count)
+{
+    return WriteAll(file_, data, static_cast<DWORD>(count)) || Failed();
+}
+
+bool FileSink::WriteAt(uint64_t offset, const void* data, size_t count)
+{
+    // Back to the end afterwards: what is written next is appended.
+    return (offset <= 0xFFFFFFFFu && SeekTo(file_, static_cast<DWORD>(offset)) &&
+            WriteAll(file_, data, static_cast<DWORD>(count)) &&
+            SetFilePointer(file_, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER) ||
+           Failed();
+}
+
 std::string FileErrorText(const char* verb, const std::string& path, DWORD error)
 {
     if ((error >> 16) == 0x8007) // HRESULT_FROM_WIN32

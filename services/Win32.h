@@ -6,83 +6,100 @@
 #include <string>
 #include <utility>
 
-// A kernel handle; both INVALID_HANDLE_VALUE and 0 mean "none".
-class UniqueHandle {
+#include "package/ByteSource.h"
+
+// The one owner of a Win32 resource. Traits say what it holds, which value
+// means none and how it is released.
+template <class Traits>
+class Unique {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    ~UniqueHandle() { Close(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.Detach()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    using Type = typename Traits::Type;
+
+    Unique() = default;
+    explicit Unique(Type h) : h_(h) {}
+    ~Unique() { Reset(); }
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+    Unique(Unique&& other) noexcept : h_(other.Detach()) {}
+    Unique& operator=(Unique&& other) noexcept
     {
-        if (this != &other) {
-            Close();
-            h_ = other.Detach();
-        }
+        if (this != &other)
+            Reset(other.Detach());
         return *this;
     }
 
-    HANDLE Get() const { return h_; }
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE Detach() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-    bool Close()
+    Type Get() const { return h_; }
+    bool Valid() const { return Traits::Valid(h_); }
+    Type Detach() { return std::exchange(h_, Traits::None()); }
+    // Releases what it holds and takes h. False when the release failed
+    // (closing a written file can: the last of its data goes to disk then).
+    bool Reset(Type h = Traits::None())
     {
-        bool ok = true;
-        if (Valid())
-            ok = CloseHandle(h_) != 0;
-        h_ = INVALID_HANDLE_VALUE;
+        bool ok = !Valid() || Traits::Release(h_);
+        h_ = h;
         return ok;
     }
+    bool Close() { return Reset(); }
+    // For an out-parameter that hands over a new resource.
+    Type* Put()
+    {
+        Reset();
+        return &h_;
+    }
 
 private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
+    Type h_ = Traits::None();
 };
+
+// A kernel handle; both INVALID_HANDLE_VALUE and 0 mean "none".
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static bool Release(HANDLE h) { return CloseHandle(h) != 0; }
+};
+using UniqueHandle = Unique<KernelHandleTraits>;
 
 // A FindFirstFileA search, closed with FindClose rather than CloseHandle.
-class UniqueFindHandle {
-public:
-    explicit UniqueFindHandle(HANDLE h) : h_(h) {}
-    ~UniqueFindHandle()
-    {
-        if (Valid())
-            FindClose(h_);
-    }
-    UniqueFindHandle(const UniqueFindHandle&) = delete;
-    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE h_;
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+    static bool Release(HANDLE h) { return FindClose(h) != 0; }
 };
+using UniqueFindHandle = Unique<FindHandleTraits>;
+
+// Owners of the user interface's resources; 0 means none for each.
+template <class T, BOOL(WINAPI* Free)(T)>
+struct UserObjectTraits {
+    using Type = T;
+    static T None() { return nullptr; }
+    static bool Valid(T h) { return h != nullptr; }
+    static bool Release(T h) { return Free(h) != 0; }
+};
+using UniqueWindow = Unique<UserObjectTraits<HWND, DestroyWindow>>;
+using UniqueGdiObject = Unique<UserObjectTraits<HGDIOBJ, DeleteObject>>;
+// An icon made by CopyIcon (resource icons loaded shared need no owner).
+using UniqueIcon = Unique<UserObjectTraits<HICON, DestroyIcon>>;
 
 // A COM interface pointer, released when it goes.
 template <class T>
-class ComPtr {
+struct ComTraits {
+    using Type = T*;
+    static T* None() { return nullptr; }
+    static bool Valid(T* p) { return p != nullptr; }
+    static bool Release(T* p)
+    {
+        p->Release();
+        return true;
+    }
+};
+template <class T>
+class ComPtr : public Unique<ComTraits<T>> {
 public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* Get() const { return p_; }
-    T* operator->() const { return p_; }
+    T* operator->() const { return this->Get(); }
     // For out-parameters of CoCreateInstance and QueryInterface.
-    void** PutVoid()
-    {
-        Reset();
-        return reinterpret_cast<void**>(&p_);
-    }
-    void Reset()
-    {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
+    void** PutVoid() { return reinterpret_cast<void**>(this->Put()); }
 };
 
 // Reads and writes that never raise. ReadBytes reports the bytes read, fewer
@@ -93,6 +110,35 @@ DWORD ReadBytes(HANDLE file, void* buffer, DWORD count);
 // system takes short without an error counts as a full disk.
 bool WriteAll(HANDLE file, const void* buffer, DWORD count);
 bool SeekTo(HANDLE file, DWORD offset);
+
+// A file that the package reader reads or the package writer writes
+// through its handle. Each keeps the system's error of the read or write
+// that failed (0: none did; a read that meets the end of the file is no
+// failure).
+class FileSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file) {}
+    uint64_t Size() const;
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const;
+    DWORD Error() const { return error_; }
+
+private:
+    HANDLE file_;
+    mutable DWORD error_ = 0;
+};
+
+class FileSink {
+public:
+    explicit FileSink(HANDLE file) : file_(file) {}
+    bool Write(const void* data, size_t count);
+    bool WriteAt(uint64_t offset, const void* data, size_t count);
+    DWORD Error() const { return error_; }
+
+private:
+    bool Failed();
+    HANDLE file_;
+    DWORD error_ = 0;
+};
 
 // "Cannot <verb> "<path>".", a line break, and the system's own words for
 // the Win32 error (an HRESULT of the Win32 facility counts as its code), e.g.

@@ -1,73 +1,13 @@
-// What both windows share: owners for windows and GDI objects, the layout
-// table that a window's controls are created from, and the dispatch of one
-// message with the dialog keyboard (Tab, mnemonics, Enter on the focused
-// button).
+// What both windows share: the layout table that a window's controls are
+// created from, and the dispatch of one message with the dialog keyboard
+// (Tab, mnemonics, Enter on the focused button). Their windows, fonts and
+// icons are owned as every resource is (services/Win32.h).
 #pragma once
 #include <windows.h>
 
 #include <string>
 
-// A window, destroyed when its owner goes.
-class UniqueWindow {
-public:
-    UniqueWindow() = default;
-    explicit UniqueWindow(HWND h) : h_(h) {}
-    ~UniqueWindow() { Reset(); }
-    UniqueWindow(const UniqueWindow&) = delete;
-    UniqueWindow& operator=(const UniqueWindow&) = delete;
-
-    HWND Get() const { return h_; }
-    void Reset(HWND h = nullptr)
-    {
-        if (h_)
-            DestroyWindow(h_);
-        h_ = h;
-    }
-
-private:
-    HWND h_ = nullptr;
-};
-
-// A font or other GDI object.
-class UniqueGdiObject {
-public:
-    UniqueGdiObject() = default;
-    explicit UniqueGdiObject(HGDIOBJ h) : h_(h) {}
-    ~UniqueGdiObject() { Reset(); }
-    UniqueGdiObject(const UniqueGdiObject&) = delete;
-    UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
-
-    HGDIOBJ Get() const { return h_; }
-    void Reset(HGDIOBJ h = nullptr)
-    {
-        if (h_)
-            DeleteObject(h_);
-        h_ = h;
-    }
-
-private:
-    HGDIOBJ h_ = nullptr;
-};
-
-// An icon made by CopyIcon (resource icons loaded shared need no owner).
-class UniqueIcon {
-public:
-    UniqueIcon() = default;
-    ~UniqueIcon() { Reset(); }
-    UniqueIcon(const UniqueIcon&) = delete;
-    UniqueIcon& operator=(const UniqueIcon&) = delete;
-
-    HICON Get() const { return h_; }
-    void Reset(HICON h = nullptr)
-    {
-        if (h_)
-            DestroyIcon(h_);
-        h_ = h;
-    }
-
-private:
-    HICON h_ = nullptr;
-};
+#include "services/Win32.h"
 
 // One row of a window's layout: pixels at 96 dpi, width 0 = sized to the
 // text. Rows are created in order, which is also the tab order.
