@@ -1,10 +1,13 @@
 // The one door through which setup talks to the user while it works: a table
 // of eleven plain function pointers, an active flag, and the four functions
 // that bring the interface up, take it down, test it and give the owner of
-// message boxes. Callers test GuiActive() before calling any operation.
+// message boxes.
 //
-// Text arguments are short strings: callers cut them to 255 characters
-// (ShortStr) before the call; the operations copy them before use.
+// The operations below test GuiActive() themselves: while the interface is
+// down they do nothing (and GuiLicense answers false), so callers just call
+// them. Text arguments are short strings: callers cut them to 255
+// characters (ShortStr) before the call; the operations copy them before
+// use.
 #pragma once
 #include <windows.h>
 
@@ -24,18 +27,54 @@ struct TGuiOperations {
 
 extern TGuiOperations GuiOperations;
 
+// What GuiInit fills the table with: the built-in windows (ui/BuiltinGui.cpp).
+// A test build of the stub links a table of its own in their place.
+const TGuiOperations& BuiltinGuiOperations();
+
 bool GuiActive();
 bool GuiInit(const char* libraryPath);
 void GuiDone();
 HWND GuiMessageOwner();
 
+// The icon that GuiShow puts into the progress window; the slot takes its
+// number, and any other number keeps the icon shown.
+enum class GuiMode : int { Install = 0, Uninstall = 1 };
+
 // Calls through the table, named as the slots are.
-inline HWND GuiOwnerWindow() { return GuiOperations.GuiOwnerWindow(); }
-inline bool GuiLicense(const char* name, const char* file) { return GuiOperations.GuiLicense(name, file); }
-inline void GuiSetCaption(const char* caption) { GuiOperations.GuiSetCaption(caption); }
-inline void GuiSetStatus(const char* status, const char* longText) { GuiOperations.GuiSetStatus(status, longText); }
-inline void GuiShow(int mode) { GuiOperations.GuiShow(mode); }
-inline void GuiStep(int count) { GuiOperations.GuiStep(count); }
-inline void GuiSetBusy(int on) { GuiOperations.GuiSetBusy(on); }
-inline void GuiSetRange(int position, int maximum, int minimum) { GuiOperations.GuiSetRange(position, maximum, minimum); }
-inline void GuiHide() { GuiOperations.GuiHide(); }
+inline HWND GuiOwnerWindow() { return GuiActive() ? GuiOperations.GuiOwnerWindow() : nullptr; }
+inline bool GuiLicense(const char* name, const char* file) { return GuiActive() && GuiOperations.GuiLicense(name, file); }
+inline void GuiSetCaption(const char* caption)
+{
+    if (GuiActive())
+        GuiOperations.GuiSetCaption(caption);
+}
+inline void GuiSetStatus(const char* status, const char* longText)
+{
+    if (GuiActive())
+        GuiOperations.GuiSetStatus(status, longText);
+}
+inline void GuiShow(GuiMode mode)
+{
+    if (GuiActive())
+        GuiOperations.GuiShow(static_cast<int>(mode));
+}
+inline void GuiStep(int count)
+{
+    if (GuiActive())
+        GuiOperations.GuiStep(count);
+}
+inline void GuiSetBusy(bool on)
+{
+    if (GuiActive())
+        GuiOperations.GuiSetBusy(on ? 1 : 0);
+}
+inline void GuiSetRange(int position, int maximum, int minimum)
+{
+    if (GuiActive())
+        GuiOperations.GuiSetRange(position, maximum, minimum);
+}
+inline void GuiHide()
+{
+    if (GuiActive())
+        GuiOperations.GuiHide();
+}

@@ -80,7 +80,7 @@ int Extract(int argc, char** argv)
     bool gui = Has(argc, argv, 6, "gui");
     if (gui && GuiInit("")) {
         GuiSetCaption("CabTool");
-        GuiShow(0);
+        GuiShow(GuiMode::Install);
         GuiSetRange(0, 1000, 0);
         GuiSetBusy(1);
     }

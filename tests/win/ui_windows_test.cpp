@@ -176,12 +176,16 @@ TEST(GuiLifecycle, InitDoneAndOwner)
     GuiDone(); // twice: no second destruction
     EXPECT_FALSE(GuiActive());
 
-    // Slots 3 to 11 stay filled and do nothing without their windows.
+    // Slots 3 to 11 stay filled, and the built-in operations do nothing
+    // without their windows, called through the table or not.
     ASSERT_NE(GuiOperations.GuiStep, nullptr);
     EXPECT_EQ(StepError(1), "");
-    GuiSetStatus("x", "y");
-    GuiShow(0);
-    EXPECT_EQ(GuiOwnerWindow(), nullptr);
+    GuiOperations.GuiStep(1);
+    GuiOperations.GuiSetStatus("x", "y");
+    GuiOperations.GuiShow(0);
+    GuiShow(GuiMode::Install);
+    EXPECT_EQ(GuiOperations.GuiOwnerWindow(), nullptr);
+    EXPECT_FALSE(GuiOperations.GuiLicense("Demo", "C:\\nothing.txt"));
     EXPECT_FALSE(GuiLicense("Demo", "C:\\nothing.txt"));
     EXPECT_EQ(License(), nullptr);
 
@@ -277,7 +281,7 @@ TEST(ProgressWindow, ShowPlacementAndIcons)
     GuiUp gui;
     ASSERT_TRUE(gui.ok);
     HWND window = Progress();
-    GuiShow(2); // first showing with mode 2: shown, still no icon
+    GuiOperations.GuiShow(2); // first showing with mode 2: shown, still no icon
     EXPECT_TRUE(IsWindowVisible(window));
     HWND image = Item(window, kForm1Image1);
     EXPECT_EQ(SendMessageA(image, STM_GETICON, 0, 0), 0);
@@ -291,25 +295,25 @@ TEST(ProgressWindow, ShowPlacementAndIcons)
     EXPECT_EQ(rc.left, (1024 - width) / 2);
     EXPECT_EQ(rc.top, (768 - height) / 2 - 142);
 
-    GuiShow(1);
+    GuiShow(GuiMode::Uninstall);
     LRESULT uninstall = SendMessageA(image, STM_GETICON, 0, 0);
     EXPECT_NE(uninstall, 0);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     LRESULT main = SendMessageA(image, STM_GETICON, 0, 0);
     EXPECT_NE(main, 0);
     EXPECT_NE(main, uninstall);
-    GuiShow(7); // keeps the icon
+    GuiOperations.GuiShow(7); // keeps the icon
     EXPECT_EQ(SendMessageA(image, STM_GETICON, 0, 0), main);
 
     // Moved away and shown again without hiding: stays where it is.
     SetWindowPos(window, nullptr, 5, 6, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GetWindowRect(window, &rc);
     EXPECT_EQ(rc.left, 5);
     // Hidden and shown again: placed again.
     GuiHide();
     EXPECT_FALSE(IsWindowVisible(window));
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GetWindowRect(window, &rc);
     EXPECT_EQ(rc.left, (1024 - width) / 2);
 }
@@ -318,7 +322,7 @@ TEST(ProgressWindow, StatusAndLongText)
 {
     GuiUp gui;
     ASSERT_TRUE(gui.ok);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GuiSetCaption("Uninstall");
     EXPECT_EQ(Text(Progress()), "Uninstall");
 
@@ -356,7 +360,7 @@ TEST(ProgressWindow, RangeAndSteps)
 {
     GuiUp gui;
     ASSERT_TRUE(gui.ok);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     struct Case {
         const char* what;
         std::function<void()> act;
@@ -386,7 +390,7 @@ TEST(ProgressWindow, AbortAndCloseRequests)
     ASSERT_TRUE(gui.ok);
     HWND window = Progress();
     HWND abort = Item(window, kForm1Button1);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GuiSetStatus("Copying...", "");
     GuiSetRange(0, 100, 0);
 
@@ -415,10 +419,10 @@ TEST(ProgressWindow, AbortAndCloseRequests)
 
     // Showing the already visible window keeps the request; hiding and
     // showing clears it.
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     EXPECT_EQ(StepError(0), kAborted);
     GuiHide();
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     EXPECT_EQ(StepError(0), "");
 
     // A close request while busy is an abort; the window stays.
@@ -426,7 +430,7 @@ TEST(ProgressWindow, AbortAndCloseRequests)
     EXPECT_EQ(StepError(0), kAborted);
     EXPECT_TRUE(IsWindowVisible(window));
     GuiHide();
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), FALSE);
     EXPECT_EQ(StepError(0), kAborted);
 
@@ -440,7 +444,7 @@ TEST(ProgressWindow, AbortByKeyboard)
 {
     GuiUp gui;
     ASSERT_TRUE(gui.ok);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GuiSetBusy(1);
     SetForegroundWindow(Progress());
     EXPECT_EQ(StepError(0), "");
@@ -466,7 +470,7 @@ TEST(ProgressWindow, EstimateLine)
     HWND window = Progress();
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     ASSERT_NE(form, nullptr);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     GuiSetStatus("Copying...", "");
     GuiSetRange(0, 10, 0);
     GuiSetBusy(1);
@@ -534,7 +538,7 @@ TEST(LicenseWindow, LayoutTitleAndAnswers)
     for (int i = 0; i < 40; ++i)
         longText += "\nmore terms";
     std::string file = TempFile("ui_license_lf.txt", longText);
-    GuiShow(0);
+    GuiShow(GuiMode::Install);
     HWND progress = Progress();
     HWND focusAtOpen = nullptr;
     bool progressEnabled = true;

@@ -70,7 +70,7 @@ int RunOne(int i)
     std::string op = arg(0);
     try {
         if (op == "show" && has(1)) {
-            GuiShow(atoi(__argv[i + 1]));
+            GuiShow(static_cast<GuiMode>(atoi(__argv[i + 1])));
         } else if (op == "hide") {
             GuiHide();
         } else if (op == "caption" && has(1)) {
