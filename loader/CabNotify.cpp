@@ -7,6 +7,7 @@ void TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t, const
 {
     FileList += fileName;
     FileList += '\r';
+    // Without windows there is nothing to watch, and nothing to wait for.
     if (!GuiActive())
         return;
     GuiSetStatus(ShortStr("Installing " + LastComponent(fileName) + "...").c_str(), "");

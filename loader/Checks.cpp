@@ -2,17 +2,20 @@
 
 #include "services/Text.h"
 
-bool HasSwitch(const std::vector<std::string>& args, const std::string& name)
+Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::string>& args)
 {
-    for (std::size_t i = 1; i < args.size(); ++i)
-        if (UpperAscii(args[i]) == name)
-            return true;
-    return false;
-}
-
-bool IsRelaunched(const std::vector<std::string>& args)
-{
-    return args.size() > 1 && args[1] == "/SECSUN";
+    Invocation call;
+    call.OwnPath = ownPath;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string word = UpperAscii(args[i]);
+        call.NoConfirmation |= word == "/SP-";
+        call.NoLicense |= word == "/LA-";
+        call.Silent |= word == "/SILENT";
+    }
+    call.Relaunched = args.size() > 1 && args[1] == "/SECSUN";
+    if (args.size() > 2)
+        call.StartedUninstaller = args[2];
+    return call;
 }
 
 std::string DamagedCopyText(const std::string& modeCaption, const std::string& ownPath)

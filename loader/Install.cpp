@@ -5,15 +5,14 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <vector>
-
 #include "cabinet/suncab.h"
 #include "loader/CabNotify.h"
 #include "loader/Checks.h"
 #include "loader/Messages.h"
-#include "loader/RunControl.h"
+#include "loader/Outcome.h"
+#include "loader/Places.h"
 #include "loader/Sequences.h"
-#include "package/CRC32.h"
+#include "package/PackageWriter.h"
 #include "package/TextLists.h"
 #include "services/Services.h"
 #include "services/Text.h"
@@ -21,51 +20,51 @@
 
 namespace {
 
-constexpr DWORD kCopyPiece = 16384;
-constexpr unsigned char kExtractOptions = ucOverwrite | ucCreateFolders; // flat, no questions
-
-enum class Outcome { Done, Ended };
+// What the installation put in place.
+struct Installation {
+    std::string Folder;   // set once the folder is made
+    std::string FileList; // every target path, each followed by a CR
+    std::string RunList;  // the written files the cabinet marks to be run
+};
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
 // cabinet is never held in memory. The file stays held from here to the
 // clean-up: others may read it, nobody may change, replace or delete it
 // between its check and the end of its extraction.
-Outcome CopyCabinetOut(RunState& run)
+Outcome CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& temp)
 {
-    run.TempCabinetPath = UniqueTempName(TempFolder(), ".cab", run.TempCabinet, FILE_FLAG_DELETE_ON_CLOSE);
-    const uint32_t size = run.Header.PayloadSize();
-    uint32_t count = 0;
-    uint32_t crc = Crc32Init();
-    if (!run.TempCabinet.Valid()) {
-        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {run.TempCabinetPath}), MB_ICONERROR);
+    temp.CabinetPath = UniqueTempName(TempFolder(), ".cab", temp.Cabinet, FILE_FLAG_DELETE_ON_CLOSE);
+    if (!temp.Cabinet.Valid()) {
+        ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}), MB_ICONERROR);
         return Outcome::Ended;
     }
-    {
-        std::vector<unsigned char> buffer(kCopyPiece);
-        while (count < size) {
-            // Never past the payload: bytes after it (a signature, say) are
-            // not part of the cabinet.
-            DWORD want = size - count < kCopyPiece ? size - count : kCopyPiece;
-            DWORD got = ReadBytes(run.OwnFile.Get(), buffer.data(), want);
-            if (got == 0) {
-                // A medium that went away is no damaged download.
-                if (GetLastError() != ERROR_HANDLE_EOF)
-                    RaiseFileError("read", run.OwnPath, GetLastError());
-                break;
-            }
-            // A full Temp folder ends the run like any other failed write;
-            // the clean-up's close deletes what was copied.
-            if (!WriteAll(run.TempCabinet.Get(), buffer.data(), got))
-                RaiseFileError("write", run.TempCabinetPath, GetLastError());
-            crc = Crc32Update(crc, buffer.data(), got);
-            count += got;
-        }
-    }
-    if (count != size || Crc32Final(crc) != run.Header.PayloadCrc()) {
-        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+    // A full Temp folder ends the run like any other failed write; the
+    // clean-up's close deletes what was copied.
+    auto copy = [&temp](const unsigned char* bytes, size_t count) {
+        if (!WriteAll(temp.Cabinet.Get(), bytes, static_cast<DWORD>(count)))
+            RaiseFileError("write", temp.CabinetPath, GetLastError());
+    };
+    StepOutcome outcome = own.Reader.ReadPayload(copy);
+    // A medium that went away is no damaged download.
+    if (outcome == StepOutcome::CutShort && own.Source.Error())
+        RaiseFileError("read", ownPath, own.Source.Error());
+    if (outcome != StepOutcome::Passed) {
+        ReportDamaged(kSetupCaption);
         return Outcome::Ended;
     }
     return Outcome::Done;
+}
+
+// The extractor as the installation uses it: flat, overwriting, asking
+// nothing and starting nothing; its boxes belong to the progress window.
+void SetUpExtractor(TUnCab& cab, const std::string& cabinet, const std::string& mask, const std::string& folder)
+{
+    cab.OwnerWindow = GuiMessageOwner();
+    cab.Mask = mask;
+    cab.Options = ucOverwrite | ucCreateFolders;
+    cab.RunAfterExtract = false;
+    cab.SetCabinetFile(cabinet);
+    cab.SetDestination(folder);
 }
 
 // Ends the process that shows the license text once the user has answered.
@@ -84,116 +83,90 @@ private:
     UniqueHandle process_;
 };
 
-} // namespace
-
 // Without windows the license opens in its default program, and a plain
 // question asks for the answer.
-bool ConfirmLicenseWithoutGui(const RunState& run)
+bool ConfirmLicenseWithoutGui(const std::string& shortName, const std::string& licensePath)
 {
-    LicenseViewer viewer(LaunchProgram(run.TempLicensePath, "", 20000));
-    std::string question = Format("Do you accept %s License agreement terms?", {run.Header.ShortName()});
-    return ShowMessage(run, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    LicenseViewer viewer(LaunchProgram(licensePath, "", 20000));
+    std::string question = Format("Do you accept %s License agreement terms?", {shortName});
+    return ShowMessage(kSetupCaption, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
-namespace {
-
-Outcome AcceptLicense(RunState& run)
+Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempFiles& temp)
 {
-    const std::string licenseFile = run.Header.LicenseFile();
-    if (HasSwitch(run.Args, "/LA-") || licenseFile.empty())
+    const std::string licenseFile = header.LicenseFile();
+    if (call.NoLicense || licenseFile.empty())
         return Outcome::Done;
     // A folder of this run's own keeps the file's own name for whatever
     // shows it, and leaves everything else in Temp alone.
     std::string folder;
     if (!UniqueTempFolder(TempFolder(), folder)) {
-        ShowMessage(run, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
+        ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
         return Outcome::Ended;
     }
-    run.TempLicenseFolder = folder;
-    run.TempLicensePath = folder + "\\" + licenseFile;
-    if (GuiActive())
-        ShowStatus("Accepting agreement...", "");
+    temp.LicenseFolder = folder;
+    temp.LicensePath = folder + "\\" + licenseFile;
+    ShowStatus("Accepting agreement...", "");
     int extracted;
     {
         TUnCab cab;
-        cab.OwnerWindow = GuiMessageOwner();
-        cab.Mask = licenseFile; // a plain name: the package checks refuse wildcards
-        cab.Options = kExtractOptions;
-        cab.RunAfterExtract = false; // the license is read, never started
-        cab.SetCabinetFile(run.TempCabinetPath);
-        cab.SetDestination(folder);
+        // A plain name: the package checks refuse wildcards. The license is
+        // read, never started.
+        SetUpExtractor(cab, temp.CabinetPath, licenseFile, folder);
         cab.Execute();
         extracted = cab.ExtractedCount();
     }
     // A package whose license is not in its cabinet is not what its maker
     // built.
     if (extracted == 0) {
-        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
+        ReportDamaged(kSetupCaption);
         return Outcome::Ended;
     }
     bool accepted = GuiActive()
-                        ? GuiLicense(ShortStr(run.Header.ShortName()).c_str(), ShortStr(run.TempLicensePath).c_str())
-                        : ConfirmLicenseWithoutGui(run);
+                        ? GuiLicense(ShortStr(header.ShortName()).c_str(), ShortStr(temp.LicensePath).c_str())
+                        : ConfirmLicenseWithoutGui(header.ShortName(), temp.LicensePath);
     return accepted ? Outcome::Done : Outcome::Ended;
 }
 
-void ExtractFiles(RunState& run)
+void ExtractFiles(const std::string& cabinet, Installation& done)
 {
     TCabNotify notify;
-    try {
+    {
         TUnCab cab;
-        cab.OwnerWindow = GuiMessageOwner();
-        cab.Mask = "*.*";
-        cab.Options = kExtractOptions;
-        cab.RunAfterExtract = false;
-        cab.SetCabinetFile(run.TempCabinetPath);
-        cab.SetDestination(run.InstallFolderPath);
+        SetUpExtractor(cab, cabinet, "*.*", done.Folder);
         cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
         cab.Execute();
-        run.RunList = cab.RunList();
-        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, run.InstallFolderPath.c_str(), nullptr);
-    } catch (...) {
-        // What was announced so far is what the failure leaves behind.
-        run.FileList = notify.FileList;
-        throw;
+        done.RunList = cab.RunList();
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, done.Folder.c_str(), nullptr);
     }
-    run.FileList = notify.FileList;
+    done.FileList = notify.FileList;
 }
 
 // Main work, under the failure handler.
-Outcome InstallFiles(RunState& run)
+Outcome InstallFiles(const Invocation& call, const std::string& programFiles, OwnPackage& own, TempFiles& temp,
+                     Installation& done)
 {
-    if (CopyCabinetOut(run) == Outcome::Ended)
+    const PackageHeader& header = own.Reader.Header();
+    if (CopyCabinetOut(own, call.OwnPath, temp) == Outcome::Ended)
         return Outcome::Ended;
-    if (GuiActive()) {
-        GuiShow(0);
-        ShowStatus("", PreparingText("Setup"));
-    }
-    if (AcceptLicense(run) == Outcome::Ended)
+    GuiShow(GuiMode::Install);
+    ShowStatus("", PreparingText(kSetupCaption));
+    if (AcceptLicense(header, call, temp) == Outcome::Ended)
         return Outcome::Ended;
-    if (GuiActive()) {
-        GuiShow(0);
-        GuiSetCaption("Setup");
-        ShowStatus("", ReadyToProceedText("Setup"));
-    }
+    GuiShow(GuiMode::Install);
+    GuiSetCaption(kSetupCaption);
+    ShowStatus("", ReadyToProceedText(kSetupCaption));
 
-    const std::string company = run.Header.CompanyFolder();
-    run.InstallFolderPath =
-        company.empty() ? Format("%s\\%s", {run.ProgramFilesFolder, run.Header.InstallFolder()})
-                        : Format("%s\\%s\\%s", {run.ProgramFilesFolder, company, run.Header.InstallFolder()});
-    EnsureFolder(run.InstallFolderPath);
-    run.InstallFolderFormed = true;
+    const std::string folder = InstallFolderPath(programFiles, header);
+    EnsureFolder(folder);
+    done.Folder = folder;
 
-    if (GuiActive()) {
-        GuiSetBusy(1);
-        ShowStatus("Installing files...", "");
-        GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
-    }
-    ExtractFiles(run);
-    if (GuiActive()) {
-        GuiSetBusy(0);
-        GuiStep(1);
-    }
+    GuiSetBusy(true);
+    ShowStatus("Installing files...", "");
+    GuiSetRange(0, static_cast<int>(header.FileCount() + 2), 0);
+    ExtractFiles(temp.CabinetPath, done);
+    GuiSetBusy(false);
+    GuiStep(1);
     return Outcome::Done;
 }
 
@@ -216,32 +189,27 @@ private:
     bool done_ = false;
 };
 
-// The uninstaller: this stub again, a header saying "uninstall", the same
-// ShortcutList, and the list of installed files as payload. Written whole
-// or not at all: a part would be an uninstaller that cannot remove anything.
-void WriteUninstaller(const RunState& run, const std::string& path)
+// The uninstaller, written whole or not at all: a part would be an
+// uninstaller that cannot remove anything.
+void WriteUninstallerFile(const std::string& path, const std::string& ownPath, const OwnPackage& own,
+                          const std::string& fileList)
 {
     DeleteUnlessDone partial(path);
     UniqueHandle target(
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target.Valid())
         RaiseFileError("create", path, GetLastError());
-    const uint32_t stubSize = run.Marker.StubSize;
-    std::vector<unsigned char> stub(stubSize);
-    if (!SeekTo(run.OwnFile.Get(), 0) || ReadBytes(run.OwnFile.Get(), stub.data(), stubSize) != stubSize)
-        RaiseFileError("read", run.OwnPath, GetLastError());
-
-    const PackageHeader header = UninstallerHeader(run.Header, run.FileList);
-    // The marker comes last: until then the copy still holds the installer's.
-    PackageMarker marker = run.Marker;
-    marker.PackageSize = stubSize + kHeaderSize + run.ShortcutList.size() + run.FileList.size();
-    unsigned char markerBytes[kMarkerSize];
-    marker.Encode(markerBytes);
-    HANDLE file = target.Get();
-    if (!WriteAll(file, stub.data(), stubSize) || !WriteAll(file, header.Bytes(), kHeaderSize) ||
-        !WriteAll(file, run.ShortcutList.data(), static_cast<DWORD>(run.ShortcutList.size())) ||
-        !WriteAll(file, run.FileList.data(), static_cast<DWORD>(run.FileList.size())) ||
-        !SeekTo(file, kMarkerOffset) || !WriteAll(file, markerBytes, kMarkerSize) || !target.Close())
+    FileSink out(target.Get());
+    switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
+                             own.Reader.ShortcutList(), fileList)) {
+    case WriteResult::ReadFailed:
+        RaiseFileError("read", ownPath, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
+    case WriteResult::WriteFailed:
+        RaiseFileError("write", path, out.Error());
+    case WriteResult::Written:
+        break;
+    }
+    if (!target.Close())
         RaiseFileError("write", path, GetLastError());
     partial.Done();
 }
@@ -256,31 +224,31 @@ void MakeLink(const std::string& target, const std::string& link, const std::str
 
 // The shortcut of every complete ShortcutList record and, when there is one,
 // the uninstaller's.
-void CreateShortcuts(const RunState& run, const std::string& uninstaller)
+void CreateShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group,
+                     const std::string& installFolder, const std::string& uninstaller)
 {
-    const std::string group = Format("%s\\%s", {run.ProgramsFolder, run.Header.StartMenuFolder()});
     EnsureFolder(group);
-    std::string list = run.ShortcutList;
+    std::string list = shortcutList;
     try {
-        const std::string description = Format("Opens %s", {run.Header.ProductName()});
+        const std::string description = Format("Opens %s", {header.ProductName()});
         ShortcutRecord record;
         while (!list.empty() && TakeShortcut(list, record)) {
-            std::string target = Format("%s\\%s", {run.InstallFolderPath, record.target});
+            std::string target = Format("%s\\%s", {installFolder, record.target});
             MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
         }
         // Icon 1 is the stub's second icon group, the uninstall icon.
         if (!uninstaller.empty())
-            MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(run.Header)}),
-                     Format("Removes %s from your computer", {run.Header.ProductName()}), 1);
+            MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(header)}),
+                     Format("Removes %s from your computer", {header.ProductName()}), 1);
     } catch (...) {
         // A failed installation has no shortcuts: those made so far go again.
-        RemoveShortcuts(run, group);
+        RemoveShortcuts(header, shortcutList, group);
         throw;
     }
 
     if (!list.empty()) {
         RemoveFolder(group); // only an empty group goes
-        ShowMessage(run, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
+        ShowMessage(kSetupCaption, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
     }
     SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, group.c_str(), nullptr);
 }
@@ -288,29 +256,30 @@ void CreateShortcuts(const RunState& run, const std::string& uninstaller)
 // The uninstaller is written before any shortcut, once every file is in
 // place: whatever fails then, no shortcut is left, and no uninstaller that
 // is not whole.
-void CreateIconsAndUninstaller(RunState& run)
+void CreateIconsAndUninstaller(const std::string& ownPath, const OwnPackage& own, const std::string& programs,
+                               const Installation& done)
 {
-    if (GuiActive())
-        ShowStatus("Creating icons...", "");
-    if (run.ShortcutList.empty())
+    const PackageHeader& header = own.Reader.Header();
+    const std::string& shortcutList = own.Reader.ShortcutList();
+    ShowStatus("Creating icons...", "");
+    if (shortcutList.empty())
         return; // no group, no shortcuts and no uninstaller
     std::string uninstaller;
-    if (run.Header.MakeUninstaller()) {
-        uninstaller = Format("%s\\%s.exe", {run.InstallFolderPath, UninstallLinkName(run.Header)});
-        WriteUninstaller(run, uninstaller);
+    if (header.MakeUninstaller()) {
+        uninstaller = Format("%s\\%s.exe", {done.Folder, UninstallLinkName(header)});
+        WriteUninstallerFile(uninstaller, ownPath, own, done.FileList);
     }
-    CreateShortcuts(run, uninstaller);
+    CreateShortcuts(header, shortcutList, ShortcutGroup(programs, header), done.Folder, uninstaller);
 }
 
 // Starts each file the cabinet marked to be run. True once one started.
-bool RunMarkedFiles(const RunState& run)
+bool RunMarkedFiles(const std::string& runList)
 {
     bool launched = false;
-    if (run.RunList.empty())
+    if (runList.empty())
         return false;
-    if (GuiActive())
-        ShowStatus("Executing files...", "");
-    std::string list = run.RunList;
+    ShowStatus("Executing files...", "");
+    std::string list = runList;
     std::string entry;
     while (TakeListEntry(list, entry)) {
         HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
@@ -323,33 +292,39 @@ bool RunMarkedFiles(const RunState& run)
 
 } // namespace
 
-void RunInstallation(RunState& run)
+void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
+    const PackageHeader& header = own.Reader.Header();
+    Installation done;
     Outcome outcome = Outcome::Ended;
     // The icons and the uninstaller belong to the main work too: a failure
-    // there is a failed installation, never a reported success.
-    UnderFailureHandler(run, [&] {
-        outcome = InstallFiles(run);
-        if (outcome == Outcome::Done)
-            CreateIconsAndUninstaller(run);
-    });
+    // there is a failed installation, never a reported success. Once the
+    // install folder is made, a failure removes it where it is empty.
+    UnderFailureHandler(
+        [&] {
+            outcome = InstallFiles(call, folders.ProgramFiles, own, temp, done);
+            if (outcome == Outcome::Done)
+                CreateIconsAndUninstaller(call.OwnPath, own, folders.Programs, done);
+        },
+        [&] {
+            if (!done.Folder.empty())
+                RemoveInstallFolders(done.Folder, !header.CompanyFolder().empty());
+        });
     if (outcome == Outcome::Ended)
         return;
 
-    const bool launched = RunMarkedFiles(run);
+    const bool launched = RunMarkedFiles(done.RunList);
 
-    if (GuiActive()) {
-        GuiStep(1);
-        ShowStatus("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
+    GuiStep(1);
+    ShowStatus("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
                                         "Installation result status is shown bellow.");
-    }
     Sleep(launched ? 1000 : 200);
 
-    if (HasSwitch(run.Args, "/SILENT") || launched)
+    if (call.Silent || launched)
         return;
-    const std::string product = run.Header.ProductName();
-    ShowMessage(run,
-                run.ShortcutList.empty()
+    const std::string product = header.ProductName();
+    ShowMessage(kSetupCaption,
+                own.Reader.ShortcutList().empty()
                     ? Format("Setup of %s has been completed successfuly.", {product})
                     : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
                 MB_ICONINFORMATION);

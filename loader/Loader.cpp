@@ -4,9 +4,9 @@
 #include <shlobj.h>
 
 #include "loader/Checks.h"
+#include "loader/Outcome.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
-#include "package/PathRules.h"
 
 namespace {
 
@@ -19,77 +19,44 @@ std::string ShellFolder(int csidl)
     return buffer;
 }
 
-uint64_t FileSize(HANDLE file)
+// The marker and the header, before anything is shown. True when the run
+// may go on. I/O errors never raise here: a failed open or read leaves the
+// marker zero, which reads as a bare stub.
+bool CheckPackage(PackageReader& package, const std::string& ownPath)
 {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size))
-        return 0;
-    return static_cast<uint64_t>(size.QuadPart);
-}
-
-void ReportDamaged(const RunState& run)
-{
-    // Before the mode is known the box has no owner and no caption.
-    MessageBoxA(nullptr, DamagedCopyText(std::string(), run.OwnPath).c_str(), nullptr, MB_ICONERROR);
-}
-
-// Checks 1 to 4, with the header texts' places. True when the run may go on.
-bool CheckPackage(RunState& run)
-{
-    // I/O errors never raise here: a failed open or read leaves the marker
-    // zero, which reads as a bare stub.
-    unsigned char markerBytes[kMarkerSize] = {};
-    if (run.OwnFile.Valid() && SeekTo(run.OwnFile.Get(), kMarkerOffset))
-        ReadBytes(run.OwnFile.Get(), markerBytes, kMarkerSize);
-    run.Marker = PackageMarker::Decode(markerBytes);
-
-    switch (CheckMarker(run.Marker, run.OwnFile.Valid() ? FileSize(run.OwnFile.Get()) : 0)) {
-    case PackageState::Bare:
+    StepOutcome outcome = package.ReadMarker();
+    if (outcome == StepOutcome::BareStub) {
         MessageBoxA(nullptr, "Please, run TAVO.EXE for details.", "Loader", MB_ICONINFORMATION);
         return false;
-    case PackageState::Damaged:
-        ReportDamaged(run);
-        return false;
-    case PackageState::Sound:
-        break;
     }
-
-    if (SeekTo(run.OwnFile.Get(), run.Marker.StubSize))
-        ReadBytes(run.OwnFile.Get(), run.Header.Bytes(), kHeaderSize);
-    // A text that would lead outside its place makes the package as damaged
-    // as a wrong checksum: refused before anything is shown or written.
-    if (!HeaderSound(run.Header, run.Marker) || CheckHeaderNames(run.Header).rule != NameRule::Allowed) {
-        ReportDamaged(run);
+    if (outcome == StepOutcome::Passed)
+        outcome = package.ReadHeader();
+    if (outcome != StepOutcome::Passed) {
+        // Before the mode is known the box has no owner and no caption, and
+        // names the own file.
+        MessageBoxA(nullptr, DamagedCopyText(std::string(), ownPath).c_str(), nullptr, MB_ICONERROR);
         return false;
     }
     return true;
+}
+
+// Everything the own file is open for: it closes as this returns or raises,
+// before the clean-up.
+void CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
+{
+    OwnPackage own(call.OwnPath);
+    if (CheckPackage(own.Reader, call.OwnPath))
+        RunControl(call, folders, own, temp);
 }
 
 } // namespace
 
 void RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
 {
-    RunState run;
-    run.OwnPath = ownPath;
-    run.Args = args;
-    run.Relaunched = IsRelaunched(args);
-    run.ProgramFilesFolder = ShellFolder(CSIDL_PROGRAM_FILES);
-    run.InstallFolderPath = run.ProgramFilesFolder;
-    run.ProgramsFolder = ShellFolder(CSIDL_PROGRAMS);
-
-    run.OwnFile = UniqueHandle(CreateFileA(ownPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-
-    // Every way out closes the own file before the closing clean-up; an
-    // exception passes through the same two steps on its way to the entry.
-    try {
-        if (CheckPackage(run))
-            RunControl(run);
-    } catch (...) {
-        run.OwnFile.Close();
-        FinalCleanup(run);
-        throw;
-    }
-    run.OwnFile.Close();
-    FinalCleanup(run);
+    const Invocation call = ReadCommandLine(ownPath, args);
+    const ShellFolders folders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
+    TempFiles temp;
+    // An exception passes through the closing clean-up on its way to the
+    // entry.
+    ThenAlways([&] { CheckAndRun(call, folders, temp); }, [&] { FinalCleanup(temp); });
 }

@@ -1,17 +1,33 @@
 #include "loader/Messages.h"
 
+#include "loader/Checks.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-int ShowMessage(const RunState& run, const std::string& text, UINT style)
+int ShowMessage(const char* caption, const std::string& text, UINT style)
 {
-    const char* caption = run.ModeCaption.empty() ? nullptr : run.ModeCaption.c_str();
     return MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
+}
+
+void ReportDamaged(const char* caption)
+{
+    // With the mode known the text names it, not the own file.
+    ShowMessage(caption, DamagedCopyText(caption, std::string()), MB_ICONERROR);
 }
 
 void ShowStatus(const std::string& status, const std::string& longText)
 {
     GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
+}
+
+void ShowFailed() noexcept
+{
+    try {
+        GuiSetBusy(false);
+        ShowStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, and setup "
+                             "will exit now.");
+    } catch (...) {
+    }
 }
 
 std::string ReadyToProceedText(const std::string& mode)

@@ -1,22 +1,31 @@
-// The one door to message boxes for the driver and both sequences: the
-// owner is whatever GuiMessageOwner gives at that moment (the progress window
-// while the interface is up, none otherwise) and the caption is the mode
-// caption, or none (the system's default) before the mode is known.
-// The extractor's prompts and the entry's last-resort box do not come here:
-// they have fixed captions or none at all.
+// The one door to message boxes and the status display for the driver and
+// both sequences. A box's owner is whatever GuiMessageOwner gives at that
+// moment (the progress window while the interface is up, none otherwise);
+// its caption is the mode's, or none (the system's default) before the mode
+// is known. The extractor's prompts and the entry's last-resort box do not
+// come here: they have fixed captions or none at all.
 #pragma once
 #include <windows.h>
 
 #include <string>
 
-#include "loader/RunState.h"
+// The mode captions: an installer's run, an uninstaller's. Pointers to the
+// literals, which the linker keeps once however often they are spelled.
+inline constexpr const char* kSetupCaption = "Setup";
+inline constexpr const char* kUninstallCaption = "Uninstall";
 
-int ShowMessage(const RunState& run, const std::string& text, UINT style);
+// caption nullptr: no caption of its own.
+int ShowMessage(const char* caption, const std::string& text, UINT style);
+// The damaged-copy box once the mode is known.
+void ReportDamaged(const char* caption);
 
 // The interface's status line and long text, cut to the 255 characters a
-// short string holds. Only while GuiActive().
+// short string holds.
 void ShowStatus(const std::string& status, const std::string& longText);
+// What the failure handler shows: the busy period ended, the status
+// "Failed". Never raises: the work's own exception is the one to report.
+void ShowFailed() noexcept;
 
-// The long texts that name the mode ("Setup" or "Uninstall").
+// The long texts that name the mode.
 std::string ReadyToProceedText(const std::string& mode);
 std::string PreparingText(const std::string& mode);

@@ -1,40 +1,46 @@
-// The record of one run, shared by the entry checks, the run control and the
-// two sequences. Starts empty; lives until the run ends.
+// What one run works with, in the parts its steps take: how it was
+// started (Invocation, loader/Checks.h), the shell folders, its own package and the temporary files it
+// leaves to the clean-up. Each lives for the whole run; RunSetup owns them.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
-#include "package/Package.h"
+#include "loader/Checks.h"
+#include "package/PackageReader.h"
 #include "services/Win32.h"
 
-struct RunState {
-    std::string OwnPath;
-    std::vector<std::string> Args; // command-line arguments; [0] is the program
-    bool Relaunched = false;       // argument 1 is exactly "/SECSUN"
+struct ShellFolders {
+    std::string ProgramFiles;
+    std::string Programs; // the Start menu's
+};
 
-    std::string ProgramFilesFolder;
-    // Program Files at first; the installer forms the install folder from it
-    // (and sets InstallFolderFormed), the uninstaller takes its own folder.
-    std::string InstallFolderPath;
-    bool InstallFolderFormed = false;
-    std::string ProgramsFolder;
+// The own file, held open for reading (others may read it, nobody may
+// write it) from the start of the run to its clean-up, and the one reader
+// of the package in it.
+class OwnPackage {
+public:
+    explicit OwnPackage(const std::string& path)
+        : File(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr)),
+          Source(File.Get()), Reader(Source)
+    {
+    }
+    OwnPackage(const OwnPackage&) = delete;
+    OwnPackage& operator=(const OwnPackage&) = delete;
 
-    UniqueHandle OwnFile; // read-only, others may read but not write
-    PackageMarker Marker;
-    PackageHeader Header;
+    UniqueHandle File;
+    FileSource Source;
+    PackageReader Reader;
+};
 
-    std::string ModeCaption; // empty until the mode is known: "Setup" or "Uninstall"
-    std::string VerbPhrase;
-    std::string ShortcutList;
-    std::string FileList;
-    std::string RunList;
-    std::string TempCabinetPath;
+// Deleted by FinalCleanup.
+struct TempFiles {
+    std::string CabinetPath;
     // Held from its creation to the clean-up, so that nobody can change the
     // checked cabinet; it is deleted as this handle closes.
-    UniqueHandle TempCabinet;
-    std::string TempLicenseFolder; // this run's own "_KT" folder, holding only the license
-    std::string TempLicensePath;
-    std::string TempCopyPath;
-
-    bool IsUninstaller() const { return Header.UninstallMode() != 0; }
+    UniqueHandle Cabinet;
+    std::string LicenseFolder; // this run's own "_KT" folder, holding only the license
+    std::string LicensePath;
 };

@@ -6,9 +6,9 @@
 
 #include "loader/Checks.h"
 #include "loader/Messages.h"
-#include "loader/RunControl.h"
+#include "loader/Outcome.h"
+#include "loader/Places.h"
 #include "loader/Sequences.h"
-#include "package/CRC32.h"
 #include "package/TextLists.h"
 #include "services/Services.h"
 #include "services/Text.h"
@@ -16,26 +16,15 @@
 
 namespace {
 
-// The InstalledFileList is the payload: read whole, in one read, right after
-// the ShortcutList.
-bool ReadFileList(RunState& run)
-{
-    const uint32_t size = run.Header.PayloadSize();
-    std::string list(size, '\0');
-    DWORD got = size ? ReadBytes(run.OwnFile.Get(), &list[0], size) : 0;
-    list.resize(got);
-    run.FileList = std::move(list);
-    return got == size && Crc32Of(run.FileList.data(), run.FileList.size()) == run.Header.PayloadCrc();
-}
-
 // Deletes one listed file, asking the user to close it while it is in use.
-// False when the user gives up: the run then ends quietly. Any other failure
-// (a medium that cannot be written, access denied) is not asked about again:
-// the file stays, and the first such failure goes into the final report.
-bool DeleteListedFile(const RunState& run, const std::string& path, std::string& failure)
+// Ended when the user gives up: the run then ends quietly. Any other
+// failure (a medium that cannot be written, access denied) is not asked
+// about again: the file stays, and the first such failure goes into the
+// final report.
+Outcome DeleteListedFile(const std::string& path, std::string& failure)
 {
     if (!IsExistingFile(path))
-        return true;
+        return Outcome::Done;
     // Clears read-only, hidden and system so the delete is not refused.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
     while (!DeleteFileA(path.c_str())) {
@@ -43,55 +32,50 @@ bool DeleteListedFile(const RunState& run, const std::string& path, std::string&
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
             if (failure.empty())
                 failure = FileErrorText("delete", path, error);
-            return true;
+            return Outcome::Done;
         }
         std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
-        if (ShowMessage(run, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
-            return false;
+        if (ShowMessage(kUninstallCaption, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+            return Outcome::Ended;
     }
-    return true;
+    return Outcome::Done;
 }
 
-// Main work, under the failure handler. False when the run ends early.
-bool DeleteInstalledFiles(RunState& run, std::string& failure)
+// Main work, under the failure handler. The InstalledFileList is the
+// payload: read whole, right after the ShortcutList.
+Outcome DeleteInstalledFiles(PackageReader& package, std::string& fileList, std::string& failure)
 {
-    run.InstallFolderPath = FolderOf(run.OwnPath);
-    if (!ReadFileList(run)) {
-        ShowMessage(run, DamagedCopyText(run.ModeCaption, run.OwnPath), MB_ICONERROR);
-        return false;
+    KeepText list(fileList);
+    if (package.ReadPayload(list) != StepOutcome::Passed) {
+        ReportDamaged(kUninstallCaption);
+        return Outcome::Ended;
     }
-    const bool gui = GuiActive();
-    if (gui) {
-        GuiShow(1);
-        GuiSetCaption("Uninstall");
-        ShowStatus("", ReadyToProceedText("Uninstall"));
-        GuiSetBusy(1);
-        ShowStatus("Deleting files...", "");
-        GuiSetRange(0, static_cast<int>(run.Header.FileCount() + 2), 0);
-    }
+    GuiShow(GuiMode::Uninstall);
+    GuiSetCaption(kUninstallCaption);
+    ShowStatus("", ReadyToProceedText(kUninstallCaption));
+    GuiSetBusy(true);
+    ShowStatus("Deleting files...", "");
+    GuiSetRange(0, static_cast<int>(package.Header().FileCount() + 2), 0);
 
-    std::string list = run.FileList;
+    std::string rest = fileList;
     std::string path;
-    while (TakeListEntry(list, path)) {
-        if (GuiActive())
-            GuiStep(1);
-        if (!DeleteListedFile(run, path, failure))
-            return false;
+    while (TakeListEntry(rest, path)) {
+        GuiStep(1);
+        if (DeleteListedFile(path, failure) == Outcome::Ended)
+            return Outcome::Ended;
         Sleep(15);
     }
 
-    if (GuiActive()) {
-        GuiSetBusy(0);
-        GuiStep(1);
-    }
-    return true;
+    GuiSetBusy(false);
+    GuiStep(1);
+    return Outcome::Done;
 }
 
 // The relaunched copy deletes the file named on its command line only when
 // that file is the uninstaller it was copied from: the same bytes as its
 // own. The file is held from the comparison to its deletion. The started
 // uninstaller lets go of it a moment after starting us, hence the retries.
-bool DeleteStartedUninstaller(const RunState& run, const std::string& path)
+bool DeleteStartedUninstaller(const std::string& path, HANDLE ownFile)
 {
     if (!IsExistingFile(path))
         return false;
@@ -99,16 +83,16 @@ bool DeleteStartedUninstaller(const RunState& run, const std::string& path)
         UniqueHandle file(
             CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         if (file.Valid())
-            return SameContent(file.Get(), run.OwnFile.Get()) && DeleteOpenFile(file.Get());
+            return SameContent(file.Get(), ownFile) && DeleteOpenFile(file.Get());
         Sleep(200);
     }
     return false;
 }
 
 // A folder is removed only when an installed file lay in it.
-bool HeldInstalledFile(const RunState& run, const std::string& folder)
+bool HeldInstalledFile(const std::string& fileList, const std::string& folder)
 {
-    std::string list = run.FileList;
+    std::string list = fileList;
     std::string path;
     while (TakeListEntry(list, path))
         if (lstrcmpiA(FolderOf(path).c_str(), folder.c_str()) == 0)
@@ -118,58 +102,58 @@ bool HeldInstalledFile(const RunState& run, const std::string& folder)
 
 } // namespace
 
-void RunUninstallation(RunState& run)
+void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
-    bool finished = false;
+    const PackageHeader& header = own.Reader.Header();
+    const std::string& shortcutList = own.Reader.ShortcutList();
+    std::string fileList;
     std::string failure; // the first file that could not be deleted, and why
-    UnderFailureHandler(run, [&] { finished = DeleteInstalledFiles(run, failure); });
-    if (!finished)
+    Outcome outcome = Outcome::Ended;
+    // A failed removal leaves the folders as they are.
+    UnderFailureHandler([&] { outcome = DeleteInstalledFiles(own.Reader, fileList, failure); }, [] {});
+    if (outcome == Outcome::Ended)
         return;
 
-    if (GuiActive())
-        ShowStatus("Removing icons...", "");
+    ShowStatus("Removing icons...", "");
 
     std::string folderToCheck;
-    if (!run.ShortcutList.empty()) {
-        std::string group = Format("%s\\%s", {run.ProgramsFolder, run.Header.StartMenuFolder()});
-        RemoveShortcuts(run, group);
+    if (!shortcutList.empty()) {
+        std::string group = ShortcutGroup(folders.Programs, header);
+        RemoveShortcuts(header, shortcutList, group);
         folderToCheck = group;
     }
 
     std::string productFolder;
     bool startedRemoved = false;
-    if (run.Relaunched) {
-        const std::string started = run.Args.size() > 2 ? run.Args[2] : std::string();
-        startedRemoved = DeleteStartedUninstaller(run, started);
-        productFolder = FolderOf(started);
-        if (startedRemoved && HeldInstalledFile(run, productFolder)) {
-            RemoveInstallFolders(run, productFolder);
+    if (call.Relaunched) {
+        startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
+        productFolder = FolderOf(call.StartedUninstaller);
+        if (startedRemoved && HeldInstalledFile(fileList, productFolder)) {
+            RemoveInstallFolders(productFolder, !header.CompanyFolder().empty());
             SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
         }
     } else {
         // The copy could not be started: this process is the uninstaller, and
         // it and its folder stay.
-        productFolder = FolderOf(run.OwnPath);
+        productFolder = FolderOf(call.OwnPath);
     }
-    if (run.ShortcutList.empty())
+    if (shortcutList.empty())
         folderToCheck = productFolder;
 
-    if (GuiActive()) {
-        GuiStep(1);
-        ShowStatus("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
+    GuiStep(1);
+    ShowStatus("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
                                           "nessecery. The process result status is shown bellow.");
-    }
     Sleep(200);
 
-    if (HasSwitch(run.Args, "/SILENT"))
+    if (call.Silent)
         return;
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
         std::string text = "Uninstall completed successfuly, but some application components are not removed.";
         if (!failure.empty())
             text = Format("%s\r\n\r\n%s.", {text, failure});
-        ShowMessage(run, text, MB_ICONINFORMATION);
+        ShowMessage(kUninstallCaption, text, MB_ICONINFORMATION);
     } else {
-        ShowMessage(run, Format("Uninstall of %s has been completed successfuly!", {run.Header.ProductName()}),
+        ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {header.ProductName()}),
                     MB_ICONINFORMATION);
     }
 }

@@ -63,19 +63,34 @@ TEST(Text, FolderOf)
     EXPECT_EQ(FolderOfPath(dbcsEnd), "C:\\dir\\\x95");
 }
 
-TEST(Switches, HasSwitchAndRelaunch)
+TEST(Switches, ReadCommandLine)
 {
-    std::vector<std::string> args = {"setup.exe", "/sp-", "/Silent"};
-    EXPECT_TRUE(HasSwitch(args, "/SP-"));
-    EXPECT_TRUE(HasSwitch(args, "/SILENT"));
-    EXPECT_FALSE(HasSwitch(args, "/LA-"));
-    EXPECT_FALSE(HasSwitch({"/SP-"}, "/SP-")); // argument 0 is the program
-    EXPECT_FALSE(HasSwitch({"x", "/SP-x"}, "/SP-"));
-
-    EXPECT_TRUE(IsRelaunched({"x.exe", "/SECSUN", "C:\\u.exe"}));
-    EXPECT_FALSE(IsRelaunched({"x.exe", "/secsun", "C:\\u.exe"}));
-    EXPECT_FALSE(IsRelaunched({"x.exe", "/SP-", "/SECSUN"}));
-    EXPECT_FALSE(IsRelaunched({"x.exe"}));
+    // Switches, then the relaunch: argument 1 exactly, with argument 2.
+    struct Case {
+        std::vector<std::string> args;
+        bool noConfirmation, noLicense, silent, relaunched;
+        const char* started;
+    };
+    const Case cases[] = {
+        {{"setup.exe", "/sp-", "/Silent"}, true, false, true, false, "/Silent"},
+        {{"setup.exe", "/LA-"}, false, true, false, false, ""},
+        {{"/SP-"}, false, false, false, false, ""}, // argument 0 is the program
+        {{"x", "/SP-x", "/SILENT2"}, false, false, false, false, "/SILENT2"},
+        {{"x.exe", "/SECSUN", "C:\\u.exe", "/silent"}, false, false, true, true, "C:\\u.exe"},
+        {{"x.exe", "/secsun", "C:\\u.exe"}, false, false, false, false, "C:\\u.exe"},
+        {{"x.exe", "/SP-", "/SECSUN"}, true, false, false, false, "/SECSUN"},
+        {{"x.exe", "/SECSUN"}, false, false, false, true, ""},
+    };
+    for (const Case& c : cases) {
+        Invocation call = ReadCommandLine("C:\\own.exe", c.args);
+        const std::string what = c.args.size() > 1 ? c.args[1] : c.args[0];
+        EXPECT_EQ(call.OwnPath, "C:\\own.exe");
+        EXPECT_EQ(call.NoConfirmation, c.noConfirmation) << what;
+        EXPECT_EQ(call.NoLicense, c.noLicense) << what;
+        EXPECT_EQ(call.Silent, c.silent) << what;
+        EXPECT_EQ(call.Relaunched, c.relaunched) << what;
+        EXPECT_EQ(call.StartedUninstaller, c.started) << what;
+    }
 }
 
 TEST(Switches, DamagedCopyText)
