@@ -23,11 +23,12 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
 fi
 cmake --build "$dir" --target stub -j2 | grep -E "warning|error|$stub.exe" || true
 
-# The link step CMake wrote, minus stripping and the import library, plus a map.
-link=$(tail -n 1 "$dir/CMakeFiles/stub.dir/link.txt")
+# The link step CMake wrote (it runs in the stub's own build folder and
+# writes the stub one up), minus stripping and the import library, plus a map.
+link=$(tail -n 1 "$dir/stub/CMakeFiles/stub.dir/link.txt")
 link=$(printf '%s\n' "$link" | sed -e 's/ -s / /' -e 's/ -Wl,--strip-all / /' \
-    -e 's/ -Wl,--out-implib,[^ ]*//' -e "s/ -o $stub\\.exe / -o stub-full.exe -Wl,-Map,stub.map /")
-(cd "$dir" && eval "$link")
+    -e 's/ -Wl,--out-implib,[^ ]*//' -e "s# -o \\.\\./$stub\\.exe # -o ../stub-full.exe -Wl,-Map,../stub.map #")
+(cd "$dir/stub" && eval "$link")
 
 echo
 echo "== sections of $stub.exe ($(stat -c %s "$dir/$stub.exe") bytes)"

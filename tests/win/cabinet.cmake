@@ -8,9 +8,8 @@ add_test(NAME cabinet_test COMMAND cabinet_test)
 
 # Driver of the end-to-end extraction tests (tests/e2e/test_cabinet.py).
 # It carries the stub's resources so the progress window can come up.
-add_executable(cabtool cabtool.cpp ${CMAKE_SOURCE_DIR}/tests/tools/TestCabinet.cpp ${UI_RESOURCES})
-set_source_files_properties(${UI_RESOURCES} PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)
-add_dependencies(cabtool ui_resources)
+add_executable(cabtool cabtool.cpp ${CMAKE_SOURCE_DIR}/tests/tools/TestCabinet.cpp)
+target_link_stub_resources(cabtool)
 target_include_directories(cabtool PRIVATE ${CMAKE_SOURCE_DIR}/tests/tools)
 target_link_libraries(cabtool PRIVATE stubcode)
 target_compile_options(cabtool PRIVATE ${CABSETUP_WARNINGS})

@@ -1,16 +1,15 @@
 # The user-interface windows: the driver for the end-to-end window tests,
 # and the in-process window tests.
 # Calls the user-interface operations the way a run does.
-add_executable(uidriver WIN32 uidriver.cpp ${UI_RESOURCES})
-set_source_files_properties(${UI_RESOURCES} PROPERTIES GENERATED TRUE EXTERNAL_OBJECT TRUE)
-add_dependencies(uidriver ui_resources)
+add_executable(uidriver WIN32 uidriver.cpp)
+target_link_stub_resources(uidriver)
 target_link_libraries(uidriver PRIVATE stubcode)
 target_compile_options(uidriver PRIVATE ${CABSETUP_WARNINGS})
 target_link_options(uidriver PRIVATE -static)
 
 # The windows and the user-interface operations, in process.
-add_executable(ui_windows_test ui_windows_test.cpp ${UI_RESOURCES})
-add_dependencies(ui_windows_test ui_resources)
+add_executable(ui_windows_test ui_windows_test.cpp)
+target_link_stub_resources(ui_windows_test)
 target_link_libraries(ui_windows_test PRIVATE stubcode GTest::gtest_main)
 target_compile_options(ui_windows_test PRIVATE ${CABSETUP_WARNINGS})
 target_link_options(ui_windows_test PRIVATE -static)
@@ -22,8 +21,8 @@ add_test(NAME ui_resources
   COMMAND ${Python3_EXECUTABLE} -B ${CMAKE_CURRENT_SOURCE_DIR}/ui_resources_test.py
           ${CABSETUP_TARGET} $<TARGET_FILE:stub> $<TARGET_FILE:stub_nogui>)
 
-# The same operations when the windows cannot be made (stub_nogui's uGUI).
-add_executable(ui_nogui_test ui_nogui_test.cpp $<TARGET_OBJECTS:ui_nogui>)
+# The same operations when the windows cannot be made (stub_nogui's table).
+add_executable(ui_nogui_test ui_nogui_test.cpp ${CMAKE_SOURCE_DIR}/tests/stub/NoWindows.cpp)
 target_link_libraries(ui_nogui_test PRIVATE stubcode GTest::gtest_main)
 target_compile_options(ui_nogui_test PRIVATE ${CABSETUP_WARNINGS})
 target_link_options(ui_nogui_test PRIVATE -static)

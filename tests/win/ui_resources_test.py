@@ -1,6 +1,6 @@
 """The stub's resources as Windows reads them from the file: the two icon
 groups (MAINICON first, so it is the program's icon), each one 32 x 32 image
-in 16 colours with a mask, as ui/icons/draw_icons.py draws them; the manifest
+in 16 colours with a mask, as stub/icons/draw_icons.py draws them; the manifest
 as resource 1 and the same bytes as 123, asking for the common controls 6 of
 the stub's own processor, administrator rights and Windows Vista to 11. Each
 stub is a GUI program of its target. And what the loader reads before any
@@ -98,7 +98,7 @@ def resources(path):
 
 def drawn_icons():
     with tempfile.TemporaryDirectory() as d:
-        subprocess.run([sys.executable, os.path.join(SOURCE, "ui", "icons", "draw_icons.py"), d], check=True)
+        subprocess.run([sys.executable, os.path.join(SOURCE, "stub", "icons", "draw_icons.py"), d], check=True)
         out = {}
         for n in ("main.ico", "uninstall.ico"):
             with open(os.path.join(d, n), "rb") as f:
@@ -109,8 +109,8 @@ def drawn_icons():
 class Resources(unittest.TestCase):
     def test_script_draws_the_committed_icons(self):
         for name, data in drawn_icons().items():
-            with open(os.path.join(SOURCE, "ui", "icons", name), "rb") as f:
-                self.assertEqual(f.read(), data, "run ui/icons/draw_icons.py and commit " + name)
+            with open(os.path.join(SOURCE, "stub", "icons", name), "rb") as f:
+                self.assertEqual(f.read(), data, "run stub/icons/draw_icons.py and commit " + name)
 
     def test_icons_and_manifest_in_each_stub(self):
         drawn = drawn_icons()

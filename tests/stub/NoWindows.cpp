@@ -1,0 +1,27 @@
+// Linked into stub_nogui (and ui_nogui_test) in place of the built-in
+// windows: GuiCreate fails as it does where no window can be made, and every
+// other operation does nothing. The run then goes on with message boxes
+// alone.
+#include "services/SetupError.h"
+#include "ui/uGUI.h"
+
+namespace {
+
+void CreateFails() { throw SetupError("Windows are switched off in this build"); }
+void Nothing() {}
+HWND NoWindow() { return nullptr; }
+bool Declined(const char*, const char*) { return false; }
+void IgnoreText(const char*) {}
+void IgnoreTexts(const char*, const char*) {}
+void IgnoreNumber(int) {}
+void IgnoreRange(int, int, int) {}
+
+} // namespace
+
+const TGuiOperations& BuiltinGuiOperations()
+{
+    static const TGuiOperations noWindows = {CreateFails, Nothing,      Nothing,      NoWindow,
+                                             Declined,    IgnoreText,   IgnoreTexts,  IgnoreNumber,
+                                             IgnoreNumber, IgnoreNumber, IgnoreRange};
+    return noWindows;
+}
