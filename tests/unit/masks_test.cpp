@@ -15,6 +15,40 @@ struct MatchCase {
 
 class MaskMatch : public ::testing::TestWithParam<MatchCase> {};
 
+// A text spelled with the characters a test name may hold, so that each
+// case has a name that stays the same from run to run: "*.txt" is
+// "StarDottxt", "" is "Empty". Long texts are cut, with their length.
+std::string Spelled(const std::string& text)
+{
+    static const char* const kWords[][2] = {{"*", "Star"}, {"?", "Any"}, {".", "Dot"}, {"\\", "Bs"}, {"[", "Set"},
+                                            {"]", "End"},  {"!", "Not"}, {"-", "To"},   {" ", "Sp"}};
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        const char* word = nullptr;
+        for (const auto& w : kWords)
+            if (w[0][0] == static_cast<char>(c))
+                word = w[1];
+        if (word) {
+            out += word;
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += std::string("X") + kHex[c >> 4] + kHex[c & 15];
+        }
+    }
+    if (out.size() > 40)
+        out = out.substr(0, 40) + "_etc" + std::to_string(text.size());
+    return out.empty() ? "Empty" : out;
+}
+
+std::string MatchName(const ::testing::TestParamInfo<MatchCase>& info)
+{
+    return Spelled(info.param.mask) + "_vs_" + Spelled(info.param.name);
+}
+
 TEST_P(MaskMatch, GivesExpectedAnswer)
 {
     const MatchCase& c = GetParam();
@@ -34,7 +68,7 @@ const MatchCase PayloadMask[] = {
     {"", "", true},
     {"", "a", false},
 };
-INSTANTIATE_TEST_SUITE_P(Payload, MaskMatch, ::testing::ValuesIn(PayloadMask));
+INSTANTIATE_TEST_SUITE_P(Payload, MaskMatch, ::testing::ValuesIn(PayloadMask), MatchName);
 
 const MatchCase SingleName[] = {
     // The license run: one name, any letter case, no folders around it.
@@ -45,7 +79,7 @@ const MatchCase SingleName[] = {
     {"License.txt", "License.tx", false},
     {"a.txt", "b.txt", false},
 };
-INSTANTIATE_TEST_SUITE_P(SingleName, MaskMatch, ::testing::ValuesIn(SingleName));
+INSTANTIATE_TEST_SUITE_P(SingleName, MaskMatch, ::testing::ValuesIn(SingleName), MatchName);
 
 const MatchCase Wildcards[] = {
     {"?", "a", true},
@@ -71,7 +105,7 @@ const MatchCase Wildcards[] = {
     {"*.exe", "setup.EXE", true},
     {"*.exe", "setup.exe.txt", false},
 };
-INSTANTIATE_TEST_SUITE_P(Wildcards, MaskMatch, ::testing::ValuesIn(Wildcards));
+INSTANTIATE_TEST_SUITE_P(Wildcards, MaskMatch, ::testing::ValuesIn(Wildcards), MatchName);
 
 const MatchCase Sets[] = {
     {"[abc]", "b", true},
@@ -103,7 +137,7 @@ const MatchCase Sets[] = {
     {"[*?]", "a", false},
     {"[*?]", "*", true},
 };
-INSTANTIATE_TEST_SUITE_P(Sets, MaskMatch, ::testing::ValuesIn(Sets));
+INSTANTIATE_TEST_SUITE_P(Sets, MaskMatch, ::testing::ValuesIn(Sets), MatchName);
 
 const MatchCase NonLetters[] = {
     // Only ASCII letters fold; bytes of the code page's upper half compare
@@ -120,7 +154,7 @@ const MatchCase NonLetters[] = {
     {"@", "`", false},
     {"]", "]", true},
 };
-INSTANTIATE_TEST_SUITE_P(NonLetters, MaskMatch, ::testing::ValuesIn(NonLetters));
+INSTANTIATE_TEST_SUITE_P(NonLetters, MaskMatch, ::testing::ValuesIn(NonLetters), MatchName);
 
 struct InvalidCase {
     std::string mask;
@@ -160,7 +194,8 @@ const InvalidCase Faults[] = {
     {"ab[c]d[-]", 8},
     {Stars(31), 62}, // the 31st element after a star
 };
-INSTANTIATE_TEST_SUITE_P(Faults, InvalidMask, ::testing::ValuesIn(Faults));
+INSTANTIATE_TEST_SUITE_P(Faults, InvalidMask, ::testing::ValuesIn(Faults),
+                         [](const ::testing::TestParamInfo<InvalidCase>& info) { return Spelled(info.param.mask); });
 
 TEST(MaskLimits, ThirtyFloatingElementsAreAllowed)
 {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "services/Win32.h"
 
@@ -31,3 +32,35 @@ inline std::string ReadAll(const std::string& path)
 }
 
 inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline const std::string kScratchBase = "C:\\svctest";
+
+inline std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(h, &entry));
+    FindClose(h);
+    return names;
+}
+
+// Every test works in a fresh folder of its own, named after it.
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = kScratchBase + "\\" + info->test_suite_name() + "_" + info->name();
+        CreateDirectoryA(kScratchBase.c_str(), nullptr);
+        ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
+    }
+    std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
+    std::string dir_;
+};

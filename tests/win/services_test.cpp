@@ -1,92 +1,25 @@
-// System services and the run control's shared helpers, under Wine.
+// The system services, under Wine.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/win/FileHelpers.h"
-#include "loader/Messages.h"
-#include "loader/RunControl.h"
-#include "loader/RunState.h"
 #include "services/Services.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
-#include "ui/uGUI.h"
 
 namespace {
 
-const std::string kBase = "C:\\svctest";
-
-std::vector<std::string> Entries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(h, &entry));
-    FindClose(h);
-    return names;
-}
-
-// Every test works in a fresh folder of its own.
-class Scratch : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = kBase + "\\" + info->test_suite_name() + "_" + info->name();
-        CreateDirectoryA(kBase.c_str(), nullptr);
-        ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
-    }
-    std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
-    std::string dir_;
-};
-
-// Recorders for the interface slots: the table is plain function pointers,
-// so a test swaps one in while the interface is up and puts it back after.
-std::vector<std::vector<int>> g_ranges;
-std::vector<std::pair<std::string, std::string>> g_statuses;
-std::vector<int> g_busy;
-void RecordRange(int position, int maximum, int minimum) { g_ranges.push_back({position, maximum, minimum}); }
-void RecordStatus(const char* status, const char* longText) { g_statuses.emplace_back(status, longText); }
-void RecordBusy(int on) { g_busy.push_back(on); }
-
-class ActiveGui {
-public:
-    ActiveGui()
-    {
-        EXPECT_TRUE(GuiInit(""));
-        saved_ = GuiOperations;
-        GuiOperations.GuiSetRange = RecordRange;
-        GuiOperations.GuiSetStatus = RecordStatus;
-        GuiOperations.GuiSetBusy = RecordBusy;
-        g_ranges.clear();
-        g_statuses.clear();
-        g_busy.clear();
-    }
-    ~ActiveGui()
-    {
-        GuiOperations.GuiSetRange = saved_.GuiSetRange;
-        GuiOperations.GuiSetStatus = saved_.GuiSetStatus;
-        GuiOperations.GuiSetBusy = saved_.GuiSetBusy;
-        GuiDone();
-    }
-
-private:
-    TGuiOperations saved_{};
-};
-
 std::string Lower(const std::string& s) { return LowerAscii(s); }
+
+// What a copy reported: done and size of each call.
+std::vector<std::vector<int>> g_progress;
+void RecordProgress(int done, int size) { g_progress.push_back({done, size}); }
 
 } // namespace
 
@@ -188,26 +121,24 @@ TEST_F(Copy, ReportsEachPieceAgainstTheFileSize)
         data[i] = static_cast<char>(i * 31 + i / 256);
     WriteAll(Path("src.bin"), data);
 
-    ActiveGui gui;
-    ASSERT_TRUE(GuiActive());
+    g_progress.clear();
     {
         UniqueHandle target = NewFile(Path("dst.bin"));
-        EXPECT_TRUE(CopyFileWithProgress(Path("src.bin"), target.Get()));
+        EXPECT_TRUE(CopyFileWithProgress(Path("src.bin"), target.Get(), RecordProgress));
     }
-    const std::vector<std::vector<int>> expected = {
-        {0, 40000, 0}, {16384, 40000, 0}, {32768, 40000, 0}, {40000, 40000, 0}};
-    EXPECT_EQ(g_ranges, expected);
+    const std::vector<std::vector<int>> expected = {{0, 40000}, {16384, 40000}, {32768, 40000}, {40000, 40000}};
+    EXPECT_EQ(g_progress, expected);
     EXPECT_TRUE(ReadAll(Path("dst.bin")) == data);
 }
 
 TEST_F(Copy, EmptySourceMakesOnePassAndSucceeds)
 {
     WriteAll(Path("empty"), "");
-    ActiveGui gui;
+    g_progress.clear();
     UniqueHandle target = NewFile(Path("dst"));
-    EXPECT_TRUE(CopyFileWithProgress(Path("empty"), target.Get()));
-    const std::vector<std::vector<int>> expected = {{0, 0, 0}, {0, 0, 0}};
-    EXPECT_EQ(g_ranges, expected);
+    EXPECT_TRUE(CopyFileWithProgress(Path("empty"), target.Get(), RecordProgress));
+    const std::vector<std::vector<int>> expected = {{0, 0}, {0, 0}};
+    EXPECT_EQ(g_progress, expected);
 }
 
 TEST_F(Copy, UnreadableSourceOrTargetFails)
@@ -218,12 +149,12 @@ TEST_F(Copy, UnreadableSourceOrTargetFails)
         UniqueHandle lock(CreateFileA(Path("src").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(lock.Valid());
-        EXPECT_FALSE(CopyFileWithProgress(Path("src"), target.Get()));
+        EXPECT_FALSE(CopyFileWithProgress(Path("src"), target.Get(), RecordProgress));
     }
-    EXPECT_FALSE(CopyFileWithProgress(Path("missing"), target.Get()));
+    EXPECT_FALSE(CopyFileWithProgress(Path("missing"), target.Get(), RecordProgress));
     UniqueHandle readOnly(CreateFileA(Path("dst").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
-    EXPECT_FALSE(CopyFileWithProgress(Path("src"), readOnly.Get()));
+    EXPECT_FALSE(CopyFileWithProgress(Path("src"), readOnly.Get(), RecordProgress));
 }
 
 TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
@@ -236,7 +167,7 @@ TEST_F(Copy, SourceHeldOpenAsTheRunningSetupHoldsIt)
     ASSERT_TRUE(own.Valid());
     {
         UniqueHandle target = NewFile(Path("copy.exe"));
-        EXPECT_TRUE(CopyFileWithProgress(Path("setup.exe"), target.Get()));
+        EXPECT_TRUE(CopyFileWithProgress(Path("setup.exe"), target.Get(), RecordProgress));
     }
     EXPECT_EQ(ReadAll(Path("copy.exe")), std::string(20000, 'u'));
 }
@@ -426,205 +357,4 @@ TEST(Launch, StartsAndHandsOverTheProcess)
     EXPECT_EQ(code, 7u);
 
     EXPECT_FALSE(LaunchProgram("C:\\no such folder\\nothing.exe", "", 1000).Valid());
-}
-
-// --- Interface lifecycle as the run control uses it ------------------------
-
-TEST(GuiLifecycle, InitDoneAndOwner)
-{
-    EXPECT_FALSE(GuiActive());
-    EXPECT_EQ(GuiMessageOwner(), nullptr);
-
-    ASSERT_TRUE(GuiInit(""));
-    HWND first = GuiMessageOwner();
-    EXPECT_NE(first, nullptr);
-    EXPECT_FALSE(GuiInit("")); // a second call changes nothing
-    EXPECT_EQ(GuiMessageOwner(), first);
-    EXPECT_TRUE(IsWindow(first));
-
-    GuiDone();
-    EXPECT_FALSE(GuiActive());
-    EXPECT_EQ(GuiMessageOwner(), nullptr);
-    EXPECT_FALSE(IsWindow(first));
-    GuiDone(); // once more: nothing to do
-    EXPECT_FALSE(GuiActive());
-
-    ASSERT_TRUE(GuiInit("")); // comes back with new windows
-    EXPECT_NE(GuiMessageOwner(), nullptr);
-    GuiDone();
-}
-
-// --- Run-control helpers ---------------------------------------------------
-
-TEST(RunHelpers, UninstallLinkName)
-{
-    PackageHeader h = PackageHeader::Blank();
-    h.SetText(HeaderText::ProductName, "Example Viewer 2.0");
-    h.SetText(HeaderText::ShortName, "Viewer");
-    const std::pair<int, const char*> cases[] = {
-        {0, "Uninstall"}, {1, "Uninstall Viewer"}, {2, "Uninstall Example Viewer 2.0"}, {3, "Uninstall"}, {255, "Uninstall"}};
-    for (const auto& c : cases) {
-        h.SetUninstallLinkStyle(static_cast<uint8_t>(c.first));
-        EXPECT_EQ(UninstallLinkName(h), c.second) << c.first;
-    }
-}
-
-using RunFolders = Scratch;
-
-TEST_F(RunFolders, RemoveInstallFoldersTakesOnlyEmptyOnes)
-{
-    RunState run;
-    run.Header = PackageHeader::Blank();
-    run.Header.SetText(HeaderText::CompanyFolder, "Example");
-
-    // Empty install folder and empty company folder: both go.
-    EnsureFolder(Path("Example\\Viewer"));
-    RemoveInstallFolders(run, Path("Example\\Viewer"));
-    EXPECT_FALSE(Exists(Path("Example")));
-
-    // A file left in the install folder keeps both.
-    EnsureFolder(Path("Example\\Viewer"));
-    WriteAll(Path("Example\\Viewer\\keep"), "x");
-    RemoveInstallFolders(run, Path("Example\\Viewer"));
-    EXPECT_TRUE(Exists(Path("Example\\Viewer\\keep")));
-
-    // Without a company folder the folder above stays, even when empty; an
-    // empty path means the run's install folder path.
-    run.Header.SetText(HeaderText::CompanyFolder, "");
-    EnsureFolder(Path("Top\\Viewer"));
-    run.InstallFolderPath = Path("Top\\Viewer");
-    RemoveInstallFolders(run, "");
-    EXPECT_FALSE(Exists(Path("Top\\Viewer")));
-    EXPECT_TRUE(IsExistingFolder(Path("Top")));
-}
-
-TEST_F(RunFolders, FailureHandlerPassesTheErrorOnAndCleansUpOnlyAFormedInstall)
-{
-    struct Case {
-        bool uninstaller, formed, folderRemoved;
-    };
-    const Case cases[] = {{false, true, true}, {false, false, false}, {true, true, false}};
-    int n = 0;
-    for (const Case& c : cases) {
-        RunState run;
-        run.Header = PackageHeader::Blank();
-        run.Header.SetUninstallMode(c.uninstaller ? 1 : 0);
-        run.InstallFolderFormed = c.formed;
-        run.InstallFolderPath = Path("case" + std::to_string(n++));
-        EnsureFolder(run.InstallFolderPath);
-
-        ActiveGui gui;
-        std::string caught;
-        try {
-            UnderFailureHandler(run, [] { throw SetupError("Operation aborted by user"); });
-        } catch (const SetupError& e) {
-            caught = e.Message();
-        }
-        EXPECT_EQ(caught, "Operation aborted by user");
-        EXPECT_EQ(!Exists(run.InstallFolderPath), c.folderRemoved) << run.InstallFolderPath;
-        EXPECT_EQ(g_busy, std::vector<int>{0});
-        ASSERT_EQ(g_statuses.size(), 1u);
-        EXPECT_EQ(g_statuses[0].first, "Failed");
-        EXPECT_EQ(g_statuses[0].second, "Setup operation was aborted with an exception. The error message is "
-                                        "shown, and setup will exit now.");
-    }
-
-    // Out of memory goes the same way; work that succeeds touches nothing.
-    RunState run;
-    run.Header = PackageHeader::Blank();
-    run.InstallFolderFormed = true;
-    run.InstallFolderPath = Path("oom");
-    EnsureFolder(run.InstallFolderPath);
-    EXPECT_THROW(UnderFailureHandler(run, [] { throw std::bad_alloc(); }), std::bad_alloc);
-    EXPECT_FALSE(Exists(run.InstallFolderPath));
-    EnsureFolder(run.InstallFolderPath);
-    bool ran = false;
-    UnderFailureHandler(run, [&] { ran = true; });
-    EXPECT_TRUE(ran);
-    EXPECT_TRUE(Exists(run.InstallFolderPath));
-}
-
-TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
-{
-    RunState run;
-    run.TempCabinetPath = UniqueTempName(dir_, ".cab", run.TempCabinet, FILE_FLAG_DELETE_ON_CLOSE);
-    ASSERT_TRUE(UniqueTempFolder(dir_, run.TempLicenseFolder));
-    run.TempLicensePath = run.TempLicenseFolder + "\\license.txt";
-    run.TempCopyPath = Path("_KT14D2O.exe");
-    WriteAll(run.TempLicensePath, "x");
-    WriteAll(run.TempCopyPath, "x");
-    WriteAll(Path("license.txt"), "someone else's, of the same name");
-    ASSERT_TRUE(GuiInit(""));
-    FinalCleanup(run);
-    EXPECT_FALSE(GuiActive());
-    EXPECT_FALSE(run.TempCabinet.Valid());
-    EXPECT_FALSE(Exists(run.TempCabinetPath));
-    EXPECT_FALSE(Exists(run.TempLicenseFolder));
-    EXPECT_TRUE(Exists(run.TempCopyPath)); // the relaunched copy stays
-    EXPECT_EQ(ReadAll(Path("license.txt")), "someone else's, of the same name");
-
-    RunState nothing; // no paths set: nothing to delete, nothing fails
-    FinalCleanup(nothing);
-}
-
-// --- Message boxes ---------------------------------------------------------
-
-namespace {
-struct SeenBox {
-    std::string caption, text;
-    HWND owner = nullptr;
-    int boxes = 0;
-};
-SeenBox g_box;
-HHOOK g_hook = nullptr;
-
-// Reads the box as it is activated, then answers it.
-LRESULT CALLBACK WatchBoxes(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[32] = {};
-        GetClassNameA(box, className, sizeof className);
-        if (std::string(className) == "#32770") {
-            char text[512] = {};
-            GetWindowTextA(box, text, sizeof text);
-            g_box.caption = text;
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            g_box.text = text;
-            g_box.owner = GetWindow(box, GW_OWNER);
-            ++g_box.boxes;
-            PostMessageA(box, WM_COMMAND, IDYES, reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
-        }
-    }
-    return CallNextHookEx(g_hook, code, wParam, lParam);
-}
-
-SeenBox Show(const RunState& run, const std::string& text, UINT style, int* answer)
-{
-    g_box = SeenBox();
-    g_hook = SetWindowsHookExA(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId());
-    *answer = ShowMessage(run, text, style);
-    UnhookWindowsHookEx(g_hook);
-    return g_box;
-}
-} // namespace
-
-TEST(Messages, OwnerAndCaptionFollowTheRun)
-{
-    RunState run;
-    int answer = 0;
-    SeenBox before = Show(run, "no mode yet", MB_YESNO, &answer);
-    EXPECT_EQ(before.boxes, 1);
-    EXPECT_EQ(answer, IDYES);
-    EXPECT_EQ(before.text, "no mode yet");
-    EXPECT_EQ(before.caption, "Error"); // the system's default for no caption
-    EXPECT_EQ(before.owner, nullptr);
-
-    ASSERT_TRUE(GuiInit(""));
-    run.ModeCaption = "Uninstall";
-    SeenBox during = Show(run, "with mode", MB_YESNO | MB_ICONINFORMATION, &answer);
-    EXPECT_EQ(during.caption, "Uninstall");
-    EXPECT_EQ(during.owner, GuiOwnerWindow());
-    EXPECT_NE(during.owner, nullptr);
-    GuiDone();
 }
