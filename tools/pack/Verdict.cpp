@@ -1,5 +1,6 @@
 #include "tools/pack/Verdict.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "package/CRC32.h"
@@ -16,15 +17,36 @@ void Damaged(InspectReport& r, int check, const std::string& reason)
     r.reason = reason;
 }
 
-void ReadPayloadCabinet(InspectReport& r, const std::vector<unsigned char>& cab)
+void ReadPayloadCabinet(InspectReport& r, const ByteSource& cab)
 {
     r.hasCabinet = true;
     try {
         r.cabinet = ReadCabinetDirectory(cab);
-        VerifyCabinet(cab, false);
+        VerifyCabinet(cab);
     } catch (const ToolError& e) {
         r.cabinetError = e.what();
     }
+}
+
+constexpr size_t kPiece = 1 << 20;
+// The most of a ShortcutList that is shown; the CRC covers all of it.
+constexpr size_t kShownList = 1 << 20;
+
+// CRC-32 of [at, at + size), read a piece at a time; calls keep with each
+// piece.
+template <typename Keep>
+uint32_t StreamCrc(const ByteSource& f, uint64_t at, uint64_t size, Keep&& keep)
+{
+    std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size)));
+    uint32_t crc = Crc32Init();
+    for (uint64_t done = 0; done < size;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - done));
+        f.ReadAt(at + done, piece.data(), n);
+        crc = Crc32Update(crc, piece.data(), n);
+        keep(piece.data(), n);
+        done += n;
+    }
+    return Crc32Final(crc);
 }
 
 std::string Hex(uint32_t v)
@@ -56,6 +78,7 @@ const char* KindName(FileKind k)
     case FileKind::Damaged: return "damaged copy";
     case FileKind::Installer: return "installer";
     case FileKind::Uninstaller: return "uninstaller";
+    case FileKind::NotAFile: return "not a file";
     }
     return "";
 }
@@ -70,6 +93,7 @@ std::string Verdict(const InspectReport& r)
         return r.cabinetError.empty() ? "valid installer (checks 1 to 6 pass)"
                                       : "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
     case FileKind::Uninstaller: return "valid uninstaller (checks 1 to 6 pass)";
+    case FileKind::NotAFile: return "not a file: it is " + r.reason;
     }
     return "";
 }
@@ -123,97 +147,160 @@ const std::pair<const char*, HeaderText> kTextFields[] = {
 
 } // namespace
 
-InspectReport InspectFile(const std::vector<unsigned char>& f)
+namespace {
+
+bool IsCabinet(const ByteSource& f)
 {
-    InspectReport r;
-    r.fileSize = f.size();
-    if (f.size() >= 4 && f[0] == 'M' && f[1] == 'S' && f[2] == 'C' && f[3] == 'F') {
-        r.kind = FileKind::Cabinet;
-        ReadPayloadCabinet(r, f);
-        return r;
-    }
-    // A short file leaves the marker zero, as the stub's short read does.
-    if (f.size() >= kMarkerOffset + kMarkerSize)
-        r.marker = PackageMarker::Decode(&f[kMarkerOffset]);
-    switch (CheckMarker(r.marker, f.size())) {
+    unsigned char sig[4] = {};
+    if (f.Size() < 4)
+        return false;
+    f.ReadAt(0, sig, 4);
+    return sig[0] == 'M' && sig[1] == 'S' && sig[2] == 'C' && sig[3] == 'F';
+}
+
+// Checks 1 to 3. A file that ends inside the marker leaves the rest of it
+// zero, as the stub's short read does. False when the verdict is reached.
+bool ReadMarker(InspectReport& r, const ByteSource& f)
+{
+    unsigned char bytes[kMarkerSize] = {};
+    size_t have = f.Size() > kMarkerOffset ? static_cast<size_t>(std::min<uint64_t>(kMarkerSize, f.Size() - kMarkerOffset)) : 0;
+    if (have)
+        f.ReadAt(kMarkerOffset, bytes, have);
+    r.marker = PackageMarker::Decode(bytes);
+    switch (CheckMarker(r.marker, f.Size())) {
     case PackageState::Bare:
         r.kind = FileKind::Bare;
-        return r;
+        return false;
     case PackageState::Damaged:
-        if (r.marker.magic != kMarkerMagic)
+        if (have < kMarkerSize)
+            Damaged(r, 2, "the file ends inside the package marker (" + std::to_string(have) + " of its 12 bytes)");
+        else if (r.marker.magic != kMarkerMagic)
             Damaged(r, 2, "marker magic is " + Hex(r.marker.magic) + ", not \"Pnon\"");
         else
-            Damaged(r, 3, "file size " + std::to_string(f.size()) + " differs from PackageSize " +
+            Damaged(r, 3, "file size " + std::to_string(f.Size()) + " differs from PackageSize " +
                               std::to_string(r.marker.PackageSize));
-        return r;
+        return false;
     case PackageState::Sound:
         break;
     }
+    return true;
+}
 
+// Check 4.
+bool ReadHeader(InspectReport& r, const ByteSource& f)
+{
     const uint64_t headerAt = r.marker.StubSize;
-    if (headerAt + kHeaderSize > f.size()) {
+    if (headerAt + kHeaderSize > f.Size()) {
         Damaged(r, 4, "the header at StubSize " + std::to_string(headerAt) + " is cut short");
-        return r;
+        return false;
     }
     r.hasHeader = true;
-    std::copy(f.begin() + headerAt, f.begin() + headerAt + kHeaderSize, r.header.Bytes());
+    f.ReadAt(headerAt, r.header.Bytes(), kHeaderSize);
     const PackageHeader& h = r.header;
     if (h.Magic() != kHeaderMagic || h.SizeField() != kHeaderSize) {
         Damaged(r, 4, "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
                           " must be 0x11804033 and 738");
-        return r;
+        return false;
     }
     if (!HeaderSound(h, r.marker)) {
         Damaged(r, 4, h.TextsValid() ? "the header's blocks reach past PackageSize"
                                      : "a header text is longer than 100 bytes");
-        return r;
+        return false;
     }
+    return true;
+}
 
-    uint64_t at = headerAt + kHeaderSize;
-    std::string list(reinterpret_cast<const char*>(&f[at]), h.ShortcutListSize());
-    at += h.ShortcutListSize();
+// Check 5. The list is read whole by the stub; here only its start is kept.
+bool ReadShortcuts(InspectReport& r, const ByteSource& f, uint64_t at)
+{
+    const uint32_t size = r.header.ShortcutListSize();
+    std::string list;
+    uint32_t crc = StreamCrc(f, at, size, [&](const unsigned char* p, size_t n) {
+        list.append(reinterpret_cast<const char*>(p), std::min(n, kShownList - std::min(kShownList, list.size())));
+    });
+    if (list.size() < size)
+        r.notes.push_back("the ShortcutList has " + std::to_string(size) + " bytes; the first " +
+                          std::to_string(list.size()) + " are shown");
     std::string rest = list;
     ShortcutRecord rec;
     while (TakeShortcut(rest, rec))
         r.shortcuts.push_back(rec);
     r.unreadShortcutText = rest;
-    if (Crc32Of(list.data(), list.size()) != h.ShortcutListCrc()) {
-        Damaged(r, 5, "ShortcutList CRC-32 is " + Hex(Crc32Of(list.data(), list.size())) + ", the header says " +
-                          Hex(h.ShortcutListCrc()));
-        return r;
+    if (crc != r.header.ShortcutListCrc()) {
+        Damaged(r, 5, "ShortcutList CRC-32 is " + Hex(crc) + ", the header says " + Hex(r.header.ShortcutListCrc()));
+        return false;
     }
+    return true;
+}
 
-    std::vector<unsigned char> payload(f.begin() + at, f.begin() + at + h.PayloadSize());
-    uint32_t crc = Crc32Of(payload.data(), payload.size());
-    if (crc != h.PayloadCrc()) {
-        Damaged(r, 6, "payload CRC-32 is " + Hex(crc) + ", the header says " + Hex(h.PayloadCrc()));
-        return r;
-    }
-    if (at + h.PayloadSize() < f.size())
-        r.notes.push_back(std::to_string(f.size() - at - h.PayloadSize()) +
-                          " bytes follow the payload (PackageSize still matches)");
-    if (h.UninstallMode() != 0) {
-        r.kind = FileKind::Uninstaller;
-        std::string text(payload.begin(), payload.end()), entry;
-        while (TakeListEntry(text, entry))
+// Check 6, and what the payload holds.
+void ReadPayload(InspectReport& r, const ByteSource& f, uint64_t at)
+{
+    const PackageHeader& h = r.header;
+    const bool uninstaller = h.UninstallMode() != 0;
+    std::string pending, entry;
+    uint32_t crc = StreamCrc(f, at, h.PayloadSize(), [&](const unsigned char* p, size_t n) {
+        if (!uninstaller)
+            return;
+        pending.append(reinterpret_cast<const char*>(p), n);
+        while (TakeListEntry(pending, entry))
             r.installedFiles.push_back(entry);
+    });
+    if (crc != h.PayloadCrc()) {
+        r.installedFiles.clear();
+        Damaged(r, 6, "payload CRC-32 is " + Hex(crc) + ", the header says " + Hex(h.PayloadCrc()));
+        return;
+    }
+    if (at + h.PayloadSize() < f.Size())
+        r.notes.push_back(std::to_string(f.Size() - at - h.PayloadSize()) +
+                          " bytes follow the payload (PackageSize still matches)");
+    if (uninstaller) {
+        r.kind = FileKind::Uninstaller;
         if (h.UninstallMode() != 1)
             r.notes.push_back("UninstallMode is " + std::to_string(h.UninstallMode()) + "; only 1 is ever written");
-        return r;
+        return;
     }
     r.kind = FileKind::Installer;
-    ReadPayloadCabinet(r, payload);
+    ReadPayloadCabinet(r, SliceSource(f, at, h.PayloadSize()));
     if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
         r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
                           std::to_string(r.cabinet.files.size()) + " entries");
     if (!r.unreadShortcutText.empty())
         r.notes.push_back("the ShortcutList ends with an unfinished record");
+}
+
+} // namespace
+
+InspectReport InspectFile(const ByteSource& f)
+{
+    InspectReport r;
+    r.fileSize = f.Size();
+    if (IsCabinet(f)) {
+        r.kind = FileKind::Cabinet;
+        ReadPayloadCabinet(r, f);
+        return r;
+    }
+    if (!ReadMarker(r, f) || !ReadHeader(r, f))
+        return r;
+    const uint64_t at = uint64_t(r.marker.StubSize) + kHeaderSize;
+    if (ReadShortcuts(r, f, at))
+        ReadPayload(r, f, at + r.header.ShortcutListSize());
+    return r;
+}
+
+InspectReport InspectFile(const std::vector<unsigned char>& file) { return InspectFile(MemorySource(file)); }
+
+InspectReport NotAFileReport(const std::string& what)
+{
+    InspectReport r;
+    r.kind = FileKind::NotAFile;
+    r.reason = what;
     return r;
 }
 
 int InspectExitStatus(const InspectReport& r)
 {
-    if (r.kind == FileKind::Damaged)
+    if (r.kind == FileKind::Damaged || r.kind == FileKind::NotAFile)
         return 1;
     return r.cabinetError.empty() ? 0 : 1;
 }
@@ -222,8 +309,9 @@ std::string RenderText(const InspectReport& r, int cp)
 {
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
-    line("file size: " + std::to_string(r.fileSize));
-    if (r.kind != FileKind::Cabinet)
+    if (r.kind != FileKind::NotAFile)
+        line("file size: " + std::to_string(r.fileSize));
+    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile)
         line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
              ", PackageSize " + std::to_string(r.marker.PackageSize));
     if (r.hasHeader) {
@@ -276,7 +364,7 @@ std::string RenderJson(const InspectReport& r, int cp)
     o += ",\"verdict\":" + Json(Verdict(r));
     o += ",\"failedCheck\":" + std::to_string(r.failedCheck);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
-    if (r.kind != FileKind::Cabinet)
+    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile)
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
     if (r.hasHeader) {

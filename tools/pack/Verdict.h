@@ -8,13 +8,14 @@
 #include "package/Package.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
+#include "tools/pack/FileUtil.h"
 
-enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller };
+enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotAFile };
 
 struct InspectReport {
     FileKind kind = FileKind::Bare;
     int failedCheck = 0;  // 2..6 for a damaged copy
-    std::string reason;   // why it is damaged
+    std::string reason;   // why it is damaged; what it is when not a file
     uint64_t fileSize = 0;
 
     PackageMarker marker;
@@ -31,9 +32,15 @@ struct InspectReport {
     std::vector<std::string> notes;          // sound for the stub, but odd
 };
 
+// Reads the marker, the header, the shortcut list and the cabinet's
+// directory, and streams the payload for its CRC: memory stays small
+// whatever the file's size.
+InspectReport InspectFile(const ByteSource& file);
 InspectReport InspectFile(const std::vector<unsigned char>& file);
+// For a path that names no regular file; what says what it is ("a directory").
+InspectReport NotAFileReport(const std::string& what);
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
-// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy or
-// a cabinet that does not decode.
+// 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
+// cabinet that does not decode, or no file at all.
 int InspectExitStatus(const InspectReport& report);

@@ -238,22 +238,39 @@ TEST(Cli, SameInputsGiveTheSameInstaller)
     EXPECT_EQ(ReadAll(s.dir / "again.exe"), first);
 }
 
-TEST(Cli, FixedTimeIsStoredAsLocalDosTime)
+TEST(Cli, FileTimesAreTheSameInEveryTimeZone)
 {
     Workspace s;
     const char* old = std::getenv("TZ");
     std::string saved = old ? old : "";
-    setenv("TZ", "UTC", 1);
-    Outcome o = RunTool(s.dir, {"cab", "-o", s.dir / "t.cab", "--mtime", "946684800", s.dir / "in"});
-    ASSERT_EQ(o.status, 0) << o.err;
-    Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
-    setenv("TZ", "EST5", 1);
-    Outcome est = RunTool(s.dir, {"cab", "-o", s.dir / "e.cab", "--mtime", "946684800", s.dir / "in"});
-    Outcome j = RunTool(s.dir, {"inspect", "--json", s.dir / "e.cab"});
+    auto json = [&](const std::string& tz, std::vector<std::string> options) {
+        setenv("TZ", tz.c_str(), 1);
+        std::vector<std::string> args = {"cab", "-o", s.dir / "t.cab", "--force"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(s.dir / "in");
+        Outcome o = RunTool(s.dir, args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        std::vector<unsigned char> cab = ReadAll(s.dir / "t.cab");
+        Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
+        return std::make_pair(cab, i.out);
+    };
+    auto utc = json("UTC", {"--mtime", "1700000000"});
+    auto tokyo = json("Asia/Tokyo", {"--mtime", "1700000000"});
+    auto shifted = json("UTC", {"--mtime", "1700000000", "--time-zone", "+09:00"});
+    setenv("SOURCE_DATE_EPOCH", "946684800", 1);
+    auto clamped = json("America/New_York", {});
+    unsetenv("SOURCE_DATE_EPOCH");
     if (old)
         setenv("TZ", saved.c_str(), 1);
     else
         unsetenv("TZ");
-    EXPECT_NE(i.out.find("\"date\":\"2000-01-01\",\"time\":\"00:00:00\""), std::string::npos) << i.out;
-    EXPECT_NE(j.out.find("\"date\":\"1999-12-31\",\"time\":\"19:00:00\""), std::string::npos) << j.out;
+    EXPECT_EQ(utc.first, tokyo.first);
+    EXPECT_NE(utc.second.find("\"date\":\"2023-11-14\",\"time\":\"22:13:20\""), std::string::npos) << utc.second;
+    EXPECT_NE(shifted.second.find("\"date\":\"2023-11-15\",\"time\":\"07:13:20\""), std::string::npos)
+        << shifted.second;
+    // The files are newer than SOURCE_DATE_EPOCH: every time is clamped to it.
+    size_t clampedEntries = 0;
+    for (size_t at = 0; (at = clamped.second.find("\"date\":\"2000-01-01\",\"time\":\"00:00:00\"", at)) != std::string::npos; ++at)
+        ++clampedEntries;
+    EXPECT_EQ(clampedEntries, 2u) << clamped.second;
 }

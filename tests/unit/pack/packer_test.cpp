@@ -43,6 +43,19 @@ struct Payload {
     }
 };
 
+struct Built {
+    Bytes package;
+    std::vector<std::string> warnings;
+};
+
+Built BuildPackage(const PackRequest& req)
+{
+    VectorSink sink;
+    PackResult r = WritePackage(PlanPackage(req), sink);
+    EXPECT_EQ(r.packageSize, sink.bytes.size());
+    return {std::move(sink.bytes), r.warnings};
+}
+
 Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 
 } // namespace
@@ -51,7 +64,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
     Payload p;
     chmod((p.dir / "in/license.txt").c_str(), 0444);
-    PackResult res = BuildPackage(p.Request());
+    Built res = BuildPackage(p.Request());
     EXPECT_TRUE(res.warnings.empty());
 
     InspectReport r = InspectFile(res.package);
@@ -107,7 +120,7 @@ TEST(Packer, PacksAReadyMadeCabinetUnchanged)
     req.cabPath = p.dir.Write("ready.cab", cab);
     req.shortcuts.clear();
     req.fields.erase("MakeUninstaller");
-    PackResult res = BuildPackage(req);
+    Built res = BuildPackage(req);
     InspectReport r = InspectFile(res.package);
     ASSERT_EQ(r.kind, FileKind::Installer);
     EXPECT_EQ(r.header.FileCount(), 2u);
@@ -121,7 +134,7 @@ TEST(Packer, WarnsAboutAnUninstallerWithoutShortcuts)
     Payload p;
     PackRequest req = p.Request();
     req.shortcuts = {{"Manual", "manual.pdf"}};
-    PackResult res = BuildPackage(req);
+    Built res = BuildPackage(req);
     ASSERT_EQ(res.warnings.size(), 1u);
     EXPECT_NE(res.warnings[0].find("not a packed file"), std::string::npos);
 
