@@ -193,13 +193,16 @@ TEST(Inspect, NamesTheCheckThatFails)
         FileKind kind;
         int check;
     };
+    Bytes cutInMarker(good.begin(), good.begin() + 55);
     Bytes marker0 = good;
-    std::fill(marker0.begin() + 48, marker0.begin() + 52, 0);
+    for (size_t i = 48; i < 52; ++i)
+        marker0.at(i) = 0;
     for (const Case& c : std::vector<Case>{
              {"sound", good, FileKind::Installer, 0},
              {"bare stub", BareStub(3000), FileKind::Bare, 0},
              {"too short to hold a marker", Bytes{'M', 'Z'}, FileKind::Bare, 0},
              {"magic zero, StubSize set", marker0, FileKind::Damaged, 2},
+             {"cut inside the marker", cutInMarker, FileKind::Damaged, 2},
              {"marker magic", patched(48, 1), FileKind::Damaged, 2},
              {"byte appended", appended, FileKind::Damaged, 3},
              {"header magic", patched(stub, 1), FileKind::Damaged, 4},
