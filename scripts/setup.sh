@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test cabsetup.
 # Idempotent: when everything is present it does nothing (no apt at all).
+# --bench: only what scripts/bench-pack.sh compares against (NSIS, gcab).
 set -euo pipefail
 
 need=()
@@ -17,6 +18,10 @@ pkgs=(
   clang libclang-rt-14-dev
   python3
 )
+
+if [ "${1:-}" = --bench ]; then
+  pkgs=(nsis gcab)
+fi
 
 i386=1
 dpkg --print-foreign-architectures | grep -qx i386 || i386=0

@@ -17,7 +17,7 @@ constexpr size_t kMaxCompressedBlock = 32768 + 6144;
 // Levels 1 to 8 are zlib's levels, one pass per block. Level 9 compresses
 // each block four ways (zlib's level 9 with smaller and smaller deflate
 // blocks, which adapt their codes to mixed data) and keeps the smallest.
-constexpr int kDefaultLevel = 6;
+constexpr int kDefaultLevel = 7;
 constexpr int kBestLevel = 9;
 
 // One per thread: keeps its zlib streams from block to block.
