@@ -179,6 +179,28 @@ const char* CompressionName(uint16_t compression)
     }
 }
 
+namespace {
+
+void ReadFileRecords(Cursor& c, unsigned count, CabInfo& info)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned char* p = c.Take(16, "file list");
+        CabFileInfo f;
+        f.size = U32(p);
+        f.folderOffset = U32(p + 4);
+        f.folder = U16(p + 8);
+        f.date = U16(p + 10);
+        f.time = U16(p + 12);
+        f.attribs = U16(p + 14);
+        f.name = c.Name("file name");
+        if (f.folder < 0xFFFD && f.folder >= info.folders.size())
+            throw ToolError("cabinet entry \"" + f.name + "\" names a folder that does not exist");
+        info.files.push_back(f);
+    }
+}
+
+} // namespace
+
 bool CabInfo::PartOfSet() const
 {
     if (flags & 3)
@@ -241,20 +263,7 @@ CabInfo ReadCabinetDirectory(const ByteSource& src)
         throw ToolError("cabinet's entry list is ambiguous: the header puts it at byte " + std::to_string(filesOffset) +
                         ", but it would follow the folder records at byte " + std::to_string(c.Position()) +
                         " (readers would see different entries)");
-    for (unsigned i = 0; i < files; ++i) {
-        const unsigned char* p = c.Take(16, "file list");
-        CabFileInfo f;
-        f.size = U32(p);
-        f.folderOffset = U32(p + 4);
-        f.folder = U16(p + 8);
-        f.date = U16(p + 10);
-        f.time = U16(p + 12);
-        f.attribs = U16(p + 14);
-        f.name = c.Name("file name");
-        if (f.folder < 0xFFFD && f.folder >= folders)
-            throw ToolError("cabinet entry \"" + f.name + "\" names a folder that does not exist");
-        info.files.push_back(f);
-    }
+    ReadFileRecords(c, files, info);
     return info;
 }
 

@@ -259,6 +259,21 @@ bool WantsHelp(int argc, char** argv)
     return false;
 }
 
+// The manifest's fields and shortcuts into req; returns its identity, so
+// the output cannot replace it.
+std::vector<FileId> ReadManifest(const std::string& path, PackRequest& req)
+{
+    if (path.empty())
+        return {};
+    Manifest m = ParseManifest(ReadSmallFile(path, kMaxManifestBytes, "the manifest"));
+    req.fields = m.fields;
+    req.shortcuts = m.shortcuts;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return {};
+    return {FileId{st.st_dev, st.st_ino, path}};
+}
+
 int RunPack(int argc, char** argv)
 {
     PackRequest req;
@@ -304,15 +319,7 @@ int RunPack(int argc, char** argv)
         throw UsageError("pack needs files, a folder or --cab FILE.cab");
 
     ReadSourceDateEpoch(req.collect);
-    std::vector<FileId> manifestId;
-    if (!manifestPath.empty()) {
-        Manifest m = ParseManifest(ReadSmallFile(manifestPath, kMaxManifestBytes, "the manifest"));
-        req.fields = m.fields;
-        req.shortcuts = m.shortcuts;
-        struct stat st;
-        if (stat(manifestPath.c_str(), &st) == 0)
-            manifestId.push_back(FileId{st.st_dev, st.st_ino, manifestPath});
-    }
+    std::vector<FileId> manifestId = ReadManifest(manifestPath, req);
     for (const auto& [key, value] : cliFields)
         req.fields[key] = value;
     if (!cliShortcuts.empty())
