@@ -128,8 +128,9 @@ const char kInspectHelp[] =
     "The payload is read a piece at a time for its CRC; memory stays small for any size.\n"
     "\n"
     "Exit status: 0 bare stub, valid installer, uninstaller or cabinet; 1 damaged copy (also a file\n"
-    "that ends inside the marker), damaged cabinet, not a file (a directory, a device, a FIFO),\n"
-    "or a file that cannot be read; 2 wrong command line.\n";
+    "that ends inside the marker), damaged cabinet, an installer whose cabinet cannot be installed\n"
+    "(part of a multi-cabinet set, a name too long for the install folder), not a file (a\n"
+    "directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
 
 struct UsageError : ToolError {
     using ToolError::ToolError;

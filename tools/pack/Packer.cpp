@@ -386,21 +386,13 @@ std::vector<std::string> PlanOwnCabinet(const PackRequest& req, PackPlan& plan)
     return names;
 }
 
-// Each file lands in Program Files\CompanyFolder\InstallFolder; the whole
-// path must stay within the Windows path limit, or the extraction fails.
+
 void CheckInstallPaths(const std::vector<std::string>& storedNames, const std::string& company,
                        const std::string& install, int cp)
 {
-    const std::string folder =
-        std::string(kDefaultProgramFiles) + "\\" + (company.empty() ? "" : company + "\\") + install + "\\";
-    const size_t allowed = folder.size() < kMaxWindowsPath ? kMaxWindowsPath - folder.size() : 0;
-    for (const std::string& name : storedNames) {
-        std::string last = LastComponent(name);
-        if (last.size() > allowed)
-            throw ToolError("file name \"" + FromAnsi(last, cp) + "\" is " + std::to_string(last.size()) +
-                            " characters long; installed in " + FromAnsi(folder, cp) + " a name may have at most " +
-                            std::to_string(allowed) + " (Windows paths end at 259 characters)");
-    }
+    std::string problem = NameTooLong(storedNames, company, install, cp);
+    if (!problem.empty())
+        throw ToolError(problem);
 }
 
 // Header texts and numbers; returns the texts by key, in ANSI.
@@ -483,6 +475,22 @@ uint64_t CabinetBound(const std::vector<CabEntry>& entries)
 }
 
 } // namespace
+
+std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
+                        const std::string& install, int cp)
+{
+    const std::string folder =
+        std::string(kDefaultProgramFiles) + "\\" + (company.empty() ? "" : company + "\\") + install + "\\";
+    const size_t allowed = folder.size() < kMaxWindowsPath ? kMaxWindowsPath - folder.size() : 0;
+    for (const std::string& name : storedNames) {
+        std::string last = LastComponent(name);
+        if (last.size() > allowed)
+            return "file name \"" + FromAnsi(last, cp) + "\" is " + std::to_string(last.size()) +
+                   " characters long; installed in " + FromAnsi(folder, cp) + " a name may have at most " +
+                   std::to_string(allowed) + " (Windows paths end at 259 characters)";
+    }
+    return "";
+}
 
 PackPlan PlanPackage(const PackRequest& req)
 {

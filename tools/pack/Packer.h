@@ -50,6 +50,12 @@ int ParseZone(const std::string& text);
 constexpr const char kDefaultProgramFiles[] = "C:\\Program Files (x86)";
 constexpr size_t kMaxWindowsPath = 259; // MAX_PATH less its terminator
 
+// Each file lands in Program Files\CompanyFolder\InstallFolder; the whole
+// path must stay within the Windows path limit, or the extraction fails.
+// Returns why a stored name (its last component) would not fit, or "".
+std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
+                        const std::string& install, int codePage);
+
 struct PackRequest {
     std::string stubPath;
     std::map<std::string, std::string> fields; // header fields by key name, UTF-8

@@ -6,6 +6,7 @@
 #include "package/CRC32.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
+#include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -90,8 +91,10 @@ std::string Verdict(const InspectReport& r)
     case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
     case FileKind::Damaged: return "damaged copy: check " + std::to_string(r.failedCheck) + " fails: " + r.reason;
     case FileKind::Installer:
-        return r.cabinetError.empty() ? "valid installer (checks 1 to 6 pass)"
-                                      : "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
+        if (!r.cabinetError.empty())
+            return "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
+        return r.installError.empty() ? "valid installer (checks 1 to 6 pass)"
+                                      : "installer passes checks 1 to 6 but cannot be installed: " + r.installError;
     case FileKind::Uninstaller: return "valid uninstaller (checks 1 to 6 pass)";
     case FileKind::NotAFile: return "not a file: it is " + r.reason;
     }
@@ -233,6 +236,21 @@ bool ReadShortcuts(InspectReport& r, const ByteSource& f, uint64_t at)
     return true;
 }
 
+// What passes the stub's checks but would still fail in its extraction.
+void CheckInstallable(InspectReport& r)
+{
+    if (!r.cabinetError.empty())
+        return;
+    if (r.cabinet.PartOfSet()) {
+        r.installError = "its cabinet is part " + std::to_string(r.cabinet.setIndex + 1) + " of a multi-cabinet set";
+        return;
+    }
+    std::vector<std::string> names;
+    for (const CabFileInfo& file : r.cabinet.files)
+        names.push_back(file.name);
+    r.installError = NameTooLong(names, r.header.CompanyFolder(), r.header.InstallFolder(), kDefaultCodePage);
+}
+
 // Check 6, and what the payload holds.
 void ReadPayload(InspectReport& r, const ByteSource& f, uint64_t at)
 {
@@ -262,6 +280,7 @@ void ReadPayload(InspectReport& r, const ByteSource& f, uint64_t at)
     }
     r.kind = FileKind::Installer;
     ReadPayloadCabinet(r, SliceSource(f, at, h.PayloadSize()));
+    CheckInstallable(r);
     if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
         r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
                           std::to_string(r.cabinet.files.size()) + " entries");
@@ -302,7 +321,7 @@ int InspectExitStatus(const InspectReport& r)
 {
     if (r.kind == FileKind::Damaged || r.kind == FileKind::NotAFile)
         return 1;
-    return r.cabinetError.empty() ? 0 : 1;
+    return r.cabinetError.empty() && r.installError.empty() ? 0 : 1;
 }
 
 std::string RenderText(const InspectReport& r, int cp)

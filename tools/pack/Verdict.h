@@ -27,6 +27,7 @@ struct InspectReport {
     bool hasCabinet = false;
     CabInfo cabinet;
     std::string cabinetError; // empty: libmspack decoded every entry
+    std::string installError; // empty: nothing in the cabinet stops the extraction
 
     std::vector<std::string> installedFiles; // uninstaller payload
     std::vector<std::string> notes;          // sound for the stub, but odd

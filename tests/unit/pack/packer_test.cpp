@@ -219,6 +219,26 @@ TEST(Inspect, NamesTheCheckThatFails)
     }
 }
 
+TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
+{
+    CabEntry e;
+    e.name = std::string(218, 'n') + ".txt"; // 222: in C:\Program Files (x86)\Example\Viewer\ 221 fit
+    e.data = Pattern(100, 1);
+    PackageHeader h = PackageHeader::Blank();
+    h.SetText(HeaderText::ProductName, "P");
+    h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
+    h.SetFileCount(1);
+    InspectReport r = InspectFile(ComposePackage(BareStub(3000), h, "", WriteCabinet({e}, CabWriteOptions{})));
+    ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+    EXPECT_NE(r.installError.find("is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
+                                  "a name may have at most 221"),
+              std::string::npos)
+        << r.installError;
+    EXPECT_EQ(InspectExitStatus(r), 1);
+    EXPECT_NE(RenderText(r, 1252).find("verdict: installer passes checks 1 to 6 but cannot be installed"),
+              std::string::npos);
+}
+
 TEST(Inspect, ReadsTheUninstallerTheStubWrites)
 {
     Payload p;
