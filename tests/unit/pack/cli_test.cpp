@@ -236,6 +236,9 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--frobnicate", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--level", "10", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--codepage", "65001", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "Europe/Paris", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "+15:00", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "+0930x", s.dir / "in"},
              {"inspect"},
          }) {
         Outcome o = RunTool(s.dir, args);
