@@ -10,7 +10,6 @@
 #include "package/CRC32.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
-#include "tools/pack/Manifest.h"
 #include "tools/pack/ToolError.h"
 
 namespace {

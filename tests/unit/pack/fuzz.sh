@@ -11,7 +11,7 @@ TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
 mkdir -p "$OUT/corpus" "$OUT/seed"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
-    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,CabReader,CabWriter,Mszip,CodePage,FileUtil}.cpp \
+    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,CabReader,CabWriter,Mszip,CodePage,FileUtil}.cpp \
     "$ROOT"/package/{Package,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
