@@ -1,145 +1,185 @@
 #!/usr/bin/env bash
-# bench-pack.sh: size and speed of `cabsetup pack` against `gcab -c -z` and an
-# NSIS zlib installer of the same files. A benchmark, not a test: it prints
-# the measurements and each ratio with the goal beside it.
+# bench-pack.sh: speed, size and memory of `cabsetup pack` against
+# `gcab -c -z` and an NSIS zlib installer of the same files, on three
+# payloads. A benchmark, not a test: it prints the measurements and each
+# ratio with the goal beside it.
 #
-#   scripts/bench-pack.sh [--files N] [--megabytes M] [--runs R]
+#   scripts/bench-pack.sh [--runs R] [--gigabyte] [--best]
 #
-# Environment: CABSETUP (the tool, default out/cabsetup or
-# build/native/tools/pack/cabsetup), STUB (default out/stub.exe or
-# build/win/stub.exe), KEEP=1 keeps the work folder.
+# Payloads, built from this machine's own files, every file's content once
+# (NSIS stores identical files once and cabsetup does not; duplicates would
+# measure that alone):
+#   mixed     300 files, 20 MiB: libraries, programs, documentation, headers
+#   text      3000 small text files (headers, Python sources), about 30 MiB
+#   binaries  about 100 MiB of shared libraries and programs
+# The tools run interleaved, R rounds (default 3), and the median time of
+# each counts; the machine's load is printed before and after. --gigabyte
+# also packs and inspects 1 GiB (the binaries ten times over, each copy
+# changed) for peak memory; --best also times --level 9 on the mixed payload.
+#
+# Environment: CABSETUP (default build/native/tools/pack/cabsetup or
+# out/cabsetup), STUB (default out/stub.exe or build/win/stub.exe),
+# KEEP=1 keeps the work folder.
 set -euo pipefail
 
-FILES=300
-MEGABYTES=20
 RUNS=3
+GIGABYTE=0
+BEST=0
 while [ $# -gt 0 ]; do
     case "$1" in
-        --files) FILES=$2; shift 2 ;;
-        --megabytes) MEGABYTES=$2; shift 2 ;;
         --runs) RUNS=$2; shift 2 ;;
-        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+        --gigabyte) GIGABYTE=1; shift ;;
+        --best) BEST=1; shift ;;
+        -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
         *) echo "bench-pack: unknown argument $1" >&2; exit 2 ;;
     esac
 done
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-pick() { for f in "$@"; do [ -x "$f" ] || [ -f "$f" ] && { echo "$f"; return; }; done; echo ""; }
-CABSETUP=${CABSETUP:-$(pick "$ROOT/out/cabsetup" "$ROOT/build/native/tools/pack/cabsetup")}
-STUB=${STUB:-$(pick "$ROOT/out/stub.exe" "$ROOT/build/win/stub.exe")}
+pick() { for f in "$@"; do [ -f "$f" ] && { echo "$f"; return; }; done; echo ""; }
+CABSETUP=${CABSETUP:-$(pick "$ROOT/build/native/tools/pack/cabsetup" "$ROOT/out/cabsetup")}
+STUB=${STUB:-$(pick "$ROOT/out/stub.exe" "$ROOT/build/win/stub.exe" "$ROOT/build/win64/stub.exe")}
 [ -n "$CABSETUP" ] && [ -n "$STUB" ] || { echo "bench-pack: build first (make), or set CABSETUP and STUB" >&2; exit 1; }
-
-# makensis is needed here only, so it is installed here only.
-if ! command -v makensis >/dev/null; then
-    echo "bench-pack: installing nsis (makensis)" >&2
-    apt-get install -y nsis >/dev/null 2>&1 || { apt-get update >/dev/null && apt-get install -y nsis >/dev/null; }
-fi
-command -v gcab >/dev/null || apt-get install -y gcab >/dev/null
+command -v makensis >/dev/null && command -v gcab >/dev/null || bash "$ROOT/scripts/setup.sh" --bench
 
 WORK=$(mktemp -d /tmp/bench-pack.XXXXXX)
 [ "${KEEP:-}" = 1 ] || trap 'rm -rf "$WORK"' EXIT
-PAYLOAD=$WORK/payload
-mkdir -p "$PAYLOAD"
 
-# The payload: a fixed mix of this machine's own files, partly compressible
-# (libraries, programs, text), cut to the wanted total. Names are numbered so
-# every one is unique and holds a ".".
-python3 - "$PAYLOAD" "$FILES" "$MEGABYTES" <<'PY'
-import os, sys
-out, count, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) << 20
-roots = ["/usr/lib/x86_64-linux-gnu", "/usr/bin", "/usr/share/doc", "/usr/share/man", "/usr/include"]
-candidates, seen = [], set()
-for r in roots:
-    for d, _, files in sorted(os.walk(r)):
-        for f in sorted(files):
-            p = os.path.join(d, f)
-            if os.path.isfile(p) and not os.path.islink(p) and os.path.getsize(p) > 512:
-                # The same file reached twice would flatter NSIS, which
-                # stores identical files once.
-                key = (os.stat(p).st_dev, os.stat(p).st_ino)
-                if key not in seen:
-                    seen.add(key)
-                    candidates.append(p)
-# Files of 16 KB and more, spread over all roots by a fixed stride so the
-# set is stable; each read up to 3 times its share, then all cut to size.
-candidates = [p for p in candidates if os.path.getsize(p) >= 16384]
-stride = max(1, len(candidates) // count)
-picked, size = [], 0
-per_file = total // count
-hashes = set()
-for p in candidates[::stride]:
-    if len(picked) == count:
-        break
-    with open(p, "rb") as f:
-        data = f.read(per_file * 3)
-    if hash(data) in hashes:
-        continue
-    hashes.add(hash(data))
-    picked.append((p, data))
-    size += len(data)
-scale = total / size if size else 1
-written = 0
-for i, (p, data) in enumerate(picked):
-    want = min(len(data), int(len(data) * scale) + 1)
-    name = "%03d-%s" % (i, os.path.basename(p).replace(" ", "_"))
-    if "." not in name:
-        name += ".bin"
-    with open(os.path.join(out, name), "wb") as f:
-        f.write(data[:want])
-    written += want
-print("payload: %d files, %.1f MiB" % (len(picked), written / 1048576))
+# Payload folders: unique contents, names numbered so each is unique and
+# holds a ".", cut to size by a fixed rule so a run on the same machine
+# always packs the same bytes.
+python3 - "$WORK" "$GIGABYTE" <<'PY'
+import hashlib, os, sys
+work, gigabyte = sys.argv[1], sys.argv[2] == "1"
+seen = set()
+
+def files(roots, suffixes=None, least=1):
+    for r in roots:
+        for d, dirs, names in sorted(os.walk(r)):
+            dirs.sort()
+            for n in sorted(names):
+                p = os.path.join(d, n)
+                if os.path.islink(p) or not os.path.isfile(p) or os.path.getsize(p) < least:
+                    continue
+                if suffixes and not n.endswith(suffixes):
+                    continue
+                yield p
+
+def fill(name, candidates, count, total, per_file):
+    out = os.path.join(work, name)
+    os.makedirs(out)
+    written = n = 0
+    for p in candidates:
+        if n == count or written >= total:
+            break
+        with open(p, "rb") as f:
+            data = f.read(per_file)
+        digest = hashlib.sha1(data).digest()
+        if digest in seen:
+            continue
+        seen.add(digest)
+        base = os.path.basename(p).replace(" ", "_")[:60]
+        fname = "%04d-%s" % (n, base if "." in base else base + ".bin")
+        with open(os.path.join(out, fname), "wb") as f:
+            f.write(data)
+        written += len(data)
+        n += 1
+    print("payload %-8s %5d files, %6.1f MiB" % (name, n, written / 1048576))
+
+libs = ["/usr/lib/x86_64-linux-gnu", "/usr/bin"]
+every = list(files(libs + ["/usr/share/doc", "/usr/include"], least=16384))
+fill("mixed", every[::max(1, len(every) // 300)], 300, 20 << 20, 140000)
+fill("text", files(["/usr/include", "/usr/lib/python3.11", "/usr/lib/python3"], (".h", ".py"), 512),
+     3000, 30 << 20, 65536)
+fill("binaries", files(libs, None, 65536), 100000, 100 << 20, 4 << 20)
+if gigabyte:
+    out = os.path.join(work, "gigabyte")
+    os.makedirs(out)
+    src = os.path.join(work, "binaries")
+    for copy in range(10):
+        for n in sorted(os.listdir(src)):
+            with open(os.path.join(src, n), "rb") as f:
+                data = bytearray(f.read())
+            data[::4096] = bytes([copy]) * len(data[::4096])
+            with open(os.path.join(out, "%d-%s" % (copy, n)), "wb") as f:
+                f.write(data)
+    print("payload gigabyte: the binaries ten times over")
 PY
 
-best_time() { # best_time CMD... -> seconds of the fastest of $RUNS runs
-    local best="" start end t
-    for _ in $(seq "$RUNS"); do
-        start=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        end=$(date +%s%N)
-        t=$(( end - start ))
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-    done
-    python3 -c "import sys; print('%.3f' % (int(sys.argv[1]) / 1e9))" "$best"
+# run NAME CMD...: appends "seconds peak-KiB" of one run to $WORK/NAME.times
+run() {
+    local name=$1; shift
+    /usr/bin/time -f "%e %M" -o "$WORK/time.out" "$@" >/dev/null 2>"$WORK/err.out" ||
+        { echo "bench-pack: $name failed:" >&2; cat "$WORK/err.out" >&2; exit 1; }
+    cat "$WORK/time.out" >>"$WORK/$name.times"
 }
-size() { stat -c %s "$1"; }
+median() { sort -n "$WORK/$1.times" | awk '{t[NR]=$1} END {print t[int((NR+1)/2)]}'; }
+peak() { sort -n -k2 "$WORK/$1.times" | tail -1 | awk '{print $2}'; }
 ratio() { python3 -c "import sys; print('%.3f' % (float(sys.argv[1]) / float(sys.argv[2])))" "$1" "$2"; }
 verdict() { python3 -c "import sys; print('met' if float(sys.argv[1]) <= float(sys.argv[2]) else 'NOT MET')" "$1" "$2"; }
+size() { stat -c %s "$1"; }
 
-FIRST=("$PAYLOAD"/*)
-SHORTCUT=(--shortcut "Bench=$(basename "${FIRST[0]}")")
-PACK=("$CABSETUP" pack --stub "$STUB" --product-name "Bench" --install-folder "Bench" --start-menu-folder "Bench"
-      "${SHORTCUT[@]}")
-
-"${PACK[@]}" -o "$WORK/pack9.exe" "$PAYLOAD" >/dev/null
-T_PACK9=$(best_time "${PACK[@]}" -o "$WORK/pack9.exe" "$PAYLOAD")
-T_PACK1=$(best_time "${PACK[@]}" --level 1 -o "$WORK/pack1.exe" "$PAYLOAD")
-(cd "$PAYLOAD" && gcab -c -z "$WORK/gcab.cab" * >/dev/null)
-T_GCAB=$(best_time sh -c "cd '$PAYLOAD' && gcab -c -z '$WORK/gcab.cab' *")
-
-# NSIS: zlib, every file into $INSTDIR, as a plain installer script does.
-cat > "$WORK/bench.nsi" <<NSI
+nsis_script() { # nsis_script PAYLOAD OUT
+    cat <<NSI
 SetCompressor /FINAL zlib
 Name "Bench"
-OutFile "$WORK/nsis.exe"
+OutFile "$2"
 InstallDir "\$PROGRAMFILES\\Bench"
 RequestExecutionLevel user
 Section
   SetOutPath "\$INSTDIR"
-  File "$PAYLOAD/*.*"
+  File "$1/*.*"
 SectionEnd
 NSI
-makensis -V1 "$WORK/bench.nsi" >/dev/null
+}
 
-LIST_BYTES=$(( $(printf '%s' "${SHORTCUT[1]#Bench=}|Bench" | wc -c) + 1 ))
-S_PACK9=$(size "$WORK/pack9.exe")
-S_PACK1=$(size "$WORK/pack1.exe")
-S_NSIS=$(size "$WORK/nsis.exe")
-S_GCAB=$(( $(size "$WORK/gcab.cab") + $(size "$STUB") + 738 + LIST_BYTES ))
+bench() { # bench PAYLOAD
+    local p=$1 dir=$WORK/$1 first
+    first=$(ls "$dir" | head -1)
+    local pack=("$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench
+                --start-menu-folder Bench --shortcut "Bench=$first" --force)
+    nsis_script "$dir" "$WORK/$p.nsis.exe" >"$WORK/$p.nsi"
+    for _ in $(seq "$RUNS"); do
+        run "$p.pack" "${pack[@]}" -o "$WORK/$p.pack.exe" "$dir"
+        run "$p.gcab" sh -c "cd '$dir' && gcab -c -z '$WORK/$p.gcab.cab' *"
+        run "$p.pack1" "${pack[@]}" --level 1 -o "$WORK/$p.pack1.exe" "$dir"
+        run "$p.nsis" makensis -V1 "$WORK/$p.nsi"
+    done
+    run "$p.inspect" "$CABSETUP" inspect "$WORK/$p.pack.exe"
+    local list=$(( ${#first} + 7 ))
+    local s_pack s_pack1 s_gcab s_nsis
+    s_pack=$(size "$WORK/$p.pack.exe"); s_pack1=$(size "$WORK/$p.pack1.exe"); s_nsis=$(size "$WORK/$p.nsis.exe")
+    s_gcab=$(( $(size "$WORK/$p.gcab.cab") + $(size "$STUB") + 738 + list ))
+    echo "== $p ($(ls "$dir" | wc -l) files, $(du -sb "$dir" | cut -f1) bytes), median of $RUNS"
+    printf '  %-34s %11s bytes %8ss %7s KiB\n' \
+        "cabsetup pack (default level 7)" "$s_pack" "$(median "$p.pack")" "$(peak "$p.pack")" \
+        "cabsetup pack --level 1" "$s_pack1" "$(median "$p.pack1")" "$(peak "$p.pack1")" \
+        "gcab -c -z (+ stub, header, list)" "$s_gcab" "$(median "$p.gcab")" "$(peak "$p.gcab")" \
+        "NSIS zlib installer" "$s_nsis" "$(median "$p.nsis")" "$(peak "$p.nsis")" \
+        "cabsetup inspect of the installer" "" "$(median "$p.inspect")" "$(peak "$p.inspect")"
+    local rt rs rg
+    rt=$(ratio "$(median "$p.pack")" "$(median "$p.gcab")")
+    rs=$(ratio "$s_pack" "$s_nsis")
+    rg=$(ratio "$s_pack" "$s_gcab")
+    echo "  time  pack / gcab:        $rt  (goal <= 1.2: $(verdict "$rt" 1.2))"
+    echo "  size  pack / NSIS zlib:   $rs  (goal < 1: $(verdict "$rs" 0.99999))"
+    echo "  size  pack / gcab:        $rg"
+}
 
-echo "installer, cabsetup pack (level 9):      $S_PACK9 bytes, ${T_PACK9}s (best of $RUNS)"
-echo "installer, cabsetup pack --level 1:      $S_PACK1 bytes, ${T_PACK1}s"
-echo "gcab -c -z cabinet + stub + 738 + list:  $S_GCAB bytes, cabinet in ${T_GCAB}s"
-echo "NSIS zlib installer:                     $S_NSIS bytes"
-R1=$(ratio "$S_PACK9" "$S_NSIS"); echo "size  pack / NSIS zlib:        $R1  (goal < 1: $(verdict "$R1" 0.99999))"
-R2=$(ratio "$S_PACK9" "$S_GCAB"); echo "size  pack / gcab + stub:     $R2  (goal < 1: $(verdict "$R2" 0.99999))"
-R3=$(ratio "$T_PACK1" "$T_GCAB"); echo "time  pack --level 1 / gcab:  $R3  (goal <= 1.2: $(verdict "$R3" 1.2))"
+echo "load before: $(uptime)"
+echo "cores: $(nproc); cabsetup: $CABSETUP; stub: $STUB ($(size "$STUB") bytes)"
+for p in mixed text binaries; do bench "$p"; done
+if [ "$BEST" = 1 ]; then
+    run mixed.best "$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench --level 9 \
+        --force -o "$WORK/mixed.best.exe" "$WORK/mixed"
+    echo "== mixed, --level 9: $(size "$WORK/mixed.best.exe") bytes, $(median mixed.best)s," \
+         "$(ratio "$(size "$WORK/mixed.best.exe")" "$(size "$WORK/mixed.pack.exe")") of the default's size"
+fi
+if [ "$GIGABYTE" = 1 ]; then
+    run giga.pack "$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench --force \
+        -o "$WORK/giga.exe" "$WORK/gigabyte"
+    run giga.inspect "$CABSETUP" inspect "$WORK/giga.exe"
+    echo "== 1 GiB ($(du -sb "$WORK/gigabyte" | cut -f1) bytes): pack $(median giga.pack)s, peak $(peak giga.pack) KiB;" \
+         "inspect $(median giga.inspect)s, peak $(peak giga.inspect) KiB"
+fi
+echo "load after: $(uptime)"

@@ -2,6 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks to build and test cabsetup.
 # Idempotent: when everything is present it does nothing (no apt at all).
 # Runs as root, or as a user through sudo.
+# --bench: only what scripts/bench-pack.sh compares against (NSIS, gcab).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,17 +42,25 @@ not_posix() {
   done
 }
 
+bench=0
+if [ "${1:-}" = --bench ]; then
+  bench=1
+  pkgs=(nsis gcab)
+fi
+
 need=()
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 add_i386=0
-if [ "$runs32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$bench" = 0 ] && [ "$runs32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   add_i386=1
 fi
-if [ ${#need[@]} -eq 0 ] && [ "$add_i386" = 0 ] && [ -z "$(not_posix)" ]; then
+posix_fix=""
+[ "$bench" = 1 ] || posix_fix=$(not_posix)
+if [ ${#need[@]} -eq 0 ] && [ "$add_i386" = 0 ] && [ -z "$posix_fix" ]; then
   exit 0
 fi
 
-echo "setup: $road"
+[ "$bench" = 1 ] || echo "setup: $road"
 if [ "$(id -u)" = 0 ]; then
   as_root() { "$@"; }
 elif command -v sudo >/dev/null 2>&1; then
@@ -104,7 +113,7 @@ if [ ${#need[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
       -o APT::Status-Fd=1 "${need[@]}" 2>>"$log" | progress || failed "apt-get install"
 fi
-for alt in $(not_posix); do
+for alt in $posix_fix; do
   as_root update-alternatives --set "$alt" "/usr/bin/$alt-posix" >>"$log" 2>&1 || failed "update-alternatives --set $alt"
 done
 rm -f "$log"

@@ -58,7 +58,8 @@ class PackRoundTrip(rig.RigTestCase):
         return {name: self.prefix.read(dest + "\\" + name) for name in self.prefix.listdir(dest)}
 
     def test_cabinets_unpack_alike_with_cabinet_dll_and_cabextract(self):
-        cases = [("level 9", payload_files(), "9"), ("level 1", payload_files(), "1"),
+        cases = [("default level 7", payload_files(), "7"), ("level 9", payload_files(), "9"),
+                 ("level 1", payload_files(), "1"),
                  ("stored", payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
         for n, (label, files, level) in enumerate(cases):
             with self.subTest(label):

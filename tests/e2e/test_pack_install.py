@@ -16,6 +16,12 @@ from test_pack import payload_files, tool  # noqa: E402
 INSTALL_DIR = rig.program_files() + r"\Pack Co\Packed 1.0"
 
 
+def local_offset(stamp):
+    """The host's offset from UTC at that moment, as --time-zone takes it."""
+    minutes = time.localtime(stamp).tm_gmtoff // 60
+    return "%s%02d:%02d" % ("-" if minutes < 0 else "+", abs(minutes) // 60, abs(minutes) % 60)
+
+
 class PackedInstall(rig.RigTestCase):
 
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
@@ -26,10 +32,12 @@ class PackedInstall(rig.RigTestCase):
         for name in files:
             os.utime(os.path.join(src, name), (stamp, stamp))
         exe = os.path.join(self.scratch, "setup.exe")
+        # Times are written at a fixed offset (UTC unless told); the prefix
+        # takes them as its local time, which is the host's.
         tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
              "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
              "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
-             "--make-uninstaller", "--uninstall-link-style", "1", src)
+             "--make-uninstaller", "--uninstall-link-style", "1", "--time-zone", local_offset(stamp), src)
 
         win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")
         result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
@@ -51,6 +59,32 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["header"]["UninstallMode"], 1)
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
         self.assertEqual(sorted(report["installedFiles"]), sorted(INSTALL_DIR + "\\" + n for n in files))
+
+    def test_longest_name_the_packer_allows_installs(self):
+        # The packer counts from the Program Files of the stub's machine:
+        # C:\Program Files (x86) for the 32-bit stub, where 64-bit Windows puts
+        # it, C:\Program Files for the 64-bit one. 259 less that folder with
+        # "\Pack Co\Packed 1.0\" is what a name may have.
+        folder = {"i686": r"C:\Program Files (x86)", "x86-64": r"C:\Program Files"}[self.prefix.target]
+        folder += "\\Pack Co\\Packed 1.0\\"
+        allowed = 259 - len(folder)
+        longest = "n" * (allowed - 4) + ".txt"
+        src = rig.write_files(os.path.join(self.scratch, "src"), {longest: b"at the limit\r\n", "a.txt": b"a"})
+        over = rig.write_files(os.path.join(self.scratch, "over"), {"n" + longest: b"one too many"})
+        args = ["--stub", rig.stub_path(), "--product-name", "Long Names", "--company-folder", "Pack Co",
+                "--install-folder", "Packed 1.0"]
+        refused = subprocess.run([rig.pack_tool_path(), "pack", "-o", os.path.join(self.scratch, "over.exe")] + args +
+                                 [over], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("is %d characters long; installed in %s a name may have at most %d" %
+                      (allowed + 1, folder, allowed), refused.stderr.decode())
+        exe = os.path.join(self.scratch, "setup.exe")
+        tool("pack", "-o", exe, *args, src)
+        result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
+                                 rules=rig.DECLINE_ALL, timeout=60)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.boxes, [], result)
+        self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <mspack.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -12,46 +13,70 @@
 
 namespace {
 
-uint16_t U16(const std::vector<unsigned char>& b, size_t at)
-{
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
+uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const unsigned char* p) { return uint32_t(U16(p)) | uint32_t(U16(p + 2)) << 16; }
 
-uint32_t U32(const std::vector<unsigned char>& b, size_t at)
-{
-    return uint32_t(U16(b, at)) | uint32_t(U16(b, at + 2)) << 16;
-}
+// Reads the directory front to back through a buffer, so a cabinet of any
+// size costs a few small reads.
+class Cursor {
+public:
+    explicit Cursor(const ByteSource& src) : src_(src) {}
+    uint64_t Position() const { return at_; }
+    void Seek(uint64_t at) { at_ = at; }
+    // count bytes at the position, valid until the next call.
+    const unsigned char* Take(size_t count, const char* what)
+    {
+        if (at_ > src_.Size() || count > src_.Size() - at_)
+            throw ToolError(std::string("cabinet is cut short in its ") + what);
+        if (at_ < bufAt_ || at_ + count > bufAt_ + buf_.size()) {
+            bufAt_ = at_;
+            buf_.resize(static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(count, kChunk), src_.Size() - at_)));
+            src_.ReadAt(bufAt_, buf_.data(), buf_.size());
+        }
+        const unsigned char* p = buf_.data() + (at_ - bufAt_);
+        at_ += count;
+        return p;
+    }
+    std::string Name(const char* what)
+    {
+        std::string s;
+        for (;;) {
+            if (at_ >= src_.Size() || s.size() > 255)
+                throw ToolError(std::string("cabinet has an unterminated ") + what);
+            char c = static_cast<char>(*Take(1, what));
+            if (c == '\0')
+                return s;
+            s += c;
+        }
+    }
 
-void Need(const std::vector<unsigned char>& b, size_t end, const char* what)
-{
-    if (end > b.size())
-        throw ToolError(std::string("cabinet is cut short in its ") + what);
-}
+private:
+    static constexpr size_t kChunk = 1 << 16;
+    const ByteSource& src_;
+    uint64_t at_ = 0, bufAt_ = 0;
+    std::vector<unsigned char> buf_;
+};
 
-std::string ReadName(const std::vector<unsigned char>& b, size_t& at, const char* what)
-{
-    size_t start = at;
-    while (at < b.size() && b[at] != 0)
-        ++at;
-    if (at >= b.size() || at - start > 255)
-        throw ToolError(std::string("cabinet has an unterminated ") + what);
-    std::string s(reinterpret_cast<const char*>(&b[start]), at - start);
-    ++at;
-    return s;
-}
+// libmspack reads and writes through these: the cabinet comes from a
+// ByteSource and each extracted entry is counted, and kept only on request.
+// No exception may cross libmspack: a failed read reports -1.
+struct Output {
+    std::vector<unsigned char> data;
+    uint64_t count = 0;
+};
 
-// libmspack reads and writes through these: the cabinet comes from memory
-// and every extracted entry goes into a buffer.
 struct MemFile {
-    const std::vector<unsigned char>* in = nullptr;
-    std::vector<unsigned char>* out = nullptr;
-    size_t pos = 0;
+    const ByteSource* in = nullptr;
+    Output* out = nullptr;
+    bool keep = false;
+    uint64_t pos = 0;
 };
 
 struct MemSystem {
     mspack_system sys;   // first member: libmspack hands this pointer back
-    const std::vector<unsigned char>* cab = nullptr;
-    std::map<std::string, std::vector<unsigned char>> outputs;
+    const ByteSource* cab = nullptr;
+    bool keep = false;
+    std::map<std::string, Output> outputs;
 };
 
 mspack_file* MemOpen(mspack_system* self, const char* name, int mode)
@@ -64,7 +89,8 @@ mspack_file* MemOpen(mspack_system* self, const char* name, int mode)
         f->in = ms->cab;
     } else if (mode == MSPACK_SYS_OPEN_WRITE) {
         f->out = &ms->outputs[name];
-        f->out->clear();
+        *f->out = Output();
+        f->keep = ms->keep;
     } else {
         return nullptr;
     }
@@ -78,10 +104,14 @@ int MemRead(mspack_file* file, void* buffer, int bytes)
     MemFile* f = reinterpret_cast<MemFile*>(file);
     if (!f->in || bytes < 0)
         return -1;
-    size_t left = f->pos < f->in->size() ? f->in->size() - f->pos : 0;
-    size_t n = std::min<size_t>(left, static_cast<size_t>(bytes));
-    if (n)
-        std::memcpy(buffer, f->in->data() + f->pos, n);
+    uint64_t left = f->pos < f->in->Size() ? f->in->Size() - f->pos : 0;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(left, static_cast<uint64_t>(bytes)));
+    try {
+        if (n)
+            f->in->ReadAt(f->pos, buffer, n);
+    } catch (...) {
+        return -1;
+    }
     f->pos += n;
     return static_cast<int>(n);
 }
@@ -91,8 +121,11 @@ int MemWrite(mspack_file* file, void* buffer, int bytes)
     MemFile* f = reinterpret_cast<MemFile*>(file);
     if (!f->out || bytes < 0)
         return -1;
-    const unsigned char* p = static_cast<const unsigned char*>(buffer);
-    f->out->insert(f->out->end(), p, p + bytes);
+    f->out->count += static_cast<uint64_t>(bytes);
+    if (f->keep) {
+        const unsigned char* p = static_cast<const unsigned char*>(buffer);
+        f->out->data.insert(f->out->data.end(), p, p + bytes);
+    }
     return bytes;
 }
 
@@ -101,13 +134,12 @@ int MemSeek(mspack_file* file, off_t offset, int mode)
     MemFile* f = reinterpret_cast<MemFile*>(file);
     if (!f->in)
         return -1;
-    off_t base = mode == MSPACK_SYS_SEEK_START ? 0
-               : mode == MSPACK_SYS_SEEK_CUR   ? static_cast<off_t>(f->pos)
-                                               : static_cast<off_t>(f->in->size());
-    off_t target = base + offset;
-    if (target < 0 || target > static_cast<off_t>(f->in->size()))
+    const int64_t size = static_cast<int64_t>(f->in->Size());
+    int64_t base = mode == MSPACK_SYS_SEEK_START ? 0 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<int64_t>(f->pos) : size;
+    int64_t target = base + offset;
+    if (target < 0 || target > size)
         return -1;
-    f->pos = static_cast<size_t>(target);
+    f->pos = static_cast<uint64_t>(target);
     return 0;
 }
 
@@ -147,75 +179,99 @@ const char* CompressionName(uint16_t compression)
     }
 }
 
-CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& b)
-{
-    Need(b, 36, "header");
-    if (U32(b, 0) != 0x4643534D)
-        throw ToolError("not a cabinet (no \"MSCF\" signature)");
-    CabInfo info;
-    info.size = U32(b, 8);
-    uint32_t filesOffset = U32(b, 16);
-    uint8_t minor = b[24], major = b[25];
-    uint16_t folders = U16(b, 26);
-    uint16_t files = U16(b, 28);
-    info.flags = U16(b, 30);
-    info.setId = U16(b, 32);
-    info.setIndex = U16(b, 34);
-    if (major != 1 || minor != 3)
-        throw ToolError("cabinet has the unknown version " + std::to_string(major) + "." + std::to_string(minor));
-    if (info.size != b.size())
-        throw ToolError("cabinet says it is " + std::to_string(info.size) + " bytes but the file has " +
-                        std::to_string(b.size()));
-    if (folders == 0)
-        throw ToolError("cabinet has no folder");
+namespace {
 
-    size_t at = 36;
-    size_t folderReserve = 0;
-    if (info.flags & 4) {
-        Need(b, at + 4, "header");
-        size_t headerReserve = U16(b, at);
-        folderReserve = b[at + 2];
-        at += 4 + headerReserve;
-    }
-    if (info.flags & 1) {
-        ReadName(b, at, "previous cabinet name");
-        ReadName(b, at, "previous disk name");
-    }
-    if (info.flags & 2) {
-        ReadName(b, at, "next cabinet name");
-        ReadName(b, at, "next disk name");
-    }
-    for (unsigned i = 0; i < folders; ++i) {
-        Need(b, at + 8 + folderReserve, "folder list");
-        CabFolderInfo f;
-        f.dataOffset = U32(b, at);
-        f.blockCount = U16(b, at + 4);
-        f.compression = U16(b, at + 6);
-        if (f.dataOffset > b.size())
-            throw ToolError("cabinet folder data lies past its end");
-        info.folders.push_back(f);
-        at += 8 + folderReserve;
-    }
-    at = filesOffset;
-    for (unsigned i = 0; i < files; ++i) {
-        Need(b, at + 16, "file list");
+void ReadFileRecords(Cursor& c, unsigned count, CabInfo& info)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned char* p = c.Take(16, "file list");
         CabFileInfo f;
-        f.size = U32(b, at);
-        f.folderOffset = U32(b, at + 4);
-        f.folder = U16(b, at + 8);
-        f.date = U16(b, at + 10);
-        f.time = U16(b, at + 12);
-        f.attribs = U16(b, at + 14);
-        at += 16;
-        f.name = ReadName(b, at, "file name");
-        if (f.folder < 0xFFFD && f.folder >= folders)
+        f.size = U32(p);
+        f.folderOffset = U32(p + 4);
+        f.folder = U16(p + 8);
+        f.date = U16(p + 10);
+        f.time = U16(p + 12);
+        f.attribs = U16(p + 14);
+        f.name = c.Name("file name");
+        if (f.folder < 0xFFFD && f.folder >= info.folders.size())
             throw ToolError("cabinet entry \"" + f.name + "\" names a folder that does not exist");
         info.files.push_back(f);
     }
+}
+
+} // namespace
+
+bool CabInfo::PartOfSet() const
+{
+    if (flags & 3)
+        return true;
+    for (const CabFileInfo& f : files)
+        if (f.folder >= 0xFFFD)
+            return true;
+    return false;
+}
+
+CabInfo ReadCabinetDirectory(const ByteSource& src)
+{
+    Cursor c(src);
+    const unsigned char* h = c.Take(36, "header");
+    if (U32(h) != 0x4643534D)
+        throw ToolError("not a cabinet (no \"MSCF\" signature)");
+    CabInfo info;
+    info.size = U32(h + 8);
+    uint32_t filesOffset = U32(h + 16);
+    uint8_t minor = h[24], major = h[25];
+    uint16_t folders = U16(h + 26);
+    uint16_t files = U16(h + 28);
+    info.flags = U16(h + 30);
+    info.setId = U16(h + 32);
+    info.setIndex = U16(h + 34);
+    if (major != 1 || minor != 3)
+        throw ToolError("cabinet has the unknown version " + std::to_string(major) + "." + std::to_string(minor));
+    if (info.size != src.Size())
+        throw ToolError("cabinet says it is " + std::to_string(info.size) + " bytes but the file has " +
+                        std::to_string(src.Size()));
+    if (folders == 0)
+        throw ToolError("cabinet has no folder");
+
+    size_t folderReserve = 0;
+    if (info.flags & 4) {
+        const unsigned char* r = c.Take(4, "header");
+        size_t headerReserve = U16(r);
+        folderReserve = r[2];
+        c.Seek(c.Position() + headerReserve);
+    }
+    if (info.flags & 1) {
+        c.Name("previous cabinet name");
+        c.Name("previous disk name");
+    }
+    if (info.flags & 2) {
+        c.Name("next cabinet name");
+        c.Name("next disk name");
+    }
+    for (unsigned i = 0; i < folders; ++i) {
+        const unsigned char* p = c.Take(8 + folderReserve, "folder list");
+        CabFolderInfo f;
+        f.dataOffset = U32(p);
+        f.blockCount = U16(p + 4);
+        f.compression = U16(p + 6);
+        if (f.dataOffset > src.Size())
+            throw ToolError("cabinet folder data lies past its end");
+        info.folders.push_back(f);
+    }
+    if (filesOffset != c.Position())
+        throw ToolError("cabinet's entry list is ambiguous: the header puts it at byte " + std::to_string(filesOffset) +
+                        ", but it would follow the folder records at byte " + std::to_string(c.Position()) +
+                        " (readers would see different entries)");
+    ReadFileRecords(c, files, info);
     return info;
 }
 
-std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep)
+CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab) { return ReadCabinetDirectory(MemorySource(cab)); }
+
+namespace {
+
+std::vector<std::vector<unsigned char>> Verify(const ByteSource& cab, bool keep)
 {
     MemSystem ms{};
     ms.sys.open = MemOpen;
@@ -229,6 +285,7 @@ std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned
     ms.sys.free = MemFree;
     ms.sys.copy = MemCopy;
     ms.cab = &cab;
+    ms.keep = keep;
 
     int selfTest = 0;
     MSPACK_SYS_SELFTEST(selfTest);
@@ -250,16 +307,24 @@ std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned
     std::vector<std::vector<unsigned char>> out;
     unsigned index = 0;
     for (mscabd_file* f = opened->files; f; f = f->next, ++index) {
-        std::string key = "entry" + std::to_string(index);
-        int err = cabd->extract(cabd.get(), f, key.c_str());
-        std::vector<unsigned char>& data = ms.outputs[key];
+        int err = cabd->extract(cabd.get(), f, "entry");
+        Output& data = ms.outputs["entry"];
         if (err != MSPACK_ERR_OK)
             throw ToolError("entry " + std::to_string(index + 1) + " (\"" + f->filename +
                             "\") does not decode: " + MspackErrorText(err));
-        if (data.size() != f->length)
+        if (data.count != f->length)
             throw ToolError("entry " + std::to_string(index + 1) + " decodes to the wrong size");
-        out.push_back(keep ? std::move(data) : std::vector<unsigned char>());
-        ms.outputs.erase(key);
+        if (keep)
+            out.push_back(std::move(data.data));
     }
     return out;
+}
+
+} // namespace
+
+void VerifyCabinet(const ByteSource& cab) { Verify(cab, false); }
+
+std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep)
+{
+    return Verify(MemorySource(cab), keep);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/FileUtil.h"
+
 struct CabFolderInfo {
     uint32_t dataOffset = 0;
     uint16_t blockCount = 0;
@@ -30,15 +32,21 @@ struct CabInfo {
     std::vector<CabFolderInfo> folders;
     std::vector<CabFileInfo> files;
 
-    bool PartOfSet() const { return (flags & 3) != 0; }
+    bool PartOfSet() const;
 };
 
-// Throws ToolError naming what is wrong with the headers.
+// Throws ToolError naming what is wrong with the headers, including a file
+// list that does not start right after the folder records: the platform
+// reads it from there, others from where the header points, so the two
+// would see different entries.
+CabInfo ReadCabinetDirectory(const ByteSource& cab);
 CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab);
 
 const char* CompressionName(uint16_t compression);
 
-// Decodes every entry with libmspack, checking data checksums and sizes.
-// Returns the entries' bytes in directory order when keep is set (else
-// empty vectors). Throws ToolError with libmspack's complaint.
+// Decodes every entry with libmspack, checking data checksums and sizes,
+// a few blocks at a time. Throws ToolError with libmspack's complaint.
+void VerifyCabinet(const ByteSource& cab);
+// The same for a cabinet in memory; returns the entries' bytes in
+// directory order when keep is set (else empty vectors).
 std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep);

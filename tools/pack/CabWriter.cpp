@@ -1,14 +1,13 @@
 #include "tools/pack/CabWriter.h"
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
-#include <thread>
 
-#include "tools/pack/FileUtil.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -17,10 +16,8 @@ constexpr size_t kHeaderBytes = 36;
 constexpr size_t kFolderBytes = 8;
 constexpr size_t kFileFixedBytes = 16;
 constexpr size_t kDataHeaderBytes = 8;
-// Readers reject a compressed block larger than this.
-constexpr size_t kMaxCompressedBlock = 32768 + 6144;
-// What readers accept as one folder's uncompressed size.
-constexpr uint64_t kMaxFolderBytes = 0x7FFF8000;
+// CFHEADER bytes before and including cbCabinet, which is patched last.
+constexpr size_t kSizeFieldEnd = 12;
 
 void PutU16(std::vector<unsigned char>& out, uint16_t v)
 {
@@ -51,158 +48,100 @@ uint32_t ChecksumWords(const unsigned char* p, size_t n, uint32_t seed)
     return sum ^ tail;
 }
 
-// "CK" and one complete raw deflate stream. The stream ends with a final
-// block, so each block decodes on its own given the history before it.
-std::vector<unsigned char> CompressBlock(const unsigned char* dict, size_t dictLen, const unsigned char* in,
-                                         size_t inLen, int level, int memLevel)
-{
-    z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw ToolError("zlib cannot start compression");
-    struct End { z_stream* z; ~End() { deflateEnd(z); } } end{&z};
-    if (dictLen > 0 && deflateSetDictionary(&z, dict, static_cast<uInt>(dictLen)) != Z_OK)
-        throw ToolError("zlib refused the block dictionary");
-    std::vector<unsigned char> out(2 + deflateBound(&z, static_cast<uLong>(inLen)) + 64);
-    out[0] = 'C';
-    out[1] = 'K';
-    z.next_in = const_cast<Bytef*>(in);
-    z.avail_in = static_cast<uInt>(inLen);
-    z.next_out = out.data() + 2;
-    z.avail_out = static_cast<uInt>(out.size() - 2);
-    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
-        throw ToolError("zlib could not finish a block");
-    out.resize(2 + z.total_out);
-    return out;
-}
+// The folder's uncompressed stream: every entry's bytes in order, each file
+// opened only when its turn comes and held to the size it had when it was
+// collected.
+class EntryStream {
+public:
+    explicit EntryStream(const std::vector<CabEntry>& entries) : entries_(entries) {}
 
-std::vector<unsigned char> ReadSource(const CabEntry& e)
-{
-    if (e.sourcePath.empty())
-        return e.data;
-    std::vector<unsigned char> bytes;
-    if (!ReadWholeFile(e.sourcePath, bytes))
-        throw ToolError("cannot read " + e.sourcePath);
-    return bytes;
-}
-
-} // namespace
-
-uint32_t CabDataChecksum(const unsigned char* data, size_t count, uint16_t cbData, uint16_t cbUncomp)
-{
-    unsigned char sizes[4] = {static_cast<unsigned char>(cbData), static_cast<unsigned char>(cbData >> 8),
-                              static_cast<unsigned char>(cbUncomp), static_cast<unsigned char>(cbUncomp >> 8)};
-    return ChecksumWords(sizes, 4, ChecksumWords(data, count, 0));
-}
-
-void DosDateTime(int64_t unixTime, uint16_t& date, uint16_t& time)
-{
-    std::time_t t = static_cast<std::time_t>(unixTime);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm) || tm.tm_year < 80) {
-        date = 0x21;
-        time = 0;
-        return;
+    void Read(unsigned char* out, size_t count)
+    {
+        while (count > 0) {
+            if (index_ >= entries_.size())
+                throw ToolError("the files ended before the cabinet was full");
+            const CabEntry& e = entries_[index_];
+            if (!e.sourcePath.empty() && fd_.get() < 0 && e.size > 0)
+                Open(e);
+            size_t n = static_cast<size_t>(std::min<uint64_t>(count, e.Size() - offset_));
+            if (e.sourcePath.empty())
+                std::memcpy(out, e.data.data() + offset_, n);
+            else
+                ReadFile(e, out, n);
+            out += n;
+            count -= n;
+            offset_ += n;
+            if (offset_ == e.Size())
+                Next();
+        }
     }
-    if (tm.tm_year > 207) {
-        date = static_cast<uint16_t>(127 << 9 | 12 << 5 | 31);
-        time = static_cast<uint16_t>(23 << 11 | 59 << 5 | 29);
-        return;
-    }
-    date = static_cast<uint16_t>((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
-    time = static_cast<uint16_t>(tm.tm_hour << 11 | tm.tm_min << 5 | std::min(tm.tm_sec, 59) / 2);
-}
-
-std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options)
-{
-    if (entries.empty())
-        throw ToolError("a cabinet needs at least one file");
-    if (entries.size() > 0xFFFF)
-        throw ToolError("a cabinet holds at most 65535 files");
-    if (options.level < 0 || options.level > 9)
-        throw ToolError("compression level must be 0 to 9");
-
-    // The folder's uncompressed stream: every entry's bytes in order.
-    std::vector<unsigned char> stream;
-    std::vector<uint32_t> sizes;
-    for (const CabEntry& e : entries) {
-        if (e.name.empty() || e.name.size() > 255 || e.name.find('\0') != std::string::npos)
-            throw ToolError("cannot store the name \"" + e.name + "\" in a cabinet");
-        std::vector<unsigned char> bytes = ReadSource(e);
-        if (stream.size() + bytes.size() > kMaxFolderBytes)
-            throw ToolError("the files add up to more than one cabinet holds (2 GB)");
-        sizes.push_back(static_cast<uint32_t>(bytes.size()));
-        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    // The entries after the last byte read are empty ones.
+    void Finish()
+    {
+        while (index_ < entries_.size() && entries_[index_].Size() == 0)
+            Next();
     }
 
-    const size_t blockCount = (stream.size() + kCabBlockSize - 1) / kCabBlockSize;
-    if (blockCount > 0xFFFF)
-        throw ToolError("too many data blocks for one cabinet folder");
-
-    std::vector<std::vector<unsigned char>> blocks(blockCount);
-    if (options.level > 0) {
-        std::atomic<size_t> next{0};
-        std::atomic<bool> failed{false};
-        auto work = [&] {
-            try {
-                for (size_t b; !failed && (b = next++) < blockCount;) {
-                    size_t start = b * kCabBlockSize;
-                    size_t len = std::min<size_t>(kCabBlockSize, stream.size() - start);
-                    size_t dictLen = b == 0 ? 0 : kCabBlockSize;
-                    const unsigned char* dict = stream.data() + start - dictLen;
-                    blocks[b] = CompressBlock(dict, dictLen, stream.data() + start, len, options.level, 9);
-                    // zlib's memLevel also sets how many symbols go into one
-                    // deflate block; smaller blocks adapt their codes to the
-                    // data, which pays on mixed files. The top level tries
-                    // several and keeps the smallest (the first on a tie).
-                    for (int mem : {6, 5, 4}) {
-                        if (options.level != 9)
-                            break;
-                        std::vector<unsigned char> other =
-                            CompressBlock(dict, dictLen, stream.data() + start, len, options.level, mem);
-                        if (other.size() < blocks[b].size())
-                            blocks[b].swap(other);
-                    }
-                    // Hopeless data: a stored deflate block always fits.
-                    if (blocks[b].size() > kMaxCompressedBlock)
-                        blocks[b] = CompressBlock(nullptr, 0, stream.data() + start, len, 0, 9);
-                }
-            } catch (...) {
-                // Nothing may leave a thread; the caller reports it.
-                failed = true;
-            }
-        };
-        unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-        threads = static_cast<unsigned>(std::min<size_t>(threads, blockCount));
-        std::vector<std::thread> pool;
-        for (unsigned t = 1; t < threads; ++t)
-            pool.emplace_back(work);
-        work();
-        for (std::thread& t : pool)
-            t.join();
-        if (failed)
-            throw ToolError("zlib failed while compressing");
+private:
+    void Open(const CabEntry& e)
+    {
+        struct stat st;
+        fd_ = OpenRegular(e.sourcePath, st);
+        if (static_cast<uint64_t>(st.st_size) != e.size)
+            Changed(e);
+    }
+    void ReadFile(const CabEntry& e, unsigned char* out, size_t n)
+    {
+        while (n > 0) {
+            ssize_t got = read(fd_.get(), out, n);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throw ToolError("cannot read " + e.sourcePath + ": " + std::strerror(errno));
+            if (got == 0)
+                Changed(e);
+            out += got;
+            n -= static_cast<size_t>(got);
+        }
+    }
+    void Next()
+    {
+        const CabEntry& e = entries_[index_];
+        unsigned char extra;
+        if (fd_.get() >= 0 && read(fd_.get(), &extra, 1) > 0)
+            Changed(e);
+        fd_ = Fd();
+        offset_ = 0;
+        ++index_;
+    }
+    [[noreturn]] static void Changed(const CabEntry& e)
+    {
+        throw ToolError(e.sourcePath + " changed while it was being packed");
     }
 
+    const std::vector<CabEntry>& entries_;
+    size_t index_ = 0;
+    uint64_t offset_ = 0;
+    Fd fd_;
+};
+
+// CFHEADER, the one CFFOLDER and the CFFILE list, with cbCabinet still 0.
+std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, uint64_t total, int level)
+{
     size_t filesBytes = 0;
     for (const CabEntry& e : entries)
         filesBytes += kFileFixedBytes + e.name.size() + 1;
     const size_t filesOffset = kHeaderBytes + kFolderBytes;
     const size_t dataOffset = filesOffset + filesBytes;
-    size_t total = dataOffset;
-    for (size_t b = 0; b < blockCount; ++b) {
-        size_t len = std::min<size_t>(kCabBlockSize, stream.size() - b * kCabBlockSize);
-        total += kDataHeaderBytes + (options.level > 0 ? blocks[b].size() : len);
-    }
-    if (total > 0xFFFFFFFFu)
-        throw ToolError("the cabinet would exceed 4 GB");
+    const size_t blockCount = static_cast<size_t>((total + kCabBlockSize - 1) / kCabBlockSize);
 
     std::vector<unsigned char> out;
-    out.reserve(total);
+    out.reserve(dataOffset);
     // CFHEADER: signature, size, first CFFILE, version 1.3, one folder,
     // no flags, set 0, index 0.
     PutU32(out, 0x4643534D);
     PutU32(out, 0);
-    PutU32(out, static_cast<uint32_t>(total));
+    PutU32(out, 0);
     PutU32(out, 0);
     PutU32(out, static_cast<uint32_t>(filesOffset));
     PutU32(out, 0);
@@ -216,12 +155,11 @@ std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, co
     // CFFOLDER
     PutU32(out, static_cast<uint32_t>(dataOffset));
     PutU16(out, static_cast<uint16_t>(blockCount));
-    PutU16(out, options.level > 0 ? 1 : 0);
+    PutU16(out, level > 0 ? 1 : 0);
     // CFFILE
     uint32_t offset = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const CabEntry& e = entries[i];
-        PutU32(out, sizes[i]);
+    for (const CabEntry& e : entries) {
+        PutU32(out, static_cast<uint32_t>(e.Size()));
         PutU32(out, offset);
         PutU16(out, 0);
         PutU16(out, e.date);
@@ -229,20 +167,139 @@ std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, co
         PutU16(out, static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name));
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.push_back(0);
-        offset += sizes[i];
-    }
-    // CFDATA
-    for (size_t b = 0; b < blockCount; ++b) {
-        size_t start = b * kCabBlockSize;
-        size_t len = std::min<size_t>(kCabBlockSize, stream.size() - start);
-        const unsigned char* data = options.level > 0 ? blocks[b].data() : stream.data() + start;
-        size_t dataLen = options.level > 0 ? blocks[b].size() : len;
-        uint16_t cbData = static_cast<uint16_t>(dataLen);
-        uint16_t cbUncomp = static_cast<uint16_t>(len);
-        PutU32(out, CabDataChecksum(data, dataLen, cbData, cbUncomp));
-        PutU16(out, cbData);
-        PutU16(out, cbUncomp);
-        out.insert(out.end(), data, data + dataLen);
+        offset += static_cast<uint32_t>(e.Size());
     }
     return out;
+}
+
+// Writes CFDATA records and keeps the running size and CRC-32 of what
+// follows the cbCabinet field.
+class DataWriter {
+public:
+    DataWriter(ByteSink& out, uint64_t written, uint32_t crc) : out_(out), size_(written), crc_(crc) {}
+
+    void Block(const unsigned char* data, size_t size, size_t uncompressed)
+    {
+        const uint16_t cbData = static_cast<uint16_t>(size), cbUncomp = static_cast<uint16_t>(uncompressed);
+        std::vector<unsigned char> head;
+        PutU32(head, CabDataChecksum(data, size, cbData, cbUncomp));
+        PutU16(head, cbData);
+        PutU16(head, cbUncomp);
+        Append(head.data(), head.size());
+        Append(data, size);
+    }
+    uint64_t Size() const { return size_; }
+    uint32_t Crc() const { return crc_; }
+
+private:
+    void Append(const unsigned char* p, size_t n)
+    {
+        size_ += n;
+        if (size_ > 0xFFFFFFFFu)
+            throw ToolError("the cabinet would exceed 4 GB");
+        crc_ = static_cast<uint32_t>(crc32(crc_, p, static_cast<uInt>(n)));
+        out_.Write(p, n);
+    }
+
+    ByteSink& out_;
+    uint64_t size_;
+    uint32_t crc_;
+};
+
+void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const CabWriteOptions& options, DataWriter& data)
+{
+    EntryStream stream(entries);
+    auto read = [&](unsigned char* p, size_t n) { stream.Read(p, n); };
+    auto emit = [&](const unsigned char* p, size_t n, size_t uncompressed) { data.Block(p, n, uncompressed); };
+    if (options.level > 0) {
+        CompressBlocks(total, options.level, options.threads, read, emit);
+    } else {
+        std::vector<unsigned char> block(kCabBlockSize);
+        for (uint64_t at = 0; at < total; at += kCabBlockSize) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(kCabBlockSize, total - at));
+            read(block.data(), n);
+            emit(block.data(), n, n);
+        }
+    }
+    stream.Finish();
+}
+
+} // namespace
+
+void CheckCabinetEntries(const std::vector<CabEntry>& entries)
+{
+    if (entries.empty())
+        throw ToolError("a cabinet needs at least one file");
+    if (entries.size() > kMaxCabinetFiles)
+        throw ToolError("there are " + std::to_string(entries.size()) + " files; a cabinet holds at most 65535");
+    uint64_t total = 0;
+    for (const CabEntry& e : entries) {
+        if (e.name.empty() || e.name.size() > 255 || e.name.find('\0') != std::string::npos)
+            throw ToolError("cannot store the name \"" + e.name + "\" in a cabinet");
+        total += e.Size();
+        if (e.Size() > kMaxFolderBytes || total > kMaxFolderBytes)
+            throw ToolError("the files add up to more than one cabinet holds (2 GB)");
+    }
+}
+
+uint32_t CabDataChecksum(const unsigned char* data, size_t count, uint16_t cbData, uint16_t cbUncomp)
+{
+    unsigned char sizes[4] = {static_cast<unsigned char>(cbData), static_cast<unsigned char>(cbData >> 8),
+                              static_cast<unsigned char>(cbUncomp), static_cast<unsigned char>(cbUncomp >> 8)};
+    return ChecksumWords(sizes, 4, ChecksumWords(data, count, 0));
+}
+
+void DosDateTime(int64_t unixTime, int offsetMinutes, uint16_t& date, uint16_t& time)
+{
+    std::time_t t = static_cast<std::time_t>(unixTime + int64_t(offsetMinutes) * 60);
+    std::tm tm{};
+    if (!gmtime_r(&t, &tm) || tm.tm_year < 80) {
+        date = 0x21;
+        time = 0;
+        return;
+    }
+    if (tm.tm_year > 207) {
+        date = static_cast<uint16_t>(127 << 9 | 12 << 5 | 31);
+        time = static_cast<uint16_t>(23 << 11 | 59 << 5 | 29);
+        return;
+    }
+    date = static_cast<uint16_t>((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
+    time = static_cast<uint16_t>(tm.tm_hour << 11 | tm.tm_min << 5 | std::min(tm.tm_sec, 59) / 2);
+}
+
+CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options, ByteSink& out)
+{
+    CheckCabinetEntries(entries);
+    if (options.level < 0 || options.level > kBestLevel)
+        throw ToolError("compression level must be 0 to 9");
+    uint64_t total = 0;
+    for (const CabEntry& e : entries)
+        total += e.Size();
+
+    const uint64_t start = out.Position();
+    std::vector<unsigned char> head = DirectoryBytes(entries, total, options.level);
+    out.Write(head.data(), head.size());
+    DataWriter data(out, head.size(),
+                    static_cast<uint32_t>(crc32(0, head.data() + kSizeFieldEnd,
+                                                static_cast<uInt>(head.size() - kSizeFieldEnd))));
+    WriteBlocks(entries, total, options, data);
+
+    // cbCabinet, and the CRC-32 of the whole with it in place.
+    std::vector<unsigned char> size;
+    PutU32(size, static_cast<uint32_t>(data.Size()));
+    out.WriteAt(start + 8, size.data(), size.size());
+    std::copy(size.begin(), size.end(), head.begin() + 8);
+    uint32_t crcHead = static_cast<uint32_t>(crc32(0, head.data(), kSizeFieldEnd));
+    CabWritten written;
+    written.size = data.Size();
+    written.crc = static_cast<uint32_t>(
+        crc32_combine(crcHead, data.Crc(), static_cast<z_off_t>(data.Size() - kSizeFieldEnd)));
+    return written;
+}
+
+std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options)
+{
+    VectorSink sink;
+    WriteCabinet(entries, options, sink);
+    return std::move(sink.bytes);
 }

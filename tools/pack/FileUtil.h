@@ -1,13 +1,158 @@
-// Small file helpers of the packaging tool (POSIX).
+// File access of the packaging tool (POSIX): inputs are opened only when
+// they are regular files, read in pieces through a ByteSource, and the
+// output is written through a ByteSink into a temporary file that replaces
+// the output path only when everything is written.
 #pragma once
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes);
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd();
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
-// Writes next to path under a temporary name and renames it into place, so
-// a failed run leaves no half-written output. Throws ToolError.
-void WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes, bool executable);
+private:
+    int fd_;
+};
+
+// "a directory", "a FIFO", ... for messages; "a regular file" for one.
+const char* FileKindName(mode_t mode);
+
+// Opens a regular file for reading without ever blocking on a FIFO or
+// touching a device. Throws ToolError "missing file: PATH" or
+// "PATH is a FIFO, not a regular file" (what names the role, e.g. "the stub").
+Fd OpenRegular(const std::string& path, struct stat& st, const std::string& what = "");
+
+// Bytes to read at any offset. ReadAt throws ToolError when the source ends
+// before count bytes.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    virtual void ReadAt(uint64_t at, void* out, size_t count) const = 0;
+};
+
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    void ReadAt(uint64_t at, void* out, size_t count) const override;
+
+private:
+    const std::vector<unsigned char>& bytes_;
+};
+
+// Part of an open file: [base, base + size).
+class FileSource : public ByteSource {
+public:
+    FileSource(int fd, uint64_t base, uint64_t size, std::string path)
+        : fd_(fd), base_(base), size_(size), path_(std::move(path)) {}
+    uint64_t Size() const override { return size_; }
+    void ReadAt(uint64_t at, void* out, size_t count) const override;
+
+private:
+    int fd_;
+    uint64_t base_, size_;
+    std::string path_;
+};
+
+// A window onto another source.
+class SliceSource : public ByteSource {
+public:
+    SliceSource(const ByteSource& inner, uint64_t base, uint64_t size) : inner_(inner), base_(base), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    void ReadAt(uint64_t at, void* out, size_t count) const override;
+
+private:
+    const ByteSource& inner_;
+    uint64_t base_, size_;
+};
+
+// Where output goes: appended in order, with small patches of what was
+// written before (sizes and checksums known only at the end).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void Write(const void* data, size_t count) = 0;
+    virtual void WriteAt(uint64_t at, const void* data, size_t count) = 0;
+    virtual uint64_t Position() const = 0;
+};
+
+class VectorSink : public ByteSink {
+public:
+    void Write(const void* data, size_t count) override;
+    void WriteAt(uint64_t at, const void* data, size_t count) override;
+    uint64_t Position() const override { return bytes.size(); }
+    std::vector<unsigned char> bytes;
+};
+
+// Buffered writes to a file descriptor.
+class FileSink : public ByteSink {
+public:
+    FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) { buffer_.reserve(kBufferSize); }
+    void Write(const void* data, size_t count) override;
+    void WriteAt(uint64_t at, const void* data, size_t count) override;
+    uint64_t Position() const override { return written_ + buffer_.size(); }
+    void Flush();
+
+private:
+    static constexpr size_t kBufferSize = 1 << 18;
+    int fd_;
+    std::string path_;
+    uint64_t written_ = 0;
+    std::vector<unsigned char> buffer_;
+};
+
+// Copies count bytes from the start of src to the sink, returning their
+// CRC-32 continued from crc (zlib's convention: start with 0).
+uint32_t CopyToSink(const ByteSource& src, ByteSink& sink, uint32_t crc);
+
+// Which file an input is, to tell whether the output would replace it.
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+    std::string path;
+};
+
+// Small text inputs (the manifest): a regular file of at most maxBytes.
+std::string ReadSmallFile(const std::string& path, size_t maxBytes, const std::string& what);
+
+// The output of pack and cab. The path is checked before anything is
+// written: a regular file or nothing is fine, a symbolic link only with
+// force (the link itself is then replaced), anything else is refused, and so
+// is a file that is one of the inputs. The file is written under a
+// temporary name beside it, which SIGINT and SIGTERM remove, and renamed
+// into place by Commit. Destroyed without Commit, it removes the temporary.
+class OutputFile {
+public:
+    OutputFile(const std::string& path, bool force, const std::vector<FileId>& inputs, bool executable);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ByteSink& Sink() { return *sink_; }
+    void Commit();
+
+private:
+    std::string path_, temp_;
+    bool force_;
+    Fd fd_;
+    std::unique_ptr<FileSink> sink_;
+};
 
 // Last path component (after the last '/').
 std::string BaseName(const std::string& path);

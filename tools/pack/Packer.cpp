@@ -8,14 +8,10 @@
 #include <cstdlib>
 #include <set>
 
-#include "package/Package.h"
+#include "package/CRC32.h"
 #include "package/PathRules.h"
-#include "package/TextLists.h"
-#include "package/PeImage.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
-#include "tools/pack/FileUtil.h"
-#include "tools/pack/Manifest.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -28,9 +24,8 @@ struct Found {
 
 std::string CodePageName(int codePage) { return "code page " + std::to_string(codePage); }
 
-void WalkFolder(const std::string& root, const std::string& rel, bool keepNames, std::vector<Found>& out)
+std::vector<std::string> SortedNames(const std::string& dirPath)
 {
-    std::string dirPath = rel.empty() ? root : root + "/" + rel;
     DIR* dir = opendir(dirPath.c_str());
     if (!dir)
         throw ToolError("cannot read folder " + dirPath);
@@ -42,14 +37,29 @@ void WalkFolder(const std::string& root, const std::string& rel, bool keepNames,
     }
     closedir(dir);
     std::sort(names.begin(), names.end());
-    for (const std::string& n : names) {
+    return names;
+}
+
+// Folders on the way down, to stop at a link that leads back up.
+using FolderTrail = std::vector<std::pair<dev_t, ino_t>>;
+
+void WalkFolder(const std::string& root, const std::string& rel, bool keepNames, FolderTrail& trail,
+                std::vector<Found>& out)
+{
+    std::string dirPath = rel.empty() ? root : root + "/" + rel;
+    for (const std::string& n : SortedNames(dirPath)) {
         std::string relPath = rel.empty() ? n : rel + "/" + n;
         Found f;
         f.path = root + "/" + relPath;
         if (stat(f.path.c_str(), &f.st) != 0)
-            throw ToolError("cannot read " + f.path);
+            throw ToolError("cannot read " + f.path + " (a broken link?)");
         if (S_ISDIR(f.st.st_mode)) {
-            WalkFolder(root, relPath, keepNames, out);
+            std::pair<dev_t, ino_t> id{f.st.st_dev, f.st.st_ino};
+            if (std::find(trail.begin(), trail.end(), id) != trail.end())
+                throw ToolError("folder " + f.path + " leads back into a folder above it");
+            trail.push_back(id);
+            WalkFolder(root, relPath, keepNames, trail, out);
+            trail.pop_back();
         } else if (S_ISREG(f.st.st_mode)) {
             f.name = n;
             if (keepNames) {
@@ -57,8 +67,36 @@ void WalkFolder(const std::string& root, const std::string& rel, bool keepNames,
                 std::replace(f.name.begin(), f.name.end(), '/', '\\');
             }
             out.push_back(f);
+        } else {
+            throw ToolError(f.path + " is " + FileKindName(f.st.st_mode) + ", not a regular file");
         }
     }
+}
+
+std::vector<Found> FindFiles(const std::vector<PackInput>& inputs, bool keepNames)
+{
+    std::vector<Found> found;
+    for (const PackInput& in : inputs) {
+        struct stat st;
+        if (stat(in.path.c_str(), &st) != 0)
+            throw ToolError("missing file: " + in.path);
+        if (S_ISDIR(st.st_mode)) {
+            if (!in.stored.empty())
+                throw ToolError("a stored name needs a file, not the folder " + in.path);
+            std::string root = in.path;
+            while (root.size() > 1 && root.back() == '/')
+                root.pop_back();
+            FolderTrail trail{{st.st_dev, st.st_ino}};
+            WalkFolder(root, "", keepNames, trail, found);
+        } else if (S_ISREG(st.st_mode)) {
+            found.push_back(Found{in.path, in.stored.empty() ? BaseName(in.path) : in.stored, st});
+        } else {
+            throw ToolError(in.path + " is " + FileKindName(st.st_mode) + ", not a regular file");
+        }
+    }
+    if (found.empty())
+        throw ToolError("no files to pack");
+    return found;
 }
 
 // What the stub cannot make a file of: Windows' reserved characters, and a
@@ -69,6 +107,24 @@ bool HasReservedCharacter(const std::string& name)
         if (c < 0x20 || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
             return true;
     return false;
+}
+
+// The installer extracts *.* into one folder.
+void CheckFlatNames(const std::vector<Found>& found)
+{
+    std::map<std::string, std::string> seen; // folded name -> source
+    for (const Found& f : found) {
+        if (f.name.find('.') == std::string::npos)
+            throw ToolError("file name \"" + f.name + "\" has no \".\": the installer extracts only *.* (" + f.path +
+                            ")");
+        if (HasReservedCharacter(f.name))
+            throw ToolError("file name \"" + f.name + "\" holds a character Windows does not allow in names (" +
+                            f.path + ")");
+        auto [it, fresh] = seen.emplace(FoldCase(f.name), f.path);
+        if (!fresh)
+            throw ToolError("two files are named \"" + f.name + "\": " + it->second + " and " + f.path +
+                            " (the installer puts all files in one folder)");
+    }
 }
 
 // --run and --attrib name a file by its stored name or by its path as given.
@@ -85,6 +141,116 @@ std::string Ansi(const std::string& utf8, int codePage, const std::string& what)
                         " cannot represent");
     return out;
 }
+
+int64_t FileTime(const struct stat& st, const CollectOptions& options)
+{
+    if (options.fixedTime)
+        return *options.fixedTime;
+    int64_t t = static_cast<int64_t>(st.st_mtime);
+    return options.latestTime ? std::min(t, *options.latestTime) : t;
+}
+
+void ApplyFileOptions(const CollectOptions& options, const std::vector<Found>& found, std::vector<CabEntry>& entries)
+{
+    auto apply = [&](const std::string& wanted, const char* option, auto&& change) {
+        bool any = false;
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (NameMatches(wanted, found[i].name, found[i].path)) {
+                change(entries[i]);
+                any = true;
+            }
+        if (!any)
+            throw ToolError(std::string(option) + " " + wanted + ": no packed file has that name");
+    };
+    for (const auto& [name, text] : options.attribs) {
+        uint16_t v = ParseAttributes(text);
+        apply(name, "--attrib", [v](CabEntry& e) { e.attribs = v; });
+    }
+    for (const std::string& name : options.run)
+        apply(name, "--run", [](CabEntry& e) { e.attribs |= kAttrRun; });
+    for (const CabEntry& e : entries)
+        if (e.attribs & kAttrUtf8Name)
+            throw ToolError("attribute 0x80 (UTF-8 name) cannot be set: the installer reads names as ANSI");
+}
+
+} // namespace
+
+uint16_t ParseAttributes(const std::string& text)
+{
+    if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(text.c_str(), &end, 0);
+        if (*end == '\0' && v <= 0xFFFF)
+            return static_cast<uint16_t>(v);
+    } else {
+        uint16_t v = 0;
+        bool ok = true;
+        for (char c : text) {
+            switch (c) {
+            case 'r': v |= kAttrReadOnly; break;
+            case 'h': v |= kAttrHidden; break;
+            case 's': v |= kAttrSystem; break;
+            case 'a': v |= kAttrArchive; break;
+            case 'x': v |= kAttrRun; break;
+            default: ok = false;
+            }
+        }
+        if (ok)
+            return v;
+    }
+    throw ToolError("attributes \"" + text + "\": give letters r h s a x or a number such as 0x27");
+}
+
+int ParseZone(const std::string& text)
+{
+    if (text == "UTC" || text == "utc")
+        return 0;
+    size_t i = 1;
+    auto digits = [&](size_t most) {
+        size_t from = i;
+        while (i < text.size() && i - from < most && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - from;
+    };
+    bool ok = text.size() > 1 && (text[0] == '+' || text[0] == '-');
+    size_t hourDigits = ok ? digits(2) : 0;
+    int hours = hourDigits ? std::atoi(text.substr(1, hourDigits).c_str()) : 0, minutes = 0;
+    ok = ok && hourDigits > 0;
+    if (ok && i < text.size()) {
+        if (text[i] == ':')
+            ++i;
+        size_t at = i;
+        ok = digits(2) == 2 && i == text.size() && hourDigits == 2;
+        minutes = ok ? std::atoi(text.substr(at, 2).c_str()) : 0;
+    }
+    if (!ok || hours > 14 || minutes > 59)
+        throw ToolError("time zone \"" + text + "\": give UTC or an offset such as +09:00 or -05:00");
+    return (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
+std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options,
+                                     std::vector<FileId>* ids)
+{
+    std::vector<Found> found = FindFiles(inputs, options.keepNames);
+    if (!options.keepNames)
+        CheckFlatNames(found);
+    std::vector<CabEntry> entries;
+    for (const Found& f : found) {
+        CabEntry e;
+        e.name = Ansi(f.name, options.codePage, "file name");
+        e.sourcePath = f.path;
+        e.size = static_cast<uint64_t>(f.st.st_size);
+        e.attribs = kAttrArchive | ((f.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
+        DosDateTime(FileTime(f.st, options), options.zoneMinutes, e.date, e.time);
+        entries.push_back(std::move(e));
+        if (ids)
+            ids->push_back(FileId{f.st.st_dev, f.st.st_ino, f.path});
+    }
+    ApplyFileOptions(options, found, entries);
+    return entries;
+}
+
+namespace {
 
 std::string FieldText(const std::map<std::string, std::string>& fields, const std::string& key, int codePage)
 {
@@ -118,71 +284,6 @@ void CheckFolderField(const std::string& key, const std::string& value)
         throw ToolError(key + " \"" + value + "\" must be a relative folder (names joined by \\, no \"..\", no : / * ? \" < > |)");
 }
 
-// The stub refuses a package whose texts lead outside their places, or whose
-// files Windows would take for devices: refuse to write one.
-void CheckPlaces(const PackageHeader& header, const std::string& list, const std::vector<std::string>& storedNames,
-                 int codePage)
-{
-    auto refuse = [codePage](const std::string& what, const std::string& ansi, NameRule rule) {
-        throw ToolError(what + " \"" + FromAnsi(ansi, codePage) + "\" " + NameRuleText(rule));
-    };
-    HeaderNameFault fault = CheckHeaderNames(header);
-    if (fault.rule != NameRule::Allowed)
-        refuse(HeaderTextName(fault.field), header.Text(fault.field), fault.rule);
-    std::string rest = list;
-    ShortcutRecord record;
-    bool target;
-    while (TakeShortcut(rest, record)) {
-        NameRule rule = CheckShortcutRecord(record, target);
-        if (rule != NameRule::Allowed)
-            refuse(target ? "shortcut target" : "shortcut name", target ? record.target : record.name, rule);
-    }
-    for (const std::string& stored : storedNames) {
-        // The installer keeps only the last component of a stored name.
-        std::string name = stored.substr(stored.find_last_of("\\/:") + 1);
-        NameRule rule = CheckPlainName(name);
-        if (rule != NameRule::Allowed)
-            refuse("file name", name, rule);
-    }
-}
-
-// A stub is one of the two kinds we build: an i386 PE32 or an x86-64 PE32+
-// GUI program, whole, without a package.
-void CheckStub(const std::string& path, const std::vector<unsigned char>& stub)
-{
-    const std::string what = "stub " + path;
-    PeImage pe;
-    switch (ReadPeImage(stub.data(), stub.size(), pe)) {
-    case PeStatus::Ok: break;
-    case PeStatus::NotPe: throw ToolError(what + " is not a Windows program");
-    case PeStatus::CutShort: throw ToolError(what + " is cut short: its headers pass the end of the file");
-    }
-    const char* machine = PeMachineName(pe.machine);
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%04X", pe.machine);
-    switch (CheckStubImage(pe, stub.size())) {
-    case StubFit::Ok: break;
-    case StubFit::Dll: throw ToolError(what + " is a DLL, not a program");
-    case StubFit::NotExecutable: throw ToolError(what + " is not marked as an executable program");
-    case StubFit::OtherMachine:
-        throw ToolError(what + " is for " + (machine ? machine : "machine " + std::string(hex)) +
-                        "; a stub is for i386 (32-bit) or x86-64 (64-bit)");
-    case StubFit::MachineMismatch:
-        throw ToolError(what + " is for " + machine + " but has a " + std::to_string(PeBits(pe)) +
-                        "-bit header; a stub is i386 PE32 or x86-64 PE32+");
-    case StubFit::NotGui:
-        throw ToolError(what + (pe.subsystem == kPeSubsystemConsole ? std::string(" is a console program")
-                                                                     : " has subsystem " + std::to_string(pe.subsystem)) +
-                        "; a stub is a GUI program");
-    case StubFit::CutShort:
-        throw ToolError(what + " is cut short: its sections end at byte " + std::to_string(pe.dataEnd) +
-                        ", the file at " + std::to_string(stub.size()));
-    }
-    for (uint32_t i = kMarkerOffset; i < kMarkerOffset + kMarkerSize; ++i)
-        if (stub[i] != 0)
-            throw ToolError(what + " already carries a package (its marker is not zero); use the bare stub");
-}
-
 unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std::string& key, unsigned def,
                      unsigned max)
 {
@@ -196,170 +297,169 @@ unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std
     return static_cast<unsigned>(v);
 }
 
-} // namespace
-
-uint16_t ParseAttributes(const std::string& text)
+// The part of a stored name the installer makes a file of: what follows the
+// last "\\", "/" or ":", as the stub cuts it.
+std::string LastComponent(const std::string& name)
 {
-    if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(text.c_str(), &end, 0);
-        if (*end == '\0' && v <= 0xFFFF)
-            return static_cast<uint16_t>(v);
-    } else {
-        uint16_t v = 0;
-        bool ok = true;
-        for (char c : text) {
-            switch (c) {
-            case 'r': v |= kAttrReadOnly; break;
-            case 'h': v |= kAttrHidden; break;
-            case 's': v |= kAttrSystem; break;
-            case 'a': v |= kAttrArchive; break;
-            case 'x': v |= kAttrRun; break;
-            default: ok = false;
-            }
-        }
-        if (ok)
-            return v;
-    }
-    throw ToolError("attributes \"" + text + "\": give letters r h s a x or a number such as 0x27");
+    size_t cut = name.find_last_of("\\/:");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
-std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options)
+bool IsPacked(const std::vector<std::string>& storedNames, const std::string& utf8, int cp)
 {
-    std::vector<Found> found;
-    for (const PackInput& in : inputs) {
-        struct stat st;
-        if (stat(in.path.c_str(), &st) != 0)
-            throw ToolError("missing file: " + in.path);
-        if (S_ISDIR(st.st_mode)) {
-            if (!in.stored.empty())
-                throw ToolError("a stored name needs a file, not the folder " + in.path);
-            std::string root = in.path;
-            while (root.size() > 1 && root.back() == '/')
-                root.pop_back();
-            WalkFolder(root, "", options.keepNames, found);
-        } else if (S_ISREG(st.st_mode)) {
-            found.push_back(Found{in.path, in.stored.empty() ? BaseName(in.path) : in.stored, st});
-        } else {
-            throw ToolError("not a regular file: " + in.path);
-        }
-    }
-    if (found.empty())
-        throw ToolError("no files to pack");
-
-    std::vector<CabEntry> entries;
-    std::map<std::string, std::string> seen; // folded name -> source
-    for (const Found& f : found) {
-        if (!options.keepNames) {
-            if (f.name.find('.') == std::string::npos)
-                throw ToolError("file name \"" + f.name + "\" has no \".\": the installer extracts only *.* (" +
-                                f.path + ")");
-            if (HasReservedCharacter(f.name))
-                throw ToolError("file name \"" + f.name + "\" holds a character Windows does not allow in names (" +
-                                f.path + ")");
-            auto [it, fresh] = seen.emplace(FoldCase(f.name), f.path);
-            if (!fresh)
-                throw ToolError("two files are named \"" + f.name + "\": " + it->second + " and " + f.path +
-                                " (the installer puts all files in one folder)");
-        }
-        CabEntry e;
-        e.name = Ansi(f.name, options.codePage, "file name");
-        e.sourcePath = f.path;
-        e.attribs = kAttrArchive | ((f.st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly);
-        DosDateTime(options.fixedTime ? *options.fixedTime : static_cast<int64_t>(f.st.st_mtime), e.date, e.time);
-        entries.push_back(std::move(e));
-    }
-
-    auto apply = [&](const std::string& wanted, const char* option, auto&& change) {
-        bool any = false;
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (NameMatches(wanted, found[i].name, found[i].path)) {
-                change(entries[i]);
-                any = true;
-            }
-        if (!any)
-            throw ToolError(std::string(option) + " " + wanted + ": no packed file has that name");
-    };
-    for (const auto& [name, text] : options.attribs) {
-        uint16_t v = ParseAttributes(text);
-        apply(name, "--attrib", [v](CabEntry& e) { e.attribs = v; });
-    }
-    for (const std::string& name : options.run)
-        apply(name, "--run", [](CabEntry& e) { e.attribs |= kAttrRun; });
-    for (const CabEntry& e : entries)
-        if (e.attribs & kAttrUtf8Name)
-            throw ToolError("attribute 0x80 (UTF-8 name) cannot be set: the installer reads names as ANSI");
-    return entries;
+    return std::any_of(storedNames.begin(), storedNames.end(), [&](const std::string& n) {
+        return FoldCase(FromAnsi(n, cp)) == FoldCase(utf8);
+    });
 }
 
-PackResult BuildPackage(const PackRequest& req)
+// Why a stub of these headers is not one of the kinds we build, or "".
+std::string StubMisfit(const PeImage& pe, uint64_t size)
+{
+    const char* machine = PeMachineName(pe.machine);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", pe.machine);
+    switch (CheckStubImage(pe, size)) {
+    case StubFit::Ok: return "";
+    case StubFit::Dll: return "is a DLL, not a program";
+    case StubFit::NotExecutable: return "is not marked as an executable program";
+    case StubFit::OtherMachine:
+        return "is for " + (machine ? std::string(machine) : "machine " + std::string(hex)) +
+               "; a stub is for i386 (32-bit) or x86-64 (64-bit)";
+    case StubFit::MachineMismatch:
+        return "is for " + std::string(machine) + " but has a " + std::to_string(PeBits(pe)) +
+               "-bit header; a stub is i386 PE32 or x86-64 PE32+";
+    case StubFit::NotGui:
+        return (pe.subsystem == kPeSubsystemConsole ? std::string("is a console program")
+                                                    : "has subsystem " + std::to_string(pe.subsystem)) +
+               "; a stub is a GUI program";
+    case StubFit::CutShort:
+        return "is cut short: its sections end at byte " + std::to_string(pe.dataEnd) + ", the file at " +
+               std::to_string(size);
+    }
+    return "";
+}
+
+// A stub is one of the two kinds we build: an i386 PE32 or an x86-64 PE32+
+// GUI program, whole, without a package. Only its headers are read. Returns
+// its machine.
+uint16_t CheckStub(const PackPlan& plan)
+{
+    const std::string what = "stub " + plan.stubPath;
+    const FileSource file(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
+    PeImage pe;
+    switch (ReadPeHeaders(file, pe)) {
+    case PeStatus::Ok: break;
+    case PeStatus::NotPe: throw ToolError(what + " is not a Windows program");
+    case PeStatus::CutShort: throw ToolError(what + " is cut short: its headers pass the end of the file");
+    }
+    std::string misfit = StubMisfit(pe, plan.stubSize);
+    if (!misfit.empty())
+        throw ToolError(what + " " + misfit);
+    // Its headers start after the DOS header, so the marker is in the file.
+    unsigned char marker[kMarkerSize];
+    file.ReadAt(kMarkerOffset, marker, kMarkerSize);
+    for (unsigned char b : marker)
+        if (b != 0)
+            throw ToolError(what + " already carries a package (its marker is not zero); use the bare stub");
+    return pe.machine;
+}
+
+// A stored name the stub would refuse: a device name, dots only, ...
+void CheckPlace(const std::string& storedName, int cp)
+{
+    const std::string name = LastComponent(storedName);
+    NameRule rule = CheckPlainName(name);
+    if (rule != NameRule::Allowed)
+        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule));
+}
+
+// Entry names of a ready-made cabinet, checked the way the installer will
+// take them: by the last component, into one folder.
+std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp)
+{
+    if (info.PartOfSet())
+        throw ToolError("cabinet " + path + " is part " + std::to_string(info.setIndex + 1) +
+                        " of a multi-cabinet set; the installer needs one whole cabinet");
+    if (info.files.empty())
+        throw ToolError("cabinet " + path + " holds no files");
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    for (const CabFileInfo& f : info.files) {
+        std::string shown = (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, cp);
+        if (f.attribs & kAttrUtf8Name)
+            throw ToolError("cabinet entry \"" + shown + "\" has a UTF-8 name (0x80); the installer reads names as ANSI");
+        if (f.name.find('.') == std::string::npos)
+            throw ToolError("cabinet entry \"" + shown + "\" has no \".\": the installer extracts only *.*");
+        CheckPlace(f.name, cp);
+        std::string last = LastComponent(f.name);
+        if (!seen.insert(FoldCase(FromAnsi(last, cp))).second)
+            throw ToolError("cabinet holds two entries named \"" + FromAnsi(last, cp) +
+                            "\" (the installer puts all files in one folder)");
+        names.push_back(f.name);
+    }
+    return names;
+}
+
+std::vector<std::string> PlanReadyCabinet(const PackRequest& req, PackPlan& plan)
+{
+    if (!req.inputs.empty())
+        throw ToolError("give either --cab or files, not both");
+    if (!req.collect.run.empty() || !req.collect.attribs.empty())
+        throw ToolError("--run and --attrib cannot change a ready-made cabinet");
+    struct stat st;
+    plan.cab = OpenRegular(req.cabPath, st, "the cabinet");
+    plan.cabPath = req.cabPath;
+    plan.cabSize = static_cast<uint64_t>(st.st_size);
+    plan.inputs.push_back(FileId{st.st_dev, st.st_ino, req.cabPath});
+    CabInfo info;
+    try {
+        info = ReadCabinetDirectory(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
+    } catch (const ToolError& e) {
+        throw ToolError("unreadable cabinet " + req.cabPath + ": " + e.what());
+    }
+    return ReadyCabinetNames(info, req.cabPath, req.collect.codePage);
+}
+
+std::vector<std::string> PlanOwnCabinet(const PackRequest& req, PackPlan& plan)
+{
+    if (req.inputs.empty())
+        throw ToolError("no files to pack: give files, a folder or --cab");
+    CollectOptions collect = req.collect;
+    collect.keepNames = false;
+    plan.entries = CollectEntries(req.inputs, collect, &plan.inputs);
+    CheckCabinetEntries(plan.entries);
+    plan.cabOptions = req.cab;
+    std::vector<std::string> names;
+    for (const CabEntry& e : plan.entries) {
+        CheckPlace(e.name, req.collect.codePage);
+        names.push_back(e.name);
+    }
+    return names;
+}
+
+void CheckInstallPaths(const std::vector<std::string>& storedNames, const std::string& company,
+                       const std::string& install, int cp, uint16_t machine)
+{
+    std::string problem = NameTooLong(storedNames, company, install, cp, ProgramFilesOf(machine));
+    if (!problem.empty())
+        throw ToolError(problem);
+}
+
+// Header texts and numbers; returns the texts by key, in ANSI.
+std::map<std::string, std::string> PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNames,
+                                              PackPlan& plan)
 {
     const int cp = req.collect.codePage;
-    PackResult result;
-
-    std::vector<unsigned char> stub;
-    if (!ReadWholeFile(req.stubPath, stub))
-        throw ToolError("missing file: cannot read the stub " + req.stubPath);
-    CheckStub(req.stubPath, stub);
-
-    // The payload and the names the installer will see in it.
-    std::vector<unsigned char> cab;
-    std::vector<std::string> storedNames; // ANSI, as the stub matches them
-    if (!req.cabPath.empty()) {
-        if (!req.inputs.empty())
-            throw ToolError("give either --cab or files, not both");
-        if (!req.collect.run.empty() || !req.collect.attribs.empty())
-            throw ToolError("--run and --attrib cannot change a ready-made cabinet");
-        if (!ReadWholeFile(req.cabPath, cab))
-            throw ToolError("missing file: cannot read the cabinet " + req.cabPath);
-        CabInfo info;
-        try {
-            info = ReadCabinetDirectory(cab);
-            VerifyCabinet(cab, false);
-        } catch (const ToolError& e) {
-            throw ToolError("unreadable cabinet " + req.cabPath + ": " + e.what());
-        }
-        if (info.PartOfSet())
-            throw ToolError("cabinet " + req.cabPath + " is part of a multi-cabinet set; the installer needs one cabinet");
-        if (info.files.empty())
-            throw ToolError("cabinet " + req.cabPath + " holds no files");
-        std::set<std::string> seen;
-        for (const CabFileInfo& f : info.files) {
-            std::string shown = (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, cp);
-            if (f.attribs & kAttrUtf8Name)
-                throw ToolError("cabinet entry \"" + shown + "\" has a UTF-8 name (0x80); the installer reads names as ANSI");
-            if (f.name.find('.') == std::string::npos)
-                throw ToolError("cabinet entry \"" + shown + "\" has no \".\": the installer extracts only *.*");
-            std::string last = f.name.substr(f.name.find_last_of('\\') == std::string::npos ? 0 : f.name.find_last_of('\\') + 1);
-            if (!seen.insert(FoldCase(FromAnsi(last, cp))).second)
-                throw ToolError("cabinet holds two entries named \"" + FromAnsi(last, cp) +
-                                "\" (the installer puts all files in one folder)");
-            storedNames.push_back(f.name);
-        }
-    } else {
-        if (req.inputs.empty())
-            throw ToolError("no files to pack: give files, a folder or --cab");
-        CollectOptions collect = req.collect;
-        collect.keepNames = false;
-        std::vector<CabEntry> entries = CollectEntries(req.inputs, collect);
-        for (const CabEntry& e : entries)
-            storedNames.push_back(e.name);
-        cab = WriteCabinet(entries, req.cab);
-    }
-    result.fileCount = static_cast<uint32_t>(storedNames.size());
-    result.cabinetSize = static_cast<uint32_t>(cab.size());
-
-    // Header texts.
-    PackageHeader header = PackageHeader::Blank();
-    static const std::pair<const char*, ::HeaderText> kTexts[] = {
-        {"ProductName", ::HeaderText::ProductName},       {"CompanyFolder", ::HeaderText::CompanyFolder},
-        {"ShortName", ::HeaderText::ShortName},           {"LicenseFile", ::HeaderText::LicenseFile},
-        {"InstallFolder", ::HeaderText::InstallFolder},   {"StartMenuFolder", ::HeaderText::StartMenuFolder},
-        {"GuiLibrary", ::HeaderText::GuiLibrary}};
+    static const std::pair<const char*, HeaderText> kTexts[] = {
+        {"ProductName", HeaderText::ProductName},     {"CompanyFolder", HeaderText::CompanyFolder},
+        {"ShortName", HeaderText::ShortName},         {"LicenseFile", HeaderText::LicenseFile},
+        {"InstallFolder", HeaderText::InstallFolder}, {"StartMenuFolder", HeaderText::StartMenuFolder},
+        {"GuiLibrary", HeaderText::GuiLibrary}};
+    plan.header = PackageHeader::Blank();
     std::map<std::string, std::string> ansi;
     for (const auto& [key, field] : kTexts) {
         ansi[key] = FieldText(req.fields, key, cp);
-        header.SetText(field, ansi[key]);
+        plan.header.SetText(field, ansi[key]);
     }
     if (ansi["ProductName"].empty())
         throw ToolError("ProductName is empty: give --product-name or ProductName in the manifest");
@@ -374,18 +474,27 @@ PackResult BuildPackage(const PackRequest& req)
         if (license.find_first_of("\\/:*?") != std::string::npos)
             throw ToolError("LicenseFile \"" + req.fields.at("LicenseFile") +
                             "\" must be a plain file name (no \\ / : * ?)");
-        bool packed = std::any_of(storedNames.begin(), storedNames.end(), [&](const std::string& n) {
-            return FoldCase(FromAnsi(n, cp)) == FoldCase(FromAnsi(license, cp));
-        });
-        if (!packed)
+        if (!IsPacked(storedNames, FromAnsi(license, cp), cp))
             throw ToolError("LicenseFile \"" + req.fields.at("LicenseFile") + "\" is not one of the packed files");
     }
-    header.SetMakeUninstaller(static_cast<uint8_t>(ParseNumber(req.fields, "MakeUninstaller", 0, 1)));
-    header.SetUninstallLinkStyle(static_cast<uint8_t>(ParseNumber(req.fields, "UninstallLinkStyle", 1, 255)));
-    header.SetFileCount(result.fileCount);
+    plan.header.SetMakeUninstaller(static_cast<uint8_t>(ParseNumber(req.fields, "MakeUninstaller", 0, 1)));
+    plan.header.SetUninstallLinkStyle(static_cast<uint8_t>(ParseNumber(req.fields, "UninstallLinkStyle", 1, 255)));
+    plan.header.SetFileCount(static_cast<uint32_t>(storedNames.size()));
+    // The stub refuses texts that lead outside their places. The list size is
+    // still zero here, so an empty StartMenuFolder passes; with shortcuts,
+    // PlanShortcuts refuses it.
+    HeaderNameFault fault = CheckHeaderNames(plan.header);
+    if (fault.rule != NameRule::Allowed)
+        throw ToolError(std::string(HeaderTextName(fault.field)) + " \"" + FromAnsi(plan.header.Text(fault.field), cp) +
+                        "\" " + NameRuleText(fault.rule));
+    return ansi;
+}
 
-    // ShortcutList: "target|name\r" per record.
-    std::string list;
+// ShortcutList: "target|name\r" per record.
+void PlanShortcuts(const PackRequest& req, const std::vector<std::string>& storedNames, bool haveStartMenu,
+                   PackPlan& plan)
+{
+    const int cp = req.collect.codePage;
     std::set<std::string> linkNames;
     for (const auto& [name, target] : req.shortcuts) {
         if (name.find_first_of("\r\n") != std::string::npos || target.find_first_of("\r\n") != std::string::npos)
@@ -400,24 +509,160 @@ PackResult BuildPackage(const PackRequest& req)
         std::string t = Ansi(target, cp, "shortcut target");
         if (!linkNames.insert(FoldCase(name)).second)
             throw ToolError("two shortcuts are named \"" + name + "\"");
-        bool packed = std::any_of(storedNames.begin(), storedNames.end(), [&](const std::string& s) {
-            return FoldCase(FromAnsi(s, cp)) == FoldCase(target);
-        });
-        if (!packed)
-            result.warnings.push_back("shortcut \"" + name + "\" points at \"" + target + "\", which is not a packed file");
-        list += t + "|" + n + "\r";
+        bool targetBroke;
+        NameRule rule = CheckShortcutRecord(ShortcutRecord{t, n}, targetBroke);
+        if (rule != NameRule::Allowed)
+            throw ToolError((targetBroke ? "shortcut target \"" + target : "shortcut name \"" + name) + "\" " +
+                            NameRuleText(rule));
+        if (!IsPacked(storedNames, target, cp))
+            plan.warnings.push_back("shortcut \"" + name + "\" points at \"" + target + "\", which is not a packed file");
+        plan.shortcutList += t + "|" + n + "\r";
     }
-    if (!list.empty() && ansi["StartMenuFolder"].empty())
+    if (!plan.shortcutList.empty() && !haveStartMenu)
         throw ToolError("StartMenuFolder is empty: the shortcuts need a Start-menu folder");
-    if (header.MakeUninstaller() && list.empty())
-        result.warnings.push_back(
+    if (plan.header.MakeUninstaller() && plan.shortcutList.empty())
+        plan.warnings.push_back(
             "MakeUninstaller is set but there are no shortcuts: the installer writes its uninstaller only while it makes shortcuts");
+}
 
-    header.SetShortcutListSize(static_cast<uint32_t>(list.size()));
-    CheckPlaces(header, list, storedNames, cp);
+// The most a cabinet of these entries can take: every block stored.
+uint64_t CabinetBound(const std::vector<CabEntry>& entries)
+{
+    uint64_t total = 0, bound = 36 + 8;
+    for (const CabEntry& e : entries) {
+        total += e.Size();
+        bound += 16 + e.name.size() + 1;
+    }
+    return bound + (total + kCabBlockSize - 1) / kCabBlockSize * (8 + 7) + total;
+}
 
-    if (uint64_t(stub.size()) + kHeaderSize + list.size() + cab.size() > 0xFFFFFFFFu)
+} // namespace
+
+const char* ProgramFilesOf(uint16_t machine)
+{
+    return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
+}
+
+std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
+                        const std::string& install, int cp, const char* programFiles)
+{
+    const std::string folder =
+        std::string(programFiles) + "\\" + (company.empty() ? "" : company + "\\") + install + "\\";
+    const size_t allowed = folder.size() < kMaxWindowsPath ? kMaxWindowsPath - folder.size() : 0;
+    for (const std::string& name : storedNames) {
+        std::string last = LastComponent(name);
+        if (last.size() > allowed)
+            return "file name \"" + FromAnsi(last, cp) + "\" is " + std::to_string(last.size()) +
+                   " characters long; installed in " + FromAnsi(folder, cp) + " a name may have at most " +
+                   std::to_string(allowed) + " (Windows paths end at 259 characters)";
+    }
+    return "";
+}
+
+PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
+{
+    // ReadPeImage takes the headers where e_lfanew points. They are read
+    // here right behind the DOS header, and e_lfanew is set to point there:
+    // what they say about the file's sections are file offsets, unmoved.
+    constexpr size_t kDosHeader = 64, kLfanew = 0x3C, kFileHeader = 24, kSectionHeader = 40;
+    std::vector<unsigned char> b(static_cast<size_t>(std::min<uint64_t>(file.Size(), kDosHeader)));
+    file.ReadAt(0, b.data(), b.size());
+    const uint32_t at = b.size() == kDosHeader ? uint32_t(b[kLfanew]) | uint32_t(b[kLfanew + 1]) << 8 |
+                                                     uint32_t(b[kLfanew + 2]) << 16 | uint32_t(b[kLfanew + 3]) << 24
+                                               : 0;
+    if (at < kDosHeader || at >= file.Size())
+        return ReadPeImage(b.data(), b.size(), image); // not a program: nothing more to read
+    auto readOn = [&](uint64_t count) { // the first count bytes from e_lfanew on, as far as the file goes
+        const size_t have = b.size() - kDosHeader;
+        count = std::min<uint64_t>(count, file.Size() - at);
+        if (count <= have)
+            return;
+        b.resize(kDosHeader + static_cast<size_t>(count));
+        file.ReadAt(at + have, &b[kDosHeader + have], static_cast<size_t>(count) - have);
+    };
+    b[kLfanew] = kDosHeader;
+    b[kLfanew + 1] = b[kLfanew + 2] = b[kLfanew + 3] = 0;
+    readOn(kFileHeader);
+    if (b.size() == kDosHeader + kFileHeader) {
+        const uint16_t sections = uint16_t(b[kDosHeader + 6] | b[kDosHeader + 7] << 8);
+        const uint16_t optional = uint16_t(b[kDosHeader + 20] | b[kDosHeader + 21] << 8);
+        // At least the optional header's magic, which tells its kind.
+        readOn(kFileHeader + std::max<uint64_t>(optional, 2) + uint64_t(kSectionHeader) * sections);
+    }
+    PeStatus status = ReadPeImage(b.data(), b.size(), image);
+    if (image.signatureOffset != 0)
+        image.signatureOffset = at;
+    return status;
+}
+
+PackPlan PlanPackage(const PackRequest& req)
+{
+    PackPlan plan;
+    struct stat st;
+    plan.stub = OpenRegular(req.stubPath, st, "the stub");
+    plan.stubPath = req.stubPath;
+    plan.stubSize = static_cast<uint64_t>(st.st_size);
+    plan.inputs.push_back(FileId{st.st_dev, st.st_ino, req.stubPath});
+    // Its headers tell where it installs; no more of it is read here.
+    const uint16_t machine = CheckStub(plan);
+
+    std::vector<std::string> storedNames =
+        req.cabPath.empty() ? PlanOwnCabinet(req, plan) : PlanReadyCabinet(req, plan);
+    plan.fileCount = static_cast<uint32_t>(storedNames.size());
+    std::map<std::string, std::string> ansi = PlanHeader(req, storedNames, plan);
+    PlanShortcuts(req, storedNames, !ansi["StartMenuFolder"].empty(), plan);
+    CheckInstallPaths(storedNames, ansi["CompanyFolder"], ansi["InstallFolder"], req.collect.codePage, machine);
+    uint64_t payload = req.cabPath.empty() ? CabinetBound(plan.entries) : plan.cabSize;
+    if (plan.stubSize + kHeaderSize + plan.shortcutList.size() + payload > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
-    result.package = ComposePackage(stub, header, list, cab);
+
+    // Only now is any content read beyond the stub's headers and a
+    // cabinet's directory.
+    if (plan.cab.get() >= 0) {
+        try {
+            VerifyCabinet(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
+        } catch (const ToolError& e) {
+            throw ToolError("unreadable cabinet " + plan.cabPath + ": " + e.what());
+        }
+    }
+    return plan;
+}
+
+PackResult WritePackage(const PackPlan& plan, ByteSink& out)
+{
+    const uint64_t start = out.Position();
+    CopyToSink(FileSource(plan.stub.get(), 0, plan.stubSize, plan.stubPath), out, 0);
+    PackageHeader header = plan.header;
+    out.Write(header.Bytes(), kHeaderSize); // its payload fields follow below
+    out.Write(plan.shortcutList.data(), plan.shortcutList.size());
+    CabWritten cab;
+    if (plan.cab.get() >= 0) {
+        cab.size = plan.cabSize;
+        cab.crc = CopyToSink(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath), out, 0);
+    } else {
+        cab = WriteCabinet(plan.entries, plan.cabOptions, out);
+    }
+    const uint64_t total = out.Position() - start;
+    if (total > 0xFFFFFFFFu)
+        throw ToolError("the package would exceed 4 GB");
+
+    header.SetShortcutListSize(static_cast<uint32_t>(plan.shortcutList.size()));
+    header.SetShortcutListCrc(Crc32Of(plan.shortcutList.data(), plan.shortcutList.size()));
+    header.SetPayloadSize(static_cast<uint32_t>(cab.size));
+    header.SetPayloadCrc(cab.crc);
+    out.WriteAt(start + plan.stubSize, header.Bytes(), kHeaderSize);
+    PackageMarker marker;
+    marker.magic = kMarkerMagic;
+    marker.StubSize = static_cast<uint32_t>(plan.stubSize);
+    marker.PackageSize = static_cast<uint32_t>(total);
+    unsigned char bytes[kMarkerSize];
+    marker.Encode(bytes);
+    out.WriteAt(start + kMarkerOffset, bytes, kMarkerSize);
+
+    PackResult result;
+    result.packageSize = total;
+    result.fileCount = plan.fileCount;
+    result.cabinetSize = static_cast<uint32_t>(cab.size);
+    result.warnings = plan.warnings;
     return result;
 }

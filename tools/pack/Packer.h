@@ -1,6 +1,8 @@
 // What `cabsetup pack` and `cabsetup cab` do, apart from the command line:
 // gather the files, check them against what the stub can install, write the
-// cabinet, and compose the package.
+// cabinet, and compose the package. Everything that file sizes, names and
+// the header decide is checked before any file's content is read, and all
+// of it before the output is opened.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -9,7 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "package/Package.h"
+#include "package/PeImage.h"
 #include "tools/pack/CabWriter.h"
+#include "tools/pack/FileUtil.h"
 
 struct PackInput {
     std::string path;   // file or folder
@@ -23,15 +28,41 @@ struct CollectOptions {
     std::vector<std::string> run;                             // names to flag 0x40
     std::vector<std::pair<std::string, std::string>> attribs; // name, letters or number
     std::optional<int64_t> fixedTime;                         // instead of each file's mtime
+    std::optional<int64_t> latestTime;                        // SOURCE_DATE_EPOCH: later times are clamped to it
+    int zoneMinutes = 0;                                      // file times are written at this offset from UTC
 };
 
-// Files in argument order; a folder contributes its regular files, found
-// recursively and sorted by path. Throws ToolError for a missing file, a
+// Files in argument order; a folder contributes its files, found
+// recursively and sorted by path. Only looks at names and sizes. Throws
+// ToolError for a missing file, anything but a regular file or folder, a
 // name the stub cannot install, or a --run/--attrib that names no file.
-std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options);
+// ids, when given, receives every file's identity.
+std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options,
+                                     std::vector<FileId>* ids = nullptr);
 
 // "rhsa" letters (x = run after install) or a number such as 0x27.
 uint16_t ParseAttributes(const std::string& text);
+
+// "UTC", "+09:00", "-0530", "+9": minutes east of UTC. Throws ToolError.
+int ParseZone(const std::string& text);
+
+// The Program Files folder a stub of this machine installs into, at its
+// longest: C:\Program Files for the x86-64 stub; C:\Program Files (x86) for
+// the i386 one, where 64-bit Windows puts a 32-bit program (and for any
+// other machine, as the longer of the two).
+const char* ProgramFilesOf(uint16_t machine);
+constexpr size_t kMaxWindowsPath = 259; // MAX_PATH less its terminator
+
+// Each file lands in Program Files\CompanyFolder\InstallFolder; the whole
+// path must stay within the Windows path limit, or the extraction fails.
+// Returns why a stored name (its last component) would not fit, or "".
+std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
+                        const std::string& install, int codePage, const char* programFiles);
+
+// The headers of the Windows program at the start of file: its DOS header,
+// PE headers and section table, read on their own (not the bytes between
+// them, not the sections): a few kilobytes, whatever the file.
+PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image);
 
 struct PackRequest {
     std::string stubPath;
@@ -43,12 +74,31 @@ struct PackRequest {
     CabWriteOptions cab;
 };
 
+// A checked package, ready to be written. Holds the stub and a ready-made
+// cabinet open, so what was checked is what gets written.
+struct PackPlan {
+    Fd stub;
+    std::string stubPath;
+    uint64_t stubSize = 0;
+    PackageHeader header;
+    std::string shortcutList;
+    Fd cab;                       // a ready-made cabinet, or...
+    std::string cabPath;
+    uint64_t cabSize = 0;
+    std::vector<CabEntry> entries; // ...the files of our own
+    CabWriteOptions cabOptions;
+    uint32_t fileCount = 0;
+    std::vector<FileId> inputs;   // every file the package is made of
+    std::vector<std::string> warnings;
+};
+
 struct PackResult {
-    std::vector<unsigned char> package;
+    uint64_t packageSize = 0;
     uint32_t fileCount = 0;
     uint32_t cabinetSize = 0;
     std::vector<std::string> warnings;
 };
 
 // Throws ToolError with a one-line message on every refusal.
-PackResult BuildPackage(const PackRequest& request);
+PackPlan PlanPackage(const PackRequest& request);
+PackResult WritePackage(const PackPlan& plan, ByteSink& out);

@@ -9,17 +9,19 @@
 #include "package/PeImage.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
+#include "tools/pack/FileUtil.h"
 
-enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram };
+enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram, NotAFile };
 
 struct InspectReport {
     FileKind kind = FileKind::Bare;
     int failedCheck = 0;  // 2..6 for a damaged copy
-    std::string reason;   // why it is damaged
+    std::string reason;   // why it is damaged; what it is when not a file
     std::string field;    // the text that leads outside its place, if that is why
     std::string rule;     // and the rule it breaks
     uint64_t fileSize = 0;
-    PeImage program; // the stub's headers, unless the kind is Cabinet or NotProgram
+    bool hasProgram = false;
+    PeImage program; // the stub's headers, when hasProgram
 
     PackageMarker marker;
     bool hasHeader = false;
@@ -30,14 +32,22 @@ struct InspectReport {
     bool hasCabinet = false;
     CabInfo cabinet;
     std::string cabinetError; // empty: libmspack decoded every entry
+    std::string installError; // empty: nothing in the cabinet stops the extraction
 
     std::vector<std::string> installedFiles; // uninstaller payload
     std::vector<std::string> notes;          // sound for the stub, but odd
 };
 
+// Reads the program headers, the marker, the header, the shortcut list and
+// the cabinet's directory, and streams the payload for its CRC: memory
+// stays small whatever the file's size.
+InspectReport InspectFile(const ByteSource& file);
 InspectReport InspectFile(const std::vector<unsigned char>& file);
+// For a path that names no regular file; what says what it is ("a directory").
+InspectReport NotAFileReport(const std::string& what);
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
 // 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
-// cabinet that does not decode, or a file that is not a Windows program.
+// cabinet that does not decode, no file at all, or a file that is not a
+// Windows program.
 int InspectExitStatus(const InspectReport& report);

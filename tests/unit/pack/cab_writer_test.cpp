@@ -180,19 +180,49 @@ TEST(CabWriter, NeverWritesTheUtf8NameFlag)
 
 TEST(CabWriter, RefusesWhatACabinetCannotHold)
 {
-    CabWriteOptions opt;
-    EXPECT_THROW(WriteCabinet({}, opt), ToolError);
-    std::vector<CabEntry> e = MakeEntries({Pattern(10, 1)});
-    e[0].name = "";
-    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
-    e[0].name = std::string(256, 'a');
-    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
-    e[0].name = "a.txt";
-    e[0].sourcePath = "/nonexistent/a.txt";
-    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
-    e[0].sourcePath.clear();
-    opt.level = 10;
-    EXPECT_THROW(WriteCabinet(e, opt), ToolError);
+    // Sizes as a folder walk reports them: refused before any file is read
+    // (none of these exists).
+    auto sized = [](std::vector<uint64_t> sizes) {
+        std::vector<CabEntry> e;
+        for (uint64_t size : sizes) {
+            CabEntry x;
+            x.name = "f" + std::to_string(e.size()) + ".bin";
+            x.sourcePath = "/nonexistent/" + x.name;
+            x.size = size;
+            e.push_back(x);
+        }
+        return e;
+    };
+    std::vector<CabEntry> named = MakeEntries({Pattern(10, 1)});
+    struct Case {
+        const char* label;
+        std::vector<CabEntry> entries;
+        int level;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {"no entry", {}, 6, "at least one file"},
+        {"empty name", named, 6, "cannot store the name"},
+        {"name of 256 bytes", named, 6, "cannot store the name"},
+        {"level 10", named, 10, "compression level must be 0 to 9"},
+        {"65536 files", sized(std::vector<uint64_t>(65536, 0)), 6, "a cabinet holds at most 65535"},
+        {"one 3 GB file", sized({3ull << 30}), 6, "more than one cabinet holds (2 GB)"},
+        {"two files over 2 GB together", sized({0x40000000, 0x40000000}), 6, "more than one cabinet holds"},
+        {"a file that is gone", sized({10}), 6, "missing file: /nonexistent/f0.bin"},
+    };
+    cases[1].entries[0].name = "";
+    cases[2].entries[0].name = std::string(256, 'a');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CabWriteOptions opt;
+        opt.level = c.level;
+        try {
+            WriteCabinet(c.entries, opt);
+            ADD_FAILURE() << "written";
+        } catch (const ToolError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(CabReader, RefusesBrokenHeaders)
@@ -222,33 +252,31 @@ TEST(CabReader, RefusesBrokenHeaders)
     EXPECT_THROW(VerifyCabinet(badSig, false), ToolError);
 }
 
-TEST(DosDateTime, LocalTimeClampedToTheDosRange)
+TEST(DosDateTime, FixedOffsetClampedToTheDosRange)
 {
+    // The environment's zone must not matter.
     const char* old = std::getenv("TZ");
     std::string saved = old ? old : "";
-    setenv("TZ", "UTC", 1);
+    setenv("TZ", "Asia/Tokyo", 1);
     tzset();
     struct Case {
         int64_t unix;
+        int offset;
         uint16_t date, time;
     };
     for (const Case& c : std::vector<Case>{
-             {946684800, 20 << 9 | 1 << 5 | 1, 0},                         // 2000-01-01 00:00:00
-             {1796651159, 46 << 9 | 12 << 5 | 7, 13 << 11 | 45 << 5 | 29}, // 2026-12-07 13:45:59, odd second
-             {0, 0x21, 0},                                                  // 1970: before DOS time
-             {4354819200LL, 127 << 9 | 12 << 5 | 31, 23 << 11 | 59 << 5 | 29}, // 2108
+             {946684800, 0, 20 << 9 | 1 << 5 | 1, 0},                         // 2000-01-01 00:00:00
+             {1796651159, 0, 46 << 9 | 12 << 5 | 7, 13 << 11 | 45 << 5 | 29}, // 2026-12-07 13:45:59, odd second
+             {0, 0, 0x21, 0},                                                  // 1970: before DOS time
+             {4354819200LL, 0, 127 << 9 | 12 << 5 | 31, 23 << 11 | 59 << 5 | 29}, // 2108
+             {946684800, -300, 19 << 9 | 12 << 5 | 31, 19 << 11},              // 1999-12-31 19:00:00
+             {1700000000, 540, 43 << 9 | 11 << 5 | 15, 7 << 11 | 13 << 5 | 10}, // 2023-11-15 07:13:20
          }) {
         uint16_t d = 0, t = 0;
-        DosDateTime(c.unix, d, t);
-        EXPECT_EQ(d, c.date) << c.unix;
-        EXPECT_EQ(t, c.time) << c.unix;
+        DosDateTime(c.unix, c.offset, d, t);
+        EXPECT_EQ(d, c.date) << c.unix << " at " << c.offset;
+        EXPECT_EQ(t, c.time) << c.unix << " at " << c.offset;
     }
-    setenv("TZ", "EST5", 1);
-    tzset();
-    uint16_t d = 0, t = 0;
-    DosDateTime(946684800, d, t); // 1999-12-31 19:00:00 local
-    EXPECT_EQ(d, 19 << 9 | 12 << 5 | 31);
-    EXPECT_EQ(t, 19 << 11);
     if (old)
         setenv("TZ", saved.c_str(), 1);
     else

@@ -2,42 +2,74 @@
 // message, and what is left on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <glob.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "PackTestUtil.h"
+#include "tools/pack/CabWriter.h"
 
 namespace {
 
 struct Outcome {
-    int status;
+    int status;  // exit status, or -signal
     std::string out;
     std::string err;
+    long peakKb; // the tool's peak resident memory
 };
 
-std::string Quote(const std::string& s)
+pid_t StartTool(const ScratchDir& dir, const std::vector<std::string>& args)
 {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    std::vector<std::string> all = {CABSETUP_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, (dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, CABSETUP_EXE, &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (rc != 0)
+        throw std::runtime_error("cannot start cabsetup");
+    return pid;
+}
+
+Outcome WaitTool(const ScratchDir& dir, pid_t pid)
+{
+    int raw = 0;
+    struct rusage use {};
+    while (wait4(pid, &raw, 0, &use) < 0 && errno == EINTR) {
+    }
+    std::vector<unsigned char> out = ReadAll(dir / "stdout"), err = ReadAll(dir / "stderr");
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? -WTERMSIG(raw) : -1000,
+            std::string(out.begin(), out.end()), std::string(err.begin(), err.end()), use.ru_maxrss};
 }
 
 Outcome RunTool(const ScratchDir& dir, const std::vector<std::string>& args)
 {
-    std::string cmd = Quote(CABSETUP_EXE);
-    for (const std::string& a : args)
-        cmd += " " + Quote(a);
-    cmd += " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr");
-    int raw = std::system(cmd.c_str());
-    std::vector<unsigned char> out = ReadAll(dir / "stdout"), err = ReadAll(dir / "stderr");
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
-            std::string(err.begin(), err.end())};
+    return WaitTool(dir, StartTool(dir, args));
 }
 
 size_t CountMatches(const std::string& pattern)
@@ -47,6 +79,45 @@ size_t CountMatches(const std::string& pattern)
     globfree(&g);
     return n;
 }
+
+using Bytes = std::vector<unsigned char>;
+
+void AddU32(Bytes& b, size_t at, uint32_t add)
+{
+    uint32_t v = (b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24) + add;
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Our one-folder cabinet with bytes put in at `at` (36: after CFHEADER,
+// 44: after the CFFOLDER), every offset behind them moved along.
+Bytes Spliced(size_t at, const std::string& insert)
+{
+    CabEntry a, b;
+    a.name = "a.txt";
+    a.data = Pattern(1000, 1);
+    b.name = "b.txt";
+    b.data = Pattern(10, 2);
+    Bytes cab = WriteCabinet({a, b}, CabWriteOptions{});
+    cab.insert(cab.begin() + static_cast<long>(at), insert.begin(), insert.end());
+    AddU32(cab, 8, static_cast<uint32_t>(insert.size()));                // cbCabinet
+    AddU32(cab, 16, static_cast<uint32_t>(insert.size()));               // coffFiles
+    AddU32(cab, at == 36 ? 36 + insert.size() : 36, static_cast<uint32_t>(insert.size())); // coffCabStart
+    return cab;
+}
+
+// Part 2 of a set: a next cabinet named after the header.
+Bytes SpannedPart()
+{
+    Bytes cab = Spliced(36, std::string("next.cab\0disk 3\0", 16));
+    cab[30] |= 2;
+    cab[34] = 1;
+    return cab;
+}
+
+// A CFFILE record between the folder and the list the header points at: the
+// platform reads it, other readers skip it.
+Bytes AmbiguousList() { return Spliced(44, std::string(16, '\0') + "evil" + std::string(1, '\0')); }
 
 struct Workspace {
     ScratchDir dir;
@@ -80,6 +151,19 @@ struct Workspace {
         dir.Write("wide/\xE4\xB8\xAD.txt", std::string("x"));
         dir.Write("garbage.cab", std::string("MSCF but not really a cabinet at all"));
         dir.Write("device/Com1.log", std::string("x"));
+        dir.Write("spanned.cab", SpannedPart());
+        dir.Write("ambiguous.cab", AmbiguousList());
+        // Installed in C:\Program Files (x86)\Example\ a name may have 228,
+        // in C:\Program Files\Example\ (the 64-bit stub's) 234.
+        dir.Write("long/" + std::string(225, 'n') + ".txt", std::string("x"));
+        dir.Write("long64/" + std::string(231, 'n') + ".txt", std::string("x"));
+        CabEntry longName;
+        longName.name = std::string(251, 'c') + ".txt";
+        dir.Write("longname.cab", WriteCabinet({longName}, CabWriteOptions{}));
+        dir.Write("withfifo/a.txt", std::string("x"));
+        mkfifo((dir / "withfifo/pipe.txt").c_str(), 0644);
+        mkfifo((dir / "fifo").c_str(), 0644);
+        mkdir((dir / "folder.exe").c_str(), 0755);
     }
     std::vector<std::string> Pack(std::vector<std::string> extra, const std::string& stub = "stub.exe") const
     {
@@ -154,6 +238,23 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"uninstaller named outside", s.Pack({"--short-name", "x\\..\\evilun", in}),
               "ShortName \"x\\..\\evilun\" must not have a \".\" or \"..\" component"},
              {"device name", s.Pack({in, s.dir / "device"}), "file name \"Com1.log\" must not be a reserved device name"},
+             {"FIFO as the stub", {"pack", "--stub", s.dir / "fifo", "-o", s.dir / "out.exe", in},
+              "the stub " + (s.dir / "fifo") + " is a FIFO, not a regular file"},
+             {"folder as the stub", {"pack", "--stub", s.dir / "folder.exe", "-o", s.dir / "out.exe", in},
+              "is a directory, not a regular file"},
+             {"FIFO as the manifest", s.Pack({"--manifest", s.dir / "fifo", in}), "the manifest " + (s.dir / "fifo") + " is a FIFO"},
+             {"FIFO as the cabinet", s.Pack({"--cab", s.dir / "fifo"}), "the cabinet " + (s.dir / "fifo") + " is a FIFO"},
+             {"FIFO in a payload folder", s.Pack({s.dir / "withfifo"}),
+              (s.dir / "withfifo/pipe.txt") + " is a FIFO, not a regular file"},
+             {"name too long for the install folder", s.Pack({s.dir / "long"}),
+              "is 229 characters long; installed in C:\\Program Files (x86)\\Example\\ a name may have at most 228"},
+             {"name too long for the 64-bit stub's install folder", s.Pack({s.dir / "long64"}, "stub64.exe"),
+              "is 235 characters long; installed in C:\\Program Files\\Example\\ a name may have at most 234"},
+             {"cabinet entry too long for the install folder", s.Pack({"--cab", s.dir / "longname.cab"}),
+              "is 255 characters long; installed in C:\\Program Files (x86)\\Example\\ a name may have at most 228"},
+             {"part of a spanned set", s.Pack({"--cab", s.dir / "spanned.cab"}), "is part 2 of a multi-cabinet set"},
+             {"entry list that readers see differently", s.Pack({"--cab", s.dir / "ambiguous.cab"}),
+              "entry list is ambiguous"},
          }) {
         SCOPED_TRACE(c.label);
         Outcome o = RunTool(s.dir, c.args);
@@ -176,6 +277,9 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--frobnicate", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--level", "10", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--codepage", "65001", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "Europe/Paris", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "+15:00", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--time-zone", "+0930x", s.dir / "in"},
              {"inspect"},
          }) {
         Outcome o = RunTool(s.dir, args);
@@ -247,6 +351,12 @@ TEST(Cli, InspectFailsOnADamagedCopy)
     Outcome text = RunTool(s.dir, {"inspect", s.dir / "in/readme.txt"});
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.out.find("verdict: not a Windows program"), std::string::npos) << text.out;
+    for (const auto& [path, what] : std::vector<std::pair<std::string, std::string>>{
+             {s.dir / "in", "a directory"}, {s.dir / "fifo", "a FIFO"}}) {
+        Outcome o = RunTool(s.dir, {"inspect", path});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "verdict: not a file: it is " + what + "\n");
+    }
 }
 
 TEST(Cli, EachStubKindMakesAnInstallerThatInspectNames)
@@ -295,22 +405,164 @@ TEST(Cli, SameInputsGiveTheSameInstaller)
     EXPECT_EQ(ReadAll(s.dir / "again.exe"), first);
 }
 
-TEST(Cli, FixedTimeIsStoredAsLocalDosTime)
+TEST(Cli, FileTimesAreTheSameInEveryTimeZone)
 {
     Workspace s;
     const char* old = std::getenv("TZ");
     std::string saved = old ? old : "";
-    setenv("TZ", "UTC", 1);
-    Outcome o = RunTool(s.dir, {"cab", "-o", s.dir / "t.cab", "--mtime", "946684800", s.dir / "in"});
-    ASSERT_EQ(o.status, 0) << o.err;
-    Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
-    setenv("TZ", "EST5", 1);
-    Outcome est = RunTool(s.dir, {"cab", "-o", s.dir / "e.cab", "--mtime", "946684800", s.dir / "in"});
-    Outcome j = RunTool(s.dir, {"inspect", "--json", s.dir / "e.cab"});
+    auto json = [&](const std::string& tz, std::vector<std::string> options) {
+        setenv("TZ", tz.c_str(), 1);
+        std::vector<std::string> args = {"cab", "-o", s.dir / "t.cab", "--force"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(s.dir / "in");
+        Outcome o = RunTool(s.dir, args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        std::vector<unsigned char> cab = ReadAll(s.dir / "t.cab");
+        Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
+        return std::make_pair(cab, i.out);
+    };
+    auto utc = json("UTC", {"--mtime", "1700000000"});
+    auto tokyo = json("Asia/Tokyo", {"--mtime", "1700000000"});
+    auto shifted = json("UTC", {"--mtime", "1700000000", "--time-zone", "+09:00"});
+    setenv("SOURCE_DATE_EPOCH", "946684800", 1);
+    auto clamped = json("America/New_York", {});
+    unsetenv("SOURCE_DATE_EPOCH");
     if (old)
         setenv("TZ", saved.c_str(), 1);
     else
         unsetenv("TZ");
-    EXPECT_NE(i.out.find("\"date\":\"2000-01-01\",\"time\":\"00:00:00\""), std::string::npos) << i.out;
-    EXPECT_NE(j.out.find("\"date\":\"1999-12-31\",\"time\":\"19:00:00\""), std::string::npos) << j.out;
+    EXPECT_EQ(utc.first, tokyo.first);
+    EXPECT_NE(utc.second.find("\"date\":\"2023-11-14\",\"time\":\"22:13:20\""), std::string::npos) << utc.second;
+    EXPECT_NE(shifted.second.find("\"date\":\"2023-11-15\",\"time\":\"07:13:20\""), std::string::npos)
+        << shifted.second;
+    // The files are newer than SOURCE_DATE_EPOCH: every time is clamped to it.
+    size_t clampedEntries = 0;
+    for (size_t at = 0; (at = clamped.second.find("\"date\":\"2000-01-01\",\"time\":\"00:00:00\"", at)) != std::string::npos; ++at)
+        ++clampedEntries;
+    EXPECT_EQ(clampedEntries, 2u) << clamped.second;
+}
+
+TEST(Cli, OutputReplacesOnlyARegularFileThatIsNoInput)
+{
+    Workspace s;
+    const std::string out = s.dir / "out.exe";
+    s.dir.Write("target.txt", std::string("keep me"));
+    link((s.dir / "in/readme.txt").c_str(), (s.dir / "hardlink.exe").c_str());
+    auto socketAt = [](const std::string& path) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        close(fd);
+    };
+    struct Case {
+        const char* label;
+        std::function<void()> prepare;
+        std::vector<std::string> extra;
+        std::string output;
+        std::string message; // empty: packed
+        mode_t kindAfter;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"nothing there", [] {}, {}, out, "", S_IFREG},
+             {"a regular file", [&] { s.dir.Write("out.exe", std::string("old")); }, {}, out, "", S_IFREG},
+             {"a FIFO", [&] { mkfifo(out.c_str(), 0644); }, {}, out, "is a FIFO, not a regular file; it is left as it is", S_IFIFO},
+             {"a directory", [&] { mkdir(out.c_str(), 0755); }, {}, out, "is a directory, not a regular file", S_IFDIR},
+             {"a socket", [&] { socketAt(out); }, {}, out, "is a socket, not a regular file", S_IFSOCK},
+             {"a link", [&] { symlink((s.dir / "target.txt").c_str(), out.c_str()); }, {}, out,
+              "is a symbolic link; give --force", S_IFLNK},
+             {"a link with --force", [&] { symlink((s.dir / "target.txt").c_str(), out.c_str()); }, {"--force"}, out, "",
+              S_IFREG},
+             {"the stub", [] {}, {}, s.dir / "stub.exe", "is also an input (" + (s.dir / "stub.exe") + ")", S_IFREG},
+             {"a payload file", [] {}, {}, s.dir / "in/readme.txt", "is also an input", S_IFREG},
+             {"a hard link to a payload file", [] {}, {}, s.dir / "hardlink.exe", "is also an input", S_IFREG},
+         }) {
+        SCOPED_TRACE(c.label);
+        std::string cmd = "rm -rf '" + out + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        c.prepare();
+        struct stat st;
+        // Reading a FIFO would wait for a writer.
+        std::vector<unsigned char> before =
+            lstat(c.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? ReadAll(c.output) : std::vector<unsigned char>();
+        std::vector<std::string> args = {"pack", "--stub", s.dir / "stub.exe", "-o", c.output, "--product-name", "P",
+                                         "--install-folder", "P", s.dir / "in"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Outcome o = RunTool(s.dir, args);
+        ASSERT_EQ(lstat(c.output.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, c.kindAfter);
+        if (c.message.empty()) {
+            EXPECT_EQ(o.status, 0) << o.err;
+            EXPECT_NE(o.out.find(": " + std::to_string(ReadAll(c.output).size()) + " bytes"), std::string::npos) << o.out;
+        } else {
+            EXPECT_EQ(o.status, 1);
+            EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+            if (S_ISREG(st.st_mode)) {
+                EXPECT_EQ(ReadAll(c.output), before);
+            }
+        }
+        EXPECT_EQ(CountMatches(c.output + ".tmp*"), 0u);
+        EXPECT_EQ(ReadAll(s.dir / "target.txt").size(), 7u);
+    }
+}
+
+TEST(Cli, OutputOnADeviceIsRefused)
+{
+    Workspace s;
+    const std::string dev = s.dir / "null";
+    if (mknod(dev.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    Outcome o = RunTool(s.dir, s.Pack({"-o", dev, s.dir / "in"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("is a character device, not a regular file"), std::string::npos) << o.err;
+    struct stat st;
+    ASSERT_EQ(lstat(dev.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(Cli, InterruptedRunLeavesNoTemporaryFile)
+{
+    Workspace s;
+    mkdir((s.dir / "big").c_str(), 0755);
+    ASSERT_EQ(truncate(s.dir.Write("big/zero.bin", std::string()).c_str(), 1ll << 30), 0);
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        pid_t pid = StartTool(s.dir, s.Pack({"--level", "9", s.dir / "big"}));
+        for (int i = 0; i < 500 && CountMatches(s.dir / "out.exe.tmp*") == 0; ++i)
+            usleep(10000);
+        EXPECT_EQ(CountMatches(s.dir / "out.exe.tmp*"), 1u);
+        kill(pid, sig);
+        Outcome o = WaitTool(s.dir, pid);
+        EXPECT_EQ(o.status, -sig);
+        EXPECT_EQ(CountMatches(s.dir / "out.exe*"), 0u);
+    }
+}
+
+TEST(Cli, MemoryStaysFlatWhateverTheSize)
+{
+    Workspace s;
+    mkdir((s.dir / "huge").c_str(), 0755);
+    mkdir((s.dir / "big").c_str(), 0755);
+    ASSERT_EQ(truncate(s.dir.Write("huge/zero.bin", std::string()).c_str(), 2500ll << 20), 0);
+    ASSERT_EQ(truncate(s.dir.Write("big/zero.bin", std::string()).c_str(), 256ll << 20), 0);
+    ASSERT_EQ(truncate(s.dir.Write("bare3g.exe", BareStub(2048)).c_str(), 3ll << 30), 0);
+
+    auto start = std::chrono::steady_clock::now();
+    Outcome refused = RunTool(s.dir, s.Pack({s.dir / "huge"}));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("more than one cabinet holds (2 GB)"), std::string::npos) << refused.err;
+    EXPECT_LT(seconds, 1.0) << "a size that stat gives is refused before reading";
+
+    Outcome bare = RunTool(s.dir, {"inspect", s.dir / "bare3g.exe"});
+    EXPECT_EQ(bare.status, 0);
+    EXPECT_NE(bare.out.find("verdict: bare stub"), std::string::npos) << bare.out;
+
+    Outcome packed = RunTool(s.dir, s.Pack({"--level", "1", s.dir / "big"}));
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    Outcome inspected = RunTool(s.dir, {"inspect", s.dir / "out.exe"});
+    EXPECT_NE(inspected.out.find("verdict: valid installer"), std::string::npos) << inspected.out;
+    for (const Outcome* o : {&refused, &bare, &packed, &inspected})
+        EXPECT_LT(o->peakKb, 32 * 1024) << "a few blocks per thread, not the payload";
 }

@@ -44,6 +44,19 @@ struct Payload {
     }
 };
 
+struct Built {
+    Bytes package;
+    std::vector<std::string> warnings;
+};
+
+Built BuildPackage(const PackRequest& req)
+{
+    VectorSink sink;
+    PackResult r = WritePackage(PlanPackage(req), sink);
+    EXPECT_EQ(r.packageSize, sink.bytes.size());
+    return {std::move(sink.bytes), r.warnings};
+}
+
 Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 
 } // namespace
@@ -52,7 +65,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
     Payload p;
     chmod((p.dir / "in/license.txt").c_str(), 0444);
-    PackResult res = BuildPackage(p.Request());
+    Built res = BuildPackage(p.Request());
     EXPECT_TRUE(res.warnings.empty());
 
     InspectReport r = InspectFile(res.package);
@@ -108,7 +121,7 @@ TEST(Packer, PacksAReadyMadeCabinetUnchanged)
     req.cabPath = p.dir.Write("ready.cab", cab);
     req.shortcuts.clear();
     req.fields.erase("MakeUninstaller");
-    PackResult res = BuildPackage(req);
+    Built res = BuildPackage(req);
     InspectReport r = InspectFile(res.package);
     ASSERT_EQ(r.kind, FileKind::Installer);
     EXPECT_EQ(r.header.FileCount(), 2u);
@@ -122,7 +135,7 @@ TEST(Packer, WarnsAboutAnUninstallerWithoutShortcuts)
     Payload p;
     PackRequest req = p.Request();
     req.shortcuts = {{"Manual", "manual.pdf"}};
-    PackResult res = BuildPackage(req);
+    Built res = BuildPackage(req);
     ASSERT_EQ(res.warnings.size(), 1u);
     EXPECT_NE(res.warnings[0].find("not a packed file"), std::string::npos);
 
@@ -173,6 +186,12 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
     mzZeros[0] = 'M';
     mzZeros[1] = 'Z';
     const std::string text = "MZ is how a Windows program starts; this is a note about it, no program.";
+    // The PE headers 64 KB on, behind a long DOS program.
+    Bytes far(0x10000 + 3000, 0);
+    std::copy(x86.begin(), x86.begin() + 64, far.begin());
+    std::copy(x86.begin() + pe, x86.end(), far.begin() + 0x10000);
+    PutU16At(far, 0x3C, 0);
+    PutU16At(far, 0x3E, 1);
     struct Case {
         const char* label;
         Bytes file;
@@ -198,6 +217,8 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
              {"two bytes MZ", Bytes{'M', 'Z'}, PeStatus::NotPe, StubFit::Ok},
              {"ROM image magic", with(x86, opt, 0x0107), PeStatus::NotPe, StubFit::Ok},
              {"optional header shorter than its kind", with(x64, pe + 20, 100), PeStatus::NotPe, StubFit::Ok},
+             {"headers far behind the DOS header", far, PeStatus::Ok, StubFit::Ok},
+             {"far headers cut short", Slice(far, 0, 0x10000 + 30), PeStatus::CutShort, StubFit::Ok},
          }) {
         SCOPED_TRACE(c.label);
         PeImage image;
@@ -205,6 +226,15 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
         if (c.status == PeStatus::Ok) {
             EXPECT_EQ(CheckStubImage(image, c.file.size()), c.fit);
         }
+        // The packer and inspect read the headers alone, with the same result.
+        PeImage headers;
+        ASSERT_EQ(ReadPeHeaders(MemorySource(c.file), headers), c.status);
+        EXPECT_EQ(headers.machine, image.machine);
+        EXPECT_EQ(headers.magic, image.magic);
+        EXPECT_EQ(headers.subsystem, image.subsystem);
+        EXPECT_EQ(headers.characteristics, image.characteristics);
+        EXPECT_EQ(headers.dataEnd, image.dataEnd);
+        EXPECT_EQ(headers.signatureOffset, image.signatureOffset);
     }
 
     // The certificate table (directory 4) of both kinds: the directories
@@ -243,8 +273,10 @@ TEST(Inspect, NamesTheCheckThatFails)
         int check;
         std::string rule = "";
     };
+    Bytes cutInMarker(good.begin(), good.begin() + 55);
     Bytes marker0 = good;
-    std::fill(marker0.begin() + 48, marker0.begin() + 52, 0);
+    for (size_t i = 48; i < 52; ++i)
+        marker0.at(i) = 0;
     // Texts that lead outside their places, as a hand-made package has them.
     auto withText = [&](HeaderText field, const std::string& text) {
         PackageHeader h;
@@ -254,12 +286,23 @@ TEST(Inspect, NamesTheCheckThatFails)
         std::copy(h.Bytes(), h.Bytes() + kHeaderSize, b.begin() + stub);
         return b;
     };
+    auto withList = [&](const std::string& list) {
+        PackageHeader h;
+        std::copy(good.begin() + stub, good.begin() + stub + kHeaderSize, h.Bytes());
+        Bytes cab(good.begin() + stub + kHeaderSize + h.ShortcutListSize(), good.end());
+        return ComposePackage(BareStub(stub), h, list, cab);
+    };
+    // More than the megabyte of records inspect keeps to show; all are checked.
+    std::string longList;
+    while (longList.size() < (1u << 20) + 100)
+        longList += "viewer.exe|Example Viewer " + std::to_string(longList.size()) + "\r";
     for (const Case& c : std::vector<Case>{
              {"sound", good, FileKind::Installer, 0},
              {"bare stub", BareStub(3000), FileKind::Bare, 0},
              {"too short to be a program", Bytes{'M', 'Z'}, FileKind::NotProgram, 0},
              {"MZ and zeros", [] { Bytes b(3000, 0); b[0] = 'M', b[1] = 'Z'; return b; }(), FileKind::NotProgram, 0},
              {"magic zero, StubSize set", marker0, FileKind::Damaged, 2},
+             {"cut inside the marker", cutInMarker, FileKind::Damaged, 2},
              {"marker magic", patched(48, 1), FileKind::Damaged, 2},
              {"byte appended", appended, FileKind::Damaged, 3},
              {"header magic", patched(stub, 1), FileKind::Damaged, 4},
@@ -271,6 +314,11 @@ TEST(Inspect, NamesTheCheckThatFails)
               "must not have a \".\" or \"..\" component"},
              {"LicenseFile", withText(HeaderText::LicenseFile, "*.*"), FileKind::Damaged, 4,
               "must not hold the wildcards * ? [ ]"},
+             {"shortcut target", withList("viewer.exe|Viewer\r..\\..\\windows\\notepad.exe|Pad\r"), FileKind::Damaged,
+              5, "must not have a \".\" or \"..\" component"},
+             {"shortcut name", withList(longList + "viewer.exe|con\r"), FileKind::Damaged, 5,
+              "must not be a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"},
+             {"a long list of sound records", withList(longList), FileKind::Installer, 0},
          }) {
         SCOPED_TRACE(c.label);
         InspectReport r = InspectFile(c.file);
@@ -279,6 +327,35 @@ TEST(Inspect, NamesTheCheckThatFails)
         EXPECT_EQ(r.rule, c.rule);
         EXPECT_EQ(r.field, c.rule.empty() ? "" : c.label);
         EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged || c.kind == FileKind::NotProgram ? 1 : 0);
+    }
+}
+
+TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
+{
+    CabEntry e;
+    e.name = std::string(218, 'n') + ".txt"; // 222 characters
+    e.data = Pattern(100, 1);
+    PackageHeader h = PackageHeader::Blank();
+    h.SetText(HeaderText::ProductName, "P");
+    h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
+    h.SetFileCount(1);
+    const Bytes cab = WriteCabinet({e}, CabWriteOptions{});
+    // Each stub is measured against its own Program Files.
+    for (auto [machine, error] : std::vector<std::pair<uint16_t, std::string>>{
+             {kPeMachineI386, "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
+                              "a name may have at most 221"},
+             {kPeMachineAmd64, ""}}) {
+        SCOPED_TRACE(machine);
+        InspectReport r = InspectFile(ComposePackage(BareStub(3000, machine), h, "", cab));
+        ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+        if (error.empty())
+            EXPECT_EQ(r.installError, "");
+        else
+            EXPECT_NE(r.installError.find(error), std::string::npos) << r.installError;
+        EXPECT_EQ(InspectExitStatus(r), error.empty() ? 0 : 1);
+        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes checks 1 to 6 but cannot be installed") !=
+                      std::string::npos,
+                  !error.empty());
     }
 }
 
