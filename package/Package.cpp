@@ -33,6 +33,17 @@ const HeaderField* FindHeaderField(const std::string& key)
     return nullptr;
 }
 
+std::string FieldOption(const HeaderField& field)
+{
+    std::string option = "-";
+    for (const char* p = field.key; *p; ++p) {
+        if (*p >= 'A' && *p <= 'Z')
+            option += '-';
+        option += static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p - 'A' + 'a' : *p);
+    }
+    return option;
+}
+
 PackageHeader PackageHeader::Blank()
 {
     PackageHeader h;

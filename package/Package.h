@@ -89,9 +89,18 @@ static_assert(TextOffset(HeaderText::GuiLibrary) == FieldOf(HeaderText::GuiLibra
                   TextOffset(HeaderText::CompanyFolder) == FieldOf(HeaderText::CompanyFolder).offset,
               "the texts follow one another");
 
+// The text of a text field.
+inline HeaderText TextOf(const HeaderField& field)
+{
+    return static_cast<HeaderText>(&field - &FieldOf(HeaderText::ProductName));
+}
+
 // The field whose key is `key`, compared without regard to ASCII case, or
 // nullptr.
 const HeaderField* FindHeaderField(const std::string& key);
+// The command-line option named after the key: "--product-name" for
+// ProductName.
+std::string FieldOption(const HeaderField& field);
 
 class PackageHeader {
 public:
@@ -184,13 +193,3 @@ std::string UninstallLinkName(const PackageHeader& header);
 // The header of the uninstaller written from an installer's header: only
 // UninstallMode, PayloadSize and PayloadCrc change.
 PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList);
-
-// Until the packer reads and writes through PackageReader and PackageWriter:
-// the marker and header checks as the reader makes them, and a whole
-// package in memory (package/PackageWriter.cpp).
-enum class PackageState { Bare, Damaged, Sound };
-PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize);
-bool HeaderSound(const PackageHeader& header, const PackageMarker& marker);
-std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
-                                          const std::string& shortcutList,
-                                          const std::vector<unsigned char>& payload);

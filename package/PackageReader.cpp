@@ -97,22 +97,31 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
 {
     step_ = PackageStep::ShortcutList;
     list_.clear();
-    KeepText text(list_, keep);
-    StepOutcome outcome = ReadBlock(ShortcutListOffset(), header_.ShortcutListSize(), header_.ShortcutListCrc(), text);
+    // Every record that a sequence will use names a link inside the group
+    // and a target inside the install folder. The records are cut as the
+    // pieces come, so that only what is kept stays in memory.
+    std::string pending;
+    uint64_t done = 0;
+    auto take = [&](const unsigned char* bytes, size_t count) {
+        KeepText(list_, keep)(bytes, count);
+        done += count;
+        if (recordFault_.rule != NameRule::Allowed || unchecked_)
+            return;
+        pending.append(reinterpret_cast<const char*>(bytes), count);
+        while (TakeCompleteShortcut(pending, recordFault_.record)) {
+            recordFault_.rule = CheckShortcutRecord(recordFault_.record, recordFault_.target);
+            if (recordFault_.rule != NameRule::Allowed)
+                return;
+        }
+        if (pending.size() > keep) {
+            unchecked_ = true;
+            uncheckedFrom_ = done - pending.size();
+        }
+    };
+    StepOutcome outcome = ReadBlock(ShortcutListOffset(), header_.ShortcutListSize(), header_.ShortcutListCrc(), take);
     if (outcome != StepOutcome::Passed)
         return outcome;
-    // Every record that a sequence will use names a link inside the group
-    // and a target inside the install folder.
-    std::string rest = list_;
-    RecordFault fault;
-    while (!rest.empty() && TakeShortcut(rest, fault.record)) {
-        fault.rule = CheckShortcutRecord(fault.record, fault.target);
-        if (fault.rule != NameRule::Allowed) {
-            recordFault_ = fault;
-            return StepOutcome::RecordLeavesPlace;
-        }
-    }
-    return StepOutcome::Passed;
+    return recordFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::RecordLeavesPlace;
 }
 
 StepOutcome PackageReader::ReadPayload(PieceSink sink)
@@ -141,18 +150,4 @@ StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t cr
     if (count != size)
         return StepOutcome::CutShort;
     return blockCrc_ == crc ? StepOutcome::Passed : StepOutcome::CrcDiffers;
-}
-
-PackageState CheckMarker(const PackageMarker& marker, uint64_t fileSize)
-{
-    switch (MarkerOutcome(marker, fileSize, kMarkerSize)) {
-    case StepOutcome::BareStub: return PackageState::Bare;
-    case StepOutcome::Passed: return PackageState::Sound;
-    default: return PackageState::Damaged;
-    }
-}
-
-bool HeaderSound(const PackageHeader& header, const PackageMarker& marker)
-{
-    return HeaderOutcome(header, marker) == StepOutcome::Passed;
 }

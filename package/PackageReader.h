@@ -88,8 +88,9 @@ public:
     // The 738 bytes at StubSize, with every header text in its place.
     StepOutcome ReadHeader();
     // The block after the header, against its CRC-32, with every complete
-    // record in its place. At most `keep` bytes of it are kept (and their
-    // records checked); the CRC covers all of it.
+    // record in its place. At most `keep` bytes of it are kept; the CRC and
+    // the places cover all of it, but for records longer than `keep`: those
+    // end the place checks (RecordsUnchecked tells).
     StepOutcome ReadShortcutList(uint32_t keep = 0xFFFFFFFF);
     // The block after the ShortcutList, handed to sink in pieces with a
     // running CRC-32. Reading stops at PayloadSize bytes, never past them,
@@ -103,6 +104,10 @@ public:
     const std::string& ShortcutList() const { return list_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
     const RecordFault& BrokenRecord() const { return recordFault_; }
+    // The place checks stopped at a record longer than `keep`, which starts
+    // UncheckedFrom bytes into the list.
+    bool RecordsUnchecked() const { return unchecked_; }
+    uint64_t UncheckedFrom() const { return uncheckedFrom_; }
     // The CRC-32 that the last block read came to, and its bytes.
     uint32_t BlockCrc() const { return blockCrc_; }
     uint32_t BlockCount() const { return blockCount_; }
@@ -119,6 +124,8 @@ private:
     std::string list_;
     HeaderNameFault textFault_;
     RecordFault recordFault_;
+    bool unchecked_ = false;
+    uint64_t uncheckedFrom_ = 0;
     uint32_t blockCrc_ = 0;
     uint32_t blockCount_ = 0;
 };

@@ -30,6 +30,21 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
     return out.WriteAt(kMarkerOffset, bytes, kMarkerSize);
 }
 
+PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
+                             uint32_t payloadCrc)
+{
+    header.SetShortcutListSize(static_cast<uint32_t>(shortcutList.size()));
+    header.SetShortcutListCrc(Crc32Of(shortcutList.data(), shortcutList.size()));
+    header.SetPayloadSize(payloadSize);
+    header.SetPayloadCrc(payloadCrc);
+    return header;
+}
+
+bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& header, uint32_t packageSize)
+{
+    return out.WriteAt(stubSize, header.Bytes(), kHeaderSize) && WriteMarker(out, stubSize, packageSize);
+}
+
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const std::string& shortcutList,
                              const std::string& fileList)
@@ -48,10 +63,8 @@ std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub
                                           const std::string& shortcutList,
                                           const std::vector<unsigned char>& payload)
 {
-    header.SetShortcutListSize(static_cast<uint32_t>(shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Of(shortcutList.data(), shortcutList.size()));
-    header.SetPayloadSize(static_cast<uint32_t>(payload.size()));
-    header.SetPayloadCrc(Crc32Of(payload.data(), payload.size()));
+    header = CompleteHeader(header, shortcutList, static_cast<uint32_t>(payload.size()),
+                            Crc32Of(payload.data(), payload.size()));
     BufferSink out;
     BufferSource stubBytes(stub);
     WritePackageFront(out, stubBytes, static_cast<uint32_t>(stub.size()), header, shortcutList);

@@ -19,6 +19,15 @@ WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, 
 // The marker at offset 48: "Pnon", StubSize and the whole package's size.
 bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 
+// The header with the ShortcutList's and the payload's sizes and checksums
+// set.
+PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
+                             uint32_t payloadCrc);
+// The end of an installer whose payload was written after a header that
+// could not know its size yet: that header once more, complete, and the
+// marker.
+bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& header, uint32_t packageSize);
+
 // The uninstaller of an installation: the running installer's stub, its
 // header with UninstallMode, PayloadSize and PayloadCrc changed
 // (UninstallerHeader), the same ShortcutList, and the list of installed
@@ -26,3 +35,10 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const std::string& shortcutList,
                              const std::string& fileList);
+
+// A whole package in memory, in file order, the marker patched into the
+// stub's copy of the DOS header, whose marker bytes must be zero. The
+// header's UninstallMode says which kind; tests and mkpkg compose theirs so.
+std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
+                                          const std::string& shortcutList,
+                                          const std::vector<unsigned char>& payload);

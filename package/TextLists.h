@@ -14,6 +14,9 @@ struct ShortcutRecord {
 // is left (list unchanged) or when no CR follows the "|": then the target and
 // its "|" are gone from list and the unfinished name stays.
 bool TakeShortcut(std::string& list, ShortcutRecord& record);
+// The same, for a list that is still arriving: false, and list unchanged,
+// until the record is complete.
+bool TakeCompleteShortcut(std::string& list, ShortcutRecord& record);
 
 // Takes one CR-terminated entry off the front of list. Returns false and
 // leaves list unchanged when no CR is left; text after the last CR is never

@@ -49,18 +49,6 @@ bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long& va
     return errno == 0 && *end == '\0' && value <= max;
 }
 
-// "--product-name" for ProductName.
-std::string OptionOf(const HeaderField& field)
-{
-    std::string option = "-";
-    for (const char* p = field.key; *p; ++p) {
-        if (*p >= 'A' && *p <= 'Z')
-            option += '-';
-        option += static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p - 'A' + 'a' : *p);
-    }
-    return option;
-}
-
 // The header field an option sets: every field but the ones ComposePackage
 // fills in.
 const HeaderField* FieldOfOption(const std::string& option)
@@ -68,7 +56,7 @@ const HeaderField* FieldOfOption(const std::string& option)
     for (const HeaderField& field : kHeaderFields) {
         bool composed = &field == &FieldOf(Field::Magic) || &field == &FieldOf(Field::Size) ||
                         (&field >= &FieldOf(Field::PayloadSize) && &field <= &FieldOf(Field::ShortcutListCrc));
-        if (!composed && OptionOf(field) == option)
+        if (!composed && FieldOption(field) == option)
             return &field;
     }
     return nullptr;
@@ -88,7 +76,7 @@ int main(int argc, char** argv)
         unsigned long n = 0;
         if (const HeaderField* field = FieldOfOption(opt)) {
             if (field->kind == FieldKind::Text) {
-                if (!header.SetText(static_cast<HeaderText>(field - &FieldOf(HeaderText::ProductName)), value))
+                if (!header.SetText(TextOf(*field), value))
                     return Fail(opt + ": longer than 100 bytes");
             } else {
                 // Any value of the field's width, also those a packer never writes.

@@ -295,6 +295,33 @@ TEST(PackageReader, ShortcutListAndPayloadOutcomes)
     EXPECT_EQ(ReadAll(FailingSource(sound, listAt + 5)),
               (std::vector<StepOutcome>{kPassed, kPassed, StepOutcome::CutShort}));
 
+    // Places are checked past what is kept, but for a record that runs on
+    // past a piece and what is kept: the checks end there.
+    struct KeepCase {
+        std::string list;
+        uint32_t keep;
+        StepOutcome outcome;
+        bool unchecked;
+    };
+    const std::string bad = "c|..\\d\r";
+    const std::string longRecord = std::string(20000, 'a') + "|b\r";
+    const KeepCase keeps[] = {
+        {"a|b\r" + bad, 4, StepOutcome::RecordLeavesPlace, false},
+        {"a|b\r" + longRecord + bad, 0xFFFFFFFF, StepOutcome::RecordLeavesPlace, false},
+        {"a|b\r" + longRecord + bad, 1000, kPassed, true},
+    };
+    for (const KeepCase& c : keeps) {
+        const std::vector<unsigned char> bytes = SamplePackage(SampleHeader(), c.list);
+        BufferSource file(bytes);
+        PackageReader reader(file);
+        reader.ReadMarker();
+        reader.ReadHeader();
+        EXPECT_EQ(reader.ReadShortcutList(c.keep), c.outcome) << c.keep;
+        EXPECT_EQ(reader.ShortcutList(), c.list.substr(0, c.keep));
+        EXPECT_EQ(reader.RecordsUnchecked(), c.unchecked) << c.keep;
+        EXPECT_EQ(reader.UncheckedFrom(), c.unchecked ? 4u : 0u);
+    }
+
     BufferSource readerFile(SamplePackage(SampleHeader(), "x|..\\y\r"));
     PackageReader reader(readerFile);
     reader.ReadMarker();

@@ -9,18 +9,16 @@
 #include <map>
 #include <memory>
 
+#include "package/LittleEndian.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
-
-uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const unsigned char* p) { return uint32_t(U16(p)) | uint32_t(U16(p + 2)) << 16; }
 
 // Reads the directory front to back through a buffer, so a cabinet of any
 // size costs a few small reads.
 class Cursor {
 public:
-    explicit Cursor(const ByteSource& src) : src_(src) {}
+    explicit Cursor(ByteSource src) : src_(src) {}
     uint64_t Position() const { return at_; }
     void Seek(uint64_t at) { at_ = at; }
     // count bytes at the position, valid until the next call.
@@ -31,7 +29,7 @@ public:
         if (at_ < bufAt_ || at_ + count > bufAt_ + buf_.size()) {
             bufAt_ = at_;
             buf_.resize(static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(count, kChunk), src_.Size() - at_)));
-            src_.ReadAt(bufAt_, buf_.data(), buf_.size());
+            ReadExactly(src_, bufAt_, buf_.data(), buf_.size());
         }
         const unsigned char* p = buf_.data() + (at_ - bufAt_);
         at_ += count;
@@ -52,7 +50,7 @@ public:
 
 private:
     static constexpr size_t kChunk = 1 << 16;
-    const ByteSource& src_;
+    ByteSource src_;
     uint64_t at_ = 0, bufAt_ = 0;
     std::vector<unsigned char> buf_;
 };
@@ -108,7 +106,7 @@ int MemRead(mspack_file* file, void* buffer, int bytes)
     size_t n = static_cast<size_t>(std::min<uint64_t>(left, static_cast<uint64_t>(bytes)));
     try {
         if (n)
-            f->in->ReadAt(f->pos, buffer, n);
+            ReadExactly(*f->in, f->pos, buffer, n);
     } catch (...) {
         return -1;
     }
@@ -186,12 +184,12 @@ void ReadFileRecords(Cursor& c, unsigned count, CabInfo& info)
     for (unsigned i = 0; i < count; ++i) {
         const unsigned char* p = c.Take(16, "file list");
         CabFileInfo f;
-        f.size = U32(p);
-        f.folderOffset = U32(p + 4);
-        f.folder = U16(p + 8);
-        f.date = U16(p + 10);
-        f.time = U16(p + 12);
-        f.attribs = U16(p + 14);
+        f.size = GetU32(p);
+        f.folderOffset = GetU32(p + 4);
+        f.folder = GetU16(p + 8);
+        f.date = GetU16(p + 10);
+        f.time = GetU16(p + 12);
+        f.attribs = GetU16(p + 14);
         f.name = c.Name("file name");
         if (f.folder < 0xFFFD && f.folder >= info.folders.size())
             throw ToolError("cabinet entry \"" + f.name + "\" names a folder that does not exist");
@@ -215,17 +213,17 @@ CabInfo ReadCabinetDirectory(const ByteSource& src)
 {
     Cursor c(src);
     const unsigned char* h = c.Take(36, "header");
-    if (U32(h) != 0x4643534D)
+    if (GetU32(h) != 0x4643534D)
         throw ToolError("not a cabinet (no \"MSCF\" signature)");
     CabInfo info;
-    info.size = U32(h + 8);
-    uint32_t filesOffset = U32(h + 16);
+    info.size = GetU32(h + 8);
+    uint32_t filesOffset = GetU32(h + 16);
     uint8_t minor = h[24], major = h[25];
-    uint16_t folders = U16(h + 26);
-    uint16_t files = U16(h + 28);
-    info.flags = U16(h + 30);
-    info.setId = U16(h + 32);
-    info.setIndex = U16(h + 34);
+    uint16_t folders = GetU16(h + 26);
+    uint16_t files = GetU16(h + 28);
+    info.flags = GetU16(h + 30);
+    info.setId = GetU16(h + 32);
+    info.setIndex = GetU16(h + 34);
     if (major != 1 || minor != 3)
         throw ToolError("cabinet has the unknown version " + std::to_string(major) + "." + std::to_string(minor));
     if (info.size != src.Size())
@@ -237,7 +235,7 @@ CabInfo ReadCabinetDirectory(const ByteSource& src)
     size_t folderReserve = 0;
     if (info.flags & 4) {
         const unsigned char* r = c.Take(4, "header");
-        size_t headerReserve = U16(r);
+        size_t headerReserve = GetU16(r);
         folderReserve = r[2];
         c.Seek(c.Position() + headerReserve);
     }
@@ -252,9 +250,9 @@ CabInfo ReadCabinetDirectory(const ByteSource& src)
     for (unsigned i = 0; i < folders; ++i) {
         const unsigned char* p = c.Take(8 + folderReserve, "folder list");
         CabFolderInfo f;
-        f.dataOffset = U32(p);
-        f.blockCount = U16(p + 4);
-        f.compression = U16(p + 6);
+        f.dataOffset = GetU32(p);
+        f.blockCount = GetU16(p + 4);
+        f.compression = GetU16(p + 6);
         if (f.dataOffset > src.Size())
             throw ToolError("cabinet folder data lies past its end");
         info.folders.push_back(f);
@@ -267,7 +265,7 @@ CabInfo ReadCabinetDirectory(const ByteSource& src)
     return info;
 }
 
-CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab) { return ReadCabinetDirectory(MemorySource(cab)); }
+CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab) { return ReadCabinetDirectory(BufferSource(cab)); }
 
 namespace {
 
@@ -326,5 +324,5 @@ void VerifyCabinet(const ByteSource& cab) { Verify(cab, false); }
 
 std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep)
 {
-    return Verify(MemorySource(cab), keep);
+    return Verify(BufferSource(cab), keep);
 }

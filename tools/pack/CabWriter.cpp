@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "package/LittleEndian.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -19,24 +20,12 @@ constexpr size_t kDataHeaderBytes = 8;
 // CFHEADER bytes before and including cbCabinet, which is patched last.
 constexpr size_t kSizeFieldEnd = 12;
 
-void PutU16(std::vector<unsigned char>& out, uint16_t v)
-{
-    out.push_back(static_cast<unsigned char>(v));
-    out.push_back(static_cast<unsigned char>(v >> 8));
-}
-
-void PutU32(std::vector<unsigned char>& out, uint32_t v)
-{
-    PutU16(out, static_cast<uint16_t>(v));
-    PutU16(out, static_cast<uint16_t>(v >> 16));
-}
-
 uint32_t ChecksumWords(const unsigned char* p, size_t n, uint32_t seed)
 {
     uint32_t sum = seed;
     size_t words = n / 4;
     for (size_t i = 0; i < words; ++i, p += 4)
-        sum ^= uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        sum ^= GetU32(p);
     // The trailing bytes fold in with the first of them highest.
     uint32_t tail = 0;
     switch (n % 4) {
@@ -139,32 +128,32 @@ std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, 
     out.reserve(dataOffset);
     // CFHEADER: signature, size, first CFFILE, version 1.3, one folder,
     // no flags, set 0, index 0.
-    PutU32(out, 0x4643534D);
-    PutU32(out, 0);
-    PutU32(out, 0);
-    PutU32(out, 0);
-    PutU32(out, static_cast<uint32_t>(filesOffset));
-    PutU32(out, 0);
+    AppendU32(out, 0x4643534D);
+    AppendU32(out, 0);
+    AppendU32(out, 0);
+    AppendU32(out, 0);
+    AppendU32(out, static_cast<uint32_t>(filesOffset));
+    AppendU32(out, 0);
     out.push_back(3);
     out.push_back(1);
-    PutU16(out, 1);
-    PutU16(out, static_cast<uint16_t>(entries.size()));
-    PutU16(out, 0);
-    PutU16(out, 0);
-    PutU16(out, 0);
+    AppendU16(out, 1);
+    AppendU16(out, static_cast<uint16_t>(entries.size()));
+    AppendU16(out, 0);
+    AppendU16(out, 0);
+    AppendU16(out, 0);
     // CFFOLDER
-    PutU32(out, static_cast<uint32_t>(dataOffset));
-    PutU16(out, static_cast<uint16_t>(blockCount));
-    PutU16(out, level > 0 ? 1 : 0);
+    AppendU32(out, static_cast<uint32_t>(dataOffset));
+    AppendU16(out, static_cast<uint16_t>(blockCount));
+    AppendU16(out, level > 0 ? 1 : 0);
     // CFFILE
     uint32_t offset = 0;
     for (const CabEntry& e : entries) {
-        PutU32(out, static_cast<uint32_t>(e.Size()));
-        PutU32(out, offset);
-        PutU16(out, 0);
-        PutU16(out, e.date);
-        PutU16(out, e.time);
-        PutU16(out, static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name));
+        AppendU32(out, static_cast<uint32_t>(e.Size()));
+        AppendU32(out, offset);
+        AppendU16(out, 0);
+        AppendU16(out, e.date);
+        AppendU16(out, e.time);
+        AppendU16(out, static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name));
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.push_back(0);
         offset += static_cast<uint32_t>(e.Size());
@@ -176,15 +165,15 @@ std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, 
 // follows the cbCabinet field.
 class DataWriter {
 public:
-    DataWriter(ByteSink& out, uint64_t written, uint32_t crc) : out_(out), size_(written), crc_(crc) {}
+    DataWriter(OutputSink& out, uint64_t written, uint32_t crc) : out_(out), size_(written), crc_(crc) {}
 
     void Block(const unsigned char* data, size_t size, size_t uncompressed)
     {
         const uint16_t cbData = static_cast<uint16_t>(size), cbUncomp = static_cast<uint16_t>(uncompressed);
         std::vector<unsigned char> head;
-        PutU32(head, CabDataChecksum(data, size, cbData, cbUncomp));
-        PutU16(head, cbData);
-        PutU16(head, cbUncomp);
+        AppendU32(head, CabDataChecksum(data, size, cbData, cbUncomp));
+        AppendU16(head, cbData);
+        AppendU16(head, cbUncomp);
         Append(head.data(), head.size());
         Append(data, size);
     }
@@ -201,7 +190,7 @@ private:
         out_.Write(p, n);
     }
 
-    ByteSink& out_;
+    OutputSink& out_;
     uint64_t size_;
     uint32_t crc_;
 };
@@ -267,7 +256,7 @@ void DosDateTime(int64_t unixTime, int offsetMinutes, uint16_t& date, uint16_t& 
     time = static_cast<uint16_t>(tm.tm_hour << 11 | tm.tm_min << 5 | std::min(tm.tm_sec, 59) / 2);
 }
 
-CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options, ByteSink& out)
+CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options, OutputSink& out)
 {
     CheckCabinetEntries(entries);
     if (options.level < 0 || options.level > kBestLevel)
@@ -286,7 +275,7 @@ CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOpti
 
     // cbCabinet, and the CRC-32 of the whole with it in place.
     std::vector<unsigned char> size;
-    PutU32(size, static_cast<uint32_t>(data.Size()));
+    AppendU32(size, static_cast<uint32_t>(data.Size()));
     out.WriteAt(start + 8, size.data(), size.size());
     std::copy(size.begin(), size.end(), head.begin() + 8);
     uint32_t crcHead = static_cast<uint32_t>(crc32(0, head.data(), kSizeFieldEnd));

@@ -53,7 +53,7 @@ struct CabWritten {
 // Appends the cabinet to out. Throws ToolError for an unreadable source, a
 // source whose size changed since it was collected, or what
 // CheckCabinetEntries refuses.
-CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options, ByteSink& out);
+CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options, OutputSink& out);
 std::vector<unsigned char> WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOptions& options);
 
 // The CFDATA checksum over a block's size fields and its data.

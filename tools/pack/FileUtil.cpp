@@ -133,21 +133,14 @@ Fd OpenRegular(const std::string& path, struct stat& st, const std::string& what
     return fd;
 }
 
-void MemorySource::ReadAt(uint64_t at, void* out, size_t count) const
+size_t FdSource::ReadAt(uint64_t at, void* out, size_t count) const
 {
-    if (at > bytes_.size() || count > bytes_.size() - at)
-        throw ToolError("read past the end of the data");
-    if (count)
-        std::memcpy(out, bytes_.data() + at, count);
-}
-
-void FileSource::ReadAt(uint64_t at, void* out, size_t count) const
-{
-    if (at > size_ || count > size_ - at)
-        throw ToolError(path_ + ": read past the end of the file");
+    if (at >= size_)
+        return 0;
+    count = static_cast<size_t>(std::min<uint64_t>(count, size_ - at));
     unsigned char* p = static_cast<unsigned char*>(out);
-    while (count > 0) {
-        ssize_t n = pread(fd_, p, count, static_cast<off_t>(base_ + at));
+    for (size_t left = count; left > 0;) {
+        ssize_t n = pread(fd_, p, left, static_cast<off_t>(base_ + at));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -156,28 +149,37 @@ void FileSource::ReadAt(uint64_t at, void* out, size_t count) const
             throw ToolError(path_ + " became shorter while it was being read");
         p += n;
         at += static_cast<uint64_t>(n);
-        count -= static_cast<size_t>(n);
+        left -= static_cast<size_t>(n);
     }
+    return count;
 }
 
-void SliceSource::ReadAt(uint64_t at, void* out, size_t count) const
+size_t SliceSource::ReadAt(uint64_t at, void* out, size_t count) const
 {
-    if (at > size_ || count > size_ - at)
-        throw ToolError("read past the end of the data");
-    inner_.ReadAt(base_ + at, out, count);
+    if (at >= size_)
+        return 0;
+    return inner_.ReadAt(base_ + at, out, static_cast<size_t>(std::min<uint64_t>(count, size_ - at)));
 }
 
-void VectorSink::Write(const void* data, size_t count)
+void ReadExactly(ByteSource source, uint64_t at, void* out, size_t count)
+{
+    if (count && source.ReadAt(at, out, count) != count)
+        throw ToolError("read past the end of the data");
+}
+
+bool VectorSink::Write(const void* data, size_t count)
 {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     bytes.insert(bytes.end(), p, p + count);
+    return true;
 }
 
-void VectorSink::WriteAt(uint64_t at, const void* data, size_t count)
+bool VectorSink::WriteAt(uint64_t at, const void* data, size_t count)
 {
     if (at > bytes.size() || count > bytes.size() - at)
         throw ToolError("patch past the end of the output");
     std::memcpy(bytes.data() + at, data, count);
+    return true;
 }
 
 void FileSink::Flush()
@@ -195,7 +197,7 @@ void FileSink::Flush()
     buffer_.clear();
 }
 
-void FileSink::Write(const void* data, size_t count)
+bool FileSink::Write(const void* data, size_t count)
 {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (count > 0) {
@@ -206,9 +208,10 @@ void FileSink::Write(const void* data, size_t count)
         if (buffer_.size() == kBufferSize)
             Flush();
     }
+    return true;
 }
 
-void FileSink::WriteAt(uint64_t at, const void* data, size_t count)
+bool FileSink::WriteAt(uint64_t at, const void* data, size_t count)
 {
     Flush();
     if (at > written_ || count > written_ - at)
@@ -224,14 +227,15 @@ void FileSink::WriteAt(uint64_t at, const void* data, size_t count)
         at += static_cast<uint64_t>(n);
         count -= static_cast<size_t>(n);
     }
+    return true;
 }
 
-uint32_t CopyToSink(const ByteSource& src, ByteSink& sink, uint32_t crc)
+uint32_t CopyToSink(ByteSource src, OutputSink& sink, uint32_t crc)
 {
     std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, src.Size())));
     for (uint64_t at = 0; at < src.Size();) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), src.Size() - at));
-        src.ReadAt(at, piece.data(), n);
+        ReadExactly(src, at, piece.data(), n);
         crc = static_cast<uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(n)));
         sink.Write(piece.data(), n);
         at += n;
@@ -247,7 +251,7 @@ std::string ReadSmallFile(const std::string& path, size_t maxBytes, const std::s
         throw ToolError(what + " " + path + " is " + std::to_string(st.st_size) + " bytes; at most " +
                         std::to_string(maxBytes) + " are read");
     std::string text(static_cast<size_t>(st.st_size), '\0');
-    FileSource(fd.get(), 0, text.size(), path).ReadAt(0, &text[0], text.size());
+    ReadExactly(FdSource(fd.get(), 0, text.size(), path), 0, &text[0], text.size());
     return text;
 }
 

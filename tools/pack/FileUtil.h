@@ -1,6 +1,6 @@
 // File access of the packaging tool (POSIX): inputs are opened only when
 // they are regular files, read in pieces through a ByteSource, and the
-// output is written through a ByteSink into a temporary file that replaces
+// output is written through an OutputSink into a temporary file that replaces
 // the output path only when everything is written.
 #pragma once
 #include <sys/stat.h>
@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "package/ByteSource.h"
 
 class Fd {
 public:
@@ -38,32 +40,17 @@ const char* FileKindName(mode_t mode);
 // "PATH is a FIFO, not a regular file" (what names the role, e.g. "the stub").
 Fd OpenRegular(const std::string& path, struct stat& st, const std::string& what = "");
 
-// Bytes to read at any offset. ReadAt throws ToolError when the source ends
-// before count bytes.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    virtual uint64_t Size() const = 0;
-    virtual void ReadAt(uint64_t at, void* out, size_t count) const = 0;
-};
-
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
-    uint64_t Size() const override { return bytes_.size(); }
-    void ReadAt(uint64_t at, void* out, size_t count) const override;
-
-private:
-    const std::vector<unsigned char>& bytes_;
-};
-
+// Inputs are read through the package's byte sources (package/ByteSource.h):
+// a buffer is a BufferSource, a file this one. It reads what the file holds
+// and raises ToolError when the file cannot be read or grows shorter while
+// it is read.
 // Part of an open file: [base, base + size).
-class FileSource : public ByteSource {
+class FdSource {
 public:
-    FileSource(int fd, uint64_t base, uint64_t size, std::string path)
+    FdSource(int fd, uint64_t base, uint64_t size, std::string path)
         : fd_(fd), base_(base), size_(size), path_(std::move(path)) {}
-    uint64_t Size() const override { return size_; }
-    void ReadAt(uint64_t at, void* out, size_t count) const override;
+    uint64_t Size() const { return size_; }
+    size_t ReadAt(uint64_t at, void* out, size_t count) const;
 
 private:
     int fd_;
@@ -72,41 +59,46 @@ private:
 };
 
 // A window onto another source.
-class SliceSource : public ByteSource {
+class SliceSource {
 public:
-    SliceSource(const ByteSource& inner, uint64_t base, uint64_t size) : inner_(inner), base_(base), size_(size) {}
-    uint64_t Size() const override { return size_; }
-    void ReadAt(uint64_t at, void* out, size_t count) const override;
+    SliceSource(ByteSource inner, uint64_t base, uint64_t size) : inner_(inner), base_(base), size_(size) {}
+    uint64_t Size() const { return size_; }
+    size_t ReadAt(uint64_t at, void* out, size_t count) const;
 
 private:
-    const ByteSource& inner_;
+    ByteSource inner_;
     uint64_t base_, size_;
 };
 
+// Exactly count bytes at `at`, or ToolError "read past the end of the data".
+void ReadExactly(ByteSource source, uint64_t at, void* out, size_t count);
+
 // Where output goes: appended in order, with small patches of what was
-// written before (sizes and checksums known only at the end).
-class ByteSink {
+// written before (sizes and checksums known only at the end). A sink for
+// the package writer too (package/ByteSource.h); its failures raise
+// ToolError, so Write and WriteAt never answer false.
+class OutputSink {
 public:
-    virtual ~ByteSink() = default;
-    virtual void Write(const void* data, size_t count) = 0;
-    virtual void WriteAt(uint64_t at, const void* data, size_t count) = 0;
+    virtual ~OutputSink() = default;
+    virtual bool Write(const void* data, size_t count) = 0;
+    virtual bool WriteAt(uint64_t at, const void* data, size_t count) = 0;
     virtual uint64_t Position() const = 0;
 };
 
-class VectorSink : public ByteSink {
+class VectorSink : public OutputSink {
 public:
-    void Write(const void* data, size_t count) override;
-    void WriteAt(uint64_t at, const void* data, size_t count) override;
+    bool Write(const void* data, size_t count) override;
+    bool WriteAt(uint64_t at, const void* data, size_t count) override;
     uint64_t Position() const override { return bytes.size(); }
     std::vector<unsigned char> bytes;
 };
 
 // Buffered writes to a file descriptor.
-class FileSink : public ByteSink {
+class FileSink : public OutputSink {
 public:
     FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) { buffer_.reserve(kBufferSize); }
-    void Write(const void* data, size_t count) override;
-    void WriteAt(uint64_t at, const void* data, size_t count) override;
+    bool Write(const void* data, size_t count) override;
+    bool WriteAt(uint64_t at, const void* data, size_t count) override;
     uint64_t Position() const override { return written_ + buffer_.size(); }
     void Flush();
 
@@ -120,7 +112,7 @@ private:
 
 // Copies count bytes from the start of src to the sink, returning their
 // CRC-32 continued from crc (zlib's convention: start with 0).
-uint32_t CopyToSink(const ByteSource& src, ByteSink& sink, uint32_t crc);
+uint32_t CopyToSink(ByteSource src, OutputSink& sink, uint32_t crc);
 
 // Which file an input is, to tell whether the output would replace it.
 struct FileId {
@@ -144,7 +136,7 @@ public:
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ByteSink& Sink() { return *sink_; }
+    OutputSink& Sink() { return *sink_; }
     void Commit();
 
 private:

@@ -34,7 +34,7 @@ const char kMainHelp[] =
     "cabsetup COMMAND --help shows the options of a command.\n"
     "Exit status: 0 success, 1 refused or failed, 2 wrong command line.\n";
 
-const char kPackHelp[] =
+const char kPackHelpTemplate[] =
     "usage: cabsetup pack --stub STUB -o OUT [OPTIONS] (--cab FILE.cab | FILE-OR-FOLDER...)\n"
     "\n"
     "Appends a package to a copy of the bare stub: out/stub.exe (32-bit, runs on every\n"
@@ -44,19 +44,7 @@ const char kPackHelp[] =
     "cabinet unchanged.\n"
     "\n"
     "header (an option overrides the same key of the manifest):\n"
-    "  --manifest FILE.ini          keys ProductName, CompanyFolder, ShortName, LicenseFile,\n"
-    "                               InstallFolder, StartMenuFolder, GuiLibrary, MakeUninstaller,\n"
-    "                               UninstallLinkStyle in [Package]; Name=Target lines in [Shortcuts]\n"
-    "  --product-name T             ProductName (required)\n"
-    "  --company-folder T           CompanyFolder, between Program Files and InstallFolder\n"
-    "  --short-name T               ShortName\n"
-    "  --license-file NAME          LicenseFile: one of the packed files\n"
-    "  --install-folder T           InstallFolder (required), e.g. \"Example\\Viewer\"\n"
-    "  --start-menu-folder T        StartMenuFolder (required with shortcuts)\n"
-    "  --gui-library NAME           GuiLibrary\n"
-    "  --make-uninstaller           MakeUninstaller = 1 (the uninstaller is written only with shortcuts)\n"
-    "  --no-uninstaller             MakeUninstaller = 0\n"
-    "  --uninstall-link-style N     UninstallLinkStyle (default 1)\n"
+    "@HEADER@"
     "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
     "\n"
     "files:\n"
@@ -96,6 +84,60 @@ const char kPackHelp[] =
     "      --shortcut \"Example Viewer=viewer.exe\" --make-uninstaller --license-file license.txt \\\n"
     "      --run readme.txt payload/\n";
 
+// What each header option adds to its field's name in the help.
+const char* About(const HeaderField& field)
+{
+    switch (static_cast<Field>(&field - kHeaderFields)) {
+    case Field::ProductName: return " (required)";
+    case Field::CompanyFolder: return ", between Program Files and InstallFolder";
+    case Field::LicenseFile: return ": one of the packed files";
+    case Field::InstallFolder: return " (required), e.g. \"Example\\Viewer\"";
+    case Field::StartMenuFolder: return " (required with shortcuts)";
+    case Field::MakeUninstaller: return " = 1 (the uninstaller is written only with shortcuts)";
+    case Field::UninstallLinkStyle: return " (default 1)";
+    default: return "";
+    }
+}
+
+// A field of limit 1 is a switch: its option sets it, --no-uninstaller
+// clears MakeUninstaller.
+bool IsSwitch(const HeaderField& field) { return field.kind != FieldKind::Text && field.limit == 1; }
+
+// The pack help, with the manifest's keys and the header options as the
+// table of header fields has them.
+std::string PackHelp()
+{
+    std::string keys, options;
+    for (const HeaderField& field : kHeaderFields) {
+        if (!field.makerSets)
+            continue;
+        keys += std::string(keys.empty() ? "" : ", ") + field.key;
+        std::string option = "  " + FieldOption(field) + (IsSwitch(field) ? "" : field.kind == FieldKind::Text ? " T" : " N");
+        option.resize(std::max<size_t>(option.size() + 1, 31), ' ');
+        options += option + field.key + About(field) + "\n";
+        if (&field == &FieldOf(Field::MakeUninstaller))
+            options += "  --no-uninstaller             MakeUninstaller = 0\n";
+    }
+    // The key list, wrapped under the manifest option's description.
+    std::string wrapped = "  --manifest FILE.ini          keys";
+    size_t column = wrapped.size();
+    for (size_t at = 0; at < keys.size();) {
+        size_t end = std::min(keys.find(' ', at), keys.size());
+        const std::string word = keys.substr(at, end - at);
+        if (column + 1 + word.size() > 93) {
+            wrapped += "\n                              ";
+            column = 30;
+        }
+        wrapped += " " + word;
+        column += 1 + word.size();
+        at = end + 1;
+    }
+    wrapped += " in [Package]; Name=Target lines in [Shortcuts]\n";
+    std::string help = kPackHelpTemplate;
+    help.replace(help.find("@HEADER@"), 8, wrapped + options);
+    return help;
+}
+
 const char kCabHelp[] =
     "usage: cabsetup cab -o OUT.cab [OPTIONS] FILE-OR-FOLDER...\n"
     "\n"
@@ -123,8 +165,10 @@ const char kInspectHelp[] =
     "\n"
     "Shows the marker, the header fields, the shortcuts, the cabinet entries (name,\n"
     "size, date, attributes, run flag) or an uninstaller's file list, and the verdict\n"
-    "of the stub's checks 1 to 6: bare stub, damaged copy (which check failed),\n"
-    "valid installer or uninstaller. A cabinet file is listed and verified on its own.\n"
+    "of the stub's own package reader, which reads the marker, the header, the shortcut\n"
+    "list and the payload in turn: bare stub, damaged copy (naming the step that fails\n"
+    "and why), valid installer or uninstaller. A cabinet file is listed and verified on\n"
+    "its own.\n"
     "Every cabinet is decoded with libmspack (MSZIP, LZX, Quantum) to verify it.\n"
     "\n"
     "  --json                       one JSON object on standard output\n"
@@ -289,11 +333,6 @@ int RunPack(int argc, char** argv)
     bool force = false;
     std::map<std::string, std::string> cliFields;
     std::vector<std::pair<std::string, std::string>> cliShortcuts;
-    static const std::pair<const char*, const char*> kTextOptions[] = {
-        {"--product-name", "ProductName"},   {"--company-folder", "CompanyFolder"},
-        {"--short-name", "ShortName"},       {"--license-file", "LicenseFile"},
-        {"--install-folder", "InstallFolder"}, {"--start-menu-folder", "StartMenuFolder"},
-        {"--gui-library", "GuiLibrary"},     {"--uninstall-link-style", "UninstallLinkStyle"}};
 
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
@@ -303,12 +342,16 @@ int RunPack(int argc, char** argv)
                 req.inputs.push_back(PackInput{p, ""});
             continue;
         }
+        // Each header field the maker sets has its option, named after it.
         bool taken = false;
-        for (const auto& [option, key] : kTextOptions)
-            if (!taken && a.Value(option, v)) {
-                cliFields[key] = v;
+        for (const HeaderField& field : kHeaderFields) {
+            if (taken || !field.makerSets)
+                continue;
+            if (IsSwitch(field) ? a.Flag(FieldOption(field).c_str()) : a.Value(FieldOption(field).c_str(), v)) {
+                cliFields[field.key] = IsSwitch(field) ? "1" : v;
                 taken = true;
             }
+        }
         if (taken || FileOption(a, req.collect, req.cab))
             continue;
         if (a.Value("--stub", v)) req.stubPath = v;
@@ -316,8 +359,7 @@ int RunPack(int argc, char** argv)
         else if (a.Value("--manifest", v)) manifestPath = v;
         else if (a.Value("--cab", v)) req.cabPath = v;
         else if (a.Flag("--force")) force = true;
-        else if (a.Flag("--make-uninstaller")) cliFields["MakeUninstaller"] = "1";
-        else if (a.Flag("--no-uninstaller")) cliFields["MakeUninstaller"] = "0";
+        else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
         else throw UsageError("unknown option " + a.Current());
     }
@@ -424,7 +466,7 @@ int RunInspect(int argc, char** argv)
         report = NotAFileReport(FileKindName(st.st_mode));
     } else {
         Fd fd = OpenRegular(path, st);
-        report = InspectFile(FileSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path));
+        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path));
     }
     std::string text = json ? RenderJson(report, codePage) : RenderText(report, codePage);
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -436,13 +478,14 @@ int RunInspect(int argc, char** argv)
 int main(int argc, char** argv)
 {
     std::string command = argc > 1 ? argv[1] : "";
-    const char* help = command == "pack" ? kPackHelp
+    const std::string packHelp = PackHelp();
+    const char* help = command == "pack" ? packHelp.c_str()
                      : command == "cab" ? kCabHelp
                      : command == "inspect" ? kInspectHelp
                                             : nullptr;
     if (command == "--help" || command == "-h" || command == "help") {
         std::string topic = argc > 2 ? argv[2] : "";
-        std::fputs(topic == "pack" ? kPackHelp : topic == "cab" ? kCabHelp : topic == "inspect" ? kInspectHelp : kMainHelp,
+        std::fputs(topic == "pack" ? packHelp.c_str() : topic == "cab" ? kCabHelp : topic == "inspect" ? kInspectHelp : kMainHelp,
                    stdout);
         return kExitOk;
     }

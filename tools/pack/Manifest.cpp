@@ -1,7 +1,6 @@
 #include "tools/pack/Manifest.h"
 
-#include <algorithm>
-
+#include "package/Package.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -34,9 +33,13 @@ std::string Unquote(const std::string& v)
 
 const std::vector<std::string>& ManifestKeys()
 {
-    static const std::vector<std::string> keys = {
-        "ProductName", "CompanyFolder", "ShortName", "LicenseFile", "InstallFolder",
-        "StartMenuFolder", "GuiLibrary", "MakeUninstaller", "UninstallLinkStyle"};
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (const HeaderField& field : kHeaderFields)
+            if (field.makerSets)
+                k.push_back(field.key);
+        return k;
+    }();
     return keys;
 }
 
@@ -85,13 +88,12 @@ Manifest ParseManifest(const std::string& input)
             m.shortcuts.emplace_back(key, value);
             continue;
         }
-        const auto& keys = ManifestKeys();
-        auto it = std::find_if(keys.begin(), keys.end(), [&](const std::string& k) { return Lower(k) == Lower(key); });
-        if (it == keys.end())
+        const HeaderField* field = FindHeaderField(key);
+        if (!field || !field->makerSets)
             fail("unknown key \"" + key + "\"");
-        if (m.fields.count(*it))
-            fail(*it + " is given twice");
-        m.fields[*it] = value;
+        if (m.fields.count(field->key))
+            fail(std::string(field->key) + " is given twice");
+        m.fields[field->key] = value;
     }
     return m;
 }

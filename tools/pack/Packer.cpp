@@ -9,6 +9,7 @@
 #include <set>
 
 #include "package/CRC32.h"
+#include "package/PackageWriter.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
@@ -345,7 +346,7 @@ std::string StubMisfit(const PeImage& pe, uint64_t size)
 uint16_t CheckStub(const PackPlan& plan)
 {
     const std::string what = "stub " + plan.stubPath;
-    const FileSource file(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
+    const FdSource file(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
     PeImage pe;
     switch (ReadPeHeaders(file, pe)) {
     case PeStatus::Ok: break;
@@ -357,7 +358,7 @@ uint16_t CheckStub(const PackPlan& plan)
         throw ToolError(what + " " + misfit);
     // Its headers start after the DOS header, so the marker is in the file.
     unsigned char marker[kMarkerSize];
-    file.ReadAt(kMarkerOffset, marker, kMarkerSize);
+    ReadExactly(file, kMarkerOffset, marker, kMarkerSize);
     for (unsigned char b : marker)
         if (b != 0)
             throw ToolError(what + " already carries a package (its marker is not zero); use the bare stub");
@@ -413,7 +414,7 @@ std::vector<std::string> PlanReadyCabinet(const PackRequest& req, PackPlan& plan
     plan.inputs.push_back(FileId{st.st_dev, st.st_ino, req.cabPath});
     CabInfo info;
     try {
-        info = ReadCabinetDirectory(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
+        info = ReadCabinetDirectory(FdSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
     } catch (const ToolError& e) {
         throw ToolError("unreadable cabinet " + req.cabPath + ": " + e.what());
     }
@@ -445,40 +446,44 @@ void CheckInstallPaths(const std::vector<std::string>& storedNames, const std::s
         throw ToolError(problem);
 }
 
-// Header texts and numbers; returns the texts by key, in ANSI.
-std::map<std::string, std::string> PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNames,
-                                              PackPlan& plan)
+// Header texts and numbers.
+void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNames, PackPlan& plan)
 {
     const int cp = req.collect.codePage;
-    static const std::pair<const char*, HeaderText> kTexts[] = {
-        {"ProductName", HeaderText::ProductName},     {"CompanyFolder", HeaderText::CompanyFolder},
-        {"ShortName", HeaderText::ShortName},         {"LicenseFile", HeaderText::LicenseFile},
-        {"InstallFolder", HeaderText::InstallFolder}, {"StartMenuFolder", HeaderText::StartMenuFolder},
-        {"GuiLibrary", HeaderText::GuiLibrary}};
     plan.header = PackageHeader::Blank();
+    // Every field the maker sets, as the table of header fields has them:
+    // texts in the code page, numbers within their limits.
     std::map<std::string, std::string> ansi;
-    for (const auto& [key, field] : kTexts) {
-        ansi[key] = FieldText(req.fields, key, cp);
-        plan.header.SetText(field, ansi[key]);
+    for (const HeaderField& field : kHeaderFields) {
+        if (!field.makerSets)
+            continue;
+        if (field.kind == FieldKind::Text) {
+            ansi[field.key] = FieldText(req.fields, field.key, cp);
+            plan.header.SetText(TextOf(field), ansi[field.key]);
+        } else {
+            const unsigned byDefault = &field == &FieldOf(Field::UninstallLinkStyle) ? 1 : 0;
+            plan.header.SetNumber(field, ParseNumber(req.fields, field.key, byDefault, field.limit));
+        }
     }
-    if (ansi["ProductName"].empty())
-        throw ToolError("ProductName is empty: give --product-name or ProductName in the manifest");
-    if (ansi["InstallFolder"].empty())
-        throw ToolError("InstallFolder is empty: give --install-folder or InstallFolder in the manifest");
-    CheckFolderField("CompanyFolder", ansi["CompanyFolder"]);
-    CheckFolderField("InstallFolder", ansi["InstallFolder"]);
-    CheckFolderField("StartMenuFolder", ansi["StartMenuFolder"]);
+    for (HeaderText required : {HeaderText::ProductName, HeaderText::InstallFolder}) {
+        const HeaderField& field = FieldOf(required);
+        if (ansi[field.key].empty())
+            throw ToolError(std::string(field.key) + " is empty: give " + FieldOption(field) + " or " + field.key +
+                            " in the manifest");
+    }
+    for (HeaderText folder : {HeaderText::CompanyFolder, HeaderText::InstallFolder, HeaderText::StartMenuFolder})
+        CheckFolderField(FieldOf(folder).key, ansi[FieldOf(folder).key]);
 
-    const std::string& license = ansi["LicenseFile"];
+    const char* const licenseKey = FieldOf(HeaderText::LicenseFile).key;
+    const std::string& license = ansi[licenseKey];
     if (!license.empty()) {
         if (license.find_first_of("\\/:*?") != std::string::npos)
-            throw ToolError("LicenseFile \"" + req.fields.at("LicenseFile") +
+            throw ToolError(std::string(licenseKey) + " \"" + req.fields.at(licenseKey) +
                             "\" must be a plain file name (no \\ / : * ?)");
         if (!IsPacked(storedNames, FromAnsi(license, cp), cp))
-            throw ToolError("LicenseFile \"" + req.fields.at("LicenseFile") + "\" is not one of the packed files");
+            throw ToolError(std::string(licenseKey) + " \"" + req.fields.at(licenseKey) +
+                            "\" is not one of the packed files");
     }
-    plan.header.SetMakeUninstaller(static_cast<uint8_t>(ParseNumber(req.fields, "MakeUninstaller", 0, 1)));
-    plan.header.SetUninstallLinkStyle(static_cast<uint8_t>(ParseNumber(req.fields, "UninstallLinkStyle", 1, 255)));
     plan.header.SetFileCount(static_cast<uint32_t>(storedNames.size()));
     // The stub refuses texts that lead outside their places. The list size is
     // still zero here, so an empty StartMenuFolder passes; with shortcuts,
@@ -487,7 +492,6 @@ std::map<std::string, std::string> PlanHeader(const PackRequest& req, const std:
     if (fault.rule != NameRule::Allowed)
         throw ToolError(std::string(HeaderTextName(fault.field)) + " \"" + FromAnsi(plan.header.Text(fault.field), cp) +
                         "\" " + NameRuleText(fault.rule));
-    return ansi;
 }
 
 // ShortcutList: "target|name\r" per record.
@@ -566,10 +570,8 @@ PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
     // what they say about the file's sections are file offsets, unmoved.
     constexpr size_t kDosHeader = 64, kLfanew = 0x3C, kFileHeader = 24, kSectionHeader = 40;
     std::vector<unsigned char> b(static_cast<size_t>(std::min<uint64_t>(file.Size(), kDosHeader)));
-    file.ReadAt(0, b.data(), b.size());
-    const uint32_t at = b.size() == kDosHeader ? uint32_t(b[kLfanew]) | uint32_t(b[kLfanew + 1]) << 8 |
-                                                     uint32_t(b[kLfanew + 2]) << 16 | uint32_t(b[kLfanew + 3]) << 24
-                                               : 0;
+    ReadExactly(file, 0, b.data(), b.size());
+    const uint32_t at = b.size() == kDosHeader ? GetU32(&b[kLfanew]) : 0;
     if (at < kDosHeader || at >= file.Size())
         return ReadPeImage(b.data(), b.size(), image); // not a program: nothing more to read
     auto readOn = [&](uint64_t count) { // the first count bytes from e_lfanew on, as far as the file goes
@@ -578,14 +580,14 @@ PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
         if (count <= have)
             return;
         b.resize(kDosHeader + static_cast<size_t>(count));
-        file.ReadAt(at + have, &b[kDosHeader + have], static_cast<size_t>(count) - have);
+        ReadExactly(file, at + have, &b[kDosHeader + have], static_cast<size_t>(count) - have);
     };
     b[kLfanew] = kDosHeader;
     b[kLfanew + 1] = b[kLfanew + 2] = b[kLfanew + 3] = 0;
     readOn(kFileHeader);
     if (b.size() == kDosHeader + kFileHeader) {
-        const uint16_t sections = uint16_t(b[kDosHeader + 6] | b[kDosHeader + 7] << 8);
-        const uint16_t optional = uint16_t(b[kDosHeader + 20] | b[kDosHeader + 21] << 8);
+        const uint16_t sections = GetU16(&b[kDosHeader + 6]);
+        const uint16_t optional = GetU16(&b[kDosHeader + 20]);
         // At least the optional header's magic, which tells its kind.
         readOn(kFileHeader + std::max<uint64_t>(optional, 2) + uint64_t(kSectionHeader) * sections);
     }
@@ -609,9 +611,10 @@ PackPlan PlanPackage(const PackRequest& req)
     std::vector<std::string> storedNames =
         req.cabPath.empty() ? PlanOwnCabinet(req, plan) : PlanReadyCabinet(req, plan);
     plan.fileCount = static_cast<uint32_t>(storedNames.size());
-    std::map<std::string, std::string> ansi = PlanHeader(req, storedNames, plan);
-    PlanShortcuts(req, storedNames, !ansi["StartMenuFolder"].empty(), plan);
-    CheckInstallPaths(storedNames, ansi["CompanyFolder"], ansi["InstallFolder"], req.collect.codePage, machine);
+    PlanHeader(req, storedNames, plan);
+    PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
+    CheckInstallPaths(storedNames, plan.header.CompanyFolder(), plan.header.InstallFolder(), req.collect.codePage,
+                      machine);
     uint64_t payload = req.cabPath.empty() ? CabinetBound(plan.entries) : plan.cabSize;
     if (plan.stubSize + kHeaderSize + plan.shortcutList.size() + payload > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
@@ -620,7 +623,7 @@ PackPlan PlanPackage(const PackRequest& req)
     // cabinet's directory.
     if (plan.cab.get() >= 0) {
         try {
-            VerifyCabinet(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
+            VerifyCabinet(FdSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath));
         } catch (const ToolError& e) {
             throw ToolError("unreadable cabinet " + plan.cabPath + ": " + e.what());
         }
@@ -628,36 +631,27 @@ PackPlan PlanPackage(const PackRequest& req)
     return plan;
 }
 
-PackResult WritePackage(const PackPlan& plan, ByteSink& out)
+PackResult WritePackage(const PackPlan& plan, OutputSink& out)
 {
-    const uint64_t start = out.Position();
-    CopyToSink(FileSource(plan.stub.get(), 0, plan.stubSize, plan.stubPath), out, 0);
-    PackageHeader header = plan.header;
-    out.Write(header.Bytes(), kHeaderSize); // its payload fields follow below
-    out.Write(plan.shortcutList.data(), plan.shortcutList.size());
+    const FdSource stub(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
+    const uint32_t stubSize = static_cast<uint32_t>(plan.stubSize);
+    // The header goes out before the cabinet, whose size and checksum it
+    // gets once the cabinet is written.
+    if (WritePackageFront(out, stub, stubSize, plan.header, plan.shortcutList) != WriteResult::Written)
+        throw ToolError("read past the end of the data");
     CabWritten cab;
     if (plan.cab.get() >= 0) {
         cab.size = plan.cabSize;
-        cab.crc = CopyToSink(FileSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath), out, 0);
+        cab.crc = CopyToSink(FdSource(plan.cab.get(), 0, plan.cabSize, plan.cabPath), out, 0);
     } else {
         cab = WriteCabinet(plan.entries, plan.cabOptions, out);
     }
-    const uint64_t total = out.Position() - start;
+    const uint64_t total = out.Position();
     if (total > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
-
-    header.SetShortcutListSize(static_cast<uint32_t>(plan.shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Of(plan.shortcutList.data(), plan.shortcutList.size()));
-    header.SetPayloadSize(static_cast<uint32_t>(cab.size));
-    header.SetPayloadCrc(cab.crc);
-    out.WriteAt(start + plan.stubSize, header.Bytes(), kHeaderSize);
-    PackageMarker marker;
-    marker.magic = kMarkerMagic;
-    marker.StubSize = static_cast<uint32_t>(plan.stubSize);
-    marker.PackageSize = static_cast<uint32_t>(total);
-    unsigned char bytes[kMarkerSize];
-    marker.Encode(bytes);
-    out.WriteAt(start + kMarkerOffset, bytes, kMarkerSize);
+    FinishInstaller(out, stubSize,
+                    CompleteHeader(plan.header, plan.shortcutList, static_cast<uint32_t>(cab.size), cab.crc),
+                    static_cast<uint32_t>(total));
 
     PackResult result;
     result.packageSize = total;

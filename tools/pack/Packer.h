@@ -101,4 +101,4 @@ struct PackResult {
 
 // Throws ToolError with a one-line message on every refusal.
 PackPlan PlanPackage(const PackRequest& request);
-PackResult WritePackage(const PackPlan& plan, ByteSink& out);
+PackResult WritePackage(const PackPlan& plan, OutputSink& out);

@@ -12,10 +12,11 @@
 
 namespace {
 
-void Damaged(InspectReport& r, int check, const std::string& reason)
+void Damaged(InspectReport& r, const PackageReader& reader, StepOutcome failure, const std::string& reason)
 {
     r.kind = FileKind::Damaged;
-    r.failedCheck = check;
+    r.failedStep = reader.Step();
+    r.failure = failure;
     r.reason = reason;
 }
 
@@ -30,26 +31,9 @@ void ReadPayloadCabinet(InspectReport& r, const ByteSource& cab)
     }
 }
 
-constexpr size_t kPiece = 1 << 20;
-// The most of a ShortcutList that is shown; the CRC covers all of it.
-constexpr size_t kShownList = 1 << 20;
-
-// CRC-32 of [at, at + size), read a piece at a time; calls keep with each
-// piece.
-template <typename Keep>
-uint32_t StreamCrc(const ByteSource& f, uint64_t at, uint64_t size, Keep&& keep)
-{
-    std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size)));
-    uint32_t crc = Crc32Init();
-    for (uint64_t done = 0; done < size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - done));
-        f.ReadAt(at + done, piece.data(), n);
-        crc = Crc32Update(crc, piece.data(), n);
-        keep(piece.data(), n);
-        done += n;
-    }
-    return Crc32Final(crc);
-}
+// The most of a ShortcutList that is kept to be shown; the CRC and the
+// place checks cover all of it.
+constexpr uint32_t kShownList = 1 << 20;
 
 std::string Hex(uint32_t v)
 {
@@ -101,13 +85,13 @@ std::string Verdict(const InspectReport& r)
     switch (r.kind) {
     case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
     case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
-    case FileKind::Damaged: return "damaged copy: check " + std::to_string(r.failedCheck) + " fails: " + r.reason;
+    case FileKind::Damaged: return "damaged copy: the " + std::string(StepName(r.failedStep)) + " fails: " + r.reason;
     case FileKind::Installer:
         if (!r.cabinetError.empty())
-            return "installer passes checks 1 to 6 but its cabinet is damaged: " + r.cabinetError;
-        return r.installError.empty() ? "valid installer (checks 1 to 6 pass)"
-                                      : "installer passes checks 1 to 6 but cannot be installed: " + r.installError;
-    case FileKind::Uninstaller: return "valid uninstaller (checks 1 to 6 pass)";
+            return "installer passes the stub's reading but its cabinet is damaged: " + r.cabinetError;
+        return r.installError.empty() ? "valid installer (marker, header, shortcut list and payload are sound)"
+                                      : "installer passes the stub's reading but cannot be installed: " + r.installError;
+    case FileKind::Uninstaller: return "valid uninstaller (marker, header, shortcut list and payload are sound)";
     case FileKind::NotProgram: return "not a Windows program";
     case FileKind::NotAFile: return "not a file: it is " + r.reason;
     }
@@ -155,11 +139,26 @@ std::string EntryName(const CabFileInfo& f, int codePage)
     return (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, codePage);
 }
 
-const std::pair<const char*, HeaderText> kTextFields[] = {
-    {"ProductName", HeaderText::ProductName},     {"CompanyFolder", HeaderText::CompanyFolder},
-    {"ShortName", HeaderText::ShortName},         {"LicenseFile", HeaderText::LicenseFile},
-    {"InstallFolder", HeaderText::InstallFolder}, {"StartMenuFolder", HeaderText::StartMenuFolder},
-    {"GuiLibrary", HeaderText::GuiLibrary}};
+// A header field as inspect shows it: a text quoted, a checksum in hex.
+std::string FieldValue(const PackageHeader& h, const HeaderField& field, int codePage)
+{
+    if (field.kind == FieldKind::Text)
+        return "\"" + Shown(h.Text(TextOf(field)), codePage) + "\"";
+    const std::string key = field.key;
+    const bool checksum = key.size() > 3 && key.compare(key.size() - 3, 3, "Crc") == 0;
+    return checksum ? Hex(h.Number(field)) : std::to_string(h.Number(field));
+}
+
+std::string FieldJson(const PackageHeader& h, const HeaderField& field, int codePage)
+{
+    if (field.kind == FieldKind::Text)
+        return Json(FromAnsi(h.Text(TextOf(field)), codePage));
+    return std::to_string(h.Number(field));
+}
+
+// The fields after magic and size, in header order.
+const HeaderField* FieldsBegin() { return &FieldOf(Field::ProductName); }
+const HeaderField* FieldsEnd() { return std::end(kHeaderFields); }
 
 } // namespace
 
@@ -170,12 +169,12 @@ bool IsCabinet(const ByteSource& f)
     unsigned char sig[4] = {};
     if (f.Size() < 4)
         return false;
-    f.ReadAt(0, sig, 4);
+    ReadExactly(f, 0, sig, 4);
     return sig[0] == 'M' && sig[1] == 'S' && sig[2] == 'C' && sig[3] == 'F';
 }
 
 // The stub's headers. A file that is no Windows program ends here, but for
-// a copy cut inside its marker: the stub calls that one damaged (check 2).
+// a copy cut inside its marker: the stub calls that one damaged.
 // False when the verdict is reached.
 bool ReadProgram(InspectReport& r, const ByteSource& f)
 {
@@ -185,7 +184,7 @@ bool ReadProgram(InspectReport& r, const ByteSource& f)
     }
     if (f.Size() > kMarkerOffset && f.Size() < kMarkerOffset + kMarkerSize) {
         unsigned char mz[2];
-        f.ReadAt(0, mz, 2);
+        ReadExactly(f, 0, mz, 2);
         if (mz[0] == 'M' && mz[1] == 'Z')
             return true;
     }
@@ -194,7 +193,7 @@ bool ReadProgram(InspectReport& r, const ByteSource& f)
 }
 
 // A package on a program of another kind than our stubs: sound for the
-// checks, but no installer.
+// reader, but no installer.
 void NoteStubKind(InspectReport& r)
 {
     const bool packed = !r.marker.IsBare() && r.marker.StubSize <= r.fileSize;
@@ -202,159 +201,77 @@ void NoteStubKind(InspectReport& r)
         r.notes.push_back("not one of the two stub kinds (an i386 PE32 or x86-64 PE32+ GUI program, whole)");
 }
 
-// Checks 1 to 3. A file that ends inside the marker leaves the rest of it
-// zero, as the stub's short read does. False when the verdict is reached.
-bool ReadMarker(InspectReport& r, const ByteSource& f)
+// The details of a step that did not pass, in the words of its outcome.
+std::string Reason(const InspectReport& r, const PackageReader& reader, StepOutcome outcome)
 {
-    unsigned char bytes[kMarkerSize] = {};
-    size_t have = f.Size() > kMarkerOffset ? static_cast<size_t>(std::min<uint64_t>(kMarkerSize, f.Size() - kMarkerOffset)) : 0;
-    if (have)
-        f.ReadAt(kMarkerOffset, bytes, have);
-    r.marker = PackageMarker::Decode(bytes);
-    switch (CheckMarker(r.marker, f.Size())) {
-    case PackageState::Bare:
+    const PackageMarker& m = reader.Marker();
+    const PackageHeader& h = reader.Header();
+    switch (outcome) {
+    case StepOutcome::MarkerCutShort:
+        return "the file ends inside the package marker (" + std::to_string(r.fileSize - kMarkerOffset) +
+               " of its 12 bytes)";
+    case StepOutcome::MarkerMagic: return "marker magic is " + Hex(m.magic) + ", not \"Pnon\"";
+    case StepOutcome::SizeDiffers:
+        return "file size " + std::to_string(r.fileSize) + " differs from PackageSize " + std::to_string(m.PackageSize);
+    case StepOutcome::HeaderCutShort: return "the header at StubSize " + std::to_string(m.StubSize) + " is cut short";
+    case StepOutcome::HeaderMagic:
+        return "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
+               " must be 0x11804033 and 738";
+    case StepOutcome::TextLeavesPlace:
+    case StepOutcome::RecordLeavesPlace: return r.field + " " + r.rule;
+    case StepOutcome::CrcDiffers:
+        return std::string(reader.Step() == PackageStep::Payload ? "payload" : "ShortcutList") + " CRC-32 is " +
+               Hex(reader.BlockCrc()) + ", the header says " +
+               Hex(reader.Step() == PackageStep::Payload ? h.PayloadCrc() : h.ShortcutListCrc());
+    default: return OutcomeText(outcome);
+    }
+}
+
+// Runs one step; false, with the verdict, when it does not pass.
+bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
+{
+    if (outcome == StepOutcome::Passed)
+        return true;
+    if (outcome == StepOutcome::BareStub) {
         r.kind = FileKind::Bare;
         return false;
-    case PackageState::Damaged:
-        if (have < kMarkerSize)
-            Damaged(r, 2, "the file ends inside the package marker (" + std::to_string(have) + " of its 12 bytes)");
-        else if (r.marker.magic != kMarkerMagic)
-            Damaged(r, 2, "marker magic is " + Hex(r.marker.magic) + ", not \"Pnon\"");
-        else
-            Damaged(r, 3, "file size " + std::to_string(f.Size()) + " differs from PackageSize " +
-                              std::to_string(r.marker.PackageSize));
-        return false;
-    case PackageState::Sound:
-        break;
     }
-    return true;
+    if (outcome == StepOutcome::TextLeavesPlace) {
+        r.field = HeaderTextName(reader.TextFault().field);
+        r.rule = NameRuleText(reader.TextFault().rule);
+    } else if (outcome == StepOutcome::RecordLeavesPlace) {
+        r.field = reader.BrokenRecord().target ? "shortcut target" : "shortcut name";
+        r.rule = NameRuleText(reader.BrokenRecord().rule);
+    }
+    Damaged(r, reader, outcome, Reason(r, reader, outcome));
+    return false;
 }
 
-void PlaceFault(InspectReport& r, int check, const std::string& field, NameRule rule)
+// The shortcut list as the stub takes it, and the records of its first
+// megabyte to be shown.
+bool ReadShortcuts(InspectReport& r, PackageReader& reader)
 {
-    r.field = field;
-    r.rule = NameRuleText(rule);
-    Damaged(r, check, field + " " + r.rule);
+    const bool passed = Passes(r, reader, reader.ReadShortcutList(kShownList));
+    const std::string& kept = reader.ShortcutList();
+    std::string rest = kept;
+    ShortcutRecord record;
+    while (TakeCompleteShortcut(rest, record))
+        r.shortcuts.push_back(record);
+    if (kept.size() < reader.Header().ShortcutListSize()) {
+        r.notes.push_back("the ShortcutList has " + std::to_string(reader.Header().ShortcutListSize()) +
+                          " bytes; the records of the first " + std::to_string(kept.size()) + " are shown");
+    } else {
+        // What a reader leaves over: a target it took off, then no CR.
+        TakeShortcut(rest, record);
+        r.unreadShortcutText = rest;
+    }
+    if (reader.RecordsUnchecked())
+        r.notes.push_back("a ShortcutList record at byte " + std::to_string(reader.UncheckedFrom()) +
+                          " runs on for more than 1 MB; it and the records after it are not checked");
+    return passed;
 }
 
-// Check 4.
-bool ReadHeader(InspectReport& r, const ByteSource& f)
-{
-    const uint64_t headerAt = r.marker.StubSize;
-    if (headerAt + kHeaderSize > f.Size()) {
-        Damaged(r, 4, "the header at StubSize " + std::to_string(headerAt) + " is cut short");
-        return false;
-    }
-    r.hasHeader = true;
-    f.ReadAt(headerAt, r.header.Bytes(), kHeaderSize);
-    const PackageHeader& h = r.header;
-    if (h.Magic() != kHeaderMagic || h.SizeField() != kHeaderSize) {
-        Damaged(r, 4, "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
-                          " must be 0x11804033 and 738");
-        return false;
-    }
-    if (!HeaderSound(h, r.marker)) {
-        Damaged(r, 4, h.TextsValid() ? "the header's blocks reach past PackageSize"
-                                     : "a header text is longer than 100 bytes");
-        return false;
-    }
-    // Texts that would lead the stub outside their places: it refuses them
-    // as damage right after these checks.
-    HeaderNameFault fault = CheckHeaderNames(h);
-    if (fault.rule != NameRule::Allowed) {
-        PlaceFault(r, 4, HeaderTextName(fault.field), fault.rule);
-        return false;
-    }
-    return true;
-}
-
-// Takes the records off the ShortcutList as its pieces come, where the stub
-// takes them off the whole list (up to the first "|", then up to the first
-// CR after it). Every record is checked for its places; those of the first
-// megabyte are kept to be shown. A record that grows past a megabyte ends
-// the reading, so memory stays small.
-class ShortcutReader {
-public:
-    explicit ShortcutReader(InspectReport& r) : r_(r) {}
-
-    void Feed(const unsigned char* p, size_t n)
-    {
-        if (stopped_)
-            return;
-        pending_.append(reinterpret_cast<const char*>(p), n);
-        size_t pos = 0, bar, cr;
-        while ((bar = pending_.find('|', pos)) != std::string::npos &&
-               (cr = pending_.find('\r', bar + 1)) != std::string::npos) {
-            ShortcutRecord rec{pending_.substr(pos, bar - pos), pending_.substr(bar + 1, cr - bar - 1)};
-            Take(rec, cr + 1 - pos);
-            pos = cr + 1;
-        }
-        pending_.erase(0, pos);
-        if (pending_.size() > kShownList) {
-            stopped_ = true;
-            r_.notes.push_back("a ShortcutList record at byte " + std::to_string(taken_) +
-                               " runs on for more than 1 MB; it and the records after it are not read");
-            pending_.clear();
-        }
-    }
-
-    // What is left is no record: the text a reader leaves over.
-    void Finish()
-    {
-        if (shown_ < taken_)
-            r_.notes.push_back("the ShortcutList has " + std::to_string(taken_) + " bytes of records; those of the first " +
-                               std::to_string(shown_) + " are shown");
-        ShortcutRecord rec;
-        TakeShortcut(pending_, rec);
-        r_.unreadShortcutText = pending_;
-    }
-
-    // The first record that leads outside its place: the field and the rule.
-    std::string faultField;
-    NameRule faultRule = NameRule::Allowed;
-
-private:
-    void Take(ShortcutRecord& rec, size_t bytes)
-    {
-        bool targetBroke;
-        NameRule rule = CheckShortcutRecord(rec, targetBroke);
-        if (rule != NameRule::Allowed && faultRule == NameRule::Allowed) {
-            faultRule = rule;
-            faultField = targetBroke ? "shortcut target" : "shortcut name";
-        }
-        taken_ += bytes;
-        if (taken_ <= kShownList) {
-            shown_ = taken_;
-            r_.shortcuts.push_back(std::move(rec));
-        }
-    }
-
-    InspectReport& r_;
-    std::string pending_;
-    uint64_t taken_ = 0, shown_ = 0;
-    bool stopped_ = false;
-};
-
-// Check 5, and the places the records name, which the stub checks right
-// after it.
-bool ReadShortcuts(InspectReport& r, const ByteSource& f, uint64_t at)
-{
-    ShortcutReader reader(r);
-    uint32_t crc = StreamCrc(f, at, r.header.ShortcutListSize(),
-                             [&](const unsigned char* p, size_t n) { reader.Feed(p, n); });
-    reader.Finish();
-    if (crc != r.header.ShortcutListCrc()) {
-        Damaged(r, 5, "ShortcutList CRC-32 is " + Hex(crc) + ", the header says " + Hex(r.header.ShortcutListCrc()));
-        return false;
-    }
-    if (reader.faultRule != NameRule::Allowed) {
-        PlaceFault(r, 5, reader.faultField, reader.faultRule);
-        return false;
-    }
-    return true;
-}
-
-// What passes the stub's checks but would still fail in its extraction.
+// What passes the stub's reading but would still fail in its extraction.
 void CheckInstallable(InspectReport& r)
 {
     if (!r.cabinetError.empty())
@@ -370,24 +287,24 @@ void CheckInstallable(InspectReport& r)
                                  ProgramFilesOf(r.program.machine));
 }
 
-// Check 6, and what the payload holds.
-void ReadPayload(InspectReport& r, const ByteSource& f, uint64_t at)
+// The payload, and what it holds.
+void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 {
     const PackageHeader& h = r.header;
     const bool uninstaller = h.UninstallMode() != 0;
     std::string pending, entry;
-    uint32_t crc = StreamCrc(f, at, h.PayloadSize(), [&](const unsigned char* p, size_t n) {
+    auto take = [&](const unsigned char* p, size_t n) {
         if (!uninstaller)
             return;
         pending.append(reinterpret_cast<const char*>(p), n);
         while (TakeListEntry(pending, entry))
             r.installedFiles.push_back(entry);
-    });
-    if (crc != h.PayloadCrc()) {
+    };
+    if (!Passes(r, reader, reader.ReadPayload(take))) {
         r.installedFiles.clear();
-        Damaged(r, 6, "payload CRC-32 is " + Hex(crc) + ", the header says " + Hex(h.PayloadCrc()));
         return;
     }
+    const uint64_t at = reader.PayloadOffset();
     if (at + h.PayloadSize() < f.Size())
         r.notes.push_back(std::to_string(f.Size() - at - h.PayloadSize()) +
                           " bytes follow the payload (PackageSize still matches)");
@@ -420,17 +337,22 @@ InspectReport InspectFile(const ByteSource& f)
     }
     if (!ReadProgram(r, f))
         return r;
-    const bool marked = ReadMarker(r, f);
+    // The stub's own reader, step by step.
+    PackageReader reader(f);
+    const StepOutcome marker = reader.ReadMarker();
+    r.marker = reader.Marker();
     NoteStubKind(r);
-    if (!marked || !ReadHeader(r, f))
+    if (!Passes(r, reader, marker))
         return r;
-    const uint64_t at = uint64_t(r.marker.StubSize) + kHeaderSize;
-    if (ReadShortcuts(r, f, at))
-        ReadPayload(r, f, at + r.header.ShortcutListSize());
+    const StepOutcome header = reader.ReadHeader();
+    r.hasHeader = header != StepOutcome::HeaderCutShort;
+    r.header = reader.Header();
+    if (Passes(r, reader, header) && ReadShortcuts(r, reader))
+        ReadPayload(r, reader, f);
     return r;
 }
 
-InspectReport InspectFile(const std::vector<unsigned char>& file) { return InspectFile(MemorySource(file)); }
+InspectReport InspectFile(const std::vector<unsigned char>& file) { return InspectFile(BufferSource(file)); }
 
 InspectReport NotAFileReport(const std::string& what)
 {
@@ -461,15 +383,8 @@ std::string RenderText(const InspectReport& r, int cp)
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         line("header: magic " + Hex(h.Magic()) + ", size " + std::to_string(h.SizeField()));
-        for (const auto& [key, field] : kTextFields)
-            line("  " + std::string(key) + ": \"" + Shown(h.Text(field), cp) + "\"");
-        line("  FileCount: " + std::to_string(h.FileCount()));
-        line("  PayloadSize: " + std::to_string(h.PayloadSize()) + ", PayloadCrc: " + Hex(h.PayloadCrc()));
-        line("  ShortcutListSize: " + std::to_string(h.ShortcutListSize()) +
-             ", ShortcutListCrc: " + Hex(h.ShortcutListCrc()));
-        line("  UninstallMode: " + std::to_string(h.UninstallMode()) +
-             ", MakeUninstaller: " + std::to_string(h.MakeUninstaller()) +
-             ", UninstallLinkStyle: " + std::to_string(h.UninstallLinkStyle()));
+        for (const HeaderField* f = FieldsBegin(); f != FieldsEnd(); ++f)
+            line("  " + std::string(f->key) + ": " + FieldValue(h, *f, cp));
         line("shortcuts: " + std::to_string(r.shortcuts.size()));
         for (const ShortcutRecord& s : r.shortcuts)
             line("  \"" + Shown(s.name, cp) + "\" -> \"" + Shown(s.target, cp) + "\"");
@@ -533,7 +448,8 @@ std::string RenderJson(const InspectReport& r, int cp)
     std::string o = "{";
     o += "\"kind\":" + Json(KindName(r.kind));
     o += ",\"verdict\":" + Json(Verdict(r));
-    o += ",\"failedCheck\":" + std::to_string(r.failedCheck);
+    if (r.kind == FileKind::Damaged)
+        o += ",\"failedStep\":" + Json(StepName(r.failedStep)) + ",\"failure\":" + Json(OutcomeText(r.failure));
     if (!r.field.empty())
         o += ",\"field\":" + Json(r.field) + ",\"rule\":" + Json(r.rule);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
@@ -546,15 +462,9 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         o += ",\"header\":{\"magic\":" + std::to_string(h.Magic()) + ",\"size\":" + std::to_string(h.SizeField());
-        for (const auto& [key, field] : kTextFields)
-            o += ",\"" + std::string(key) + "\":" + Json(FromAnsi(h.Text(field), cp));
-        o += ",\"FileCount\":" + std::to_string(h.FileCount()) + ",\"PayloadSize\":" +
-             std::to_string(h.PayloadSize()) + ",\"PayloadCrc\":" + std::to_string(h.PayloadCrc()) +
-             ",\"ShortcutListSize\":" + std::to_string(h.ShortcutListSize()) +
-             ",\"ShortcutListCrc\":" + std::to_string(h.ShortcutListCrc()) +
-             ",\"UninstallMode\":" + std::to_string(h.UninstallMode()) +
-             ",\"MakeUninstaller\":" + std::to_string(h.MakeUninstaller()) +
-             ",\"UninstallLinkStyle\":" + std::to_string(h.UninstallLinkStyle()) + "}";
+        for (const HeaderField* f = FieldsBegin(); f != FieldsEnd(); ++f)
+            o += ",\"" + std::string(f->key) + "\":" + FieldJson(h, *f, cp);
+        o += "}";
         o += ",\"shortcuts\":[";
         for (size_t i = 0; i < r.shortcuts.size(); ++i)
             o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(r.shortcuts[i].name, cp)) +

@@ -1,11 +1,13 @@
-// `cabsetup inspect`: what a file is, seen the way the stub sees it
-// (checks 1 to 6), plus its header, shortcuts and cabinet directory.
+// `cabsetup inspect`: what a file is, seen the way the stub sees it (the
+// stub's own package reader, step by step: marker, header, shortcut list,
+// payload), plus its header, shortcuts and cabinet directory.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "package/Package.h"
+#include "package/PackageReader.h"
 #include "package/PeImage.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
@@ -15,7 +17,10 @@ enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram
 
 struct InspectReport {
     FileKind kind = FileKind::Bare;
-    int failedCheck = 0;  // 2..6 for a damaged copy
+    // For a damaged copy: the step of the package reader that failed, what
+    // it found, and the details.
+    PackageStep failedStep = PackageStep::Marker;
+    StepOutcome failure = StepOutcome::Passed;
     std::string reason;   // why it is damaged; what it is when not a file
     std::string field;    // the text that leads outside its place, if that is why
     std::string rule;     // and the rule it breaks

@@ -344,7 +344,7 @@ TEST(Cli, InspectFailsOnADamagedCopy)
     s.dir.Write("signed.exe", bytes);
     Outcome bad = RunTool(s.dir, {"inspect", s.dir / "signed.exe"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.out.find("verdict: damaged copy: check 3 fails"), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("verdict: damaged copy: the marker fails: file size"), std::string::npos) << bad.out;
     Outcome bare = RunTool(s.dir, {"inspect", s.dir / "stub.exe"});
     EXPECT_EQ(bare.status, 0);
     EXPECT_NE(bare.out.find("verdict: bare stub"), std::string::npos);

@@ -1,5 +1,6 @@
 #include "package/CRC32.h"
 #include "package/Package.h"
+#include "package/PackageWriter.h"
 #include "package/PeImage.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/Verdict.h"
@@ -228,7 +229,7 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
         }
         // The packer and inspect read the headers alone, with the same result.
         PeImage headers;
-        ASSERT_EQ(ReadPeHeaders(MemorySource(c.file), headers), c.status);
+        ASSERT_EQ(ReadPeHeaders(BufferSource(c.file), headers), c.status);
         EXPECT_EQ(headers.machine, image.machine);
         EXPECT_EQ(headers.magic, image.magic);
         EXPECT_EQ(headers.subsystem, image.subsystem);
@@ -252,7 +253,7 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
     }
 }
 
-TEST(Inspect, NamesTheCheckThatFails)
+TEST(Inspect, NamesTheStepThatFails)
 {
     Payload p;
     Bytes good = BuildPackage(p.Request()).package;
@@ -266,12 +267,14 @@ TEST(Inspect, NamesTheCheckThatFails)
     appended.push_back(0);
     Bytes textTooLong = good;
     textTooLong[stub + 8] = 101;
+    constexpr StepOutcome kPassed = StepOutcome::Passed;
     struct Case {
         const char* label;
         Bytes file;
         FileKind kind;
-        int check;
+        StepOutcome failure; // Passed: none
         std::string rule = "";
+        const char* step = "marker"; // the step that fails
     };
     Bytes cutInMarker(good.begin(), good.begin() + 55);
     Bytes marker0 = good;
@@ -297,33 +300,38 @@ TEST(Inspect, NamesTheCheckThatFails)
     while (longList.size() < (1u << 20) + 100)
         longList += "viewer.exe|Example Viewer " + std::to_string(longList.size()) + "\r";
     for (const Case& c : std::vector<Case>{
-             {"sound", good, FileKind::Installer, 0},
-             {"bare stub", BareStub(3000), FileKind::Bare, 0},
-             {"too short to be a program", Bytes{'M', 'Z'}, FileKind::NotProgram, 0},
-             {"MZ and zeros", [] { Bytes b(3000, 0); b[0] = 'M', b[1] = 'Z'; return b; }(), FileKind::NotProgram, 0},
-             {"magic zero, StubSize set", marker0, FileKind::Damaged, 2},
-             {"cut inside the marker", cutInMarker, FileKind::Damaged, 2},
-             {"marker magic", patched(48, 1), FileKind::Damaged, 2},
-             {"byte appended", appended, FileKind::Damaged, 3},
-             {"header magic", patched(stub, 1), FileKind::Damaged, 4},
-             {"header size field", patched(stub + 4, 1), FileKind::Damaged, 4},
-             {"text length over 100", textTooLong, FileKind::Damaged, 4},
-             {"shortcut list byte", patched(stub + 738, 1), FileKind::Damaged, 5},
-             {"payload byte", patched(good.size() - 1, 1), FileKind::Damaged, 6},
-             {"InstallFolder", withText(HeaderText::InstallFolder, "..\\windows"), FileKind::Damaged, 4,
-              "must not have a \".\" or \"..\" component"},
-             {"LicenseFile", withText(HeaderText::LicenseFile, "*.*"), FileKind::Damaged, 4,
-              "must not hold the wildcards * ? [ ]"},
+             {"sound", good, FileKind::Installer, kPassed},
+             {"bare stub", BareStub(3000), FileKind::Bare, kPassed},
+             {"too short to be a program", Bytes{'M', 'Z'}, FileKind::NotProgram, kPassed},
+             {"MZ and zeros", [] { Bytes b(3000, 0); b[0] = 'M', b[1] = 'Z'; return b; }(), FileKind::NotProgram, kPassed},
+             {"magic zero, StubSize set", marker0, FileKind::Damaged, StepOutcome::MarkerMagic},
+             {"cut inside the marker", cutInMarker, FileKind::Damaged, StepOutcome::MarkerCutShort},
+             {"marker magic", patched(48, 1), FileKind::Damaged, StepOutcome::MarkerMagic},
+             {"byte appended", appended, FileKind::Damaged, StepOutcome::SizeDiffers},
+             {"header magic", patched(stub, 1), FileKind::Damaged, StepOutcome::HeaderMagic, "", "header"},
+             {"header size field", patched(stub + 4, 1), FileKind::Damaged, StepOutcome::HeaderMagic, "", "header"},
+             {"text length over 100", textTooLong, FileKind::Damaged, StepOutcome::TextTooLong, "", "header"},
+             {"shortcut list byte", patched(stub + 738, 1), FileKind::Damaged, StepOutcome::CrcDiffers, "", "shortcut list"},
+             {"payload byte", patched(good.size() - 1, 1), FileKind::Damaged, StepOutcome::CrcDiffers, "", "payload"},
+             {"InstallFolder", withText(HeaderText::InstallFolder, "..\\windows"), FileKind::Damaged, StepOutcome::TextLeavesPlace,
+              "must not have a \".\" or \"..\" component", "header"},
+             {"LicenseFile", withText(HeaderText::LicenseFile, "*.*"), FileKind::Damaged, StepOutcome::TextLeavesPlace,
+              "must not hold the wildcards * ? [ ]", "header"},
              {"shortcut target", withList("viewer.exe|Viewer\r..\\..\\windows\\notepad.exe|Pad\r"), FileKind::Damaged,
-              5, "must not have a \".\" or \"..\" component"},
-             {"shortcut name", withList(longList + "viewer.exe|con\r"), FileKind::Damaged, 5,
-              "must not be a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"},
-             {"a long list of sound records", withList(longList), FileKind::Installer, 0},
+              StepOutcome::RecordLeavesPlace, "must not have a \".\" or \"..\" component", "shortcut list"},
+             {"shortcut name", withList(longList + "viewer.exe|con\r"), FileKind::Damaged, StepOutcome::RecordLeavesPlace,
+              "must not be a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)", "shortcut list"},
+             {"a long list of sound records", withList(longList), FileKind::Installer, kPassed},
          }) {
         SCOPED_TRACE(c.label);
         InspectReport r = InspectFile(c.file);
         EXPECT_EQ(r.kind, c.kind);
-        EXPECT_EQ(r.failedCheck, c.check);
+        EXPECT_EQ(r.failure, c.failure);
+        if (c.kind == FileKind::Damaged) {
+            EXPECT_EQ(StepName(r.failedStep), std::string(c.step));
+            EXPECT_NE(RenderText(r, 1252).find("verdict: damaged copy: the " + std::string(c.step) + " fails: "),
+                      std::string::npos);
+        }
         EXPECT_EQ(r.rule, c.rule);
         EXPECT_EQ(r.field, c.rule.empty() ? "" : c.label);
         EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged || c.kind == FileKind::NotProgram ? 1 : 0);
@@ -353,7 +361,7 @@ TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
         else
             EXPECT_NE(r.installError.find(error), std::string::npos) << r.installError;
         EXPECT_EQ(InspectExitStatus(r), error.empty() ? 0 : 1);
-        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes checks 1 to 6 but cannot be installed") !=
+        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but cannot be installed") !=
                       std::string::npos,
                   !error.empty());
     }
