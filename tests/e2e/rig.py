@@ -7,6 +7,7 @@ standard library only. See tests/rig/README.md.
 
 import json
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -617,6 +618,121 @@ class RigTestCase(unittest.TestCase):
 
     def assertNoTimeout(self, result):
         self.assertFalse(result.timed_out, "the run did not end: %r\n%s" % (result, result.log))
+
+
+# --- setup runs: what the tests of the stub and the packer share -----------
+
+QUIET = ["/SP-", "/LA-"]
+INTERNAL_ERROR = "Internal Error: %s.\r\n\r\nSetup will be terminated."
+DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
+
+
+def tool(*args, check=True):
+    """Runs cabsetup; with check, a failure is the test's."""
+    p = subprocess.run([pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if check and p.returncode != 0:
+        raise AssertionError("cabsetup %s failed (%d): %s" % (args[0], p.returncode, p.stderr.decode()))
+    return p
+
+
+def pack(scratch, files, *options, stub=None, name="setup.exe"):
+    """An installer made by `cabsetup pack` from `files` (name -> bytes)."""
+    src = write_files(os.path.join(scratch, name + ".src"), files)
+    out = os.path.join(scratch, name)
+    tool("pack", "--stub", stub or stub_path(), "-o", out, *options, src)
+    return out
+
+
+def inspect(host_file):
+    return json.loads(tool("inspect", "--json", host_file).stdout)
+
+
+def read_link(data):
+    """(target, description, icon location, icon index) of a .lnk file."""
+    flags, = struct.unpack_from("<I", data, 0x14)
+    icon_index, = struct.unpack_from("<i", data, 0x38)
+    pos = 0x4C
+    if flags & 0x1:  # IDList
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
+    target = None
+    if flags & 0x2:  # LinkInfo: local base path, then the common suffix
+        size, _, info_flags, _, base_off, _, suffix_off = struct.unpack_from("<7I", data, pos)
+        if info_flags & 1:
+            base = data[pos + base_off:data.index(b"\0", pos + base_off)]
+            suffix = data[pos + suffix_off:data.index(b"\0", pos + suffix_off)]
+            target = (base + suffix).decode("cp1252")
+        pos += size
+    strings = {}
+    unicode = bool(flags & 0x80)
+    for bit, key in ((0x4, "description"), (0x8, "relative"), (0x10, "workdir"), (0x20, "args"),
+                     (0x40, "icon")):
+        if flags & bit:
+            count, = struct.unpack_from("<H", data, pos)
+            pos += 2
+            width = 2 if unicode else 1
+            raw = data[pos:pos + count * width]
+            # Wine counts the terminating NUL in the length.
+            strings[key] = raw.decode("utf-16-le" if unicode else "cp1252").rstrip("\0")
+            pos += count * width
+    return target, strings.get("description"), strings.get("icon"), icon_index
+
+
+def texts(window):
+    return [c["text"] for c in window["controls"]] if window else []
+
+
+def last_progress(result, title):
+    """(min, max, pos) of the progress bar in the last look at the window
+    that could read it: a look while the stub sleeps gets no answer."""
+    for window in reversed(result.windows):
+        if title in window["title"]:
+            for c in window["controls"]:
+                if c["class"] == "msctls_progress32" and c.get("pos") is not None:
+                    return c["min"], c["max"], c["pos"]
+    return None
+
+
+def seen(box):
+    return (box["caption"], box["text"], box["buttons"], box["icon"])
+
+
+class SetupCase(RigTestCase):
+    """Runs with the robot and the checks every run shares."""
+
+    def run_setup(self, exe, args=(), rules=DECLINE_ALL, timeout=90):
+        result = self.prefix.run(exe, list(args), rules=list(rules), timeout=timeout)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.errors, [], result.log)
+        return result
+
+    def install(self, host_exe, args=QUIET + ["/SILENT"], rules=DECLINE_ALL, where=r"C:\dl\setup.exe"):
+        return self.run_setup(self.prefix.copy_in(host_exe, where), args, rules)
+
+    def temp_files(self):
+        return self.prefix.listdir(self.prefix.temp)
+
+    def assertLink(self, link, target, description, icon_index):
+        self.assertTrue(self.prefix.exists(link), link)
+        got = read_link(self.prefix.read(link))
+        self.assertEqual(got[0].lower(), target.lower(), link)
+        self.assertEqual(got[1:], (description, target, icon_index), link)
+
+
+def payload_files():
+    """Names (UTF-8 on the host) to bytes: a file across several blocks,
+    incompressible data over 32 KB, empty files, a name outside ASCII, and
+    small files that share a block."""
+    rnd = random.Random(7)
+    words = b"setup cabinet folder block stream header marker shortcut "
+    return {
+        "text.txt": b"".join(words[i % 7:] for i in range(1500)),
+        "noise.bin": bytes(rnd.getrandbits(8) for _ in range(100000)),
+        "empty.dat": b"",
+        "caf\u00e9.txt": "caf\u00e9 cr\u00e8me\r\n".encode("cp1252"),
+        "tiny.ini": b"[a]\r\nb=1\r\n",
+        "zero.log": b"",
+        "block.bin": bytes(i & 0xFF for i in range(32768)),
+    }
 
 
 def main():

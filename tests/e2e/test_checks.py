@@ -10,7 +10,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box  # noqa: E402
 
-DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
 
 # Header offsets of the fields the damage cases touch.
 H_MAGIC, H_SIZE, H_PRODUCT_NAME, H_PAYLOAD_SIZE = 0, 4, 8, 719
@@ -130,7 +129,7 @@ class PackageChecks(rig.RigTestCase):
                 exe = self.prefix.copy_in(write(os.path.join(self.scratch, "setup.exe"), damaged),
                                           r"C:\dl\setup.exe")
                 before, result = self.run_quiet(exe)
-                self.assert_only_box(result, None, DAMAGED % "SETUP.EXE", "error")
+                self.assert_only_box(result, None, rig.DAMAGED % "SETUP.EXE", "error")
                 self.assertEqual(self.prefix.state(), before)
 
     def test_damaged_copy_names_the_file_in_capitals(self):
@@ -142,7 +141,7 @@ class PackageChecks(rig.RigTestCase):
             with self.subTest(name=win_name):
                 exe = self.prefix.copy_in(write(os.path.join(self.scratch, "d.exe"), damaged), win_name)
                 before, result = self.run_quiet(exe)
-                self.assert_only_box(result, None, DAMAGED % shown, "error")
+                self.assert_only_box(result, None, rig.DAMAGED % shown, "error")
 
     def first_box_of_sound_package(self, args):
         exe = self.prefix.copy_in(sound_package(os.path.join(self.scratch, "setup.exe")), r"C:\dl\setup.exe")

@@ -14,11 +14,9 @@ from contextlib import contextmanager
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box  # noqa: E402
-from test_install import SetupCase, pack  # noqa: E402
 
 # The system's words for a full disk: Windows' and Wine's.
 FULL = r"(There is not enough space on the disk|Disk full)"
-INTERNAL_ERROR = "Internal Error: %s.\r\n\r\nSetup will be terminated."
 NOT_ALL = "Uninstall completed successfuly, but some application components are not removed."
 SUCCESS = ("You can access", "has been completed successfuly")
 
@@ -45,15 +43,15 @@ def tmpfs(host_dir, size):
 def file_error(verb, path, reason):
     """The entry's box for a file that cannot be written: the file, then the
     system's reason (a regex) with the box's own full stop after it."""
-    return re.escape(INTERNAL_ERROR % ('Cannot %s "%s".\r\n%s' % (verb, path, "@"))).replace("@", reason)
+    return re.escape(rig.INTERNAL_ERROR % ('Cannot %s "%s".\r\n%s' % (verb, path, "@"))).replace("@", reason)
 
 
-class Faults(SetupCase):
+class Faults(rig.SetupCase):
 
     def product(self, files, name, *options):
         """An installer for Acme\\<name> with a shortcut and an uninstaller;
         returns (installer, install folder, Start-menu group, uninstaller)."""
-        exe = pack(self.scratch, files, "--product-name", name, "--short-name", name, "--company-folder", "Acme",
+        exe = rig.pack(self.scratch, files, "--product-name", name, "--short-name", name, "--company-folder", "Acme",
                    "--install-folder", name, "--start-menu-folder", name, "--shortcut", "App=app.exe",
                    "--make-uninstaller", "--uninstall-link-style", "1", *options, name=name + ".exe")
         folder = self.prefix.program_files + "\\Acme\\" + name

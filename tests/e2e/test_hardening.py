@@ -15,7 +15,6 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box, Window  # noqa: E402
-from test_install import DAMAGED, INTERNAL_ERROR, QUIET, SetupCase, pack, seen, texts  # noqa: E402
 
 NOT_ALL = "Uninstall completed successfuly, but some application components are not removed."
 DONE = "Uninstall of %s has been completed successfuly!"
@@ -37,10 +36,10 @@ def env_path(name):
     return path
 
 
-class Hardening(SetupCase):
+class Hardening(rig.SetupCase):
 
     def kit(self, *options, files=FILES, name="kit.exe"):
-        return pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
+        return rig.pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
                     "--company-folder", "Acme", "--install-folder", "Kit", "--start-menu-folder", "Kit Group",
                     "--shortcut", "Kit A=a.txt", "--make-uninstaller", "--uninstall-link-style", "1", *options,
                     name=name)
@@ -139,13 +138,13 @@ class Hardening(SetupCase):
                 self.plant_link(temp + name, what)
         before = self.prefix.tree(temp)
 
-        installer = pack(self.scratch, FILES, "--product-name", "Kit Product", "--short-name", "Kit",
+        installer = rig.pack(self.scratch, FILES, "--product-name", "Kit Product", "--short-name", "Kit",
                          "--install-folder", "Kit", "--start-menu-folder", "Kit Group", "--shortcut", "Kit A=a.txt",
                          "--license-file", "license.txt", "--make-uninstaller", "--uninstall-link-style", "1",
                          stub=env_path("CABSETUP_STUB_TEMPSTART"), name="fixed.exe")
         r = self.install(installer, args=["/SP-", "/SILENT"], rules=[Window("Kit License", press="&Yes")])
         self.assertEqual(r.boxes, [], r)
-        self.assertIn("Kit terms: be kind.", "".join(texts(r.last_window("Kit License"))))
+        self.assertIn("Kit terms: be kind.", "".join(rig.texts(r.last_window("Kit License"))))
         self.assertEqual(self.prefix.read(r"C:\Program Files\Kit\a.txt"), b"first")
         # The uninstaller's copy passes the planted names too.
         u = self.run_setup(r"C:\Program Files\Kit\Uninstall Kit.exe",
@@ -184,7 +183,7 @@ class Hardening(SetupCase):
         # their 15 ms each: all that time another process tries its luck.
         files = {"f%03d.txt" % i: b"%d" % i for i in range(150)}
         files["license.txt"] = b"Kit terms: be kind.\r\n"
-        exe = pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
+        exe = rig.pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
                    "--install-folder", "Kit", "--license-file", "license.txt")
         # The final box comes before the clean-up lets go of the cabinet.
         race = self.race(self.prefix.temp + r"\_KT*.cab", stop_title="Setup")
@@ -288,11 +287,11 @@ class Hardening(SetupCase):
                 self.assertEqual(self.prefix.exists(r"C:\Program Files\Lic\a.txt"), installed)
                 if license_file in files:
                     self.assertEqual(r.boxes, [], r)
-                    shown = "".join(texts(r.last_window("Lic License")))
+                    shown = "".join(rig.texts(r.last_window("Lic License")))
                     self.assertIn(files[license_file].decode("ascii").splitlines()[-1], shown)
                 else:
                     # A package without its license is not what its maker built.
-                    self.assertEqual([seen(b) for b in r.boxes], [("Setup", DAMAGED % "Setup", ["OK"], "error")], r)
+                    self.assertEqual([rig.seen(b) for b in r.boxes], [("Setup", rig.DAMAGED % "Setup", ["OK"], "error")], r)
                     self.assertIsNone(r.last_window("Lic License"), r)
                     self.assertEqual(self.prefix.state(), before)
                 if installed:
@@ -367,10 +366,10 @@ class Hardening(SetupCase):
                 before = self.prefix.state()
                 r = self.run_setup(exe, ["/SP-", "/LA-"], rules=[Box(press="OK")])
                 if in_header:
-                    self.assertEqual([seen(b) for b in r.boxes], [(None, DAMAGED % "SETUP.EXE", ["OK"], "error")], r)
+                    self.assertEqual([rig.seen(b) for b in r.boxes], [(None, rig.DAMAGED % "SETUP.EXE", ["OK"], "error")], r)
                     self.assertEqual(r.windows, [], r)
                 else:
-                    self.assertEqual([seen(b) for b in r.boxes], [("Setup", DAMAGED % "Setup", ["OK"], "error")], r)
+                    self.assertEqual([rig.seen(b) for b in r.boxes], [("Setup", rig.DAMAGED % "Setup", ["OK"], "error")], r)
                 self.assertEqual(self.prefix.state(), before)
                 self.assertEqual(self.prefix.read(r"C:\windows\win.ini"), win_ini)
 
@@ -385,9 +384,9 @@ class Hardening(SetupCase):
                                        product_name="Dev", company_folder="Acme", install_folder="Dev",
                                        start_menu_folder="Dev", file_count=2)
                 before = self.prefix.state()
-                r = self.install(pkg, args=QUIET, rules=[Box(press="OK")])
+                r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
                 self.assertEqual([(b["caption"], b["text"], b["icon"]) for b in r.boxes],
-                                 [(None, INTERNAL_ERROR % ('The file name "%s" is not allowed!' % device), "error")],
+                                 [(None, rig.INTERNAL_ERROR % ('The file name "%s" is not allowed!' % device), "error")],
                                  r)
                 # Refused before anything landed: the new folders went again.
                 self.assertEqual(self.prefix.state(), before)

@@ -14,109 +14,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box, Window  # noqa: E402
 
-QUIET = ["/SP-", "/LA-"]
-INTERNAL_ERROR = "Internal Error: %s.\r\n\r\nSetup will be terminated."
-DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
 ACCESS = "You can access %s by clicking on Start Menu, then All Programs."
 COMPLETED = "Setup of %s has been completed successfuly."
 NO_ICONS = "Application icons cannot be created in your Start Menu."
 
 
-# --- helpers shared with test_uninstall.py and test_nogui.py ------------------
-
-def tool(*args):
-    p = subprocess.run([rig.pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if p.returncode != 0:
-        raise AssertionError("cabsetup %s failed (%d): %s" % (args[0], p.returncode, p.stderr.decode()))
-    return p.stdout
-
-
-def pack(scratch, files, *options, stub=None, name="setup.exe"):
-    """An installer made by `cabsetup pack` from `files` (name -> bytes)."""
-    src = rig.write_files(os.path.join(scratch, name + ".src"), files)
-    out = os.path.join(scratch, name)
-    tool("pack", "--stub", stub or rig.stub_path(), "-o", out, *options, src)
-    return out
-
-
-def inspect(host_file):
-    return json.loads(tool("inspect", "--json", host_file))
-
-
 def cabinet_order(installer):
     """Stored names of the installer's cabinet in the order it delivers them."""
-    return [e["name"] for e in inspect(installer)["cabinet"]["entries"]]
-
-
-def read_link(data):
-    """(target, description, icon location, icon index) of a .lnk file."""
-    flags, = struct.unpack_from("<I", data, 0x14)
-    icon_index, = struct.unpack_from("<i", data, 0x38)
-    pos = 0x4C
-    if flags & 0x1:  # IDList
-        pos += 2 + struct.unpack_from("<H", data, pos)[0]
-    target = None
-    if flags & 0x2:  # LinkInfo: local base path, then the common suffix
-        size, _, info_flags, _, base_off, _, suffix_off = struct.unpack_from("<7I", data, pos)
-        if info_flags & 1:
-            base = data[pos + base_off:data.index(b"\0", pos + base_off)]
-            suffix = data[pos + suffix_off:data.index(b"\0", pos + suffix_off)]
-            target = (base + suffix).decode("cp1252")
-        pos += size
-    strings = {}
-    unicode = bool(flags & 0x80)
-    for bit, key in ((0x4, "description"), (0x8, "relative"), (0x10, "workdir"), (0x20, "args"),
-                     (0x40, "icon")):
-        if flags & bit:
-            count, = struct.unpack_from("<H", data, pos)
-            pos += 2
-            width = 2 if unicode else 1
-            raw = data[pos:pos + count * width]
-            # Wine counts the terminating NUL in the length.
-            strings[key] = raw.decode("utf-16-le" if unicode else "cp1252").rstrip("\0")
-            pos += count * width
-    return target, strings.get("description"), strings.get("icon"), icon_index
-
-
-def texts(window):
-    return [c["text"] for c in window["controls"]] if window else []
-
-
-def last_progress(result, title):
-    """(min, max, pos) of the progress bar in the last look at the window
-    that could read it: a look while the stub sleeps gets no answer."""
-    for window in reversed(result.windows):
-        if title in window["title"]:
-            for c in window["controls"]:
-                if c["class"] == "msctls_progress32" and c.get("pos") is not None:
-                    return c["min"], c["max"], c["pos"]
-    return None
-
-
-def seen(box):
-    return (box["caption"], box["text"], box["buttons"], box["icon"])
-
-
-class SetupCase(rig.RigTestCase):
-    """Runs with the robot and the checks every run shares."""
-
-    def run_setup(self, exe, args=(), rules=rig.DECLINE_ALL, timeout=90):
-        result = self.prefix.run(exe, list(args), rules=list(rules), timeout=timeout)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.errors, [], result.log)
-        return result
-
-    def install(self, host_exe, args=QUIET + ["/SILENT"], rules=rig.DECLINE_ALL, where=r"C:\dl\setup.exe"):
-        return self.run_setup(self.prefix.copy_in(host_exe, where), args, rules)
-
-    def temp_files(self):
-        return self.prefix.listdir(self.prefix.temp)
-
-    def assertLink(self, link, target, description, icon_index):
-        self.assertTrue(self.prefix.exists(link), link)
-        got = read_link(self.prefix.read(link))
-        self.assertEqual(got[0].lower(), target.lower(), link)
-        self.assertEqual(got[1:], (description, target, icon_index), link)
+    return [e["name"] for e in rig.inspect(installer)["cabinet"]["entries"]]
 
 
 # --- tests ---------------------------------------------------------------------
@@ -129,10 +34,10 @@ ROAD_FILES = {
 ROAD_FOLDER = rig.program_files() + r"\Road Product"
 
 
-class Install(SetupCase):
+class Install(rig.SetupCase):
 
     def test_installation_then_uninstallation(self):
-        installer = pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
+        installer = rig.pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
                          "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
                          "--shortcut", "Read Me=readme.txt", "--shortcut", "Road Viewer=viewer.exe",
                          "--license-file", "license.txt", "--make-uninstaller", "--uninstall-link-style", "1")
@@ -141,7 +46,7 @@ class Install(SetupCase):
                                                     Window("Road License", press="&Yes"),
                                                     Box("You can access", press="OK")])
         self.assertEqual(r.exit_code, 0)
-        self.assertEqual([seen(b) for b in r.boxes], [
+        self.assertEqual([rig.seen(b) for b in r.boxes], [
             ("Setup", "This will install Road Product on your computer. Do you wish to continue?",
              ["&Yes", "&No"], "question"),
             ("Setup", ACCESS % "Road Product", ["OK"], "information")], r)
@@ -149,10 +54,10 @@ class Install(SetupCase):
         # The license window names ShortName and shows the extracted text.
         license = r.last_window("Road License")
         self.assertIsNotNone(license, r)
-        self.assertIn("Road license terms: be nice.", "".join(texts(license)))
+        self.assertIn("Road license terms: be nice.", "".join(rig.texts(license)))
         progress = r.last_window("Setup")
-        self.assertIn("Installed successfuly", texts(progress))
-        self.assertEqual(last_progress(r, "Setup"), (0, len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
+        self.assertIn("Installed successfuly", rig.texts(progress))
+        self.assertEqual(rig.last_progress(r, "Setup"), (0, len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
 
         for name, data in ROAD_FILES.items():
             self.assertEqual(self.prefix.read(ROAD_FOLDER + "\\" + name), data, name)
@@ -168,11 +73,11 @@ class Install(SetupCase):
 
         # The uninstaller: the same stub and header, marked for uninstalling,
         # with the installed files in cabinet order as its payload.
-        report = inspect(self.prefix.host(uninstaller))
+        report = rig.inspect(self.prefix.host(uninstaller))
         self.assertEqual(report["kind"], "uninstaller", report)
         self.assertEqual(report["installedFiles"],
                          [ROAD_FOLDER + "\\" + n for n in cabinet_order(installer)])
-        original = inspect(installer)["header"]
+        original = rig.inspect(installer)["header"]
         for key, value in original.items():
             if key not in ("UninstallMode", "PayloadSize", "PayloadCrc"):
                 self.assertEqual(report["header"][key], value, key)
@@ -186,14 +91,14 @@ class Install(SetupCase):
         self.assertEqual(rig.marker(uninst_bytes)[1:], (stub_size, len(uninst_bytes)))
 
         u = self.run_setup(uninstaller, rules=[Box("This will", press="Yes"), Box("Uninstall of", press="OK")])
-        self.assertEqual([seen(b) for b in u.boxes], [
+        self.assertEqual([rig.seen(b) for b in u.boxes], [
             ("Uninstall", "This will remove Road Product from your computer. Do you wish to continue?",
              ["&Yes", "&No"], "information"),
             ("Uninstall", "Uninstall of Road Product has been completed successfuly!", ["OK"], "information")], u)
         self.assertEqual(u.boxes[1]["owner"], "Uninstall")
         progress = u.last_window("Uninstall")
-        self.assertIn("Uninstalled successfuly", texts(progress))
-        self.assertEqual(last_progress(u, "Uninstall"), (0, len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
+        self.assertIn("Uninstalled successfuly", rig.texts(progress))
+        self.assertEqual(rig.last_progress(u, "Uninstall"), (0, len(ROAD_FILES) + 2, len(ROAD_FILES) + 2))
         after = self.prefix.state()
         self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
         self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
@@ -230,8 +135,8 @@ class Install(SetupCase):
                                        payload=open(cab, "rb").read(), product_name="Forms Product",
                                        short_name="Forms", install_folder="Forms", start_menu_folder="Forms Group",
                                        file_count=2, make_uninstaller=1, uninstall_link_style=style)
-                r = self.install(pkg, args=QUIET, rules=[Box(press="OK")])
-                self.assertEqual([seen(b) for b in r.boxes], boxes, r)
+                r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
+                self.assertEqual([rig.seen(b) for b in r.boxes], boxes, r)
                 self.assertEqual(self.prefix.listdir(folder), files)
                 if links is None:
                     self.assertFalse(self.prefix.exists(group))
@@ -246,15 +151,15 @@ class Install(SetupCase):
         script = b"@echo off\r\necho started> C:\\marked.log\r\n"
         cases = [
             # (name, extra pack options, switches, marked file started)
-            ("marked file", ["--run", "start.cmd"], QUIET, True),
-            ("/SILENT", [], QUIET + ["/silent"], False),
+            ("marked file", ["--run", "start.cmd"], rig.QUIET, True),
+            ("/SILENT", [], rig.QUIET + ["/silent"], False),
         ]
         for name, options, switches, started in cases:
             with self.subTest(name):
                 if self.prefix.exists(r"C:\marked.log"):
                     os.remove(self.prefix.host(r"C:\marked.log"))
                 folder = self.prefix.program_files + r"\Marked " + str(started)
-                exe = pack(self.scratch, {"start.cmd": script, "note.txt": b"n"}, "--product-name", "Marked",
+                exe = rig.pack(self.scratch, {"start.cmd": script, "note.txt": b"n"}, "--product-name", "Marked",
                            "--install-folder", folder.split("\\")[-1], "--start-menu-folder", "Marked",
                            "--shortcut", "Note=note.txt", *options, name=name.strip("/") + ".exe")
                 r = self.install(exe, args=switches)
@@ -272,7 +177,7 @@ class Install(SetupCase):
         for name, options, switches in cases:
             with self.subTest(name):
                 self.prefix.write(self.prefix.temp + r"\license.txt", b"someone else's")
-                exe = pack(self.scratch, files, "--product-name", "Lic", "--short-name", "Lic",
+                exe = rig.pack(self.scratch, files, "--product-name", "Lic", "--short-name", "Lic",
                            "--install-folder", "Lic " + name.strip("/"), *options)
                 r = self.install(exe, args=switches, rules=[Window("License", press="&No")] + rig.DECLINE_ALL)
                 self.assertEqual(r.boxes, [], r)
@@ -281,7 +186,7 @@ class Install(SetupCase):
                 self.assertEqual(self.prefix.read(self.prefix.program_files + r"\Lic %s\a.txt" % name.strip("/")), b"a")
 
     def test_declined_license_leaves_nothing(self):
-        exe = pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
+        exe = rig.pack(self.scratch, ROAD_FILES, "--product-name", "Road Product", "--short-name", "Road",
                    "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
                    "--shortcut", "Read Me=readme.txt", "--license-file", "license.txt", "--make-uninstaller")
         before = self.prefix.state()
@@ -293,16 +198,16 @@ class Install(SetupCase):
     def test_abort_during_extraction(self):
         # Enough files that the 15 ms after each leaves time to press Abort.
         files = {"f%03d.txt" % i: b"%d" % i for i in range(300)}
-        exe = pack(self.scratch, files, "--product-name", "Abort Me", "--company-folder", "Acme",
+        exe = rig.pack(self.scratch, files, "--product-name", "Abort Me", "--company-folder", "Acme",
                    "--install-folder", "Abort", "--start-menu-folder", "Abort", "--shortcut", "F=f000.txt",
                    "--make-uninstaller")
         folder = self.prefix.program_files + r"\Acme\Abort"
         before = self.prefix.state()
         # The status line names each file as it is extracted.
-        r = self.install(exe, args=QUIET, rules=[Window("Setup", when=".txt", press="&Abort", delay=300),
+        r = self.install(exe, args=rig.QUIET, rules=[Window("Setup", when=".txt", press="&Abort", delay=300),
                                                  Box("Internal Error", press="OK")])
         self.assertEqual([(b["caption"], b["text"], b["owner"], b["icon"]) for b in r.boxes],
-                         [(None, INTERNAL_ERROR % "Operation aborted by user", None, "error")], r)
+                         [(None, rig.INTERNAL_ERROR % "Operation aborted by user", None, "error")], r)
         left = self.prefix.listdir(folder)
         self.assertTrue(0 < len(left) < len(files), len(left))
         for name in left:
@@ -319,8 +224,8 @@ class Install(SetupCase):
         pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=open(cab, "rb").read(),
                                product_name="Held", install_folder="Held", start_menu_folder="Held", file_count=3)
         with self.prefix.hold(folder + r"\B.txt"):
-            r = self.install(pkg, args=QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")])
-        self.assertEqual([seen(b) for b in r.boxes][0],
+            r = self.install(pkg, args=rig.QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")])
+        self.assertEqual([rig.seen(b) for b in r.boxes][0],
                          ("Extract", 'The file "c:\\program files\\held\\b.txt" is in use.\r\n'
                                      'Please close it and try again.', ["OK", "Cancel"], "question"), r)
         self.assertEqual(r.boxes[0]["owner"], "Setup")
@@ -339,11 +244,11 @@ class Install(SetupCase):
                                product_name="Bad", company_folder="Acme", install_folder="Viewer",
                                start_menu_folder="Bad", file_count=2)
         before = self.prefix.state()
-        r = self.install(pkg, args=QUIET, rules=[Box(press="OK")])
+        r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
         self.assertEqual(len(r.boxes), 1, r)
         box = r.boxes[0]
         self.assertEqual((box["caption"], box["owner"], box["icon"]), (None, None, "error"))
-        self.assertEqual(box["text"], INTERNAL_ERROR % 'The file name "a<b>.txt" is not allowed!')
+        self.assertEqual(box["text"], rig.INTERNAL_ERROR % 'The file name "a<b>.txt" is not allowed!')
         self.assertEqual(self.prefix.state(), before)
 
     def test_cabinet_copy_failures(self):
@@ -358,11 +263,11 @@ class Install(SetupCase):
                 f.write("not a folder")
 
         cases = [
-            ("damaged copy", damaged, None, re.escape(DAMAGED % "Setup")),
+            ("damaged copy", damaged, None, re.escape(rig.DAMAGED % "Setup")),
             ("temporary cabinet not writable", None, no_temp_folder,
              r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!'),
         ]
-        exe = pack(self.scratch, ROAD_FILES, "--product-name", "Copy", "--install-folder", "Copy")
+        exe = rig.pack(self.scratch, ROAD_FILES, "--product-name", "Copy", "--install-folder", "Copy")
         with open(exe, "rb") as f:
             good = f.read()
         for name, change, setup, expected in cases:
@@ -374,7 +279,7 @@ class Install(SetupCase):
                 if setup:
                     setup()
                 before = self.prefix.state()
-                r = self.install(host, args=QUIET, rules=[Box(press="OK")])
+                r = self.install(host, args=rig.QUIET, rules=[Box(press="OK")])
                 self.assertEqual(len(r.boxes), 1, r)
                 self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), ("Setup", "error"))
                 self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")
@@ -387,7 +292,7 @@ class Install(SetupCase):
         # build one is made here.
         folder, not_folder = {"x86-64": ("Program Files", "Program Files (x86)"),
                               "i686": ("Program Files (x86)", "Program Files")}[self.prefix.target]
-        exe = pack(self.scratch, {"a.txt": b"64"}, "--product-name", "Wide", "--install-folder", "Wide")
+        exe = rig.pack(self.scratch, {"a.txt": b"64"}, "--product-name", "Wide", "--install-folder", "Wide")
         if self.prefix.win64:
             prefix, env = self.prefix.path, self.prefix.env
         else:

@@ -11,7 +11,6 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box  # noqa: E402
-from test_install import SetupCase, pack, seen  # noqa: E402
 
 NOTEPAD = r"C:\windows\system32\notepad.exe"
 FILES = {"license.txt": b"No-window terms.\r\n", "app.txt": b"app", "more.txt": b"more"}
@@ -28,7 +27,7 @@ def nogui_stub():
     return found[0]
 
 
-class WithoutWindows(SetupCase):
+class WithoutWindows(rig.SetupCase):
 
     @staticmethod
     def is_stub(process):
@@ -52,7 +51,7 @@ class WithoutWindows(SetupCase):
 
     def test_license_question_install_and_uninstall(self):
         self.associate_txt_with_notepad()
-        exe = pack(self.scratch, FILES, "--product-name", "Plain Product", "--short-name", "Plain",
+        exe = rig.pack(self.scratch, FILES, "--product-name", "Plain Product", "--short-name", "Plain",
                    "--install-folder", "Plain", "--start-menu-folder", "Plain", "--shortcut", "App=app.txt",
                    "--license-file", "license.txt", "--make-uninstaller", stub=nogui_stub())
         question = ("Setup", "Do you accept Plain License agreement terms?", ["&Yes", "&No"], "question")
@@ -67,7 +66,7 @@ class WithoutWindows(SetupCase):
                 before = self.prefix.state()
                 r = self.install(exe, args=[], rules=[Box("This will", press="Yes"),
                                                       Box("License agreement", press=answer), Box(press="OK")])
-                self.assertEqual([seen(b) for b in r.boxes][1:], [question] + after, r)
+                self.assertEqual([rig.seen(b) for b in r.boxes][1:], [question] + after, r)
                 self.assertEqual(r.boxes[1]["focus"], "&No")
                 self.assertNoWindows(r)
                 # The license text was shown from Temp and the viewer ended
@@ -95,7 +94,7 @@ class WithoutWindows(SetupCase):
         files = {"f%03d.txt" % i: b"x" for i in range(400)}
         spans = {}
         for variant, stub in (("windows", rig.stub_path()), ("none", nogui_stub())):
-            exe = pack(self.scratch, files, "--product-name", "Many", "--install-folder", "Many " + variant,
+            exe = rig.pack(self.scratch, files, "--product-name", "Many", "--install-folder", "Many " + variant,
                        stub=stub, name=variant + ".exe")
             r = self.install(exe, args=["/LA-"],
                              rules=[Box("This will", press="Yes"), Box("completed", press="OK")])

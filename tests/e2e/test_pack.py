@@ -4,7 +4,6 @@ installers made by `cabsetup pack` that the setup stub accepts."""
 
 import json
 import os
-import random
 import shutil
 import subprocess
 import sys
@@ -13,30 +12,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 
 EXTRAC32 = r"C:\windows\system32\extrac32.exe"
-
-
-def payload_files():
-    """Names (UTF-8 on the host) to bytes: a file across several blocks,
-    incompressible data over 32 KB, empty files, a name outside ASCII, and
-    small files that share a block."""
-    rnd = random.Random(7)
-    words = b"setup cabinet folder block stream header marker shortcut "
-    return {
-        "text.txt": b"".join(words[i % 7:] for i in range(1500)),
-        "noise.bin": bytes(rnd.getrandbits(8) for _ in range(100000)),
-        "empty.dat": b"",
-        "caf\u00e9.txt": "caf\u00e9 cr\u00e8me\r\n".encode("cp1252"),
-        "tiny.ini": b"[a]\r\nb=1\r\n",
-        "zero.log": b"",
-        "block.bin": bytes(i & 0xFF for i in range(32768)),
-    }
-
-
-def tool(*args, check=True):
-    p = subprocess.run([rig.pack_tool_path()] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if check and p.returncode != 0:
-        raise AssertionError("cabsetup %s failed (%d): %s" % (args[0], p.returncode, p.stderr.decode()))
-    return p
 
 
 def host_tree(folder, encoding):
@@ -58,34 +33,34 @@ class PackRoundTrip(rig.RigTestCase):
         return {name: self.prefix.read(dest + "\\" + name) for name in self.prefix.listdir(dest)}
 
     def test_cabinets_unpack_alike_with_cabinet_dll_and_cabextract(self):
-        cases = [("default level 7", payload_files(), "7"), ("level 9", payload_files(), "9"),
-                 ("level 1", payload_files(), "1"),
-                 ("stored", payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
+        cases = [("default level 7", rig.payload_files(), "7"), ("level 9", rig.payload_files(), "9"),
+                 ("level 1", rig.payload_files(), "1"),
+                 ("stored", rig.payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
         for n, (label, files, level) in enumerate(cases):
             with self.subTest(label):
                 src = rig.write_files(os.path.join(self.scratch, "src%d" % n), files)
                 cab = os.path.join(self.scratch, "c%d.cab" % n)
-                tool("cab", "-o", cab, "--level", level, src)
+                rig.tool("cab", "-o", cab, "--level", level, src)
                 out = os.path.join(self.scratch, "cabextract%d" % n)
                 subprocess.run(["cabextract", "-q", "-d", out, cab], check=True)
                 self.assertEqual(host_tree(out, "cp1252"), files)
                 self.assertEqual(self.extract_under_wine(cab, r"C:\dest%d" % n), files)
 
     def test_ready_made_cabinet_is_carried_byte_for_byte(self):
-        files = {name: data for name, data in payload_files().items() if name.isascii()}
+        files = {name: data for name, data in rig.payload_files().items() if name.isascii()}
         src = rig.write_files(os.path.join(self.scratch, "src"), files)
         other = os.path.join(self.scratch, "other.cab")
         subprocess.run(["gcab", "-c", "-z", other] + sorted(files), cwd=src, check=True,
                        stdout=subprocess.DEVNULL)
         exe = os.path.join(self.scratch, "setup.exe")
-        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Carried",
+        rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Carried",
              "--install-folder", "Carried", "--cab", other)
         with open(exe, "rb") as f:
             package = f.read()
         with open(other, "rb") as f:
             cab = f.read()
         self.assertTrue(package.endswith(cab))
-        report = json.loads(tool("inspect", "--json", exe).stdout)
+        report = json.loads(rig.tool("inspect", "--json", exe).stdout)
         self.assertEqual(report["kind"], "installer")
         self.assertEqual(report["header"]["FileCount"], len(files))
         # The stub built for this target, named as such.
@@ -99,7 +74,7 @@ class PackRoundTrip(rig.RigTestCase):
         other = os.path.join(self.scratch, "utf8.cab")
         subprocess.run(["gcab", "-c", other, "caf\u00e9.txt"], cwd=src, check=True, stdout=subprocess.DEVNULL)
         exe = os.path.join(self.scratch, "setup.exe")
-        p = tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "U", "--install-folder", "U",
+        p = rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "U", "--install-folder", "U",
                  "--cab", other, check=False)
         self.assertEqual(p.returncode, 1)
         self.assertEqual(p.stderr.decode(), "cabsetup: error: cabinet entry \"caf\u00e9.txt\" has a UTF-8 name (0x80); "
@@ -107,9 +82,9 @@ class PackRoundTrip(rig.RigTestCase):
         self.assertFalse(os.path.exists(exe))
 
     def test_packed_installer_passes_the_stub_checks(self):
-        src = rig.write_files(os.path.join(self.scratch, "src"), payload_files())
+        src = rig.write_files(os.path.join(self.scratch, "src"), rig.payload_files())
         exe = os.path.join(self.scratch, "setup.exe")
-        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+        rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
              "--install-folder", "Packed Product", "--start-menu-folder", "Packed Product",
              "--shortcut", "Packed Text=text.txt", src)
         win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")

@@ -11,7 +11,6 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
-from test_pack import payload_files, tool  # noqa: E402
 
 INSTALL_DIR = rig.program_files() + r"\Pack Co\Packed 1.0"
 
@@ -25,7 +24,7 @@ def local_offset(stamp):
 class PackedInstall(rig.RigTestCase):
 
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
-        files = payload_files()
+        files = rig.payload_files()
         src = rig.write_files(os.path.join(self.scratch, "src"), files)
         # An even second: DOS times count in steps of two.
         stamp = time.mktime((2026, 11, 30, 9, 15, 42, 0, 0, -1))
@@ -34,7 +33,7 @@ class PackedInstall(rig.RigTestCase):
         exe = os.path.join(self.scratch, "setup.exe")
         # Times are written at a fixed offset (UTC unless told); the prefix
         # takes them as its local time, which is the host's.
-        tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+        rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
              "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
              "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
              "--make-uninstaller", "--uninstall-link-style", "1", "--time-zone", local_offset(stamp), src)
@@ -79,7 +78,7 @@ class PackedInstall(rig.RigTestCase):
         self.assertIn("is %d characters long; installed in %s a name may have at most %d" %
                       (allowed + 1, folder, allowed), refused.stderr.decode())
         exe = os.path.join(self.scratch, "setup.exe")
-        tool("pack", "-o", exe, *args, src)
+        rig.tool("pack", "-o", exe, *args, src)
         result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
                                  rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)

@@ -15,7 +15,6 @@ PRODUCT = "Run Product"
 QUESTION = "This will %s " + PRODUCT + " %s your computer. Do you wish to continue?"
 INSTALL_QUESTION = QUESTION % ("install", "on")
 REMOVE_QUESTION = QUESTION % ("remove", "from")
-DAMAGED = "This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again."
 SHORTCUTS = b"viewer.exe|Run Viewer\rreadme.txt|Read Me\r"
 UNINSTALLER = rig.program_files() + r"\Run Product\Uninstall Run.exe"
 # The copy's name: "_KT", five base-32 digits from a random start, ".exe";
@@ -23,7 +22,7 @@ UNINSTALLER = rig.program_files() + r"\Run Product\Uninstall Run.exe"
 COPY = r'C:\\windows\\Temp\\_KT[0-9A-V]{5}\.%s'
 
 
-class RunControl(rig.RigTestCase):
+class RunControl(rig.SetupCase):
 
     def package(self, name, uninstaller=False, damaged_list=False):
         path = os.path.join(self.scratch, name)
@@ -44,12 +43,6 @@ class RunControl(rig.RigTestCase):
 
     def uninstaller(self, **kw):
         return self.prefix.copy_in(self.package("uninst.exe", uninstaller=True, **kw), UNINSTALLER)
-
-    def run_setup(self, exe, args=(), rules=rig.DECLINE_ALL):
-        result = self.prefix.run(exe, list(args), rules=list(rules), timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.errors, [], result.log)
-        return result
 
     def seen(self, box):
         return (box["caption"], box["text"], box["buttons"], box["icon"], box["focus"])
@@ -114,7 +107,7 @@ class RunControl(rig.RigTestCase):
         for switch in ("/SP-", "/sp-"):
             with self.subTest(switch):
                 result = self.run_setup(self.installer(damaged_list=True), ["/x", switch])
-                self.assertEqual([b["text"] for b in result.boxes], [DAMAGED % "Setup"], result)
+                self.assertEqual([b["text"] for b in result.boxes], [rig.DAMAGED % "Setup"], result)
                 progress = result.last_window("Setup")
                 texts = [c["text"] for c in progress["controls"]]
                 self.assertIn("Working...", texts)
@@ -130,7 +123,7 @@ class RunControl(rig.RigTestCase):
                 result = self.run_setup(exe, rules=[Box(text="This will", press="Yes"), Box(press="OK")])
                 self.assertEqual([b["text"][:9] for b in result.boxes], ["This will", "This copy"], result)
                 damaged = result.boxes[1]
-                self.assertEqual(self.seen(damaged), (mode, DAMAGED % mode, ["OK"], "error", "OK"))
+                self.assertEqual(self.seen(damaged), (mode, rig.DAMAGED % mode, ["OK"], "error", "OK"))
                 self.assertEqual(damaged["owner"], mode)
                 if mode == "Uninstall":
                     self.assertEqual(damaged["pid"], self.copies(result)[0]["pid"])

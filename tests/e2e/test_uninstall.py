@@ -10,7 +10,6 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
 from rig import Box, Window  # noqa: E402
-from test_install import SetupCase, last_progress, pack, seen  # noqa: E402
 
 CONFIRM = Box("This will", press="Yes")
 DONE = "Uninstall of %s has been completed successfuly!"
@@ -19,7 +18,7 @@ IN_USE = "The file \"%s\" is in use.\r\nPlease close it and try again."
 FILES = {"a.txt": b"first", "b.txt": b"second", "c.ini": b"[third]"}
 
 
-class Uninstall(SetupCase):
+class Uninstall(rig.SetupCase):
 
     def installed(self, company="", folder="Kit", files=FILES, options=(), cab_order=None):
         """Installs a product with two shortcuts and an uninstaller; returns
@@ -35,7 +34,7 @@ class Uninstall(SetupCase):
         else:
             if company:
                 options = ("--company-folder", company) + tuple(options)
-            exe = pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
+            exe = rig.pack(self.scratch, files, "--product-name", "Kit Product", "--short-name", "Kit",
                        "--install-folder", folder, "--start-menu-folder", "Kit Group",
                        "--shortcut", "Kit A=a.txt", "--shortcut", "Kit B=b.txt", "--make-uninstaller",
                        "--uninstall-link-style", "1", *options)
@@ -64,7 +63,7 @@ class Uninstall(SetupCase):
                 install, group, uninstaller = self.installed(company, folder)
                 self.assertEqual(self.prefix.listdir(install), sorted(list(FILES) + ["Uninstall Kit.exe"]))
                 r = self.uninstall(uninstaller)
-                self.assertEqual([seen(b) for b in r.boxes][1:],
+                self.assertEqual([rig.seen(b) for b in r.boxes][1:],
                                  [("Uninstall", DONE % "Kit Product", ["OK"], "information")], r)
                 self.assertFalse(self.prefix.exists(install))
                 self.assertFalse(self.prefix.exists(group))
@@ -80,7 +79,7 @@ class Uninstall(SetupCase):
         self.prefix.write(group + r"\Other Tool.lnk", "not ours")
         self.prefix.write(self.prefix.program_files + r"\Kit Other\a.txt", "same name elsewhere")
         r = self.uninstall(uninstaller)
-        self.assertEqual([seen(b) for b in r.boxes][1:], [("Uninstall", NOT_ALL, ["OK"], "information")], r)
+        self.assertEqual([rig.seen(b) for b in r.boxes][1:], [("Uninstall", NOT_ALL, ["OK"], "information")], r)
         self.assertEqual(self.prefix.tree(install), {"notes.txt": 4, "data": None, r"data/saved.dat": 8})
         self.assertEqual(self.prefix.listdir(group), ["Other Tool.lnk"])
         self.assertEqual(self.prefix.read(self.prefix.program_files + r"\Kit Other\a.txt"), b"same name elsewhere")
@@ -91,10 +90,10 @@ class Uninstall(SetupCase):
         self.assertFalse(os.stat(self.prefix.host(install + r"\c.ini")).st_mode & stat.S_IWUSR)
         os.remove(self.prefix.host(install + r"\b.txt"))
         r = self.uninstall(uninstaller)
-        self.assertEqual([seen(b) for b in r.boxes][1:],
+        self.assertEqual([rig.seen(b) for b in r.boxes][1:],
                          [("Uninstall", DONE % "Kit Product", ["OK"], "information")], r)
         self.assertFalse(self.prefix.exists(install))
-        self.assertEqual(last_progress(r, "Uninstall"), (0, len(FILES) + 2, len(FILES) + 2))
+        self.assertEqual(rig.last_progress(r, "Uninstall"), (0, len(FILES) + 2, len(FILES) + 2))
 
     def test_file_held_open(self):
         order = ["a.txt", "b.txt", "c.ini"]
@@ -115,7 +114,7 @@ class Uninstall(SetupCase):
                 in_use = [b for b in r.boxes if "is in use" in b["text"]]
                 self.assertGreaterEqual(len(in_use), 1, r)
                 for box in in_use:
-                    self.assertEqual(seen(box), ("Uninstall", IN_USE % held, ["OK", "Cancel"], "question"))
+                    self.assertEqual(rig.seen(box), ("Uninstall", IN_USE % held, ["OK", "Cancel"], "question"))
                     self.assertEqual(box["owner"], "Uninstall")
                 finals = [b["text"] for b in r.boxes[1:] if "is in use" not in b["text"]]
                 self.assertEqual(finals, [final] if final else [], r)
@@ -161,7 +160,7 @@ class Uninstall(SetupCase):
                                make_uninstaller=1)
         uninstaller = self.prefix.copy_in(pkg, folder + r"\Uninstall.exe")
         r = self.uninstall(uninstaller)
-        self.assertEqual([seen(b) for b in r.boxes][1:],
+        self.assertEqual([rig.seen(b) for b in r.boxes][1:],
                          [("Uninstall", DONE % "Hand Made", ["OK"], "information")], r)
         self.assertFalse(self.prefix.exists(folder))
         self.assertEqual(self.prefix.read(r"C:\keep\tail.txt"), b"not listed")
@@ -186,7 +185,7 @@ class Uninstall(SetupCase):
         self.prefix.write(uninstaller, bytes(data))
         before = self.prefix.state()
         r = self.uninstall(uninstaller, rules=[CONFIRM, Box("corrupted", press="OK")])
-        self.assertEqual([seen(b) for b in r.boxes][1:], [
+        self.assertEqual([rig.seen(b) for b in r.boxes][1:], [
             ("Uninstall", "This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try "
              "again.", ["OK"], "error")], r)
         after = self.prefix.state()
