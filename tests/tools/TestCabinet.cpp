@@ -1,5 +1,7 @@
 #include "TestCabinet.h"
 
+#include "package/LittleEndian.h"
+
 namespace {
 
 const uint16_t FlagPrev = 0x0001, FlagNext = 0x0002;
@@ -9,21 +11,19 @@ const size_t BlockSize = 32768;
 
 void Put16(std::string& out, uint16_t v)
 {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>(v >> 8);
+    unsigned char bytes[2];
+    PutU16(bytes, v);
+    out.append(reinterpret_cast<const char*>(bytes), 2);
 }
 
 void Put32(std::string& out, uint32_t v)
 {
-    Put16(out, static_cast<uint16_t>(v & 0xFFFF));
-    Put16(out, static_cast<uint16_t>(v >> 16));
+    unsigned char bytes[4];
+    PutU32(bytes, v);
+    out.append(reinterpret_cast<const char*>(bytes), 4);
 }
 
-void Set32(std::string& out, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+void Set32(std::string& out, size_t at, uint32_t v) { PutU32(reinterpret_cast<unsigned char*>(&out[at]), v); }
 
 struct FileRecord {
     const TestEntry* entry;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <string>
 
 #include "cabinet/Masks.h"
@@ -20,24 +22,15 @@ class MaskMatch : public ::testing::TestWithParam<MatchCase> {};
 // "StarDottxt", "" is "Empty". Long texts are cut, with their length.
 std::string Spelled(const std::string& text)
 {
-    static const char* const kWords[][2] = {{"*", "Star"}, {"?", "Any"}, {".", "Dot"}, {"\\", "Bs"}, {"[", "Set"},
-                                            {"]", "End"},  {"!", "Not"}, {"-", "To"},   {" ", "Sp"}};
+    static const char kSigns[] = "*?.\\[]!- ";
+    static const char* const kWords[] = {"Star", "Any", "Dot", "Bs", "Set", "End", "Not", "To", "Sp"};
     std::string out;
-    for (unsigned char c : text) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        const char* word = nullptr;
-        for (const auto& w : kWords)
-            if (w[0][0] == static_cast<char>(c))
-                word = w[1];
-        if (word) {
-            out += word;
-        } else {
-            static const char kHex[] = "0123456789ABCDEF";
-            out += std::string("X") + kHex[c >> 4] + kHex[c & 15];
-        }
+    for (char c : text) {
+        const char* sign = c ? std::strchr(kSigns, c) : nullptr;
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            out += c;
+        else
+            out += sign ? kWords[sign - kSigns] : "X" + std::to_string(static_cast<unsigned char>(c));
     }
     if (out.size() > 40)
         out = out.substr(0, 40) + "_etc" + std::to_string(text.size());

@@ -72,14 +72,11 @@ TEST(Switches, ReadCommandLine)
         const char* started;
     };
     const Case cases[] = {
-        {{"setup.exe", "/sp-", "/Silent"}, true, false, true, false, "/Silent"},
-        {{"setup.exe", "/LA-"}, false, true, false, false, ""},
-        {{"/SP-"}, false, false, false, false, ""}, // argument 0 is the program
-        {{"x", "/SP-x", "/SILENT2"}, false, false, false, false, "/SILENT2"},
+        {{"setup.exe", "/sp-", "/Silent", "/la-"}, true, true, true, false, "/Silent"},
+        {{"/SP-", "/SP-x", "/SILENT2"}, false, false, false, false, "/SILENT2"}, // argument 0 is the program
         {{"x.exe", "/SECSUN", "C:\\u.exe", "/silent"}, false, false, true, true, "C:\\u.exe"},
         {{"x.exe", "/secsun", "C:\\u.exe"}, false, false, false, false, "C:\\u.exe"},
         {{"x.exe", "/SP-", "/SECSUN"}, true, false, false, false, "/SECSUN"},
-        {{"x.exe", "/SECSUN"}, false, false, false, true, ""},
     };
     for (const Case& c : cases) {
         Invocation call = ReadCommandLine("C:\\own.exe", c.args);

@@ -233,8 +233,9 @@ void CheckCabinetEntries(const std::vector<CabEntry>& entries)
 
 uint32_t CabDataChecksum(const unsigned char* data, size_t count, uint16_t cbData, uint16_t cbUncomp)
 {
-    unsigned char sizes[4] = {static_cast<unsigned char>(cbData), static_cast<unsigned char>(cbData >> 8),
-                              static_cast<unsigned char>(cbUncomp), static_cast<unsigned char>(cbUncomp >> 8)};
+    unsigned char sizes[4];
+    PutU16(sizes, cbData);
+    PutU16(sizes + 2, cbUncomp);
     return ChecksumWords(sizes, 4, ChecksumWords(data, count, 0));
 }
 

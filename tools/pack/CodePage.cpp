@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "package/LittleEndian.h"
+
 namespace {
 
 // 0x80..0x9F of code page 1252; the five holes decode to the C1 controls
@@ -128,10 +130,10 @@ bool ToAnsi(const std::string& utf8, int codePage, std::string& out)
     for (uint32_t cp : cps) {
         if (cp >= 0x80 && cp < 0xA0)
             return false;
-        char in[4] = {static_cast<char>(cp), static_cast<char>(cp >> 8), static_cast<char>(cp >> 16),
-                      static_cast<char>(cp >> 24)};
+        unsigned char in[4];
+        PutU32(in, cp);
         std::string one;
-        if (!cv.Convert(in, 4, one) || one.size() != 1)
+        if (!cv.Convert(reinterpret_cast<const char*>(in), 4, one) || one.size() != 1)
             return false;
         out += one;
     }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "package/LittleEndian.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -23,8 +24,9 @@ constexpr int kMemLevel = 8;
 void StoreBlock(const unsigned char* in, size_t inLen, std::vector<unsigned char>& out)
 {
     const uint16_t len = static_cast<uint16_t>(inLen);
-    const unsigned char head[] = {'C', 'K', 0x01, static_cast<unsigned char>(len), static_cast<unsigned char>(len >> 8),
-                                  static_cast<unsigned char>(~len), static_cast<unsigned char>(~len >> 8)};
+    unsigned char head[7] = {'C', 'K', 0x01};
+    PutU16(head + 3, len);
+    PutU16(head + 5, static_cast<uint16_t>(~len));
     out.assign(head, head + sizeof head);
     out.insert(out.end(), in, in + inLen);
 }

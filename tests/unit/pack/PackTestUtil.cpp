@@ -9,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "package/LittleEndian.h"
+
 ScratchDir::ScratchDir()
 {
     char name[] = "/tmp/packtestXXXXXX";
@@ -63,11 +65,7 @@ std::vector<unsigned char> Noise(size_t size, unsigned seed)
     return v;
 }
 
-void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value)
-{
-    bytes[at] = static_cast<unsigned char>(value);
-    bytes[at + 1] = static_cast<unsigned char>(value >> 8);
-}
+void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value) { PutU16(&bytes[at], value); }
 
 std::vector<unsigned char> BareStub(size_t size, uint16_t machine)
 {
@@ -75,10 +73,7 @@ std::vector<unsigned char> BareStub(size_t size, uint16_t machine)
     const bool plus = machine != 0x014C;
     std::vector<unsigned char> v = Pattern(size, 3);
     std::fill(v.begin(), v.begin() + static_cast<long>(std::min(size, headers)), 0);
-    auto u32 = [&](size_t at, uint32_t x) {
-        PutU16At(v, at, static_cast<uint16_t>(x));
-        PutU16At(v, at + 2, static_cast<uint16_t>(x >> 16));
-    };
+    auto u32 = [&](size_t at, uint32_t x) { PutU32(&v[at], x); };
     v[0] = 'M';
     v[1] = 'Z';
     u32(0x3C, kStubPeOffset);

@@ -1,3 +1,4 @@
+#include "package/LittleEndian.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/ToolError.h"
@@ -15,8 +16,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
-uint32_t U32(const Bytes& b, size_t at) { return U16(b, at) | uint32_t(U16(b, at + 2)) << 16; }
+uint16_t U16(const Bytes& b, size_t at) { return GetU16(&b[at]); }
+uint32_t U32(const Bytes& b, size_t at) { return GetU32(&b[at]); }
 
 struct Block {
     uint32_t checksum;

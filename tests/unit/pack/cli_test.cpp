@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "PackTestUtil.h"
+#include "package/LittleEndian.h"
 #include "tools/pack/CabWriter.h"
 
 namespace {
@@ -84,9 +85,7 @@ using Bytes = std::vector<unsigned char>;
 
 void AddU32(Bytes& b, size_t at, uint32_t add)
 {
-    uint32_t v = (b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24) + add;
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    PutU32(&b[at], GetU32(&b[at]) + add);
 }
 
 // Our one-folder cabinet with bytes put in at `at` (36: after CFHEADER,

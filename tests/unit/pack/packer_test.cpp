@@ -374,11 +374,10 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     InspectReport in = InspectFile(installer);
     std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\rC:\\Program Files\\Example\\Viewer\\caf\xE9.txt\r";
     std::string shortcuts(installer.begin() + 3738, installer.begin() + 3738 + in.header.ShortcutListSize());
-    Bytes stub(installer.begin(), installer.begin() + 3000);
-    std::fill(stub.begin() + 48, stub.begin() + 60, 0);
-    Bytes uninstaller =
-        ComposePackage(stub, UninstallerHeader(in.header, list), shortcuts, Bytes(list.begin(), list.end()));
-    InspectReport r = InspectFile(uninstaller);
+    BufferSink uninstaller;
+    ASSERT_EQ(WriteUninstaller(uninstaller, BufferSource(installer), 3000, in.header, shortcuts, list),
+              WriteResult::Written);
+    InspectReport r = InspectFile(uninstaller.bytes);
     ASSERT_EQ(r.kind, FileKind::Uninstaller) << r.reason;
     ASSERT_EQ(r.installedFiles.size(), 2u);
     EXPECT_EQ(r.installedFiles[1], "C:\\Program Files\\Example\\Viewer\\caf\xE9.txt");
