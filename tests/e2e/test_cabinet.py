@@ -33,6 +33,9 @@ class Extraction(rig.RigTestCase):
                             rules=rules, timeout=timeout)
         self.assertNoTimeout(r)
         report = dict(line.split(": ", 1) for line in r.stdout.splitlines() if ": " in line)
+        # No report at all is the run's failure, not the test's: say what it left.
+        self.assertIn("result", report, "cabtool left no report (exit %r)\nstdout: %r\nstderr: %r\n%s"
+                      % (r.exit_code, r.stdout, r.stderr, r.log))
         return r, report
 
     def assertBox(self, box, caption, text, buttons, icon=None):

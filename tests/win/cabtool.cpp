@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ int Extract(int argc, char** argv)
             uncab.Execute();
         } catch (const SetupError& e) {
             result = e.Message();
+        } catch (const std::exception& e) {
+            // Anything else is reported too, rather than ending the program
+            // without a report.
+            result = std::string("unexpected error: ") + e.what();
         }
         elapsed = GetTickCount() - start;
         count = uncab.ExtractedCount();
@@ -120,6 +125,9 @@ int Extract(int argc, char** argv)
                 Visible(runList).c_str(), static_cast<unsigned long>(elapsed));
     if (notify)
         std::printf("filelist: %s\n", Visible(fileList).c_str());
+    // Out now, not on the runtime's way out of the process: the report is
+    // what the test reads.
+    std::fflush(stdout);
     return result == "ok" ? 0 : 1;
 }
 
