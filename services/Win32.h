@@ -1,5 +1,6 @@
-// Owners for Win32 resources: each handle, COM pointer and buffer belongs to
-// one of these and is released on every path, exceptions included.
+// Owners for Win32 resources: each handle, window, GDI object, icon and COM
+// pointer belongs to one of these and is released on every path, exceptions
+// included. Also the files the package reader and writer work through.
 #pragma once
 #include <windows.h>
 
