@@ -2,13 +2,13 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 
-#include "package/CRC32.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
@@ -647,7 +647,8 @@ PackResult WritePackage(const PackPlan& plan, ByteSink& out)
         throw ToolError("the package would exceed 4 GB");
 
     header.SetShortcutListSize(static_cast<uint32_t>(plan.shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Of(plan.shortcutList.data(), plan.shortcutList.size()));
+    header.SetShortcutListCrc(static_cast<uint32_t>(
+        crc32_z(0, reinterpret_cast<const Bytef*>(plan.shortcutList.data()), plan.shortcutList.size())));
     header.SetPayloadSize(static_cast<uint32_t>(cab.size));
     header.SetPayloadCrc(cab.crc);
     out.WriteAt(start + plan.stubSize, header.Bytes(), kHeaderSize);

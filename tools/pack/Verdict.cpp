@@ -1,9 +1,10 @@
 #include "tools/pack/Verdict.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 
-#include "package/CRC32.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
@@ -35,20 +36,20 @@ constexpr size_t kPiece = 1 << 20;
 constexpr size_t kShownList = 1 << 20;
 
 // CRC-32 of [at, at + size), read a piece at a time; calls keep with each
-// piece.
+// piece. zlib's: the stub's function, several times faster.
 template <typename Keep>
 uint32_t StreamCrc(const ByteSource& f, uint64_t at, uint64_t size, Keep&& keep)
 {
     std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, size)));
-    uint32_t crc = Crc32Init();
+    uint32_t crc = 0;
     for (uint64_t done = 0; done < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - done));
         f.ReadAt(at + done, piece.data(), n);
-        crc = Crc32Update(crc, piece.data(), n);
+        crc = static_cast<uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(n)));
         keep(piece.data(), n);
         done += n;
     }
-    return Crc32Final(crc);
+    return crc;
 }
 
 std::string Hex(uint32_t v)
