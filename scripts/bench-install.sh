@@ -203,7 +203,7 @@ def run(args):
     sampler.start()
     _, status, usage = os.wait4(p.pid, 0)
     wall = time.monotonic() - t0
-    p.returncode = 0
+    p.returncode = 0  # reaped by wait4 above (which also gave the rusage)
     done.set()
     sampler.join()
     out.close()
