@@ -142,7 +142,7 @@ StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t cr
         if (got == 0)
             break;
         sink(piece.data(), got);
-        running = Crc32Update(running, piece.data(), got);
+        running = update_(running, piece.data(), got);
         count += static_cast<uint32_t>(got);
     }
     blockCount_ = count;

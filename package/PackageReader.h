@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "package/ByteSource.h"
+#include "package/CRC32.h"
 #include "package/Package.h"
 #include "package/PathRules.h"
 #include "package/TextLists.h"
@@ -80,7 +81,7 @@ public:
     // held in memory.
     static constexpr uint32_t kPiece = 16384;
 
-    explicit PackageReader(ByteSource file) : file_(file) {}
+    explicit PackageReader(ByteSource file, Crc32Function update = Crc32Update) : file_(file), update_(update) {}
 
     // The 12 bytes at offset 48 against the file's size. A file that ends
     // inside them leaves the rest zero.
@@ -118,6 +119,7 @@ private:
     StepOutcome ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink);
 
     ByteSource file_;
+    Crc32Function update_;
     PackageStep step_ = PackageStep::Marker;
     PackageMarker marker_;
     PackageHeader header_;

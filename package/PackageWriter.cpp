@@ -31,10 +31,10 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
 }
 
 PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
-                             uint32_t payloadCrc)
+                             uint32_t payloadCrc, Crc32Function update)
 {
     header.SetShortcutListSize(static_cast<uint32_t>(shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Of(shortcutList.data(), shortcutList.size()));
+    header.SetShortcutListCrc(Crc32Final(update(Crc32Init(), shortcutList.data(), shortcutList.size())));
     header.SetPayloadSize(payloadSize);
     header.SetPayloadCrc(payloadCrc);
     return header;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/ByteSource.h"
+#include "package/CRC32.h"
 #include "package/Package.h"
 
 enum class WriteResult { Written, ReadFailed, WriteFailed };
@@ -22,7 +23,7 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 // The header with the ShortcutList's and the payload's sizes and checksums
 // set.
 PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
-                             uint32_t payloadCrc);
+                             uint32_t payloadCrc, Crc32Function update = Crc32Update);
 // The end of an installer whose payload was written after a header that
 // could not know its size yet: that header once more, complete, and the
 // marker.

@@ -20,7 +20,7 @@ TEST(Crc32, PiecesGiveTheWholeResult)
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<unsigned char>(i * 131 + (i >> 7));
     uint32_t whole = Crc32Of(data.data(), data.size());
-    // Odd piece sizes cross the four-byte steps at every alignment.
+    // Odd piece sizes cross the eight-byte steps at every alignment.
     for (size_t piece : {1u, 3u, 5u, 16384u, 7777u}) {
         uint32_t r = Crc32Init();
         for (size_t at = 0; at < data.size(); at += piece)

@@ -312,3 +312,8 @@ std::string BaseName(const std::string& path)
     size_t slash = p.find_last_of('/');
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
+
+uint32_t ZlibCrc32Update(uint32_t crc, const void* data, size_t count)
+{
+    return ~static_cast<uint32_t>(crc32_z(~crc, static_cast<const Bytef*>(data), count));
+}

@@ -148,3 +148,7 @@ private:
 
 // Last path component (after the last '/').
 std::string BaseName(const std::string& path);
+
+// zlib's CRC-32 in the package code's register form (Crc32Update's): the
+// same result, several times faster than the stub's compact one.
+uint32_t ZlibCrc32Update(uint32_t crc, const void* data, size_t count);

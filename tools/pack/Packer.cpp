@@ -13,6 +13,7 @@
 #include "package/PathRules.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
+#include "tools/pack/FileUtil.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -650,7 +651,7 @@ PackResult WritePackage(const PackPlan& plan, OutputSink& out)
     if (total > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
     FinishInstaller(out, stubSize,
-                    CompleteHeader(plan.header, plan.shortcutList, static_cast<uint32_t>(cab.size), cab.crc),
+                    CompleteHeader(plan.header, plan.shortcutList, static_cast<uint32_t>(cab.size), cab.crc, ZlibCrc32Update),
                     static_cast<uint32_t>(total));
 
     PackResult result;

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "package/CRC32.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
+#include "tools/pack/FileUtil.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"
 
@@ -338,7 +338,7 @@ InspectReport InspectFile(const ByteSource& f)
     if (!ReadProgram(r, f))
         return r;
     // The stub's own reader, step by step.
-    PackageReader reader(f);
+    PackageReader reader(f, ZlibCrc32Update);
     const StepOutcome marker = reader.ReadMarker();
     r.marker = reader.Marker();
     NoteStubKind(r);
