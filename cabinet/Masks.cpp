@@ -48,13 +48,13 @@ bool Matches(const Element& e, unsigned char c)
     return false;
 }
 
-[[noreturn]] void InvalidMask(const std::string& mask, std::size_t position)
+SetupError InvalidMask(const std::string& mask, std::size_t position)
 {
-    throw SetupError(Format("'%s' is an invalid mask at (%d)", {mask, static_cast<long long>(position)}));
+    return SetupError(Format("'%s' is an invalid mask at (%d)", {mask, static_cast<long long>(position)}));
 }
 
-// Reads the set that opens at mask[open]; returns the index of its "]".
-std::size_t ReadSet(const std::string& mask, std::size_t open, Element& set)
+// Reads the set that opens at mask[open]; close is then the index of its "]".
+SetupError ReadSet(const std::string& mask, std::size_t open, Element& set, std::size_t& close)
 {
     std::size_t i = open + 1;
     if (i < mask.size() && mask[i] == '!') {
@@ -68,7 +68,7 @@ std::size_t ReadSet(const std::string& mask, std::size_t open, Element& set)
         // set, whatever lies between the two cases in the code table.
         unsigned char c = Upper(static_cast<unsigned char>(mask[i]));
         if (c == '-' && !havePrevious)
-            InvalidMask(mask, i + 1);
+            return InvalidMask(mask, i + 1);
         if (c == '-' && i + 1 < mask.size() && mask[i + 1] != ']') {
             unsigned char last = Upper(static_cast<unsigned char>(mask[++i]));
             for (unsigned v = previous; v <= last; ++v)
@@ -82,16 +82,16 @@ std::size_t ReadSet(const std::string& mask, std::size_t open, Element& set)
         havePrevious = true;
     }
     if (i >= mask.size())
-        InvalidMask(mask, mask.size() + 1);
+        return InvalidMask(mask, mask.size() + 1);
     // "[]" and "[!]" leave nothing to match.
     if (set.Empty())
-        InvalidMask(mask, i + 1);
-    return i;
+        return InvalidMask(mask, i + 1);
+    close = i;
+    return SetupError();
 }
 
-std::vector<Element> Compile(const std::string& mask)
+SetupError Compile(const std::string& mask, std::vector<Element>& elements)
 {
-    std::vector<Element> elements;
     bool afterStar = false;
     int floating = 0;
     for (std::size_t i = 0; i < mask.size(); ++i) {
@@ -106,27 +106,31 @@ std::vector<Element> Compile(const std::string& mask)
         if (c == '?' && afterStar)
             continue;
         if (afterStar && ++floating > MaxFloatingElements)
-            InvalidMask(mask, i + 1);
+            return InvalidMask(mask, i + 1);
         afterStar = false;
         Element e;
         if (c == '?') {
             e.kind = Kind::Any;
         } else if (c == '[') {
             e.kind = Kind::Set;
-            i = ReadSet(mask, i, e);
+            if (SetupError error = ReadSet(mask, i, e, i))
+                return error;
         } else {
             e.literal = static_cast<unsigned char>(c);
         }
         elements.push_back(e);
     }
-    return elements;
+    return SetupError();
 }
 
 } // namespace
 
-bool MatchesMask(const std::string& name, const std::string& mask)
+SetupError MatchesMask(const std::string& name, const std::string& mask, bool& matches)
 {
-    const std::vector<Element> elements = Compile(mask);
+    matches = false;
+    std::vector<Element> elements;
+    if (SetupError error = Compile(mask, elements))
+        return error;
     // Every element but a star takes exactly one character, so going back to
     // the last star alone is enough: the match costs at most
     // name length x mask length steps.
@@ -143,10 +147,11 @@ bool MatchesMask(const std::string& name, const std::string& mask)
             e = starElement + 1;
             s = ++starName;
         } else {
-            return false;
+            return SetupError();
         }
     }
     while (e < elements.size() && elements[e].kind == Kind::Star)
         ++e;
-    return e == elements.size();
+    matches = e == elements.size();
+    return SetupError();
 }

@@ -11,9 +11,12 @@
 #pragma once
 #include <string>
 
-// True when name as a whole matches mask. An invalid mask raises SetupError
-// "'<mask>' is an invalid mask at (<position>)", the position being 1-based
+#include "services/SetupError.h"
+
+// matches: whether name as a whole matches mask. An invalid mask gives the
+// error "'<mask>' is an invalid mask at (<position>)" and leaves matches
+// false, the position being 1-based
 // (one past the end for a set that is never closed): a "[" without "]", a set
 // that holds no character, a "-" with no character before it in a set, or
 // more than 30 elements that follow a "*".
-bool MatchesMask(const std::string& name, const std::string& mask);
+SetupError MatchesMask(const std::string& name, const std::string& mask, bool& matches);

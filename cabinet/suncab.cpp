@@ -1,7 +1,5 @@
 #include "cabinet/suncab.h"
 
-#include <new>
-
 #include <shellapi.h>
 
 #include <utility>
@@ -53,17 +51,17 @@ void TUnCab::SetCabinetFile(const std::string& value) { cabinetFile_ = NormalCab
 
 void TUnCab::SetDestination(const std::string& value) { destination_ = WithBackslash(value); }
 
-void TUnCab::RaiseError(const std::string& msg) const
+SetupError TUnCab::Failure(const std::string& msg) const
 {
     if (errors_.fError)
-        throw SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}));
-    throw SetupError(msg);
+        return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}));
+    return SetupError(msg);
 }
 
-void TUnCab::Execute()
+SetupError TUnCab::Execute()
 {
     if (Mask.empty())
-        return;
+        return SetupError();
     extractedCount_ = 0;
     runList_.clear();
     // The platform never clears the record itself; a code left from an
@@ -72,22 +70,22 @@ void TUnCab::Execute()
     if (OnStart.Assigned())
         OnStart(*this);
     if (cabinetFile_.empty())
-        RaiseError("Incorrect CAB filename!");
+        return Failure("Incorrect CAB filename!");
     Prepare();
 
     const std::string cabinet = CabinetFile();
     std::string name = FileNamePart(cabinet);
     std::string path = WithBackslash(FolderPart(cabinet));
     BOOL copied = FALSE;
-    PendingError failure;
+    SetupError failure;
     {
         FdiContext context(errors_);
         if (!context.Get())
-            RaiseError("FDICreate");
-        pending_ = PendingError();
+            return Failure("FDICreate");
+        pending_ = SetupError();
         copied = Cabinet().Copy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
         CatchWriteError();
-        failure = std::exchange(pending_, PendingError());
+        failure = std::exchange(pending_, SetupError());
     }
     // A target the platform gave up on without a close-file notification:
     // what it holds is not the entry.
@@ -95,16 +93,15 @@ void TUnCab::Execute()
         DeleteFileA(target_.c_str());
         target_.clear();
     }
-    // Raised again only now, with the context gone: raising it through
-    // RaiseError would turn it into the platform's "client requested abort".
-    if (failure.kind == PendingError::OutOfMemory)
-        throw std::bad_alloc();
-    if (failure.kind == PendingError::Setup)
-        throw SetupError(failure.message);
+    // Given only now, with the context gone, and as it is: through Failure
+    // it would turn into the platform's "client requested abort".
+    if (failure)
+        return failure;
     if (!copied)
-        RaiseError("FDICopy");
+        return Failure("FDICopy");
     if (OnFinish.Assigned())
         OnFinish(*this);
+    return SetupError();
 }
 
 INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
@@ -114,7 +111,7 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
     // The platform ignores the result of close file: once an error waits,
     // every later notification aborts as well, and a target still open is
     // closed, not counted, and deleted (a failed write left it cut short).
-    if (self->pending_.kind != PendingError::None) {
+    if (self->pending_) {
         if (type == fdintCLOSE_FILE_INFO) {
             cabapi::Close(n->hf);
             DeleteFileA(self->target_.c_str());
@@ -122,35 +119,32 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
         }
         return -1;
     }
-    // No exception may unwind through the platform's frames.
-    try {
-        switch (type) {
-        case fdintPARTIAL_FILE:
-            return self->PartialFile(*n);
-        case fdintCOPY_FILE:
-            return self->CopyFile(*n);
-        case fdintCLOSE_FILE_INFO:
-            return self->CloseFile(*n);
-        case fdintNEXT_CABINET:
-            return self->NextCabinet(*n);
-        default:
-            return 0;
-        }
-    } catch (const SetupError& e) {
-        self->pending_ = {PendingError::Setup, e.Message()};
-    } catch (const std::bad_alloc&) {
-        self->pending_ = {PendingError::OutOfMemory, std::string()};
-    } catch (...) {
-        self->pending_ = {PendingError::Setup, "Unexpected error"};
+    switch (type) {
+    case fdintPARTIAL_FILE:
+        return self->PartialFile(*n);
+    case fdintCOPY_FILE:
+        return self->CopyFile(*n);
+    case fdintCLOSE_FILE_INFO:
+        return self->CloseFile(*n);
+    case fdintNEXT_CABINET:
+        return self->NextCabinet(*n);
+    default:
+        return 0;
     }
+}
+
+INT_PTR TUnCab::Fail(SetupError error)
+{
+    if (!pending_)
+        pending_ = std::move(error);
     return -1;
 }
 
 void TUnCab::CatchWriteError()
 {
     const DWORD error = cabapi::TakeWriteError();
-    if (error && pending_.kind == PendingError::None)
-        pending_ = {PendingError::Setup, FileErrorText("write", target_, error)};
+    if (error && !pending_)
+        pending_ = FileError("write", target_, error);
 }
 
 int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
@@ -158,7 +152,7 @@ int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
     return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
 }
 
-std::string TUnCab::TargetPath(const char* storedName) const
+SetupError TUnCab::TargetPath(const char* storedName, std::string& target) const
 {
     std::string name = storedName;
     if (!(Options & ucKeepPaths))
@@ -166,8 +160,9 @@ std::string TUnCab::TargetPath(const char* storedName) const
     // A name kept with its folders must stay below the destination, and no
     // name may be one Windows takes for a device (its bytes would go there).
     if (CheckRelativePath(name) != NameRule::Allowed)
-        RaiseError(Format("The file name \"%s\" is not allowed!", {name}));
-    return WithBackslash(destination_) + name;
+        return Failure(Format("The file name \"%s\" is not allowed!", {name}));
+    target = WithBackslash(destination_) + name;
+    return SetupError();
 }
 
 INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)
@@ -185,9 +180,14 @@ INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)
 
 INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 {
-    if (!MatchesMask(n.psz1, Mask))
+    bool matches;
+    if (SetupError error = MatchesMask(n.psz1, Mask, matches))
+        return Fail(std::move(error));
+    if (!matches)
         return 0;
-    const std::string target = TargetPath(n.psz1);
+    std::string target;
+    if (SetupError error = TargetPath(n.psz1, target))
+        return Fail(std::move(error));
 
     if (OnCopyFile.Assigned()) {
         SYSTEMTIME when;
@@ -197,7 +197,8 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         if (EntryTime(n, utc) && FileTimeToSystemTime(&utc, &stored))
             when = stored;
         uint8_t action = 0;
-        OnCopyFile(*this, target, n.cb, when, action);
+        if (SetupError error = OnCopyFile(*this, target, n.cb, when, action))
+            return Fail(std::move(error));
         if (action == 1)
             return 0;
         if (action != 0)
@@ -210,14 +211,15 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
     bool existenceMatters = !(Options & ucOverwrite) || (Options & ucConfirmOverwrite);
     if (existenceMatters && IsFile(target)) {
         if (!(Options & ucOverwrite))
-            RaiseError("This file already exists!");
+            return Fail(Failure("This file already exists!"));
         if ((Options & ucConfirmOverwrite) &&
             Ask("Confirmation", Format("The file \"%s\" exists!\r\nDo you want to replace it?", {LowerAscii(target)}),
                 MB_YESNO) != IDYES)
             return 0;
     }
     if (Options & ucCreateFolders)
-        MakeFolder(target, true);
+        if (SetupError error = MakeFolder(target, true))
+            return Fail(std::move(error));
 
     for (;;) {
         // The handle goes to the platform, which writes the entry into it
@@ -230,7 +232,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         }
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
-            RaiseFileError("create", target, error);
+            return Fail(FileError("create", target, error));
         if (Ask("Extract",
                 Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
                 MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
@@ -262,7 +264,7 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
         // What did not come out whole is not left looking installed.
         DeleteFileA(target.c_str());
         if (*failed)
-            RaiseFileError(failed, target, error);
+            return Fail(FileError(failed, target, error));
         return -1;
     }
     ++extractedCount_;
@@ -292,19 +294,21 @@ INT_PTR TUnCab::NextCabinet(FDINOTIFICATION& n)
     return -1;
 }
 
-void TUnCab::MakeFolder(const std::string& path, bool confirm)
+SetupError TUnCab::MakeFolder(const std::string& path, bool confirm)
 {
     const std::string folder = FolderPart(path);
     // The climb ends at an empty folder part or at a root that does not shrink
     // any further (a missing drive); the create that follows then fails.
     if (folder.empty() || folder == path || IsFolder(folder))
-        return;
+        return SetupError();
     if (confirm && (Options & ucConfirmFolders) &&
         Ask("Confirmation",
             Format("The folder \"%s\" does'n exists!\r\nDo you want to create it?", {LowerAscii(folder)}),
             MB_YESNO) != IDYES)
-        RaiseError("Opperation aborted by user");
-    MakeFolder(folder, false);
+        return Failure("Opperation aborted by user");
+    // Without confirm nothing is asked, so nothing fails.
+    static_cast<void>(MakeFolder(folder, false));
     if (!IsFolder(folder))
         CreateDirectoryA(folder.c_str(), nullptr);
+    return SetupError();
 }

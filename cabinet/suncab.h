@@ -13,36 +13,39 @@
 #include <cstdint>
 #include <string>
 
+#include "services/SetupError.h"
+
 class TUnCab;
 
 // An event: a code pointer and the object it belongs to, like a method
 // pointer. It counts as set when its code part is set.
-template <class... Args>
+template <class Result, class... Args>
 struct TMethod {
-    void (*Code)(void* data, Args... args) = nullptr;
+    Result (*Code)(void* data, Args... args) = nullptr;
     void* Data = nullptr;
 
     bool Assigned() const { return Code != nullptr; }
-    void operator()(Args... args) const { Code(Data, args...); }
+    Result operator()(Args... args) const { return Code(Data, args...); }
 };
 
-using TNotifyEvent = TMethod<TUnCab&>;
+using TNotifyEvent = TMethod<void, TUnCab&>;
 // (Sender, CabinetName, DiskName, FileName, var Abort)
-using TPartialFileEvent = TMethod<TUnCab&, const std::string&, const std::string&, const std::string&, bool&>;
+using TPartialFileEvent = TMethod<void, TUnCab&, const std::string&, const std::string&, const std::string&, bool&>;
 // (Sender, FileName, Size, DateTime, var Action): Action 0 go on, 1 skip the
-// entry, anything else abort the extraction.
-using TCopyFileEvent = TMethod<TUnCab&, const std::string&, int32_t, const SYSTEMTIME&, uint8_t&>;
+// entry, anything else abort the extraction. An error it gives ends the
+// extraction, and Execute gives it.
+using TCopyFileEvent = TMethod<SetupError, TUnCab&, const std::string&, int32_t, const SYSTEMTIME&, uint8_t&>;
 
 // Binds a member function to an object as an event:
 //   uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
 template <auto Method>
 struct EventBinder;
-template <class T, class... Args, void (T::*Method)(Args...)>
+template <class T, class Result, class... Args, Result (T::*Method)(Args...)>
 struct EventBinder<Method> {
-    static TMethod<Args...> Bind(T* object)
+    static TMethod<Result, Args...> Bind(T* object)
     {
-        TMethod<Args...> event;
-        event.Code = [](void* data, Args... args) { (static_cast<T*>(data)->*Method)(args...); };
+        TMethod<Result, Args...> event;
+        event.Code = [](void* data, Args... args) { return (static_cast<T*>(data)->*Method)(args...); };
         event.Data = object;
         return event;
     }
@@ -95,13 +98,13 @@ public:
     // starts).
     const ERF& ErrorRecord() const { return errors_; }
 
-    void Execute();
-    // Raises SetupError: "<msg>() Failed : code <n> [<text>]" when the
-    // decompressor has recorded an error, otherwise msg alone.
-    [[noreturn]] void RaiseError(const std::string& msg) const;
+    SetupError Execute();
+    // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
+    // has recorded an error, otherwise msg alone.
+    SetupError Failure(const std::string& msg) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
-    void MakeFolder(const std::string& path, bool confirm);
+    SetupError MakeFolder(const std::string& path, bool confirm);
 
 protected:
     // Called once per run, just before the decompressor is set up.
@@ -113,7 +116,10 @@ private:
     INT_PTR CopyFile(const FDINOTIFICATION& n);
     INT_PTR CloseFile(const FDINOTIFICATION& n);
     INT_PTR NextCabinet(FDINOTIFICATION& n);
-    std::string TargetPath(const char* storedName) const;
+    SetupError TargetPath(const char* storedName, std::string& target) const;
+    // Keeps the first error of a notification for Execute; tells the
+    // platform to abort.
+    INT_PTR Fail(SetupError error);
     void CatchWriteError();
     int Ask(const char* caption, const std::string& text, UINT style) const;
 
@@ -124,13 +130,7 @@ private:
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
     std::string target_;     // its path; empty while none is open
-    // An error raised inside a notification waits here while the platform
-    // unwinds its own frames; Execute raises it again afterwards. Only the
-    // program's own error and out-of-memory arise there, so a copy of what
-    // was caught is enough (and keeps the runtime's exception_ptr out).
-    struct PendingError {
-        enum Kind { None, Setup, OutOfMemory } kind = None;
-        std::string message;
-    };
-    PendingError pending_;
+    // An error of a notification waits here while the platform ends its
+    // copy; Execute gives it afterwards.
+    SetupError pending_;
 };

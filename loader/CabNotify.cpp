@@ -3,16 +3,17 @@
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-void TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
+SetupError TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
 {
     FileList += fileName;
     FileList += '\r';
     // Without windows there is nothing to watch, and nothing to wait for.
     if (!GuiActive())
-        return;
+        return SetupError();
     GuiSetStatus(ShortStr("Installing " + LastComponent(fileName) + "...").c_str(), "");
-    // Raises "Operation aborted by user" when Abort was pressed.
-    GuiStep(1);
+    if (SetupError error = GuiStep(1))
+        return error;
     // Long enough for the status line and the bar to be seen moving.
     Sleep(15);
+    return SetupError();
 }

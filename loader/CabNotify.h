@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "services/SetupError.h"
+
 class TUnCab;
 
 class TCabNotify {
@@ -15,6 +17,7 @@ public:
     // then skipped or fails is listed all the same.
     std::string FileList;
 
-    void NotifyFile(TUnCab& sender, const std::string& fileName, int32_t size, const SYSTEMTIME& dateTime,
-                    uint8_t& action);
+    // The error "Operation aborted by user" once Abort was pressed.
+    SetupError NotifyFile(TUnCab& sender, const std::string& fileName, int32_t size, const SYSTEMTIME& dateTime,
+                          uint8_t& action);
 };

@@ -2,6 +2,51 @@
 
 #include "services/Text.h"
 
+std::vector<std::string> SplitCommandLine(const char* line)
+{
+    std::vector<std::string> args;
+    const char* p = line;
+    std::string word;
+    if (*p == '"') {
+        for (++p; *p && *p != '"'; ++p)
+            word += *p;
+        if (*p)
+            ++p;
+    } else {
+        for (; *p && *p != ' ' && *p != '\t'; ++p)
+            word += *p;
+    }
+    args.push_back(word);
+    for (;;) {
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        if (!*p)
+            return args;
+        word.clear();
+        bool quoted = false;
+        while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+            if (*p == '\\') {
+                std::size_t backslashes = 0;
+                for (; *p == '\\'; ++p)
+                    ++backslashes;
+                // An even run leaves its quote to the next round.
+                word.append(*p == '"' ? backslashes / 2 : backslashes, '\\');
+                if (*p == '"' && backslashes % 2)
+                    word += *p++;
+            } else if (*p == '"') {
+                if (quoted && p[1] == '"')
+                    word += *++p;
+                else
+                    quoted = !quoted;
+                ++p;
+            } else {
+                word += *p++;
+            }
+        }
+        args.push_back(word);
+    }
+}
+
 Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::string>& args)
 {
     Invocation call;

@@ -16,6 +16,14 @@ struct Invocation {
     std::string StartedUninstaller;
 };
 
+// The arguments of a command line as Windows programs split it: argument 0
+// runs to its closing quote when it opens with one, else to the first blank;
+// the others are split at blanks and tabs outside double quotes, where 2n
+// backslashes before a quote stand for n and the quote opens or closes a
+// quoted part, 2n+1 for n and a literal quote, and "" inside a quoted part
+// for a quote; backslashes before anything else are themselves.
+std::vector<std::string> SplitCommandLine(const char* line);
+
 // The switches count anywhere from argument 1 on, each upper-cased (ASCII
 // only) and compared whole; argument 0 is the program.
 Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::string>& args);

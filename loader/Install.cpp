@@ -31,23 +31,32 @@ struct Installation {
 // cabinet is never held in memory. The file stays held from here to the
 // clean-up: others may read it, nobody may change, replace or delete it
 // between its check and the end of its extraction.
-Outcome CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& temp)
+StepResult CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& temp)
 {
-    temp.CabinetPath = UniqueTempName(TempFolder(), ".cab", temp.Cabinet, FILE_FLAG_DELETE_ON_CLOSE);
+    if (SetupError error =
+            UniqueTempName(TempFolder(), ".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE))
+        return error;
     if (!temp.Cabinet.Valid()) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}), MB_ICONERROR);
         return Outcome::Ended;
     }
     // A full Temp folder ends the run like any other failed write; the
-    // clean-up's close deletes what was copied.
-    auto copy = [&temp](const unsigned char* bytes, size_t count) {
-        if (!WriteAll(temp.Cabinet.Get(), bytes, static_cast<DWORD>(count)))
-            RaiseFileError("write", temp.CabinetPath, GetLastError());
+    // clean-up's close deletes what was copied. After the first failed write
+    // the rest is read but no longer written.
+    DWORD writeError = 0;
+    bool written = true;
+    auto copy = [&temp, &writeError, &written](const unsigned char* bytes, size_t count) {
+        if (written && !WriteAll(temp.Cabinet.Get(), bytes, static_cast<DWORD>(count))) {
+            written = false;
+            writeError = GetLastError();
+        }
     };
     StepOutcome outcome = own.Reader.ReadPayload(copy);
+    if (!written)
+        return FileError("write", temp.CabinetPath, writeError);
     // A medium that went away is no damaged download.
     if (outcome == StepOutcome::CutShort && own.Source.Error())
-        RaiseFileError("read", ownPath, own.Source.Error());
+        return FileError("read", ownPath, own.Source.Error());
     if (outcome != StepOutcome::Passed) {
         ReportDamaged(kSetupCaption);
         return Outcome::Ended;
@@ -92,7 +101,7 @@ bool ConfirmLicenseWithoutGui(const std::string& shortName, const std::string& l
     return ShowMessage(kSetupCaption, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
-Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempFiles& temp)
+StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, TempFiles& temp)
 {
     const std::string licenseFile = header.LicenseFile();
     if (call.NoLicense || licenseFile.empty())
@@ -100,7 +109,10 @@ Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempF
     // A folder of this run's own keeps the file's own name for whatever
     // shows it, and leaves everything else in Temp alone.
     std::string folder;
-    if (!UniqueTempFolder(TempFolder(), folder)) {
+    bool created;
+    if (SetupError error = UniqueTempFolder(TempFolder(), folder, created))
+        return error;
+    if (!created) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
         return Outcome::Ended;
     }
@@ -113,7 +125,8 @@ Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempF
         // A plain name: the package checks refuse wildcards. The license is
         // read, never started.
         SetUpExtractor(cab, temp.CabinetPath, licenseFile, folder);
-        cab.Execute();
+        if (SetupError error = cab.Execute())
+            return error;
         extracted = cab.ExtractedCount();
     }
     // A package whose license is not in its cabinet is not what its maker
@@ -128,46 +141,51 @@ Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempF
     return accepted ? Outcome::Done : Outcome::Ended;
 }
 
-void ExtractFiles(const std::string& cabinet, Installation& done)
+SetupError ExtractFiles(const std::string& cabinet, Installation& done)
 {
     TCabNotify notify;
     {
         TUnCab cab;
         SetUpExtractor(cab, cabinet, "*.*", done.Folder);
         cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
-        cab.Execute();
+        if (SetupError error = cab.Execute())
+            return error;
         done.RunList = cab.RunList();
         SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, done.Folder.c_str(), nullptr);
     }
     done.FileList = notify.FileList;
+    return SetupError();
 }
 
 // Main work, under the failure handler.
-Outcome InstallFiles(const Invocation& call, const std::string& programFiles, OwnPackage& own, TempFiles& temp,
+StepResult InstallFiles(const Invocation& call, const std::string& programFiles, OwnPackage& own, TempFiles& temp,
                      Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    if (CopyCabinetOut(own, call.OwnPath, temp) == Outcome::Ended)
-        return Outcome::Ended;
+    StepResult step = CopyCabinetOut(own, call.OwnPath, temp);
+    if (step.outcome == Outcome::Ended)
+        return step;
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
-    if (AcceptLicense(header, call, temp) == Outcome::Ended)
-        return Outcome::Ended;
+    step = AcceptLicense(header, call, temp);
+    if (step.outcome == Outcome::Ended)
+        return step;
     GuiShow(GuiMode::Install);
     GuiSetCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
     const std::string folder = InstallFolderPath(programFiles, header);
-    EnsureFolder(folder);
+    if (SetupError error = EnsureFolder(folder))
+        return error;
     done.Folder = folder;
 
     GuiSetBusy(true);
     ShowStatus("Installing files...", "");
     GuiSetRange(0, static_cast<int>(header.FileCount() + 2), 0);
-    ExtractFiles(temp.CabinetPath, done);
+    if (SetupError error = ExtractFiles(temp.CabinetPath, done))
+        return error;
     GuiSetBusy(false);
-    GuiStep(1);
-    return Outcome::Done;
+    return GuiStep(1);
 }
 
 // Deletes a file that was not written whole, once its handle is closed:
@@ -191,59 +209,62 @@ private:
 
 // The uninstaller, written whole or not at all: a part would be an
 // uninstaller that cannot remove anything.
-void WriteUninstallerFile(const std::string& path, const std::string& ownPath, const OwnPackage& own,
-                          const std::string& fileList)
+SetupError WriteUninstallerFile(const std::string& path, const std::string& ownPath, const OwnPackage& own,
+                                const std::string& fileList)
 {
     DeleteUnlessDone partial(path);
     UniqueHandle target(
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target.Valid())
-        RaiseFileError("create", path, GetLastError());
+        return FileError("create", path, GetLastError());
     FileSink out(target.Get());
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
                              own.Reader.ShortcutList(), fileList)) {
     case WriteResult::ReadFailed:
-        RaiseFileError("read", ownPath, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
+        return FileError("read", ownPath, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
     case WriteResult::WriteFailed:
-        RaiseFileError("write", path, out.Error());
+        return FileError("write", path, out.Error());
     case WriteResult::Written:
         break;
     }
     if (!target.Close())
-        RaiseFileError("write", path, GetLastError());
+        return FileError("write", path, GetLastError());
     partial.Done();
+    return SetupError();
 }
 
 // A shell link that cannot be written ends the run, naming it and the reason.
-void MakeLink(const std::string& target, const std::string& link, const std::string& description, int iconIndex)
+SetupError MakeLink(const std::string& target, const std::string& link, const std::string& description, int iconIndex)
 {
     HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
     if (FAILED(result))
-        RaiseFileError("create", link, static_cast<DWORD>(result));
+        return FileError("create", link, static_cast<DWORD>(result));
+    return SetupError();
 }
 
 // The shortcut of every complete ShortcutList record and, when there is one,
 // the uninstaller's.
-void CreateShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group,
-                     const std::string& installFolder, const std::string& uninstaller)
+SetupError CreateShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group,
+                           const std::string& installFolder, const std::string& uninstaller)
 {
-    EnsureFolder(group);
+    if (SetupError error = EnsureFolder(group))
+        return error;
     std::string list = shortcutList;
-    try {
-        const std::string description = Format("Opens %s", {header.ProductName()});
-        ShortcutRecord record;
-        while (!list.empty() && TakeShortcut(list, record)) {
-            std::string target = Format("%s\\%s", {installFolder, record.target});
-            MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
-        }
-        // Icon 1 is the stub's second icon group, the uninstall icon.
-        if (!uninstaller.empty())
-            MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(header)}),
-                     Format("Removes %s from your computer", {header.ProductName()}), 1);
-    } catch (...) {
+    SetupError error;
+    const std::string description = Format("Opens %s", {header.ProductName()});
+    ShortcutRecord record;
+    while (!error && !list.empty() && TakeShortcut(list, record)) {
+        std::string target = Format("%s\\%s", {installFolder, record.target});
+        error = MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
+    }
+    // Icon 1 is the stub's second icon group, the uninstall icon.
+    if (!error && !uninstaller.empty())
+        error = MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(header)}),
+                         Format("Removes %s from your computer", {header.ProductName()}), 1);
+    if (error) {
         // A failed installation has no shortcuts: those made so far go again.
         RemoveShortcuts(header, shortcutList, group);
-        throw;
+        return error;
     }
 
     if (!list.empty()) {
@@ -251,25 +272,27 @@ void CreateShortcuts(const PackageHeader& header, const std::string& shortcutLis
         ShowMessage(kSetupCaption, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
     }
     SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, group.c_str(), nullptr);
+    return SetupError();
 }
 
 // The uninstaller is written before any shortcut, once every file is in
 // place: whatever fails then, no shortcut is left, and no uninstaller that
 // is not whole.
-void CreateIconsAndUninstaller(const std::string& ownPath, const OwnPackage& own, const std::string& programs,
-                               const Installation& done)
+SetupError CreateIconsAndUninstaller(const std::string& ownPath, const OwnPackage& own, const std::string& programs,
+                                     const Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
     const std::string& shortcutList = own.Reader.ShortcutList();
     ShowStatus("Creating icons...", "");
     if (shortcutList.empty())
-        return; // no group, no shortcuts and no uninstaller
+        return SetupError(); // no group, no shortcuts and no uninstaller
     std::string uninstaller;
     if (header.MakeUninstaller()) {
         uninstaller = Format("%s\\%s.exe", {done.Folder, UninstallLinkName(header)});
-        WriteUninstallerFile(uninstaller, ownPath, own, done.FileList);
+        if (SetupError error = WriteUninstallerFile(uninstaller, ownPath, own, done.FileList))
+            return error;
     }
-    CreateShortcuts(header, shortcutList, ShortcutGroup(programs, header), done.Folder, uninstaller);
+    return CreateShortcuts(header, shortcutList, ShortcutGroup(programs, header), done.Folder, uninstaller);
 }
 
 // Starts each file the cabinet marked to be run. True once one started.
@@ -292,7 +315,7 @@ bool RunMarkedFiles(const std::string& runList)
 
 } // namespace
 
-void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+SetupError RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     Installation done;
@@ -300,32 +323,36 @@ void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPac
     // The icons and the uninstaller belong to the main work too: a failure
     // there is a failed installation, never a reported success. Once the
     // install folder is made, a failure removes it where it is empty.
-    UnderFailureHandler(
+    SetupError error = UnderFailureHandler(
         [&] {
-            outcome = InstallFiles(call, folders.ProgramFiles, own, temp, done);
+            StepResult step = InstallFiles(call, folders.ProgramFiles, own, temp, done);
+            outcome = step.outcome;
             if (outcome == Outcome::Done)
-                CreateIconsAndUninstaller(call.OwnPath, own, folders.Programs, done);
+                return CreateIconsAndUninstaller(call.OwnPath, own, folders.Programs, done);
+            return std::move(step.error);
         },
         [&] {
             if (!done.Folder.empty())
                 RemoveInstallFolders(done.Folder, !header.CompanyFolder().empty());
         });
-    if (outcome == Outcome::Ended)
-        return;
+    if (error || outcome == Outcome::Ended)
+        return error;
 
     const bool launched = RunMarkedFiles(done.RunList);
 
-    GuiStep(1);
+    if (SetupError error = GuiStep(1))
+        return error;
     ShowStatus("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
                                         "Installation result status is shown bellow.");
     Sleep(launched ? 1000 : 200);
 
     if (call.Silent || launched)
-        return;
+        return SetupError();
     const std::string product = header.ProductName();
     ShowMessage(kSetupCaption,
                 own.Reader.ShortcutList().empty()
                     ? Format("Setup of %s has been completed successfuly.", {product})
                     : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
                 MB_ICONINFORMATION);
+    return SetupError();
 }

@@ -40,23 +40,25 @@ bool CheckPackage(PackageReader& package, const std::string& ownPath)
     return true;
 }
 
-// Everything the own file is open for: it closes as this returns or raises,
-// before the clean-up.
-void CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
+// Everything the own file is open for: it closes as this returns, before
+// the clean-up.
+SetupError CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
 {
     OwnPackage own(call.OwnPath);
     if (CheckPackage(own.Reader, call.OwnPath))
-        RunControl(call, folders, own, temp);
+        return RunControl(call, folders, own, temp);
+    return SetupError();
 }
 
 } // namespace
 
-void RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
+SetupError RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
 {
     const Invocation call = ReadCommandLine(ownPath, args);
     const ShellFolders folders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
     TempFiles temp;
-    // An exception passes through the closing clean-up on its way to the
-    // entry.
-    ThenAlways([&] { CheckAndRun(call, folders, temp); }, [&] { FinalCleanup(temp); });
+    // An error passes through the closing clean-up on its way to the entry.
+    SetupError error = CheckAndRun(call, folders, temp);
+    FinalCleanup(temp);
+    return error;
 }

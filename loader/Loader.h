@@ -4,4 +4,7 @@
 #include <string>
 #include <vector>
 
-void RunSetup(const std::string& ownPath, const std::vector<std::string>& args);
+#include "services/SetupError.h"
+
+// The error that ended the run, for the entry to show.
+SetupError RunSetup(const std::string& ownPath, const std::vector<std::string>& args);

@@ -20,14 +20,11 @@ void ShowStatus(const std::string& status, const std::string& longText)
     GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
 }
 
-void ShowFailed() noexcept
+void ShowFailed()
 {
-    try {
-        GuiSetBusy(false);
-        ShowStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, and setup "
-                             "will exit now.");
-    } catch (...) {
-    }
+    GuiSetBusy(false);
+    ShowStatus("Failed", "Setup operation was aborted with an exception. The error message is shown, and setup "
+                         "will exit now.");
 }
 
 std::string ReadyToProceedText(const std::string& mode)

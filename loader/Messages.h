@@ -23,8 +23,8 @@ void ReportDamaged(const char* caption);
 // short string holds.
 void ShowStatus(const std::string& status, const std::string& longText);
 // What the failure handler shows: the busy period ended, the status
-// "Failed". Never raises: the work's own exception is the one to report.
-void ShowFailed() noexcept;
+// "Failed". Never fails: the work's own error is the one to report.
+void ShowFailed();
 
 // The long texts that name the mode.
 std::string ReadyToProceedText(const std::string& mode);

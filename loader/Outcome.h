@@ -1,38 +1,35 @@
-// How the steps of a run end, and the two ways the run wraps work that may
-// raise.
+// How the steps of a run end, and the failure handler around a sequence's
+// main work.
 #pragma once
+#include <utility>
+
 #include "loader/Messages.h"
+#include "services/SetupError.h"
 
 // A step either leaves the run to go on, or has ended it early: the user
 // declined, or was told why.
 enum class Outcome { Done, Ended };
 
-// Runs a sequence's main work under the failure handler. Any exception
-// (SetupError, out of memory, "Operation aborted by user" from GuiStep) goes
-// on unchanged to the entry's "Internal Error: " box, after the status
-// "Failed" and the sequence's own clean-up (which never raises).
+// How a step ended, or the error that ends the run (which ends it too).
+struct [[nodiscard]] StepResult {
+    StepResult(Outcome end) : outcome(end) {}
+    StepResult(SetupError failure) : outcome(failure ? Outcome::Ended : Outcome::Done), error(std::move(failure)) {}
+
+    Outcome outcome;
+    SetupError error;
+};
+
+// Runs a sequence's main work under the failure handler. Its error
+// (SetupError, "Operation aborted by user" from GuiStep) goes on unchanged
+// to the entry's "Internal Error: " box, after the status "Failed" and the
+// sequence's own clean-up (which never fails).
 template <class Work, class CleanUp>
-void UnderFailureHandler(Work work, CleanUp cleanUp)
+SetupError UnderFailureHandler(Work work, CleanUp cleanUp)
 {
-    try {
-        work();
-    } catch (...) {
+    SetupError error = work();
+    if (error) {
         ShowFailed();
         cleanUp();
-        throw;
     }
-}
-
-// Runs work, then closing, on every way out: an exception from work goes on
-// once closing has run (and one from closing goes on in its place).
-template <class Work, class Closing>
-void ThenAlways(Work work, Closing closing)
-{
-    try {
-        work();
-    } catch (...) {
-        closing();
-        throw;
-    }
-    closing();
+    return error;
 }

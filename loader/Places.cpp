@@ -21,30 +21,24 @@ std::string ShortcutGroup(const std::string& programs, const PackageHeader& head
 
 void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group) noexcept
 {
-    try {
-        std::string list = shortcutList;
-        ShortcutRecord record;
-        while (!list.empty() && TakeShortcut(list, record))
-            DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
-        if (header.MakeUninstaller())
-            DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(header)}).c_str());
-        RemoveFolder(group);
-        SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
-    } catch (...) {
-        // A group that cannot be cleaned up is found by the final check.
-    }
+    // A group that cannot be cleaned up is found by the final check.
+    std::string list = shortcutList;
+    ShortcutRecord record;
+    while (!list.empty() && TakeShortcut(list, record))
+        DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
+    if (header.MakeUninstaller())
+        DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(header)}).c_str());
+    RemoveFolder(group);
+    SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
 }
 
 void RemoveInstallFolders(const std::string& folder, bool companyFolder) noexcept
 {
-    try {
-        // Gives the shell and the files just deleted time to let go.
+    // Gives the shell and the files just deleted time to let go.
+    Sleep(200);
+    RemoveFolder(folder);
+    if (companyFolder) {
         Sleep(200);
-        RemoveFolder(folder);
-        if (companyFolder) {
-            Sleep(200);
-            RemoveFolder(FolderOf(folder));
-        }
-    } catch (...) {
+        RemoveFolder(FolderOf(folder));
     }
 }

@@ -18,12 +18,14 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 // starts is exactly this uninstaller's bytes: the copy is made new, held
 // while it is written and started, and compared once mapped. Ended: the
 // copy runs, or the user was told why it cannot.
-Outcome RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
+StepResult RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
 {
     UniqueHandle copy;
     // Written under a first name; it starts under a second one (see
     // StartCheckedCopy).
-    std::string copyPath = UniqueTempName(TempFolder(), ".tmp", copy);
+    std::string copyPath;
+    if (SetupError error = UniqueTempName(TempFolder(), ".tmp", copy, copyPath))
+        return error;
     if (!copy.Valid() || !CopyFileWithProgress(ownPath, copy.Get(), ShowCopyProgress)) {
         if (copy.Valid()) {
             copy.Close();
@@ -33,7 +35,8 @@ Outcome RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
         ShowMessage(nullptr, Format("Temporary file \"%s\" cannot be created!", {copyPath}), MB_ICONERROR);
         return Outcome::Ended;
     }
-    GuiStep(1);
+    if (SetupError error = GuiStep(1))
+        return error;
     std::string parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
     if (StartCheckedCopy(copy, copyPath, parameters, ownFile))
         return Outcome::Ended;
@@ -44,7 +47,7 @@ Outcome RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
 
 } // namespace
 
-void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     const bool uninstaller = header.UninstallMode() != 0;
@@ -55,8 +58,11 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     GuiShow(mode);
     ShowStatus("Starting...", "Please, wait until application is prepared...");
 
-    if (uninstaller && !call.Relaunched && RelaunchFromTemporaryCopy(call.OwnPath, own.File.Get()) == Outcome::Ended)
-        return;
+    if (uninstaller && !call.Relaunched) {
+        StepResult relaunch = RelaunchFromTemporaryCopy(call.OwnPath, own.File.Get());
+        if (relaunch.outcome == Outcome::Ended)
+            return std::move(relaunch.error);
+    }
 
     const char* caption = uninstaller ? kUninstallCaption : kSetupCaption;
     std::string verbPhrase;
@@ -77,7 +83,7 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     if (!call.NoConfirmation) {
         std::string question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
         if (ShowMessage(caption, question, questionStyle | MB_YESNO) != IDYES)
-            return;
+            return SetupError();
     }
 
     ShowStatus("Working...", PreparingText(caption));
@@ -85,19 +91,17 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     // Its CRC-32 and every record's places; a short read counts as damage.
     if (own.Reader.ReadShortcutList() != StepOutcome::Passed) {
         ReportDamaged(caption);
-        return;
+        return SetupError();
     }
 
     if (uninstaller)
-        RunUninstallation(call, folders, own);
-    else
-        RunInstallation(call, folders, own, temp);
+        return RunUninstallation(call, folders, own);
+    return RunInstallation(call, folders, own, temp);
 }
 
 namespace {
 
-// Runs when FinalCleanup's scope ends, also while an error from GuiDone
-// passes.
+// Runs when FinalCleanup's scope ends.
 class DeleteTemporaryFiles {
 public:
     explicit DeleteTemporaryFiles(TempFiles& temp) : temp_(temp) {}

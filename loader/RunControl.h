@@ -6,7 +6,7 @@
 // Interface up, relaunch of an uninstaller, mode, confirmation, ShortcutList
 // check, then the sequence. Closing the own file and FinalCleanup stay with
 // the caller.
-void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
+SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
 
 // Takes the windows down, waits 200 ms, lets go of the temporary cabinet
 // (which deletes it) and deletes the license with its own folder. The files

@@ -3,6 +3,7 @@
 // UnderFailureHandler (loader/Outcome.h) and its closing steps after it.
 #pragma once
 #include "loader/RunState.h"
+#include "services/SetupError.h"
 
-void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
-void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own);
+SetupError RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
+SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own);

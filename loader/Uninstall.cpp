@@ -43,7 +43,7 @@ Outcome DeleteListedFile(const std::string& path, std::string& failure)
 
 // Main work, under the failure handler. The InstalledFileList is the
 // payload: read whole, right after the ShortcutList.
-Outcome DeleteInstalledFiles(PackageReader& package, std::string& fileList, std::string& failure)
+StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, std::string& failure)
 {
     KeepText list(fileList);
     if (package.ReadPayload(list) != StepOutcome::Passed) {
@@ -60,15 +60,15 @@ Outcome DeleteInstalledFiles(PackageReader& package, std::string& fileList, std:
     std::string rest = fileList;
     std::string path;
     while (TakeListEntry(rest, path)) {
-        GuiStep(1);
+        if (SetupError error = GuiStep(1))
+            return error;
         if (DeleteListedFile(path, failure) == Outcome::Ended)
             return Outcome::Ended;
         Sleep(15);
     }
 
     GuiSetBusy(false);
-    GuiStep(1);
-    return Outcome::Done;
+    return GuiStep(1);
 }
 
 // The relaunched copy deletes the file named on its command line only when
@@ -102,7 +102,7 @@ bool HeldInstalledFile(const std::string& fileList, const std::string& folder)
 
 } // namespace
 
-void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
+SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
     const PackageHeader& header = own.Reader.Header();
     const std::string& shortcutList = own.Reader.ShortcutList();
@@ -110,9 +110,15 @@ void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnP
     std::string failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Ended;
     // A failed removal leaves the folders as they are.
-    UnderFailureHandler([&] { outcome = DeleteInstalledFiles(own.Reader, fileList, failure); }, [] {});
-    if (outcome == Outcome::Ended)
-        return;
+    SetupError error = UnderFailureHandler(
+        [&] {
+            StepResult step = DeleteInstalledFiles(own.Reader, fileList, failure);
+            outcome = step.outcome;
+            return std::move(step.error);
+        },
+        [] {});
+    if (error || outcome == Outcome::Ended)
+        return error;
 
     ShowStatus("Removing icons...", "");
 
@@ -140,13 +146,14 @@ void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnP
     if (shortcutList.empty())
         folderToCheck = productFolder;
 
-    GuiStep(1);
+    if (SetupError error = GuiStep(1))
+        return error;
     ShowStatus("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
                                           "nessecery. The process result status is shown bellow.");
     Sleep(200);
 
     if (call.Silent)
-        return;
+        return SetupError();
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
         std::string text = "Uninstall completed successfuly, but some application components are not removed.";
         if (!failure.empty())
@@ -156,4 +163,5 @@ void RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnP
         ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {header.ProductName()}),
                     MB_ICONINFORMATION);
     }
+    return SetupError();
 }

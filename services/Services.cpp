@@ -55,9 +55,10 @@ struct RenameInformation {
 // One search for all three: a new file when file is set, a new name for the
 // open file `renamed` when that is set, else a new folder. What was made is
 // in file, or in created.
-std::string CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file,
-                            HANDLE renamed, DWORD flags, bool& created)
+SetupError CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file,
+                           HANDLE renamed, DWORD flags, bool& created, std::string& name)
 {
+    created = false;
     return SearchTempName(folder, extension, TempSearchStart(), [&](const std::string& candidate) {
         // CREATE_NEW (and a rename that replaces nothing) neither opens,
         // truncates nor follows what is there.
@@ -78,23 +79,21 @@ std::string CreateTempEntry(const std::string& folder, const std::string& extens
         DWORD error = GetLastError();
         return created ? TempTry::Created
                        : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? TempTry::Taken : TempTry::Failed;
-    });
+    }, name);
 }
 
 } // namespace
 
-std::string UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
-                           DWORD flags)
+SetupError UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
+                          std::string& name, DWORD flags)
 {
     bool created;
-    return CreateTempEntry(folder, extension, &file, nullptr, flags, created);
+    return CreateTempEntry(folder, extension, &file, nullptr, flags, created, name);
 }
 
-bool UniqueTempFolder(const std::string& folder, std::string& path)
+SetupError UniqueTempFolder(const std::string& folder, std::string& path, bool& created)
 {
-    bool created;
-    path = CreateTempEntry(folder, "", nullptr, nullptr, 0, created);
-    return created;
+    return CreateTempEntry(folder, "", nullptr, nullptr, 0, created, path);
 }
 
 bool SameContent(HANDLE file, HANDLE other)
@@ -143,8 +142,9 @@ bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::strin
     // means to rename (before Vista) it starts under the first.
     if (SetFileInformation()) {
         bool renamed;
-        std::string name = CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed);
-        if (!renamed)
+        std::string name;
+        // Every name taken counts as a name that cannot be had.
+        if (CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed, name) || !renamed)
             return false;
         path = name;
     }
@@ -234,89 +234,83 @@ const IID kPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex)
 {
-    try {
-        ComApartment com;
-        if (FAILED(com.Result()))
-            return com.Result();
+    ComApartment com;
+    if (FAILED(com.Result()))
+        return com.Result();
 
-        ComPtr<IShellLinkA> link;
-        HRESULT result =
-            CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkA, link.PutVoid());
-        if (FAILED(result))
-            return result;
-        // A failing setter does not stop the save.
-        link->SetPath(target.c_str());
-        link->SetWorkingDirectory(FolderOf(target).c_str());
-        link->SetDescription(description.c_str());
-        link->SetIconLocation(iconFile.c_str(), iconIndex);
-        link->SetArguments(arguments.c_str());
+    ComPtr<IShellLinkA> link;
+    HRESULT result =
+        CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkA, link.PutVoid());
+    if (FAILED(result))
+        return result;
+    // A failing setter does not stop the save.
+    link->SetPath(target.c_str());
+    link->SetWorkingDirectory(FolderOf(target).c_str());
+    link->SetDescription(description.c_str());
+    link->SetIconLocation(iconFile.c_str(), iconIndex);
+    link->SetArguments(arguments.c_str());
 
-        ComPtr<IPersistFile> file;
-        result = link->QueryInterface(kPersistFile, file.PutVoid());
-        if (FAILED(result))
-            return result;
-        // MultiByteToWideChar stops at the buffer's end and reports 0; a
-        // path that does not fit is refused rather than cut.
-        wchar_t widePath[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, widePath, MAX_PATH) == 0)
-            return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        return file->Save(widePath, TRUE);
-    } catch (...) {
-        return E_OUTOFMEMORY; // the only thing that can raise above is an allocation
-    }
+    ComPtr<IPersistFile> file;
+    result = link->QueryInterface(kPersistFile, file.PutVoid());
+    if (FAILED(result))
+        return result;
+    // MultiByteToWideChar stops at the buffer's end and reports 0; a
+    // path that does not fit is refused rather than cut.
+    wchar_t widePath[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, widePath, MAX_PATH) == 0)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    return file->Save(widePath, TRUE);
 }
 
 bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress)
 {
     bool copied = false;
-    try {
-        UniqueHandle in(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size64;
-        // The progress range is a signed 32-bit value; a stub with its
-        // package never comes near 2 GB.
-        if (in.Valid() && GetFileSizeEx(in.Get(), &size64) && size64.QuadPart <= 0x7FFFFFFF) {
-            const DWORD size = static_cast<DWORD>(size64.QuadPart);
-            progress(0, static_cast<int>(size));
-            std::vector<unsigned char> buffer(kCopyPiece);
-            DWORD done = 0;
-            bool failed = false;
-            // An empty source still makes one pass, so the display shows (0, 0, 0).
-            do {
-                DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-                if ((got == 0 && done < size) || !WriteAll(target, buffer.data(), got)) {
-                    failed = true;
-                    break;
-                }
-                done += got;
-                progress(static_cast<int>(done), static_cast<int>(size));
-                // Keeps the progress display calm.
-                Sleep(15);
-            } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
-            copied = !failed;
-        }
-    } catch (...) {
-        copied = false;
+    UniqueHandle in(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size64;
+    // The progress range is a signed 32-bit value; a stub with its
+    // package never comes near 2 GB.
+    if (in.Valid() && GetFileSizeEx(in.Get(), &size64) && size64.QuadPart <= 0x7FFFFFFF) {
+        const DWORD size = static_cast<DWORD>(size64.QuadPart);
+        progress(0, static_cast<int>(size));
+        std::vector<unsigned char> buffer(kCopyPiece);
+        DWORD done = 0;
+        bool failed = false;
+        // An empty source still makes one pass, so the display shows (0, 0, 0).
+        do {
+            DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
+            if ((got == 0 && done < size) || !WriteAll(target, buffer.data(), got)) {
+                failed = true;
+                break;
+            }
+            done += got;
+            progress(static_cast<int>(done), static_cast<int>(size));
+            // Keeps the progress display calm.
+            Sleep(15);
+        } while (done < size); // not "!=": a source that grows meanwhile must not loop forever
+        copied = !failed;
     }
     return copied;
 }
 
-void EnsureFolder(const std::string& path)
+SetupError EnsureFolder(const std::string& path)
 {
     if (path.empty())
-        throw SetupError("Unable to create directory");
+        return SetupError("Unable to create directory");
     std::string folder = path;
     if (folder.back() == '\\')
         folder.pop_back();
     if (folder.size() < 3 || IsExistingFolder(folder))
-        return;
+        return SetupError();
     std::string parent = ParentWithSeparator(folder, SystemLeadByte);
     if (parent == folder)
-        return;
+        return SetupError();
     // A relative name without any separator is made in the current folder.
+    // The parent is never empty, so it raises nothing.
     if (!parent.empty())
-        EnsureFolder(parent);
+        static_cast<void>(EnsureFolder(parent));
     CreateDirectoryA(folder.c_str(), nullptr);
+    return SetupError();
 }
 
 bool IsExistingFolder(const std::string& path)

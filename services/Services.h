@@ -15,14 +15,14 @@
 // the system's random source. file then holds the new file for reading and
 // writing, and others may only read it; flags go to CreateFileA (with
 // FILE_FLAG_DELETE_ON_CLOSE the file goes when file is closed). Any other
-// failure (no such folder, access denied) leaves file empty and returns the
-// name that failed. Raises "Too many files in <folder\>" when every name is
-// taken.
-std::string UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
-                           DWORD flags = 0);
-// The same for a folder "_KTxxxxx" of this run's own. False, with the name
-// that failed, when it cannot be made.
-bool UniqueTempFolder(const std::string& folder, std::string& path);
+// failure (no such folder, access denied) leaves file empty and name the
+// name that failed. The error "Too many files in <folder\>" when every name
+// is taken.
+SetupError UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
+                          std::string& name, DWORD flags = 0);
+// The same for a folder "_KTxxxxx" of this run's own. created false, with
+// the name that failed, when it cannot be made.
+SetupError UniqueTempFolder(const std::string& folder, std::string& path, bool& created);
 // The first counter of a temporary name search, from the system's random
 // source, so that nobody can prepare the names in advance.
 uint32_t TempSearchStart();
@@ -61,10 +61,10 @@ using CopyProgress = void (*)(int done, int size);
 // and each piece to progress. False on any failure (a short write
 // included); the target is the caller's to delete.
 bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress);
-// Creates the folder and any missing parents. Only an empty path raises
+// Creates the folder and any missing parents. Only an empty path fails
 // ("Unable to create directory"); a folder that cannot be made is found out
 // by whoever uses it.
-void EnsureFolder(const std::string& path);
+SetupError EnsureFolder(const std::string& path);
 bool IsExistingFolder(const std::string& path);
 // An existing entry that is not a folder.
 bool IsExistingFile(const std::string& path);

@@ -1,15 +1,21 @@
-// The one error type of the setup stub: a message that ends the run.
-// Raised where a run must stop, caught only by the failure handler and the
-// program entry (which shows "Internal Error: <message>...").
+// The one error of the setup stub: a message that ends the run. Returned up
+// from where a run must stop, checked at every step, and taken only by the
+// failure handler and the program entry (which shows "Internal Error:
+// <message>..."). A default one is no error. The stub has no exceptions: an
+// error that is dropped unread is a compile error.
 #pragma once
 #include <string>
 #include <utility>
 
-class SetupError {
+class [[nodiscard]] SetupError {
 public:
-    explicit SetupError(std::string message) : message_(std::move(message)) {}
+    SetupError() = default;
+    explicit SetupError(std::string message) : message_(std::move(message)), failed_(true) {}
+    // True when this is an error.
+    explicit operator bool() const { return failed_; }
     const std::string& Message() const { return message_; }
 
 private:
     std::string message_;
+    bool failed_ = false;
 };

@@ -20,11 +20,13 @@ enum class TempTry { Created, Taken, Failed };
 // Tries the candidates in order, starting just after `start` (its low 25
 // bits) and wrapping from kTempCounterMax to 0, until `create` finds one not
 // taken: it either created it or failed for another reason, which the caller
-// tells from what `create` left behind. The start value itself is never
-// tried: after 2^25 - 1 taken names the search raises "Too many files in
-// <folder\>". An empty folder gives names relative to the current folder.
+// tells from what `create` left behind; name is then that candidate. The
+// start value itself is never tried: after 2^25 - 1 taken names the search
+// gives the error "Too many files in <folder\>". An empty folder gives names
+// relative to the current folder.
 template <class Create>
-std::string SearchTempName(const std::string& folder, const std::string& extension, uint32_t start, Create create)
+SetupError SearchTempName(const std::string& folder, const std::string& extension, uint32_t start, Create create,
+                          std::string& name)
 {
     const std::string prefix = WithBackslash(folder) + "_KT";
     start &= kTempCounterMax;
@@ -32,9 +34,9 @@ std::string SearchTempName(const std::string& folder, const std::string& extensi
     for (;;) {
         counter = counter >= kTempCounterMax ? 0 : counter + 1;
         if (counter == start)
-            throw SetupError("Too many files in " + WithBackslash(folder));
-        std::string candidate = prefix + CounterText(counter) + extension;
-        if (create(candidate) != TempTry::Taken)
-            return candidate;
+            return SetupError("Too many files in " + WithBackslash(folder));
+        name = prefix + CounterText(counter) + extension;
+        if (create(name) != TempTry::Taken)
+            return SetupError();
     }
 }

@@ -92,7 +92,7 @@ std::string FileErrorText(const char* verb, const std::string& path, DWORD error
              : Format("Cannot %s \"%s\" (error %d)", {verb, path, error});
 }
 
-void RaiseFileError(const char* verb, const std::string& path, DWORD error)
+SetupError FileError(const char* verb, const std::string& path, DWORD error)
 {
-    throw SetupError(FileErrorText(verb, path, error));
+    return SetupError(FileErrorText(verb, path, error));
 }

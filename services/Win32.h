@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "package/ByteSource.h"
+#include "services/SetupError.h"
 
 // The one owner of a Win32 resource. Traits say what it holds, which value
 // means none and how it is released.
@@ -147,5 +148,6 @@ private:
 // break that FormatMessage ends them with: the entry's box puts one after the
 // message. The one place that turns an error code into text.
 std::string FileErrorText(const char* verb, const std::string& path, DWORD error);
-// Ends the run when a file cannot be created, written, read or closed.
-[[noreturn]] void RaiseFileError(const char* verb, const std::string& path, DWORD error);
+// The error that ends the run when a file cannot be created, written, read
+// or closed.
+SetupError FileError(const char* verb, const std::string& path, DWORD error);

@@ -1,11 +1,12 @@
-// Program entry of the setup stub.
+// Program entry of the setup stub: its own, without the C runtime's start-up
+// (the linker names SetupEntry as the image's entry). The C library is the
+// system's, which sets itself up when it loads.
 #include <windows.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "loader/Checks.h"
 #include "loader/Loader.h"
 #include "services/SetupError.h"
 
@@ -43,18 +44,30 @@ void KeepDllsToTheSystemFolder()
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+// Static objects that need code to start are set up before the run, in
+// their order of definition; the list is the one the linker collects. The
+// process ends through ExitProcess: nothing is torn down on the way out.
+extern "C" void (*__CTOR_LIST__[])();
+// The C runtime's patcher of references the linker could only resolve at
+// run time (data imported from a DLL at an offset); its start-up would call
+// it first.
+extern "C" void _pei386_runtime_relocator();
+
+// Kept visible: only the linker's entry option refers to it.
+extern "C" __attribute__((used, externally_visible, force_align_arg_pointer, noreturn)) void SetupEntry()
 {
+    _pei386_runtime_relocator();
+    // The list opens with -1 (or its count) and ends with a null; it is run
+    // from its end.
+    std::size_t count = 1;
+    while (__CTOR_LIST__[count])
+        ++count;
+    while (--count > 0)
+        __CTOR_LIST__[count]();
+
     KeepDllsToTheSystemFolder();
-    std::vector<std::string> args;
-    for (int i = 0; i < __argc; ++i)
-        args.push_back(__argv[i]);
-    try {
-        RunSetup(OwnExecutablePath(), args);
-    } catch (const SetupError& e) {
-        ShowInternalError(e.Message());
-    } catch (const std::bad_alloc&) {
-        ShowInternalError("Out of memory");
-    }
-    return 0;
+    SetupError error = RunSetup(OwnExecutablePath(), SplitCommandLine(GetCommandLineA()));
+    if (error)
+        ShowInternalError(error.Message());
+    ExitProcess(0);
 }

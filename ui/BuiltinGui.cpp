@@ -16,10 +16,11 @@ std::unique_ptr<TForm2> gLicense;  // TForm2
 
 std::string Copied(const char* text) { return text ? std::string(text) : std::string(); }
 
-void BuiltinCreate()
+bool BuiltinCreate()
 {
     gProgress = std::make_unique<TForm1>();
     gLicense = std::make_unique<TForm2>();
+    return gProgress->Handle() && gLicense->Handle();
 }
 
 void BuiltinDestroy()
@@ -73,11 +74,7 @@ void BuiltinShow(int mode)
         gProgress->ShowMode(mode);
 }
 
-void BuiltinStep(int count)
-{
-    if (gProgress)
-        gProgress->StepProgress(count);
-}
+bool BuiltinStep(int count) { return !gProgress || gProgress->StepProgress(count); }
 
 void BuiltinSetBusy(int on)
 {

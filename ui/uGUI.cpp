@@ -14,32 +14,30 @@ bool GuiInit(const char*)
     if (GuiActive())
         return false;
     gActive = 1;
-    try {
-        GuiOperations = BuiltinGuiOperations();
-        GuiOperations.GuiCreate();
+    GuiOperations = BuiltinGuiOperations();
+    if (GuiOperations.GuiCreate())
         return true;
-    } catch (...) {
-        // No windows: the run goes on with plain message boxes.
-        GuiDone();
-        return false;
-    }
+    // No windows: the run goes on with plain message boxes.
+    GuiDone();
+    return false;
 }
 
 void GuiDone()
 {
     if (!GuiActive())
         return;
-    // The state is reset however GuiDestroy ends; its error goes on.
-    struct Reset {
-        ~Reset()
-        {
-            gActive = 0;
-            GuiOperations.GuiCreate = nullptr;
-            GuiOperations.GuiDestroy = nullptr;
-        }
-    } reset;
     if (GuiOperations.GuiDestroy)
         GuiOperations.GuiDestroy();
+    gActive = 0;
+    GuiOperations.GuiCreate = nullptr;
+    GuiOperations.GuiDestroy = nullptr;
+}
+
+SetupError GuiStep(int count)
+{
+    if (GuiActive() && !GuiOperations.GuiStep(count))
+        return SetupError("Operation aborted by user");
+    return SetupError();
 }
 
 HWND GuiMessageOwner() { return GuiActive() ? GuiOperations.GuiOwnerWindow() : nullptr; }

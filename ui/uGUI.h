@@ -11,8 +11,10 @@
 #pragma once
 #include <windows.h>
 
+#include "services/SetupError.h"
+
 struct TGuiOperations {
-    void (*GuiCreate)();                                         // slot 1
+    bool (*GuiCreate)();                                         // slot 1: false, no windows
     void (*GuiDestroy)();                                        // slot 2
     void (*GuiHide)();                                           // slot 3
     HWND (*GuiOwnerWindow)();                                    // slot 4
@@ -20,7 +22,7 @@ struct TGuiOperations {
     void (*GuiSetCaption)(const char* caption);                  // slot 6
     void (*GuiSetStatus)(const char* status, const char* longText); // slot 7
     void (*GuiShow)(int mode);                                   // slot 8
-    void (*GuiStep)(int count);                                  // slot 9
+    bool (*GuiStep)(int count);                                  // slot 9: false, abort asked
     void (*GuiSetBusy)(int on);                                  // slot 10
     void (*GuiSetRange)(int position, int maximum, int minimum); // slot 11
 };
@@ -58,11 +60,8 @@ inline void GuiShow(GuiMode mode)
     if (GuiActive())
         GuiOperations.GuiShow(static_cast<int>(mode));
 }
-inline void GuiStep(int count)
-{
-    if (GuiActive())
-        GuiOperations.GuiStep(count);
-}
+// The error "Operation aborted by user" once the user has pressed Abort.
+SetupError GuiStep(int count);
 inline void GuiSetBusy(bool on)
 {
     if (GuiActive())

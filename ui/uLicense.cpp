@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
 #include "ui/LicenseText.h"
@@ -91,8 +90,10 @@ TForm2::TForm2()
     FormCreate();
     window_.Reset(CreateDialogWindow("TForm2", "License", kDialogExStyle, kClientWidth, kClientHeight, this));
     if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
-                                          static_cast<HFONT>(font_.Get())))
-        throw SetupError("Cannot create the license window");
+                                          static_cast<HFONT>(font_.Get()))) {
+        window_.Reset();
+        return;
+    }
     TrimSystemMenu(window_.Get());
     // No limit of its own: a text too large for the control fails to load.
     SendMessageA(Item(kForm2Memo1), EM_SETLIMITTEXT, 0, 0);

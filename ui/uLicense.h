@@ -25,7 +25,7 @@ constexpr int kLicenseDeclined = 2;
 
 class TForm2 {
 public:
-    // Creates the window hidden; raises SetupError when it cannot.
+    // Creates the window hidden; Handle() is none when it cannot.
     TForm2();
     ~TForm2();
     TForm2(const TForm2&) = delete;

@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include "services/Services.h"
-#include "services/SetupError.h"
 #include "ui/Estimate.h"
 
 namespace {
@@ -81,8 +80,10 @@ TForm1::TForm1()
     window_.Reset(
         CreateDialogWindow("TForm1", "Setup", kDialogExStyle | WS_EX_APPWINDOW, kClientWidth, kClientHeight, this));
     if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
-                                          static_cast<HFONT>(font_.Get())))
-        throw SetupError("Cannot create the progress window");
+                                          static_cast<HFONT>(font_.Get()))) {
+        window_.Reset();
+        return;
+    }
     TrimSystemMenu(window_.Get());
     SendMessageA(Item(kForm1ProgressBar1), PBM_SETRANGE32, 0, 1);
     SendMessageA(Item(kForm1ProgressBar1), PBM_SETPOS, 0, 0);
@@ -120,7 +121,7 @@ void TForm1::SetProgressRange(int position, int maximum, int minimum)
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void TForm1::StepProgress(int count)
+bool TForm1::StepProgress(int count)
 {
     HWND bar = Item(kForm1ProgressBar1);
     long long position = static_cast<long long>(SendMessageA(bar, PBM_GETPOS, 0, 0)) + count;
@@ -132,9 +133,8 @@ void TForm1::StepProgress(int count)
         position = minimum;
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(position)), 0);
     ProcessPendingMessages();
-    // Raised here, after the pump, never from inside a window procedure.
-    if (AbortRequested)
-        throw SetupError("Operation aborted by user");
+    // Told here, after the pump, never from inside a window procedure.
+    return !AbortRequested;
 }
 
 void TForm1::SetStatusText(const std::string& text)

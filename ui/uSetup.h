@@ -20,7 +20,7 @@ enum TForm1Control : int {
 
 class TForm1 {
 public:
-    // Creates the window hidden; raises SetupError when it cannot.
+    // Creates the window hidden; Handle() is none when it cannot.
     TForm1();
     ~TForm1();
     TForm1(const TForm1&) = delete;
@@ -33,7 +33,8 @@ public:
     bool MayClose = false;
 
     void SetProgressRange(int position, int maximum, int minimum);
-    void StepProgress(int count);
+    // False when the user has asked to abort.
+    bool StepProgress(int count);
     void SetStatusText(const std::string& text);
     void SetLongText(const std::string& text);
     void BeginBusy();

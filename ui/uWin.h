@@ -54,7 +54,7 @@ T* WindowObject(HWND window, UINT message, LPARAM lParam)
 }
 
 // The window procedure of a form: finds the object the window belongs to and
-// lets it handle the message. Nothing may unwind into the system's code.
+// lets it handle the message.
 template <class T>
 LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -65,11 +65,7 @@ LRESULT FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         return DefDlgProcA(window, message, wParam, lParam);
     }
-    try {
-        return form->HandleMessage(window, message, wParam, lParam);
-    } catch (...) {
-        return DefDlgProcA(window, message, wParam, lParam);
-    }
+    return form->HandleMessage(window, message, wParam, lParam);
 }
 
 // Dispatches one message; the keyboard of our windows goes through the
