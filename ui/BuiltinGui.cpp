@@ -1,7 +1,6 @@
 // The built-in operations: the progress window (uSetup) and the license
 // window (uLicense). Each does nothing, or answers false or none, while its
 // window does not exist.
-#include <memory>
 #include <string>
 
 #include "ui/LicenseText.h"
@@ -11,15 +10,17 @@
 
 namespace {
 
-std::unique_ptr<TForm1> gProgress; // TForm1
-std::unique_ptr<TForm2> gLicense;  // TForm2
+// Made by GuiCreate and taken down by GuiDestroy, which the run always
+// calls: plain pointers leave nothing for the process's end to run.
+TForm1* gProgress = nullptr;
+TForm2* gLicense = nullptr;
 
 std::string Copied(const char* text) { return text ? std::string(text) : std::string(); }
 
 bool BuiltinCreate()
 {
-    gProgress = std::make_unique<TForm1>();
-    gLicense = std::make_unique<TForm2>();
+    gProgress = new TForm1;
+    gLicense = new TForm2;
     return gProgress->Handle() && gLicense->Handle();
 }
 
@@ -27,9 +28,11 @@ void BuiltinDestroy()
 {
     if (gProgress) {
         gProgress->MayClose = true;
-        gProgress.reset();
+        delete gProgress;
+        gProgress = nullptr;
     }
-    gLicense.reset();
+    delete gLicense;
+    gLicense = nullptr;
 }
 
 void BuiltinHide()

@@ -30,19 +30,29 @@ namespace {
 constexpr uint32_t kStart = 0x123456;
 } // namespace
 
+// The name the search ends at; an error fails the test.
+template <class Create>
+std::string Search(const std::string& folder, const std::string& extension, uint32_t start, Create create)
+{
+    std::string name;
+    SetupError error = SearchTempName(folder, extension, start, create, name);
+    EXPECT_FALSE(error) << error.Message();
+    return name;
+}
+
 TEST(TempName, SearchStartsAfterTheStartValueAndAddsOneBackslash)
 {
     auto createFirst = [](const std::string&) { return TempTry::Created; };
-    EXPECT_EQ(SearchTempName("C:\\windows\\Temp", ".cab", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
-    EXPECT_EQ(SearchTempName("C:\\windows\\Temp\\", ".exe", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
-    EXPECT_EQ(SearchTempName("", ".exe", kStart, createFirst), "_KT14D2N.exe");
+    EXPECT_EQ(Search("C:\\windows\\Temp", ".cab", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
+    EXPECT_EQ(Search("C:\\windows\\Temp\\", ".exe", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
+    EXPECT_EQ(Search("", ".exe", kStart, createFirst), "_KT14D2N.exe");
     // Only the low 25 bits of the start count.
-    EXPECT_EQ(SearchTempName("x", ".exe", 0xFE000000u | kStart, createFirst), "x\\_KT14D2N.exe");
+    EXPECT_EQ(Search("x", ".exe", 0xFE000000u | kStart, createFirst), "x\\_KT14D2N.exe");
 
     // Taken names are passed; any other outcome ends the search there.
     for (TempTry end : {TempTry::Created, TempTry::Failed}) {
         int taken = 0;
-        std::string found = SearchTempName("x", ".exe", kStart, [&](const std::string&) {
+        std::string found = Search("x", ".exe", kStart, [&](const std::string&) {
             return ++taken > 2 ? end : TempTry::Taken;
         });
         EXPECT_EQ(found, "x\\_KT14D2P.exe");
@@ -54,8 +64,10 @@ TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
     uint64_t tried = 0;
     bool sawLast = false, sawZeroAfterLast = false, sawStart = false;
     std::string previous;
-    try {
-        SearchTempName("D:\\full", ".cab", kStart, [&](const std::string& candidate) {
+    std::string name;
+    SetupError error = SearchTempName(
+        "D:\\full", ".cab", kStart,
+        [&](const std::string& candidate) {
             ++tried;
             if (previous == "D:\\full\\_KTVVVVV.cab")
                 sawZeroAfterLast = candidate == "D:\\full\\_KT00000.cab";
@@ -64,11 +76,10 @@ TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
             sawStart = sawStart || candidate == "D:\\full\\_KT14D2M.cab";
             previous = candidate;
             return TempTry::Taken;
-        });
-        ADD_FAILURE() << "no exception";
-    } catch (const SetupError& e) {
-        EXPECT_EQ(e.Message(), "Too many files in D:\\full\\");
-    }
+        },
+        name);
+    EXPECT_TRUE(error);
+    EXPECT_EQ(error.Message(), "Too many files in D:\\full\\");
     EXPECT_EQ(tried, (uint64_t{1} << 25) - 1);
     EXPECT_TRUE(sawLast);
     EXPECT_TRUE(sawZeroAfterLast);

@@ -90,6 +90,29 @@ TEST(Switches, ReadCommandLine)
     }
 }
 
+TEST(Switches, SplitCommandLine)
+{
+    // As Windows programs split their command line.
+    struct Case {
+        const char* line;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"setup.exe", {"setup.exe"}},
+        {"\"C:\\Program Files\\a b.exe\" /SP-  \t/SILENT ", {"C:\\Program Files\\a b.exe", "/SP-", "/SILENT"}},
+        {"C:\\x\\\"y.exe /LA-", {"C:\\x\\\"y.exe", "/LA-"}}, // argument 0 knows no escapes
+        {"x /SECSUN \"C:\\Program Files\\Kit\\Uninstall Kit.exe\"",
+         {"x", "/SECSUN", "C:\\Program Files\\Kit\\Uninstall Kit.exe"}},
+        {"x a\"b c\"d e", {"x", "ab cd", "e"}},             // quotes open and close inside a word
+        {"x \"\" \"a\"\"b\"", {"x", "", "a\"b"}},            // an empty one; "" inside quotes is a quote
+        {"x a\\\\b \"c:\\dir\\\\\" d", {"x", "a\\\\b", "c:\\dir\\", "d"}}, // 2n before a quote: n
+        {"x a\\\"b \\\\\\\"c", {"x", "a\"b", "\\\"c"}},            // 2n+1: n and a quote
+        {"x \"open to the end", {"x", "open to the end"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
 TEST(Switches, DamagedCopyText)
 {
     EXPECT_EQ(DamagedCopyText("", "C:\\Downloads\\setup.exe"),

@@ -74,19 +74,20 @@ struct Recorder {
     std::vector<SYSTEMTIME> times;
     uint8_t action = 0;
     std::string actionFor; // only this target gets `action`; empty: all
-    std::string raise;     // OnCopyFile raises this when set
+    std::string raise;     // OnCopyFile gives this error when set
     bool abortPartial = false;
 
     void Start(TUnCab&) { events.push_back("start"); }
     void Finish(TUnCab&) { events.push_back("finish"); }
-    void Copy(TUnCab&, const std::string& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
+    SetupError Copy(TUnCab&, const std::string& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
     {
         events.push_back("copy " + file + " " + std::to_string(size));
         times.push_back(when);
         if (!raise.empty())
-            throw SetupError(raise);
+            return SetupError(raise);
         if (actionFor.empty() || actionFor == file)
             act = action;
+        return SetupError();
     }
     void Partial(TUnCab&, const std::string& cabinet, const std::string& disk, const std::string& file, bool& abort)
     {
@@ -103,15 +104,12 @@ struct Recorder {
     }
 };
 
-// The message of the error Execute raises; "" when it returns normally.
+// The message of the error Execute gives; "" when it gives none.
 std::string RunFor(TUnCab& uncab)
 {
-    try {
-        uncab.Execute();
-    } catch (const SetupError& e) {
-        return e.Message();
-    }
-    return "";
+    SetupError error = uncab.Execute();
+    EXPECT_EQ(static_cast<bool>(error), !error.Message().empty());
+    return error.Message();
 }
 
 class Cabinet : public ::testing::Test {
@@ -201,15 +199,12 @@ TEST(UnCabProperties, ErrorTexts)
     EXPECT_EQ(ErrorText(-1), "");
 }
 
-TEST(UnCabProperties, RaiseErrorWithoutPlatformError)
+TEST(UnCabProperties, FailureWithoutPlatformError)
 {
     TUnCab uncab;
-    try {
-        uncab.RaiseError("Incorrect CAB filename!");
-        FAIL();
-    } catch (const SetupError& e) {
-        EXPECT_EQ(e.Message(), "Incorrect CAB filename!");
-    }
+    SetupError error = uncab.Failure("Incorrect CAB filename!");
+    EXPECT_TRUE(error);
+    EXPECT_EQ(error.Message(), "Incorrect CAB filename!");
 }
 
 // --- runs that end before the decompressor --------------------------------------
@@ -219,7 +214,7 @@ TEST_F(Cabinet, EmptyMaskDoesNothingAndKeepsTheLastResults)
     std::string cab = PutCabinet("run.cab", MakeCabinet({Entry("go.exe", "x", 0x60), Entry("a.txt", "a")}));
     TUnCab uncab;
     Configure(uncab, cab);
-    uncab.Execute();
+    ASSERT_FALSE(uncab.Execute());
     ASSERT_EQ(uncab.RunList(), dest + "\\go.exe\r");
     ASSERT_EQ(uncab.ExtractedCount(), 2);
 

@@ -102,15 +102,8 @@ int Extract(int argc, char** argv)
         if (notify)
             uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&collector);
         DWORD start = GetTickCount();
-        try {
-            uncab.Execute();
-        } catch (const SetupError& e) {
-            result = e.Message();
-        } catch (const std::exception& e) {
-            // Anything else is reported too, rather than ending the program
-            // without a report.
-            result = std::string("unexpected error: ") + e.what();
-        }
+        if (SetupError error = uncab.Execute())
+            result = error.Message();
         elapsed = GetTickCount() - start;
         count = uncab.ExtractedCount();
         runList = uncab.RunList();

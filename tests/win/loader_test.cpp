@@ -56,18 +56,18 @@ using RunFolders = Scratch;
 TEST_F(RunFolders, RemoveInstallFoldersTakesOnlyEmptyOnes)
 {
     // Empty install folder and empty company folder: both go.
-    EnsureFolder(Path("Example\\Viewer"));
+    ASSERT_FALSE(EnsureFolder(Path("Example\\Viewer")));
     RemoveInstallFolders(Path("Example\\Viewer"), true);
     EXPECT_FALSE(Exists(Path("Example")));
 
     // A file left in the install folder keeps both.
-    EnsureFolder(Path("Example\\Viewer"));
+    ASSERT_FALSE(EnsureFolder(Path("Example\\Viewer")));
     WriteAll(Path("Example\\Viewer\\keep"), "x");
     RemoveInstallFolders(Path("Example\\Viewer"), true);
     EXPECT_TRUE(Exists(Path("Example\\Viewer\\keep")));
 
     // Without a company folder the folder above stays, even when empty.
-    EnsureFolder(Path("Top\\Viewer"));
+    ASSERT_FALSE(EnsureFolder(Path("Top\\Viewer")));
     RemoveInstallFolders(Path("Top\\Viewer"), false);
     EXPECT_FALSE(Exists(Path("Top\\Viewer")));
     EXPECT_TRUE(IsExistingFolder(Path("Top")));
@@ -77,24 +77,18 @@ TEST_F(RunFolders, FailureHandlerShowsTheFailureCleansUpAndPassesTheErrorOn)
 {
     struct Case {
         const char* what;
-        void (*work)();
+        SetupError (*work)();
     };
     const Case cases[] = {
-        {"Operation aborted by user", [] { throw SetupError("Operation aborted by user"); }},
-        {"out of memory", [] { throw std::bad_alloc(); }},
+        {"Operation aborted by user", [] { return SetupError("Operation aborted by user"); }},
+        {"Unable to create directory", [] { return EnsureFolder(""); }},
     };
     for (const Case& c : cases) {
         ActiveGui gui;
         int cleanUps = 0;
-        std::string caught;
-        try {
-            UnderFailureHandler(c.work, [&] { ++cleanUps; });
-        } catch (const SetupError& e) {
-            caught = e.Message();
-        } catch (const std::bad_alloc&) {
-            caught = "out of memory";
-        }
-        EXPECT_EQ(caught, c.what);
+        SetupError caught = UnderFailureHandler(c.work, [&] { ++cleanUps; });
+        EXPECT_TRUE(caught) << c.what;
+        EXPECT_EQ(caught.Message(), c.what);
         EXPECT_EQ(cleanUps, 1) << c.what;
         EXPECT_EQ(g_busy, std::vector<int>{0}) << c.what;
         ASSERT_EQ(g_statuses.size(), 1u) << c.what;
@@ -107,7 +101,12 @@ TEST_F(RunFolders, FailureHandlerShowsTheFailureCleansUpAndPassesTheErrorOn)
     ActiveGui gui;
     bool ran = false;
     int cleanUps = 0;
-    UnderFailureHandler([&] { ran = true; }, [&] { ++cleanUps; });
+    EXPECT_FALSE(UnderFailureHandler(
+        [&] {
+            ran = true;
+            return SetupError();
+        },
+        [&] { ++cleanUps; }));
     EXPECT_TRUE(ran);
     EXPECT_EQ(cleanUps, 0);
     EXPECT_TRUE(g_statuses.empty());
@@ -116,8 +115,10 @@ TEST_F(RunFolders, FailureHandlerShowsTheFailureCleansUpAndPassesTheErrorOn)
 TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
 {
     TempFiles temp;
-    temp.CabinetPath = UniqueTempName(dir_, ".cab", temp.Cabinet, FILE_FLAG_DELETE_ON_CLOSE);
-    ASSERT_TRUE(UniqueTempFolder(dir_, temp.LicenseFolder));
+    ASSERT_FALSE(UniqueTempName(dir_, ".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE));
+    bool created = false;
+    ASSERT_FALSE(UniqueTempFolder(dir_, temp.LicenseFolder, created));
+    ASSERT_TRUE(created);
     temp.LicensePath = temp.LicenseFolder + "\\license.txt";
     WriteAll(temp.LicensePath, "x");
     WriteAll(Path("license.txt"), "someone else's, of the same name");

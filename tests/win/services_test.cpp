@@ -32,10 +32,27 @@ uint32_t TempSearchStart() { return g_tempStart; }
 
 using TempNames = Scratch;
 
+namespace {
+// The name UniqueTempName gives; it fails only when every name is taken.
+std::string TempName(const std::string& folder, const std::string& extension, UniqueHandle& file)
+{
+    std::string name;
+    EXPECT_FALSE(UniqueTempName(folder, extension, file, name));
+    return name;
+}
+
+bool NewTempFolder(const std::string& folder, std::string& path)
+{
+    bool created = false;
+    EXPECT_FALSE(UniqueTempFolder(folder, path, created));
+    return created;
+}
+} // namespace
+
 TEST_F(TempNames, CreatesTheFirstFreeNameAndHoldsIt)
 {
     UniqueHandle held;
-    EXPECT_EQ(UniqueTempName(dir_, ".cab", held), dir_ + "\\_KT14D2N.cab");
+    EXPECT_EQ(TempName(dir_, ".cab", held), dir_ + "\\_KT14D2N.cab");
     ASSERT_TRUE(held.Valid());
     EXPECT_EQ(Entries(dir_), std::vector<std::string>{"_KT14D2N.cab"});
     // Others may read it; nobody may write, replace or delete it.
@@ -50,7 +67,7 @@ TEST_F(TempNames, CreatesTheFirstFreeNameAndHoldsIt)
     // The start wraps into the folder's next free name; ".exe" is a name of its own.
     g_tempStart = 0xFE000000u | 0x1FFFFFF;
     UniqueHandle second;
-    EXPECT_EQ(UniqueTempName(dir_ + "\\", ".exe", second), dir_ + "\\_KT00000.exe");
+    EXPECT_EQ(TempName(dir_ + "\\", ".exe", second), dir_ + "\\_KT00000.exe");
     g_tempStart = 0x123456;
 }
 
@@ -67,7 +84,7 @@ TEST_F(TempNames, WhatHasTheNameIsNeverOpened)
     WriteAll(Path("_KT14D2P.exe"), "someone's");
 
     UniqueHandle file;
-    EXPECT_EQ(UniqueTempName(dir_, ".exe", file), Path("_KT14D2Q.exe"));
+    EXPECT_EQ(TempName(dir_, ".exe", file), Path("_KT14D2Q.exe"));
     EXPECT_TRUE(file.Valid());
     EXPECT_TRUE(IsExistingFolder(Path("_KT14D2N.exe")));
     lock.Close();
@@ -76,9 +93,9 @@ TEST_F(TempNames, WhatHasTheNameIsNeverOpened)
 
     // A folder of the run's own follows the same rule.
     std::string folder;
-    EXPECT_TRUE(UniqueTempFolder(dir_, folder));
+    EXPECT_TRUE(NewTempFolder(dir_, folder));
     EXPECT_EQ(folder, Path("_KT14D2N"));
-    EXPECT_TRUE(UniqueTempFolder(dir_, folder));
+    EXPECT_TRUE(NewTempFolder(dir_, folder));
     EXPECT_EQ(folder, Path("_KT14D2O"));
 }
 
@@ -88,10 +105,10 @@ TEST_F(TempNames, AFolderThatCannotHoldFilesFailsAtOnce)
     // the one reported; nothing is searched further.
     WriteAll(Path("notafolder"), "x");
     UniqueHandle file;
-    EXPECT_EQ(UniqueTempName(Path("notafolder"), ".cab", file), Path("notafolder\\_KT14D2N.cab"));
+    EXPECT_EQ(TempName(Path("notafolder"), ".cab", file), Path("notafolder\\_KT14D2N.cab"));
     EXPECT_FALSE(file.Valid());
     std::string folder;
-    EXPECT_FALSE(UniqueTempFolder(Path("missing"), folder));
+    EXPECT_FALSE(NewTempFolder(Path("missing"), folder));
     EXPECT_EQ(folder, Path("missing\\_KT14D2N"));
 }
 
@@ -196,29 +213,26 @@ using Folders = Scratch;
 
 TEST_F(Folders, EnsureFolderCreatesMissingLevels)
 {
-    EnsureFolder("C:\\");
-    EnsureFolder("C:");
+    EXPECT_FALSE(EnsureFolder("C:\\"));
+    EXPECT_FALSE(EnsureFolder("C:"));
 
-    EnsureFolder(Path("a\\b\\c"));
+    EXPECT_FALSE(EnsureFolder(Path("a\\b\\c")));
     EXPECT_TRUE(IsExistingFolder(Path("a")));
     EXPECT_TRUE(IsExistingFolder(Path("a\\b\\c")));
 
-    EnsureFolder(Path("d\\e\\"));
+    EXPECT_FALSE(EnsureFolder(Path("d\\e\\")));
     EXPECT_TRUE(IsExistingFolder(Path("d\\e")));
 
-    EnsureFolder(Path("a\\b\\c")); // already there: nothing to do
+    EXPECT_FALSE(EnsureFolder(Path("a\\b\\c"))); // already there: nothing to do
 
     // Under a plain file nothing can be made; that is not reported.
     WriteAll(Path("file"), "x");
-    EnsureFolder(Path("file\\sub"));
+    EXPECT_FALSE(EnsureFolder(Path("file\\sub")));
     EXPECT_FALSE(Exists(Path("file\\sub")));
 
-    try {
-        EnsureFolder("");
-        ADD_FAILURE() << "no exception for an empty path";
-    } catch (const SetupError& e) {
-        EXPECT_EQ(e.Message(), "Unable to create directory");
-    }
+    SetupError error = EnsureFolder("");
+    EXPECT_TRUE(error);
+    EXPECT_EQ(error.Message(), "Unable to create directory");
 }
 
 TEST_F(Folders, ExistenceTests)
@@ -309,7 +323,7 @@ LinkFields ReadLink(const std::string& linkFile)
 
 TEST_F(Links, WrittenLinkReadsBack)
 {
-    EnsureFolder(Path("App"));
+    ASSERT_FALSE(EnsureFolder(Path("App")));
     WriteAll(Path("App\\viewer.exe"), "MZ");
     WriteAll(Path("App\\uninst.exe"), "MZ");
 

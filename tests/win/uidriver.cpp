@@ -42,6 +42,14 @@ void Touch(const std::string& path)
         CloseHandle(file);
 }
 
+// The driver reports the first error of an operation as it ends: GuiStep's
+// error is thrown up to there.
+void Check(SetupError error)
+{
+    if (error)
+        throw error;
+}
+
 // GuiStep(0) every 20 ms until done() says so; the first error is reported,
 // later ones are the same request again.
 template <class Done>
@@ -49,11 +57,8 @@ void ProcessUntil(const char* operation, Done done)
 {
     std::string outcome = "ok";
     while (!done()) {
-        try {
-            GuiStep(0);
-        } catch (const SetupError& e) {
-            outcome = e.Message();
-        }
+        if (SetupError error = GuiStep(0))
+            outcome = error.Message();
         // Woken at once by a message, so the robot's reads of our controls
         // are answered without delay.
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -82,7 +87,7 @@ int RunOne(int i)
         } else if (op == "busy" && has(1)) {
             GuiSetBusy(atoi(__argv[i + 1]));
         } else if (op == "step" && has(1)) {
-            GuiStep(atoi(__argv[i + 1]));
+            Check(GuiStep(atoi(__argv[i + 1])));
         } else if (op == "license" && has(2)) {
             Report("license", GuiLicense(arg(1).c_str(), arg(2).c_str()) ? "accepted" : "declined");
             return i + 3;
@@ -100,7 +105,7 @@ int RunOne(int i)
             int count = atoi(__argv[i + 1]);
             DWORD ms = static_cast<DWORD>(atoi(__argv[i + 2]));
             for (int n = 0; n < count; ++n) {
-                GuiStep(1);
+                Check(GuiStep(1));
                 Sleep(ms);
             }
         } else {
