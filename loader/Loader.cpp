@@ -20,7 +20,7 @@ std::string ShellFolder(int csidl)
 }
 
 // The marker and the header, before anything is shown. True when the run
-// may go on. I/O errors never raise here: a failed open or read leaves the
+// may go on. I/O errors never end the run with an error here: a failed open or read leaves the
 // marker zero, which reads as a bare stub.
 bool CheckPackage(PackageReader& package, const std::string& ownPath)
 {

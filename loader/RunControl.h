@@ -4,11 +4,10 @@
 #include "loader/RunState.h"
 
 // Interface up, relaunch of an uninstaller, mode, confirmation, ShortcutList
-// check, then the sequence. Closing the own file and FinalCleanup stay with
-// the caller.
+// check, then the sequence; gives the error that ends the run. Closing the
+// own file and FinalCleanup stay with the caller.
 SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
 
 // Takes the windows down, waits 200 ms, lets go of the temporary cabinet
-// (which deletes it) and deletes the license with its own folder. The files
-// go even when taking the windows down raises; that error then goes on.
+// (which deletes it) and deletes the license with its own folder.
 void FinalCleanup(TempFiles& temp);

@@ -15,7 +15,7 @@ bool SystemLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
 constexpr DWORD kCopyPiece = 16384;
 
-// Balances a successful CoInitialize, also when something between raises.
+// Balances a successful CoInitialize, on every way out.
 class ComApartment {
 public:
     ComApartment() : result_(CoInitialize(nullptr)) {}

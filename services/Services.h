@@ -50,8 +50,7 @@ std::string TempFolder();
 // nothing was started.
 UniqueHandle LaunchProgram(const std::string& file, const std::string& parameters, int waitMs);
 // Writes a .lnk file through the shell link class; the working folder is the
-// target's folder. Returns the HRESULT of the last step performed and never
-// raises. A link path that does not fit MAX_PATH wide characters fails
+// target's folder. Returns the HRESULT of the last step performed. A link path that does not fit MAX_PATH wide characters fails
 // without writing anything.
 HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
                         const std::string& description, const std::string& iconFile, int iconIndex);

@@ -1,6 +1,6 @@
 // Owners for Win32 resources: each handle, window, GDI object, icon and COM
-// pointer belongs to one of these and is released on every path, exceptions
-// included. Also the files the package reader and writer work through.
+// pointer belongs to one of these and is released on every path, early
+// returns included. Also the files the package reader and writer work through.
 #pragma once
 #include <windows.h>
 
@@ -104,7 +104,7 @@ public:
     void** PutVoid() { return reinterpret_cast<void**>(this->Put()); }
 };
 
-// Reads and writes that never raise. ReadBytes reports the bytes read, fewer
+// Reads and writes that never fail the run. ReadBytes reports the bytes read, fewer
 // than asked only at the end of the file (GetLastError() is then
 // ERROR_HANDLE_EOF) or on an error (0, and GetLastError() tells why).
 DWORD ReadBytes(HANDLE file, void* buffer, DWORD count);

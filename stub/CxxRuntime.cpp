@@ -50,3 +50,10 @@ void __throw_invalid_argument(const char*) { EndRun("Invalid argument"); }
 void __throw_bad_alloc() { OutOfMemory(); }
 void __throw_bad_array_new_length() { OutOfMemory(); }
 } // namespace std
+
+// The stub ends through ExitProcess, which runs nothing registered for the
+// way out, and its owners of windows, handles and files have let go by then.
+// Without the C runtime's start-up there is no exit list either; the
+// system library's atexit would be reached through a patched data reference
+// that lands on its import slot, not its code.
+extern "C" int atexit(void (*)(void)) { return 0; }

@@ -20,8 +20,10 @@ std::string Copied(const char* text) { return text ? std::string(text) : std::st
 bool BuiltinCreate()
 {
     gProgress = new TForm1;
+    if (!gProgress->Handle())
+        return false;
     gLicense = new TForm2;
-    return gProgress->Handle() && gLicense->Handle();
+    return gLicense->Handle() != nullptr;
 }
 
 void BuiltinDestroy()

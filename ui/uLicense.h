@@ -34,7 +34,7 @@ public:
     HWND Handle() const { return window_.Get(); }
 
     void SetCaption(const std::string& caption);
-    // Fills Memo1 from the file; never raises.
+    // Fills Memo1 from the file; never fails.
     void LoadLicense(const std::string& path);
     // Shows the window modally with a copy of progressIcon (may be nullptr)
     // and returns kLicenseAccepted or kLicenseDeclined.
