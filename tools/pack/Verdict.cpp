@@ -234,6 +234,9 @@ std::string Reason(const InspectReport& r, const PackageReader& reader, StepOutc
     case StepOutcome::MarkerMagic: return "marker magic is " + Hex(m.magic) + ", not \"Pnon\"";
     case StepOutcome::SizeDiffers:
         return "file size " + std::to_string(r.fileSize) + " differs from PackageSize " + std::to_string(m.PackageSize);
+    case StepOutcome::NotOwnSignature:
+        return "file size " + std::to_string(r.fileSize) + " differs from PackageSize " + std::to_string(m.PackageSize) +
+               ", and what follows the package is not the certificate table that the stub's security directory names";
     case StepOutcome::HeaderCutShort: return "the header at StubSize " + std::to_string(m.StubSize) + " is cut short";
     case StepOutcome::HeaderMagic:
         return "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
