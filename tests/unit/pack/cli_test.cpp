@@ -276,7 +276,7 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
               "entry list is ambiguous"},
              {"signing: wrong password", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
                                                  s.dir / "wrong.pass", in}),
-              "signing with " + cert + ".p12 failed: "},
+              "signing with " + cert + ".p12 failed: Failed to parse PKCS#12 file: " + cert + ".p12 (Wrong password?)"},
              {"signing: no certificate file", s.Pack({"--sign-pkcs12", s.dir / "none.p12", in}),
               "cannot read the certificate " + (s.dir / "none.p12") + ": No such file or directory"},
              {"signing: a certificate file that is no PKCS #12", s.Pack({"--sign-pkcs12", in + "/readme.txt", in}),
@@ -284,6 +284,9 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"signing: no password file", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
                                                   s.dir / "none.pass", in}),
               "cannot read the password file"},
+             {"signing: time-stamp server not there", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                             cert + ".pass", "--sign-timestamp", "http://127.0.0.1:9/", in}),
+              "signing with " + cert + ".p12 failed: HTTP failure"},
              {"signing: osslsigncode missing", s.Pack({"--sign-pkcs12", cert + ".p12", in}),
               "--sign-pkcs12 needs osslsigncode, which is not installed", "/nonexistent"},
          }) {
