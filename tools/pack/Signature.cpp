@@ -107,16 +107,27 @@ void SignFile(const SignOptions& o, const std::string& in, const std::string& ou
 
 SignatureInfo ReadSignature(const ByteSource& file, const PeDirectory& table)
 {
+    // The first entry only, and only when it is of a signature's size:
+    // inspect's memory stays small whatever the file holds.
+    constexpr uint32_t kLargest = 1 << 20;
     SignatureInfo info;
-    std::vector<unsigned char> bytes(table.size);
-    if (table.size < 8 || file.ReadAt(table.address, bytes.data(), bytes.size()) != bytes.size()) {
+    unsigned char head[8];
+    if (table.size < 8 || file.ReadAt(table.address, head, 8) != 8) {
         info.error = "the certificate table cannot be read";
         return info;
     }
-    const uint32_t length = GetU32(bytes.data());
-    const unsigned char* p = bytes.data() + 8;
-    std::unique_ptr<PKCS7, void (*)(PKCS7*)> p7(
-        d2i_PKCS7(nullptr, &p, static_cast<long>(length < bytes.size() ? length : bytes.size()) - 8), PKCS7_free);
+    const uint32_t length = GetU32(head);
+    if (length < 8 || length > table.size || length > kLargest) {
+        info.error = "its first entry is " + std::to_string(length) + " bytes long";
+        return info;
+    }
+    std::vector<unsigned char> bytes(length - 8);
+    if (file.ReadAt(table.address + 8, bytes.data(), bytes.size()) != bytes.size()) {
+        info.error = "the certificate table cannot be read";
+        return info;
+    }
+    const unsigned char* p = bytes.data();
+    std::unique_ptr<PKCS7, void (*)(PKCS7*)> p7(d2i_PKCS7(nullptr, &p, static_cast<long>(bytes.size())), PKCS7_free);
     if (!p7 || !PKCS7_type_is_signed(p7.get())) {
         info.error = "the certificate table holds no PKCS #7 signed data";
         return info;

@@ -415,6 +415,11 @@ TEST(Inspect, NamesTheStepThatFails)
         // A signature is reported only where the stub takes it for its own.
         EXPECT_EQ(r.hasSignature, c.kind == FileKind::Installer && std::string(c.label).rfind("signed", 0) == 0);
     }
+    // The stub takes any blob in its place; inspect says what it holds.
+    EXPECT_NE(RenderText(InspectFile(signedGood), 1252)
+                  .find("\nsignature: present, unreadable (the certificate table holds no PKCS #7 signed data); "
+                        "the package under it is intact\n"),
+              std::string::npos);
 }
 
 TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
