@@ -9,6 +9,7 @@
 #include "cabinet/Masks.h"
 #include "cabinet/cabapi.h"
 #include "package/PathRules.h"
+#include "services/Log.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
@@ -53,11 +54,12 @@ void TUnCab::SetCabinetFile(const std::string& value) { cabinetFile_ = NormalCab
 
 void TUnCab::SetDestination(const std::string& value) { destination_ = WithBackslash(value); }
 
-void TUnCab::RaiseError(const std::string& msg) const
+void TUnCab::RaiseError(const std::string& msg, bool byUser) const
 {
     if (errors_.fError)
-        throw SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}));
-    throw SetupError(msg);
+        throw SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
+                         byUser);
+    throw SetupError(msg, byUser);
 }
 
 void TUnCab::Execute()
@@ -100,9 +102,9 @@ void TUnCab::Execute()
     if (failure.kind == PendingError::OutOfMemory)
         throw std::bad_alloc();
     if (failure.kind == PendingError::Setup)
-        throw SetupError(failure.message);
+        throw SetupError(failure.message, failure.byUser);
     if (!copied)
-        RaiseError("FDICopy");
+        RaiseError("FDICopy", failure.byUser);
     if (OnFinish.Assigned())
         OnFinish(*this);
 }
@@ -137,7 +139,7 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
             return 0;
         }
     } catch (const SetupError& e) {
-        self->pending_ = {PendingError::Setup, e.Message()};
+        self->pending_ = {PendingError::Setup, e.Message(), e.ByUser()};
     } catch (const std::bad_alloc&) {
         self->pending_ = {PendingError::OutOfMemory, std::string()};
     } catch (...) {
@@ -155,6 +157,7 @@ void TUnCab::CatchWriteError()
 
 int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
 {
+    Log("", text);
     return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
 }
 
@@ -233,8 +236,10 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
             RaiseFileError("create", target, error);
         if (Ask("Extract",
                 Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
-                MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+                MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+            pending_.byUser = true; // the platform's abort is the user's
             return -1;
+        }
     }
 }
 

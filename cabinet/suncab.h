@@ -98,7 +98,7 @@ public:
     void Execute();
     // Raises SetupError: "<msg>() Failed : code <n> [<text>]" when the
     // decompressor has recorded an error, otherwise msg alone.
-    [[noreturn]] void RaiseError(const std::string& msg) const;
+    [[noreturn]] void RaiseError(const std::string& msg, bool byUser = false) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
     void MakeFolder(const std::string& path, bool confirm);
@@ -131,6 +131,7 @@ private:
     struct PendingError {
         enum Kind { None, Setup, OutOfMemory } kind = None;
         std::string message;
+        bool byUser = false; // Abort pressed: raised again as such
     };
     PendingError pending_;
 };

@@ -14,6 +14,7 @@
 #include "loader/Sequences.h"
 #include "package/PackageWriter.h"
 #include "package/TextLists.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -36,7 +37,7 @@ Outcome CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& t
     temp.CabinetPath = UniqueTempName(TempFolder(), ".cab", temp.Cabinet, FILE_FLAG_DELETE_ON_CLOSE);
     if (!temp.Cabinet.Valid()) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     // A full Temp folder ends the run like any other failed write; the
     // clean-up's close deletes what was copied.
@@ -50,8 +51,9 @@ Outcome CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& t
         RaiseFileError("read", ownPath, own.Source.Error());
     if (outcome != StepOutcome::Passed) {
         ReportDamaged(kSetupCaption);
-        return Outcome::Ended;
+        return Outcome::Damaged;
     }
+    Log("Cabinet checked: ", temp.CabinetPath);
     return Outcome::Done;
 }
 
@@ -102,7 +104,7 @@ Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempF
     std::string folder;
     if (!UniqueTempFolder(TempFolder(), folder)) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     temp.LicenseFolder = folder;
     temp.LicensePath = folder + "\\" + licenseFile;
@@ -120,12 +122,13 @@ Outcome AcceptLicense(const PackageHeader& header, const Invocation& call, TempF
     // built.
     if (extracted == 0) {
         ReportDamaged(kSetupCaption);
-        return Outcome::Ended;
+        return Outcome::Damaged;
     }
     bool accepted = GuiActive()
                         ? GuiLicense(ShortStr(header.ShortName()).c_str(), ShortStr(temp.LicensePath).c_str())
                         : ConfirmLicenseWithoutGui(header.ShortName(), temp.LicensePath);
-    return accepted ? Outcome::Done : Outcome::Ended;
+    Log(accepted ? "License accepted" : "License declined");
+    return accepted ? Outcome::Done : Outcome::Declined;
 }
 
 void ExtractFiles(const std::string& cabinet, Installation& done)
@@ -147,18 +150,21 @@ Outcome InstallFiles(const Invocation& call, const std::string& programFiles, Ow
                      Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    if (CopyCabinetOut(own, call.OwnPath, temp) == Outcome::Ended)
-        return Outcome::Ended;
+    Outcome outcome = CopyCabinetOut(own, call.OwnPath, temp);
+    if (outcome != Outcome::Done)
+        return outcome;
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
-    if (AcceptLicense(header, call, temp) == Outcome::Ended)
-        return Outcome::Ended;
+    outcome = AcceptLicense(header, call, temp);
+    if (outcome != Outcome::Done)
+        return outcome;
     GuiShow(GuiMode::Install);
     GuiSetCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
     const std::string folder = InstallFolderPath(programFiles, header);
     EnsureFolder(folder);
+    Log("Folder ", folder);
     done.Folder = folder;
 
     GuiSetBusy(true);
@@ -212,6 +218,7 @@ void WriteUninstallerFile(const std::string& path, const std::string& ownPath, c
     if (!target.Close())
         RaiseFileError("write", path, GetLastError());
     partial.Done();
+    Log("Uninstaller ", path);
 }
 
 // A shell link that cannot be written ends the run, naming it and the reason.
@@ -220,6 +227,7 @@ void MakeLink(const std::string& target, const std::string& link, const std::str
     HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
     if (FAILED(result))
         RaiseFileError("create", link, static_cast<DWORD>(result));
+    Log("Shortcut ", link);
 }
 
 // The shortcut of every complete ShortcutList record and, when there is one,
@@ -228,6 +236,7 @@ void CreateShortcuts(const PackageHeader& header, const std::string& shortcutLis
                      const std::string& installFolder, const std::string& uninstaller)
 {
     EnsureFolder(group);
+    Log("Folder ", group);
     std::string list = shortcutList;
     try {
         const std::string description = Format("Opens %s", {header.ProductName()});
@@ -285,6 +294,7 @@ bool RunMarkedFiles(const std::string& runList)
         HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
         if (reinterpret_cast<INT_PTR>(r) > 32)
             launched = true;
+        Log(reinterpret_cast<INT_PTR>(r) > 32 ? "Started " : "Cannot start ", entry);
         Sleep(200);
     }
     return launched;
@@ -292,11 +302,11 @@ bool RunMarkedFiles(const std::string& runList)
 
 } // namespace
 
-void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+Outcome RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     Installation done;
-    Outcome outcome = Outcome::Ended;
+    Outcome outcome = Outcome::Failed;
     // The icons and the uninstaller belong to the main work too: a failure
     // there is a failed installation, never a reported success. Once the
     // install folder is made, a failure removes it where it is empty.
@@ -310,8 +320,8 @@ void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPac
             if (!done.Folder.empty())
                 RemoveInstallFolders(done.Folder, !header.CompanyFolder().empty());
         });
-    if (outcome == Outcome::Ended)
-        return;
+    if (outcome != Outcome::Done)
+        return outcome;
 
     const bool launched = RunMarkedFiles(done.RunList);
 
@@ -321,11 +331,12 @@ void RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPac
     Sleep(launched ? 1000 : 200);
 
     if (call.Silent || launched)
-        return;
+        return Outcome::Done;
     const std::string product = header.ProductName();
     ShowMessage(kSetupCaption,
                 own.Reader.ShortcutList().empty()
                     ? Format("Setup of %s has been completed successfuly.", {product})
                     : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
                 MB_ICONINFORMATION);
+    return Outcome::Done;
 }

@@ -4,4 +4,8 @@
 #include <string>
 #include <vector>
 
-void RunSetup(const std::string& ownPath, const std::vector<std::string>& args);
+#include "loader/Outcome.h"
+
+// How the run ended, for the exit code; an error that ends it otherwise
+// raises.
+Outcome RunSetup(const std::string& ownPath, const std::vector<std::string>& args);

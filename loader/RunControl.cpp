@@ -4,6 +4,7 @@
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Sequences.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -16,10 +17,11 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 // and lets the copy do the work, so that the copy can delete the file the
 // user started. Only "/SECSUN" and the quoted own path reach the copy. What
 // starts is exactly this uninstaller's bytes: the copy is made new, held
-// while it is written and started, and compared once mapped. Ended: the
-// copy runs, or the user was told why it cannot.
-Outcome RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
+// while it is written and started, and compared once mapped. HandedOver:
+// the copy runs; Failed: the user was told why it cannot.
+Outcome RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
 {
+    const std::string& ownPath = call.OwnPath;
     UniqueHandle copy;
     // Written under a first name; it starts under a second one (see
     // StartCheckedCopy).
@@ -31,20 +33,26 @@ Outcome RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
         }
         // The mode is not set yet, so this box has no caption.
         ShowMessage(nullptr, Format("Temporary file \"%s\" cannot be created!", {copyPath}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     GuiStep(1);
     std::string parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
-    if (StartCheckedCopy(copy, copyPath, parameters, ownFile))
-        return Outcome::Ended;
+    // The copy deletes the files: its lines belong in the same log.
+    if (call.Logged)
+        parameters += Format(" /LOG=\"%s\"", {call.LogPath});
+    if (StartCheckedCopy(copy, copyPath, parameters, ownFile)) {
+        Log("Started the copy ", copyPath);
+        return Outcome::HandedOver;
+    }
     // The copy could not be started: this process does the work itself.
+    Log("Cannot start the copy, removing from here: ", copyPath);
     DeleteFileA(copyPath.c_str());
     return Outcome::Done;
 }
 
 } // namespace
 
-void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+Outcome RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     const bool uninstaller = header.UninstallMode() != 0;
@@ -55,8 +63,11 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     GuiShow(mode);
     ShowStatus("Starting...", "Please, wait until application is prepared...");
 
-    if (uninstaller && !call.Relaunched && RelaunchFromTemporaryCopy(call.OwnPath, own.File.Get()) == Outcome::Ended)
-        return;
+    if (uninstaller && !call.Relaunched) {
+        const Outcome relaunch = RelaunchFromTemporaryCopy(call, own.File.Get());
+        if (relaunch != Outcome::Done)
+            return relaunch;
+    }
 
     const char* caption = uninstaller ? kUninstallCaption : kSetupCaption;
     std::string verbPhrase;
@@ -77,7 +88,7 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     if (!call.NoConfirmation) {
         std::string question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
         if (ShowMessage(caption, question, questionStyle | MB_YESNO) != IDYES)
-            return;
+            return Outcome::Declined;
     }
 
     ShowStatus("Working...", PreparingText(caption));
@@ -85,13 +96,13 @@ void RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage&
     // Its CRC-32 and every record's places; a short read counts as damage.
     if (own.Reader.ReadShortcutList() != StepOutcome::Passed) {
         ReportDamaged(caption);
-        return;
+        return Outcome::Damaged;
     }
+    Log("Shortcut list checked");
 
     if (uninstaller)
-        RunUninstallation(call, folders, own);
-    else
-        RunInstallation(call, folders, own, temp);
+        return RunUninstallation(call, folders, own);
+    return RunInstallation(call, folders, own, temp);
 }
 
 namespace {

@@ -7,9 +7,12 @@
 
 class SetupError {
 public:
-    explicit SetupError(std::string message) : message_(std::move(message)) {}
+    // byUser: the user ended the run (Abort), which the exit code tells apart.
+    explicit SetupError(std::string message, bool byUser = false) : message_(std::move(message)), byUser_(byUser) {}
     const std::string& Message() const { return message_; }
+    bool ByUser() const { return byUser_; }
 
 private:
     std::string message_;
+    bool byUser_;
 };

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "loader/Loader.h"
+#include "services/Log.h"
 #include "services/SetupError.h"
+#include "services/Text.h"
 
 namespace {
 
@@ -22,6 +24,7 @@ void ShowInternalError(const std::string& message)
 {
     // The last resort: no owner, no caption, the windows are already gone.
     std::string text = "Internal Error: " + message + ".\r\n\r\nSetup will be terminated.";
+    Log("", text);
     MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
 }
 
@@ -49,12 +52,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     std::vector<std::string> args;
     for (int i = 0; i < __argc; ++i)
         args.push_back(__argv[i]);
+    Outcome outcome = Outcome::Failed;
     try {
-        RunSetup(OwnExecutablePath(), args);
+        outcome = RunSetup(OwnExecutablePath(), args);
     } catch (const SetupError& e) {
         ShowInternalError(e.Message());
+        if (e.ByUser())
+            outcome = Outcome::Cancelled;
     } catch (const std::bad_alloc&) {
         ShowInternalError("Out of memory");
     }
-    return 0;
+    // Deployment tools read this; the README lists the codes.
+    Log("Exit code ", Format("%d", {ExitCodeOf(outcome)}));
+    return ExitCodeOf(outcome);
 }

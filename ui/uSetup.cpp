@@ -134,7 +134,7 @@ void TForm1::StepProgress(int count)
     ProcessPendingMessages();
     // Raised here, after the pump, never from inside a window procedure.
     if (AbortRequested)
-        throw SetupError("Operation aborted by user");
+        throw SetupError("Operation aborted by user", true);
 }
 
 void TForm1::SetStatusText(const std::string& text)

@@ -42,7 +42,7 @@ class PackedInstall(rig.RigTestCase):
         result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
-        self.assertEqual(result.exit_code, 0)
+        self.assertEnds(result, "done")
 
         for name, data in files.items():
             with self.subTest(file=name):
@@ -83,6 +83,7 @@ class PackedInstall(rig.RigTestCase):
                                  rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
+        self.assertEnds(result, "done")
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
 
