@@ -33,9 +33,10 @@ Outcome DeleteListedFile(const std::string& path, std::string& failure)
     while (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-            Log("", FileErrorText("delete", path, error));
+            const std::string text = FileErrorText("delete", path, error);
+            Log("", text);
             if (failure.empty())
-                failure = FileErrorText("delete", path, error);
+                failure = text;
             return Outcome::Done;
         }
         std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
