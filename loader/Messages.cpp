@@ -11,7 +11,10 @@ int ShowMessage(const char* caption, const std::string& text, UINT style)
     const int answer = MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
     // A question's answer; a report has only its OK.
     if (style & MB_TYPEMASK)
-        Log(answer == IDYES ? "Answer: Yes" : answer == IDNO ? "Answer: No" : answer == IDOK ? "Answer: OK" : "Answer: Cancel");
+        Log(answer == IDYES  ? "Answer: Yes"
+            : answer == IDNO ? "Answer: No"
+            : answer == IDOK ? "Answer: OK"
+                             : "Answer: Cancel");
     return answer;
 }
 

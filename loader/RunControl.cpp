@@ -15,10 +15,11 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 
 // An uninstaller started by the user copies itself into the temporary folder
 // and lets the copy do the work, so that the copy can delete the file the
-// user started. Only "/SECSUN" and the quoted own path reach the copy. What
-// starts is exactly this uninstaller's bytes: the copy is made new, held
-// while it is written and started, and compared once mapped. HandedOver:
-// the copy runs; Failed: the user was told why it cannot.
+// user started. Only "/SECSUN" with the quoted own path, and the log's
+// switch, reach the copy. What starts is exactly this uninstaller's bytes:
+// the copy is made new, held while it is written and started, and compared
+// once mapped. HandedOver: the copy runs; Failed: the user was told why it
+// cannot.
 Outcome RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
 {
     const std::string& ownPath = call.OwnPath;
