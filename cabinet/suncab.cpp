@@ -7,6 +7,7 @@
 #include "cabinet/Masks.h"
 #include "cabinet/cabapi.h"
 #include "package/PathRules.h"
+#include "services/Log.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
@@ -51,11 +52,12 @@ void TUnCab::SetCabinetFile(const std::string& value) { cabinetFile_ = NormalCab
 
 void TUnCab::SetDestination(const std::string& value) { destination_ = WithBackslash(value); }
 
-SetupError TUnCab::Failure(const std::string& msg) const
+SetupError TUnCab::Failure(const std::string& msg, bool byUser) const
 {
     if (errors_.fError)
-        return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}));
-    return SetupError(msg);
+        return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
+                          byUser);
+    return SetupError(msg, byUser);
 }
 
 SetupError TUnCab::Execute()
@@ -83,6 +85,7 @@ SetupError TUnCab::Execute()
         if (!context.Get())
             return Failure("FDICreate");
         pending_ = SetupError();
+        cancelled_ = false;
         copied = Cabinet().Copy(context.Get(), name.data(), path.data(), 0, Notify, cabapi::Decrypt, this);
         CatchWriteError();
         failure = std::exchange(pending_, SetupError());
@@ -98,7 +101,7 @@ SetupError TUnCab::Execute()
     if (failure)
         return failure;
     if (!copied)
-        return Failure("FDICopy");
+        return Failure("FDICopy", cancelled_);
     if (OnFinish.Assigned())
         OnFinish(*this);
     return SetupError();
@@ -149,6 +152,7 @@ void TUnCab::CatchWriteError()
 
 int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
 {
+    Log("", text);
     return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
 }
 
@@ -235,8 +239,10 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
             return Fail(FileError("create", target, error));
         if (Ask("Extract",
                 Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
-                MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+                MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+            cancelled_ = true; // the platform's abort is the user's
             return -1;
+        }
     }
 }
 

@@ -100,8 +100,9 @@ public:
 
     SetupError Execute();
     // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
-    // has recorded an error, otherwise msg alone.
-    SetupError Failure(const std::string& msg) const;
+    // has recorded an error, otherwise msg alone; byUser when the user
+    // ended it.
+    SetupError Failure(const std::string& msg, bool byUser = false) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
     SetupError MakeFolder(const std::string& path, bool confirm);
@@ -133,4 +134,6 @@ private:
     // An error of a notification waits here while the platform ends its
     // copy; Execute gives it afterwards.
     SetupError pending_;
+    // Cancel pressed in the in-use box: the platform's abort is the user's.
+    bool cancelled_ = false;
 };

@@ -1,5 +1,6 @@
 #include "loader/CabNotify.h"
 
+#include "services/Log.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
@@ -7,6 +8,7 @@ SetupError TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t,
 {
     FileList += fileName;
     FileList += '\r';
+    Log("Extracting ", fileName);
     // Without windows there is nothing to watch, and nothing to wait for.
     if (!GuiActive())
         return SetupError();

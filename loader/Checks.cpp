@@ -56,6 +56,14 @@ Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::st
         call.NoConfirmation |= word == "/SP-";
         call.NoLicense |= word == "/LA-";
         call.Silent |= word == "/SILENT";
+        if (!call.Logged && word.compare(0, 5, "/LOG=") == 0) {
+            call.Logged = true;
+            call.LogPath = args[i].substr(5);
+            // The runtime takes the quotes away; an entry that leaves them
+            // gets the same path.
+            if (call.LogPath.size() >= 2 && call.LogPath.front() == '"' && call.LogPath.back() == '"')
+                call.LogPath = call.LogPath.substr(1, call.LogPath.size() - 2);
+        }
     }
     call.Relaunched = args.size() > 1 && args[1] == "/SECSUN";
     if (args.size() > 2)

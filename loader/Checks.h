@@ -9,6 +9,10 @@ struct Invocation {
     bool NoConfirmation = false; // "/SP-"
     bool NoLicense = false;      // "/LA-"
     bool Silent = false;         // "/SILENT"
+    // "/LOG=path", the path in double quotes when it holds blanks; the first
+    // one counts. Set with an empty path too: that log cannot be opened.
+    bool Logged = false;
+    std::string LogPath;
     // Argument 1 is exactly "/SECSUN": this process is an uninstaller's
     // relaunched copy, and argument 2 names the uninstaller the user
     // started. Case matters and no other position counts.

@@ -14,6 +14,7 @@
 #include "loader/Sequences.h"
 #include "package/PackageWriter.h"
 #include "package/TextLists.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -38,7 +39,7 @@ StepResult CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles
         return error;
     if (!temp.Cabinet.Valid()) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     // A full Temp folder ends the run like any other failed write; the
     // clean-up's close deletes what was copied. After the first failed write
@@ -59,8 +60,9 @@ StepResult CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles
         return FileError("read", ownPath, own.Source.Error());
     if (outcome != StepOutcome::Passed) {
         ReportDamaged(kSetupCaption);
-        return Outcome::Ended;
+        return Outcome::Damaged;
     }
+    Log("Cabinet checked: ", temp.CabinetPath);
     return Outcome::Done;
 }
 
@@ -114,7 +116,7 @@ StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, Te
         return error;
     if (!created) {
         ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     temp.LicenseFolder = folder;
     temp.LicensePath = folder + "\\" + licenseFile;
@@ -133,12 +135,13 @@ StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, Te
     // built.
     if (extracted == 0) {
         ReportDamaged(kSetupCaption);
-        return Outcome::Ended;
+        return Outcome::Damaged;
     }
     bool accepted = GuiActive()
                         ? GuiLicense(ShortStr(header.ShortName()).c_str(), ShortStr(temp.LicensePath).c_str())
                         : ConfirmLicenseWithoutGui(header.ShortName(), temp.LicensePath);
-    return accepted ? Outcome::Done : Outcome::Ended;
+    Log(accepted ? "License accepted" : "License declined");
+    return accepted ? Outcome::Done : Outcome::Declined;
 }
 
 SetupError ExtractFiles(const std::string& cabinet, Installation& done)
@@ -163,12 +166,12 @@ StepResult InstallFiles(const Invocation& call, const std::string& programFiles,
 {
     const PackageHeader& header = own.Reader.Header();
     StepResult step = CopyCabinetOut(own, call.OwnPath, temp);
-    if (step.outcome == Outcome::Ended)
+    if (step.outcome != Outcome::Done)
         return step;
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
     step = AcceptLicense(header, call, temp);
-    if (step.outcome == Outcome::Ended)
+    if (step.outcome != Outcome::Done)
         return step;
     GuiShow(GuiMode::Install);
     GuiSetCaption(kSetupCaption);
@@ -177,6 +180,7 @@ StepResult InstallFiles(const Invocation& call, const std::string& programFiles,
     const std::string folder = InstallFolderPath(programFiles, header);
     if (SetupError error = EnsureFolder(folder))
         return error;
+    Log("Folder ", folder);
     done.Folder = folder;
 
     GuiSetBusy(true);
@@ -230,6 +234,7 @@ SetupError WriteUninstallerFile(const std::string& path, const std::string& ownP
     if (!target.Close())
         return FileError("write", path, GetLastError());
     partial.Done();
+    Log("Uninstaller ", path);
     return SetupError();
 }
 
@@ -239,6 +244,7 @@ SetupError MakeLink(const std::string& target, const std::string& link, const st
     HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
     if (FAILED(result))
         return FileError("create", link, static_cast<DWORD>(result));
+    Log("Shortcut ", link);
     return SetupError();
 }
 
@@ -249,6 +255,7 @@ SetupError CreateShortcuts(const PackageHeader& header, const std::string& short
 {
     if (SetupError error = EnsureFolder(group))
         return error;
+    Log("Folder ", group);
     std::string list = shortcutList;
     SetupError error;
     const std::string description = Format("Opens %s", {header.ProductName()});
@@ -308,6 +315,7 @@ bool RunMarkedFiles(const std::string& runList)
         HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
         if (reinterpret_cast<INT_PTR>(r) > 32)
             launched = true;
+        Log(reinterpret_cast<INT_PTR>(r) > 32 ? "Started " : "Cannot start ", entry);
         Sleep(200);
     }
     return launched;
@@ -315,11 +323,11 @@ bool RunMarkedFiles(const std::string& runList)
 
 } // namespace
 
-SetupError RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     Installation done;
-    Outcome outcome = Outcome::Ended;
+    Outcome outcome = Outcome::Failed;
     // The icons and the uninstaller belong to the main work too: a failure
     // there is a failed installation, never a reported success. Once the
     // install folder is made, a failure removes it where it is empty.
@@ -335,8 +343,10 @@ SetupError RunInstallation(const Invocation& call, const ShellFolders& folders, 
             if (!done.Folder.empty())
                 RemoveInstallFolders(done.Folder, !header.CompanyFolder().empty());
         });
-    if (error || outcome == Outcome::Ended)
+    if (error)
         return error;
+    if (outcome != Outcome::Done)
+        return outcome;
 
     const bool launched = RunMarkedFiles(done.RunList);
 
@@ -347,12 +357,12 @@ SetupError RunInstallation(const Invocation& call, const ShellFolders& folders, 
     Sleep(launched ? 1000 : 200);
 
     if (call.Silent || launched)
-        return SetupError();
+        return Outcome::Done;
     const std::string product = header.ProductName();
     ShowMessage(kSetupCaption,
                 own.Reader.ShortcutList().empty()
                     ? Format("Setup of %s has been completed successfuly.", {product})
                     : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
                 MB_ICONINFORMATION);
-    return SetupError();
+    return Outcome::Done;
 }

@@ -7,6 +7,8 @@
 #include "loader/Outcome.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
+#include "services/Log.h"
+#include "services/Text.h"
 
 namespace {
 
@@ -19,46 +21,74 @@ std::string ShellFolder(int csidl)
     return buffer;
 }
 
-// The marker and the header, before anything is shown. True when the run
-// may go on. I/O errors never end the run with an error here: a failed open or read leaves the
+// The marker and the header, before anything is shown. Done when the run
+// may go on. I/O errors never end the run here: a failed open or read leaves the
 // marker zero, which reads as a bare stub.
-bool CheckPackage(PackageReader& package, const std::string& ownPath)
+Outcome CheckPackage(PackageReader& package, const std::string& ownPath)
 {
     StepOutcome outcome = package.ReadMarker();
     if (outcome == StepOutcome::BareStub) {
+        Log("No package: a bare stub");
         MessageBoxA(nullptr, "Please, run TAVO.EXE for details.", "Loader", MB_ICONINFORMATION);
-        return false;
+        return Outcome::Damaged;
     }
     if (outcome == StepOutcome::Passed)
         outcome = package.ReadHeader();
     if (outcome != StepOutcome::Passed) {
         // Before the mode is known the box has no owner and no caption, and
         // names the own file.
-        MessageBoxA(nullptr, DamagedCopyText(std::string(), ownPath).c_str(), nullptr, MB_ICONERROR);
-        return false;
+        const std::string text = DamagedCopyText(std::string(), ownPath);
+        Log("", text);
+        MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+        return Outcome::Damaged;
     }
-    return true;
+    const PackageHeader& header = package.Header();
+    Log("Package checked: ", Format("%s, %s, %d files", {header.ProductName(),
+                                                         header.UninstallMode() ? "uninstaller" : "installer",
+                                                         header.FileCount()}));
+    return Outcome::Done;
 }
 
 // Everything the own file is open for: it closes as this returns, before
 // the clean-up.
-SetupError CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
+StepResult CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
 {
     OwnPackage own(call.OwnPath);
-    if (CheckPackage(own.Reader, call.OwnPath))
-        return RunControl(call, folders, own, temp);
-    return SetupError();
+    const Outcome checked = CheckPackage(own.Reader, call.OwnPath);
+    if (checked != Outcome::Done)
+        return checked;
+    return RunControl(call, folders, own, temp);
+}
+
+// The log, when asked for, before anything else: a run that was to be
+// logged and cannot be does nothing. Its first lines tell how it started.
+bool StartLog(const Invocation& call, const std::vector<std::string>& args)
+{
+    DWORD error = 0;
+    if (call.Logged && !OpenLog(call.LogPath, error)) {
+        MessageBoxA(nullptr, (FileErrorText("open", call.LogPath, error) + ".").c_str(), nullptr, MB_ICONERROR);
+        return false;
+    }
+    std::string line = call.OwnPath;
+    for (std::size_t i = 1; i < args.size(); ++i)
+        line += " " + args[i];
+    Log(sizeof(void*) == 8 ? "Start (64-bit): " : "Start (32-bit): ", line);
+    Log("Switches:", Format("%s%s%s%s", {call.NoConfirmation ? " /SP-" : "", call.NoLicense ? " /LA-" : "",
+                                         call.Silent ? " /SILENT" : "", call.Relaunched ? " /SECSUN" : ""}));
+    return true;
 }
 
 } // namespace
 
-SetupError RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
+StepResult RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
 {
     const Invocation call = ReadCommandLine(ownPath, args);
+    if (!StartLog(call, args))
+        return Outcome::Failed;
     const ShellFolders folders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
     TempFiles temp;
     // An error passes through the closing clean-up on its way to the entry.
-    SetupError error = CheckAndRun(call, folders, temp);
+    StepResult result = CheckAndRun(call, folders, temp);
     FinalCleanup(temp);
-    return error;
+    return result;
 }

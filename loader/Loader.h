@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "services/SetupError.h"
+#include "loader/Outcome.h"
 
-// The error that ended the run, for the entry to show.
-SetupError RunSetup(const std::string& ownPath, const std::vector<std::string>& args);
+// How the run ended, for the exit code, and the error that ended it, for
+// the entry to show.
+StepResult RunSetup(const std::string& ownPath, const std::vector<std::string>& args);

@@ -1,12 +1,21 @@
 #include "loader/Messages.h"
 
 #include "loader/Checks.h"
+#include "services/Log.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
 int ShowMessage(const char* caption, const std::string& text, UINT style)
 {
-    return MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
+    Log("", text);
+    const int answer = MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
+    // A question's answer; a report has only its OK.
+    if (style & MB_TYPEMASK)
+        Log(answer == IDYES  ? "Answer: Yes"
+            : answer == IDNO ? "Answer: No"
+            : answer == IDOK ? "Answer: OK"
+                             : "Answer: Cancel");
+    return answer;
 }
 
 void ReportDamaged(const char* caption)
@@ -17,6 +26,8 @@ void ReportDamaged(const char* caption)
 
 void ShowStatus(const std::string& status, const std::string& longText)
 {
+    if (!status.empty())
+        Log("", status);
     GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
 }
 

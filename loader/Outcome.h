@@ -6,14 +6,40 @@
 #include "loader/Messages.h"
 #include "services/SetupError.h"
 
-// A step either leaves the run to go on, or has ended it early: the user
-// declined, or was told why.
-enum class Outcome { Done, Ended };
+// A step either leaves the run to go on (Done; for the whole run, success),
+// or has ended it early and says why: the user declined before anything
+// changed, cancelled part way, was told of a failure or of a damaged copy,
+// or an uninstaller's relaunched copy carries on in its place.
+enum class Outcome { Done, Declined, Cancelled, Failed, Damaged, HandedOver };
+
+// The process's exit code, for the scripts that deploy a program: the codes
+// that Windows' own installers use for the same ends. Declined leaves the
+// machine as it was (user exit); Cancelled may leave part of the work done.
+inline int ExitCodeOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Declined:
+        return 1602; // ERROR_INSTALL_USEREXIT
+    case Outcome::Cancelled:
+        return 1223; // ERROR_CANCELLED
+    case Outcome::Failed:
+        return 1603; // ERROR_INSTALL_FAILURE
+    case Outcome::Damaged:
+        return 1392; // ERROR_FILE_CORRUPT, also for a stub without a package
+    default:
+        return 0; // done, or handed over to the copy
+    }
+}
 
 // How a step ended, or the error that ends the run (which ends it too).
 struct [[nodiscard]] StepResult {
     StepResult(Outcome end) : outcome(end) {}
-    StepResult(SetupError failure) : outcome(failure ? Outcome::Ended : Outcome::Done), error(std::move(failure)) {}
+    // An error ends the run as failed, or as cancelled when the user ended it.
+    StepResult(SetupError failure)
+        : outcome(!failure ? Outcome::Done : failure.ByUser() ? Outcome::Cancelled : Outcome::Failed),
+          error(std::move(failure))
+    {
+    }
 
     Outcome outcome;
     SetupError error;

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "package/TextLists.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 
@@ -19,15 +20,25 @@ std::string ShortcutGroup(const std::string& programs, const PackageHeader& head
     return Format("%s\\%s", {programs, header.StartMenuFolder()});
 }
 
+namespace {
+
+void DeleteLink(const std::string& path)
+{
+    if (DeleteFileA(path.c_str()))
+        Log("Deleted ", path);
+}
+
+} // namespace
+
 void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group) noexcept
 {
     // A group that cannot be cleaned up is found by the final check.
     std::string list = shortcutList;
     ShortcutRecord record;
     while (!list.empty() && TakeShortcut(list, record))
-        DeleteFileA(Format("%s\\%s.lnk", {group, record.name}).c_str());
+        DeleteLink(Format("%s\\%s.lnk", {group, record.name}));
     if (header.MakeUninstaller())
-        DeleteFileA(Format("%s\\%s.lnk", {group, UninstallLinkName(header)}).c_str());
+        DeleteLink(Format("%s\\%s.lnk", {group, UninstallLinkName(header)}));
     RemoveFolder(group);
     SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
 }

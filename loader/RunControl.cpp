@@ -4,6 +4,7 @@
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Sequences.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -14,12 +15,14 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 
 // An uninstaller started by the user copies itself into the temporary folder
 // and lets the copy do the work, so that the copy can delete the file the
-// user started. Only "/SECSUN" and the quoted own path reach the copy. What
-// starts is exactly this uninstaller's bytes: the copy is made new, held
-// while it is written and started, and compared once mapped. Ended: the
-// copy runs, or the user was told why it cannot.
-StepResult RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
+// user started. Only "/SECSUN" with the quoted own path, and the log's
+// switch, reach the copy. What starts is exactly this uninstaller's bytes:
+// the copy is made new, held while it is written and started, and compared
+// once mapped. HandedOver: the copy runs; Failed: the user was told why it
+// cannot.
+StepResult RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
 {
+    const std::string& ownPath = call.OwnPath;
     UniqueHandle copy;
     // Written under a first name; it starts under a second one (see
     // StartCheckedCopy).
@@ -33,21 +36,27 @@ StepResult RelaunchFromTemporaryCopy(const std::string& ownPath, HANDLE ownFile)
         }
         // The mode is not set yet, so this box has no caption.
         ShowMessage(nullptr, Format("Temporary file \"%s\" cannot be created!", {copyPath}), MB_ICONERROR);
-        return Outcome::Ended;
+        return Outcome::Failed;
     }
     if (SetupError error = GuiStep(1))
         return error;
     std::string parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
-    if (StartCheckedCopy(copy, copyPath, parameters, ownFile))
-        return Outcome::Ended;
+    // The copy deletes the files: its lines belong in the same log.
+    if (call.Logged)
+        parameters += Format(" /LOG=\"%s\"", {call.LogPath});
+    if (StartCheckedCopy(copy, copyPath, parameters, ownFile)) {
+        Log("Started the copy ", copyPath);
+        return Outcome::HandedOver;
+    }
     // The copy could not be started: this process does the work itself.
+    Log("Cannot start the copy, removing from here: ", copyPath);
     DeleteFileA(copyPath.c_str());
     return Outcome::Done;
 }
 
 } // namespace
 
-SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
+StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
     const PackageHeader& header = own.Reader.Header();
     const bool uninstaller = header.UninstallMode() != 0;
@@ -59,9 +68,9 @@ SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     ShowStatus("Starting...", "Please, wait until application is prepared...");
 
     if (uninstaller && !call.Relaunched) {
-        StepResult relaunch = RelaunchFromTemporaryCopy(call.OwnPath, own.File.Get());
-        if (relaunch.outcome == Outcome::Ended)
-            return std::move(relaunch.error);
+        StepResult relaunch = RelaunchFromTemporaryCopy(call, own.File.Get());
+        if (relaunch.outcome != Outcome::Done)
+            return relaunch;
     }
 
     const char* caption = uninstaller ? kUninstallCaption : kSetupCaption;
@@ -83,7 +92,7 @@ SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     if (!call.NoConfirmation) {
         std::string question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
         if (ShowMessage(caption, question, questionStyle | MB_YESNO) != IDYES)
-            return SetupError();
+            return Outcome::Declined;
     }
 
     ShowStatus("Working...", PreparingText(caption));
@@ -91,8 +100,9 @@ SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     // Its CRC-32 and every record's places; a short read counts as damage.
     if (own.Reader.ReadShortcutList() != StepOutcome::Passed) {
         ReportDamaged(caption);
-        return SetupError();
+        return Outcome::Damaged;
     }
+    Log("Shortcut list checked");
 
     if (uninstaller)
         return RunUninstallation(call, folders, own);

@@ -1,12 +1,13 @@
 // Run control: what follows the marker and header checks, and the closing
 // clean-up.
 #pragma once
+#include "loader/Outcome.h"
 #include "loader/RunState.h"
 
 // Interface up, relaunch of an uninstaller, mode, confirmation, ShortcutList
-// check, then the sequence; gives the error that ends the run. Closing the
-// own file and FinalCleanup stay with the caller.
-SetupError RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
+// check, then the sequence. Closing the own file and FinalCleanup stay with
+// the caller. How the run ended, and the error that ended it.
+StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
 
 // Takes the windows down, waits 200 ms, lets go of the temporary cabinet
 // (which deletes it) and deletes the license with its own folder.

@@ -10,6 +10,7 @@
 #include "loader/Places.h"
 #include "loader/Sequences.h"
 #include "package/TextLists.h"
+#include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -17,27 +18,32 @@
 namespace {
 
 // Deletes one listed file, asking the user to close it while it is in use.
-// Ended when the user gives up: the run then ends quietly. Any other
+// Cancelled when the user gives up: the run then ends quietly. Any other
 // failure (a medium that cannot be written, access denied) is not asked
 // about again: the file stays, and the first such failure goes into the
 // final report.
 Outcome DeleteListedFile(const std::string& path, std::string& failure)
 {
-    if (!IsExistingFile(path))
+    if (!IsExistingFile(path)) {
+        Log("Missing ", path);
         return Outcome::Done;
+    }
     // Clears read-only, hidden and system so the delete is not refused.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
     while (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+            const std::string text = FileErrorText("delete", path, error);
+            Log("", text);
             if (failure.empty())
-                failure = FileErrorText("delete", path, error);
+                failure = text;
             return Outcome::Done;
         }
         std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
         if (ShowMessage(kUninstallCaption, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
-            return Outcome::Ended;
+            return Outcome::Cancelled;
     }
+    Log("Deleted ", path);
     return Outcome::Done;
 }
 
@@ -48,8 +54,9 @@ StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, s
     KeepText list(fileList);
     if (package.ReadPayload(list) != StepOutcome::Passed) {
         ReportDamaged(kUninstallCaption);
-        return Outcome::Ended;
+        return Outcome::Damaged;
     }
+    Log("File list checked");
     GuiShow(GuiMode::Uninstall);
     GuiSetCaption(kUninstallCaption);
     ShowStatus("", ReadyToProceedText(kUninstallCaption));
@@ -62,8 +69,8 @@ StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, s
     while (TakeListEntry(rest, path)) {
         if (SetupError error = GuiStep(1))
             return error;
-        if (DeleteListedFile(path, failure) == Outcome::Ended)
-            return Outcome::Ended;
+        if (DeleteListedFile(path, failure) == Outcome::Cancelled)
+            return Outcome::Cancelled;
         Sleep(15);
     }
 
@@ -102,13 +109,13 @@ bool HeldInstalledFile(const std::string& fileList, const std::string& folder)
 
 } // namespace
 
-SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
+StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
     const PackageHeader& header = own.Reader.Header();
     const std::string& shortcutList = own.Reader.ShortcutList();
     std::string fileList;
     std::string failure; // the first file that could not be deleted, and why
-    Outcome outcome = Outcome::Ended;
+    Outcome outcome = Outcome::Failed;
     // A failed removal leaves the folders as they are.
     SetupError error = UnderFailureHandler(
         [&] {
@@ -117,8 +124,10 @@ SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders
             return std::move(step.error);
         },
         [] {});
-    if (error || outcome == Outcome::Ended)
+    if (error)
         return error;
+    if (outcome != Outcome::Done)
+        return outcome;
 
     ShowStatus("Removing icons...", "");
 
@@ -133,6 +142,7 @@ SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders
     bool startedRemoved = false;
     if (call.Relaunched) {
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
+        Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
         productFolder = FolderOf(call.StartedUninstaller);
         if (startedRemoved && HeldInstalledFile(fileList, productFolder)) {
             RemoveInstallFolders(productFolder, !header.CompanyFolder().empty());
@@ -152,8 +162,11 @@ SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders
                                           "nessecery. The process result status is shown bellow.");
     Sleep(200);
 
+    // A listed file that stays for a reason other than the user's is a failed
+    // removal, though the run went to its end.
+    const Outcome result = failure.empty() ? Outcome::Done : Outcome::Failed;
     if (call.Silent)
-        return SetupError();
+        return result;
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
         std::string text = "Uninstall completed successfuly, but some application components are not removed.";
         if (!failure.empty())
@@ -163,5 +176,5 @@ SetupError RunUninstallation(const Invocation& call, const ShellFolders& folders
         ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {header.ProductName()}),
                     MB_ICONINFORMATION);
     }
-    return SetupError();
+    return result;
 }

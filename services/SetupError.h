@@ -10,12 +10,18 @@
 class [[nodiscard]] SetupError {
 public:
     SetupError() = default;
-    explicit SetupError(std::string message) : message_(std::move(message)), failed_(true) {}
+    // byUser: the user ended the run (Abort), which the exit code tells apart.
+    explicit SetupError(std::string message, bool byUser = false)
+        : message_(std::move(message)), failed_(true), byUser_(byUser)
+    {
+    }
     // True when this is an error.
     explicit operator bool() const { return failed_; }
     const std::string& Message() const { return message_; }
+    bool ByUser() const { return byUser_; }
 
 private:
     std::string message_;
     bool failed_ = false;
+    bool byUser_ = false;
 };

@@ -20,7 +20,7 @@ namespace {
     lstrcatA(text, message);
     lstrcatA(text, ".\r\n\r\nSetup will be terminated.");
     MessageBoxA(nullptr, text, nullptr, MB_ICONERROR);
-    ExitProcess(0);
+    ExitProcess(1603); // a failed run's exit code (loader/Outcome.h)
 }
 
 [[noreturn]] void OutOfMemory() { EndRun("Out of memory"); }

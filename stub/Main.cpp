@@ -8,7 +8,9 @@
 
 #include "loader/Checks.h"
 #include "loader/Loader.h"
+#include "services/Log.h"
 #include "services/SetupError.h"
+#include "services/Text.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ void ShowInternalError(const std::string& message)
 {
     // The last resort: no owner, no caption, the windows are already gone.
     std::string text = "Internal Error: " + message + ".\r\n\r\nSetup will be terminated.";
+    Log("", text);
     MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
 }
 
@@ -67,8 +70,11 @@ extern "C" __attribute__((used, externally_visible, force_align_arg_pointer, nor
         __CTOR_LIST__[count]();
 
     KeepDllsToTheSystemFolder();
-    SetupError error = RunSetup(OwnExecutablePath(), SplitCommandLine(GetCommandLineA()));
-    if (error)
-        ShowInternalError(error.Message());
-    ExitProcess(0);
+    StepResult result = RunSetup(OwnExecutablePath(), SplitCommandLine(GetCommandLineA()));
+    if (result.error)
+        ShowInternalError(result.error.Message());
+    // Deployment tools read this; the README lists the codes.
+    const int code = ExitCodeOf(result.outcome);
+    Log("Exit code ", Format("%d", {code}));
+    ExitProcess(static_cast<UINT>(code));
 }

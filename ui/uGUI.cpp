@@ -36,7 +36,7 @@ void GuiDone()
 SetupError GuiStep(int count)
 {
     if (GuiActive() && !GuiOperations.GuiStep(count))
-        return SetupError("Operation aborted by user");
+        return SetupError("Operation aborted by user", true);
     return SetupError();
 }
 

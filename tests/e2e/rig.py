@@ -8,6 +8,7 @@ standard library only. See tests/rig/README.md.
 import json
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -171,6 +172,7 @@ class Result:
         self.exits = [e for e in events if e["event"] == "exit"]
         self.open_at_stop = [e for e in events if e["event"] in ("open", "running")]
         self.errors = [e for e in events if e["event"] in ("error", "warning")]
+        self.codes = []  # set by Prefix.run
 
     def box_texts(self):
         return [b["text"] for b in self.boxes]
@@ -190,8 +192,8 @@ class Result:
         return None
 
     def __repr__(self):
-        return ("Result(exit_code=%r, timed_out=%r, boxes=%r, windows=%r, processes=%r)"
-                % (self.exit_code, self.timed_out,
+        return ("Result(exit_code=%r, codes=%r, timed_out=%r, boxes=%r, windows=%r, processes=%r)"
+                % (self.exit_code, self.codes, self.timed_out,
                    [(b["caption"], b["text"], b["buttons"], b["icon"], b["answered"]) for b in self.boxes],
                    self.window_titles(), self.processes))
 
@@ -469,8 +471,30 @@ class Prefix:
             for f in files:
                 f.close()
         text = _read_text(log)
-        return Result(parse_log(text), text, exit_code, timed_out,
-                      _read_text(files[2].name), _read_text(files[3].name))
+        result = Result(parse_log(text), text, exit_code, timed_out,
+                        _read_text(files[2].name), _read_text(files[3].name))
+        result.codes = _stub_codes(result, exe)
+        return result
+
+
+def _stub_codes(result, exe):
+    """The whole exit codes, as the robot read them, of the program and of
+    each relaunched copy of it ("_KT?????.exe"), in the order they started
+    (None for one the robot did not see end). Wine's own exit status keeps
+    only the low byte."""
+    def name(path):
+        return path.replace("\\", "/").rsplit("/", 1)[-1].lower()
+
+    def started(event):
+        # The first snapshot of a new process may show another image name;
+        # its command line names the program it runs.
+        line = event["cmdline"]
+        first = line[1:].split('"', 1)[0] if line.startswith('"') else line.split(" ", 1)[0]
+        return name(first or event["exe"])
+
+    ended = {e["pid"]: e["code"] for e in result.exits}
+    return [ended.get(p["pid"]) for p in result.process_events
+            if started(p) == name(exe) or re.fullmatch(r"_kt[0-9a-v]{5}\.exe", started(p))]
 
 
 class Holder:
@@ -607,9 +631,20 @@ def patch_u32(data, offset, value):
 # --- running tests -----------------------------------------------------------
 
 
+# The setup stub's exit codes (README, "Exit codes") by how a run ends.
+EXIT_CODES = {"done": 0, "declined": 1602, "cancelled": 1223, "failed": 1603, "damaged": 1392}
+
+
 class RigTestCase(unittest.TestCase):
     """A test case with a fresh prefix per test (self.prefix) and a scratch
     folder on the host (self.scratch)."""
+
+    def assertEnds(self, result, *ends):
+        """The program, then each relaunched copy of it, ended as named (keys
+        of EXIT_CODES); Wine's exit status is the first code's low byte."""
+        codes = [EXIT_CODES[e] for e in ends]
+        self.assertEqual((result.exit_code, result.codes), (codes[0] % 256, codes),
+                         (result, result.process_events, result.exits))
 
     def setUp(self):
         self.prefix = Prefix().__enter__()
@@ -696,20 +731,41 @@ def seen(box):
     return (box["caption"], box["text"], box["buttons"], box["icon"])
 
 
+def log_lines(data):
+    """The lines of a stub's "/LOG=" file by process: {pid: [text, ...]} in
+    the order written. A line not in the log's form is kept under None."""
+    by_pid = {}
+    for line in data.decode("cp1252").split("\r\n"):
+        if line:
+            m = re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)", line)
+            by_pid.setdefault(int(m.group(1)) if m else None, []).append(m.group(2) if m else line)
+    return by_pid
+
+
 class SetupCase(RigTestCase):
     """Runs with the robot and the checks every run shares."""
 
-    def run_setup(self, exe, args=(), rules=DECLINE_ALL, timeout=90):
+    def run_setup(self, exe, args=(), rules=DECLINE_ALL, timeout=90, ends=("done",)):
+        """A run that ends as `ends` names (see assertEnds)."""
         result = self.prefix.run(exe, list(args), rules=list(rules), timeout=timeout)
         self.assertNoTimeout(result)
         self.assertEqual(result.errors, [], result.log)
+        self.assertEnds(result, *ends)
         return result
 
-    def install(self, host_exe, args=QUIET + ["/SILENT"], rules=DECLINE_ALL, where=r"C:\dl\setup.exe"):
-        return self.run_setup(self.prefix.copy_in(host_exe, where), args, rules)
+    def install(self, host_exe, args=QUIET + ["/SILENT"], rules=DECLINE_ALL, where=r"C:\dl\setup.exe",
+                ends=("done",)):
+        return self.run_setup(self.prefix.copy_in(host_exe, where), args, rules, ends=ends)
 
     def temp_files(self):
         return self.prefix.listdir(self.prefix.temp)
+
+    def assertLog(self, lines, expected):
+        """One process's log lines are, in order, the expected texts (a
+        compiled pattern matches a whole line)."""
+        want = [e if isinstance(e, re.Pattern) else re.compile(re.escape(e)) for e in expected]
+        self.assertTrue(len(lines) == len(want) and all(w.fullmatch(l) for w, l in zip(want, lines)),
+                        "log:\n  %s\nexpected:\n  %s" % ("\n  ".join(lines), "\n  ".join(w.pattern for w in want)))
 
     def assertLink(self, link, target, description, icon_index):
         self.assertTrue(self.prefix.exists(link), link)

@@ -117,7 +117,7 @@ class PackageChecks(rig.RigTestCase):
         self.assertNoTimeout(result)
         return before, result
 
-    def assert_only_box(self, result, caption, text, icon):
+    def assert_only_box(self, result, caption, text, icon, end="damaged"):
         self.assertEqual(len(result.boxes), 1, result)
         box = result.boxes[0]
         self.assertEqual(box["text"], text)
@@ -127,7 +127,7 @@ class PackageChecks(rig.RigTestCase):
         self.assertIsNone(box["owner"])
         self.assertEqual(box["answered"], "OK")
         self.assertEqual(result.windows, [], "no window besides the box")
-        self.assertEqual(result.exit_code, 0)
+        self.assertEnds(result, end)
 
     def test_bare_stub_shows_only_the_loader_notice(self):
         exe = self.prefix.copy_in(rig.stub_path(), r"C:\dl\setup.exe")
@@ -159,9 +159,30 @@ class PackageChecks(rig.RigTestCase):
                 before, result = self.run_quiet(exe)
                 self.assert_only_box(result, None, rig.DAMAGED % shown, "error")
 
+    def test_log_that_cannot_be_opened(self):
+        # A run that was to be logged and cannot be does nothing: one error
+        # box before any window. The package would install.
+        exe = self.prefix.copy_in(rig.pack(self.scratch, {"a.txt": b"a"}, "--product-name", "Logged",
+                                           "--install-folder", "Logged"), r"C:\dl\setup.exe")
+        cases = [
+            # (path, the system's reason)
+            (r"C:\no such folder\setup.log", "Path not found"),
+            (r"C:\dl", "Access denied"),
+            ("", "Path not found"),
+            ("NUL", "Invalid name"),
+            (r"C:\dl\com1.log", "Invalid name"),
+            (r"\\.\C:", "Invalid name"),
+        ]
+        for path, reason in cases:
+            with self.subTest(path=path):
+                before, result = self.run_quiet(exe, ["/SP-", "/LA-", "/SILENT", "/LOG=" + path])
+                self.assert_only_box(result, None, 'Cannot open "%s".\r\n%s.' % (path, reason), "error", "failed")
+                self.assertEqual(self.prefix.state(), before)
+
     def first_box_of_sound_package(self, args):
         exe = self.prefix.copy_in(sound_package(os.path.join(self.scratch, "setup.exe")), r"C:\dl\setup.exe")
         before, result = self.run_quiet(exe, args, rules=rig.DECLINE_ALL)
+        self.assertEnds(result, "declined")
         texts = "\n".join(result.box_texts())
         self.assertNotIn("corrupted", texts)
         self.assertNotIn("TAVO.EXE", texts)

@@ -90,14 +90,15 @@ class Faults(rig.SetupCase):
                 before = self.prefix.state()
                 with tmpfs(self.prefix.host(mount_at), size) as host_dir:
                     if action == "install":
-                        r = self.install(exe, args=["/SP-", "/LA-"], rules=[Box(press="OK")])
+                        r = self.install(exe, args=["/SP-", "/LA-"], rules=[Box(press="OK")], ends=("failed",))
                     else:
                         r = self.install(exe)
                         self.assertEqual(r.boxes, [], r)
                         subprocess.run(["mount", "-o", "remount,ro", host_dir], check=True)
                         r = self.run_setup(uninstaller, rules=[Box("This will", press="Yes"),
                                                                Box("in use", press="Cancel"),
-                                                               Box("Uninstall", press="OK")])
+                                                               Box("Uninstall", press="OK")],
+                                           ends=("done", "failed"))
                     self.assertEqual(len(r.boxes), len(boxes), r)
                     for box, (caption, text) in zip(r.boxes, boxes):
                         self.assertEqual(box["caption"], caption, box)

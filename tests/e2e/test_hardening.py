@@ -46,7 +46,7 @@ class Hardening(rig.SetupCase):
 
     def installed_kit(self):
         r = self.install(self.kit())
-        self.assertEqual((r.exit_code, r.boxes), (0, []), r)
+        self.assertEqual(r.boxes, [], r)
         self.assertTrue(self.prefix.exists(UNINSTALLER))
 
     def race(self, pattern, stop_title=""):
@@ -85,22 +85,25 @@ class Hardening(rig.SetupCase):
         thesis, foreign = r"C:\userdata\thesis.doc", r"C:\Program Files\Other\Uninstall.exe"
         elsewhere = r"C:\work\emptyproj\Uninstall Kit.exe"
         cases = [
-            # (name, program started, its arguments, what stays, what goes)
-            ("a user's file as argument 2", UNINSTALLER, ["/SECSUN", thesis], [thesis, UNINSTALLER], []),
+            # (name, program started, its arguments, what stays, what goes,
+            #  how it and its copy end: with "/SECSUN" it does the work itself)
+            ("a user's file as argument 2", UNINSTALLER, ["/SECSUN", thesis], [thesis, UNINSTALLER], [], ("done",)),
             ("another product's uninstaller as argument 2", UNINSTALLER, ["/SECSUN", foreign],
-             [foreign, UNINSTALLER], []),
+             [foreign, UNINSTALLER], [], ("done",)),
             # Its own copy goes; its folder and the one above held no
             # installed file, so they stay.
-            ("a copy run from the user's folder", elsewhere, [], [r"C:\work\emptyproj", UNINSTALLER], [elsewhere]),
+            ("a copy run from the user's folder", elsewhere, [], [r"C:\work\emptyproj", UNINSTALLER], [elsewhere],
+             ("done", "done")),
         ]
-        for name, exe, args, stays, goes in cases:
+        for name, exe, args, stays, goes, ends in cases:
             with self.subTest(name):
                 self.installed_kit()
                 self.prefix.write(thesis, b"years of work")
                 self.prefix.copy_in(other, foreign)
                 if exe == elsewhere:
                     self.prefix.write(elsewhere, self.prefix.read(UNINSTALLER))
-                r = self.run_setup(exe, args, rules=[Box("This will", press="Yes"), Box("Uninstall", press="OK")])
+                r = self.run_setup(exe, args, rules=[Box("This will", press="Yes"), Box("Uninstall", press="OK")],
+                                   ends=ends)
                 # The product goes, whatever the argument says; nothing
                 # outside it, and the box tells that something stayed.
                 self.assertFalse(self.prefix.exists(KIT + r"\a.txt"))
@@ -148,7 +151,7 @@ class Hardening(rig.SetupCase):
         self.assertEqual(self.prefix.read(r"C:\Program Files\Kit\a.txt"), b"first")
         # The uninstaller's copy passes the planted names too.
         u = self.run_setup(r"C:\Program Files\Kit\Uninstall Kit.exe",
-                           rules=[Box("This will", press="No")])
+                           rules=[Box("This will", press="No")], ends=("done", "declined"))
         copies = [e["cmdline"] for e in u.process_events if "_KT" in e["cmdline"].upper()]
         self.assertEqual(len(copies), 1, u)
         self.assertTrue(copies[0].startswith('"C:\\windows\\Temp\\_KT14D2P.exe" /SECSUN'), copies[0])
@@ -169,7 +172,7 @@ class Hardening(rig.SetupCase):
         # uninstaller runs leave two copies under names nobody could foretell.
         self.installed_kit()
         for _ in range(2):
-            self.run_setup(UNINSTALLER, rules=[Box("This will", press="No")])
+            self.run_setup(UNINSTALLER, rules=[Box("This will", press="No")], ends=("done", "declined"))
         new = sorted(set(self.prefix.tree(temp)) - set(after))
         self.assertEqual(len(new), 2, new)
         for name in new:
@@ -205,7 +208,7 @@ class Hardening(rig.SetupCase):
         # another process tries to write, replace and delete it.
         race = self.race(self.prefix.temp + r"\_KT*.exe", stop_title="Uninstall")
         time.sleep(1)  # race.exe is up and looking
-        r = self.run_setup(UNINSTALLER, rules=[Box("This will", press="No", delay=500)])
+        r = self.run_setup(UNINSTALLER, rules=[Box("This will", press="No", delay=500)], ends=("done", "declined"))
         self.assertEqual([b["text"][:9] for b in r.boxes], ["This will"], r)
         tally, seen_files = self.race_result(race)
         copies = [e for e in r.process_events if "_KT" in e["cmdline"].upper()]
@@ -228,13 +231,14 @@ class Hardening(rig.SetupCase):
             for dll in ("cabinet.dll", "comctl32.dll"):
                 self.prefix.copy_in(marker, folder + "\\" + dll)
         r = self.install(self.kit(), args=["/SP-", "/SILENT"])
-        self.assertEqual((r.exit_code, r.boxes), (0, []), r)
+        self.assertEqual(r.boxes, [], r)
         self.assertIsNotNone(r.last_window("Setup"), "the progress window needs the common controls")
         # Shell links still come about with the search kept to the system folder.
         group = self.prefix.start_menu_programs + r"\Kit Group"
         self.assertEqual(self.prefix.listdir(group), ["Kit A.lnk", "Uninstall Kit.lnk"])
         self.assertLink(group + r"\Kit A.lnk", KIT + r"\a.txt", "Opens Kit Product", 0)
-        u = self.run_setup(UNINSTALLER, rules=[Box("This will", press="Yes"), Box("Uninstall", press="OK")])
+        u = self.run_setup(UNINSTALLER, rules=[Box("This will", press="Yes"), Box("Uninstall", press="OK")],
+                           ends=("done", "done"))
         self.assertEqual([b["text"] for b in u.boxes][1:], [DONE % "Kit Product"], u)
         self.assertFalse(self.prefix.exists(r"C:\planted.log"),
                          self.prefix.exists(r"C:\planted.log") and self.prefix.read(r"C:\planted.log"))
@@ -257,15 +261,17 @@ class Hardening(rig.SetupCase):
         script = b"@echo off\r\necho started> C:\\marked.log\r\n"
         temp = self.prefix.temp
         cases = [
-            # (name, cabinet entries, LicenseFile, entry marked to run, planted in Temp, answer, installed)
-            ("another program's license.txt in Temp", FILES, "license.txt", None, "file", "&Yes", True),
-            ("a link named license.txt in Temp", FILES, "license.txt", None, "link", "&Yes", True),
+            # (name, cabinet entries, LicenseFile, entry marked to run, planted in Temp, answer, installed,
+            #  how the run ends)
+            ("another program's license.txt in Temp", FILES, "license.txt", None, "file", "&Yes", True, "done"),
+            ("a link named license.txt in Temp", FILES, "license.txt", None, "link", "&Yes", True, "done"),
             ("a license marked to run, declined", dict(FILES, **{"terms.cmd": script}), "terms.cmd", "terms.cmd",
-             None, "&No", False),
-            ("no license entry in the cabinet", {"a.txt": b"first"}, "license.txt", None, "file", "&Yes", False),
+             None, "&No", False, "declined"),
+            ("no license entry in the cabinet", {"a.txt": b"first"}, "license.txt", None, "file", "&Yes", False,
+             "damaged"),
         ]
         self.prefix.write(r"C:\victim.txt", b"the victim")
-        for name, files, license_file, run, planted, answer, installed in cases:
+        for name, files, license_file, run, planted, answer, installed, end in cases:
             with self.subTest(name):
                 if os.path.lexists(self.prefix.host(temp + r"\license.txt")):
                     os.remove(self.prefix.host(temp + r"\license.txt"))
@@ -276,7 +282,7 @@ class Hardening(rig.SetupCase):
                 pkg = self.license_package(files, license_file, run)
                 before = self.prefix.state()
                 r = self.install(pkg, args=["/SP-", "/SILENT"],
-                                 rules=[Window("Lic License", press=answer, delay=500), Box(press="OK")])
+                                 rules=[Window("Lic License", press=answer, delay=500), Box(press="OK")], ends=(end,))
                 self.assertFalse(self.prefix.exists(r"C:\marked.log"), "the license was started")
                 self.assertEqual(self.prefix.read(r"C:\victim.txt"), b"the victim")
                 if planted == "file":
@@ -364,7 +370,7 @@ class Hardening(rig.SetupCase):
                 # records once they are read.
                 exe = self.prefix.copy_in(pkg, r"C:\dl\setup.exe")
                 before = self.prefix.state()
-                r = self.run_setup(exe, ["/SP-", "/LA-"], rules=[Box(press="OK")])
+                r = self.run_setup(exe, ["/SP-", "/LA-"], rules=[Box(press="OK")], ends=("damaged",))
                 if in_header:
                     self.assertEqual([rig.seen(b) for b in r.boxes], [(None, rig.DAMAGED % "SETUP.EXE", ["OK"], "error")], r)
                     self.assertEqual(r.windows, [], r)
@@ -384,7 +390,7 @@ class Hardening(rig.SetupCase):
                                        product_name="Dev", company_folder="Acme", install_folder="Dev",
                                        start_menu_folder="Dev", file_count=2)
                 before = self.prefix.state()
-                r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
+                r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")], ends=("failed",))
                 self.assertEqual([(b["caption"], b["text"], b["icon"]) for b in r.boxes],
                                  [(None, rig.INTERNAL_ERROR % ('The file name "%s" is not allowed!' % device), "error")],
                                  r)

@@ -41,11 +41,14 @@ class Install(rig.SetupCase):
                          "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
                          "--shortcut", "Read Me=readme.txt", "--shortcut", "Road Viewer=viewer.exe",
                          "--license-file", "license.txt", "--make-uninstaller", "--uninstall-link-style", "1")
+        # Both runs append to one log in a folder with a blank in its name:
+        # first the path in quotes, then the switch in lower case.
+        log = r"C:\log dir\road.log"
+        os.makedirs(self.prefix.host(r"C:\log dir"))
         before = self.prefix.state()
-        r = self.install(installer, args=[], rules=[Box("This will", press="Yes"),
-                                                    Window("Road License", press="&Yes"),
-                                                    Box("You can access", press="OK")])
-        self.assertEqual(r.exit_code, 0)
+        r = self.install(installer, args=['/LOG="%s"' % log], rules=[Box("This will", press="Yes"),
+                                                                    Window("Road License", press="&Yes"),
+                                                                    Box("You can access", press="OK")])
         self.assertEqual([rig.seen(b) for b in r.boxes], [
             ("Setup", "This will install Road Product on your computer. Do you wish to continue?",
              ["&Yes", "&No"], "question"),
@@ -90,7 +93,24 @@ class Install(rig.SetupCase):
         self.assertEqual(uninst_bytes[60:stub_size], setup_bytes[60:stub_size])
         self.assertEqual(rig.marker(uninst_bytes)[1:], (stub_size, len(uninst_bytes)))
 
-        u = self.run_setup(uninstaller, rules=[Box("This will", press="Yes"), Box("Uninstall of", press="OK")])
+        installed = [ROAD_FOLDER + "\\" + n for n in cabinet_order(installer)]
+        links = [group + "\\" + n for n in ("Read Me.lnk", "Road Viewer.lnk", "Uninstall Road.lnk")]
+        start = r"Start \((32|64)-bit\): "
+        lines = rig.log_lines(self.prefix.read(log))
+        self.assertEqual(list(lines), [e["pid"] for e in r.process_events if e["exe"].lower() == "setup.exe"], lines)
+        self.assertLog(list(lines.values())[0], [
+            re.compile(start + r'C:\\dl\\setup\.exe /LOG="?C:\\log dir\\road\.log"?'), "Switches:",
+            "Package checked: Road Product, installer, 3 files", "Starting...",
+            "This will install Road Product on your computer. Do you wish to continue?", "Answer: Yes",
+            "Working...", "Shortcut list checked", re.compile(r"Cabinet checked: C:\\windows\\Temp\\_KT\w{5}\.cab"),
+            "Accepting agreement...", "License accepted", "Folder " + ROAD_FOLDER, "Installing files..."]
+            + ["Extracting " + p for p in installed] + ["Creating icons...", "Uninstaller " + uninstaller,
+                                                        "Folder " + group] + ["Shortcut " + p for p in links]
+            + ["Installed successfuly", ACCESS % "Road Product", "Exit code 0"])
+
+        u = self.run_setup(uninstaller, ["/log=" + log], rules=[Box("This will", press="Yes"),
+                                                                 Box("Uninstall of", press="OK")],
+                           ends=("done", "done"))
         self.assertEqual([rig.seen(b) for b in u.boxes], [
             ("Uninstall", "This will remove Road Product from your computer. Do you wish to continue?",
              ["&Yes", "&No"], "information"),
@@ -105,6 +125,24 @@ class Install(rig.SetupCase):
         # Only the relaunched copy stays in Temp.
         self.assertEqual([n for n in self.temp_files() if n not in before[self.prefix.temp]],
                          [n for n in self.temp_files() if re.fullmatch(r"_KT[0-9A-Z]{5}\.exe", n)])
+        # The started uninstaller hands over; its copy, given only the log,
+        # logs the removal after the installation's lines.
+        lines = rig.log_lines(self.prefix.read(log))
+        pids = [e["pid"] for e in u.process_events if re.fullmatch(r"uninstall road\.exe|_kt\w{5}\.exe", e["exe"].lower())]
+        self.assertEqual(list(lines)[1:], pids, lines)
+        copy = r"C:\\windows\\(?i:temp)\\_KT\w{5}\.exe"
+        self.assertLog(lines[pids[0]], [
+            re.compile(start + re.escape(uninstaller + " /log=" + log)), "Switches:",
+            "Package checked: Road Product, uninstaller, 3 files", "Starting...",
+            re.compile("Started the copy " + copy), "Exit code 0"])
+        self.assertLog(lines[pids[1]], [
+            re.compile(start + copy + " /SECSUN " + re.escape(uninstaller + " /LOG=" + log)), "Switches: /SECSUN",
+            "Package checked: Road Product, uninstaller, 3 files", "Starting...",
+            "This will remove Road Product from your computer. Do you wish to continue?", "Answer: Yes",
+            "Working...", "Shortcut list checked", "File list checked", "Deleting files..."]
+            + ["Deleted " + p for p in installed] + ["Removing icons..."] + ["Deleted " + p for p in links]
+            + ["Deleted " + uninstaller, "Uninstalled successfuly",
+               "Uninstall of Road Product has been completed successfuly!", "Exit code 0"])
 
     def test_shortcut_list_forms(self):
         cab = rig.make_cab(os.path.join(self.scratch, "p.cab"), {"a.txt": b"A", "b.txt": b"B"})
@@ -164,7 +202,6 @@ class Install(rig.SetupCase):
                            "--shortcut", "Note=note.txt", *options, name=name.strip("/") + ".exe")
                 r = self.install(exe, args=switches)
                 self.assertEqual(r.boxes, [], r)
-                self.assertEqual(r.exit_code, 0)
                 self.assertTrue(self.prefix.exists(folder + r"\note.txt"))
                 self.assertEqual(self.prefix.exists(r"C:\marked.log"), started)
 
@@ -190,7 +227,8 @@ class Install(rig.SetupCase):
                    "--install-folder", "Road Product", "--start-menu-folder", "Road Group",
                    "--shortcut", "Read Me=readme.txt", "--license-file", "license.txt", "--make-uninstaller")
         before = self.prefix.state()
-        r = self.install(exe, args=["/SP-"], rules=[Window("Road License", press="&No")] + rig.DECLINE_ALL)
+        r = self.install(exe, args=["/SP-"], rules=[Window("Road License", press="&No")] + rig.DECLINE_ALL,
+                         ends=("declined",))
         self.assertIsNotNone(r.last_window("Road License"), r)
         self.assertEqual(r.boxes, [], r)
         self.assertEqual(self.prefix.state(), before)
@@ -205,7 +243,7 @@ class Install(rig.SetupCase):
         before = self.prefix.state()
         # The status line names each file as it is extracted.
         r = self.install(exe, args=rig.QUIET, rules=[Window("Setup", when=".txt", press="&Abort", delay=300),
-                                                 Box("Internal Error", press="OK")])
+                                                 Box("Internal Error", press="OK")], ends=("cancelled",))
         self.assertEqual([(b["caption"], b["text"], b["owner"], b["icon"]) for b in r.boxes],
                          [(None, rig.INTERNAL_ERROR % "Operation aborted by user", None, "error")], r)
         left = self.prefix.listdir(folder)
@@ -224,7 +262,8 @@ class Install(rig.SetupCase):
         pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=open(cab, "rb").read(),
                                product_name="Held", install_folder="Held", start_menu_folder="Held", file_count=3)
         with self.prefix.hold(folder + r"\B.txt"):
-            r = self.install(pkg, args=rig.QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")])
+            r = self.install(pkg, args=rig.QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")],
+                             ends=("cancelled",))
         self.assertEqual([rig.seen(b) for b in r.boxes][0],
                          ("Extract", 'The file "c:\\program files\\held\\b.txt" is in use.\r\n'
                                      'Please close it and try again.', ["OK", "Cancel"], "question"), r)
@@ -244,7 +283,7 @@ class Install(rig.SetupCase):
                                product_name="Bad", company_folder="Acme", install_folder="Viewer",
                                start_menu_folder="Bad", file_count=2)
         before = self.prefix.state()
-        r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
+        r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")], ends=("failed",))
         self.assertEqual(len(r.boxes), 1, r)
         box = r.boxes[0]
         self.assertEqual((box["caption"], box["owner"], box["icon"]), (None, None, "error"))
@@ -263,14 +302,14 @@ class Install(rig.SetupCase):
                 f.write("not a folder")
 
         cases = [
-            ("damaged copy", damaged, None, re.escape(rig.DAMAGED % "Setup")),
+            ("damaged copy", damaged, None, re.escape(rig.DAMAGED % "Setup"), "damaged"),
             ("temporary cabinet not writable", None, no_temp_folder,
-             r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!'),
+             r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!', "failed"),
         ]
         exe = rig.pack(self.scratch, ROAD_FILES, "--product-name", "Copy", "--install-folder", "Copy")
         with open(exe, "rb") as f:
             good = f.read()
-        for name, change, setup, expected in cases:
+        for name, change, setup, expected, end in cases:
             with self.subTest(name):
                 data = change(good) if change else good
                 host = os.path.join(self.scratch, "copy.exe")
@@ -279,7 +318,7 @@ class Install(rig.SetupCase):
                 if setup:
                     setup()
                 before = self.prefix.state()
-                r = self.install(host, args=rig.QUIET, rules=[Box(press="OK")])
+                r = self.install(host, args=rig.QUIET, rules=[Box(press="OK")], ends=(end,))
                 self.assertEqual(len(r.boxes), 1, r)
                 self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), ("Setup", "error"))
                 self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")

@@ -56,16 +56,17 @@ class WithoutWindows(rig.SetupCase):
                    "--license-file", "license.txt", "--make-uninstaller", stub=nogui_stub())
         question = ("Setup", "Do you accept Plain License agreement terms?", ["&Yes", "&No"], "question")
         cases = [
-            # (answer, final boxes after the question)
-            ("No", []),
+            # (answer, final boxes after the question, how the run ends)
+            ("No", [], "declined"),
             ("Yes", [("Setup", "You can access Plain Product by clicking on Start Menu, then All Programs.",
-                      ["OK"], "information")]),
+                      ["OK"], "information")], "done"),
         ]
-        for answer, after in cases:
+        for answer, after, end in cases:
             with self.subTest(answer):
                 before = self.prefix.state()
                 r = self.install(exe, args=[], rules=[Box("This will", press="Yes"),
-                                                      Box("License agreement", press=answer), Box(press="OK")])
+                                                      Box("License agreement", press=answer), Box(press="OK")],
+                                 ends=(end,))
                 self.assertEqual([rig.seen(b) for b in r.boxes][1:], [question] + after, r)
                 self.assertEqual(r.boxes[1]["focus"], "&No")
                 self.assertNoWindows(r)
@@ -81,7 +82,7 @@ class WithoutWindows(rig.SetupCase):
         for name, data in FILES.items():
             self.assertEqual(self.prefix.read(FOLDER + "\\" + name), data)
         u = self.run_setup(FOLDER + r"\Uninstall Plain.exe", rules=[Box("This will", press="Yes"),
-                                                                   Box(press="OK")])
+                                                                   Box(press="OK")], ends=("done", "done"))
         self.assertEqual([b["text"] for b in u.boxes][1:],
                          ["Uninstall of Plain Product has been completed successfuly!"])
         self.assertNoWindows(u)

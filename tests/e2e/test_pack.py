@@ -102,6 +102,7 @@ class PackRoundTrip(rig.RigTestCase):
         self.assertEqual(result.boxes[0]["text"],
                          "This will install Packed Product on your computer. Do you wish to continue?")
         self.assertEqual(self.prefix.tree(self.prefix.program_files), before[self.prefix.program_files])
+        self.assertEnds(result, "declined")
 
 
 if __name__ == "__main__":

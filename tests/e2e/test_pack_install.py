@@ -76,7 +76,7 @@ class PackedInstall(rig.RigTestCase):
         result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
-        self.assertEqual(result.exit_code, 0)
+        self.assertEnds(result, "done")
 
         for name, data in files.items():
             with self.subTest(file=name):
@@ -117,6 +117,7 @@ class PackedInstall(rig.RigTestCase):
                                  rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
+        self.assertEnds(result, "done")
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
     def test_signed_installer_installs_and_uninstalls(self):
@@ -149,7 +150,8 @@ class PackedInstall(rig.RigTestCase):
         result = self.prefix.run(self.prefix.copy_in(resigned, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
                                  rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
-        self.assertEqual((result.exit_code, result.boxes), (0, []), result)
+        self.assertEqual(result.boxes, [], result)
+        self.assertEnds(result, "done")
         for name, data in files.items():
             self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data)
 
@@ -166,6 +168,7 @@ class PackedInstall(rig.RigTestCase):
         result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
                                                          rig.Box("Uninstall", press="OK")], timeout=90)
         self.assertNoTimeout(result)
+        self.assertEnds(result, "done", "done")
         self.assertEqual([(b["caption"], b["text"]) for b in result.boxes][1:],
                          [("Uninstall", "Uninstall of Packed Product has been completed successfuly!")], result)
         self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))

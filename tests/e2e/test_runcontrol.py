@@ -47,6 +47,12 @@ class RunControl(rig.SetupCase):
     def seen(self, box):
         return (box["caption"], box["text"], box["buttons"], box["icon"], box["focus"])
 
+    def files(self):
+        """Every file of drive C: but the Windows folder's, by its path there."""
+        root = os.path.join(self.prefix.path, "drive_c")
+        return {os.path.relpath(os.path.join(d, f), root) for d, _, names in os.walk(root) for f in names
+                if not os.path.relpath(d, root).startswith("windows")}
+
     def copies(self, result):
         return [e for e in result.process_events if "_KT" in e["cmdline"].upper()]
 
@@ -55,19 +61,20 @@ class RunControl(rig.SetupCase):
         # 0x144 (information icon, No default) for an uninstaller, asked by
         # its copy. Both owned by the progress window under the mode caption.
         cases = [
-            ("installer", self.installer, ("Setup", INSTALL_QUESTION, ["&Yes", "&No"], "question", "&Yes")),
-            ("uninstaller", self.uninstaller, ("Uninstall", REMOVE_QUESTION, ["&Yes", "&No"], "information", "&No")),
+            ("installer", self.installer, ("Setup", INSTALL_QUESTION, ["&Yes", "&No"], "question", "&Yes"),
+             ("declined",)),
+            ("uninstaller", self.uninstaller, ("Uninstall", REMOVE_QUESTION, ["&Yes", "&No"], "information", "&No"),
+             ("done", "declined")),
         ]
-        for name, make, expected in cases:
+        for name, make, expected, ends in cases:
             with self.subTest(name):
                 exe = make()
                 before = self.prefix.state()
-                result = self.run_setup(exe, rules=[Box(text="This will", press="No")])
+                result = self.run_setup(exe, rules=[Box(text="This will", press="No")], ends=ends)
                 self.assertEqual([self.seen(b) for b in result.boxes], [expected], result)
                 box = result.boxes[0]
                 self.assertEqual(box["answered"], "&No")
                 self.assertEqual(box["owner"], expected[0])
-                self.assertEqual(result.exit_code, 0)
                 progress = result.last_window(expected[0])
                 self.assertIsNotNone(progress, result)
                 texts = [c["text"] for c in progress["controls"]]
@@ -80,7 +87,8 @@ class RunControl(rig.SetupCase):
     def test_uninstaller_hands_over_to_its_copy(self):
         exe = self.uninstaller()
         # Neither switch reaches the copy: it still asks.
-        result = self.run_setup(exe, ["/SILENT", "/SP-"], rules=[Box(text="This will", press="No")])
+        result = self.run_setup(exe, ["/SILENT", "/SP-"], rules=[Box(text="This will", press="No")],
+                                ends=("done", "declined"))
         copies = self.copies(result)
         self.assertEqual(len(copies), 1, result)
         self.assertRegex(copies[0]["cmdline"], '^"%s" /SECSUN "%s"$' % (COPY % "exe", re.escape(UNINSTALLER)))
@@ -95,18 +103,41 @@ class RunControl(rig.SetupCase):
         self.assertTrue(self.prefix.exists(exe))
 
         # A second run makes a new copy and leaves the first alone.
-        again = self.run_setup(exe, rules=[Box(text="This will", press="No")])
+        again = self.run_setup(exe, rules=[Box(text="This will", press="No")], ends=("done", "declined"))
         second = [n for n in self.prefix.listdir(self.prefix.temp) if n not in first]
         self.assertEqual(len(second), 1, again)
         self.assertIn(second[0], self.copies(again)[0]["cmdline"])
         self.assertEqual(self.prefix.read(self.prefix.temp + "\\" + first[0]), self.prefix.read(exe))
 
-    def test_sp_switch_skips_the_question(self):
+    def test_switches_anywhere_in_any_case(self):
         # A damaged ShortcutList stops the run right after the question would
-        # have come, so the first box shows whether it was asked.
-        for switch in ("/SP-", "/sp-"):
-            with self.subTest(switch):
-                result = self.run_setup(self.installer(damaged_list=True), ["/x", switch])
+        # have come, so the first box shows whether it was asked. The log's
+        # switch counts anywhere, in any case, its path quoted or not; no
+        # other form writes a file anywhere.
+        log = r"C:\logs\run.log"
+        os.makedirs(self.prefix.host(r"C:\logs"))
+        cases = [
+            ["/x", "/SP-"],
+            ["/x", "/sp-"],
+            ['/LoG="%s"' % log, "/x", "/SP-"],
+            ["/SP-", "/x", "/log=" + log],
+            ["/LOG", "/SP-", "/LOGS=" + log, "-LOG=" + log],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                logged = any(a.upper().startswith("/LOG=") for a in args)
+                exe = self.installer(damaged_list=True)
+                before = self.files()
+                result = self.run_setup(exe, args, ends=("damaged",))
+                self.assertEqual(self.files() - before, {"logs/run.log"} if logged else set())
+                if logged:
+                    lines = rig.log_lines(self.prefix.read(log))
+                    self.assertLog(lines[result.process_events[0]["pid"]], [
+                        re.compile(r"Start \((32|64)-bit\): C:\\dl\\setup\.exe " + re.escape(" ".join(args))
+                                   .replace('"', '"?')),
+                        "Switches: /SP-", "Package checked: %s, installer, 1 files" % PRODUCT, "Starting...",
+                        "Working...", rig.DAMAGED.replace("\r\n\r\n", " ") % "Setup", "Exit code 1392"])
+                    os.remove(self.prefix.host(log))
                 self.assertEqual([b["text"] for b in result.boxes], [rig.DAMAGED % "Setup"], result)
                 progress = result.last_window("Setup")
                 texts = [c["text"] for c in progress["controls"]]
@@ -120,7 +151,8 @@ class RunControl(rig.SetupCase):
             with self.subTest(mode):
                 exe = make(damaged_list=True)
                 before = self.prefix.state()[self.prefix.program_files]
-                result = self.run_setup(exe, rules=[Box(text="This will", press="Yes"), Box(press="OK")])
+                result = self.run_setup(exe, rules=[Box(text="This will", press="Yes"), Box(press="OK")],
+                                        ends=("damaged",) if mode == "Setup" else ("done", "damaged"))
                 self.assertEqual([b["text"][:9] for b in result.boxes], ["This will", "This copy"], result)
                 damaged = result.boxes[1]
                 self.assertEqual(self.seen(damaged), (mode, rig.DAMAGED % mode, ["OK"], "error", "OK"))
@@ -136,7 +168,7 @@ class RunControl(rig.SetupCase):
         shutil.rmtree(temp)
         with open(temp, "w") as f:
             f.write("not a folder")
-        result = self.run_setup(exe, rules=[Box(press="OK")])
+        result = self.run_setup(exe, rules=[Box(press="OK")], ends=("failed",))
         self.assertEqual([self.seen(b)[:1] + self.seen(b)[2:] for b in result.boxes],
                          [(None, ["OK"], "error", "OK")], result)
         self.assertRegex(result.boxes[0]["text"], '^Temporary file "%s" cannot be created!$' % (COPY % "tmp"))

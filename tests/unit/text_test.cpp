@@ -65,11 +65,14 @@ TEST(Text, FolderOf)
 
 TEST(Switches, ReadCommandLine)
 {
-    // Switches, then the relaunch: argument 1 exactly, with argument 2.
+    // Switches, then the relaunch: argument 1 exactly, with argument 2. The
+    // log's switch ignores case, its path keeps it; the first one counts.
     struct Case {
         std::vector<std::string> args;
         bool noConfirmation, noLicense, silent, relaunched;
         const char* started;
+        bool logged = false;
+        const char* logPath = "";
     };
     const Case cases[] = {
         {{"setup.exe", "/sp-", "/Silent", "/la-"}, true, true, true, false, "/Silent"},
@@ -77,6 +80,12 @@ TEST(Switches, ReadCommandLine)
         {{"x.exe", "/SECSUN", "C:\\u.exe", "/silent"}, false, false, true, true, "C:\\u.exe"},
         {{"x.exe", "/secsun", "C:\\u.exe"}, false, false, false, false, "C:\\u.exe"},
         {{"x.exe", "/SP-", "/SECSUN"}, true, false, false, false, "/SECSUN"},
+        {{"x.exe", "/SP-", "/log=C:\\A b\\s.log", "/LOG=D:\\x.log"}, true, false, false, false, "/log=C:\\A b\\s.log",
+         true, "C:\\A b\\s.log"},
+        {{"x.exe", "/SECSUN", "C:\\u.exe", "/Log=\"C:\\q r\\s.log\""}, false, false, false, true, "C:\\u.exe", true,
+         "C:\\q r\\s.log"},
+        {{"x.exe", "/LOG=", "/SILENT"}, false, false, true, false, "/SILENT", true, ""},
+        {{"/LOG=a", "/LOG", "/LOGS=b", "-LOG=c"}, false, false, false, false, "/LOGS=b"},
     };
     for (const Case& c : cases) {
         Invocation call = ReadCommandLine("C:\\own.exe", c.args);
@@ -87,6 +96,8 @@ TEST(Switches, ReadCommandLine)
         EXPECT_EQ(call.Silent, c.silent) << what;
         EXPECT_EQ(call.Relaunched, c.relaunched) << what;
         EXPECT_EQ(call.StartedUninstaller, c.started) << what;
+        EXPECT_EQ(call.Logged, c.logged) << what;
+        EXPECT_EQ(call.LogPath, c.logPath) << what;
     }
 }
 
