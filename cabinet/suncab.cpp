@@ -66,6 +66,7 @@ void TUnCab::Execute()
         return;
     extractedCount_ = 0;
     runList_.clear();
+    madeFolder_.clear();
     // The platform never clears the record itself; a code left from an
     // earlier run would be pinned onto this run's messages.
     errors_ = ERF{};
@@ -216,8 +217,15 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
                 MB_YESNO) != IDYES)
             return 0;
     }
-    if (Options & ucCreateFolders)
-        MakeFolder(target, true);
+    // Entries come folder by folder: the folder is made or tested once, not
+    // for every file in it.
+    if (Options & ucCreateFolders) {
+        std::string folder = FolderPart(target);
+        if (folder != madeFolder_) {
+            MakeFolder(target, true);
+            madeFolder_ = std::move(folder);
+        }
+    }
 
     for (;;) {
         // The handle goes to the platform, which writes the entry into it

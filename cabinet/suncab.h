@@ -124,6 +124,7 @@ private:
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
     std::string target_;     // its path; empty while none is open
+    std::string madeFolder_; // the folder the last target went into
     // An error raised inside a notification waits here while the platform
     // unwinds its own frames; Execute raises it again afterwards. Only the
     // program's own error and out-of-memory arise there, so a copy of what

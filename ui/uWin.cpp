@@ -7,12 +7,18 @@ HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 int ScreenDpi()
 {
+    // Read once: the density stays for the run, and each read costs a
+    // device context (a status line that sizes itself asks at every text).
+    static int dpi = 0;
+    if (dpi)
+        return dpi;
     HDC screen = GetDC(nullptr);
     if (!screen)
         return 96;
-    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    int read = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+    dpi = read > 0 ? read : 96;
+    return dpi;
 }
 
 // Layouts are in pixels at 96 dpi; at other densities they grow with the
@@ -82,10 +88,15 @@ bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT 
 
 void SetControlText(HWND parent, const ControlLayout& row, const std::string& text)
 {
-    HWND control = GetDlgItem(parent, row.Id);
-    SetWindowTextA(control, text.c_str());
+    SetWindowTextA(GetDlgItem(parent, row.Id), text.c_str());
+    FitControlToText(parent, row, text);
+}
+
+void FitControlToText(HWND parent, const ControlLayout& row, const std::string& text)
+{
     if (row.Width != 0)
         return;
+    HWND control = GetDlgItem(parent, row.Id);
     // Sized to the text, as a label that sizes itself; the window's edge
     // cuts what does not fit.
     SIZE size{0, 0};
