@@ -154,9 +154,8 @@ void TForm1::SetStatusText(const std::string& text)
     if (text != status_) {
         status_ = text;
         if (busy_ && shown == barShown_ && !PaintDue()) {
-            // The text is in place at once for whoever reads it; the next
-            // paint draws it and sizes the line.
-            DefWindowProcA(Item(kForm1Label1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+            // Even setting the text costs a trip to the window server; the
+            // next paint sets and draws it, and the line shows what it holds.
             statusPending_ = true;
             return;
         }
@@ -202,9 +201,7 @@ void TForm1::Paint()
 {
     if (statusPending_) {
         statusPending_ = false;
-        HWND label = Item(kForm1Label1);
-        FitControlToText(window_.Get(), Row(kForm1Label1), status_);
-        InvalidateRect(label, nullptr, TRUE);
+        SetControlText(window_.Get(), Row(kForm1Label1), status_);
     }
     if (barPosition_ != position_) {
         barPosition_ = position_;

@@ -71,7 +71,7 @@ private:
     int position_ = 0;
     int barPosition_ = 0;
     std::string status_ = "     ";
-    bool statusPending_ = false; // Label1 holds status_, not yet drawn
+    bool statusPending_ = false; // status_ not yet in Label1
     bool barShown_ = true;
     bool busy_ = false;
     DWORD paintedAt_ = 0;

@@ -8,7 +8,7 @@ HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 int ScreenDpi()
 {
     // Read once: the density stays for the run, and each read costs a
-    // device context (a status line that sizes itself asks at every text).
+    // device context (the status line sizes itself at every text).
     static int dpi = 0;
     if (dpi)
         return dpi;
@@ -88,15 +88,10 @@ bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT 
 
 void SetControlText(HWND parent, const ControlLayout& row, const std::string& text)
 {
-    SetWindowTextA(GetDlgItem(parent, row.Id), text.c_str());
-    FitControlToText(parent, row, text);
-}
-
-void FitControlToText(HWND parent, const ControlLayout& row, const std::string& text)
-{
+    HWND control = GetDlgItem(parent, row.Id);
+    SetWindowTextA(control, text.c_str());
     if (row.Width != 0)
         return;
-    HWND control = GetDlgItem(parent, row.Id);
     // Sized to the text, as a label that sizes itself; the window's edge
     // cuts what does not fit.
     SIZE size{0, 0};

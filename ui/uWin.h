@@ -38,8 +38,6 @@ HFONT CreateDialogFont();
 bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT font);
 // Sets a control's text and, for a row of width 0, sizes it to the text.
 void SetControlText(HWND parent, const ControlLayout& row, const std::string& text);
-// Sizes a row of width 0 to text, the text it holds; other rows stay.
-void FitControlToText(HWND parent, const ControlLayout& row, const std::string& text);
 // Removes sizing, minimise, maximise and restore from the system menu.
 void TrimSystemMenu(HWND window);
 
