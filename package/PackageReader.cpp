@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "package/CRC32.h"
+#include "package/LittleEndian.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ StepOutcome MarkerOutcome(const PackageMarker& marker, uint64_t fileSize, size_t
         return StepOutcome::MarkerCutShort;
     if (marker.magic != kMarkerMagic)
         return StepOutcome::MarkerMagic;
-    // Any byte appended after the package (a signature, say) lands here.
+    // A longer file is looked at once more: it may be signed.
     return fileSize == marker.PackageSize ? StepOutcome::Passed : StepOutcome::SizeDiffers;
 }
 
@@ -29,6 +30,42 @@ StepOutcome HeaderOutcome(const PackageHeader& header, const PackageMarker& mark
         return StepOutcome::TextTooLong;
     uint64_t end = uint64_t(marker.StubSize) + kHeaderSize + header.ShortcutListSize() + header.PayloadSize();
     return end <= marker.PackageSize ? StepOutcome::Passed : StepOutcome::BlocksPastEnd;
+}
+
+// What follows the package must be the stub's own certificate table, whole:
+// the table its security directory names, starting at PackageSize rounded
+// up to 8 with zero bytes between, ending at the end of the file, and made
+// of entries (u32 length, u16 revision, u16 type 2, signed data) that
+// fill it, each one starting at a multiple of 8.
+StepOutcome TailOutcome(ByteSource file, uint32_t packageSize, PeDirectory& signature)
+{
+    PeSignatureFields pe;
+    if (!FindSignatureFields(file, pe) || pe.security.size == 0)
+        return StepOutcome::SizeDiffers;
+    const uint64_t start = (uint64_t(packageSize) + 7) & ~uint64_t(7);
+    const uint64_t end = file.Size();
+    if (pe.security.address != start || end - start != pe.security.size)
+        return StepOutcome::NotOwnSignature;
+    unsigned char bytes[8] = {};
+    const size_t gap = static_cast<size_t>(start - packageSize);
+    if (file.ReadAt(packageSize, bytes, gap) != gap)
+        return StepOutcome::NotOwnSignature;
+    for (size_t i = 0; i < gap; ++i)
+        if (bytes[i] != 0)
+            return StepOutcome::NotOwnSignature;
+    for (uint64_t at = start; at < end;) {
+        if (file.ReadAt(at, bytes, 8) != 8)
+            return StepOutcome::NotOwnSignature;
+        const uint32_t length = GetU32(bytes);
+        if (length < 8 || length > end - at || GetU16(bytes + 6) != 2)
+            return StepOutcome::NotOwnSignature;
+        // The last entry may leave its padding out.
+        at = at + length == end ? end : at + ((uint64_t(length) + 7) & ~uint64_t(7));
+        if (at > end)
+            return StepOutcome::NotOwnSignature;
+    }
+    signature = pe.security;
+    return StepOutcome::Passed;
 }
 
 } // namespace
@@ -66,6 +103,7 @@ const char* OutcomeText(StepOutcome outcome)
     case StepOutcome::CutShort: return "the file ends inside it";
     case StepOutcome::CrcDiffers: return "its CRC-32 differs from the header's";
     case StepOutcome::RecordLeavesPlace: return "a shortcut leads outside its place";
+    case StepOutcome::NotOwnSignature: return "what follows the package is not the stub's own certificate table";
     }
     return "";
 }
@@ -76,7 +114,11 @@ StepOutcome PackageReader::ReadMarker()
     unsigned char bytes[kMarkerSize] = {};
     size_t got = file_.ReadAt(kMarkerOffset, bytes, kMarkerSize);
     marker_ = PackageMarker::Decode(bytes);
-    return MarkerOutcome(marker_, file_.Size(), got);
+    signature_ = PeDirectory();
+    StepOutcome outcome = MarkerOutcome(marker_, file_.Size(), got);
+    if (outcome == StepOutcome::SizeDiffers && file_.Size() > marker_.PackageSize)
+        outcome = TailOutcome(file_, marker_.PackageSize, signature_);
+    return outcome;
 }
 
 StepOutcome PackageReader::ReadHeader()

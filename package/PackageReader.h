@@ -14,6 +14,7 @@
 #include "package/CRC32.h"
 #include "package/Package.h"
 #include "package/PathRules.h"
+#include "package/PeImage.h"
 #include "package/TextLists.h"
 
 enum class PackageStep : uint8_t { Marker, Header, ShortcutList, Payload };
@@ -32,6 +33,7 @@ enum class StepOutcome : uint8_t {
     CutShort,          // ShortcutList or payload: the file ends before the block
     CrcDiffers,        // ShortcutList or payload: the CRC-32 is not the header's
     RecordLeavesPlace, // ShortcutList: a record breaks the rule for its place (RecordFault)
+    NotOwnSignature,   // marker: what follows the package is not the certificate table the stub names
 };
 
 // "marker", "header", "shortcut list", "payload".
@@ -84,7 +86,10 @@ public:
     explicit PackageReader(ByteSource file, Crc32Function update = Crc32Update) : file_(file), update_(update) {}
 
     // The 12 bytes at offset 48 against the file's size. A file that ends
-    // inside them leaves the rest zero.
+    // inside them leaves the rest zero. The file may be longer only by the
+    // stub's own certificate table (a signature): the one its security
+    // directory names, at PackageSize rounded up to 8 with zeros between,
+    // ending at the end of the file.
     StepOutcome ReadMarker();
     // The 738 bytes at StubSize, with every header text in its place.
     StepOutcome ReadHeader();
@@ -101,6 +106,8 @@ public:
     // The step run last.
     PackageStep Step() const { return step_; }
     const PackageMarker& Marker() const { return marker_; }
+    // The certificate table after the package; size 0 when there is none.
+    const PeDirectory& Signature() const { return signature_; }
     const PackageHeader& Header() const { return header_; }
     const std::string& ShortcutList() const { return list_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
@@ -122,6 +129,7 @@ private:
     Crc32Function update_;
     PackageStep step_ = PackageStep::Marker;
     PackageMarker marker_;
+    PeDirectory signature_;
     PackageHeader header_;
     std::string list_;
     HeaderNameFault textFault_;

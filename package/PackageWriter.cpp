@@ -1,6 +1,49 @@
 #include "package/PackageWriter.h"
 
 #include "package/CRC32.h"
+#include "package/LittleEndian.h"
+#include "package/PeImage.h"
+
+namespace {
+
+// The stub's bytes with its first ones replaced: the headers of the
+// uninstaller, which carry no signature.
+class PatchedStub {
+public:
+    PatchedStub(ByteSource stub, const unsigned char* head, size_t headSize)
+        : stub_(stub), head_(head), headSize_(headSize)
+    {
+    }
+    uint64_t Size() const { return stub_.Size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const
+    {
+        unsigned char* out = static_cast<unsigned char*>(buffer);
+        size_t done = 0;
+        for (; done < count && offset + done < headSize_; ++done)
+            out[done] = head_[offset + done];
+        return done + (done < count ? stub_.ReadAt(offset + done, out + done, count - done) : 0);
+    }
+
+private:
+    ByteSource stub_;
+    const unsigned char* head_;
+    size_t headSize_;
+};
+
+bool AddToChecksum(PeChecksum& sum, ByteSource source, uint32_t size)
+{
+    unsigned char piece[4096];
+    for (uint32_t done = 0; done < size;) {
+        size_t want = size - done < sizeof piece ? size - done : sizeof piece;
+        if (source.ReadAt(done, piece, want) != want)
+            return false;
+        sum.Add(piece, want);
+        done += static_cast<uint32_t>(want);
+    }
+    return true;
+}
+
+} // namespace
 
 WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
                               const std::string& shortcutList)
@@ -49,11 +92,39 @@ WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSi
                              const PackageHeader& installerHeader, const std::string& shortcutList,
                              const std::string& fileList)
 {
+    const PackageHeader header = UninstallerHeader(installerHeader, fileList);
+    const uint64_t size = uint64_t(stubSize) + kHeaderSize + shortcutList.size() + fileList.size();
+    // A signed installer's signature does not sign its uninstaller: the
+    // copy gets no certificate table, and a checksum that is right for it.
+    // Without a signature the stub is copied as it is.
+    PeSignatureFields pe;
+    unsigned char head[1024];
+    size_t headSize = 0;
+    if (FindSignatureFields(installer, pe) && (pe.security.address || pe.security.size) &&
+        pe.securityAt + 8 <= sizeof head && pe.securityAt + 8 <= stubSize) {
+        headSize = pe.securityAt + 8;
+        if (installer.ReadAt(0, head, headSize) != headSize)
+            return WriteResult::ReadFailed;
+        PackageMarker marker;
+        marker.magic = kMarkerMagic;
+        marker.StubSize = stubSize;
+        marker.PackageSize = static_cast<uint32_t>(size);
+        marker.Encode(head + kMarkerOffset);
+        PutU32(head + pe.checksumAt, 0);
+        PutU32(head + pe.securityAt, 0);
+        PutU32(head + pe.securityAt + 4, 0);
+        PeChecksum sum;
+        if (!AddToChecksum(sum, PatchedStub(installer, head, headSize), stubSize))
+            return WriteResult::ReadFailed;
+        sum.Add(header.Bytes(), kHeaderSize);
+        sum.Add(reinterpret_cast<const unsigned char*>(shortcutList.data()), shortcutList.size());
+        sum.Add(reinterpret_cast<const unsigned char*>(fileList.data()), fileList.size());
+        PutU32(head + pe.checksumAt, sum.Final());
+    }
     WriteResult front =
-        WritePackageFront(out, installer, stubSize, UninstallerHeader(installerHeader, fileList), shortcutList);
+        WritePackageFront(out, PatchedStub(installer, head, headSize), stubSize, header, shortcutList);
     if (front != WriteResult::Written)
         return front;
-    const uint64_t size = uint64_t(stubSize) + kHeaderSize + shortcutList.size() + fileList.size();
     if (!out.Write(fileList.data(), fileList.size()) || !WriteMarker(out, stubSize, static_cast<uint32_t>(size)))
         return WriteResult::WriteFailed;
     return WriteResult::Written;

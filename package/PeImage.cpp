@@ -86,6 +86,45 @@ StubFit CheckStubImage(const PeImage& pe, uint64_t fileSize)
     return StubFit::Ok;
 }
 
+bool FindSignatureFields(ByteSource file, PeSignatureFields& fields)
+{
+    // The signature, file header, optional header up to the directories
+    // of a PE32+ image, and five directory entries.
+    constexpr size_t kUpToSecurity = kFileHeaderEnd + 112 + 8 * (kSecurityDirectory + 1);
+    unsigned char b[kUpToSecurity] = {};
+    unsigned char at4[4] = {};
+    if (file.ReadAt(0x3C, at4, 4) != 4)
+        return false;
+    const uint32_t at = GetU32(at4);
+    if (at < kDosHeaderSize || file.ReadAt(at, b, sizeof b) < kFileHeaderEnd + 2 ||
+        b[0] != 'P' || b[1] != 'E' || b[2] != 0 || b[3] != 0)
+        return false;
+    const uint16_t magic = GetU16(b + kFileHeaderEnd);
+    const size_t fixed = magic == kPe32Magic ? 96 : magic == kPe32PlusMagic ? 112 : 0;
+    const size_t entry = kFileHeaderEnd + fixed + 8 * kSecurityDirectory;
+    // A short read leaves zeros, and a count of zero fails here.
+    if (fixed == 0 || GetU16(b + 20) < fixed + 8 * (kSecurityDirectory + 1) ||
+        GetU32(b + kFileHeaderEnd + fixed - 4) <= kSecurityDirectory)
+        return false;
+    fields.checksumAt = at + kFileHeaderEnd + 64;
+    fields.securityAt = static_cast<uint32_t>(at + entry);
+    fields.security.address = GetU32(b + entry);
+    fields.security.size = GetU32(b + entry + 4);
+    return true;
+}
+
+void PeChecksum::Add(const unsigned char* bytes, size_t count)
+{
+    // A byte at an odd offset is the high half of its word; adding the
+    // halves one by one with the carry folded gives the same sum.
+    for (size_t i = 0; i < count; ++i, ++length_) {
+        sum_ += (length_ & 1) ? uint32_t(bytes[i]) << 8 : bytes[i];
+        sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+    }
+}
+
+uint32_t PeChecksum::Final() const { return sum_ + length_; }
+
 const char* PeMachineName(uint16_t machine)
 {
     switch (machine) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "package/ByteSource.h"
+
 constexpr uint16_t kPeMachineI386 = 0x014C;
 constexpr uint16_t kPeMachineAmd64 = 0x8664;
 constexpr uint16_t kPe32Magic = 0x010B;     // optional header of a 32-bit image
@@ -50,3 +52,27 @@ StubFit CheckStubImage(const PeImage& image, uint64_t fileSize);
 // "i386", "x86-64", "ARM64", ... or nullptr for a machine it does not know.
 const char* PeMachineName(uint16_t machine);
 inline unsigned PeBits(const PeImage& image) { return image.magic == kPe32PlusMagic ? 64 : 32; }
+
+// The two header fields a signature touches, found from a file's headers
+// alone: the stub reads them in its own file and in the uninstaller it
+// copies. Offsets are file offsets; false for a file that is no PE32 or
+// PE32+ program or whose directories end before the certificate table's.
+struct PeSignatureFields {
+    uint32_t checksumAt = 0;
+    uint32_t securityAt = 0; // directory 4's entry: file offset and size of the table
+    PeDirectory security;
+};
+bool FindSignatureFields(ByteSource file, PeSignatureFields& fields);
+
+// The PE checksum of bytes that arrive in pieces, with the checksum field
+// itself counted as zero: 16-bit little-endian words added with their
+// carries folded back in, plus the file's length.
+class PeChecksum {
+public:
+    void Add(const unsigned char* bytes, size_t count);
+    uint32_t Final() const;
+
+private:
+    uint32_t sum_ = 0;
+    uint32_t length_ = 0;
+};

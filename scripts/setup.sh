@@ -22,7 +22,8 @@ pkgs=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
-  zlib1g-dev libmspack-dev
+  zlib1g-dev libmspack-dev libssl-dev
+  osslsigncode openssl
   gcab cabextract
   googletest
   clang libclang-rt-14-dev

@@ -80,7 +80,23 @@ def _sizes_past_end(data):
     return rig.patch_u32(data, stub + H_PAYLOAD_SIZE, payload + 1000)
 
 
+def _signed(data, after=b"", shift=0):
+    """The package as a signing tool leaves it (zeros up to a multiple of 8,
+    a certificate table named by the security directory), then `after`;
+    the directory pointing `shift` bytes off."""
+    padded = data + b"\0" * (-len(data) % 8)
+    table = struct.pack("<IHH", 8 + 64, 0x0200, 2) + bytes(range(64))
+    out = bytearray(padded + table + after)
+    pe = struct.unpack_from("<I", out, 0x3C)[0]
+    magic = struct.unpack_from("<H", out, pe + 24)[0]
+    directories = pe + 24 + (96 if magic == 0x10B else 112)
+    struct.pack_into("<II", out, directories + 32, len(padded) + shift, len(table))
+    return bytes(out)
+
+
 DAMAGES = [
+    ("a byte after its certificate table", lambda data: _signed(data, after=b"\0")),
+    ("a certificate table the security directory does not name", lambda data: _signed(data, shift=8)),
     ("one byte appended", _append_byte),
     ("one byte cut, PackageSize patched", _cut_byte_keep_marker_true),
     ("wrong header magic", _header_magic),

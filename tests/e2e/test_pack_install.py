@@ -1,10 +1,12 @@
 """An installer made by `cabsetup pack` installs under Wine: every packed
 file arrives byte for byte with its modification time, the shortcuts
 appear, and the uninstaller that the stub writes is read by `cabsetup
-inspect`."""
+inspect`. Signed, and signed again over its signature, it installs and
+uninstalls alike, and its uninstaller is a clean unsigned program."""
 
 import json
 import os
+import struct
 import subprocess
 import sys
 import time
@@ -19,6 +21,38 @@ def local_offset(stamp):
     """The host's offset from UTC at that moment, as --time-zone takes it."""
     minutes = time.localtime(stamp).tm_gmtoff // 60
     return "%s%02d:%02d" % ("-" if minutes < 0 else "+", abs(minutes) // 60, abs(minutes) % 60)
+
+
+def make_certificate(folder, name, bits):
+    """A throw-away signing certificate: (PKCS #12 with password "secret", PEM)."""
+    base = os.path.join(folder, name.replace(" ", "_"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:%d" % bits, "-nodes", "-keyout", base + ".key",
+                    "-out", base + ".pem", "-days", "2", "-subj", "/CN=%s/O=Example Co" % name],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", base + ".key", "-in", base + ".pem", "-out",
+                    base + ".p12", "-passout", "pass:secret"], check=True)
+    return base + ".p12", base + ".pem"
+
+
+def pe_fields(data):
+    """(checksum, certificate table offset, its size) of a PE file."""
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    opt = pe + 24
+    magic, = struct.unpack_from("<H", data, opt)
+    directories = opt + (96 if magic == 0x10B else 112)
+    return struct.unpack_from("<I", data, opt + 64) + struct.unpack_from("<II", data, directories + 32)
+
+
+def pe_checksum(data):
+    """The PE checksum: 16-bit words with the checksum field as zero, carries
+    folded, plus the length."""
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    padded = bytearray(data) + b"\0" * (len(data) & 1)
+    struct.pack_into("<I", padded, pe + 24 + 64, 0)
+    total = sum(struct.unpack("<%dH" % (len(padded) // 2), padded))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data)
 
 
 class PackedInstall(rig.RigTestCase):
@@ -84,6 +118,58 @@ class PackedInstall(rig.RigTestCase):
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
+
+    def test_signed_installer_installs_and_uninstalls(self):
+        small, small_pem = make_certificate(self.scratch, "Small Key", 2048)
+        large, large_pem = make_certificate(self.scratch, "Large Key", 4096)
+        password = os.path.join(self.scratch, "password")
+        with open(password, "w") as f:
+            f.write("secret\n")
+        files = {"text.txt": b"signed payload\r\n", "noise.bin": rig.payload_files()["noise.bin"]}
+        src = rig.write_files(os.path.join(self.scratch, "src"), files)
+        signed = os.path.join(self.scratch, "signed.exe")
+        rig.tool("pack", "--stub", rig.stub_path(), "-o", signed, "--product-name", "Packed Product",
+                 "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
+                 "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
+                 "--make-uninstaller", "--sign-pkcs12", small, "--sign-password-file", password, src)
+        # Signed once more over the first signature, with a larger key: the
+        # table grows, and the stub still takes it for its own.
+        resigned = os.path.join(self.scratch, "resigned.exe")
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", large, "-pass", "secret", "-h", "sha256",
+                        "-in", signed, "-out", resigned], check=True, stdout=subprocess.DEVNULL)
+        for exe, pem in ((signed, small_pem), (resigned, large_pem)):
+            verify = subprocess.run(["osslsigncode", "verify", "-CAfile", pem, "-in", exe],
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.assertEqual(verify.returncode, 0, verify.stdout.decode())
+            report = rig.inspect(exe)
+            self.assertEqual((report["kind"], report["signature"]["present"], report["signature"]["packageIntact"]),
+                             ("installer", True, True), report)
+        self.assertNotEqual(os.path.getsize(signed), os.path.getsize(resigned))
+
+        result = self.prefix.run(self.prefix.copy_in(resigned, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
+                                 rules=rig.DECLINE_ALL, timeout=60)
+        self.assertNoTimeout(result)
+        self.assertEqual((result.exit_code, result.boxes), (0, []), result)
+        for name, data in files.items():
+            self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data)
+
+        # The uninstaller carries no certificate table, and its checksum is
+        # right for its own bytes.
+        uninstaller = INSTALL_DIR + r"\Uninstall Packed.exe"
+        data = self.prefix.read(uninstaller)
+        checksum, table, table_size = pe_fields(data)
+        self.assertEqual((table, table_size), (0, 0))
+        self.assertEqual(checksum, pe_checksum(data))
+        report = rig.inspect(self.prefix.host(uninstaller))
+        self.assertEqual((report["kind"], report["signature"]), ("uninstaller", {"present": False}), report)
+
+        result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
+                                                         rig.Box("Uninstall", press="OK")], timeout=90)
+        self.assertNoTimeout(result)
+        self.assertEqual([(b["caption"], b["text"]) for b in result.boxes][1:],
+                         [("Uninstall", "Uninstall of Packed Product has been completed successfuly!")], result)
+        self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
+        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
 
 
 if __name__ == "__main__":

@@ -20,12 +20,16 @@ std::string Errno() { return std::strerror(errno); }
 // The temporary output, for the signal handler: a plain buffer, since only
 // async-signal-safe calls may touch it there.
 char gTempPath[4096];
+char gRemadePath[4096 + 8];
 volatile sig_atomic_t gTempArmed = 0;
+volatile sig_atomic_t gRemadeArmed = 0;
 
 extern "C" void RemoveTempAndDie(int sig)
 {
     if (gTempArmed)
         unlink(gTempPath);
+    if (gRemadeArmed)
+        unlink(gRemadePath);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -289,11 +293,41 @@ OutputFile::~OutputFile()
     }
 }
 
-void OutputFile::Commit()
+void OutputFile::Remake(const std::function<void(const std::string&, const std::string&)>& make)
 {
     sink_->Flush();
     if (close(fd_.release()) != 0)
         throw ToolError("cannot write " + path_ + ": " + Errno());
+    // A name nobody has yet, beside the first: the maker creates the file.
+    const std::string remade = temp_ + ".new";
+    {
+        SignalsHeld held;
+        std::memcpy(gRemadePath, remade.c_str(), remade.size() + 1);
+        gRemadeArmed = 1;
+    }
+    struct Disarm {
+        const std::string& path;
+        ~Disarm()
+        {
+            SignalsHeld held;
+            unlink(path.c_str());
+            gRemadeArmed = 0;
+        }
+    } disarm{remade};
+    unlink(remade.c_str());
+    make(temp_, remade);
+    SignalsHeld held;
+    if (rename(remade.c_str(), temp_.c_str()) != 0)
+        throw ToolError("cannot create " + path_ + ": " + Errno());
+}
+
+void OutputFile::Commit()
+{
+    if (fd_.get() >= 0) {
+        sink_->Flush();
+        if (close(fd_.release()) != 0)
+            throw ToolError("cannot write " + path_ + ": " + Errno());
+    }
     // Once more just before the rename: what is at the path may have changed
     // while the output was being written.
     CheckOutputPath(path_, force_, {});

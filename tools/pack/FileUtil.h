@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -137,6 +138,10 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     OutputSink& Sink() { return *sink_; }
+    // Replaces what was written by what make(written, result) writes to a
+    // second temporary file, a signed copy say; a failure raises and leaves
+    // neither temporary.
+    void Remake(const std::function<void(const std::string& written, const std::string& result)>& make);
     void Commit();
 
 private:

@@ -14,6 +14,7 @@
 #include "tools/pack/Verdict.h"
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
+#include "tools/pack/Signature.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -60,6 +61,11 @@ const char kPackHelpTemplate[] =
     "  --threads N                  compression threads (default: one per core)\n"
     "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
     "  --force                      replace a symbolic link at OUT (the link, not what it points to)\n"
+    "\n"
+    "signing (Authenticode, through osslsigncode; any signing tool may sign OUT later as well):\n"
+    "  --sign-pkcs12 FILE           sign OUT with the certificate and key in FILE (SHA-256)\n"
+    "  --sign-password-file F       FILE's password, the first line of F\n"
+    "  --sign-timestamp URL         have the signature time-stamped by this RFC 3161 server\n"
     "\n"
     "Texts are UTF-8 and are converted to the code page; each header text holds at most 100 bytes.\n"
     "Refused: a file name without \".\", two files of the same name, a name or text the code page\n"
@@ -169,6 +175,10 @@ const char kInspectHelp[] =
     "list and the payload in turn: bare stub, damaged copy (naming the step that fails\n"
     "and why), valid installer or uninstaller. A cabinet file is listed and verified on\n"
     "its own.\n"
+    "A signed installer is read as the stub reads it: only the certificate table that the\n"
+    "stub's own security directory names may follow the package. The signature line tells\n"
+    "whether one does, its signer's subject and digest, and whether the package under it\n"
+    "is intact.\n"
     "Every cabinet is decoded with libmspack (MSZIP, LZX, Quantum) to verify it.\n"
     "\n"
     "  --json                       one JSON object on standard output\n"
@@ -329,6 +339,7 @@ std::vector<FileId> ReadManifest(const std::string& path, PackRequest& req)
 int RunPack(int argc, char** argv)
 {
     PackRequest req;
+    SignOptions sign;
     std::string out, manifestPath;
     bool force = false;
     std::map<std::string, std::string> cliFields;
@@ -361,12 +372,17 @@ int RunPack(int argc, char** argv)
         else if (a.Flag("--force")) force = true;
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
+        else if (a.Value("--sign-pkcs12", v)) sign.pkcs12 = v;
+        else if (a.Value("--sign-password-file", v)) sign.passwordFile = v;
+        else if (a.Value("--sign-timestamp", v)) sign.timestamp = v;
         else throw UsageError("unknown option " + a.Current());
     }
     if (req.stubPath.empty() || out.empty())
         throw UsageError("pack needs --stub STUB and -o OUT");
     if (req.cabPath.empty() && req.inputs.empty())
         throw UsageError("pack needs files, a folder or --cab FILE.cab");
+    if (sign.pkcs12.empty() && (!sign.passwordFile.empty() || !sign.timestamp.empty()))
+        throw UsageError("--sign-password-file and --sign-timestamp go with --sign-pkcs12");
 
     ReadSourceDateEpoch(req.collect);
     std::vector<FileId> manifestId = ReadManifest(manifestPath, req);
@@ -379,11 +395,14 @@ int RunPack(int argc, char** argv)
     plan.inputs.insert(plan.inputs.end(), manifestId.begin(), manifestId.end());
     OutputFile output(out, force, plan.inputs, true);
     PackResult result = WritePackage(plan, output.Sink());
+    if (!sign.pkcs12.empty())
+        output.Remake([&](const std::string& written, const std::string& result) { SignFile(sign, written, result); });
     output.Commit();
     for (const std::string& w : result.warnings)
         std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
-    std::printf("%s: %llu bytes, %u files, cabinet %u bytes\n", out.c_str(),
-                static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize);
+    std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
+                static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                sign.pkcs12.empty() ? "" : ", signed");
     return kExitOk;
 }
 

@@ -98,6 +98,27 @@ std::string Verdict(const InspectReport& r)
     return "";
 }
 
+bool HasMarker(const InspectReport& r)
+{
+    return r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram;
+}
+
+bool PackageIntact(const InspectReport& r) { return r.kind == FileKind::Installer || r.kind == FileKind::Uninstaller; }
+
+// "none", or who signed it with which digest, and whether the package the
+// signature covers passes the stub's reading.
+std::string SignatureText(const InspectReport& r)
+{
+    if (!r.hasSignature)
+        return "none";
+    std::string s = "present, ";
+    if (r.signature.error.empty())
+        s += "subject \"" + r.signature.subject + "\", digest " + r.signature.digest;
+    else
+        s += "unreadable (" + r.signature.error + ")";
+    return s + (PackageIntact(r) ? "; the package under it is intact" : "; the package under it is damaged");
+}
+
 std::string Json(const std::string& s)
 {
     std::string out = "\"";
@@ -213,6 +234,9 @@ std::string Reason(const InspectReport& r, const PackageReader& reader, StepOutc
     case StepOutcome::MarkerMagic: return "marker magic is " + Hex(m.magic) + ", not \"Pnon\"";
     case StepOutcome::SizeDiffers:
         return "file size " + std::to_string(r.fileSize) + " differs from PackageSize " + std::to_string(m.PackageSize);
+    case StepOutcome::NotOwnSignature:
+        return "file size " + std::to_string(r.fileSize) + " differs from PackageSize " + std::to_string(m.PackageSize) +
+               ", and what follows the package is not the certificate table that the stub's security directory names";
     case StepOutcome::HeaderCutShort: return "the header at StubSize " + std::to_string(m.StubSize) + " is cut short";
     case StepOutcome::HeaderMagic:
         return "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
@@ -341,6 +365,10 @@ InspectReport InspectFile(const ByteSource& f)
     PackageReader reader(f, ZlibCrc32Update);
     const StepOutcome marker = reader.ReadMarker();
     r.marker = reader.Marker();
+    if (reader.Signature().size != 0) {
+        r.hasSignature = true;
+        r.signature = ReadSignature(f, reader.Signature());
+    }
     NoteStubKind(r);
     if (!Passes(r, reader, marker))
         return r;
@@ -377,9 +405,11 @@ std::string RenderText(const InspectReport& r, int cp)
         line("file size: " + std::to_string(r.fileSize));
     if (r.hasProgram)
         line("stub: " + MachineName(r.program.machine) + ", " + std::to_string(PeBits(r.program)) + "-bit");
-    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram)
+    if (HasMarker(r))
         line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
              ", PackageSize " + std::to_string(r.marker.PackageSize));
+    if (HasMarker(r))
+        line("signature: " + SignatureText(r));
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         line("header: magic " + Hex(h.Magic()) + ", size " + std::to_string(h.SizeField()));
@@ -456,9 +486,15 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (r.hasProgram)
         o += ",\"stub\":{\"machine\":" + Json(MachineName(r.program.machine)) +
              ",\"bits\":" + std::to_string(PeBits(r.program)) + "}";
-    if (r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram)
+    if (HasMarker(r)) {
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
+        o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
+        if (r.hasSignature)
+            o += ",\"subject\":" + Json(r.signature.subject) + ",\"digest\":" + Json(r.signature.digest) +
+                 ",\"error\":" + Json(r.signature.error) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+        o += "}";
+    }
     if (r.hasHeader) {
         const PackageHeader& h = r.header;
         o += ",\"header\":{\"magic\":" + std::to_string(h.Magic()) + ",\"size\":" + std::to_string(h.SizeField());

@@ -12,6 +12,7 @@
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/FileUtil.h"
+#include "tools/pack/Signature.h"
 
 enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram, NotAFile };
 
@@ -29,6 +30,11 @@ struct InspectReport {
     PeImage program; // the stub's headers, when hasProgram
 
     PackageMarker marker;
+    // The certificate table the stub accepts after the package, and whom
+    // its signature names; the package under it is intact when the file is
+    // a valid installer or uninstaller.
+    bool hasSignature = false;
+    SignatureInfo signature;
     bool hasHeader = false;
     PackageHeader header;
     std::vector<ShortcutRecord> shortcuts;

@@ -174,6 +174,23 @@ struct Workspace {
     }
 };
 
+// A throw-away signing certificate made with openssl: FILE.p12 with the
+// password "secret" (in FILE.pass), FILE.pem to verify against.
+std::string MakeCertificate(const ScratchDir& dir, const std::string& name, int bits)
+{
+    const std::string base = dir / name;
+    const std::string cmd = "openssl req -x509 -newkey rsa:" + std::to_string(bits) + " -nodes -keyout '" + base +
+                            ".key' -out '" + base + ".pem' -days 2 -subj '/CN=" + name +
+                            "/O=Example Co' 2>/dev/null && openssl pkcs12 -export -inkey '" + base + ".key' -in '" +
+                            base + ".pem' -out '" + base + ".p12' -passout pass:secret";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("openssl cannot make a certificate");
+    dir.Write(name + ".pass", std::string("secret\n"));
+    return base;
+}
+
+bool Succeeds(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
 } // namespace
 
 TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
@@ -186,10 +203,13 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
         ASSERT_EQ(ok.status, 0) << ok.err;
     }
     const std::string in = s.dir / "in";
+    const std::string cert = MakeCertificate(s.dir, "Signer", 2048);
+    s.dir.Write("wrong.pass", std::string("not it\n"));
     struct Case {
         const char* label;
         std::vector<std::string> args;
         std::string message;
+        const char* path = nullptr; // PATH for this run
     };
     for (const Case& c : std::vector<Case>{
              {"character outside the code page", s.Pack({"--short-name", "\xE4\xB8\xAD", in}),
@@ -254,9 +274,28 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"part of a spanned set", s.Pack({"--cab", s.dir / "spanned.cab"}), "is part 2 of a multi-cabinet set"},
              {"entry list that readers see differently", s.Pack({"--cab", s.dir / "ambiguous.cab"}),
               "entry list is ambiguous"},
+             {"signing: wrong password", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                 s.dir / "wrong.pass", in}),
+              "signing with " + cert + ".p12 failed: Failed to parse PKCS#12 file: " + cert + ".p12 (Wrong password?)"},
+             {"signing: no certificate file", s.Pack({"--sign-pkcs12", s.dir / "none.p12", in}),
+              "cannot read the certificate " + (s.dir / "none.p12") + ": No such file or directory"},
+             {"signing: a certificate file that is no PKCS #12", s.Pack({"--sign-pkcs12", in + "/readme.txt", in}),
+              "signing with " + in + "/readme.txt failed: "},
+             {"signing: no password file", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                  s.dir / "none.pass", in}),
+              "cannot read the password file"},
+             {"signing: time-stamp server not there", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                             cert + ".pass", "--sign-timestamp", "http://127.0.0.1:9/", in}),
+              "signing with " + cert + ".p12 failed: HTTP failure"},
+             {"signing: osslsigncode missing", s.Pack({"--sign-pkcs12", cert + ".p12", in}),
+              "--sign-pkcs12 needs osslsigncode, which is not installed", "/nonexistent"},
          }) {
         SCOPED_TRACE(c.label);
+        std::string path = std::getenv("PATH");
+        if (c.path)
+            setenv("PATH", c.path, 1);
         Outcome o = RunTool(s.dir, c.args);
+        setenv("PATH", path.c_str(), 1);
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(o.err.rfind("cabsetup: error: ", 0), 0u) << o.err;
         EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
@@ -264,6 +303,68 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
         EXPECT_FALSE(Exists(s.dir / "out.exe"));
         EXPECT_EQ(CountMatches(s.dir / "out.exe.tmp*"), 0u);
     }
+}
+
+// Signed in one step or by osslsigncode after pack, re-signed with another
+// key: it verifies, and inspect reads it as the stub does, naming the
+// signer and the digest.
+TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
+{
+    Workspace s;
+    const std::string first = MakeCertificate(s.dir, "First Signer", 2048);
+    const std::string second = MakeCertificate(s.dir, "Second Signer", 3072);
+    const std::string out = s.dir / "out.exe";
+    ASSERT_EQ(RunTool(s.dir, s.Pack({s.dir / "in"})).status, 0);
+    ASSERT_EQ(std::rename(out.c_str(), (s.dir / "unsigned.exe").c_str()), 0);
+    Outcome packed = RunTool(s.dir, s.Pack({"--sign-pkcs12", first + ".p12", "--sign-password-file", first + ".pass",
+                                            s.dir / "in"}));
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE(packed.out.find(", signed\n"), std::string::npos) << packed.out;
+    EXPECT_EQ(CountMatches(s.dir / "out.exe.tmp*"), 0u);
+    auto verifies = [&](const std::string& file, const std::string& cert) {
+        return Succeeds("osslsigncode verify -CAfile '" + cert + ".pem' -in '" + file + "'");
+    };
+    auto signs = [&](const std::string& in, const std::string& result, const std::string& cert) {
+        return Succeeds("osslsigncode sign -pkcs12 '" + cert + ".p12' -pass secret -h sha256 -in '" + in + "' -out '" +
+                        result + "'");
+    };
+    // After pack, once and once more over the signature, with a larger key.
+    ASSERT_TRUE(signs(s.dir / "unsigned.exe", s.dir / "after.exe", first));
+    ASSERT_TRUE(signs(out, s.dir / "resigned.exe", second));
+    struct Case {
+        std::string file, signer;
+    };
+    for (const Case& c : {Case{out, "First Signer"}, Case{s.dir / "after.exe", "First Signer"},
+                          Case{s.dir / "resigned.exe", "Second Signer"}}) {
+        SCOPED_TRACE(c.file);
+        EXPECT_TRUE(verifies(c.file, c.signer == "First Signer" ? first : second));
+        Outcome t = RunTool(s.dir, {"inspect", c.file});
+        EXPECT_EQ(t.status, 0) << t.out;
+        EXPECT_NE(t.out.find("\nsignature: present, subject \"O=Example Co,CN=" + c.signer +
+                             "\", digest sha256; the package under it is intact\n"),
+                  std::string::npos)
+            << t.out;
+        EXPECT_NE(t.out.find("verdict: valid installer"), std::string::npos) << t.out;
+        Outcome j = RunTool(s.dir, {"inspect", "--json", c.file});
+        EXPECT_NE(j.out.find("\"signature\":{\"present\":true,\"subject\":\"O=Example Co,CN=" + c.signer +
+                             "\",\"digest\":\"sha256\",\"error\":\"\",\"packageIntact\":true}"),
+                  std::string::npos)
+            << j.out;
+    }
+    Outcome plain = RunTool(s.dir, {"inspect", "--json", s.dir / "unsigned.exe"});
+    EXPECT_NE(plain.out.find("\"signature\":{\"present\":false}"), std::string::npos) << plain.out;
+
+    // A payload byte changed under the signature: the signature is still
+    // there, the package is not intact, and the signature no longer verifies.
+    Bytes bytes = ReadAll(out);
+    const uint32_t packageSize = GetU32(&bytes[56]);
+    bytes[packageSize - 1] ^= 1;
+    s.dir.Write("broken.exe", bytes);
+    Outcome broken = RunTool(s.dir, {"inspect", s.dir / "broken.exe"});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_NE(broken.out.find("digest sha256; the package under it is damaged\n"), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find("verdict: damaged copy: the payload fails"), std::string::npos) << broken.out;
+    EXPECT_FALSE(verifies(s.dir / "broken.exe", first));
 }
 
 TEST(Cli, WrongCommandLinesExitWithTwo)

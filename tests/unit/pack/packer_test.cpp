@@ -20,6 +20,46 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// Directory 4 of BareStub's i386 headers: the certificate table's offset
+// and size.
+constexpr size_t kSecurityEntry = kStubPeOffset + 24 + 96 + 32;
+
+// A package as a signing tool leaves it: zeros up to a multiple of 8, then
+// a certificate table of one entry per blob (u32 length, revision 0x0200,
+// type 2, the blob, zeros up to 8 but after the last), named by the
+// security directory.
+Bytes Signed(Bytes b, const std::vector<Bytes>& blobs = {Pattern(1000, 9)})
+{
+    b.resize((b.size() + 7) / 8 * 8, 0);
+    const uint32_t start = static_cast<uint32_t>(b.size());
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        AppendU32(b, static_cast<uint32_t>(8 + blobs[i].size()));
+        AppendU16(b, 0x0200);
+        AppendU16(b, 2);
+        b.insert(b.end(), blobs[i].begin(), blobs[i].end());
+        if (i + 1 < blobs.size())
+            b.resize((b.size() + 7) / 8 * 8, 0);
+    }
+    PutU32(&b[kSecurityEntry], start);
+    PutU32(&b[kSecurityEntry + 4], static_cast<uint32_t>(b.size() - start));
+    return b;
+}
+
+// The PE checksum as the definition has it: every 16-bit word of the file,
+// the checksum field as zero, the carries folded in at the end, plus the
+// length.
+uint32_t PeChecksumOf(Bytes b)
+{
+    PutU32(&b[kStubPeOffset + 24 + 64], 0);
+    b.push_back(0);
+    uint64_t sum = 0;
+    for (size_t i = 0; i + 1 < b.size(); i += 2)
+        sum += GetU16(&b[i]);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + b.size() - 1);
+}
+
 struct Payload {
     ScratchDir dir;
     std::string stub;
@@ -276,6 +316,23 @@ TEST(Inspect, NamesTheStepThatFails)
         std::string rule = "";
         const char* step = "marker"; // the step that fails
     };
+    // What follows a signed package must be exactly the table the stub's
+    // security directory names, where it names it.
+    const Bytes signedGood = Signed(good);
+    ASSERT_NE(good.size() % 8, 0u) << "the padding cases need a package that does not end at a multiple of 8";
+    const uint32_t tableAt = static_cast<uint32_t>((good.size() + 7) / 8 * 8);
+    auto signedPatched = [&](size_t at, uint32_t value) {
+        Bytes b = signedGood;
+        PutU32(&b[at], value);
+        return b;
+    };
+    Bytes tableThenByte = signedGood;
+    tableThenByte.push_back(0);
+    Bytes nonzeroPadding = signedGood;
+    nonzeroPadding[good.size()] = 1;
+    Bytes typeNotSignedData = signedGood;
+    typeNotSignedData[tableAt + 6] = 1;
+    const uint32_t tableSize = static_cast<uint32_t>(signedGood.size() - tableAt);
     Bytes cutInMarker(good.begin(), good.begin() + 55);
     Bytes marker0 = good;
     for (size_t i = 48; i < 52; ++i)
@@ -308,6 +365,26 @@ TEST(Inspect, NamesTheStepThatFails)
              {"cut inside the marker", cutInMarker, FileKind::Damaged, StepOutcome::MarkerCutShort},
              {"marker magic", patched(48, 1), FileKind::Damaged, StepOutcome::MarkerMagic},
              {"byte appended", appended, FileKind::Damaged, StepOutcome::SizeDiffers},
+             {"signed", signedGood, FileKind::Installer, kPassed},
+             {"signed: two entries, the last one unpadded", Signed(good, {Pattern(13, 1), Pattern(1001, 2)}),
+              FileKind::Installer, kPassed},
+             {"signed: a byte after the table", tableThenByte, FileKind::Damaged, StepOutcome::NotOwnSignature},
+             {"signed: table overlapping the package", signedPatched(kSecurityEntry, tableAt - 8), FileKind::Damaged,
+              StepOutcome::NotOwnSignature},
+             {"signed: directory pointing past the table's start", signedPatched(kSecurityEntry, tableAt + 8),
+              FileKind::Damaged, StepOutcome::NotOwnSignature},
+             {"signed: directory size short of the end", signedPatched(kSecurityEntry + 4, tableSize - 8),
+              FileKind::Damaged, StepOutcome::NotOwnSignature},
+             {"signed: padding not zero", nonzeroPadding, FileKind::Damaged, StepOutcome::NotOwnSignature},
+             {"signed: entry length past the table", signedPatched(tableAt, tableSize + 8), FileKind::Damaged,
+              StepOutcome::NotOwnSignature},
+             {"signed: entry length under its own header", signedPatched(tableAt, 4), FileKind::Damaged,
+              StepOutcome::NotOwnSignature},
+             {"signed: entry length short of the end", signedPatched(tableAt, tableSize - 8), FileKind::Damaged,
+              StepOutcome::NotOwnSignature},
+             {"signed: entry not signed data", typeNotSignedData, FileKind::Damaged, StepOutcome::NotOwnSignature},
+             {"signed: no security directory", signedPatched(kSecurityEntry + 4, 0), FileKind::Damaged,
+              StepOutcome::SizeDiffers},
              {"header magic", patched(stub, 1), FileKind::Damaged, StepOutcome::HeaderMagic, "", "header"},
              {"header size field", patched(stub + 4, 1), FileKind::Damaged, StepOutcome::HeaderMagic, "", "header"},
              {"text length over 100", textTooLong, FileKind::Damaged, StepOutcome::TextTooLong, "", "header"},
@@ -335,7 +412,14 @@ TEST(Inspect, NamesTheStepThatFails)
         EXPECT_EQ(r.rule, c.rule);
         EXPECT_EQ(r.field, c.rule.empty() ? "" : c.label);
         EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged || c.kind == FileKind::NotProgram ? 1 : 0);
+        // A signature is reported only where the stub takes it for its own.
+        EXPECT_EQ(r.hasSignature, c.kind == FileKind::Installer && std::string(c.label).rfind("signed", 0) == 0);
     }
+    // The stub takes any blob in its place; inspect says what it holds.
+    EXPECT_NE(RenderText(InspectFile(signedGood), 1252)
+                  .find("\nsignature: present, unreadable (the certificate table holds no PKCS #7 signed data); "
+                        "the package under it is intact\n"),
+              std::string::npos);
 }
 
 TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
@@ -384,4 +468,34 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     std::string json = RenderJson(r, 1252);
     EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
     EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
+
+    // From an unsigned installer: the stub as it is, the package as the
+    // format lays it out, nothing else.
+    EXPECT_EQ(uninstaller.bytes, ComposePackage(Bytes(installer.begin(), installer.begin() + 3000),
+                                                UninstallerHeader(in.header, list), shortcuts,
+                                                Bytes(list.begin(), list.end())));
+
+    // From a signed one (its checksum set, as signing tools do): no
+    // certificate table and a checksum right for the new file; otherwise
+    // the same bytes. Checked at odd and even sizes, where the words of the
+    // checksum straddle the blocks differently.
+    for (const std::string& files : {list, list + "x"}) {
+        SCOPED_TRACE(files.size());
+        Bytes signedInstaller = Signed(installer);
+        PutU32(&signedInstaller[kStubPeOffset + 24 + 64], PeChecksumOf(signedInstaller));
+        BufferSink fromUnsigned, fromSigned;
+        ASSERT_EQ(WriteUninstaller(fromUnsigned, BufferSource(installer), 3000, in.header, shortcuts, files),
+                  WriteResult::Written);
+        ASSERT_EQ(WriteUninstaller(fromSigned, BufferSource(signedInstaller), 3000, in.header, shortcuts, files),
+                  WriteResult::Written);
+        Bytes& u = fromSigned.bytes;
+        EXPECT_EQ(GetU32(&u[kSecurityEntry]), 0u);
+        EXPECT_EQ(GetU32(&u[kSecurityEntry + 4]), 0u);
+        EXPECT_EQ(GetU32(&u[kStubPeOffset + 24 + 64]), PeChecksumOf(u));
+        EXPECT_NE(PeChecksumOf(u), 0u);
+        Bytes expected = fromUnsigned.bytes;
+        PutU32(&expected[kStubPeOffset + 24 + 64], PeChecksumOf(u));
+        EXPECT_EQ(u, expected);
+        EXPECT_EQ(InspectFile(u).kind, FileKind::Uninstaller);
+    }
 }
