@@ -66,6 +66,7 @@ SetupError TUnCab::Execute()
         return SetupError();
     extractedCount_ = 0;
     runList_.clear();
+    madeFolder_.clear();
     // The platform never clears the record itself; a code left from an
     // earlier run would be pinned onto this run's messages.
     errors_ = ERF{};
@@ -221,9 +222,16 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
                 MB_YESNO) != IDYES)
             return 0;
     }
-    if (Options & ucCreateFolders)
-        if (SetupError error = MakeFolder(target, true))
-            return Fail(std::move(error));
+    // Entries come folder by folder: the folder is made or tested once, not
+    // for every file in it.
+    if (Options & ucCreateFolders) {
+        std::string folder = FolderPart(target);
+        if (folder != madeFolder_) {
+            if (SetupError error = MakeFolder(target, true))
+                return Fail(std::move(error));
+            madeFolder_ = std::move(folder);
+        }
+    }
 
     for (;;) {
         // The handle goes to the platform, which writes the entry into it

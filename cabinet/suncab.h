@@ -131,6 +131,7 @@ private:
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
     std::string target_;     // its path; empty while none is open
+    std::string madeFolder_; // the folder the last target went into
     // An error of a notification waits here while the platform ends its
     // copy; Execute gives it afterwards.
     SetupError pending_;

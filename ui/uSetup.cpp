@@ -13,6 +13,10 @@ constexpr int kClientWidth = 381;
 constexpr int kClientHeight = 130;
 // How far the window sits above the screen's vertical centre.
 constexpr int kAboveCentre = 142;
+// While busy, status line and bar are drawn at most this often (ms): each
+// drawing costs more than a small file's extraction, and the eye sees no
+// more than this anyway.
+constexpr DWORD kPaintInterval = 100;
 
 // clang-format off
 const ControlLayout kLayout[] = {
@@ -119,38 +123,58 @@ void TForm1::SetProgressRange(int position, int maximum, int minimum)
     SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), oldMaximum);
     SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    // What the bar made of it is what later steps start from.
+    minimum_ = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
+    maximum_ = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    position_ = barPosition_ = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    Paint();
 }
 
 bool TForm1::StepProgress(int count)
 {
-    HWND bar = Item(kForm1ProgressBar1);
-    long long position = static_cast<long long>(SendMessageA(bar, PBM_GETPOS, 0, 0)) + count;
-    long long minimum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
-    long long maximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-    if (position > maximum)
-        position = maximum;
-    if (position < minimum)
-        position = minimum;
-    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(position)), 0);
+    long long position = static_cast<long long>(position_) + count;
+    if (position > maximum_)
+        position = maximum_;
+    if (position < minimum_)
+        position = minimum_;
+    position_ = static_cast<int>(position);
+    if (!busy_ || PaintDue())
+        Paint();
     ProcessPendingMessages();
-    // Told here, after the pump, never from inside a window procedure.
+    // Told here, after the pump, never from inside a window procedure; the
+    // last step is shown first.
+    if (AbortRequested)
+        Paint();
     return !AbortRequested;
 }
 
 void TForm1::SetStatusText(const std::string& text)
 {
-    SetControlText(window_.Get(), Row(kForm1Label1), text);
-    int show = text.empty() ? SW_HIDE : SW_SHOW;
-    ShowWindow(Item(kForm1ProgressBar1), show);
-    ShowWindow(Item(kForm1TimeLabel), show);
+    const bool shown = !text.empty();
+    if (text != status_) {
+        status_ = text;
+        if (busy_ && shown == barShown_ && !PaintDue()) {
+            // Even setting the text costs a trip to the window server; the
+            // next paint sets and draws it, and the line shows what it holds.
+            statusPending_ = true;
+            return;
+        }
+        SetControlText(window_.Get(), Row(kForm1Label1), text);
+        statusPending_ = false;
+    }
+    if (shown != barShown_) {
+        barShown_ = shown;
+        ShowWindow(Item(kForm1ProgressBar1), shown ? SW_SHOW : SW_HIDE);
+        ShowWindow(Item(kForm1TimeLabel), shown ? SW_SHOW : SW_HIDE);
+    }
     // At once, the window too: a shorter status uncovers part of it.
-    UpdateWindow(window_.Get());
+    Paint();
 }
 
 void TForm1::SetLongText(const std::string& text)
 {
     SetControlText(window_.Get(), Row(kForm1LongLabel), text);
-    UpdateWindow(window_.Get());
+    Paint();
 }
 
 void TForm1::BeginBusy()
@@ -158,13 +182,33 @@ void TForm1::BeginBusy()
     SetTimer(window_.Get(), kTimer1, kTimer1Interval, nullptr);
     EnableWindow(Item(kForm1Button1), TRUE);
     BusyStart = NowInDays();
+    busy_ = true;
 }
 
 void TForm1::EndBusy()
 {
+    busy_ = false;
     KillTimer(window_.Get(), kTimer1);
     EnableWindow(Item(kForm1Button1), FALSE);
     SetControlText(window_.Get(), Row(kForm1TimeLabel), std::string());
+    // Whatever the busy period left undrawn.
+    Paint();
+}
+
+bool TForm1::PaintDue() const { return GetTickCount() - paintedAt_ >= kPaintInterval; }
+
+void TForm1::Paint()
+{
+    if (statusPending_) {
+        statusPending_ = false;
+        SetControlText(window_.Get(), Row(kForm1Label1), status_);
+    }
+    if (barPosition_ != position_) {
+        barPosition_ = position_;
+        SendMessageA(Item(kForm1ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+    }
+    UpdateWindow(window_.Get());
+    paintedAt_ = GetTickCount();
 }
 
 void TForm1::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
@@ -172,7 +216,8 @@ void TForm1::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get
 void TForm1::ShowMode(int mode)
 {
     const char* name = mode == 0 ? "MAINICON" : mode == 1 ? "UNINSTALL" : nullptr;
-    if (name) {
+    if (name && mode != iconMode_) {
+        iconMode_ = mode;
         icon_ = static_cast<HICON>(
             LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
         SendMessageA(Item(kForm1Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
@@ -182,7 +227,7 @@ void TForm1::ShowMode(int mode)
     ShowWindow(window_.Get(), SW_SHOW);
     SetForegroundWindow(window_.Get());
     BringWindowToTop(window_.Get());
-    UpdateWindow(window_.Get());
+    Paint();
 }
 
 void TForm1::Hide() { ShowWindow(window_.Get(), SW_HIDE); }
@@ -191,11 +236,7 @@ void TForm1::Button1Click() { AbortRequested = true; }
 
 void TForm1::Timer1Timer()
 {
-    HWND bar = Item(kForm1ProgressBar1);
-    int position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-    int minimum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
-    int maximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-    std::optional<double> left = EstimateTimeLeft(position, minimum, maximum, BusyStart, NowInDays());
+    std::optional<double> left = EstimateTimeLeft(position_, minimum_, maximum_, BusyStart, NowInDays());
     if (!left)
         return;
     SetControlText(window_.Get(), Row(kForm1TimeLabel),

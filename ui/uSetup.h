@@ -58,10 +58,24 @@ private:
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     friend LRESULT FormWindowProc<TForm1>(HWND, UINT, WPARAM, LPARAM);
     HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
+    // Draws what was set and not yet drawn: status line, bar, window.
+    void Paint();
+    bool PaintDue() const;
 
     UniqueGdiObject font_;
     UniqueWindow window_;
     HICON icon_ = nullptr; // loaded shared: never destroyed
+    int iconMode_ = -1;
+    // The bar as set; the control holds barPosition_ until the next paint.
+    int minimum_ = 0;
+    int maximum_ = 1;
+    int position_ = 0;
+    int barPosition_ = 0;
+    std::string status_ = "     ";
+    bool statusPending_ = false; // status_ not yet in Label1
+    bool barShown_ = true;
+    bool busy_ = false;
+    DWORD paintedAt_ = 0;
 };
 
 // Now as a local date-time in days.

@@ -7,12 +7,18 @@ HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 int ScreenDpi()
 {
+    // Read once: the density stays for the run, and each read costs a
+    // device context (the status line sizes itself at every text).
+    static int dpi = 0;
+    if (dpi)
+        return dpi;
     HDC screen = GetDC(nullptr);
     if (!screen)
         return 96;
-    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    int read = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+    dpi = read > 0 ? read : 96;
+    return dpi;
 }
 
 // Layouts are in pixels at 96 dpi; at other densities they grow with the

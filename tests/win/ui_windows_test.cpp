@@ -356,6 +356,17 @@ TEST(ProgressWindow, RangeAndSteps)
         EXPECT_EQ(bar.maximum, c.expected.maximum) << c.what;
         EXPECT_EQ(bar.position, c.expected.position) << c.what;
     }
+    // Busy, files in quick succession are drawn together; the end of the
+    // busy period shows the last status and step exactly.
+    GuiSetRange(0, 100, 0);
+    GuiSetBusy(1);
+    for (int i = 1; i <= 50; ++i) {
+        GuiSetStatus(("Installing f" + std::to_string(i) + ".txt...").c_str(), "");
+        GuiStep(1);
+    }
+    GuiSetBusy(0);
+    EXPECT_EQ(ReadBar().position, 50);
+    EXPECT_EQ(Text(kForm1Label1), "Installing f50.txt...");
 }
 
 TEST(ProgressWindow, AbortAndCloseRequests)
