@@ -299,7 +299,7 @@ unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std
     return static_cast<unsigned>(v);
 }
 
-// The part of a stored name the installer makes a file of: what follows the
+// What of a stored name the installer makes a file from: what follows the
 // last "\\", "/" or ":", as the stub cuts it.
 std::string LastComponent(const std::string& name)
 {
