@@ -24,9 +24,9 @@ void ReportDamaged(const char* caption)
     ShowMessage(caption, DamagedCopyText(caption, std::string()), MB_ICONERROR);
 }
 
-void ShowStatus(const std::string& status, const std::string& longText)
+void ShowStatus(const char* status, const char* longText)
 {
-    if (!status.empty())
+    if (*status)
         Log("", status);
     GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
 }

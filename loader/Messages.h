@@ -21,7 +21,10 @@ void ReportDamaged(const char* caption);
 
 // The interface's status line and long text, cut to the 255 characters a
 // short string holds.
-void ShowStatus(const std::string& status, const std::string& longText);
+// Texts, not strings: most calls pass two literals, which would otherwise
+// each be made into a string at the call.
+void ShowStatus(const char* status, const char* longText);
+inline void ShowStatus(const char* status, const std::string& longText) { ShowStatus(status, longText.c_str()); }
 // What the failure handler shows: the busy period ended, the status
 // "Failed". Never fails: the work's own error is the one to report.
 void ShowFailed();

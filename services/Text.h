@@ -10,20 +10,24 @@ class FormatArg {
 public:
     FormatArg(const char* text) : text_(text ? text : ""), isText_(true) {}
     FormatArg(const std::string& text) : text_(text.c_str()), isText_(true) {}
-    FormatArg(int value) : number_(value) {}
-    FormatArg(long value) : number_(value) {}
-    FormatArg(long long value) : number_(value) {}
-    FormatArg(unsigned value) : number_(value) {}
-    FormatArg(unsigned long value) : number_(static_cast<long long>(value)) {}
+    FormatArg(int value) : number_(value), isText_(false) {}
+    FormatArg(long value) : number_(value), isText_(false) {}
+    FormatArg(long long value) : number_(value), isText_(false) {}
+    FormatArg(unsigned value) : number_(value), isText_(false) {}
+    FormatArg(unsigned long value) : number_(static_cast<long long>(value)), isText_(false) {}
 
     bool IsText() const { return isText_; }
     const char* Text() const { return text_; }
     long long Number() const { return number_; }
 
 private:
-    const char* text_ = "";
-    long long number_ = 0;
-    bool isText_ = false;
+    // One or the other: every call of Format builds its arguments in place,
+    // and the stub has many of them.
+    union {
+        const char* text_;
+        long long number_;
+    };
+    bool isText_;
 };
 
 // printf-style formatting restricted to what the system's texts use: "%s",
