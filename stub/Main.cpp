@@ -51,16 +51,10 @@ void KeepDllsToTheSystemFolder()
 // their order of definition; the list is the one the linker collects. The
 // process ends through ExitProcess: nothing is torn down on the way out.
 extern "C" void (*__CTOR_LIST__[])();
-// The C runtime's patcher of references the linker could only resolve at
-// run time (data imported from a DLL at an offset), run first as its
-// start-up would. The linker asks for it in any case, and crashes when it
-// comes in only after link-time optimisation.
-extern "C" void _pei386_runtime_relocator();
 
 // Kept visible: only the linker's entry option refers to it.
 extern "C" __attribute__((used, externally_visible, force_align_arg_pointer, noreturn)) void SetupEntry()
 {
-    _pei386_runtime_relocator();
     // The list opens with -1 (or its count) and ends with a null; it is run
     // from its end.
     std::size_t count = 1;

@@ -9,8 +9,9 @@ constexpr long long kMsPerDay = 86400000;
 // The clock ticks in milliseconds; rounding to them first keeps a difference
 // of exactly five seconds from reading as 5.000001 or 4.999999. The whole
 // milliseconds stay in a double (exact up to 2^53): 64-bit integer division
-// would link the runtime's long division helpers into the stub.
-double Milliseconds(double days) { return std::round(days * static_cast<double>(kMsPerDay)); }
+// would link the runtime's long division helpers into the stub, and floor is
+// the system library's, where round and fmod would be linked in.
+double Milliseconds(double days) { return std::floor(days * static_cast<double>(kMsPerDay) + 0.5); }
 
 } // namespace
 
@@ -30,7 +31,9 @@ std::optional<double> EstimateTimeLeft(int position, int minimum, int maximum, d
 
 ClockTime ClockTimeOf(double days)
 {
-    int ms = static_cast<int>(std::fmod(Milliseconds(std::fabs(days)), static_cast<double>(kMsPerDay)));
+    const double perDay = static_cast<double>(kMsPerDay);
+    double total = Milliseconds(std::fabs(days));
+    int ms = static_cast<int>(total - std::floor(total / perDay) * perDay);
     int seconds = ms / 1000;
     return ClockTime{seconds / 3600, seconds / 60 % 60, seconds % 60};
 }
