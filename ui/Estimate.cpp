@@ -9,9 +9,11 @@ constexpr long long kMsPerDay = 86400000;
 // The clock ticks in milliseconds; rounding to them first keeps a difference
 // of exactly five seconds from reading as 5.000001 or 4.999999. The whole
 // milliseconds stay in a double (exact up to 2^53): 64-bit integer division
-// would link the runtime's long division helpers into the stub, and floor is
-// the system library's, where round and fmod would be linked in.
-double Milliseconds(double days) { return std::floor(days * static_cast<double>(kMsPerDay) + 0.5); }
+// would link the runtime's long division helpers into the stub, and so would
+// round, floor and fmod their library code. Durations are not negative; one
+// that is (the clock set back) rounds toward zero, still below five seconds.
+double WholePart(double value) { return static_cast<double>(static_cast<long long>(value)); }
+double Milliseconds(double days) { return WholePart(days * static_cast<double>(kMsPerDay) + 0.5); }
 
 } // namespace
 
@@ -33,7 +35,7 @@ ClockTime ClockTimeOf(double days)
 {
     const double perDay = static_cast<double>(kMsPerDay);
     double total = Milliseconds(std::fabs(days));
-    int ms = static_cast<int>(total - std::floor(total / perDay) * perDay);
+    int ms = static_cast<int>(total - WholePart(total / perDay) * perDay);
     int seconds = ms / 1000;
     return ClockTime{seconds / 3600, seconds / 60 % 60, seconds % 60};
 }

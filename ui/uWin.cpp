@@ -110,7 +110,9 @@ void TrimSystemMenu(HWND window)
     HMENU menu = GetSystemMenu(window, FALSE);
     if (!menu)
         return;
-    for (UINT command : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
+    // Constant, so that it is no writable data section of its own.
+    static const UINT kFixedSize[] = {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE};
+    for (UINT command : kFixedSize)
         DeleteMenu(menu, command, MF_BYCOMMAND);
 }
 
