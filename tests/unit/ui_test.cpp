@@ -30,6 +30,7 @@ TEST(Estimate, TimeLeft)
         {"just after 5 seconds", 5, 0, 10, 5.001, 5.001},
         {"within the first seconds", 9, 0, 10, 1, -1},
         {"ranges past 65535", 1000000, 0, 4000000, 30, 90},
+        {"the clock set back", 5, 0, 10, -30, -1},
     };
     for (const Case& c : cases) {
         std::optional<double> left = EstimateTimeLeft(c.position, c.minimum, c.maximum, kStart, After(c.elapsed));
@@ -54,6 +55,8 @@ TEST(Estimate, ClockTimeDropsDaysAndFractions)
         {3600 + 120 + 5.5, 1, 2, 5},
         {86400 + 61, 0, 1, 1},    // whole days dropped
         {3 * 86400 + 23 * 3600 + 59 * 60 + 59, 23, 59, 59},
+        {400 * 86400 + 3600 + 120 + 3, 1, 2, 3},  // a year and more
+        {-(3600 + 120 + 3), 1, 2, 3},             // a duration the other way
     };
     for (const Case& c : cases) {
         ClockTime t = ClockTimeOf(c.seconds / kSecondsPerDay);
