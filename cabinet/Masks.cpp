@@ -48,13 +48,13 @@ bool Matches(const Element& e, unsigned char c)
     return false;
 }
 
-SetupError InvalidMask(const std::string& mask, std::size_t position)
+SetupError InvalidMask(const String& mask, std::size_t position)
 {
     return SetupError(Format("'%s' is an invalid mask at (%d)", {mask, static_cast<long long>(position)}));
 }
 
 // Reads the set that opens at mask[open]; close is then the index of its "]".
-SetupError ReadSet(const std::string& mask, std::size_t open, Element& set, std::size_t& close)
+SetupError ReadSet(const String& mask, std::size_t open, Element& set, std::size_t& close)
 {
     std::size_t i = open + 1;
     if (i < mask.size() && mask[i] == '!') {
@@ -90,7 +90,7 @@ SetupError ReadSet(const std::string& mask, std::size_t open, Element& set, std:
     return SetupError();
 }
 
-SetupError Compile(const std::string& mask, std::vector<Element>& elements)
+SetupError Compile(const String& mask, std::vector<Element>& elements)
 {
     bool afterStar = false;
     int floating = 0;
@@ -125,7 +125,7 @@ SetupError Compile(const std::string& mask, std::vector<Element>& elements)
 
 } // namespace
 
-SetupError MatchesMask(const std::string& name, const std::string& mask, bool& matches)
+SetupError MatchesMask(const String& name, const String& mask, bool& matches)
 {
     matches = false;
     std::vector<Element> elements;
@@ -135,7 +135,7 @@ SetupError MatchesMask(const std::string& name, const std::string& mask, bool& m
     // the last star alone is enough: the match costs at most
     // name length x mask length steps.
     std::size_t e = 0, s = 0;
-    std::size_t starElement = std::string::npos, starName = 0;
+    std::size_t starElement = String::npos, starName = 0;
     while (s < name.size()) {
         if (e < elements.size() && elements[e].kind == Kind::Star) {
             starElement = e++;
@@ -143,7 +143,7 @@ SetupError MatchesMask(const std::string& name, const std::string& mask, bool& m
         } else if (e < elements.size() && Matches(elements[e], static_cast<unsigned char>(name[s]))) {
             ++e;
             ++s;
-        } else if (starElement != std::string::npos) {
+        } else if (starElement != String::npos) {
             e = starElement + 1;
             s = ++starName;
         } else {

@@ -11,11 +11,11 @@
 
 #include <fdi.h>
 
-#include <string>
+#include "services/String.h"
 #include <utility>
 
 // The text for an FDI error code (erfOper); empty for codes it does not know.
-std::string ErrorText(int code);
+String ErrorText(int code);
 
 namespace cabapi {
 

@@ -2,11 +2,11 @@
 
 #include "services/Text.h"
 
-std::vector<std::string> SplitCommandLine(const char* line)
+std::vector<String> SplitCommandLine(const char* line)
 {
-    std::vector<std::string> args;
+    std::vector<String> args;
     const char* p = line;
-    std::string word;
+    String word;
     if (*p == '"') {
         for (++p; *p && *p != '"'; ++p)
             word += *p;
@@ -30,7 +30,8 @@ std::vector<std::string> SplitCommandLine(const char* line)
                 for (; *p == '\\'; ++p)
                     ++backslashes;
                 // An even run leaves its quote to the next round.
-                word.append(*p == '"' ? backslashes / 2 : backslashes, '\\');
+                for (std::size_t n = *p == '"' ? backslashes / 2 : backslashes; n; --n)
+                    word += '\\';
                 if (*p == '"' && backslashes % 2)
                     word += *p++;
             } else if (*p == '"') {
@@ -47,21 +48,21 @@ std::vector<std::string> SplitCommandLine(const char* line)
     }
 }
 
-Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::string>& args)
+Invocation ReadCommandLine(const String& ownPath, const std::vector<String>& args)
 {
     Invocation call;
     call.OwnPath = ownPath;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string word = UpperAscii(args[i]);
+        const String word = UpperAscii(args[i]);
         call.NoConfirmation |= word == "/SP-";
         call.NoLicense |= word == "/LA-";
         call.Silent |= word == "/SILENT";
-        if (!call.Logged && word.compare(0, 5, "/LOG=") == 0) {
+        if (!call.Logged && word.StartsWith("/LOG=")) {
             call.Logged = true;
             call.LogPath = args[i].substr(5);
             // The runtime takes the quotes away; an entry that leaves them
             // gets the same path.
-            if (call.LogPath.size() >= 2 && call.LogPath.front() == '"' && call.LogPath.back() == '"')
+            if (call.LogPath.size() >= 2 && call.LogPath[0] == '"' && call.LogPath.back() == '"')
                 call.LogPath = call.LogPath.substr(1, call.LogPath.size() - 2);
         }
     }
@@ -71,8 +72,8 @@ Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::st
     return call;
 }
 
-std::string DamagedCopyText(const std::string& modeCaption, const std::string& ownPath)
+String DamagedCopyText(const String& modeCaption, const String& ownPath)
 {
-    std::string name = modeCaption.empty() ? UpperAscii(FileNamePart(ownPath)) : modeCaption;
+    String name = modeCaption.empty() ? UpperAscii(FileNamePart(ownPath)) : modeCaption;
     return Format("This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again.", {name});
 }

@@ -1,11 +1,11 @@
 // The run: checks the package carried by the running executable, then hands
 // over to the run control.
 #pragma once
-#include <string>
+#include "services/String.h"
 #include <vector>
 
 #include "loader/Outcome.h"
 
 // How the run ended, for the exit code, and the error that ended it, for
 // the entry to show.
-StepResult RunSetup(const std::string& ownPath, const std::vector<std::string>& args);
+StepResult RunSetup(const String& ownPath, const std::vector<String>& args);

@@ -24,6 +24,8 @@ bool IsWord(const char* begin, const char* end, const char* word)
     return !*word;
 }
 
+} // namespace
+
 bool IsDeviceName(const char* begin, const char* end)
 {
     const char* dot = static_cast<const char*>(std::memchr(begin, '.', end - begin));
@@ -52,6 +54,8 @@ NameRule CheckComponent(const char* begin, const char* end)
         return NameRule::DeviceName;
     return NameRule::Allowed;
 }
+
+namespace {
 
 NameRule CheckPath(const char* begin, const char* end)
 {
@@ -97,6 +101,8 @@ bool IsDeviceName(const std::string& component)
 {
     return IsDeviceName(component.data(), component.data() + component.size());
 }
+
+NameRule CheckRelativePath(const char* begin, const char* end) { return CheckPath(begin, end); }
 
 NameRule CheckRelativePath(const std::string& text) { return CheckPath(text.data(), text.data() + text.size()); }
 

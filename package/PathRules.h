@@ -29,12 +29,16 @@ enum class NameRule : unsigned char {
 
 // One or more components joined by single backslashes.
 NameRule CheckRelativePath(const std::string& text);
+// The same for the characters from begin to end, however the caller holds
+// them.
+NameRule CheckRelativePath(const char* begin, const char* end);
 // One component: the name of a file or a link.
 NameRule CheckPlainName(const std::string& text);
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with the superscript digits 1 2 3
 // of the ANSI code page), CONIN$, CONOUT$: in any case, with any extension,
 // and with the trailing dots and spaces that Windows drops.
 bool IsDeviceName(const std::string& component);
+bool IsDeviceName(const char* begin, const char* end);
 
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
+#include "services/String.h"
 
 #include "ui/uWin.h"
 
@@ -33,9 +33,9 @@ public:
 
     HWND Handle() const { return window_.Get(); }
 
-    void SetCaption(const std::string& caption);
+    void SetCaption(const String& caption);
     // Fills Memo1 from the file; never fails.
-    void LoadLicense(const std::string& path);
+    void LoadLicense(const String& path);
     // Shows the window modally with a copy of progressIcon (may be nullptr)
     // and returns kLicenseAccepted or kLicenseDeclined.
     int ShowModal(HICON progressIcon);
