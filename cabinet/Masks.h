@@ -9,7 +9,7 @@
 //   other   the character itself
 // Letters compare without regard to case (ASCII only), in sets as well.
 #pragma once
-#include "services/String.h"
+#include "package/String.h"
 
 #include "services/SetupError.h"
 

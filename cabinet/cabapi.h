@@ -11,7 +11,7 @@
 
 #include <fdi.h>
 
-#include "services/String.h"
+#include "package/String.h"
 #include <utility>
 
 // The text for an FDI error code (erfOper); empty for codes it does not know.

@@ -164,7 +164,7 @@ SetupError TUnCab::TargetPath(const char* storedName, String& target) const
         name = LastComponent(name);
     // A name kept with its folders must stay below the destination, and no
     // name may be one Windows takes for a device (its bytes would go there).
-    if (CheckRelativePath(name.c_str(), name.c_str() + name.size()) != NameRule::Allowed)
+    if (CheckRelativePath(name) != NameRule::Allowed)
         return Failure(Format("The file name \"%s\" is not allowed!", {name}));
     target = WithBackslash(destination_) + name;
     return SetupError();

@@ -11,7 +11,7 @@
 #include <fdi.h>
 
 #include <cstdint>
-#include "services/String.h"
+#include "package/String.h"
 
 #include "services/SetupError.h"
 

@@ -1,6 +1,6 @@
 // The command line and the damaged-copy text. Portable: no Win32.
 #pragma once
-#include "services/String.h"
+#include "package/String.h"
 #include <vector>
 
 // How the run was started, read once at the entry.

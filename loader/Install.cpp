@@ -223,7 +223,7 @@ SetupError WriteUninstallerFile(const String& path, const String& ownPath, const
         return FileError("create", path, GetLastError());
     FileSink out(target.Get());
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
-                             own.Reader.ShortcutList(), std::string(fileList.c_str(), fileList.size()))) {
+                             own.Reader.ShortcutList(), fileList)) {
     case WriteResult::ReadFailed:
         return FileError("read", ownPath, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
     case WriteResult::WriteFailed:
@@ -250,13 +250,13 @@ SetupError MakeLink(const String& target, const String& link, const String& desc
 
 // The shortcut of every complete ShortcutList record and, when there is one,
 // the uninstaller's.
-SetupError CreateShortcuts(const PackageHeader& header, const std::string& shortcutList, const String& group,
+SetupError CreateShortcuts(const PackageHeader& header, const String& shortcutList, const String& group,
                            const String& installFolder, const String& uninstaller)
 {
     if (SetupError error = EnsureFolder(group))
         return error;
     Log("Folder ", group);
-    std::string list = shortcutList;
+    String list = shortcutList;
     SetupError error;
     const String product = HeaderString(header, HeaderText::ProductName);
     const String description = Format("Opens %s", {product});
@@ -290,7 +290,7 @@ SetupError CreateIconsAndUninstaller(const String& ownPath, const OwnPackage& ow
                                      const Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    const std::string& shortcutList = own.Reader.ShortcutList();
+    const String& shortcutList = own.Reader.ShortcutList();
     ShowStatus("Creating icons...", "");
     if (shortcutList.empty())
         return SetupError(); // no group, no shortcuts and no uninstaller
@@ -310,9 +310,9 @@ bool RunMarkedFiles(const String& runList)
     if (runList.empty())
         return false;
     ShowStatus("Executing files...", "");
-    ListReader list(runList);
+    String list = runList;
     String entry;
-    while (list.Next(entry)) {
+    while (TakeListEntry(list, entry)) {
         HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
         if (reinterpret_cast<INT_PTR>(r) > 32)
             launched = true;

@@ -1,7 +1,7 @@
 // The run: checks the package carried by the running executable, then hands
 // over to the run control.
 #pragma once
-#include "services/String.h"
+#include "package/String.h"
 #include <vector>
 
 #include "loader/Outcome.h"

@@ -7,7 +7,7 @@
 #pragma once
 #include <windows.h>
 
-#include "services/String.h"
+#include "package/String.h"
 
 // The mode captions: an installer's run, an uninstaller's. Pointers to the
 // literals, which the linker keeps once however often they are spelled.

@@ -8,13 +8,6 @@
 #include "services/Services.h"
 #include "services/Text.h"
 
-String HeaderString(const PackageHeader& header, HeaderText field)
-{
-    unsigned length;
-    const char* text = header.TextData(field, length);
-    return String(text, length);
-}
-
 String InstallFolderPath(const String& programFiles, const PackageHeader& header)
 {
     const String company = HeaderString(header, HeaderText::CompanyFolder);
@@ -38,10 +31,10 @@ void DeleteLink(const String& path)
 
 } // namespace
 
-void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const String& group) noexcept
+void RemoveShortcuts(const PackageHeader& header, const String& shortcutList, const String& group) noexcept
 {
     // A group that cannot be cleaned up is found by the final check.
-    std::string list = shortcutList;
+    String list = shortcutList;
     ShortcutRecord record;
     while (!list.empty() && TakeShortcut(list, record))
         DeleteLink(Format("%s\\%s.lnk", {group, record.name}));

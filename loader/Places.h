@@ -2,14 +2,9 @@
 // install folder under Program Files, and the Start-menu group with its
 // shortcuts. Both sequences and the failure handler use these.
 #pragma once
-#include <string>
-
-#include "services/String.h"
+#include "package/String.h"
 
 #include "package/Package.h"
-
-// A header text as the stub holds texts.
-String HeaderString(const PackageHeader& header, HeaderText field);
 
 // Program Files, then CompanyFolder when it is set, then InstallFolder.
 String InstallFolderPath(const String& programFiles, const PackageHeader& header);
@@ -19,7 +14,7 @@ String ShortcutGroup(const String& programs, const PackageHeader& header);
 // Deletes the shortcut of each complete ShortcutList record, and the
 // uninstaller's when the header asks for one, then the group if it is
 // empty. A failure is not reported: what stays is found by whoever looks.
-void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const String& group) noexcept;
+void RemoveShortcuts(const PackageHeader& header, const String& shortcutList, const String& group) noexcept;
 
 // Waits 200 ms and removes folder if it is empty; with a company folder,
 // 200 ms later also the folder above it if that is empty.

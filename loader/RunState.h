@@ -5,7 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include "services/String.h"
+#include "package/String.h"
 
 #include "loader/Checks.h"
 #include "package/PackageReader.h"

@@ -51,9 +51,7 @@ Outcome DeleteListedFile(const String& path, String& failure)
 // payload: read whole, right after the ShortcutList.
 StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String& failure)
 {
-    auto list = [&fileList](const unsigned char* bytes, size_t count) {
-        fileList.Append(reinterpret_cast<const char*>(bytes), count);
-    };
+    KeepText list(fileList);
     if (package.ReadPayload(list) != StepOutcome::Passed) {
         ReportDamaged(kUninstallCaption);
         return Outcome::Damaged;
@@ -66,9 +64,9 @@ StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String
     ShowStatus("Deleting files...", "");
     GuiSetRange(0, static_cast<int>(package.Header().FileCount() + 2), 0);
 
-    ListReader rest(fileList);
+    String rest = fileList;
     String path;
-    while (rest.Next(path)) {
+    while (TakeListEntry(rest, path)) {
         if (SetupError error = GuiStep(1))
             return error;
         if (DeleteListedFile(path, failure) == Outcome::Cancelled)
@@ -101,9 +99,9 @@ bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
 // A folder is removed only when an installed file lay in it.
 bool HeldInstalledFile(const String& fileList, const String& folder)
 {
-    ListReader list(fileList);
+    String list = fileList;
     String path;
-    while (list.Next(path))
+    while (TakeListEntry(list, path))
         if (lstrcmpiA(FolderOf(path).c_str(), folder.c_str()) == 0)
             return true;
     return false;
@@ -114,7 +112,7 @@ bool HeldInstalledFile(const String& fileList, const String& folder)
 StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
     const PackageHeader& header = own.Reader.Header();
-    const std::string& shortcutList = own.Reader.ShortcutList();
+    const String& shortcutList = own.Reader.ShortcutList();
     String fileList;
     String failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Failed;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "package/LittleEndian.h"
+#include "package/String.h"
 
 constexpr uint32_t kMarkerOffset = 48;
 constexpr uint32_t kMarkerSize = 12;
@@ -185,11 +186,14 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
+// A header text as the stub holds its texts (Text gives the packer's).
+String HeaderString(const PackageHeader& header, HeaderText field);
+
 // The name of the uninstaller file and of its shortcut, by
 // UninstallLinkStyle: "Uninstall %s" with ShortName (1) or ProductName (2),
 // else "Uninstall".
-std::string UninstallLinkName(const PackageHeader& header);
+String UninstallLinkName(const PackageHeader& header);
 
 // The header of the uninstaller written from an installer's header: only
 // UninstallMode, PayloadSize and PayloadCrc change.
-PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList);
+PackageHeader UninstallerHeader(const PackageHeader& installer, const String& fileList);

@@ -73,7 +73,7 @@ StepOutcome TailOutcome(ByteSource file, uint32_t packageSize, PeDirectory& sign
 void KeepText::operator()(const unsigned char* bytes, size_t count)
 {
     size_t room = keep_ > text_.size() ? keep_ - text_.size() : 0;
-    text_.append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
+    text_.Append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
 }
 
 const char* StepName(PackageStep step)
@@ -142,14 +142,14 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
     // Every record that a sequence will use names a link inside the group
     // and a target inside the install folder. The records are cut as the
     // pieces come, so that only what is kept stays in memory.
-    std::string pending;
+    String pending;
     uint64_t done = 0;
     auto take = [&](const unsigned char* bytes, size_t count) {
         KeepText(list_, keep)(bytes, count);
         done += count;
         if (recordFault_.rule != NameRule::Allowed || unchecked_)
             return;
-        pending.append(reinterpret_cast<const char*>(bytes), count);
+        pending.Append(reinterpret_cast<const char*>(bytes), count);
         while (TakeCompleteShortcut(pending, recordFault_.record)) {
             recordFault_.rule = CheckShortcutRecord(recordFault_.record, recordFault_.target);
             if (recordFault_.rule != NameRule::Allowed)

@@ -24,8 +24,6 @@ bool IsWord(const char* begin, const char* end, const char* word)
     return !*word;
 }
 
-} // namespace
-
 bool IsDeviceName(const char* begin, const char* end)
 {
     const char* dot = static_cast<const char*>(std::memchr(begin, '.', end - begin));
@@ -54,8 +52,6 @@ NameRule CheckComponent(const char* begin, const char* end)
         return NameRule::DeviceName;
     return NameRule::Allowed;
 }
-
-namespace {
 
 NameRule CheckPath(const char* begin, const char* end)
 {
@@ -97,16 +93,14 @@ struct Text {
 
 } // namespace
 
-bool IsDeviceName(const std::string& component)
+bool IsDeviceName(const String& component)
 {
-    return IsDeviceName(component.data(), component.data() + component.size());
+    return IsDeviceName(component.c_str(), component.c_str() + component.size());
 }
 
-NameRule CheckRelativePath(const char* begin, const char* end) { return CheckPath(begin, end); }
+NameRule CheckRelativePath(const String& text) { return CheckPath(text.c_str(), text.c_str() + text.size()); }
 
-NameRule CheckRelativePath(const std::string& text) { return CheckPath(text.data(), text.data() + text.size()); }
-
-NameRule CheckPlainName(const std::string& text) { return CheckName(text.data(), text.data() + text.size()); }
+NameRule CheckPlainName(const String& text) { return CheckName(text.c_str(), text.c_str() + text.size()); }
 
 HeaderNameFault CheckHeaderNames(const PackageHeader& header)
 {

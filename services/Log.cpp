@@ -36,18 +36,12 @@ void WriteLine(const char* what, const char* text, std::size_t size)
 
 } // namespace
 
-namespace {
-
-bool IsDevice(const String& name) { return IsDeviceName(name.c_str(), name.c_str() + name.size()); }
-
-} // namespace
-
 bool OpenLog(const String& path, DWORD& error)
 {
     error = ERROR_INVALID_NAME;
     // "\\.\" and "\\?\" reach devices and raw volumes; CON, NUL, COM1 and
     // the like are devices in every folder.
-    if (path.StartsWith("\\\\.\\") || path.StartsWith("\\\\?\\") || IsDevice(FileNamePart(path)))
+    if (path.StartsWith("\\\\.\\") || path.StartsWith("\\\\?\\") || IsDeviceName(FileNamePart(path)))
         return false;
     UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -5,7 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include "services/String.h"
+#include "package/String.h"
 
 // Opens path for appending, creating it when missing; others may read it
 // and append to it too (an uninstaller's relaunched copy writes to the same

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include "services/String.h"
+#include "package/String.h"
 
 #include "services/TempName.h"
 #include "services/Win32.h"

@@ -8,7 +8,7 @@
 // a flag cost: moving one copies them, and dropping one that holds nothing
 // does nothing.
 #pragma once
-#include "services/String.h"
+#include "package/String.h"
 
 class [[nodiscard]] SetupError {
 public:

@@ -3,7 +3,7 @@
 // Win32 side creates each candidate and says whether its name was taken.
 #pragma once
 #include <cstdint>
-#include "services/String.h"
+#include "package/String.h"
 
 #include "services/SetupError.h"
 #include "services/Text.h"

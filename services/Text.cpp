@@ -1,7 +1,5 @@
 #include "services/Text.h"
 
-#include <cstring>
-
 String Format(const char* pattern, std::initializer_list<FormatArg> args)
 {
     String out;
@@ -128,14 +126,4 @@ String WithBackslash(const String& folder)
     if (folder.empty() || folder.back() == '\\')
         return folder;
     return folder + '\\';
-}
-
-bool ListReader::Next(String& entry)
-{
-    const char* cr = static_cast<const char*>(std::memchr(next_, '\r', static_cast<std::size_t>(end_ - next_)));
-    if (!cr)
-        return false;
-    entry = String(next_, static_cast<std::size_t>(cr - next_));
-    next_ = cr + 1;
-    return true;
 }

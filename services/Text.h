@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "services/String.h"
+#include "package/String.h"
 
 // One argument of Format: a text for "%s" or an integer for "%d".
 class FormatArg {
@@ -65,16 +65,3 @@ String ParentWithSeparator(const String& path, LeadByteTest isLeadByte = NoLeadB
 
 // Append a backslash unless the text is empty or already ends with one.
 String WithBackslash(const String& folder);
-
-// Reads a list of CR-terminated entries from the front, in place; text
-// after the last CR is never an entry. The list must outlive the reader.
-class ListReader {
-public:
-    explicit ListReader(const String& list) : next_(list.c_str()), end_(next_ + list.size()) {}
-    // The next entry; false, and entry as it was, when no CR is left.
-    bool Next(String& entry);
-
-private:
-    const char* next_;
-    const char* end_;
-};

@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "services/String.h"
+#include "package/String.h"
 #include <utility>
 
 #include "package/ByteSource.h"

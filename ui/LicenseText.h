@@ -1,7 +1,7 @@
 // Text handling of the license window. No Win32 here, so it is tested
 // natively.
 #pragma once
-#include "services/String.h"
+#include "package/String.h"
 
 // name + " License", cut to the 255 characters of a short string.
 String LicenseTitle(const String& name);

@@ -5,7 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include "services/String.h"
+#include "package/String.h"
 
 #include "services/Win32.h"
 

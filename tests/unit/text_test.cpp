@@ -243,30 +243,6 @@ TEST(Switches, SplitCommandLine)
         EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
 }
 
-TEST(Text, ListReaderTakesCompleteEntries)
-{
-    struct Case {
-        String list;
-        std::vector<String> entries;
-    };
-    const Case cases[] = {
-        {"", {}},
-        {"a\rb\r", {"a", "b"}},
-        {"a\r\rtail", {"a", ""}}, // an empty entry; no CR after the tail
-        {"no end", {}},
-        {String("x\0y\r", 4), {String("x\0y", 3)}},
-    };
-    for (const Case& c : cases) {
-        ListReader reader(c.list);
-        std::vector<String> got;
-        String entry = "kept";
-        while (reader.Next(entry))
-            got.push_back(entry);
-        EXPECT_EQ(got, c.entries) << c.list;
-        EXPECT_FALSE(reader.Next(entry));
-    }
-}
-
 TEST(Switches, DamagedCopyText)
 {
     EXPECT_EQ(DamagedCopyText("", "C:\\Downloads\\setup.exe"),

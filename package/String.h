@@ -52,7 +52,8 @@ public:
     String substr(std::size_t pos, std::size_t count = npos) const;
     // The last position holding one of the characters of set, or npos.
     std::size_t find_last_of(const char* set) const;
-    std::size_t find(char c) const;
+    // The first position from `from` on holding c, or npos.
+    std::size_t find(char c, std::size_t from = 0) const;
     // Whether the text starts with prefix.
     bool StartsWith(const char* prefix) const;
 

@@ -1,4 +1,4 @@
-#include "services/String.h"
+#include "package/String.h"
 
 #include <cstring>
 #include <new>
@@ -154,9 +154,9 @@ std::size_t String::find_last_of(const char* set) const
     return npos;
 }
 
-std::size_t String::find(char c) const
+std::size_t String::find(char c, std::size_t from) const
 {
-    for (std::size_t i = 0, size = this->size(); i < size; ++i)
+    for (std::size_t i = from, size = this->size(); i < size; ++i)
         if (text_[i] == c)
             return i;
     return npos;
