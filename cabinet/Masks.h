@@ -9,8 +9,8 @@
 //   other   the character itself
 // Letters compare without regard to case (ASCII only), in sets as well.
 #pragma once
-#include "package/String.h"
 
+#include "package/String.h"
 #include "services/SetupError.h"
 
 // matches: whether name as a whole matches mask. An invalid mask gives the

@@ -11,8 +11,9 @@
 
 #include <fdi.h>
 
-#include "package/String.h"
 #include <utility>
+
+#include "package/String.h"
 
 // The text for an FDI error code (erfOper); empty for codes it does not know.
 String ErrorText(int code);

@@ -11,8 +11,8 @@
 #include <fdi.h>
 
 #include <cstdint>
-#include "package/String.h"
 
+#include "package/String.h"
 #include "services/SetupError.h"
 
 class TUnCab;

@@ -1,7 +1,8 @@
 // The command line and the damaged-copy text. Portable: no Win32.
 #pragma once
-#include "package/String.h"
 #include <vector>
+
+#include "package/String.h"
 
 // How the run was started, read once at the entry.
 struct Invocation {

@@ -1,10 +1,10 @@
 // The run: checks the package carried by the running executable, then hands
 // over to the run control.
 #pragma once
-#include "package/String.h"
 #include <vector>
 
 #include "loader/Outcome.h"
+#include "package/String.h"
 
 // How the run ended, for the exit code, and the error that ended it, for
 // the entry to show.

@@ -2,9 +2,9 @@
 // install folder under Program Files, and the Start-menu group with its
 // shortcuts. Both sequences and the failure handler use these.
 #pragma once
-#include "package/String.h"
 
 #include "package/Package.h"
+#include "package/String.h"
 
 // Program Files, then CompanyFolder when it is set, then InstallFolder.
 String InstallFolderPath(const String& programFiles, const PackageHeader& header);

@@ -5,10 +5,9 @@
 #pragma once
 #include <windows.h>
 
-#include "package/String.h"
-
 #include "loader/Checks.h"
 #include "package/PackageReader.h"
+#include "package/String.h"
 #include "services/Win32.h"
 
 struct ShellFolders {

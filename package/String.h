@@ -1,9 +1,11 @@
-// The stub's owned text: one pointer to a heap buffer that holds its length,
-// its room and its characters (with a terminating zero). An empty one owns
-// nothing, so making, moving and dropping one costs a store or a call, and
-// every member that does real work is out of line: the stub has hundreds of
-// texts, and std::string's inline small-buffer code at each of them is
-// what it cannot afford. Portable: no Win32 here.
+// The owned text of the setup stub, and of the package code it shares with
+// the packer: one pointer to a heap buffer that holds its length, its room
+// and its characters (with a terminating zero). An empty one owns nothing,
+// so making, moving and dropping one costs a store or a call, and every
+// member that does real work is out of line: the stub has hundreds of texts,
+// and std::string's inline small-buffer code at each of them is what it
+// cannot afford. Texts may hold zero bytes; c_str() users see up to the
+// first. Portable: no Win32 here.
 #pragma once
 #include <cstddef>
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include "package/String.h"
 
+#include "package/String.h"
 #include "services/TempName.h"
 #include "services/Win32.h"
 

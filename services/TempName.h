@@ -3,8 +3,8 @@
 // Win32 side creates each candidate and says whether its name was taken.
 #pragma once
 #include <cstdint>
-#include "package/String.h"
 
+#include "package/String.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 

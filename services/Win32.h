@@ -4,10 +4,10 @@
 #pragma once
 #include <windows.h>
 
-#include "package/String.h"
 #include <utility>
 
 #include "package/ByteSource.h"
+#include "package/String.h"
 #include "services/SetupError.h"
 
 // The one owner of a Win32 resource. Traits say what it holds, which value

@@ -3,7 +3,6 @@
 // system's, which sets itself up when it loads.
 #include <windows.h>
 
-#include "services/String.h"
 #include <vector>
 
 #include "loader/Checks.h"

@@ -1,8 +1,8 @@
 // The built-in operations: the progress window (uSetup) and the license
 // window (uLicense). Each does nothing, or answers false or none, while its
 // window does not exist.
-#include "package/String.h"
 
+#include "package/String.h"
 #include "ui/LicenseText.h"
 #include "ui/uGUI.h"
 #include "ui/uLicense.h"

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "package/String.h"
-
 #include "ui/uWin.h"
 
 // Control IDs of TForm2. The buttons keep clear of IDOK and IDCANCEL: the

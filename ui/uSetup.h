@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include "package/String.h"
-
 #include "ui/uWin.h"
 
 // Control IDs of TForm1, stable so tests and the robot can find them.

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "package/String.h"
-
 #include "services/Win32.h"
 
 // One row of a window's layout: pixels at 96 dpi, width 0 = sized to the
