@@ -72,7 +72,7 @@ public:
     friend String operator+(const char* left, const String& right);
     // For test messages: any stream that takes a C string.
     template <class Stream>
-    friend auto operator<<(Stream& out, const String& text) -> decltype(out << text.c_str())
+    friend auto operator<<(Stream& out, const String& text) -> decltype(out << static_cast<const char*>(nullptr))
     {
         return out << text.c_str();
     }
