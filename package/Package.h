@@ -7,7 +7,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "package/LittleEndian.h"
 #include "package/String.h"
@@ -105,12 +104,12 @@ std::string FieldOption(const HeaderField& field);
 
 class PackageHeader {
 public:
-    PackageHeader() : bytes_(kHeaderSize, 0) {}
+    PackageHeader() = default;
     // A fresh installer header: magic and size set, everything else zero.
     static PackageHeader Blank();
 
-    unsigned char* Bytes() { return bytes_.data(); }
-    const unsigned char* Bytes() const { return bytes_.data(); }
+    unsigned char* Bytes() { return bytes_; }
+    const unsigned char* Bytes() const { return bytes_; }
 
     // A number field of either width.
     uint32_t Number(const HeaderField& field) const;
@@ -183,7 +182,8 @@ private:
         bytes_[at] = v;
     }
 
-    std::vector<unsigned char> bytes_;
+    // In place: a header is small, and copying one is then a plain copy.
+    unsigned char bytes_[kHeaderSize] = {};
 };
 
 // A header text as the stub holds its texts (Text gives the packer's).

@@ -1,6 +1,5 @@
 #include "package/PackageReader.h"
 
-#include <vector>
 
 #include "package/CRC32.h"
 #include "package/LittleEndian.h"
@@ -174,17 +173,17 @@ StepOutcome PackageReader::ReadPayload(PieceSink sink)
 
 StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink)
 {
-    std::vector<unsigned char> piece(size < kPiece ? size : kPiece);
+    PieceBuffer piece = NewPieceBuffer(size < kPiece ? size : kPiece);
     uint32_t count = 0;
     uint32_t running = Crc32Init();
     while (count < size) {
         // Never past the block: what follows it is not part of it.
         size_t want = size - count < kPiece ? size - count : kPiece;
-        size_t got = file_.ReadAt(offset + count, piece.data(), want);
+        size_t got = file_.ReadAt(offset + count, piece.get(), want);
         if (got == 0)
             break;
-        sink(piece.data(), got);
-        running = update_(running, piece.data(), got);
+        sink(piece.get(), got);
+        running = update_(running, piece.get(), got);
         count += static_cast<uint32_t>(got);
     }
     blockCount_ = count;

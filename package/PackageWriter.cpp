@@ -48,12 +48,13 @@ bool AddToChecksum(PeChecksum& sum, ByteSource source, uint32_t size)
 WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
                               const String& shortcutList)
 {
-    std::vector<unsigned char> piece(stubSize < 16384 ? stubSize : 16384);
+    const uint32_t pieceSize = stubSize < 16384 ? stubSize : 16384;
+    PieceBuffer piece = NewPieceBuffer(pieceSize);
     for (uint32_t done = 0; done < stubSize;) {
-        size_t want = stubSize - done < piece.size() ? stubSize - done : piece.size();
-        if (stub.ReadAt(done, piece.data(), want) != want)
+        size_t want = stubSize - done < pieceSize ? stubSize - done : pieceSize;
+        if (stub.ReadAt(done, piece.get(), want) != want)
             return WriteResult::ReadFailed;
-        if (!out.Write(piece.data(), want))
+        if (!out.Write(piece.get(), want))
             return WriteResult::WriteFailed;
         done += static_cast<uint32_t>(want);
     }

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <vector>
 
 #include "services/SetupError.h"
 #include "services/Text.h"
@@ -102,11 +101,11 @@ bool SameContent(HANDLE file, HANDLE other)
     if (!GetFileSizeEx(file, &size) || !GetFileSizeEx(other, &otherSize) || size.QuadPart != otherSize.QuadPart ||
         !SeekTo(file, 0) || !SeekTo(other, 0))
         return false;
-    std::vector<unsigned char> mine(kCopyPiece), theirs(kCopyPiece);
+    PieceBuffer mine = NewPieceBuffer(kCopyPiece), theirs = NewPieceBuffer(kCopyPiece);
     for (LONGLONG left = size.QuadPart; left > 0;) {
         DWORD want = left < kCopyPiece ? static_cast<DWORD>(left) : kCopyPiece;
-        if (ReadBytes(file, mine.data(), want) != want || ReadBytes(other, theirs.data(), want) != want ||
-            std::memcmp(mine.data(), theirs.data(), want) != 0)
+        if (ReadBytes(file, mine.get(), want) != want || ReadBytes(other, theirs.get(), want) != want ||
+            std::memcmp(mine.get(), theirs.get(), want) != 0)
             return false;
         left -= want;
     }
@@ -273,13 +272,13 @@ bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress prog
     if (in.Valid() && GetFileSizeEx(in.Get(), &size64) && size64.QuadPart <= 0x7FFFFFFF) {
         const DWORD size = static_cast<DWORD>(size64.QuadPart);
         progress(0, static_cast<int>(size));
-        std::vector<unsigned char> buffer(kCopyPiece);
+        PieceBuffer buffer = NewPieceBuffer(kCopyPiece);
         DWORD done = 0;
         bool failed = false;
         // An empty source still makes one pass, so the display shows (0, 0, 0).
         do {
-            DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-            if ((got == 0 && done < size) || !WriteAll(target, buffer.data(), got)) {
+            DWORD got = ReadBytes(in.Get(), buffer.get(), kCopyPiece);
+            if ((got == 0 && done < size) || !WriteAll(target, buffer.get(), got)) {
                 failed = true;
                 break;
             }
