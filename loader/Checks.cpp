@@ -1,10 +1,29 @@
 #include "loader/Checks.h"
 
+#include <cstring>
+
 #include "services/Text.h"
 
-std::vector<String> SplitCommandLine(const char* line)
+void Arguments::Add(const String& argument)
 {
-    std::vector<String> args;
+    packed_ += argument;
+    packed_ += '\0';
+    ++count_;
+}
+
+const char* Arguments::operator[](std::size_t index) const
+{
+    if (index >= count_)
+        return "";
+    std::size_t at = 0;
+    while (index--)
+        at = packed_.find('\0', at) + 1;
+    return packed_.c_str() + at;
+}
+
+Arguments SplitCommandLine(const char* line)
+{
+    Arguments args;
     const char* p = line;
     String word;
     if (*p == '"') {
@@ -16,7 +35,7 @@ std::vector<String> SplitCommandLine(const char* line)
         for (; *p && *p != ' ' && *p != '\t'; ++p)
             word += *p;
     }
-    args.push_back(word);
+    args.Add(word);
     for (;;) {
         while (*p == ' ' || *p == '\t')
             ++p;
@@ -44,30 +63,30 @@ std::vector<String> SplitCommandLine(const char* line)
                 word += *p++;
             }
         }
-        args.push_back(word);
+        args.Add(word);
     }
 }
 
-Invocation ReadCommandLine(const String& ownPath, const std::vector<String>& args)
+Invocation ReadCommandLine(const String& ownPath, const Arguments& args)
 {
     Invocation call;
     call.OwnPath = ownPath;
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    for (std::size_t i = 1; i < args.Count(); ++i) {
         const String word = UpperAscii(args[i]);
         call.NoConfirmation |= word == "/SP-";
         call.NoLicense |= word == "/LA-";
         call.Silent |= word == "/SILENT";
         if (!call.Logged && word.StartsWith("/LOG=")) {
             call.Logged = true;
-            call.LogPath = args[i].substr(5);
+            call.LogPath = args[i] + 5;
             // The runtime takes the quotes away; an entry that leaves them
             // gets the same path.
             if (call.LogPath.size() >= 2 && call.LogPath[0] == '"' && call.LogPath.back() == '"')
                 call.LogPath = call.LogPath.substr(1, call.LogPath.size() - 2);
         }
     }
-    call.Relaunched = args.size() > 1 && args[1] == "/SECSUN";
-    if (args.size() > 2)
+    call.Relaunched = std::strcmp(args[1], "/SECSUN") == 0;
+    if (args.Count() > 2)
         call.StartedUninstaller = args[2];
     return call;
 }

@@ -1,6 +1,6 @@
 // The command line and the damaged-copy text. Portable: no Win32.
 #pragma once
-#include <vector>
+#include <cstddef>
 
 #include "package/String.h"
 
@@ -21,17 +21,32 @@ struct Invocation {
     String StartedUninstaller;
 };
 
+// The arguments of a command line in one text, each followed by a zero
+// byte (which no argument can hold): read once and in order, they need no
+// list of texts.
+class Arguments {
+public:
+    void Add(const String& argument);
+    std::size_t Count() const { return count_; }
+    // Argument index (0 is the program); "" past the last.
+    const char* operator[](std::size_t index) const;
+
+private:
+    String packed_;
+    std::size_t count_ = 0;
+};
+
 // The arguments of a command line as Windows programs split it: argument 0
 // runs to its closing quote when it opens with one, else to the first blank;
 // the others are split at blanks and tabs outside double quotes, where 2n
 // backslashes before a quote stand for n and the quote opens or closes a
 // quoted part, 2n+1 for n and a literal quote, and "" inside a quoted part
 // for a quote; backslashes before anything else are themselves.
-std::vector<String> SplitCommandLine(const char* line);
+Arguments SplitCommandLine(const char* line);
 
 // The switches count anywhere from argument 1 on, each upper-cased (ASCII
 // only) and compared whole; argument 0 is the program.
-Invocation ReadCommandLine(const String& ownPath, const std::vector<String>& args);
+Invocation ReadCommandLine(const String& ownPath, const Arguments& args);
 
 // "This copy of %s is corrupted!..." naming the mode caption when it is set,
 // else the own file's name (after the last "\" or ":") in capitals.

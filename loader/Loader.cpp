@@ -63,7 +63,7 @@ StepResult CheckAndRun(const Invocation& call, const ShellFolders& folders, Temp
 
 // The log, when asked for, before anything else: a run that was to be
 // logged and cannot be does nothing. Its first lines tell how it started.
-bool StartLog(const Invocation& call, const std::vector<String>& args)
+bool StartLog(const Invocation& call, const Arguments& args)
 {
     DWORD error = 0;
     if (call.Logged && !OpenLog(call.LogPath, error)) {
@@ -71,8 +71,10 @@ bool StartLog(const Invocation& call, const std::vector<String>& args)
         return false;
     }
     String line = call.OwnPath;
-    for (std::size_t i = 1; i < args.size(); ++i)
-        line += " " + args[i];
+    for (std::size_t i = 1; i < args.Count(); ++i) {
+        line += ' ';
+        line += args[i];
+    }
     Log(sizeof(void*) == 8 ? "Start (64-bit): " : "Start (32-bit): ", line);
     Log("Switches:", Format("%s%s%s%s", {call.NoConfirmation ? " /SP-" : "", call.NoLicense ? " /LA-" : "",
                                          call.Silent ? " /SILENT" : "", call.Relaunched ? " /SECSUN" : ""}));
@@ -81,7 +83,7 @@ bool StartLog(const Invocation& call, const std::vector<String>& args)
 
 } // namespace
 
-StepResult RunSetup(const String& ownPath, const std::vector<String>& args)
+StepResult RunSetup(const String& ownPath, const Arguments& args)
 {
     const Invocation call = ReadCommandLine(ownPath, args);
     if (!StartLog(call, args))

@@ -3,8 +3,6 @@
 // system's, which sets itself up when it loads.
 #include <windows.h>
 
-#include <vector>
-
 #include "loader/Checks.h"
 #include "loader/Loader.h"
 #include "services/Log.h"

@@ -182,6 +182,26 @@ TEST(Text, FolderOf)
     EXPECT_EQ(FolderOfPath(dbcsEnd), "C:\\dir\\\x95");
 }
 
+namespace {
+Arguments Packed(const std::vector<String>& list)
+{
+    Arguments args;
+    for (const String& a : list)
+        args.Add(a);
+    return args;
+}
+
+std::vector<String> Unpacked(const Arguments& args)
+{
+    std::vector<String> list;
+    for (std::size_t i = 0; i < args.Count(); ++i)
+        list.push_back(args[i]);
+    // Past the last there is nothing, not a stray argument.
+    EXPECT_STREQ(args[args.Count()], "");
+    return list;
+}
+} // namespace
+
 TEST(Switches, ReadCommandLine)
 {
     // Switches, then the relaunch: argument 1 exactly, with argument 2. The
@@ -207,7 +227,7 @@ TEST(Switches, ReadCommandLine)
         {{"/LOG=a", "/LOG", "/LOGS=b", "-LOG=c"}, false, false, false, false, "/LOGS=b"},
     };
     for (const Case& c : cases) {
-        Invocation call = ReadCommandLine("C:\\own.exe", c.args);
+        Invocation call = ReadCommandLine("C:\\own.exe", Packed(c.args));
         const String what = c.args.size() > 1 ? c.args[1] : c.args[0];
         EXPECT_EQ(call.OwnPath, "C:\\own.exe");
         EXPECT_EQ(call.NoConfirmation, c.noConfirmation) << what;
@@ -240,7 +260,7 @@ TEST(Switches, SplitCommandLine)
         {"x \"open to the end", {"x", "open to the end"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+        EXPECT_EQ(Unpacked(SplitCommandLine(c.line)), c.args) << c.line;
 }
 
 TEST(Switches, DamagedCopyText)
