@@ -13,10 +13,8 @@
 
 #include <utility>
 
-#include "package/String.h"
-
 // The text for an FDI error code (erfOper); empty for codes it does not know.
-String ErrorText(int code);
+const char* ErrorText(int code);
 
 namespace cabapi {
 

@@ -52,7 +52,7 @@ void TUnCab::SetCabinetFile(const String& value) { cabinetFile_ = NormalCabinetN
 
 void TUnCab::SetDestination(const String& value) { destination_ = WithBackslash(value); }
 
-SetupError TUnCab::Failure(const String& msg, bool byUser) const
+SetupError TUnCab::Failure(const char* msg, bool byUser) const
 {
     if (errors_.fError)
         return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
@@ -165,7 +165,7 @@ SetupError TUnCab::TargetPath(const char* storedName, String& target) const
     // A name kept with its folders must stay below the destination, and no
     // name may be one Windows takes for a device (its bytes would go there).
     if (CheckRelativePath(name) != NameRule::Allowed)
-        return Failure(Format("The file name \"%s\" is not allowed!", {name}));
+        return Failure(Format("The file name \"%s\" is not allowed!", {name}).c_str());
     target = WithBackslash(destination_) + name;
     return SetupError();
 }

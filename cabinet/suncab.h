@@ -102,7 +102,7 @@ public:
     // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
     // has recorded an error, otherwise msg alone; byUser when the user
     // ended it.
-    SetupError Failure(const String& msg, bool byUser = false) const;
+    SetupError Failure(const char* msg, bool byUser = false) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
     SetupError MakeFolder(const String& path, bool confirm);

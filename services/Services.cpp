@@ -321,7 +321,7 @@ bool IsExistingFolder(const String& path)
 bool IsExistingFile(const String& path)
 {
     // A wildcard would let FindFirstFileA report some other file.
-    if (std::strpbrk(path.c_str(), "*?"))
+    if (path.find('*') != String::npos || path.find('?') != String::npos)
         return false;
     WIN32_FIND_DATAA entry;
     UniqueFindHandle search(FindFirstFileA(path.c_str(), &entry));

@@ -189,14 +189,14 @@ TEST(UnCabProperties, CabinetFileAndDestinationAreNormalised)
 
 TEST(UnCabProperties, ErrorTexts)
 {
-    EXPECT_EQ(ErrorText(0), "No error");
-    EXPECT_EQ(ErrorText(1), "Cabinet not found");
-    EXPECT_EQ(ErrorText(3), "Cabinet file has an unknown version number.");
-    EXPECT_EQ(ErrorText(4), "Cabinet file is corrupt");
-    EXPECT_EQ(ErrorText(10), "Cabinet returned on fdintNEXT_CABINET is incorrect");
-    EXPECT_EQ(ErrorText(11), "Client requested abort");
-    EXPECT_EQ(ErrorText(12), "");
-    EXPECT_EQ(ErrorText(-1), "");
+    EXPECT_STREQ(ErrorText(0), "No error");
+    EXPECT_STREQ(ErrorText(1), "Cabinet not found");
+    EXPECT_STREQ(ErrorText(3), "Cabinet file has an unknown version number.");
+    EXPECT_STREQ(ErrorText(4), "Cabinet file is corrupt");
+    EXPECT_STREQ(ErrorText(10), "Cabinet returned on fdintNEXT_CABINET is incorrect");
+    EXPECT_STREQ(ErrorText(11), "Client requested abort");
+    EXPECT_STREQ(ErrorText(12), "");
+    EXPECT_STREQ(ErrorText(-1), "");
 }
 
 TEST(UnCabProperties, FailureWithoutPlatformError)
