@@ -77,6 +77,13 @@ String& String::operator=(const char* text)
     return *this = static_cast<String&&>(copy);
 }
 
+char* String::data()
+{
+    if (!text_)
+        text_ = Regrow(nullptr, 0, 0);
+    return text_;
+}
+
 std::size_t String::size() const { return text_ ? HeadOf(text_)->size : 0; }
 
 char String::back() const { return text_[size() - 1]; }

@@ -33,8 +33,9 @@ public:
 
     // Never null; valid until the next change.
     const char* c_str() const { return text_ ? text_ : ""; }
-    // The characters in place, for changing them; null when empty.
-    char* data() { return text_; }
+    // The characters in place, for changing them or for a call that takes
+    // a writable text; never null (an empty one gets a buffer of its own).
+    char* data();
     std::size_t size() const;
     bool empty() const { return size() == 0; }
     char operator[](std::size_t i) const { return text_[i]; }

@@ -90,6 +90,14 @@ TEST(String, HoldsExactlyItsBytes)
          },
          "a"},
         {"resized and written", [] { String s; std::memcpy(s.Resize(3), "xyz", 3); return s; }, "xyz"},
+        {"empty, written in place",
+         [] {
+             String s;
+             const char* text = s.data(); // a writable "", never null
+             EXPECT_TRUE(text && *text == '\0');
+             return s;
+         },
+         ""},
         {"substr clamps", [] { return String("abcdef").substr(2, 100) + String("ab").substr(5); }, "cdef"},
         {"from a std::string", [] { return String(std::string("a\0c", 3)); }, std::string("a\0c", 3)},
     };
