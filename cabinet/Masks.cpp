@@ -1,7 +1,7 @@
 #include "cabinet/Masks.h"
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "services/SetupError.h"
 #include "services/Text.h"
@@ -48,13 +48,13 @@ bool Matches(const Element& e, unsigned char c)
     return false;
 }
 
-SetupError InvalidMask(const std::string& mask, std::size_t position)
+SetupError InvalidMask(const String& mask, std::size_t position)
 {
     return SetupError(Format("'%s' is an invalid mask at (%d)", {mask, static_cast<long long>(position)}));
 }
 
 // Reads the set that opens at mask[open]; close is then the index of its "]".
-SetupError ReadSet(const std::string& mask, std::size_t open, Element& set, std::size_t& close)
+SetupError ReadSet(const String& mask, std::size_t open, Element& set, std::size_t& close)
 {
     std::size_t i = open + 1;
     if (i < mask.size() && mask[i] == '!') {
@@ -90,15 +90,19 @@ SetupError ReadSet(const std::string& mask, std::size_t open, Element& set, std:
     return SetupError();
 }
 
-SetupError Compile(const std::string& mask, std::vector<Element>& elements)
+// Every mask character makes at most one element, so elements has room for
+// mask.size() of them; count tells how many were made. A fixed block, not a
+// growing list: the stub carries every byte of code it ships.
+SetupError Compile(const String& mask, Element* elements, std::size_t& count)
 {
+    count = 0;
     bool afterStar = false;
     int floating = 0;
     for (std::size_t i = 0; i < mask.size(); ++i) {
         char c = mask[i];
         if (c == '*') {
             if (!afterStar)
-                elements.push_back(Element{Kind::Star});
+                elements[count++].kind = Kind::Star;
             afterStar = true;
             continue;
         }
@@ -118,40 +122,41 @@ SetupError Compile(const std::string& mask, std::vector<Element>& elements)
         } else {
             e.literal = static_cast<unsigned char>(c);
         }
-        elements.push_back(e);
+        elements[count++] = e;
     }
     return SetupError();
 }
 
 } // namespace
 
-SetupError MatchesMask(const std::string& name, const std::string& mask, bool& matches)
+SetupError MatchesMask(const String& name, const String& mask, bool& matches)
 {
     matches = false;
-    std::vector<Element> elements;
-    if (SetupError error = Compile(mask, elements))
+    std::unique_ptr<Element[]> elements(new Element[mask.size() + 1]);
+    std::size_t count;
+    if (SetupError error = Compile(mask, elements.get(), count))
         return error;
     // Every element but a star takes exactly one character, so going back to
     // the last star alone is enough: the match costs at most
     // name length x mask length steps.
     std::size_t e = 0, s = 0;
-    std::size_t starElement = std::string::npos, starName = 0;
+    std::size_t starElement = String::npos, starName = 0;
     while (s < name.size()) {
-        if (e < elements.size() && elements[e].kind == Kind::Star) {
+        if (e < count && elements[e].kind == Kind::Star) {
             starElement = e++;
             starName = s;
-        } else if (e < elements.size() && Matches(elements[e], static_cast<unsigned char>(name[s]))) {
+        } else if (e < count && Matches(elements[e], static_cast<unsigned char>(name[s]))) {
             ++e;
             ++s;
-        } else if (starElement != std::string::npos) {
+        } else if (starElement != String::npos) {
             e = starElement + 1;
             s = ++starName;
         } else {
             return SetupError();
         }
     }
-    while (e < elements.size() && elements[e].kind == Kind::Star)
+    while (e < count && elements[e].kind == Kind::Star)
         ++e;
-    matches = e == elements.size();
+    matches = e == count;
     return SetupError();
 }

@@ -9,8 +9,8 @@
 //   other   the character itself
 // Letters compare without regard to case (ASCII only), in sets as well.
 #pragma once
-#include <string>
 
+#include "package/String.h"
 #include "services/SetupError.h"
 
 // matches: whether name as a whole matches mask. An invalid mask gives the
@@ -19,4 +19,4 @@
 // (one past the end for a set that is never closed): a "[" without "]", a set
 // that holds no character, a "-" with no character before it in a set, or
 // more than 30 elements that follow a "*".
-SetupError MatchesMask(const std::string& name, const std::string& mask, bool& matches);
+SetupError MatchesMask(const String& name, const String& mask, bool& matches);

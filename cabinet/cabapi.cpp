@@ -7,7 +7,7 @@
 
 #include "services/Services.h"
 
-std::string ErrorText(int code)
+const char* ErrorText(int code)
 {
     static const char* const texts[] = {
         "No error",
@@ -24,7 +24,7 @@ std::string ErrorText(int code)
         "Client requested abort",
     };
     if (code < 0 || code >= static_cast<int>(sizeof texts / sizeof texts[0]))
-        return std::string();
+        return "";
     return texts[code];
 }
 

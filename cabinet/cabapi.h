@@ -11,11 +11,10 @@
 
 #include <fdi.h>
 
-#include <string>
 #include <utility>
 
 // The text for an FDI error code (erfOper); empty for codes it does not know.
-std::string ErrorText(int code);
+const char* ErrorText(int code);
 
 namespace cabapi {
 

@@ -16,15 +16,15 @@ namespace {
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
-std::string FolderPart(const std::string& path) { return FolderOfPath(path, IsLeadByte); }
+String FolderPart(const String& path) { return FolderOfPath(path, IsLeadByte); }
 
-bool IsFile(const std::string& path)
+bool IsFile(const String& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsFolder(const std::string& path)
+bool IsFolder(const String& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -37,22 +37,22 @@ bool EntryTime(const FDINOTIFICATION& n, FILETIME& utc)
     return DosDateTimeToFileTime(n.date, n.time, &local) && LocalFileTimeToFileTime(&local, &utc);
 }
 
-std::string NormalCabinetName(const std::string& value)
+String NormalCabinetName(const String& value)
 {
-    if (value.empty() || FileNamePart(value).find('.') != std::string::npos)
+    if (value.empty() || FileNamePart(value).find('.') != String::npos)
         return value;
     return LowerAscii(value) + ".cab";
 }
 
 } // namespace
 
-std::string TUnCab::CabinetFile() const { return NormalCabinetName(cabinetFile_); }
+String TUnCab::CabinetFile() const { return NormalCabinetName(cabinetFile_); }
 
-void TUnCab::SetCabinetFile(const std::string& value) { cabinetFile_ = NormalCabinetName(value); }
+void TUnCab::SetCabinetFile(const String& value) { cabinetFile_ = NormalCabinetName(value); }
 
-void TUnCab::SetDestination(const std::string& value) { destination_ = WithBackslash(value); }
+void TUnCab::SetDestination(const String& value) { destination_ = WithBackslash(value); }
 
-SetupError TUnCab::Failure(const std::string& msg, bool byUser) const
+SetupError TUnCab::Failure(const char* msg, bool byUser) const
 {
     if (errors_.fError)
         return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
@@ -76,9 +76,9 @@ SetupError TUnCab::Execute()
         return Failure("Incorrect CAB filename!");
     Prepare();
 
-    const std::string cabinet = CabinetFile();
-    std::string name = FileNamePart(cabinet);
-    std::string path = WithBackslash(FolderPart(cabinet));
+    const String cabinet = CabinetFile();
+    String name = FileNamePart(cabinet);
+    String path = WithBackslash(FolderPart(cabinet));
     BOOL copied = FALSE;
     SetupError failure;
     {
@@ -151,21 +151,21 @@ void TUnCab::CatchWriteError()
         pending_ = FileError("write", target_, error);
 }
 
-int TUnCab::Ask(const char* caption, const std::string& text, UINT style) const
+int TUnCab::Ask(const char* caption, const String& text, UINT style) const
 {
     Log("", text);
     return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
 }
 
-SetupError TUnCab::TargetPath(const char* storedName, std::string& target) const
+SetupError TUnCab::TargetPath(const char* storedName, String& target) const
 {
-    std::string name = storedName;
+    String name = storedName;
     if (!(Options & ucKeepPaths))
         name = LastComponent(name);
     // A name kept with its folders must stay below the destination, and no
     // name may be one Windows takes for a device (its bytes would go there).
     if (CheckRelativePath(name) != NameRule::Allowed)
-        return Failure(Format("The file name \"%s\" is not allowed!", {name}));
+        return Failure(Format("The file name \"%s\" is not allowed!", {name}).c_str());
     target = WithBackslash(destination_) + name;
     return SetupError();
 }
@@ -190,7 +190,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         return Fail(std::move(error));
     if (!matches)
         return 0;
-    std::string target;
+    String target;
     if (SetupError error = TargetPath(n.psz1, target))
         return Fail(std::move(error));
 
@@ -225,7 +225,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
     // Entries come folder by folder: the folder is made or tested once, not
     // for every file in it.
     if (Options & ucCreateFolders) {
-        std::string folder = FolderPart(target);
+        String folder = FolderPart(target);
         if (folder != madeFolder_) {
             if (SetupError error = MakeFolder(target, true))
                 return Fail(std::move(error));
@@ -257,7 +257,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 {
     const HANDLE file = reinterpret_cast<HANDLE>(n.hf);
-    const std::string target = std::exchange(target_, std::string());
+    const String target = std::exchange(target_, String());
     // The platform reports close file even for an entry whose data failed
     // (damaged data, a missing next cabinet), and reports that failure
     // itself: a target shorter than the entry is never counted, dated or
@@ -302,15 +302,15 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 INT_PTR TUnCab::NextCabinet(FDINOTIFICATION& n)
 {
     // Continuation cabinets must lie beside the first one; nobody is asked.
-    if (IsFile(std::string(n.psz3) + n.psz1))
+    if (IsFile(String(n.psz3) + n.psz1))
         return 0;
     n.fdie = FDIERROR_CABINET_NOT_FOUND;
     return -1;
 }
 
-SetupError TUnCab::MakeFolder(const std::string& path, bool confirm)
+SetupError TUnCab::MakeFolder(const String& path, bool confirm)
 {
-    const std::string folder = FolderPart(path);
+    const String folder = FolderPart(path);
     // The climb ends at an empty folder part or at a root that does not shrink
     // any further (a missing drive); the create that follows then fails.
     if (folder.empty() || folder == path || IsFolder(folder))

@@ -11,8 +11,8 @@
 #include <fdi.h>
 
 #include <cstdint>
-#include <string>
 
+#include "package/String.h"
 #include "services/SetupError.h"
 
 class TUnCab;
@@ -30,11 +30,11 @@ struct TMethod {
 
 using TNotifyEvent = TMethod<void, TUnCab&>;
 // (Sender, CabinetName, DiskName, FileName, var Abort)
-using TPartialFileEvent = TMethod<void, TUnCab&, const std::string&, const std::string&, const std::string&, bool&>;
+using TPartialFileEvent = TMethod<void, TUnCab&, const String&, const String&, const String&, bool&>;
 // (Sender, FileName, Size, DateTime, var Action): Action 0 go on, 1 skip the
 // entry, anything else abort the extraction. An error it gives ends the
 // extraction, and Execute gives it.
-using TCopyFileEvent = TMethod<SetupError, TUnCab&, const std::string&, int32_t, const SYSTEMTIME&, uint8_t&>;
+using TCopyFileEvent = TMethod<SetupError, TUnCab&, const String&, int32_t, const SYSTEMTIME&, uint8_t&>;
 
 // Binds a member function to an object as an event:
 //   uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
@@ -75,24 +75,24 @@ public:
 
     // A name without extension is lower-cased and gets ".cab", on every read
     // and write.
-    std::string CabinetFile() const;
-    void SetCabinetFile(const std::string& value);
+    String CabinetFile() const;
+    void SetCabinetFile(const String& value);
     // Stored with a trailing backslash unless empty.
-    const std::string& Destination() const { return destination_; }
-    void SetDestination(const std::string& value);
+    const String& Destination() const { return destination_; }
+    void SetDestination(const String& value);
 
     uint8_t Options = 0x5F;
     TPartialFileEvent OnPartialFile;
     TCopyFileEvent OnCopyFile;
     TNotifyEvent OnStart;
     TNotifyEvent OnFinish;
-    std::string Mask;              // empty: Execute does nothing
+    String Mask;              // empty: Execute does nothing
     bool RunAfterExtract = true;   // open run-marked files as soon as written
     HWND OwnerWindow = nullptr;    // owner of every message box
 
     // Results of the last run: each written run-marked file's path followed
     // by a carriage return, and the number of targets closed successfully.
-    const std::string& RunList() const { return runList_; }
+    const String& RunList() const { return runList_; }
     int32_t ExtractedCount() const { return extractedCount_; }
     // The decompressor's error record of the last run (cleared when a run
     // starts).
@@ -102,10 +102,10 @@ public:
     // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
     // has recorded an error, otherwise msg alone; byUser when the user
     // ended it.
-    SetupError Failure(const std::string& msg, bool byUser = false) const;
+    SetupError Failure(const char* msg, bool byUser = false) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
-    SetupError MakeFolder(const std::string& path, bool confirm);
+    SetupError MakeFolder(const String& path, bool confirm);
 
 protected:
     // Called once per run, just before the decompressor is set up.
@@ -117,21 +117,21 @@ private:
     INT_PTR CopyFile(const FDINOTIFICATION& n);
     INT_PTR CloseFile(const FDINOTIFICATION& n);
     INT_PTR NextCabinet(FDINOTIFICATION& n);
-    SetupError TargetPath(const char* storedName, std::string& target) const;
+    SetupError TargetPath(const char* storedName, String& target) const;
     // Keeps the first error of a notification for Execute; tells the
     // platform to abort.
     INT_PTR Fail(SetupError error);
     void CatchWriteError();
-    int Ask(const char* caption, const std::string& text, UINT style) const;
+    int Ask(const char* caption, const String& text, UINT style) const;
 
-    std::string cabinetFile_;
-    std::string destination_;
+    String cabinetFile_;
+    String destination_;
     ERF errors_ = {};
-    std::string runList_;
+    String runList_;
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
-    std::string target_;     // its path; empty while none is open
-    std::string madeFolder_; // the folder the last target went into
+    String target_;     // its path; empty while none is open
+    String madeFolder_; // the folder the last target went into
     // An error of a notification waits here while the platform ends its
     // copy; Execute gives it afterwards.
     SetupError pending_;

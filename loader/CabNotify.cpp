@@ -4,7 +4,7 @@
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-SetupError TCabNotify::NotifyFile(TUnCab&, const std::string& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
+SetupError TCabNotify::NotifyFile(TUnCab&, const String& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
 {
     FileList += fileName;
     FileList += '\r';

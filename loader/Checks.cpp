@@ -1,12 +1,31 @@
 #include "loader/Checks.h"
 
+#include <cstring>
+
 #include "services/Text.h"
 
-std::vector<std::string> SplitCommandLine(const char* line)
+void Arguments::Add(const String& argument)
 {
-    std::vector<std::string> args;
+    packed_ += argument;
+    packed_ += '\0';
+    ++count_;
+}
+
+const char* Arguments::operator[](std::size_t index) const
+{
+    if (index >= count_)
+        return "";
+    std::size_t at = 0;
+    while (index--)
+        at = packed_.find('\0', at) + 1;
+    return packed_.c_str() + at;
+}
+
+Arguments SplitCommandLine(const char* line)
+{
+    Arguments args;
     const char* p = line;
-    std::string word;
+    String word;
     if (*p == '"') {
         for (++p; *p && *p != '"'; ++p)
             word += *p;
@@ -16,7 +35,7 @@ std::vector<std::string> SplitCommandLine(const char* line)
         for (; *p && *p != ' ' && *p != '\t'; ++p)
             word += *p;
     }
-    args.push_back(word);
+    args.Add(word);
     for (;;) {
         while (*p == ' ' || *p == '\t')
             ++p;
@@ -30,7 +49,8 @@ std::vector<std::string> SplitCommandLine(const char* line)
                 for (; *p == '\\'; ++p)
                     ++backslashes;
                 // An even run leaves its quote to the next round.
-                word.append(*p == '"' ? backslashes / 2 : backslashes, '\\');
+                for (std::size_t n = *p == '"' ? backslashes / 2 : backslashes; n; --n)
+                    word += '\\';
                 if (*p == '"' && backslashes % 2)
                     word += *p++;
             } else if (*p == '"') {
@@ -43,36 +63,36 @@ std::vector<std::string> SplitCommandLine(const char* line)
                 word += *p++;
             }
         }
-        args.push_back(word);
+        args.Add(word);
     }
 }
 
-Invocation ReadCommandLine(const std::string& ownPath, const std::vector<std::string>& args)
+Invocation ReadCommandLine(const String& ownPath, const Arguments& args)
 {
     Invocation call;
     call.OwnPath = ownPath;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string word = UpperAscii(args[i]);
+    for (std::size_t i = 1; i < args.Count(); ++i) {
+        const String word = UpperAscii(args[i]);
         call.NoConfirmation |= word == "/SP-";
         call.NoLicense |= word == "/LA-";
         call.Silent |= word == "/SILENT";
-        if (!call.Logged && word.compare(0, 5, "/LOG=") == 0) {
+        if (!call.Logged && word.StartsWith("/LOG=")) {
             call.Logged = true;
-            call.LogPath = args[i].substr(5);
+            call.LogPath = args[i] + 5;
             // The runtime takes the quotes away; an entry that leaves them
             // gets the same path.
-            if (call.LogPath.size() >= 2 && call.LogPath.front() == '"' && call.LogPath.back() == '"')
+            if (call.LogPath.size() >= 2 && call.LogPath[0] == '"' && call.LogPath.back() == '"')
                 call.LogPath = call.LogPath.substr(1, call.LogPath.size() - 2);
         }
     }
-    call.Relaunched = args.size() > 1 && args[1] == "/SECSUN";
-    if (args.size() > 2)
+    call.Relaunched = std::strcmp(args[1], "/SECSUN") == 0;
+    if (args.Count() > 2)
         call.StartedUninstaller = args[2];
     return call;
 }
 
-std::string DamagedCopyText(const std::string& modeCaption, const std::string& ownPath)
+String DamagedCopyText(const String& modeCaption, const String& ownPath)
 {
-    std::string name = modeCaption.empty() ? UpperAscii(FileNamePart(ownPath)) : modeCaption;
+    String name = modeCaption.empty() ? UpperAscii(FileNamePart(ownPath)) : modeCaption;
     return Format("This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again.", {name});
 }

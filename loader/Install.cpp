@@ -23,16 +23,16 @@ namespace {
 
 // What the installation put in place.
 struct Installation {
-    std::string Folder;   // set once the folder is made
-    std::string FileList; // every target path, each followed by a CR
-    std::string RunList;  // the written files the cabinet marks to be run
+    String Folder;   // set once the folder is made
+    String FileList; // every target path, each followed by a CR
+    String RunList;  // the written files the cabinet marks to be run
 };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
 // cabinet is never held in memory. The file stays held from here to the
 // clean-up: others may read it, nobody may change, replace or delete it
 // between its check and the end of its extraction.
-StepResult CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles& temp)
+StepResult CopyCabinetOut(OwnPackage& own, const String& ownPath, TempFiles& temp)
 {
     if (SetupError error =
             UniqueTempName(TempFolder(), ".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE))
@@ -68,7 +68,7 @@ StepResult CopyCabinetOut(OwnPackage& own, const std::string& ownPath, TempFiles
 
 // The extractor as the installation uses it: flat, overwriting, asking
 // nothing and starting nothing; its boxes belong to the progress window.
-void SetUpExtractor(TUnCab& cab, const std::string& cabinet, const std::string& mask, const std::string& folder)
+void SetUpExtractor(TUnCab& cab, const String& cabinet, const String& mask, const String& folder)
 {
     cab.OwnerWindow = GuiMessageOwner();
     cab.Mask = mask;
@@ -96,21 +96,21 @@ private:
 
 // Without windows the license opens in its default program, and a plain
 // question asks for the answer.
-bool ConfirmLicenseWithoutGui(const std::string& shortName, const std::string& licensePath)
+bool ConfirmLicenseWithoutGui(const String& shortName, const String& licensePath)
 {
     LicenseViewer viewer(LaunchProgram(licensePath, "", 20000));
-    std::string question = Format("Do you accept %s License agreement terms?", {shortName});
+    String question = Format("Do you accept %s License agreement terms?", {shortName});
     return ShowMessage(kSetupCaption, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, TempFiles& temp)
 {
-    const std::string licenseFile = header.LicenseFile();
+    const String licenseFile = HeaderString(header, HeaderText::LicenseFile);
     if (call.NoLicense || licenseFile.empty())
         return Outcome::Done;
     // A folder of this run's own keeps the file's own name for whatever
     // shows it, and leaves everything else in Temp alone.
-    std::string folder;
+    String folder;
     bool created;
     if (SetupError error = UniqueTempFolder(TempFolder(), folder, created))
         return error;
@@ -137,14 +137,14 @@ StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, Te
         ReportDamaged(kSetupCaption);
         return Outcome::Damaged;
     }
-    bool accepted = GuiActive()
-                        ? GuiLicense(ShortStr(header.ShortName()).c_str(), ShortStr(temp.LicensePath).c_str())
-                        : ConfirmLicenseWithoutGui(header.ShortName(), temp.LicensePath);
+    const String shortName = HeaderString(header, HeaderText::ShortName);
+    bool accepted = GuiActive() ? GuiLicense(ShortStr(shortName).c_str(), ShortStr(temp.LicensePath).c_str())
+                                : ConfirmLicenseWithoutGui(shortName, temp.LicensePath);
     Log(accepted ? "License accepted" : "License declined");
     return accepted ? Outcome::Done : Outcome::Declined;
 }
 
-SetupError ExtractFiles(const std::string& cabinet, Installation& done)
+SetupError ExtractFiles(const String& cabinet, Installation& done)
 {
     TCabNotify notify;
     {
@@ -161,7 +161,7 @@ SetupError ExtractFiles(const std::string& cabinet, Installation& done)
 }
 
 // Main work, under the failure handler.
-StepResult InstallFiles(const Invocation& call, const std::string& programFiles, OwnPackage& own, TempFiles& temp,
+StepResult InstallFiles(const Invocation& call, const String& programFiles, OwnPackage& own, TempFiles& temp,
                      Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
@@ -177,7 +177,7 @@ StepResult InstallFiles(const Invocation& call, const std::string& programFiles,
     GuiSetCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
-    const std::string folder = InstallFolderPath(programFiles, header);
+    const String folder = InstallFolderPath(programFiles, header);
     if (SetupError error = EnsureFolder(folder))
         return error;
     Log("Folder ", folder);
@@ -196,7 +196,7 @@ StepResult InstallFiles(const Invocation& call, const std::string& programFiles,
 // declared before the handle, it goes after it.
 class DeleteUnlessDone {
 public:
-    explicit DeleteUnlessDone(const std::string& path) : path_(path) {}
+    explicit DeleteUnlessDone(const String& path) : path_(path) {}
     ~DeleteUnlessDone()
     {
         if (!done_)
@@ -207,14 +207,14 @@ public:
     void Done() { done_ = true; }
 
 private:
-    const std::string& path_;
+    const String& path_;
     bool done_ = false;
 };
 
 // The uninstaller, written whole or not at all: a part would be an
 // uninstaller that cannot remove anything.
-SetupError WriteUninstallerFile(const std::string& path, const std::string& ownPath, const OwnPackage& own,
-                                const std::string& fileList)
+SetupError WriteUninstallerFile(const String& path, const String& ownPath, const OwnPackage& own,
+                                const String& fileList)
 {
     DeleteUnlessDone partial(path);
     UniqueHandle target(
@@ -239,7 +239,7 @@ SetupError WriteUninstallerFile(const std::string& path, const std::string& ownP
 }
 
 // A shell link that cannot be written ends the run, naming it and the reason.
-SetupError MakeLink(const std::string& target, const std::string& link, const std::string& description, int iconIndex)
+SetupError MakeLink(const String& target, const String& link, const String& description, int iconIndex)
 {
     HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
     if (FAILED(result))
@@ -250,24 +250,25 @@ SetupError MakeLink(const std::string& target, const std::string& link, const st
 
 // The shortcut of every complete ShortcutList record and, when there is one,
 // the uninstaller's.
-SetupError CreateShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group,
-                           const std::string& installFolder, const std::string& uninstaller)
+SetupError CreateShortcuts(const PackageHeader& header, const String& shortcutList, const String& group,
+                           const String& installFolder, const String& uninstaller)
 {
     if (SetupError error = EnsureFolder(group))
         return error;
     Log("Folder ", group);
-    std::string list = shortcutList;
+    String list = shortcutList;
     SetupError error;
-    const std::string description = Format("Opens %s", {header.ProductName()});
+    const String product = HeaderString(header, HeaderText::ProductName);
+    const String description = Format("Opens %s", {product});
     ShortcutRecord record;
     while (!error && !list.empty() && TakeShortcut(list, record)) {
-        std::string target = Format("%s\\%s", {installFolder, record.target});
+        String target = Format("%s\\%s", {installFolder, record.target});
         error = MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
     }
     // Icon 1 is the stub's second icon group, the uninstall icon.
     if (!error && !uninstaller.empty())
         error = MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(header)}),
-                         Format("Removes %s from your computer", {header.ProductName()}), 1);
+                         Format("Removes %s from your computer", {product}), 1);
     if (error) {
         // A failed installation has no shortcuts: those made so far go again.
         RemoveShortcuts(header, shortcutList, group);
@@ -285,15 +286,15 @@ SetupError CreateShortcuts(const PackageHeader& header, const std::string& short
 // The uninstaller is written before any shortcut, once every file is in
 // place: whatever fails then, no shortcut is left, and no uninstaller that
 // is not whole.
-SetupError CreateIconsAndUninstaller(const std::string& ownPath, const OwnPackage& own, const std::string& programs,
+SetupError CreateIconsAndUninstaller(const String& ownPath, const OwnPackage& own, const String& programs,
                                      const Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    const std::string& shortcutList = own.Reader.ShortcutList();
+    const String& shortcutList = own.Reader.ShortcutList();
     ShowStatus("Creating icons...", "");
     if (shortcutList.empty())
         return SetupError(); // no group, no shortcuts and no uninstaller
-    std::string uninstaller;
+    String uninstaller;
     if (header.MakeUninstaller()) {
         uninstaller = Format("%s\\%s.exe", {done.Folder, UninstallLinkName(header)});
         if (SetupError error = WriteUninstallerFile(uninstaller, ownPath, own, done.FileList))
@@ -303,14 +304,14 @@ SetupError CreateIconsAndUninstaller(const std::string& ownPath, const OwnPackag
 }
 
 // Starts each file the cabinet marked to be run. True once one started.
-bool RunMarkedFiles(const std::string& runList)
+bool RunMarkedFiles(const String& runList)
 {
     bool launched = false;
     if (runList.empty())
         return false;
     ShowStatus("Executing files...", "");
-    std::string list = runList;
-    std::string entry;
+    String list = runList;
+    String entry;
     while (TakeListEntry(list, entry)) {
         HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
         if (reinterpret_cast<INT_PTR>(r) > 32)
@@ -341,7 +342,7 @@ StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, 
         },
         [&] {
             if (!done.Folder.empty())
-                RemoveInstallFolders(done.Folder, !header.CompanyFolder().empty());
+                RemoveInstallFolders(done.Folder, !HeaderString(header, HeaderText::CompanyFolder).empty());
         });
     if (error)
         return error;
@@ -358,7 +359,7 @@ StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, 
 
     if (call.Silent || launched)
         return Outcome::Done;
-    const std::string product = header.ProductName();
+    const String product = HeaderString(header, HeaderText::ProductName);
     ShowMessage(kSetupCaption,
                 own.Reader.ShortcutList().empty()
                     ? Format("Setup of %s has been completed successfuly.", {product})

@@ -5,6 +5,7 @@
 
 #include "loader/Checks.h"
 #include "loader/Outcome.h"
+#include "loader/Places.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
 #include "services/Log.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-std::string ShellFolder(int csidl)
+String ShellFolder(int csidl)
 {
     // The result is not tested: a failure leaves the buffer empty and the
     // later folder operations fail on their own.
@@ -24,7 +25,7 @@ std::string ShellFolder(int csidl)
 // The marker and the header, before anything is shown. Done when the run
 // may go on. I/O errors never end the run here: a failed open or read leaves the
 // marker zero, which reads as a bare stub.
-Outcome CheckPackage(PackageReader& package, const std::string& ownPath)
+Outcome CheckPackage(PackageReader& package, const String& ownPath)
 {
     StepOutcome outcome = package.ReadMarker();
     if (outcome == StepOutcome::BareStub) {
@@ -37,13 +38,13 @@ Outcome CheckPackage(PackageReader& package, const std::string& ownPath)
     if (outcome != StepOutcome::Passed) {
         // Before the mode is known the box has no owner and no caption, and
         // names the own file.
-        const std::string text = DamagedCopyText(std::string(), ownPath);
+        const String text = DamagedCopyText(String(), ownPath);
         Log("", text);
         MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
         return Outcome::Damaged;
     }
     const PackageHeader& header = package.Header();
-    Log("Package checked: ", Format("%s, %s, %d files", {header.ProductName(),
+    Log("Package checked: ", Format("%s, %s, %d files", {HeaderString(header, HeaderText::ProductName),
                                                          header.UninstallMode() ? "uninstaller" : "installer",
                                                          header.FileCount()}));
     return Outcome::Done;
@@ -62,16 +63,18 @@ StepResult CheckAndRun(const Invocation& call, const ShellFolders& folders, Temp
 
 // The log, when asked for, before anything else: a run that was to be
 // logged and cannot be does nothing. Its first lines tell how it started.
-bool StartLog(const Invocation& call, const std::vector<std::string>& args)
+bool StartLog(const Invocation& call, const Arguments& args)
 {
     DWORD error = 0;
     if (call.Logged && !OpenLog(call.LogPath, error)) {
         MessageBoxA(nullptr, (FileErrorText("open", call.LogPath, error) + ".").c_str(), nullptr, MB_ICONERROR);
         return false;
     }
-    std::string line = call.OwnPath;
-    for (std::size_t i = 1; i < args.size(); ++i)
-        line += " " + args[i];
+    String line = call.OwnPath;
+    for (std::size_t i = 1; i < args.Count(); ++i) {
+        line += ' ';
+        line += args[i];
+    }
     Log(sizeof(void*) == 8 ? "Start (64-bit): " : "Start (32-bit): ", line);
     Log("Switches:", Format("%s%s%s%s", {call.NoConfirmation ? " /SP-" : "", call.NoLicense ? " /LA-" : "",
                                          call.Silent ? " /SILENT" : "", call.Relaunched ? " /SECSUN" : ""}));
@@ -80,7 +83,7 @@ bool StartLog(const Invocation& call, const std::vector<std::string>& args)
 
 } // namespace
 
-StepResult RunSetup(const std::string& ownPath, const std::vector<std::string>& args)
+StepResult RunSetup(const String& ownPath, const Arguments& args)
 {
     const Invocation call = ReadCommandLine(ownPath, args);
     if (!StartLog(call, args))

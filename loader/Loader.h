@@ -1,11 +1,10 @@
 // The run: checks the package carried by the running executable, then hands
 // over to the run control.
 #pragma once
-#include <string>
-#include <vector>
-
+#include "loader/Checks.h"
 #include "loader/Outcome.h"
+#include "package/String.h"
 
 // How the run ended, for the exit code, and the error that ended it, for
 // the entry to show.
-StepResult RunSetup(const std::string& ownPath, const std::vector<std::string>& args);
+StepResult RunSetup(const String& ownPath, const Arguments& args);

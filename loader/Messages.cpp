@@ -5,7 +5,7 @@
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-int ShowMessage(const char* caption, const std::string& text, UINT style)
+int ShowMessage(const char* caption, const String& text, UINT style)
 {
     Log("", text);
     const int answer = MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
@@ -21,7 +21,7 @@ int ShowMessage(const char* caption, const std::string& text, UINT style)
 void ReportDamaged(const char* caption)
 {
     // With the mode known the text names it, not the own file.
-    ShowMessage(caption, DamagedCopyText(caption, std::string()), MB_ICONERROR);
+    ShowMessage(caption, DamagedCopyText(caption, String()), MB_ICONERROR);
 }
 
 void ShowStatus(const char* status, const char* longText)
@@ -38,12 +38,12 @@ void ShowFailed()
                          "will exit now.");
 }
 
-std::string ReadyToProceedText(const std::string& mode)
+String ReadyToProceedText(const String& mode)
 {
     return Format("%s is ready to proceed. Please, confirm that you want to continue...", {mode});
 }
 
-std::string PreparingText(const std::string& mode)
+String PreparingText(const String& mode)
 {
     return Format("Wait while the %s is preparing all nessecery files and settings for the setup process. "
                   "It might take up to a minute.",

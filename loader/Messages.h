@@ -7,7 +7,7 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
+#include "package/String.h"
 
 // The mode captions: an installer's run, an uninstaller's. Pointers to the
 // literals, which the linker keeps once however often they are spelled.
@@ -15,7 +15,7 @@ inline constexpr const char* kSetupCaption = "Setup";
 inline constexpr const char* kUninstallCaption = "Uninstall";
 
 // caption nullptr: no caption of its own.
-int ShowMessage(const char* caption, const std::string& text, UINT style);
+int ShowMessage(const char* caption, const String& text, UINT style);
 // The damaged-copy box once the mode is known.
 void ReportDamaged(const char* caption);
 
@@ -24,11 +24,11 @@ void ReportDamaged(const char* caption);
 // Texts, not strings: most calls pass two literals, which would otherwise
 // each be made into a string at the call.
 void ShowStatus(const char* status, const char* longText);
-inline void ShowStatus(const char* status, const std::string& longText) { ShowStatus(status, longText.c_str()); }
+inline void ShowStatus(const char* status, const String& longText) { ShowStatus(status, longText.c_str()); }
 // What the failure handler shows: the busy period ended, the status
 // "Failed". Never fails: the work's own error is the one to report.
 void ShowFailed();
 
 // The long texts that name the mode.
-std::string ReadyToProceedText(const std::string& mode);
-std::string PreparingText(const std::string& mode);
+String ReadyToProceedText(const String& mode);
+String PreparingText(const String& mode);

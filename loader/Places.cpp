@@ -8,21 +8,22 @@
 #include "services/Services.h"
 #include "services/Text.h"
 
-std::string InstallFolderPath(const std::string& programFiles, const PackageHeader& header)
+String InstallFolderPath(const String& programFiles, const PackageHeader& header)
 {
-    const std::string company = header.CompanyFolder();
-    return company.empty() ? Format("%s\\%s", {programFiles, header.InstallFolder()})
-                           : Format("%s\\%s\\%s", {programFiles, company, header.InstallFolder()});
+    const String company = HeaderString(header, HeaderText::CompanyFolder);
+    const String folder = HeaderString(header, HeaderText::InstallFolder);
+    return company.empty() ? Format("%s\\%s", {programFiles, folder})
+                           : Format("%s\\%s\\%s", {programFiles, company, folder});
 }
 
-std::string ShortcutGroup(const std::string& programs, const PackageHeader& header)
+String ShortcutGroup(const String& programs, const PackageHeader& header)
 {
-    return Format("%s\\%s", {programs, header.StartMenuFolder()});
+    return Format("%s\\%s", {programs, HeaderString(header, HeaderText::StartMenuFolder)});
 }
 
 namespace {
 
-void DeleteLink(const std::string& path)
+void DeleteLink(const String& path)
 {
     if (DeleteFileA(path.c_str()))
         Log("Deleted ", path);
@@ -30,10 +31,10 @@ void DeleteLink(const std::string& path)
 
 } // namespace
 
-void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group) noexcept
+void RemoveShortcuts(const PackageHeader& header, const String& shortcutList, const String& group) noexcept
 {
     // A group that cannot be cleaned up is found by the final check.
-    std::string list = shortcutList;
+    String list = shortcutList;
     ShortcutRecord record;
     while (!list.empty() && TakeShortcut(list, record))
         DeleteLink(Format("%s\\%s.lnk", {group, record.name}));
@@ -43,7 +44,7 @@ void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutLis
     SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
 }
 
-void RemoveInstallFolders(const std::string& folder, bool companyFolder) noexcept
+void RemoveInstallFolders(const String& folder, bool companyFolder) noexcept
 {
     // Gives the shell and the files just deleted time to let go.
     Sleep(200);

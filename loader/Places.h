@@ -2,20 +2,20 @@
 // install folder under Program Files, and the Start-menu group with its
 // shortcuts. Both sequences and the failure handler use these.
 #pragma once
-#include <string>
 
 #include "package/Package.h"
+#include "package/String.h"
 
 // Program Files, then CompanyFolder when it is set, then InstallFolder.
-std::string InstallFolderPath(const std::string& programFiles, const PackageHeader& header);
+String InstallFolderPath(const String& programFiles, const PackageHeader& header);
 // StartMenuFolder under the Start menu's Programs.
-std::string ShortcutGroup(const std::string& programs, const PackageHeader& header);
+String ShortcutGroup(const String& programs, const PackageHeader& header);
 
 // Deletes the shortcut of each complete ShortcutList record, and the
 // uninstaller's when the header asks for one, then the group if it is
 // empty. A failure is not reported: what stays is found by whoever looks.
-void RemoveShortcuts(const PackageHeader& header, const std::string& shortcutList, const std::string& group) noexcept;
+void RemoveShortcuts(const PackageHeader& header, const String& shortcutList, const String& group) noexcept;
 
 // Waits 200 ms and removes folder if it is empty; with a company folder,
 // 200 ms later also the folder above it if that is empty.
-void RemoveInstallFolders(const std::string& folder, bool companyFolder) noexcept;
+void RemoveInstallFolders(const String& folder, bool companyFolder) noexcept;

@@ -3,6 +3,7 @@
 #include "loader/Checks.h"
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
+#include "loader/Places.h"
 #include "loader/Sequences.h"
 #include "services/Log.h"
 #include "services/Services.h"
@@ -22,11 +23,11 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 // cannot.
 StepResult RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
 {
-    const std::string& ownPath = call.OwnPath;
+    const String& ownPath = call.OwnPath;
     UniqueHandle copy;
     // Written under a first name; it starts under a second one (see
     // StartCheckedCopy).
-    std::string copyPath;
+    String copyPath;
     if (SetupError error = UniqueTempName(TempFolder(), ".tmp", copy, copyPath))
         return error;
     if (!copy.Valid() || !CopyFileWithProgress(ownPath, copy.Get(), ShowCopyProgress)) {
@@ -40,7 +41,7 @@ StepResult RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
     }
     if (SetupError error = GuiStep(1))
         return error;
-    std::string parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
+    String parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
     // The copy deletes the files: its lines belong in the same log.
     if (call.Logged)
         parameters += Format(" /LOG=\"%s\"", {call.LogPath});
@@ -74,13 +75,14 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     }
 
     const char* caption = uninstaller ? kUninstallCaption : kSetupCaption;
-    std::string verbPhrase;
+    const String product = HeaderString(header, HeaderText::ProductName);
+    String verbPhrase;
     UINT questionStyle;
     if (uninstaller) {
-        verbPhrase = Format("remove %s from", {header.ProductName()});
+        verbPhrase = Format("remove %s from", {product});
         questionStyle = MB_ICONINFORMATION | MB_DEFBUTTON2;
     } else {
-        verbPhrase = Format("install %s on", {header.ProductName()});
+        verbPhrase = Format("install %s on", {product});
         questionStyle = MB_ICONQUESTION;
         Sleep(200);
     }
@@ -90,7 +92,7 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     ShowStatus("", ReadyToProceedText(caption));
 
     if (!call.NoConfirmation) {
-        std::string question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
+        String question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
         if (ShowMessage(caption, question, questionStyle | MB_YESNO) != IDYES)
             return Outcome::Declined;
     }

@@ -5,15 +5,14 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
-
 #include "loader/Checks.h"
 #include "package/PackageReader.h"
+#include "package/String.h"
 #include "services/Win32.h"
 
 struct ShellFolders {
-    std::string ProgramFiles;
-    std::string Programs; // the Start menu's
+    String ProgramFiles;
+    String Programs; // the Start menu's
 };
 
 // The own file, held open for reading (others may read it, nobody may
@@ -21,7 +20,7 @@ struct ShellFolders {
 // of the package in it.
 class OwnPackage {
 public:
-    explicit OwnPackage(const std::string& path)
+    explicit OwnPackage(const String& path)
         : File(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr)),
           Source(File.Get()), Reader(Source)
@@ -37,10 +36,10 @@ public:
 
 // Deleted by FinalCleanup.
 struct TempFiles {
-    std::string CabinetPath;
+    String CabinetPath;
     // Held from its creation to the clean-up, so that nobody can change the
     // checked cabinet; it is deleted as this handle closes.
     UniqueHandle Cabinet;
-    std::string LicenseFolder; // this run's own "_KT" folder, holding only the license
-    std::string LicensePath;
+    String LicenseFolder; // this run's own "_KT" folder, holding only the license
+    String LicensePath;
 };

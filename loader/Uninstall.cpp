@@ -22,7 +22,7 @@ namespace {
 // failure (a medium that cannot be written, access denied) is not asked
 // about again: the file stays, and the first such failure goes into the
 // final report.
-Outcome DeleteListedFile(const std::string& path, std::string& failure)
+Outcome DeleteListedFile(const String& path, String& failure)
 {
     if (!IsExistingFile(path)) {
         Log("Missing ", path);
@@ -33,13 +33,13 @@ Outcome DeleteListedFile(const std::string& path, std::string& failure)
     while (!DeleteFileA(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-            const std::string text = FileErrorText("delete", path, error);
+            const String text = FileErrorText("delete", path, error);
             Log("", text);
             if (failure.empty())
                 failure = text;
             return Outcome::Done;
         }
-        std::string text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
+        String text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
         if (ShowMessage(kUninstallCaption, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
             return Outcome::Cancelled;
     }
@@ -49,7 +49,7 @@ Outcome DeleteListedFile(const std::string& path, std::string& failure)
 
 // Main work, under the failure handler. The InstalledFileList is the
 // payload: read whole, right after the ShortcutList.
-StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, std::string& failure)
+StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String& failure)
 {
     KeepText list(fileList);
     if (package.ReadPayload(list) != StepOutcome::Passed) {
@@ -64,8 +64,8 @@ StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, s
     ShowStatus("Deleting files...", "");
     GuiSetRange(0, static_cast<int>(package.Header().FileCount() + 2), 0);
 
-    std::string rest = fileList;
-    std::string path;
+    String rest = fileList;
+    String path;
     while (TakeListEntry(rest, path)) {
         if (SetupError error = GuiStep(1))
             return error;
@@ -82,7 +82,7 @@ StepResult DeleteInstalledFiles(PackageReader& package, std::string& fileList, s
 // that file is the uninstaller it was copied from: the same bytes as its
 // own. The file is held from the comparison to its deletion. The started
 // uninstaller lets go of it a moment after starting us, hence the retries.
-bool DeleteStartedUninstaller(const std::string& path, HANDLE ownFile)
+bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
 {
     if (!IsExistingFile(path))
         return false;
@@ -97,10 +97,10 @@ bool DeleteStartedUninstaller(const std::string& path, HANDLE ownFile)
 }
 
 // A folder is removed only when an installed file lay in it.
-bool HeldInstalledFile(const std::string& fileList, const std::string& folder)
+bool HeldInstalledFile(const String& fileList, const String& folder)
 {
-    std::string list = fileList;
-    std::string path;
+    String list = fileList;
+    String path;
     while (TakeListEntry(list, path))
         if (lstrcmpiA(FolderOf(path).c_str(), folder.c_str()) == 0)
             return true;
@@ -112,9 +112,9 @@ bool HeldInstalledFile(const std::string& fileList, const std::string& folder)
 StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
     const PackageHeader& header = own.Reader.Header();
-    const std::string& shortcutList = own.Reader.ShortcutList();
-    std::string fileList;
-    std::string failure; // the first file that could not be deleted, and why
+    const String& shortcutList = own.Reader.ShortcutList();
+    String fileList;
+    String failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Failed;
     // A failed removal leaves the folders as they are.
     SetupError error = UnderFailureHandler(
@@ -131,21 +131,21 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
 
     ShowStatus("Removing icons...", "");
 
-    std::string folderToCheck;
+    String folderToCheck;
     if (!shortcutList.empty()) {
-        std::string group = ShortcutGroup(folders.Programs, header);
+        String group = ShortcutGroup(folders.Programs, header);
         RemoveShortcuts(header, shortcutList, group);
         folderToCheck = group;
     }
 
-    std::string productFolder;
+    String productFolder;
     bool startedRemoved = false;
     if (call.Relaunched) {
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
         Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
         productFolder = FolderOf(call.StartedUninstaller);
         if (startedRemoved && HeldInstalledFile(fileList, productFolder)) {
-            RemoveInstallFolders(productFolder, !header.CompanyFolder().empty());
+            RemoveInstallFolders(productFolder, !HeaderString(header, HeaderText::CompanyFolder).empty());
             SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
         }
     } else {
@@ -168,12 +168,12 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
     if (call.Silent)
         return result;
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
-        std::string text = "Uninstall completed successfuly, but some application components are not removed.";
+        String text = "Uninstall completed successfuly, but some application components are not removed.";
         if (!failure.empty())
             text = Format("%s\r\n\r\n%s.", {text, failure});
         ShowMessage(kUninstallCaption, text, MB_ICONINFORMATION);
     } else {
-        ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {header.ProductName()}),
+        ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {HeaderString(header, HeaderText::ProductName)}),
                     MB_ICONINFORMATION);
     }
     return result;

@@ -9,6 +9,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -61,6 +62,11 @@ private:
     bool (*write_)(void*, const void*, size_t);
     bool (*writeAt_)(void*, uint64_t, const void*, size_t);
 };
+
+// The buffer of a piecewise copy: its bytes are left as they come, to be
+// read into before use, and it needs none of a growing list's code.
+using PieceBuffer = std::unique_ptr<unsigned char[]>;
+inline PieceBuffer NewPieceBuffer(size_t size) { return PieceBuffer(new unsigned char[size ? size : 1]); }
 
 class BufferSource {
 public:

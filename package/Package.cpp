@@ -97,23 +97,30 @@ bool PackageHeader::TextsValid() const
     return true;
 }
 
-std::string UninstallLinkName(const PackageHeader& header)
+String HeaderString(const PackageHeader& header, HeaderText field)
+{
+    unsigned length;
+    const char* text = header.TextData(field, length);
+    return String(text, length);
+}
+
+String UninstallLinkName(const PackageHeader& header)
 {
     switch (header.UninstallLinkStyle()) {
     case 1:
-        return "Uninstall " + header.ShortName();
+        return "Uninstall " + HeaderString(header, HeaderText::ShortName);
     case 2:
-        return "Uninstall " + header.ProductName();
+        return "Uninstall " + HeaderString(header, HeaderText::ProductName);
     default:
         return "Uninstall";
     }
 }
 
-PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList)
+PackageHeader UninstallerHeader(const PackageHeader& installer, const String& fileList)
 {
     PackageHeader h = installer;
     h.SetUninstallMode(1);
     h.SetPayloadSize(static_cast<uint32_t>(fileList.size()));
-    h.SetPayloadCrc(Crc32Of(fileList.data(), fileList.size()));
+    h.SetPayloadCrc(Crc32Of(fileList.c_str(), fileList.size()));
     return h;
 }

@@ -7,9 +7,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "package/LittleEndian.h"
+#include "package/String.h"
 
 constexpr uint32_t kMarkerOffset = 48;
 constexpr uint32_t kMarkerSize = 12;
@@ -104,12 +104,12 @@ std::string FieldOption(const HeaderField& field);
 
 class PackageHeader {
 public:
-    PackageHeader() : bytes_(kHeaderSize, 0) {}
+    PackageHeader() = default;
     // A fresh installer header: magic and size set, everything else zero.
     static PackageHeader Blank();
 
-    unsigned char* Bytes() { return bytes_.data(); }
-    const unsigned char* Bytes() const { return bytes_.data(); }
+    unsigned char* Bytes() { return bytes_; }
+    const unsigned char* Bytes() const { return bytes_; }
 
     // A number field of either width.
     uint32_t Number(const HeaderField& field) const;
@@ -182,14 +182,18 @@ private:
         bytes_[at] = v;
     }
 
-    std::vector<unsigned char> bytes_;
+    // In place: a header is small, and copying one is then a plain copy.
+    unsigned char bytes_[kHeaderSize] = {};
 };
+
+// A header text as the stub holds its texts (Text gives the packer's).
+String HeaderString(const PackageHeader& header, HeaderText field);
 
 // The name of the uninstaller file and of its shortcut, by
 // UninstallLinkStyle: "Uninstall %s" with ShortName (1) or ProductName (2),
 // else "Uninstall".
-std::string UninstallLinkName(const PackageHeader& header);
+String UninstallLinkName(const PackageHeader& header);
 
 // The header of the uninstaller written from an installer's header: only
 // UninstallMode, PayloadSize and PayloadCrc change.
-PackageHeader UninstallerHeader(const PackageHeader& installer, const std::string& fileList);
+PackageHeader UninstallerHeader(const PackageHeader& installer, const String& fileList);

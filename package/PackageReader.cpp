@@ -1,6 +1,5 @@
 #include "package/PackageReader.h"
 
-#include <vector>
 
 #include "package/CRC32.h"
 #include "package/LittleEndian.h"
@@ -73,7 +72,7 @@ StepOutcome TailOutcome(ByteSource file, uint32_t packageSize, PeDirectory& sign
 void KeepText::operator()(const unsigned char* bytes, size_t count)
 {
     size_t room = keep_ > text_.size() ? keep_ - text_.size() : 0;
-    text_.append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
+    text_.Append(reinterpret_cast<const char*>(bytes), count < room ? count : room);
 }
 
 const char* StepName(PackageStep step)
@@ -142,14 +141,14 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
     // Every record that a sequence will use names a link inside the group
     // and a target inside the install folder. The records are cut as the
     // pieces come, so that only what is kept stays in memory.
-    std::string pending;
+    String pending;
     uint64_t done = 0;
     auto take = [&](const unsigned char* bytes, size_t count) {
         KeepText(list_, keep)(bytes, count);
         done += count;
         if (recordFault_.rule != NameRule::Allowed || unchecked_)
             return;
-        pending.append(reinterpret_cast<const char*>(bytes), count);
+        pending.Append(reinterpret_cast<const char*>(bytes), count);
         while (TakeCompleteShortcut(pending, recordFault_.record)) {
             recordFault_.rule = CheckShortcutRecord(recordFault_.record, recordFault_.target);
             if (recordFault_.rule != NameRule::Allowed)
@@ -174,17 +173,17 @@ StepOutcome PackageReader::ReadPayload(PieceSink sink)
 
 StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink)
 {
-    std::vector<unsigned char> piece(size < kPiece ? size : kPiece);
+    PieceBuffer piece = NewPieceBuffer(size < kPiece ? size : kPiece);
     uint32_t count = 0;
     uint32_t running = Crc32Init();
     while (count < size) {
         // Never past the block: what follows it is not part of it.
         size_t want = size - count < kPiece ? size - count : kPiece;
-        size_t got = file_.ReadAt(offset + count, piece.data(), want);
+        size_t got = file_.ReadAt(offset + count, piece.get(), want);
         if (got == 0)
             break;
-        sink(piece.data(), got);
-        running = update_(running, piece.data(), got);
+        sink(piece.get(), got);
+        running = update_(running, piece.get(), got);
         count += static_cast<uint32_t>(got);
     }
     blockCount_ = count;

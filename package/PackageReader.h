@@ -62,11 +62,11 @@ private:
 // Keeps what it takes in a text, up to `keep` bytes.
 class KeepText {
 public:
-    explicit KeepText(std::string& text, size_t keep = ~size_t(0)) : text_(text), keep_(keep) {}
+    explicit KeepText(String& text, size_t keep = ~size_t(0)) : text_(text), keep_(keep) {}
     void operator()(const unsigned char* bytes, size_t count);
 
 private:
-    std::string& text_;
+    String& text_;
     size_t keep_;
 };
 
@@ -109,7 +109,7 @@ public:
     // The certificate table after the package; size 0 when there is none.
     const PeDirectory& Signature() const { return signature_; }
     const PackageHeader& Header() const { return header_; }
-    const std::string& ShortcutList() const { return list_; }
+    const String& ShortcutList() const { return list_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
     const RecordFault& BrokenRecord() const { return recordFault_; }
     // The place checks stopped at a record longer than `keep`, which starts
@@ -131,7 +131,7 @@ private:
     PackageMarker marker_;
     PeDirectory signature_;
     PackageHeader header_;
-    std::string list_;
+    String list_;
     HeaderNameFault textFault_;
     RecordFault recordFault_;
     bool unchecked_ = false;

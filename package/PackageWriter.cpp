@@ -46,18 +46,19 @@ bool AddToChecksum(PeChecksum& sum, ByteSource source, uint32_t size)
 } // namespace
 
 WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
-                              const std::string& shortcutList)
+                              const String& shortcutList)
 {
-    std::vector<unsigned char> piece(stubSize < 16384 ? stubSize : 16384);
+    const uint32_t pieceSize = stubSize < 16384 ? stubSize : 16384;
+    PieceBuffer piece = NewPieceBuffer(pieceSize);
     for (uint32_t done = 0; done < stubSize;) {
-        size_t want = stubSize - done < piece.size() ? stubSize - done : piece.size();
-        if (stub.ReadAt(done, piece.data(), want) != want)
+        size_t want = stubSize - done < pieceSize ? stubSize - done : pieceSize;
+        if (stub.ReadAt(done, piece.get(), want) != want)
             return WriteResult::ReadFailed;
-        if (!out.Write(piece.data(), want))
+        if (!out.Write(piece.get(), want))
             return WriteResult::WriteFailed;
         done += static_cast<uint32_t>(want);
     }
-    if (!out.Write(header.Bytes(), kHeaderSize) || !out.Write(shortcutList.data(), shortcutList.size()))
+    if (!out.Write(header.Bytes(), kHeaderSize) || !out.Write(shortcutList.c_str(), shortcutList.size()))
         return WriteResult::WriteFailed;
     return WriteResult::Written;
 }
@@ -73,11 +74,11 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
     return out.WriteAt(kMarkerOffset, bytes, kMarkerSize);
 }
 
-PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
+PackageHeader CompleteHeader(PackageHeader header, const String& shortcutList, uint32_t payloadSize,
                              uint32_t payloadCrc, Crc32Function update)
 {
     header.SetShortcutListSize(static_cast<uint32_t>(shortcutList.size()));
-    header.SetShortcutListCrc(Crc32Final(update(Crc32Init(), shortcutList.data(), shortcutList.size())));
+    header.SetShortcutListCrc(Crc32Final(update(Crc32Init(), shortcutList.c_str(), shortcutList.size())));
     header.SetPayloadSize(payloadSize);
     header.SetPayloadCrc(payloadCrc);
     return header;
@@ -89,8 +90,8 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 }
 
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
-                             const PackageHeader& installerHeader, const std::string& shortcutList,
-                             const std::string& fileList)
+                             const PackageHeader& installerHeader, const String& shortcutList,
+                             const String& fileList)
 {
     const PackageHeader header = UninstallerHeader(installerHeader, fileList);
     const uint64_t size = uint64_t(stubSize) + kHeaderSize + shortcutList.size() + fileList.size();
@@ -117,21 +118,21 @@ WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSi
         if (!AddToChecksum(sum, PatchedStub(installer, head, headSize), stubSize))
             return WriteResult::ReadFailed;
         sum.Add(header.Bytes(), kHeaderSize);
-        sum.Add(reinterpret_cast<const unsigned char*>(shortcutList.data()), shortcutList.size());
-        sum.Add(reinterpret_cast<const unsigned char*>(fileList.data()), fileList.size());
+        sum.Add(reinterpret_cast<const unsigned char*>(shortcutList.c_str()), shortcutList.size());
+        sum.Add(reinterpret_cast<const unsigned char*>(fileList.c_str()), fileList.size());
         PutU32(head + pe.checksumAt, sum.Final());
     }
     WriteResult front =
         WritePackageFront(out, PatchedStub(installer, head, headSize), stubSize, header, shortcutList);
     if (front != WriteResult::Written)
         return front;
-    if (!out.Write(fileList.data(), fileList.size()) || !WriteMarker(out, stubSize, static_cast<uint32_t>(size)))
+    if (!out.Write(fileList.c_str(), fileList.size()) || !WriteMarker(out, stubSize, static_cast<uint32_t>(size)))
         return WriteResult::WriteFailed;
     return WriteResult::Written;
 }
 
 std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
-                                          const std::string& shortcutList,
+                                          const String& shortcutList,
                                           const std::vector<unsigned char>& payload)
 {
     header = CompleteHeader(header, shortcutList, static_cast<uint32_t>(payload.size()),

@@ -5,7 +5,6 @@
 // copy holds whatever marker the stub had (none, or the installer's).
 #pragma once
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "package/ByteSource.h"
@@ -16,13 +15,13 @@ enum class WriteResult { Written, ReadFailed, WriteFailed };
 
 // The first stubSize bytes of stub, the header as it is, the ShortcutList.
 WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, const PackageHeader& header,
-                              const std::string& shortcutList);
+                              const String& shortcutList);
 // The marker at offset 48: "Pnon", StubSize and the whole package's size.
 bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 
 // The header with the ShortcutList's and the payload's sizes and checksums
 // set.
-PackageHeader CompleteHeader(PackageHeader header, const std::string& shortcutList, uint32_t payloadSize,
+PackageHeader CompleteHeader(PackageHeader header, const String& shortcutList, uint32_t payloadSize,
                              uint32_t payloadCrc, Crc32Function update = Crc32Update);
 // The end of an installer whose payload was written after a header that
 // could not know its size yet: that header once more, complete, and the
@@ -34,12 +33,12 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 // (UninstallerHeader), the same ShortcutList, and the list of installed
 // files as payload.
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
-                             const PackageHeader& installerHeader, const std::string& shortcutList,
-                             const std::string& fileList);
+                             const PackageHeader& installerHeader, const String& shortcutList,
+                             const String& fileList);
 
 // A whole package in memory, in file order, the marker patched into the
 // stub's copy of the DOS header, whose marker bytes must be zero. The
 // header's UninstallMode says which kind; tests and mkpkg compose theirs so.
 std::vector<unsigned char> ComposePackage(const std::vector<unsigned char>& stub, PackageHeader header,
-                                          const std::string& shortcutList,
+                                          const String& shortcutList,
                                           const std::vector<unsigned char>& payload);

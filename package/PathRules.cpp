@@ -93,14 +93,14 @@ struct Text {
 
 } // namespace
 
-bool IsDeviceName(const std::string& component)
+bool IsDeviceName(const String& component)
 {
-    return IsDeviceName(component.data(), component.data() + component.size());
+    return IsDeviceName(component.c_str(), component.c_str() + component.size());
 }
 
-NameRule CheckRelativePath(const std::string& text) { return CheckPath(text.data(), text.data() + text.size()); }
+NameRule CheckRelativePath(const String& text) { return CheckPath(text.c_str(), text.c_str() + text.size()); }
 
-NameRule CheckPlainName(const std::string& text) { return CheckName(text.data(), text.data() + text.size()); }
+NameRule CheckPlainName(const String& text) { return CheckName(text.c_str(), text.c_str() + text.size()); }
 
 HeaderNameFault CheckHeaderNames(const PackageHeader& header)
 {

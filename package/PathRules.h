@@ -8,7 +8,6 @@
 // second byte of a double-byte character: that can only refuse more, never
 // let a way out through.
 #pragma once
-#include <string>
 
 #include "package/Package.h"
 #include "package/TextLists.h"
@@ -28,13 +27,13 @@ enum class NameRule : unsigned char {
 };
 
 // One or more components joined by single backslashes.
-NameRule CheckRelativePath(const std::string& text);
+NameRule CheckRelativePath(const String& text);
 // One component: the name of a file or a link.
-NameRule CheckPlainName(const std::string& text);
+NameRule CheckPlainName(const String& text);
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with the superscript digits 1 2 3
 // of the ANSI code page), CONIN$, CONOUT$: in any case, with any extension,
 // and with the trailing dots and spaces that Windows drops.
-bool IsDeviceName(const std::string& component);
+bool IsDeviceName(const String& component);
 
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),

@@ -1,34 +1,34 @@
 #include "package/TextLists.h"
 
-bool TakeCompleteShortcut(std::string& list, ShortcutRecord& record)
+bool TakeCompleteShortcut(String& list, ShortcutRecord& record)
 {
-    std::string::size_type bar = list.find('|');
-    std::string::size_type cr = bar == std::string::npos ? bar : list.find('\r', bar + 1);
-    if (cr == std::string::npos)
+    std::size_t bar = list.find('|');
+    std::size_t cr = bar == String::npos ? bar : list.find('\r', bar + 1);
+    if (cr == String::npos)
         return false;
     record.target = list.substr(0, bar);
     record.name = list.substr(bar + 1, cr - bar - 1);
-    list.erase(0, cr + 1);
+    list = list.substr(cr + 1);
     return true;
 }
 
-bool TakeShortcut(std::string& list, ShortcutRecord& record)
+bool TakeShortcut(String& list, ShortcutRecord& record)
 {
     if (TakeCompleteShortcut(list, record))
         return true;
     // With a "|" the target is already taken off; only the name stays unread.
-    std::string::size_type bar = list.find('|');
-    if (bar != std::string::npos)
-        list.erase(0, bar + 1);
+    std::size_t bar = list.find('|');
+    if (bar != String::npos)
+        list = list.substr(bar + 1);
     return false;
 }
 
-bool TakeListEntry(std::string& list, std::string& entry)
+bool TakeListEntry(String& list, String& entry)
 {
-    std::string::size_type cr = list.find('\r');
-    if (cr == std::string::npos)
+    std::size_t cr = list.find('\r');
+    if (cr == String::npos)
         return false;
     entry = list.substr(0, cr);
-    list.erase(0, cr + 1);
+    list = list.substr(cr + 1);
     return true;
 }

@@ -18,7 +18,7 @@ void WriteLine(const char* what, const char* text, std::size_t size)
     char stamp[64];
     wsprintfA(stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] ", now.wYear, now.wMonth, now.wDay, now.wHour,
               now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId());
-    std::string line = stamp;
+    String line = stamp;
     line += what;
     bool lineBreak = false;
     for (std::size_t i = 0; i < size; ++i) {
@@ -36,12 +36,12 @@ void WriteLine(const char* what, const char* text, std::size_t size)
 
 } // namespace
 
-bool OpenLog(const std::string& path, DWORD& error)
+bool OpenLog(const String& path, DWORD& error)
 {
     error = ERROR_INVALID_NAME;
     // "\\.\" and "\\?\" reach devices and raw volumes; CON, NUL, COM1 and
     // the like are devices in every folder.
-    if (path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "\\\\?\\") == 0 || IsDeviceName(FileNamePart(path)))
+    if (path.StartsWith("\\\\.\\") || path.StartsWith("\\\\?\\") || IsDeviceName(FileNamePart(path)))
         return false;
     UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -56,6 +56,6 @@ bool OpenLog(const std::string& path, DWORD& error)
     return true;
 }
 
-void Log(const char* what, const std::string& text) { WriteLine(what, text.data(), text.size()); }
+void Log(const char* what, const String& text) { WriteLine(what, text.c_str(), text.size()); }
 
 void Log(const char* what) { WriteLine(what, "", 0); }

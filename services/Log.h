@@ -5,14 +5,14 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
+#include "package/String.h"
 
 // Opens path for appending, creating it when missing; others may read it
 // and append to it too (an uninstaller's relaunched copy writes to the same
 // log). A device name or a file that is not on a disk is refused. False,
 // with the system's error, when there is no log to write to.
-bool OpenLog(const std::string& path, DWORD& error);
+bool OpenLog(const String& path, DWORD& error);
 // One line: local time, process id, what, then text with each run of CR
 // and LF in it turned into one blank. Nothing without an open log.
-void Log(const char* what, const std::string& text);
+void Log(const char* what, const String& text);
 void Log(const char* what);

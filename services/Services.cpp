@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <vector>
 
 #include "services/SetupError.h"
 #include "services/Text.h"
@@ -55,11 +54,11 @@ struct RenameInformation {
 // One search for all three: a new file when file is set, a new name for the
 // open file `renamed` when that is set, else a new folder. What was made is
 // in file, or in created.
-SetupError CreateTempEntry(const std::string& folder, const std::string& extension, UniqueHandle* file,
-                           HANDLE renamed, DWORD flags, bool& created, std::string& name)
+SetupError CreateTempEntry(const String& folder, const String& extension, UniqueHandle* file,
+                           HANDLE renamed, DWORD flags, bool& created, String& name)
 {
     created = false;
-    return SearchTempName(folder, extension, TempSearchStart(), [&](const std::string& candidate) {
+    return SearchTempName(folder, extension, TempSearchStart(), [&](const String& candidate) {
         // CREATE_NEW (and a rename that replaces nothing) neither opens,
         // truncates nor follows what is there.
         if (file) {
@@ -84,14 +83,14 @@ SetupError CreateTempEntry(const std::string& folder, const std::string& extensi
 
 } // namespace
 
-SetupError UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
-                          std::string& name, DWORD flags)
+SetupError UniqueTempName(const String& folder, const String& extension, UniqueHandle& file,
+                          String& name, DWORD flags)
 {
     bool created;
     return CreateTempEntry(folder, extension, &file, nullptr, flags, created, name);
 }
 
-SetupError UniqueTempFolder(const std::string& folder, std::string& path, bool& created)
+SetupError UniqueTempFolder(const String& folder, String& path, bool& created)
 {
     return CreateTempEntry(folder, "", nullptr, nullptr, 0, created, path);
 }
@@ -102,11 +101,11 @@ bool SameContent(HANDLE file, HANDLE other)
     if (!GetFileSizeEx(file, &size) || !GetFileSizeEx(other, &otherSize) || size.QuadPart != otherSize.QuadPart ||
         !SeekTo(file, 0) || !SeekTo(other, 0))
         return false;
-    std::vector<unsigned char> mine(kCopyPiece), theirs(kCopyPiece);
+    PieceBuffer mine = NewPieceBuffer(kCopyPiece), theirs = NewPieceBuffer(kCopyPiece);
     for (LONGLONG left = size.QuadPart; left > 0;) {
         DWORD want = left < kCopyPiece ? static_cast<DWORD>(left) : kCopyPiece;
-        if (ReadBytes(file, mine.data(), want) != want || ReadBytes(other, theirs.data(), want) != want ||
-            std::memcmp(mine.data(), theirs.data(), want) != 0)
+        if (ReadBytes(file, mine.get(), want) != want || ReadBytes(other, theirs.get(), want) != want ||
+            std::memcmp(mine.get(), theirs.get(), want) != 0)
             return false;
         left -= want;
     }
@@ -121,7 +120,7 @@ bool DeleteOpenFile(HANDLE file)
     return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
 }
 
-bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference)
+bool StartCheckedCopy(UniqueHandle& written, String& path, const String& parameters, HANDLE reference)
 {
     // The loader maps no file that anybody may write, so the writing handle
     // must go, and that leaves a moment in which all handles let others
@@ -142,18 +141,18 @@ bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::strin
     // means to rename (before Vista) it starts under the first.
     if (SetFileInformation()) {
         bool renamed;
-        std::string name;
+        String name;
         // Every name taken counts as a name that cannot be had.
         if (CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed, name) || !renamed)
             return false;
         path = name;
     }
 
-    std::string commandLine = "\"" + path + "\" " + parameters;
+    String commandLine = "\"" + path + "\" " + parameters;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &started))
         return false;
     UniqueHandle process(started.hProcess);
@@ -188,24 +187,24 @@ HMODULE LoadSystemLibrary(const char* name)
     return LoadLibraryA(path);
 }
 
-std::string WindowsFolder()
+String WindowsFolder()
 {
     char buffer[MAX_PATH] = {};
     UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
-    return std::string(buffer, n < MAX_PATH ? n : 0);
+    return String(buffer, n < MAX_PATH ? n : 0);
 }
 
-std::string TempFolder()
+String TempFolder()
 {
-    std::string temp = WithBackslash(WindowsFolder()) + "Temp";
+    String temp = WithBackslash(WindowsFolder()) + "Temp";
     char buffer[MAX_PATH] = {};
     DWORD n = GetFullPathNameA(temp.c_str(), MAX_PATH, buffer, nullptr);
     if (n == 0 || n >= MAX_PATH)
         return temp;
-    return std::string(buffer, n);
+    return String(buffer, n);
 }
 
-UniqueHandle LaunchProgram(const std::string& file, const std::string& parameters, int waitMs)
+UniqueHandle LaunchProgram(const String& file, const String& parameters, int waitMs)
 {
     SHELLEXECUTEINFOA request = {};
     request.cbSize = sizeof(request);
@@ -231,8 +230,8 @@ const IID kPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 } // namespace
 
-HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
-                        const std::string& description, const std::string& iconFile, int iconIndex)
+HRESULT CreateShellLink(const String& target, const String& arguments, const String& linkFile,
+                        const String& description, const String& iconFile, int iconIndex)
 {
     ComApartment com;
     if (FAILED(com.Result()))
@@ -262,7 +261,7 @@ HRESULT CreateShellLink(const std::string& target, const std::string& arguments,
     return file->Save(widePath, TRUE);
 }
 
-bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress)
+bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress progress)
 {
     bool copied = false;
     UniqueHandle in(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -273,13 +272,13 @@ bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress
     if (in.Valid() && GetFileSizeEx(in.Get(), &size64) && size64.QuadPart <= 0x7FFFFFFF) {
         const DWORD size = static_cast<DWORD>(size64.QuadPart);
         progress(0, static_cast<int>(size));
-        std::vector<unsigned char> buffer(kCopyPiece);
+        PieceBuffer buffer = NewPieceBuffer(kCopyPiece);
         DWORD done = 0;
         bool failed = false;
         // An empty source still makes one pass, so the display shows (0, 0, 0).
         do {
-            DWORD got = ReadBytes(in.Get(), buffer.data(), kCopyPiece);
-            if ((got == 0 && done < size) || !WriteAll(target, buffer.data(), got)) {
+            DWORD got = ReadBytes(in.Get(), buffer.get(), kCopyPiece);
+            if ((got == 0 && done < size) || !WriteAll(target, buffer.get(), got)) {
                 failed = true;
                 break;
             }
@@ -293,16 +292,16 @@ bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress
     return copied;
 }
 
-SetupError EnsureFolder(const std::string& path)
+SetupError EnsureFolder(const String& path)
 {
     if (path.empty())
         return SetupError("Unable to create directory");
-    std::string folder = path;
+    String folder = path;
     if (folder.back() == '\\')
         folder.pop_back();
     if (folder.size() < 3 || IsExistingFolder(folder))
         return SetupError();
-    std::string parent = ParentWithSeparator(folder, SystemLeadByte);
+    String parent = ParentWithSeparator(folder, SystemLeadByte);
     if (parent == folder)
         return SetupError();
     // A relative name without any separator is made in the current folder.
@@ -313,22 +312,22 @@ SetupError EnsureFolder(const std::string& path)
     return SetupError();
 }
 
-bool IsExistingFolder(const std::string& path)
+bool IsExistingFolder(const String& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsExistingFile(const std::string& path)
+bool IsExistingFile(const String& path)
 {
     // A wildcard would let FindFirstFileA report some other file.
-    if (path.find_first_of("*?") != std::string::npos)
+    if (path.find('*') != String::npos || path.find('?') != String::npos)
         return false;
     WIN32_FIND_DATAA entry;
     UniqueFindHandle search(FindFirstFileA(path.c_str(), &entry));
     return search.Valid() && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void RemoveFolder(const std::string& path) { RemoveDirectoryA(path.c_str()); }
+void RemoveFolder(const String& path) { RemoveDirectoryA(path.c_str()); }
 
-std::string FolderOf(const std::string& path) { return FolderOfPath(path, SystemLeadByte); }
+String FolderOf(const String& path) { return FolderOfPath(path, SystemLeadByte); }

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
+#include "package/String.h"
 #include "services/TempName.h"
 #include "services/Win32.h"
 
@@ -18,11 +18,11 @@
 // failure (no such folder, access denied) leaves file empty and name the
 // name that failed. The error "Too many files in <folder\>" when every name
 // is taken.
-SetupError UniqueTempName(const std::string& folder, const std::string& extension, UniqueHandle& file,
-                          std::string& name, DWORD flags = 0);
+SetupError UniqueTempName(const String& folder, const String& extension, UniqueHandle& file,
+                          String& name, DWORD flags = 0);
 // The same for a folder "_KTxxxxx" of this run's own. created false, with
 // the name that failed, when it cannot be made.
-SetupError UniqueTempFolder(const std::string& folder, std::string& path, bool& created);
+SetupError UniqueTempFolder(const String& folder, String& path, bool& created);
 // The first counter of a temporary name search, from the system's random
 // source, so that nobody can prepare the names in advance.
 uint32_t TempSearchStart();
@@ -37,37 +37,37 @@ bool DeleteOpenFile(HANDLE file);
 // "_KTxxxxx.exe" name of its own while held (path then names it), starts
 // suspended and resumes only when its mapped file still equals `reference`.
 // Closes `written`. False when nothing runs; path then names the file left.
-bool StartCheckedCopy(UniqueHandle& written, std::string& path, const std::string& parameters, HANDLE reference);
+bool StartCheckedCopy(UniqueHandle& written, String& path, const String& parameters, HANDLE reference);
 // A DLL from the system folder only, whatever the search order says.
 HMODULE LoadSystemLibrary(const char* name);
 // GetWindowsDirectoryA, at most 259 characters.
-std::string WindowsFolder();
+String WindowsFolder();
 // Always the Windows folder's "Temp", absolute; TEMP and TMP are not read,
 // and the folder is neither created nor tested.
-std::string TempFolder();
+String TempFolder();
 // Opens file with its default action and waits up to waitMs (when positive)
 // for it to become idle. The started process, or an empty handle when
 // nothing was started.
-UniqueHandle LaunchProgram(const std::string& file, const std::string& parameters, int waitMs);
+UniqueHandle LaunchProgram(const String& file, const String& parameters, int waitMs);
 // Writes a .lnk file through the shell link class; the working folder is the
 // target's folder. Returns the HRESULT of the last step performed. A link path that does not fit MAX_PATH wide characters fails
 // without writing anything.
-HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
-                        const std::string& description, const std::string& iconFile, int iconIndex);
+HRESULT CreateShellLink(const String& target, const String& arguments, const String& linkFile,
+                        const String& description, const String& iconFile, int iconIndex);
 // Told how far a copy has come: bytes done of the whole.
 using CopyProgress = void (*)(int done, int size);
 // Copies source into the open target in 16 KB pieces, reporting the start
 // and each piece to progress. False on any failure (a short write
 // included); the target is the caller's to delete.
-bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress);
+bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress progress);
 // Creates the folder and any missing parents. Only an empty path fails
 // ("Unable to create directory"); a folder that cannot be made is found out
 // by whoever uses it.
-SetupError EnsureFolder(const std::string& path);
-bool IsExistingFolder(const std::string& path);
+SetupError EnsureFolder(const String& path);
+bool IsExistingFolder(const String& path);
 // An existing entry that is not a folder.
-bool IsExistingFile(const std::string& path);
+bool IsExistingFile(const String& path);
 // Removes the folder if it is empty; failures are silent.
-void RemoveFolder(const std::string& path);
+void RemoveFolder(const String& path);
 // FolderOfPath (services/Text.h) with the system code page's lead-byte test.
-std::string FolderOf(const std::string& path);
+String FolderOf(const String& path);

@@ -3,25 +3,29 @@
 // failure handler and the program entry (which shows "Internal Error:
 // <message>..."). A default one is no error. The stub has no exceptions: an
 // error that is dropped unread is a compile error.
+//
+// It is returned from nearly every step, so it is kept to what a pointer and
+// a flag cost: moving one copies them, and dropping one that holds nothing
+// does nothing.
 #pragma once
-#include <string>
-#include <utility>
+#include "package/String.h"
 
 class [[nodiscard]] SetupError {
 public:
     SetupError() = default;
     // byUser: the user ended the run (Abort), which the exit code tells apart.
-    explicit SetupError(std::string message, bool byUser = false)
-        : message_(std::move(message)), failed_(true), byUser_(byUser)
-    {
-    }
+    explicit SetupError(String message, bool byUser = false);
+    explicit SetupError(const char* message, bool byUser = false);
+    SetupError(SetupError&& other) noexcept = default;
+    SetupError& operator=(SetupError&& other) noexcept = default;
+
     // True when this is an error.
     explicit operator bool() const { return failed_; }
-    const std::string& Message() const { return message_; }
+    const String& Message() const { return message_; }
     bool ByUser() const { return byUser_; }
 
 private:
-    std::string message_;
+    String message_;
     bool failed_ = false;
     bool byUser_ = false;
 };

@@ -1,6 +1,6 @@
 #include "services/TempName.h"
 
-std::string CounterText(uint32_t counter)
+String CounterText(uint32_t counter)
 {
     static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
     char text[5];
@@ -8,5 +8,5 @@ std::string CounterText(uint32_t counter)
         text[i] = digits[counter & 31];
         counter >>= 5;
     }
-    return std::string(text, 5);
+    return String(text, 5);
 }

@@ -3,8 +3,8 @@
 // Win32 side creates each candidate and says whether its name was taken.
 #pragma once
 #include <cstdint>
-#include <string>
 
+#include "package/String.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 
@@ -12,7 +12,7 @@ constexpr uint32_t kTempCounterMax = 0x1FFFFFF; // 25 bits: five base-32 digits
 
 // Five digits of "0123456789ABCDEFGHIJKLMNOPQRSTUV", most significant
 // first; bits above the 25th are ignored.
-std::string CounterText(uint32_t counter);
+String CounterText(uint32_t counter);
 
 // What one try to create a candidate found.
 enum class TempTry { Created, Taken, Failed };
@@ -25,10 +25,10 @@ enum class TempTry { Created, Taken, Failed };
 // gives the error "Too many files in <folder\>". An empty folder gives names
 // relative to the current folder.
 template <class Create>
-SetupError SearchTempName(const std::string& folder, const std::string& extension, uint32_t start, Create create,
-                          std::string& name)
+SetupError SearchTempName(const String& folder, const String& extension, uint32_t start, Create create,
+                          String& name)
 {
-    const std::string prefix = WithBackslash(folder) + "_KT";
+    const String prefix = WithBackslash(folder) + "_KT";
     start &= kTempCounterMax;
     uint32_t counter = start;
     for (;;) {

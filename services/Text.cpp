@@ -1,8 +1,8 @@
 #include "services/Text.h"
 
-std::string Format(const char* pattern, std::initializer_list<FormatArg> args)
+String Format(const char* pattern, std::initializer_list<FormatArg> args)
 {
-    std::string out;
+    String out;
     const FormatArg* next = args.begin();
     for (const char* p = pattern; *p; ++p) {
         if (*p != '%' || (p[1] != 's' && p[1] != 'd' && p[1] != '%')) {
@@ -47,48 +47,50 @@ std::string Format(const char* pattern, std::initializer_list<FormatArg> args)
     return out;
 }
 
-std::string UpperAscii(std::string text)
+namespace {
+
+// Adds delta to every character from first to last.
+String ShiftRange(String text, char first, char last, int delta)
 {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    char* c = text.data();
+    for (std::size_t i = 0, n = text.size(); i < n; ++i)
+        if (c[i] >= first && c[i] <= last)
+            c[i] = static_cast<char>(c[i] + delta);
     return text;
 }
 
-std::string LowerAscii(std::string text)
+} // namespace
+
+String UpperAscii(String text) { return ShiftRange(static_cast<String&&>(text), 'a', 'z', 'A' - 'a'); }
+
+String LowerAscii(String text) { return ShiftRange(static_cast<String&&>(text), 'A', 'Z', 'a' - 'A'); }
+
+String LastComponent(const String& path)
 {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
+    std::size_t cut = path.find_last_of("\\/:");
+    return cut == String::npos ? path : path.substr(cut + 1);
 }
 
-std::string LastComponent(const std::string& path)
+String FileNamePart(const String& path)
 {
-    std::string::size_type cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+    std::size_t cut = path.find_last_of("\\:");
+    return cut == String::npos ? path : path.substr(cut + 1);
 }
 
-std::string FileNamePart(const std::string& path)
-{
-    std::string::size_type cut = path.find_last_of("\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::string ShortStr(const std::string& text)
+String ShortStr(const String& text)
 {
     return text.size() > 255 ? text.substr(0, 255) : text;
 }
 
 bool NoLeadBytes(unsigned char) { return false; }
 
-std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte)
+String FolderOfPath(const String& path, LeadByteTest isLeadByte)
 {
     // Walk character by character so a trail byte of a double-byte character
     // (which may be 0x5C) is never mistaken for a backslash.
-    const std::string::size_type none = std::string::npos;
-    std::string::size_type last = none, beforeLast = none, prevStart = none;
-    for (std::string::size_type i = 0; i < path.size(); ++i) {
+    const std::size_t none = String::npos;
+    std::size_t last = none, beforeLast = none, prevStart = none;
+    for (std::size_t i = 0; i < path.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(path[i]);
         if (c == '\\' || c == ':') {
             last = i;
@@ -99,21 +101,17 @@ std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte)
             ++i;
     }
     if (last == none)
-        return std::string();
-    std::string folder = path.substr(0, last + 1);
-    if (path[last] == '\\') {
-        bool keep = beforeLast != none && beforeLast + 1 == last &&
-                    (path[beforeLast] == ':' || path[beforeLast] == '\\');
-        if (!keep)
-            folder.pop_back();
-    }
-    return folder;
+        return String();
+    // A trailing "\" goes unless it follows ":" or another "\".
+    bool keep = path[last] != '\\' || (beforeLast != none && beforeLast + 1 == last &&
+                                       (path[beforeLast] == ':' || path[beforeLast] == '\\'));
+    return path.substr(0, keep ? last + 1 : last);
 }
 
-std::string ParentWithSeparator(const std::string& path, LeadByteTest isLeadByte)
+String ParentWithSeparator(const String& path, LeadByteTest isLeadByte)
 {
-    std::string::size_type end = 0;
-    for (std::string::size_type i = 0; i < path.size(); ++i) {
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(path[i]);
         if (c == '\\' || c == ':')
             end = i + 1;
@@ -123,7 +121,7 @@ std::string ParentWithSeparator(const std::string& path, LeadByteTest isLeadByte
     return path.substr(0, end);
 }
 
-std::string WithBackslash(const std::string& folder)
+String WithBackslash(const String& folder)
 {
     if (folder.empty() || folder.back() == '\\')
         return folder;

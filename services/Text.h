@@ -5,10 +5,14 @@
 #include <initializer_list>
 #include <string>
 
+#include "package/String.h"
+
 // One argument of Format: a text for "%s" or an integer for "%d".
 class FormatArg {
 public:
     FormatArg(const char* text) : text_(text ? text : ""), isText_(true) {}
+    FormatArg(const String& text) : text_(text.c_str()), isText_(true) {}
+    // The package's texts, which the packer shares.
     FormatArg(const std::string& text) : text_(text.c_str()), isText_(true) {}
     FormatArg(int value) : number_(value), isText_(false) {}
     FormatArg(long value) : number_(value), isText_(false) {}
@@ -32,20 +36,20 @@ private:
 
 // printf-style formatting restricted to what the system's texts use: "%s",
 // "%d" and "%%". Arguments are taken in order; a missing one formats as empty.
-std::string Format(const char* pattern, std::initializer_list<FormatArg> args);
+String Format(const char* pattern, std::initializer_list<FormatArg> args);
 
 // ASCII-only case mapping (a..z / A..Z); other bytes, including those of the
 // ANSI code page's upper half, stay as they are.
-std::string UpperAscii(std::string text);
-std::string LowerAscii(std::string text);
+String UpperAscii(String text);
+String LowerAscii(String text);
 
 // The text after the last "\", "/" or ":" (the whole text when there is none).
-std::string LastComponent(const std::string& path);
+String LastComponent(const String& path);
 // The text after the last "\" or ":" only, as Windows names a file.
-std::string FileNamePart(const std::string& path);
+String FileNamePart(const String& path);
 
 // Cut to the 255 characters a short string can hold.
-std::string ShortStr(const std::string& text);
+String ShortStr(const String& text);
 
 // Tells whether a byte starts a double-byte character in the active code page.
 using LeadByteTest = bool (*)(unsigned char);
@@ -54,10 +58,10 @@ bool NoLeadBytes(unsigned char);
 // The folder part of a path: up to and including its last "\" or ":", then a
 // trailing "\" is dropped unless it follows ":" or another "\". A second byte
 // of a double-byte character is never taken for a separator.
-std::string FolderOfPath(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
+String FolderOfPath(const String& path, LeadByteTest isLeadByte = NoLeadBytes);
 // The path up to and including its last "\" or ":" (empty when it has
 // none), with the same care for double-byte characters.
-std::string ParentWithSeparator(const std::string& path, LeadByteTest isLeadByte = NoLeadBytes);
+String ParentWithSeparator(const String& path, LeadByteTest isLeadByte = NoLeadBytes);
 
 // Append a backslash unless the text is empty or already ends with one.
-std::string WithBackslash(const std::string& folder);
+String WithBackslash(const String& folder);

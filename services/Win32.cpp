@@ -78,7 +78,7 @@ bool FileSink::WriteAt(uint64_t offset, const void* data, size_t count)
            Failed();
 }
 
-std::string FileErrorText(const char* verb, const std::string& path, DWORD error)
+String FileErrorText(const char* verb, const String& path, DWORD error)
 {
     if ((error >> 16) == 0x8007) // HRESULT_FROM_WIN32
         error &= 0xFFFF;
@@ -92,7 +92,7 @@ std::string FileErrorText(const char* verb, const std::string& path, DWORD error
              : Format("Cannot %s \"%s\" (error %d)", {verb, path, error});
 }
 
-SetupError FileError(const char* verb, const std::string& path, DWORD error)
+SetupError FileError(const char* verb, const String& path, DWORD error)
 {
     return SetupError(FileErrorText(verb, path, error));
 }

@@ -4,10 +4,10 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
 #include <utility>
 
 #include "package/ByteSource.h"
+#include "package/String.h"
 #include "services/SetupError.h"
 
 // The one owner of a Win32 resource. Traits say what it holds, which value
@@ -147,7 +147,7 @@ private:
 // "There is not enough space on the disk", without the full stop and line
 // break that FormatMessage ends them with: the entry's box puts one after the
 // message. The one place that turns an error code into text.
-std::string FileErrorText(const char* verb, const std::string& path, DWORD error);
+String FileErrorText(const char* verb, const String& path, DWORD error);
 // The error that ends the run when a file cannot be created, written, read
 // or closed.
-SetupError FileError(const char* verb, const std::string& path, DWORD error);
+SetupError FileError(const char* verb, const String& path, DWORD error);

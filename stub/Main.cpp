@@ -3,9 +3,6 @@
 // system's, which sets itself up when it loads.
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "loader/Checks.h"
 #include "loader/Loader.h"
 #include "services/Log.h"
@@ -14,17 +11,17 @@
 
 namespace {
 
-std::string OwnExecutablePath()
+String OwnExecutablePath()
 {
     char buffer[MAX_PATH] = {};
     DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return std::string(buffer, n < MAX_PATH ? n : 0);
+    return String(buffer, n < MAX_PATH ? n : 0);
 }
 
-void ShowInternalError(const std::string& message)
+void ShowInternalError(const String& message)
 {
     // The last resort: no owner, no caption, the windows are already gone.
-    std::string text = "Internal Error: " + message + ".\r\n\r\nSetup will be terminated.";
+    String text = "Internal Error: " + message + ".\r\n\r\nSetup will be terminated.";
     Log("", text);
     MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
 }

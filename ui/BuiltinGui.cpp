@@ -1,8 +1,8 @@
 // The built-in operations: the progress window (uSetup) and the license
 // window (uLicense). Each does nothing, or answers false or none, while its
 // window does not exist.
-#include <string>
 
+#include "package/String.h"
 #include "ui/LicenseText.h"
 #include "ui/uGUI.h"
 #include "ui/uLicense.h"
@@ -15,7 +15,7 @@ namespace {
 TForm1* gProgress = nullptr;
 TForm2* gLicense = nullptr;
 
-std::string Copied(const char* text) { return text ? std::string(text) : std::string(); }
+String Copied(const char* text) { return text ? String(text) : String(); }
 
 bool BuiltinCreate()
 {
@@ -49,8 +49,8 @@ bool BuiltinLicense(const char* name, const char* licenseFile)
 {
     if (!gLicense)
         return false;
-    std::string title = LicenseTitle(Copied(name));
-    std::string file = Copied(licenseFile);
+    String title = LicenseTitle(Copied(name));
+    String file = Copied(licenseFile);
     gLicense->SetCaption(title);
     gLicense->LoadLicense(file);
     return gLicense->ShowModal(gProgress ? gProgress->Icon() : nullptr) == kLicenseAccepted;
@@ -66,8 +66,8 @@ void BuiltinSetStatus(const char* status, const char* longText)
 {
     if (!gProgress)
         return;
-    std::string statusText = Copied(status);
-    std::string longCopy = Copied(longText);
+    String statusText = Copied(status);
+    String longCopy = Copied(longText);
     gProgress->SetStatusText(statusText);
     if (!longCopy.empty())
         gProgress->SetLongText(longCopy);

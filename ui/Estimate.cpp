@@ -9,11 +9,16 @@ constexpr long long kMsPerDay = 86400000;
 // The clock ticks in milliseconds; rounding to them first keeps a difference
 // of exactly five seconds from reading as 5.000001 or 4.999999. The whole
 // milliseconds stay in a double (exact up to 2^53): 64-bit integer division
-// would link the runtime's long division helpers into the stub, and so would
-// round, floor and fmod their library code. Durations are not negative; one
-// that is (the clock set back) rounds toward zero, still below five seconds.
+// would link the runtime's long division helpers into the stub. Rounded half
+// away from zero, as std::round does, but without the runtime's round, floor
+// or fmod (hundreds of bytes of the stub): a run's milliseconds fit a long
+// long many times.
 double WholePart(double value) { return static_cast<double>(static_cast<long long>(value)); }
-double Milliseconds(double days) { return WholePart(days * static_cast<double>(kMsPerDay) + 0.5); }
+double Milliseconds(double days)
+{
+    double ms = days * static_cast<double>(kMsPerDay);
+    return WholePart(ms < 0 ? ms - 0.5 : ms + 0.5);
+}
 
 } // namespace
 

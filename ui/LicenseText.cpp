@@ -2,12 +2,11 @@
 
 #include "services/Text.h"
 
-std::string LicenseTitle(const std::string& name) { return ShortStr(name + " License"); }
+String LicenseTitle(const String& name) { return ShortStr(name + " License"); }
 
-std::string WithCrLfBreaks(const std::string& text)
+String WithCrLfBreaks(const String& text)
 {
-    std::string result;
-    result.reserve(text.size() + text.size() / 16);
+    String result;
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '\r') {
@@ -23,9 +22,9 @@ std::string WithCrLfBreaks(const std::string& text)
     return result;
 }
 
-std::string WithLineAdded(const std::string& text, const std::string& line)
+String WithLineAdded(const String& text, const String& line)
 {
-    if (text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0))
+    if (text.empty() || (text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n'))
         return text + line + "\r\n";
     return text + "\r\n" + line;
 }

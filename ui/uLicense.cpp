@@ -28,16 +28,17 @@ const ControlLayout kLayout[] = {
 };
 // clang-format on
 
-std::string WindowText(HWND window)
+String WindowText(HWND window)
 {
     int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(window, &text[0], length + 1)));
+    String text;
+    int got = GetWindowTextA(window, text.Resize(static_cast<size_t>(length)), length + 1);
+    text.Resize(static_cast<size_t>(got > 0 ? got : 0));
     return text;
 }
 
 // The whole file, or false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& content)
+bool ReadWholeFile(const String& path, String& content)
 {
     UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -46,8 +47,8 @@ bool ReadWholeFile(const std::string& path, std::string& content)
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFF)
         return false;
-    content.assign(static_cast<size_t>(size.QuadPart), '\0');
-    return content.empty() || ReadBytes(file.Get(), &content[0], static_cast<DWORD>(content.size())) == content.size();
+    const DWORD length = static_cast<DWORD>(size.QuadPart);
+    return ReadBytes(file.Get(), content.Resize(length), length) == length;
 }
 
 // The program's other windows take no input while the license window is
@@ -103,18 +104,18 @@ TForm2::~TForm2() { window_.Reset(); }
 
 void TForm2::FormCreate() { font_.Reset(CreateDialogFont()); }
 
-void TForm2::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+void TForm2::SetCaption(const String& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
 
-void TForm2::LoadLicense(const std::string& path)
+void TForm2::LoadLicense(const String& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     HWND memo = Item(kForm2Memo1);
-    std::string content;
+    String content;
     if (ReadWholeFile(path, content) && SetWindowTextA(memo, WithCrLfBreaks(content).c_str()))
         return;
-    std::string line = Format("The license file \"%s\" is corrupted.", {path});
+    String line = Format("The license file \"%s\" is corrupted.", {path});
     SetWindowTextA(memo, WithLineAdded(WindowText(memo), line).c_str());
 }
 

@@ -3,8 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
-
+#include "package/String.h"
 #include "ui/uWin.h"
 
 // Control IDs of TForm2. The buttons keep clear of IDOK and IDCANCEL: the
@@ -33,9 +32,9 @@ public:
 
     HWND Handle() const { return window_.Get(); }
 
-    void SetCaption(const std::string& caption);
+    void SetCaption(const String& caption);
     // Fills Memo1 from the file; never fails.
-    void LoadLicense(const std::string& path);
+    void LoadLicense(const String& path);
     // Shows the window modally with a copy of progressIcon (may be nullptr)
     // and returns kLicenseAccepted or kLicenseDeclined.
     int ShowModal(HICON progressIcon);

@@ -38,7 +38,7 @@ const ControlLayout& Row(int id)
     return kLayout[0];
 }
 
-std::string TimeOfDayText(const ClockTime& time)
+String TimeOfDayText(const ClockTime& time)
 {
     SYSTEMTIME st{};
     st.wYear = 2000;
@@ -50,7 +50,7 @@ std::string TimeOfDayText(const ClockTime& time)
     char buffer[64] = {};
     // No flags and no picture: the user's long time format.
     if (!GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, buffer, sizeof buffer))
-        return std::string();
+        return String();
     return buffer;
 }
 
@@ -148,7 +148,7 @@ bool TForm1::StepProgress(int count)
     return !AbortRequested;
 }
 
-void TForm1::SetStatusText(const std::string& text)
+void TForm1::SetStatusText(const String& text)
 {
     const bool shown = !text.empty();
     if (text != status_) {
@@ -171,7 +171,7 @@ void TForm1::SetStatusText(const std::string& text)
     Paint();
 }
 
-void TForm1::SetLongText(const std::string& text)
+void TForm1::SetLongText(const String& text)
 {
     SetControlText(window_.Get(), Row(kForm1LongLabel), text);
     Paint();
@@ -190,7 +190,7 @@ void TForm1::EndBusy()
     busy_ = false;
     KillTimer(window_.Get(), kTimer1);
     EnableWindow(Item(kForm1Button1), FALSE);
-    SetControlText(window_.Get(), Row(kForm1TimeLabel), std::string());
+    SetControlText(window_.Get(), Row(kForm1TimeLabel), String());
     // Whatever the busy period left undrawn.
     Paint();
 }
@@ -211,7 +211,7 @@ void TForm1::Paint()
     paintedAt_ = GetTickCount();
 }
 
-void TForm1::SetCaption(const std::string& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+void TForm1::SetCaption(const String& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
 
 void TForm1::ShowMode(int mode)
 {

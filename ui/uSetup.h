@@ -4,8 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
-
+#include "package/String.h"
 #include "ui/uWin.h"
 
 // Control IDs of TForm1, stable so tests and the robot can find them.
@@ -35,12 +34,12 @@ public:
     void SetProgressRange(int position, int maximum, int minimum);
     // False when the user has asked to abort.
     bool StepProgress(int count);
-    void SetStatusText(const std::string& text);
-    void SetLongText(const std::string& text);
+    void SetStatusText(const String& text);
+    void SetLongText(const String& text);
     void BeginBusy();
     void EndBusy();
 
-    void SetCaption(const std::string& caption);
+    void SetCaption(const String& caption);
     // Mode 0: "MAINICON", 1: "UNINSTALL", else the icon stays; then shown.
     void ShowMode(int mode);
     void Hide();
@@ -71,7 +70,7 @@ private:
     int maximum_ = 1;
     int position_ = 0;
     int barPosition_ = 0;
-    std::string status_ = "     ";
+    String status_ = "     ";
     bool statusPending_ = false; // status_ not yet in Label1
     bool barShown_ = true;
     bool busy_ = false;

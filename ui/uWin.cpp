@@ -86,7 +86,7 @@ bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT 
     return true;
 }
 
-void SetControlText(HWND parent, const ControlLayout& row, const std::string& text)
+void SetControlText(HWND parent, const ControlLayout& row, const String& text)
 {
     HWND control = GetDlgItem(parent, row.Id);
     SetWindowTextA(control, text.c_str());

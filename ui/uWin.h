@@ -5,8 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include <string>
-
+#include "package/String.h"
 #include "services/Win32.h"
 
 // One row of a window's layout: pixels at 96 dpi, width 0 = sized to the
@@ -37,7 +36,7 @@ HFONT CreateDialogFont();
 // Creates every row as a child of parent with the font; false when one fails.
 bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT font);
 // Sets a control's text and, for a row of width 0, sizes it to the text.
-void SetControlText(HWND parent, const ControlLayout& row, const std::string& text);
+void SetControlText(HWND parent, const ControlLayout& row, const String& text);
 // Removes sizing, minimise, maximise and restore from the system menu.
 void TrimSystemMenu(HWND window);
 

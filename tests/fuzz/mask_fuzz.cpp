@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool matches;
     if (SetupError error = MatchesMask(name, mask, matches)) {
         // Always the invalid-mask message, naming this mask, and no match.
-        Check(error.Message().compare(0, mask.size() + 2, "'" + mask + "'") == 0);
+        Check(std::string(error.Message().c_str()).compare(0, mask.size() + 2, "'" + mask + "'") == 0);
         Check(!matches);
         return 0;
     }

@@ -11,6 +11,7 @@ mkdir -p "$OUT/corpus"
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$ROOT" \
     "$ROOT/tests/fuzz/mask_fuzz.cpp" "$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" \
+    "$ROOT/services/SetupError.cpp" "$ROOT/package/String.cpp" \
     -o "$OUT/mask_fuzz"
 
 # Seeds: the masks the installer uses and one of each kind of fault.

@@ -24,7 +24,7 @@ std::string MaskError(const std::string& name, const std::string& mask)
     bool matches = true;
     SetupError error = MatchesMask(name, mask, matches);
     EXPECT_FALSE(matches);
-    return error ? error.Message() : "no error";
+    return error ? error.Message().c_str() : "no error";
 }
 
 struct MatchCase {

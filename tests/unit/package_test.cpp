@@ -93,7 +93,7 @@ std::vector<unsigned char> SamplePackage(const PackageHeader& header = SampleHea
 std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = nullptr)
 {
     PackageReader reader(file);
-    std::string kept;
+    String kept;
     KeepText sink(kept);
     std::vector<StepOutcome> steps = {reader.ReadMarker()};
     if (steps.back() == StepOutcome::Passed)
@@ -103,7 +103,7 @@ std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = 
     if (steps.back() == StepOutcome::Passed)
         steps.push_back(reader.ReadPayload(sink));
     if (payload)
-        *payload = kept;
+        *payload = std::string(kept.c_str(), kept.size());
     return steps;
 }
 
@@ -318,9 +318,9 @@ TEST(PackageWriter, UninstallerFromTheRunningInstaller)
 TEST(TextLists, ShortcutRecords)
 {
     struct Case {
-        std::string list;
-        std::vector<std::string> pairs; // target, name, target, name...
-        std::string left;
+        String list;
+        std::vector<String> pairs; // target, name, target, name...
+        String left;
     };
     const Case cases[] = {
         {"a.exe|App\rdocs\\b.txt|Read me\r", {"a.exe", "App", "docs\\b.txt", "Read me"}, ""},
@@ -333,8 +333,8 @@ TEST(TextLists, ShortcutRecords)
         {"a|b|c\r", {"a", "b|c"}, ""},
     };
     for (const Case& c : cases) {
-        std::string list = c.list;
-        std::vector<std::string> got;
+        String list = c.list;
+        std::vector<String> got;
         ShortcutRecord r;
         while (!list.empty() && TakeShortcut(list, r)) {
             got.push_back(r.target);
@@ -347,16 +347,21 @@ TEST(TextLists, ShortcutRecords)
 
 TEST(TextLists, InstalledFileEntries)
 {
-    std::string list = "C:\\P\\a.txt\rC:\\P\\b.dll\rC:\\P\\a.txt\rtrailing";
-    std::vector<std::string> got;
-    std::string e;
+    String list = "C:\\P\\a.txt\rC:\\P\\b.dll\rC:\\P\\a.txt\rtrailing";
+    std::vector<String> got;
+    String e;
     while (TakeListEntry(list, e))
         got.push_back(e);
-    EXPECT_EQ(got, (std::vector<std::string>{"C:\\P\\a.txt", "C:\\P\\b.dll", "C:\\P\\a.txt"}));
+    EXPECT_EQ(got, (std::vector<String>{"C:\\P\\a.txt", "C:\\P\\b.dll", "C:\\P\\a.txt"}));
     EXPECT_EQ(list, "trailing");
-    std::string lf = "a\nb\r";
+    String lf = "a\nb\r";
     ASSERT_TRUE(TakeListEntry(lf, e));
     EXPECT_EQ(e, "a\nb");
+    // A zero byte is part of its entry, as the package holds it.
+    String zero("x\0y\rz", 5);
+    ASSERT_TRUE(TakeListEntry(zero, e));
+    EXPECT_EQ(e, String("x\0y", 3));
+    EXPECT_EQ(zero, "z");
 }
 
 TEST(PathRules, NamesAndRelativePaths)

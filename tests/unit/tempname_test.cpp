@@ -32,9 +32,9 @@ constexpr uint32_t kStart = 0x123456;
 
 // The name the search ends at; an error fails the test.
 template <class Create>
-std::string Search(const std::string& folder, const std::string& extension, uint32_t start, Create create)
+String Search(const String& folder, const String& extension, uint32_t start, Create create)
 {
-    std::string name;
+    String name;
     SetupError error = SearchTempName(folder, extension, start, create, name);
     EXPECT_FALSE(error) << error.Message();
     return name;
@@ -42,7 +42,7 @@ std::string Search(const std::string& folder, const std::string& extension, uint
 
 TEST(TempName, SearchStartsAfterTheStartValueAndAddsOneBackslash)
 {
-    auto createFirst = [](const std::string&) { return TempTry::Created; };
+    auto createFirst = [](const String&) { return TempTry::Created; };
     EXPECT_EQ(Search("C:\\windows\\Temp", ".cab", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.cab");
     EXPECT_EQ(Search("C:\\windows\\Temp\\", ".exe", kStart, createFirst), "C:\\windows\\Temp\\_KT14D2N.exe");
     EXPECT_EQ(Search("", ".exe", kStart, createFirst), "_KT14D2N.exe");
@@ -52,7 +52,7 @@ TEST(TempName, SearchStartsAfterTheStartValueAndAddsOneBackslash)
     // Taken names are passed; any other outcome ends the search there.
     for (TempTry end : {TempTry::Created, TempTry::Failed}) {
         int taken = 0;
-        std::string found = Search("x", ".exe", kStart, [&](const std::string&) {
+        String found = Search("x", ".exe", kStart, [&](const String&) {
             return ++taken > 2 ? end : TempTry::Taken;
         });
         EXPECT_EQ(found, "x\\_KT14D2P.exe");
@@ -63,11 +63,11 @@ TEST(TempName, SearchWrapsAndGivesUpOnlyAfterEveryOtherName)
 {
     uint64_t tried = 0;
     bool sawLast = false, sawZeroAfterLast = false, sawStart = false;
-    std::string previous;
-    std::string name;
+    String previous;
+    String name;
     SetupError error = SearchTempName(
         "D:\\full", ".cab", kStart,
-        [&](const std::string& candidate) {
+        [&](const String& candidate) {
             ++tried;
             if (previous == "D:\\full\\_KTVVVVV.cab")
                 sawZeroAfterLast = candidate == "D:\\full\\_KT00000.cab";

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "services/SetupError.h"
+
 TEST(Format, SubstitutesInOrder)
 {
     EXPECT_EQ(Format("%s() Failed : code %d [%s]", {"FDICopy", 4, "Cabinet file is corrupt"}),
@@ -12,6 +18,127 @@ TEST(Format, SubstitutesInOrder)
     EXPECT_EQ(Format("100%% %s", {std::string("done")}), "100% done");
     EXPECT_EQ(Format("[%s][%s]", {"only"}), "[only][]");
     EXPECT_EQ(Format("%x %", {}), "%x %");
+}
+
+TEST(String, HoldsExactlyItsBytes)
+{
+    // Each case builds a text; its bytes, zeros included, are what counts.
+    struct Case {
+        const char* what;
+        std::function<String()> make;
+        std::string bytes;
+    };
+    const std::string many(1000, 'x');
+    const Case cases[] = {
+        {"default", [] { return String(); }, ""},
+        {"null", [] { return String(static_cast<const char*>(nullptr)); }, ""},
+        {"inner zero", [] { return String("a\0b", 3); }, std::string("a\0b", 3)},
+        {"grows by appends",
+         [] {
+             String s;
+             for (int i = 0; i < 1000; ++i)
+                 s += 'x';
+             return s;
+         },
+         many},
+        {"appends itself, growing",
+         [] {
+             String s("abc");
+             s += s;
+             s += s.c_str();
+             return s;
+         },
+         "abcabcabcabc"},
+        {"appends itself in place",
+         [] {
+             String s("abcdefgh");
+             s.clear();
+             s += "0123456789";
+             s.Append(s.c_str() + 2, 3);
+             return s;
+         },
+         "0123456789234"},
+        {"assigned a part of itself",
+         [] {
+             String s("C:\\dir\\file");
+             s = s.c_str() + 3;
+             return s;
+         },
+         "dir\\file"},
+        {"copy stays apart",
+         [] {
+             String a("one");
+             String b = a;
+             a += "two";
+             return b;
+         },
+         "one"},
+        {"moved from is empty",
+         [] {
+             String a("one");
+             String b = static_cast<String&&>(a);
+             return a + "|" + b;
+         },
+         "|one"},
+        {"concatenation", [] { return "<" + String("a") + 'b' + String("c") + ">"; }, "<abc>"},
+        {"pop_back and empty pop_back",
+         [] {
+             String a("ab"), b;
+             a.pop_back();
+             b.pop_back();
+             return a + b;
+         },
+         "a"},
+        {"resized and written", [] { String s; std::memcpy(s.Resize(3), "xyz", 3); return s; }, "xyz"},
+        {"empty, written in place",
+         [] {
+             String s;
+             const char* text = s.data(); // a writable "", never null
+             EXPECT_TRUE(text && *text == '\0');
+             return s;
+         },
+         ""},
+        {"substr clamps", [] { return String("abcdef").substr(2, 100) + String("ab").substr(5); }, "cdef"},
+        {"from a std::string", [] { return String(std::string("a\0c", 3)); }, std::string("a\0c", 3)},
+    };
+    for (const Case& c : cases) {
+        String s = c.make();
+        EXPECT_EQ(std::string(s.c_str(), s.size()), c.bytes) << c.what;
+        EXPECT_EQ(s.c_str()[s.size()], '\0') << c.what;
+    }
+}
+
+TEST(String, SearchesAndCompares)
+{
+    const String path("C:\\a/b:c");
+    EXPECT_EQ(path.find_last_of("\\"), 2u);
+    EXPECT_EQ(path.find_last_of(":/"), 6u);
+    EXPECT_EQ(path.find_last_of("?"), String::npos);
+    // The terminating zero of the set is no member of it.
+    EXPECT_EQ(String("a\0b", 3).find_last_of("\\"), String::npos);
+    EXPECT_EQ(path.find('a'), 3u);
+    EXPECT_EQ(String().find('a'), String::npos);
+    EXPECT_TRUE(path.StartsWith("C:\\"));
+    EXPECT_FALSE(String("C").StartsWith("C:"));
+    EXPECT_TRUE(String() == "");
+    EXPECT_TRUE(String("a\0b", 3) != "a");
+    EXPECT_TRUE(String("a\0b", 3) != String("a\0c", 3));
+    EXPECT_TRUE(String("ab") == String("ab"));
+    EXPECT_EQ(path.back(), 'c');
+}
+
+TEST(String, SetupErrorIsItsMessageAndFlag)
+{
+    EXPECT_FALSE(SetupError());
+    // An empty message is an error all the same.
+    SetupError empty("");
+    EXPECT_TRUE(empty);
+    SetupError byUser(String("Operation aborted by user"), true);
+    SetupError moved = static_cast<SetupError&&>(byUser);
+    EXPECT_TRUE(moved);
+    EXPECT_TRUE(moved.ByUser());
+    EXPECT_EQ(moved.Message(), "Operation aborted by user");
+    EXPECT_FALSE(SetupError("x").ByUser());
 }
 
 TEST(Text, CaseAndComponents)
@@ -63,12 +190,32 @@ TEST(Text, FolderOf)
     EXPECT_EQ(FolderOfPath(dbcsEnd), "C:\\dir\\\x95");
 }
 
+namespace {
+Arguments Packed(const std::vector<String>& list)
+{
+    Arguments args;
+    for (const String& a : list)
+        args.Add(a);
+    return args;
+}
+
+std::vector<String> Unpacked(const Arguments& args)
+{
+    std::vector<String> list;
+    for (std::size_t i = 0; i < args.Count(); ++i)
+        list.push_back(args[i]);
+    // Past the last there is nothing, not a stray argument.
+    EXPECT_STREQ(args[args.Count()], "");
+    return list;
+}
+} // namespace
+
 TEST(Switches, ReadCommandLine)
 {
     // Switches, then the relaunch: argument 1 exactly, with argument 2. The
     // log's switch ignores case, its path keeps it; the first one counts.
     struct Case {
-        std::vector<std::string> args;
+        std::vector<String> args;
         bool noConfirmation, noLicense, silent, relaunched;
         const char* started;
         bool logged = false;
@@ -88,8 +235,8 @@ TEST(Switches, ReadCommandLine)
         {{"/LOG=a", "/LOG", "/LOGS=b", "-LOG=c"}, false, false, false, false, "/LOGS=b"},
     };
     for (const Case& c : cases) {
-        Invocation call = ReadCommandLine("C:\\own.exe", c.args);
-        const std::string what = c.args.size() > 1 ? c.args[1] : c.args[0];
+        Invocation call = ReadCommandLine("C:\\own.exe", Packed(c.args));
+        const String what = c.args.size() > 1 ? c.args[1] : c.args[0];
         EXPECT_EQ(call.OwnPath, "C:\\own.exe");
         EXPECT_EQ(call.NoConfirmation, c.noConfirmation) << what;
         EXPECT_EQ(call.NoLicense, c.noLicense) << what;
@@ -106,7 +253,7 @@ TEST(Switches, SplitCommandLine)
     // As Windows programs split their command line.
     struct Case {
         const char* line;
-        std::vector<std::string> args;
+        std::vector<String> args;
     };
     const Case cases[] = {
         {"setup.exe", {"setup.exe"}},
@@ -121,7 +268,7 @@ TEST(Switches, SplitCommandLine)
         {"x \"open to the end", {"x", "open to the end"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+        EXPECT_EQ(Unpacked(SplitCommandLine(c.line)), c.args) << c.line;
 }
 
 TEST(Switches, DamagedCopyText)

@@ -74,7 +74,7 @@ TEST(LicenseText, Title)
 {
     EXPECT_EQ(LicenseTitle("Demo"), "Demo License");
     EXPECT_EQ(LicenseTitle("Demo").size(), 12u);
-    std::string title = LicenseTitle(std::string(250, 'n'));
+    String title = LicenseTitle(std::string(250, 'n'));
     EXPECT_EQ(title.size(), 255u);
     EXPECT_EQ(title, std::string(250, 'n') + " Lice");
     EXPECT_EQ(LicenseTitle(""), " License");

@@ -79,19 +79,19 @@ struct Recorder {
 
     void Start(TUnCab&) { events.push_back("start"); }
     void Finish(TUnCab&) { events.push_back("finish"); }
-    SetupError Copy(TUnCab&, const std::string& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
+    SetupError Copy(TUnCab&, const String& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
     {
-        events.push_back("copy " + file + " " + std::to_string(size));
+        events.push_back("copy " + std::string(file.c_str()) + " " + std::to_string(size));
         times.push_back(when);
         if (!raise.empty())
             return SetupError(raise);
-        if (actionFor.empty() || actionFor == file)
+        if (actionFor.empty() || actionFor == file.c_str())
             act = action;
         return SetupError();
     }
-    void Partial(TUnCab&, const std::string& cabinet, const std::string& disk, const std::string& file, bool& abort)
+    void Partial(TUnCab&, const String& cabinet, const String& disk, const String& file, bool& abort)
     {
-        events.push_back("partial " + cabinet + "|" + disk + "|" + file);
+        events.push_back(std::string("partial ") + cabinet.c_str() + "|" + disk.c_str() + "|" + file.c_str());
         abort = abortPartial;
     }
 
@@ -109,7 +109,7 @@ std::string RunFor(TUnCab& uncab)
 {
     SetupError error = uncab.Execute();
     EXPECT_EQ(static_cast<bool>(error), !error.Message().empty());
-    return error.Message();
+    return error.Message().c_str();
 }
 
 class Cabinet : public ::testing::Test {
@@ -189,14 +189,14 @@ TEST(UnCabProperties, CabinetFileAndDestinationAreNormalised)
 
 TEST(UnCabProperties, ErrorTexts)
 {
-    EXPECT_EQ(ErrorText(0), "No error");
-    EXPECT_EQ(ErrorText(1), "Cabinet not found");
-    EXPECT_EQ(ErrorText(3), "Cabinet file has an unknown version number.");
-    EXPECT_EQ(ErrorText(4), "Cabinet file is corrupt");
-    EXPECT_EQ(ErrorText(10), "Cabinet returned on fdintNEXT_CABINET is incorrect");
-    EXPECT_EQ(ErrorText(11), "Client requested abort");
-    EXPECT_EQ(ErrorText(12), "");
-    EXPECT_EQ(ErrorText(-1), "");
+    EXPECT_STREQ(ErrorText(0), "No error");
+    EXPECT_STREQ(ErrorText(1), "Cabinet not found");
+    EXPECT_STREQ(ErrorText(3), "Cabinet file has an unknown version number.");
+    EXPECT_STREQ(ErrorText(4), "Cabinet file is corrupt");
+    EXPECT_STREQ(ErrorText(10), "Cabinet returned on fdintNEXT_CABINET is incorrect");
+    EXPECT_STREQ(ErrorText(11), "Client requested abort");
+    EXPECT_STREQ(ErrorText(12), "");
+    EXPECT_STREQ(ErrorText(-1), "");
 }
 
 TEST(UnCabProperties, FailureWithoutPlatformError)

@@ -103,11 +103,11 @@ int Extract(int argc, char** argv)
             uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&collector);
         DWORD start = GetTickCount();
         if (SetupError error = uncab.Execute())
-            result = error.Message();
+            result = error.Message().c_str();
         elapsed = GetTickCount() - start;
         count = uncab.ExtractedCount();
-        runList = uncab.RunList();
-        fileList = collector.FileList;
+        runList = uncab.RunList().c_str();
+        fileList = collector.FileList.c_str();
     }
     if (gui)
         GuiDone();

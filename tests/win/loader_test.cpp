@@ -120,14 +120,14 @@ TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
     ASSERT_FALSE(UniqueTempFolder(dir_, temp.LicenseFolder, created));
     ASSERT_TRUE(created);
     temp.LicensePath = temp.LicenseFolder + "\\license.txt";
-    WriteAll(temp.LicensePath, "x");
+    WriteAll(temp.LicensePath.c_str(), "x");
     WriteAll(Path("license.txt"), "someone else's, of the same name");
     ASSERT_TRUE(GuiInit(""));
     FinalCleanup(temp);
     EXPECT_FALSE(GuiActive());
     EXPECT_FALSE(temp.Cabinet.Valid());
-    EXPECT_FALSE(Exists(temp.CabinetPath));
-    EXPECT_FALSE(Exists(temp.LicenseFolder));
+    EXPECT_FALSE(Exists(temp.CabinetPath.c_str()));
+    EXPECT_FALSE(Exists(temp.LicenseFolder.c_str()));
     EXPECT_EQ(ReadAll(Path("license.txt")), "someone else's, of the same name");
 
     TempFiles nothing; // no paths set: nothing to delete, nothing fails

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string Lower(const std::string& s) { return LowerAscii(s); }
+std::string Lower(const String& s) { return LowerAscii(s).c_str(); }
 
 // What a copy reported: done and size of each call.
 std::vector<std::vector<int>> g_progress;
@@ -36,15 +36,17 @@ namespace {
 // The name UniqueTempName gives; it fails only when every name is taken.
 std::string TempName(const std::string& folder, const std::string& extension, UniqueHandle& file)
 {
-    std::string name;
+    String name;
     EXPECT_FALSE(UniqueTempName(folder, extension, file, name));
-    return name;
+    return name.c_str();
 }
 
 bool NewTempFolder(const std::string& folder, std::string& path)
 {
     bool created = false;
-    EXPECT_FALSE(UniqueTempFolder(folder, path, created));
+    String made;
+    EXPECT_FALSE(UniqueTempFolder(folder, made, created));
+    path = made.c_str();
     return created;
 }
 } // namespace

@@ -63,7 +63,7 @@ std::string StepError(int count)
 {
     SetupError error = GuiStep(count);
     EXPECT_EQ(static_cast<bool>(error), !error.Message().empty());
-    return error.Message();
+    return error.Message().c_str();
 }
 
 const char kAborted[] = "Operation aborted by user";

@@ -47,7 +47,7 @@ void Touch(const std::string& path)
 void Check(SetupError error)
 {
     if (error)
-        throw error;
+        throw std::move(error);
 }
 
 // GuiStep(0) every 20 ms until done() says so; the first error is reported,
@@ -58,7 +58,7 @@ void ProcessUntil(const char* operation, Done done)
     std::string outcome = "ok";
     while (!done()) {
         if (SetupError error = GuiStep(0))
-            outcome = error.Message();
+            outcome = error.Message().c_str();
         // Woken at once by a message, so the robot's reads of our controls
         // are answered without delay.
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -113,7 +113,7 @@ int RunOne(int i)
         }
         Report(op.c_str(), "ok");
     } catch (const SetupError& e) {
-        Report(op.c_str(), e.Message());
+        Report(op.c_str(), e.Message().c_str());
     }
     int arity = op == "show" || op == "caption" || op == "busy" || op == "step" ? 1
               : op == "status" || op == "work"                                  ? 2

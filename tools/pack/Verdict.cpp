@@ -12,6 +12,9 @@
 
 namespace {
 
+// A text of the package code as the tool's own strings hold it, every byte.
+std::string Bytes(const String& text) { return std::string(text.c_str(), text.size()); }
+
 void Damaged(InspectReport& r, const PackageReader& reader, StepOutcome failure, const std::string& reason)
 {
     r.kind = FileKind::Damaged;
@@ -276,8 +279,8 @@ bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
 bool ReadShortcuts(InspectReport& r, PackageReader& reader)
 {
     const bool passed = Passes(r, reader, reader.ReadShortcutList(kShownList));
-    const std::string& kept = reader.ShortcutList();
-    std::string rest = kept;
+    const String& kept = reader.ShortcutList();
+    String rest = kept;
     ShortcutRecord record;
     while (TakeCompleteShortcut(rest, record))
         r.shortcuts.push_back(record);
@@ -287,7 +290,7 @@ bool ReadShortcuts(InspectReport& r, PackageReader& reader)
     } else {
         // What a reader leaves over: a target it took off, then no CR.
         TakeShortcut(rest, record);
-        r.unreadShortcutText = rest;
+        r.unreadShortcutText = Bytes(rest);
     }
     if (reader.RecordsUnchecked())
         r.notes.push_back("a ShortcutList record at byte " + std::to_string(reader.UncheckedFrom()) +
@@ -316,13 +319,13 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 {
     const PackageHeader& h = r.header;
     const bool uninstaller = h.UninstallMode() != 0;
-    std::string pending, entry;
+    String pending, entry;
     auto take = [&](const unsigned char* p, size_t n) {
         if (!uninstaller)
             return;
-        pending.append(reinterpret_cast<const char*>(p), n);
+        pending.Append(reinterpret_cast<const char*>(p), n);
         while (TakeListEntry(pending, entry))
-            r.installedFiles.push_back(entry);
+            r.installedFiles.push_back(Bytes(entry));
     };
     if (!Passes(r, reader, reader.ReadPayload(take))) {
         r.installedFiles.clear();
@@ -417,7 +420,7 @@ std::string RenderText(const InspectReport& r, int cp)
             line("  " + std::string(f->key) + ": " + FieldValue(h, *f, cp));
         line("shortcuts: " + std::to_string(r.shortcuts.size()));
         for (const ShortcutRecord& s : r.shortcuts)
-            line("  \"" + Shown(s.name, cp) + "\" -> \"" + Shown(s.target, cp) + "\"");
+            line("  \"" + Shown(Bytes(s.name), cp) + "\" -> \"" + Shown(Bytes(s.target), cp) + "\"");
         if (!r.unreadShortcutText.empty())
             line("  unread: \"" + Shown(r.unreadShortcutText, cp) + "\"");
     }
@@ -503,8 +506,8 @@ std::string RenderJson(const InspectReport& r, int cp)
         o += "}";
         o += ",\"shortcuts\":[";
         for (size_t i = 0; i < r.shortcuts.size(); ++i)
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(r.shortcuts[i].name, cp)) +
-                 ",\"target\":" + Json(FromAnsi(r.shortcuts[i].target, cp)) + "}";
+            o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
+                 ",\"target\":" + Json(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
         o += "],\"unreadShortcutText\":" + Json(FromAnsi(r.unreadShortcutText, cp));
     }
     if (r.hasCabinet)
