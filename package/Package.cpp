@@ -20,6 +20,34 @@ void PackageMarker::Encode(unsigned char bytes[kMarkerSize]) const
     PutU32(bytes + 8, PackageSize);
 }
 
+namespace {
+
+uint16_t RecordCheck(const unsigned char bytes[kRecordSize])
+{
+    return static_cast<uint16_t>(Crc32Of(bytes, 6) & 0xFFFF);
+}
+
+} // namespace
+
+PackageRecord PackageRecord::Decode(const unsigned char bytes[kRecordSize])
+{
+    PackageRecord r;
+    if (GetU16(bytes) != kRecordMagic || GetU16(bytes + 6) != RecordCheck(bytes))
+        return r;
+    r.present = true;
+    r.codePage = GetU16(bytes + 2);
+    r.asks = GetU16(bytes + 4);
+    return r;
+}
+
+void PackageRecord::Encode(unsigned char bytes[kRecordSize]) const
+{
+    PutU16(bytes, kRecordMagic);
+    PutU16(bytes + 2, codePage);
+    PutU16(bytes + 4, asks);
+    PutU16(bytes + 6, RecordCheck(bytes));
+}
+
 const HeaderField* FindHeaderField(const std::string& key)
 {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };

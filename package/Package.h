@@ -28,6 +28,39 @@ struct PackageMarker {
     bool IsBare() const { return magic == 0 && StubSize == 0; }
 };
 
+// The package's record, in the DOS header's reserved words just before the
+// marker: what the package says of itself beyond the header. A package
+// without one (every package made before it existed) reads as it always
+// did: texts and names in the system's ANSI code page, nothing asked for.
+//   40: "cS"   42: code page (u16)   44: asks (u16)   46: check (u16)
+// The check is the low half of the CRC-32 of bytes 40..45, so that stray
+// bytes in a stub's header are never taken for a record.
+constexpr uint32_t kRecordOffset = 40;
+constexpr uint32_t kRecordSize = 8;
+constexpr uint16_t kRecordMagic = 0x5363; // "cS"
+constexpr uint16_t kCodePageUtf8 = 65001;
+
+// What a package asks for beyond the described behaviour, one bit each.
+enum PackageAsk : uint16_t {
+    // The payload of an uninstaller, the installed-file list, is UTF-8
+    // whatever the code page of the texts.
+    kAskUtf8FileList = 0x0001,
+};
+// The bits this stub knows: a package that asks for more is refused, not
+// half served.
+constexpr uint16_t kKnownAsks = kAskUtf8FileList;
+
+struct PackageRecord {
+    bool present = false;
+    uint16_t codePage = 0; // of the header texts, ShortcutList and cabinet names
+    uint16_t asks = 0;
+
+    static PackageRecord Decode(const unsigned char bytes[kRecordSize]);
+    // Writes signature, fields and check.
+    void Encode(unsigned char bytes[kRecordSize]) const;
+    bool Asks(PackageAsk ask) const { return (asks & ask) != 0; }
+};
+
 // The header's fields, the one list of them: the stub's accessors, the
 // packer's manifest and options, inspect and the help all take their names,
 // places and limits from here.

@@ -110,9 +110,12 @@ const char* OutcomeText(StepOutcome outcome)
 StepOutcome PackageReader::ReadMarker()
 {
     step_ = PackageStep::Marker;
-    unsigned char bytes[kMarkerSize] = {};
-    size_t got = file_.ReadAt(kMarkerOffset, bytes, kMarkerSize);
-    marker_ = PackageMarker::Decode(bytes);
+    // The record sits right before the marker: one read takes both.
+    unsigned char bytes[kRecordSize + kMarkerSize] = {};
+    size_t got = file_.ReadAt(kRecordOffset, bytes, sizeof bytes);
+    record_ = PackageRecord::Decode(bytes);
+    marker_ = PackageMarker::Decode(bytes + kRecordSize);
+    got = got > kRecordSize ? got - kRecordSize : 0;
     signature_ = PeDirectory();
     StepOutcome outcome = MarkerOutcome(marker_, file_.Size(), got);
     if (outcome == StepOutcome::SizeDiffers && file_.Size() > marker_.PackageSize)

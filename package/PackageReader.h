@@ -106,6 +106,8 @@ public:
     // The step run last.
     PackageStep Step() const { return step_; }
     const PackageMarker& Marker() const { return marker_; }
+    // Read with the marker; not present in packages made before it.
+    const PackageRecord& Record() const { return record_; }
     // The certificate table after the package; size 0 when there is none.
     const PeDirectory& Signature() const { return signature_; }
     const PackageHeader& Header() const { return header_; }
@@ -129,6 +131,7 @@ private:
     Crc32Function update_;
     PackageStep step_ = PackageStep::Marker;
     PackageMarker marker_;
+    PackageRecord record_;
     PeDirectory signature_;
     PackageHeader header_;
     String list_;

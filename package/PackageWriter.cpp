@@ -74,6 +74,13 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
     return out.WriteAt(kMarkerOffset, bytes, kMarkerSize);
 }
 
+bool WriteRecord(ByteSink out, const PackageRecord& record)
+{
+    unsigned char bytes[kRecordSize];
+    record.Encode(bytes);
+    return out.WriteAt(kRecordOffset, bytes, kRecordSize);
+}
+
 PackageHeader CompleteHeader(PackageHeader header, const String& shortcutList, uint32_t payloadSize,
                              uint32_t payloadCrc, Crc32Function update)
 {

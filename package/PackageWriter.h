@@ -19,6 +19,9 @@ WriteResult WritePackageFront(ByteSink out, ByteSource stub, uint32_t stubSize, 
 // The marker at offset 48: "Pnon", StubSize and the whole package's size.
 bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 
+// The package's record at offset 40, beside the marker.
+bool WriteRecord(ByteSink out, const PackageRecord& record);
+
 // The header with the ShortcutList's and the payload's sizes and checksums
 // set.
 PackageHeader CompleteHeader(PackageHeader header, const String& shortcutList, uint32_t payloadSize,

@@ -278,6 +278,46 @@ TEST(PackageWriter, ComposesInFileOrderWithMarker)
     EXPECT_EQ(reader.ShortcutList(), shortcuts);
 }
 
+TEST(PackageRecord, ReadOnlyWhereSignatureAndCheckHold)
+{
+    const std::vector<unsigned char> sound = SamplePackage(SampleHeader());
+    auto withRecord = [&](uint16_t codePage, uint16_t asks) {
+        PackageRecord record;
+        record.codePage = codePage;
+        record.asks = asks;
+        BufferSink out;
+        out.bytes = sound;
+        EXPECT_TRUE(WriteRecord(out, record));
+        return out.bytes;
+    };
+    const std::vector<unsigned char> japanese = withRecord(932, kAskUtf8FileList);
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> file;
+        bool present;
+        uint16_t codePage, asks;
+    } cases[] = {
+        {"a record written is read back", japanese, true, 932, kAskUtf8FileList},
+        {"UTF-8 with nothing asked", withRecord(kCodePageUtf8, 0), true, kCodePageUtf8, 0},
+        {"a stub's stray bytes are no record", sound, false, 0, 0},
+        {"a code page changed after writing", Patched(japanese, kRecordOffset + 2, 1252), false, 0, 0},
+        {"a check that does not match", Patched(japanese, kRecordOffset + 4, 0x12340000u | GetU16(&japanese[44])),
+         false, 0, 0},
+        {"zeros, as in a stub made before records", Patched(Patched(sound, kRecordOffset, 0), kRecordOffset + 4, 0),
+         false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BufferSource file(c.file);
+        PackageReader reader(file);
+        // The record never decides whether the marker passes.
+        EXPECT_EQ(reader.ReadMarker(), kPassed);
+        EXPECT_EQ(reader.Record().present, c.present);
+        EXPECT_EQ(reader.Record().codePage, c.codePage);
+        EXPECT_EQ(reader.Record().asks, c.asks);
+    }
+}
+
 TEST(PackageWriter, UninstallerFromTheRunningInstaller)
 {
     PackageHeader in = SampleHeader();
