@@ -80,18 +80,25 @@ StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String
 
 // The relaunched copy deletes the file named on its command line only when
 // that file is the uninstaller it was copied from: the same bytes as its
-// own. The file is held from the comparison to its deletion. The started
-// uninstaller lets go of it a moment after starting us, hence the retries.
+// own. On each try the file is held from the comparison to its deletion.
+// The started uninstaller lets go of its image a moment after starting us,
+// and until then the open or the delete is refused: both are tried again.
 bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
 {
     if (!IsExistingFile(path))
         return false;
     for (int attempt = 0; attempt < 10; ++attempt) {
+        if (attempt)
+            Sleep(200);
         UniqueHandle file(
             CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (file.Valid())
-            return SameContent(file.Get(), ownFile) && DeleteOpenFile(file.Get());
-        Sleep(200);
+        if (file.Valid()) {
+            if (!SameContent(file.Get(), ownFile))
+                return false; // another file at that name: never ours to delete
+            if (DeleteOpenFile(file.Get()))
+                return true;
+        }
+        Log("Not yet deleted: ", path);
     }
     return false;
 }

@@ -127,6 +127,25 @@ class Uninstall(rig.SetupCase):
                     self.assertEqual(self.prefix.listdir(install), left)
                     self.assertEqual(self.prefix.listdir(group), ["Kit A.lnk", "Kit B.lnk", "Uninstall Kit.lnk"])
 
+    def test_started_uninstaller_let_go_late(self):
+        # The started uninstaller's file stays mapped, as a program's image
+        # is while it ends, for 600 ms after the copy reaches for it: longer
+        # than one try. The copy opens it, cannot delete it yet, and tries
+        # again until it can.
+        install, group, uninstaller = self.installed()
+        log = r"C:\late.log"
+        with self.prefix.hold(uninstaller, seconds=60, image=True, after_gone=(group + r"\Kit A.lnk", 600)):
+            r = self.run_setup(uninstaller, ["/LOG=" + log], rules=[CONFIRM, Box("Uninstall", press="OK")],
+                               ends=("done", "done"))
+        self.assertEqual([rig.seen(b) for b in r.boxes][1:],
+                         [("Uninstall", DONE % "Kit Product", ["OK"], "information")], r)
+        self.assertFalse(self.prefix.exists(install))
+        self.assertFalse(self.prefix.exists(group))
+        copy = [lines for lines in rig.log_lines(self.prefix.read(log)).values()
+                if any(l.startswith("Deleted " + uninstaller) for l in lines)]
+        self.assertEqual(len(copy), 1, self.prefix.read(log))
+        self.assertTrue(any(l.startswith("Not yet deleted: " + uninstaller) for l in copy[0]), copy[0])
+
     def test_abort_while_deleting(self):
         # 15 ms after each of 300 entries leaves time to press Abort; what is
         # deleted stays deleted, everything else stays.
