@@ -404,15 +404,18 @@ class Prefix:
         self._background.append((p, (out, err)))
         return p
 
-    def hold(self, win_path, seconds=60):
+    def hold(self, win_path, seconds=60, image=False, after_gone=None):
         """Holds a file open without sharing (hold.exe) until the returned
-        Holder is released; waits until the file is held."""
-        return Holder(self, win_path, seconds)
+        Holder is released; waits until the file is held. `image` maps it as
+        a running program's file instead; `after_gone` = (path, ms) also lets
+        go ms milliseconds after that path is gone."""
+        return Holder(self, win_path, seconds, image, after_gone)
 
-    def run(self, exe, args=(), rules=(), timeout=60, wait_all=True):
+    def run(self, exe, args=(), rules=(), timeout=60, wait_all=True, poll_ms=None):
         """Runs `exe` (a Windows path, or a host path) with the robot beside
         it and waits until it and every process it started have ended (or
-        until `timeout` seconds). Returns a Result."""
+        until `timeout` seconds). Returns a Result. `poll_ms` sets the
+        robot's pause between scans."""
         if exe.startswith("/") and not os.path.isfile(exe):
             raise FileNotFoundError("no program %s" % exe)
         if exe[1:2] == ":" and exe[:1].lower() == "c" and not os.path.isfile(self.host(exe)):
@@ -425,25 +428,40 @@ class Prefix:
         with open(rules_file, "w", encoding="utf-8") as f:
             for r in rules:
                 f.write(r + "\n")
-        files = [open(os.path.join(run_dir, n), "wb") for n in ("robot.out", "robot.err", "stdout", "stderr")]
+        out_file, err_file = os.path.join(run_dir, "stdout"), os.path.join(run_dir, "stderr")
+        # The robot starts the program itself, suspended inside a job, so
+        # that no process of the run can start and end between two of its
+        # scans unseen.
+        run_file = os.path.join(run_dir, "run")
+        win_exe = to_wine_path(exe) if exe.startswith("/") else exe
+        with open(run_file, "w", encoding="utf-8", newline="") as f:
+            f.write("\0".join([subprocess.list2cmdline([win_exe] + list(args)), "C:\\",
+                               to_wine_path(out_file), to_wine_path(err_file)]) + "\0")
+        files = [open(os.path.join(run_dir, n), "wb") for n in ("robot.out", "robot.err")]
         try:
             robot = subprocess.Popen(
                 ["wine", robot_path(), "--log", to_wine_path(log), "--stop", to_wine_path(stop),
                  "--idle", to_wine_path(idle), "--rules", to_wine_path(rules_file),
-                 "--timeout", str(int(timeout) + 60)],
+                 "--timeout", str(int(timeout) + 60), "--run", to_wine_path(run_file)] +
+                (["--poll", str(poll_ms)] if poll_ms else []),
                 env=self.env, stdout=files[0], stderr=files[1], stdin=subprocess.DEVNULL)
-            if not _wait_for(lambda: _log_has(log, "ready") or robot.poll() is not None, 30):
-                raise RuntimeError("the robot did not start")
-            if robot.poll() is not None:
-                raise RuntimeError("the robot ended at once:\n" + _read_text(log) + _read_text(files[1].name))
+            if not _wait_for(lambda: _launched(log) is not None or robot.poll() is not None, 30):
+                raise RuntimeError("the robot did not start the program")
+            pid = _launched(log)
+            if pid is None:
+                raise RuntimeError("the robot did not start the program:\n" + _read_text(log) +
+                                   _read_text(files[1].name))
             deadline = time.monotonic() + timeout
-            prog = subprocess.Popen(["wine", exe] + list(args), env=self.env, stdout=files[2], stderr=files[3],
-                                    stdin=subprocess.DEVNULL, cwd=self.host("C:\\"))
-            timed_out = False
-            try:
-                exit_code = prog.wait(timeout=max(0.1, deadline - time.monotonic()))
-            except subprocess.TimeoutExpired:
-                timed_out, exit_code = True, None
+            timed_out, exit_code = False, None
+            if not _wait_for(lambda: _exit_code(log, pid) is not None or robot.poll() is not None,
+                             max(0.1, deadline - time.monotonic())):
+                timed_out = True
+            else:
+                exit_code = _exit_code(log, pid)
+                if exit_code is None:
+                    raise RuntimeError("the robot ended before the program did:\n" + _read_text(log))
+                # What Wine itself would have returned: the low byte.
+                exit_code %= 256
             if not timed_out and wait_all:
                 # The robot answers only after a process scan that follows
                 # the request, so children started before the program ended
@@ -463,16 +481,11 @@ class Prefix:
                 # Whatever still runs (a box nobody answered) goes with the
                 # server; the prefix gets a new one for the next run.
                 self.restart_server()
-                try:
-                    prog.wait(timeout=15)
-                except subprocess.TimeoutExpired:
-                    prog.kill()
         finally:
             for f in files:
                 f.close()
         text = _read_text(log)
-        result = Result(parse_log(text), text, exit_code, timed_out,
-                        _read_text(files[2].name), _read_text(files[3].name))
+        result = Result(parse_log(text), text, exit_code, timed_out, _read_text(out_file), _read_text(err_file))
         result.codes = _stub_codes(result, exe)
         return result
 
@@ -498,13 +511,16 @@ def _stub_codes(result, exe):
 
 
 class Holder:
-    def __init__(self, prefix, win_path, seconds):
+    def __init__(self, prefix, win_path, seconds, image=False, after_gone=None):
         self.prefix = prefix
         base = tempfile.mkdtemp(prefix="hold.", dir=prefix.work)
         self.held = os.path.join(base, "held")
         self.release_file = os.path.join(base, "release")
-        self.process = prefix.start(hold_path(), [win_path, to_wine_path(self.held),
-                                                  to_wine_path(self.release_file), str(seconds)], name="hold")
+        options = (["--image"] if image else []) + \
+            (["--after-gone", after_gone[0], str(after_gone[1])] if after_gone else [])
+        self.process = prefix.start(hold_path(), options + [win_path, to_wine_path(self.held),
+                                                            to_wine_path(self.release_file), str(seconds)],
+                                    name="hold")
         if not _wait_for(lambda: os.path.exists(self.held) or self.process.poll() is not None, 30):
             raise RuntimeError("hold.exe did not take %s" % win_path)
         if not os.path.exists(self.held):
@@ -541,6 +557,18 @@ def _read_text(path):
             return f.read().decode("utf-8", "replace")
     except OSError:
         return ""
+
+
+def _launched(path):
+    """The process id of the program the robot started, once it has."""
+    m = re.search(r'"event":"launched","pid":(\d+)', _read_text(path))
+    return int(m.group(1)) if m else None
+
+
+def _exit_code(path, pid):
+    """The whole exit code of process `pid`, once the robot saw it end."""
+    m = re.search(r'"event":"exit","pid":%d,[^\n]*"code":(\d+)' % pid, _read_text(path))
+    return int(m.group(1)) if m else None
 
 
 def _log_has(path, event):

@@ -157,18 +157,28 @@ class Processes(RigCase):
 
     def test_waits_for_children_and_logs_command_lines(self):
         # The parent ends at once; its child shows a box that is answered
-        # only after a second.
-        child = [PROBE, "box", "40", "child", "from the child"]
-        r = self.run_probe(["spawn", "0"] + child, [Box(press="OK", delay=1000)])
-        self.assertEqual(r.exit_code, 3)
-        self.assertEqual(r.boxes[0]["text"], "from the child")
-        self.assertEqual(r.boxes[0]["answered"], "OK")
-        self.assertEqual(len(r.processes), 2, r.processes)
-        self.assertIn('"from the child"', r.processes[1])
-        codes = sorted(e["code"] for e in r.exits)
-        self.assertEqual(codes, [IDOK, 3])
-        self.assertLess(r.events.index(next(e for e in r.events if e["event"] == "exit" and e["code"] == IDOK)),
-                        r.events.index(next(e for e in r.events if e["event"] == "idle")))
+        # only after a second. With scans a second apart, a parent and a
+        # child that both end between two scans are still seen, with their
+        # exit codes.
+        cases = [
+            # (robot's pause between scans, child, its box, exit codes)
+            (None, [PROBE, "box", "40", "child", "from the child"], "from the child", [IDOK, 3]),
+            (1500, [PROBE, "exit", "5", "child"], None, [3, 5]),
+        ]
+        for poll_ms, child, box, codes in cases:
+            with self.subTest(poll_ms=poll_ms):
+                r = self.run_probe(["spawn", "0"] + child, [Box(press="OK", delay=1000)], poll_ms=poll_ms)
+                self.assertEqual(r.exit_code, 3)
+                self.assertEqual(len(r.processes), 2, r.processes)
+                self.assertEqual(sorted(e["code"] for e in r.exits), codes)
+                if box:
+                    # A child that lives past a scan has its command line read.
+                    self.assertIn(" ".join('"%s"' % a for a in child[1:]), r.processes[1])
+                    self.assertEqual(r.boxes[0]["text"], box)
+                    self.assertEqual(r.boxes[0]["answered"], "OK")
+                    self.assertLess(r.events.index(next(e for e in r.events if e["event"] == "exit" and
+                                                        e["code"] == IDOK)),
+                                    r.events.index(next(e for e in r.events if e["event"] == "idle")))
 
 
 class Files(RigCase):

@@ -21,13 +21,27 @@ namespace {
 enum { kLabel = 100, kProgress = 101, kGo = 102, kEdit = 103 };
 
 HWND g_label;
+WNDPROC g_editProc;
+bool g_watched;
+
+// The robot asks an edit field for its text with a message, so the probe
+// knows when its window was first read: its state changes only 300 ms
+// after that, never before the robot's first look, however late that comes.
+LRESULT CALLBACK WatchedEditProc(HWND h, UINT msg, WPARAM w, LPARAM l)
+{
+    if (msg == WM_GETTEXT && !g_watched) {
+        g_watched = true;
+        SetTimer(GetParent(h), 1, 300, nullptr);
+    }
+    return CallWindowProcA(g_editProc, h, msg, w, l);
+}
 
 LRESULT CALLBACK ProbeProc(HWND h, UINT msg, WPARAM w, LPARAM l)
 {
     switch (msg) {
     case WM_TIMER:
         // The Go button starts disabled so rules that wait for an enabled
-        // button can be tested.
+        // button can be tested; the timer starts at the robot's first look.
         KillTimer(h, 1);
         EnableWindow(GetDlgItem(h, kGo), TRUE);
         SetWindowTextA(g_label, "Ready");
@@ -68,9 +82,12 @@ int RunWindow()
     HWND go = CreateWindowA("BUTTON", "&Go", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED, 10, 70, 80, 24,
                             top, reinterpret_cast<HMENU>(kGo), wc.hInstance, nullptr);
     CreateWindowA("BUTTON", "Hidden", WS_CHILD, 100, 70, 80, 24, top, nullptr, wc.hInstance, nullptr);
+    HWND edit = CreateWindowA("EDIT", "watched", WS_CHILD | WS_VISIBLE | ES_READONLY, 10, 100, 200, 20, top,
+                              reinterpret_cast<HMENU>(kEdit), wc.hInstance, nullptr);
+    g_editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedEditProc)));
     ShowWindow(top, SW_SHOW);
     SetFocus(go);
-    SetTimer(top, 1, 300, nullptr);
     MSG m;
     while (GetMessageA(&m, nullptr, 0, 0) > 0) {
         if (IsDialogMessageA(top, &m))

@@ -1,5 +1,11 @@
 // robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]
-//           [--rules FILE] [--rule RULE]... [--all 1]
+//           [--rules FILE] [--rule RULE]... [--all 1] [--run FILE]
+//
+// --run FILE starts the program under test itself: FILE holds, in UTF-8 and
+// each ended by a NUL (a command line may hold line ends), its command line,
+// its folder, and the files for its output and errors. It starts suspended inside a job, so the robot holds it before it
+// runs a single instruction, and every process it starts is reported by the
+// job as it is created: none can come and go between two scans unseen.
 //
 // --all 1 also watches the processes that ran before the robot (to see what
 // a program that hangs has left open).
@@ -313,6 +319,110 @@ struct Process {
     DWORD firstSeen = 0;
 };
 
+// --- the job ----------------------------------------------------------------
+
+// Processes the job reports, opened the moment they are created: a process
+// that ends within a scan is still held, and its exit code read.
+struct Born {
+    DWORD pid;
+    HANDLE handle;
+};
+
+class JobWatch {
+public:
+    bool Start()
+    {
+        job_ = UniqueHandle(CreateJobObjectW(nullptr, nullptr));
+        port_ = UniqueHandle(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+        if (!job_.Valid() || !port_.Valid())
+            return false;
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {};
+        link.CompletionKey = job_.Get();
+        link.CompletionPort = port_.Get();
+        if (!SetInformationJobObject(job_.Get(), JobObjectAssociateCompletionPortInformation, &link, sizeof link))
+            return false;
+        InitializeCriticalSection(&lock_);
+        thread_ = UniqueHandle(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
+        return thread_.Valid();
+    }
+
+    HANDLE Job() const { return job_.Get(); }
+
+    std::vector<Born> Take()
+    {
+        std::vector<Born> taken;
+        if (!thread_.Valid())
+            return taken;
+        EnterCriticalSection(&lock_);
+        taken.swap(born_);
+        LeaveCriticalSection(&lock_);
+        return taken;
+    }
+
+private:
+    static DWORD WINAPI Watch(void* self)
+    {
+        JobWatch& w = *static_cast<JobWatch*>(self);
+        for (;;) {
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            OVERLAPPED* data = nullptr;
+            if (!GetQueuedCompletionStatus(w.port_.Get(), &message, &key, &data, INFINITE))
+                return 0;
+            if (message != JOB_OBJECT_MSG_NEW_PROCESS)
+                continue;
+            DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(data));
+            HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
+            EnterCriticalSection(&w.lock_);
+            w.born_.push_back({pid, h});
+            LeaveCriticalSection(&w.lock_);
+        }
+    }
+
+    UniqueHandle job_, port_, thread_;
+    CRITICAL_SECTION lock_;
+    std::vector<Born> born_;
+};
+
+// The image's file name, as the snapshot shows it.
+std::wstring ImageNameOf(HANDLE process)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = MAX_PATH * 2;
+    if (!QueryFullProcessImageNameW(process, 0, path, &size))
+        return std::wstring();
+    std::wstring full(path, size);
+    size_t cut = full.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? full : full.substr(cut + 1);
+}
+
+DWORD ParentOf(HANDLE process)
+{
+    typedef LONG(WINAPI * QueryFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    static QueryFn query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION pbi = {};
+    ULONG got = 0;
+    if (!query || query(process, 0 /*ProcessBasicInformation*/, &pbi, sizeof pbi, &got) != 0)
+        return 0;
+    return static_cast<DWORD>(pbi.InheritedFromUniqueProcessId);
+}
+
+std::wstring ReadUtf8File(const std::wstring& path)
+{
+    UniqueHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char buf[4096];
+    DWORD got = 0;
+    while (f.Valid() && ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got)
+        bytes.append(buf, got);
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    if (n)
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
+    return text;
+}
+
 // --- the robot --------------------------------------------------------------
 
 struct BoxState {
@@ -323,7 +433,7 @@ struct BoxState {
 };
 
 struct Options {
-    std::wstring log, stop, idle;
+    std::wstring log, stop, idle, run;
     DWORD timeoutMs = 0;
     DWORD pollMs = 15;
     bool all = false;
@@ -343,6 +453,8 @@ public:
     {
         ScanProcesses(!opts_.all);
         Emit("\"event\":\"ready\",\"pid\":" + Num(GetCurrentProcessId()));
+        if (!opts_.run.empty() && !Launch())
+            return 2;
         for (;;) {
             DWORD pollStart = GetTickCount();
             bool idleAsked = FileExists(opts_.idle);
@@ -364,11 +476,97 @@ public:
 
 private:
     Options opts_;
+    JobWatch job_;
     std::map<DWORD, Process> procs_;
     DWORD polls_ = 0, pollTotal_ = 0, pollMax_ = 0;
     std::set<DWORD> ended_;
     std::map<HWND, BoxState> boxes_;
     std::map<HWND, std::string> windows_; // last logged snapshot
+
+    // Starts the program under test as --run describes it; "launched" names
+    // its process, "launch-failed" the reason it did not start.
+    bool Launch()
+    {
+        std::wstring text = ReadUtf8File(opts_.run);
+        std::vector<std::wstring> lines;
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find(L'\0', at);
+            if (end == std::wstring::npos)
+                end = text.size();
+            lines.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        if (lines.size() < 4 || lines[0].empty()) {
+            Emit("\"event\":\"launch-failed\",\"error\":0");
+            return false;
+        }
+        if (!job_.Start()) {
+            Emit("\"event\":\"launch-failed\",\"error\":" + Num(GetLastError()));
+            return false;
+        }
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        UniqueHandle in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                    0, nullptr));
+        UniqueHandle out(CreateFileW(lines[2].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     CREATE_ALWAYS, 0, nullptr));
+        UniqueHandle err(CreateFileW(lines[3].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = in.Get();
+        si.hStdOutput = out.Get();
+        si.hStdError = err.Get();
+        PROCESS_INFORMATION pi = {};
+        std::wstring cmd = lines[0];
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                            lines[1].empty() ? nullptr : lines[1].c_str(), &si, &pi)) {
+            Emit("\"event\":\"launch-failed\",\"error\":" + Num(GetLastError()));
+            return false;
+        }
+        UniqueHandle thread(pi.hThread);
+        Process p;
+        p.pid = pi.dwProcessId;
+        p.parent = GetCurrentProcessId();
+        p.handle = UniqueHandle(pi.hProcess);
+        p.exe = ImageNameOf(p.handle.Get());
+        p.tracked = true;
+        p.firstSeen = GetTickCount();
+        if (!AssignProcessToJobObject(job_.Job(), p.handle.Get())) {
+            Emit("\"event\":\"launch-failed\",\"error\":" + Num(GetLastError()));
+            TerminateProcess(p.handle.Get(), 1);
+            return false;
+        }
+        Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
+             ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(lines[0]));
+        p.announced = true;
+        Emit("\"event\":\"launched\",\"pid\":" + Num(p.pid));
+        procs_[p.pid] = std::move(p);
+        ResumeThread(thread.Get());
+        return true;
+    }
+
+    // The processes the job saw born since the last scan.
+    void TakeBorn()
+    {
+        for (Born& b : job_.Take()) {
+            UniqueHandle handle(b.handle);
+            if (procs_.count(b.pid) || !handle.Valid())
+                continue; // the program itself, or one the snapshot found first
+            bool over = WaitForSingleObject(handle.Get(), 0) == WAIT_OBJECT_0;
+            if (over && ended_.count(b.pid))
+                continue;
+            Process p;
+            p.pid = b.pid;
+            p.parent = ParentOf(handle.Get());
+            p.exe = ImageNameOf(handle.Get());
+            p.firstSeen = GetTickCount();
+            p.tracked = !IsSystemProcess(p.exe);
+            if (p.tracked)
+                p.handle = std::move(handle);
+            procs_[p.pid] = std::move(p);
+        }
+    }
 
     bool AnyTrackedAlive()
     {
@@ -398,6 +596,7 @@ private:
 
     void ScanProcesses(bool baseline)
     {
+        TakeBorn();
         UniqueHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (snap.Valid()) {
             PROCESSENTRY32W pe = {};
@@ -825,7 +1024,7 @@ bool ReadRulesFile(const std::wstring& path, std::vector<Rule>& rules)
 int Usage()
 {
     std::fputs("usage: robot.exe --log FILE [--stop FILE] [--idle FILE] [--timeout S] [--poll MS]\n"
-               "                 [--rules FILE] [--rule RULE]... [--all 1]\n",
+               "                 [--rules FILE] [--rule RULE]... [--all 1] [--run FILE]\n",
                stderr);
     return 2;
 }
@@ -858,6 +1057,8 @@ int wmain(int argc, wchar_t** argv)
             ruleLines.push_back(v);
         else if (a == L"--all")
             opts.all = v != L"0";
+        else if (a == L"--run")
+            opts.run = v;
         else
             return Usage();
     }
