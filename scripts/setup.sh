@@ -23,7 +23,7 @@ pkgs=(
   wine wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
   zlib1g-dev libmspack-dev libssl-dev
-  osslsigncode openssl
+  osslsigncode openssl icoutils
   gcab cabextract
   googletest
   clang libclang-rt-14-dev

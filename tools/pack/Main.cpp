@@ -2,6 +2,7 @@
 // inspects packages the way the stub reads them.
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,14 @@ const char kPackHelpTemplate[] =
     "header (an option overrides the same key of the manifest):\n"
     "@HEADER@"
     "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
+    "\n"
+    "branding (what Explorer shows of OUT and of its uninstaller):\n"
+    "  --icon FILE.ico              the installer's icon, every image of FILE.ico; the uninstaller's\n"
+    "                               shortcut keeps the uninstall icon\n"
+    "  --product-version X.Y.Z[.W]  adds a version resource: ProductName, ProductVersion, FileVersion,\n"
+    "                               FileDescription \"<ProductName> Setup\", CompanyName, LegalCopyright\n"
+    "  --publisher T                its CompanyName (default: CompanyFolder)\n"
+    "  --copyright T                its LegalCopyright\n"
     "\n"
     "files:\n"
     "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
@@ -372,6 +381,10 @@ int RunPack(int argc, char** argv)
         else if (a.Flag("--force")) force = true;
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
+        else if (a.Value("--icon", v)) req.iconPath = v;
+        else if (a.Value("--product-version", v)) req.brand.productVersion = v;
+        else if (a.Value("--publisher", v)) req.brand.publisher = v;
+        else if (a.Value("--copyright", v)) req.brand.copyright = v;
         else if (a.Value("--sign-pkcs12", v)) sign.pkcs12 = v;
         else if (a.Value("--sign-password-file", v)) sign.passwordFile = v;
         else if (a.Value("--sign-timestamp", v)) sign.timestamp = v;
@@ -381,6 +394,12 @@ int RunPack(int argc, char** argv)
         throw UsageError("pack needs --stub STUB and -o OUT");
     if (req.cabPath.empty() && req.inputs.empty())
         throw UsageError("pack needs files, a folder or --cab FILE.cab");
+    std::array<uint16_t, 4> version;
+    if (!req.brand.productVersion.empty() && !ParseProductVersion(req.brand.productVersion, version))
+        throw UsageError("--product-version takes X.Y.Z or X.Y.Z.W, numbers up to 65535, not \"" +
+                         req.brand.productVersion + "\"");
+    if (req.brand.productVersion.empty() && (!req.brand.publisher.empty() || !req.brand.copyright.empty()))
+        throw UsageError("--publisher and --copyright go with --product-version");
     if (sign.pkcs12.empty() && (!sign.passwordFile.empty() || !sign.timestamp.empty()))
         throw UsageError("--sign-password-file and --sign-timestamp go with --sign-pkcs12");
 
