@@ -27,7 +27,7 @@ pkgs=(
   gcab cabextract
   googletest
   clang libclang-rt-14-dev
-  python3
+  python3 dpkg-dev bash-completion
 )
 # 32-bit Wine for the i686 build; a kernel without 32-bit code cannot start it.
 [ "$runs32" = 1 ] && pkgs+=(wine32:i386)

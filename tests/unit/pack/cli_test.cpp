@@ -400,6 +400,9 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              s.Pack({"--product-version", "v1.2.3", s.dir / "in"}),
              s.Pack({"--publisher", "Example Ltd", s.dir / "in"}),
              s.Pack({"--copyright", "(c) Example", s.dir / "in"}),
+             // The stub is given, or picked by processor; not both.
+             {"pack", "--arch", "arm64", "-o", s.dir / "out.exe", s.dir / "in"},
+             s.Pack({"--arch", "x86-64", s.dir / "in"}),
          }) {
         Outcome o = RunTool(s.dir, args);
         EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]) << ": " << o.err;
