@@ -137,7 +137,7 @@ class PackedInstall(rig.RigTestCase):
                                                       "CompanyName", "FileDescription", "LegalCopyright"],
                                  timeout=60)
         self.assertNoTimeout(result)
-        return result.stdout.decode("utf-8").splitlines()
+        return result.stdout.splitlines()
 
     def test_branded_signed_installer_installs_and_uninstalls(self):
         small, small_pem = make_certificate(self.scratch, "Small Key", 2048)
