@@ -601,9 +601,9 @@ PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
 namespace {
 
 constexpr size_t kMaxIconBytes = 4 << 20;
+constexpr uint64_t kMaxBrandedStubBytes = 64 << 20; // read whole; ours are some tens of kilobytes
 
-// The stub with the product's icon and version resource, in memory: a
-// stub is some tens of kilobytes.
+// The stub with the product's icon and version resource, made in memory.
 void PlanBranding(const PackRequest& req, PackPlan& plan)
 {
     Branding brand = req.brand;
@@ -624,7 +624,7 @@ void PlanBranding(const PackRequest& req, PackPlan& plan)
     brand.productName = field(Field::ProductName);
     if (brand.publisher.empty())
         brand.publisher = field(Field::CompanyFolder);
-    if (plan.stubSize > kMaxIconBytes * 16)
+    if (plan.stubSize > kMaxBrandedStubBytes)
         throw ToolError("stub " + plan.stubPath + " is too large to brand");
     std::vector<unsigned char> stub(plan.stubSize);
     ReadExactly(FdSource(plan.stub.get(), 0, plan.stubSize, plan.stubPath), 0, stub.data(), stub.size());
