@@ -1,6 +1,9 @@
 # make        build everything into out/ (stub.exe, stub64.exe, cabsetup, robot.exe)
 # make test   run every test (native unit tests, then Windows tests under Wine)
 # make demo   build the example installer and run it under Wine
+# make install [PREFIX=/usr/local] [DESTDIR=...]
+#             install cabsetup, both stubs, its manual page and bash completion
+# make deb    a Debian package of the same, in out/
 # Each target installs what the machine lacks and rebuilds what is stale.
 #
 # The Windows tests and the demo run the build this machine can run
@@ -15,7 +18,9 @@ WIN64 := build/win64
 WIN_ARCH := $(shell bash tests/rig/target 2>/dev/null)
 WIN_TESTS := $(if $(filter x86-64,$(WIN_ARCH)),$(WIN64),$(WIN))
 
-.PHONY: all setup native win win64 sizes test demo clean bench
+PREFIX ?= /usr/local
+
+.PHONY: all setup native win win64 sizes test demo clean bench install deb
 
 all: native win win64 sizes
 
@@ -63,6 +68,14 @@ ifeq ($(WIN_ARCH),i686)
 	@echo "Windows tests: x86-64 stub, installation and removal in a 64-bit prefix"
 	CABSETUP_WIN_ARCH=x86-64 bash tests/rig/with-rig ctest --test-dir $(WIN64) -R '^e2e_(install|uninstall)$$' --output-on-failure
 endif
+
+install: all
+	DESTDIR=$(DESTDIR) cmake --install $(NATIVE) --prefix $(PREFIX) --strip
+
+deb: all
+	cpack --config $(NATIVE)/CPackConfig.cmake -B $(NATIVE)/deb
+	@cp $(NATIVE)/deb/cabsetup_*.deb out/
+	@ls out/cabsetup_*.deb
 
 demo: all
 	bash scripts/demo.sh

@@ -23,11 +23,11 @@ pkgs=(
   wine wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
   zlib1g-dev libmspack-dev libssl-dev
-  osslsigncode openssl
+  osslsigncode openssl icoutils
   gcab cabextract
   googletest
   clang libclang-rt-14-dev
-  python3
+  python3 dpkg-dev bash-completion
 )
 # 32-bit Wine for the i686 build; a kernel without 32-bit code cannot start it.
 [ "$runs32" = 1 ] && pkgs+=(wine32:i386)

@@ -39,6 +39,10 @@ def hold_path():
     return _env("CABSETUP_HOLD")
 
 
+def verinfo_path():
+    return _env("CABSETUP_VERINFO")
+
+
 def native_dir():
     return _env("CABSETUP_NATIVE_DIR")
 

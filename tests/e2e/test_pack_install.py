@@ -1,8 +1,9 @@
 """An installer made by `cabsetup pack` installs under Wine: every packed
 file arrives byte for byte with its modification time, the shortcuts
 appear, and the uninstaller that the stub writes is read by `cabsetup
-inspect`. Signed, and signed again over its signature, it installs and
-uninstalls alike, and its uninstaller is a clean unsigned program."""
+inspect`. Branded, signed, and signed again over its signature, it installs
+and uninstalls alike, Windows reads the product's version and icon from it
+and from its uninstaller, and its uninstaller is a clean unsigned program."""
 
 import json
 import os
@@ -32,6 +33,15 @@ def make_certificate(folder, name, bits):
     subprocess.run(["openssl", "pkcs12", "-export", "-inkey", base + ".key", "-in", base + ".pem", "-out",
                     base + ".p12", "-passout", "pass:secret"], check=True)
     return base + ".p12", base + ".pem"
+
+
+def multi_size_icon(folder):
+    """An .ico of four images, 256 x 256 (PNG) down to 16 x 16, by ImageMagick."""
+    png, ico = os.path.join(folder, "product.png"), os.path.join(folder, "product.ico")
+    subprocess.run(["convert", "-size", "64x64", "xc:red", "-fill", "blue", "-draw", "circle 32,32 32,8", png],
+                   check=True)
+    subprocess.run(["convert", png, "-define", "icon:auto-resize=256,48,32,16", ico], check=True)
+    return ico
 
 
 def pe_fields(data):
@@ -120,7 +130,16 @@ class PackedInstall(rig.RigTestCase):
         self.assertEnds(result, "done")
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
-    def test_signed_installer_installs_and_uninstalls(self):
+    def version_and_icons(self, win_path):
+        """What Windows' GetFileVersionInfoW, VerQueryValueW and the icon
+        calls read of a file (tests/win/verinfo.cpp)."""
+        result = self.prefix.run(rig.verinfo_path(), [win_path, "ProductName", "ProductVersion", "FileVersion",
+                                                      "CompanyName", "FileDescription", "LegalCopyright"],
+                                 timeout=60)
+        self.assertNoTimeout(result)
+        return result.stdout.splitlines()
+
+    def test_branded_signed_installer_installs_and_uninstalls(self):
         small, small_pem = make_certificate(self.scratch, "Small Key", 2048)
         large, large_pem = make_certificate(self.scratch, "Large Key", 4096)
         password = os.path.join(self.scratch, "password")
@@ -132,7 +151,9 @@ class PackedInstall(rig.RigTestCase):
         rig.tool("pack", "--stub", rig.stub_path(), "-o", signed, "--product-name", "Packed Product",
                  "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
                  "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
-                 "--make-uninstaller", "--sign-pkcs12", small, "--sign-password-file", password, src)
+                 "--make-uninstaller", "--icon", multi_size_icon(self.scratch), "--product-version", "1.0.3.12",
+                 "--publisher", "Pack Company \u00c5B", "--copyright", "\u00a9 2026 Pack Co",
+                 "--sign-pkcs12", small, "--sign-password-file", password, src)
         # Signed once more over the first signature, with a larger key: the
         # table grows, and the stub still takes it for its own.
         resigned = os.path.join(self.scratch, "resigned.exe")
@@ -147,7 +168,13 @@ class PackedInstall(rig.RigTestCase):
                              ("installer", True, True), report)
         self.assertNotEqual(os.path.getsize(signed), os.path.getsize(resigned))
 
-        result = self.prefix.run(self.prefix.copy_in(resigned, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
+        win_setup = self.prefix.copy_in(resigned, r"C:\dl\setup.exe")
+        branded = ["version 1.0.3.12 1.0.3.12", "ProductName=Packed Product", "ProductVersion=1.0.3.12",
+                   "FileVersion=1.0.3.12", "CompanyName=Pack Company \u00c5B",
+                   "FileDescription=Packed Product Setup", "LegalCopyright=\u00a9 2026 Pack Co",
+                   "icon MAINICON 256 48 32 16 loads", "icon UNINSTALL 32 loads"]
+        self.assertEqual(self.version_and_icons(win_setup), branded)
+        result = self.prefix.run(win_setup, ["/SP-", "/LA-", "/SILENT"],
                                  rules=rig.DECLINE_ALL, timeout=60)
         self.assertNoTimeout(result)
         self.assertEqual(result.boxes, [], result)
@@ -164,6 +191,9 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(checksum, pe_checksum(data))
         report = rig.inspect(self.prefix.host(uninstaller))
         self.assertEqual((report["kind"], report["signature"]), ("uninstaller", {"present": False}), report)
+        # A copy of the installer's stub: the same version and icons; its
+        # shortcut shows the second group, the uninstall icon.
+        self.assertEqual(self.version_and_icons(uninstaller), branded)
 
         result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
                                                          rig.Box("Uninstall", press="OK")], timeout=90)

@@ -4,7 +4,10 @@ in 16 colours with a mask, as stub/icons/draw_icons.py draws them; the manifest
 as resource 1 and the same bytes as 123, asking for the common controls 6 of
 the stub's own processor, administrator rights and Windows Vista to 11. Each
 stub is a GUI program of its target. And what the loader reads before any
-code runs: the image's mitigations and its imports.
+code runs: the image's mitigations and its imports. Branded by `cabsetup
+pack` (the native packer, $CABSETUP), the same stub shows the product's icon
+(every image of its .ico) and a version resource, as icoutils' wrestool reads
+them too, and stays a sound image.
 
     python3 ui_resources_test.py i686|x86-64 STUB.EXE [STUB.EXE...]
 """
@@ -16,7 +19,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 TARGET, EXES = sys.argv[1], sys.argv[2:]
 # Per target: PE machine, optional-header magic (PE32, PE32+), the
@@ -40,11 +43,16 @@ class Image:
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
         self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         self.directories = opt + (112 if self.wide else 96)
+        self.checksum_at = opt + 64
+        self.section_alignment, = struct.unpack_from("<I", data, opt + 32)
+        self.size_of_image, = struct.unpack_from("<I", data, opt + 56)
         table = opt + opt_size
-        self.spans = []
+        self.spans, self.sections = [], []
         for i in range(sections):
             vsize, vaddr, rsize, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
             self.spans.append((vaddr, max(vsize, rsize), raw))
+            self.sections.append((data[table + 40 * i:table + 40 * i + 8].rstrip(b"\0").decode(), vaddr, vsize,
+                                  raw, rsize))
 
     def directory(self, index):
         """(rva, size) of a data directory."""
@@ -200,6 +208,163 @@ class WhatTheLoaderReads(unittest.TestCase):
                 # A base that may move needs the table that moves it.
                 self.assertFalse(image.characteristics & IMAGE_FILE_RELOCS_STRIPPED)
                 self.assertGreater(image.directory(5)[1], 0)
+
+
+def pe_checksum(data, at):
+    """The PE checksum of data, the field at `at` counted as zero."""
+    padded = bytearray(data) + b"\0" * (len(data) & 1)
+    struct.pack_into("<I", padded, at, 0)
+    total = sum(struct.unpack("<%dH" % (len(padded) // 2), padded))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data)
+
+
+def version_blocks(data, at=0, end=None):
+    """The blocks of a version resource: (key, value bytes, children)."""
+    end = len(data) if end is None else end
+    while at + 6 <= end:
+        length, value_length, text = struct.unpack_from("<HHH", data, at)
+        key_end = at + 6
+        while data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        key = data[at + 6:key_end].decode("utf-16-le")
+        value_at = (key_end + 2 + 3) & ~3
+        value = data[value_at:value_at + (2 * value_length if text else value_length)]
+        children = list(version_blocks(data, (value_at + len(value) + 3) & ~3, at + length))
+        yield key, value, children
+        at = (at + length + 3) & ~3
+
+
+def version_strings(resource):
+    """(file version, product version, {key: text}) of a VS_VERSIONINFO."""
+    (key, fixed, children), = version_blocks(resource)
+    assert key == "VS_VERSION_INFO" and struct.unpack_from("<I", fixed)[0] == 0xFEEF04BD
+    ms, ls, pms, pls = struct.unpack_from("<IIII", fixed, 8)
+    quad = lambda high, low: "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+    strings = {}
+    for name, _, tables in children:
+        if name == "StringFileInfo":
+            (language, _, entries), = tables
+            strings = {k: v.decode("utf-16-le").rstrip("\0") for k, v, _ in entries}
+            strings["(table)"] = language
+        if name == "VarFileInfo":
+            strings["(translation)"] = tables[0][1].hex()
+    return quad(ms, ls), quad(pms, pls), strings
+
+
+def ico_images(ico):
+    """[(12-byte directory entry, image bytes)] of an .ico file."""
+    count, = struct.unpack_from("<H", ico, 4)
+    out = []
+    for i in range(count):
+        size, at = struct.unpack_from("<II", ico, 6 + 16 * i + 8)
+        out.append((ico[6 + 16 * i:6 + 16 * i + 12], ico[at:at + size]))
+    return out
+
+
+class Branded(unittest.TestCase):
+    """Each stub packed with a product's icon and version."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        d = cls.dir.name
+        png, cls.ico_path = os.path.join(d, "p.png"), os.path.join(d, "product.ico")
+        subprocess.run(["convert", "-size", "64x64", "xc:red", "-fill", "blue", "-draw", "circle 32,32 32,8", png],
+                       check=True)
+        subprocess.run(["convert", png, "-define", "icon:auto-resize=256,48,32,16", cls.ico_path], check=True)
+        with open(cls.ico_path, "rb") as f:
+            cls.ico = f.read()
+        os.makedirs(os.path.join(d, "payload"))
+        with open(os.path.join(d, "payload", "app.txt"), "wb") as f:
+            f.write(b"app\r\n")
+        cls.branded = {}
+        for n, exe in enumerate(EXES):
+            out = os.path.join(d, "setup%d.exe" % n)
+            subprocess.run([os.environ["CABSETUP"], "pack", "--stub", exe, "-o", out, "--product-name",
+                            "Br\u00e4nd Viewer", "--company-folder", "Brand Co", "--install-folder", "Viewer",
+                            "--icon", cls.ico_path, "--product-version", "2.10.0.65535",
+                            "--copyright", "\u00a9 2026 Brand Co", os.path.join(d, "payload")],
+                           check=True, stdout=subprocess.DEVNULL)
+            cls.branded[exe] = out
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def test_icon_and_version_as_written(self):
+        for exe, out in self.branded.items():
+            with self.subTest(os.path.basename(exe)):
+                bare, res = resources(exe), resources(out)
+                self.assertEqual([g[0] for g in res[RT_GROUP_ICON]], ["MAINICON", "UNINSTALL"])
+                groups, images = dict(res[RT_GROUP_ICON]), dict(res[RT_ICON])
+                main = groups["MAINICON"]
+                self.assertEqual(struct.unpack_from("<HHH", main), (0, 1, 4))
+                shown = [(main[6 + 14 * i:6 + 14 * i + 12], images[struct.unpack_from("<H", main, 18 + 14 * i)[0]])
+                         for i in range(4)]
+                self.assertEqual(shown, ico_images(self.ico))
+                # The uninstall icon, its image and the manifests stay.
+                bare_groups, bare_images = dict(bare[RT_GROUP_ICON]), dict(bare[RT_ICON])
+                image_id, = struct.unpack_from("<H", groups["UNINSTALL"], 18)
+                self.assertEqual(groups["UNINSTALL"], bare_groups["UNINSTALL"])
+                self.assertEqual(images[image_id], bare_images[struct.unpack_from("<H", bare_groups["UNINSTALL"], 18)[0]])
+                self.assertEqual(res[RT_MANIFEST], bare[RT_MANIFEST])
+                (name, version), = res[RT_VERSION]
+                self.assertEqual(name, 1)
+                self.assertEqual(version_strings(version), ("2.10.0.65535", "2.10.0.65535", {
+                    "CompanyName": "Brand Co", "FileDescription": "Br\u00e4nd Viewer Setup",
+                    "FileVersion": "2.10.0.65535", "LegalCopyright": "\u00a9 2026 Brand Co",
+                    "ProductName": "Br\u00e4nd Viewer", "ProductVersion": "2.10.0.65535",
+                    "(table)": "040904B0", "(translation)": "0904b004"}))
+
+    def test_wrestool_reads_them_alike(self):
+        for exe, out in self.branded.items():
+            with self.subTest(os.path.basename(exe)):
+                listed = subprocess.run(["wrestool", "-l", out], stdout=subprocess.PIPE, check=True).stdout.decode()
+                self.assertIn("--type=14 --name='MAINICON'", listed)
+                self.assertIn("--type=14 --name='UNINSTALL'", listed)
+                self.assertIn("--type=16 --name=1", listed)
+                main = os.path.join(self.dir.name, "main.ico")
+                with open(main, "wb") as f:
+                    subprocess.run(["wrestool", "-x", "--type=14", "--name=MAINICON", out], stdout=f, check=True)
+                icons = [subprocess.run(["icotool", "-l", f], stdout=subprocess.PIPE, check=True).stdout
+                         for f in (main, self.ico_path)]
+                self.assertEqual(icons[0], icons[1])
+                self.assertEqual(icons[0].count(b"--icon"), 4)
+                raw = subprocess.run(["wrestool", "-x", "--raw", "--type=16", out], stdout=subprocess.PIPE,
+                                     check=True).stdout
+                self.assertEqual(version_strings(raw)[2]["ProductName"], "Br\u00e4nd Viewer")
+
+    def test_still_a_sound_image(self):
+        for exe, out in self.branded.items():
+            with self.subTest(os.path.basename(exe)):
+                bare, image = Image(exe), Image(out)
+                stub_size, = struct.unpack_from("<I", image.data, 48 + 4)
+                stub = image.data[:stub_size]
+                # The sections in order, resources then relocations last, the
+                # file ending where they do, SizeOfImage covering them.
+                names = [s[0] for s in image.sections]
+                self.assertEqual(names, [s[0] for s in bare.sections])
+                self.assertEqual(names[-2:], [".rsrc", ".reloc"])
+                _, va, vsize, raw, rsize = image.sections[-1]
+                self.assertEqual(raw + rsize, stub_size)
+                self.assertEqual(image.size_of_image, -(-(va + vsize) // image.section_alignment)
+                                 * image.section_alignment)
+                for (_, va1, vsize1, _, _), (_, va2, _, _, _) in zip(image.sections, image.sections[1:]):
+                    self.assertLessEqual(va1 + vsize1, va2)
+                self.assertEqual(image.directory(2), (image.sections[-2][1], image.sections[-2][2]))
+                self.assertEqual(image.directory(5)[0], va)
+                # The relocations moved unchanged. The checksum is right for
+                # the stub's bytes before the marker goes in, as the linker's
+                # is for the bare stub.
+                self.assertEqual(image.data[image.at(image.directory(5)[0]):][:image.directory(5)[1]],
+                                 bare.data[bare.at(bare.directory(5)[0]):][:bare.directory(5)[1]])
+                unmarked = stub[:48] + bytes(12) + stub[60:]
+                self.assertEqual(struct.unpack_from("<I", stub, image.checksum_at)[0],
+                                 pe_checksum(unmarked, image.checksum_at))
+                self.assertEqual((image.dll_characteristics, image.characteristics, image.imports()),
+                                 (bare.dll_characteristics, bare.characteristics, bare.imports()))
 
 
 if __name__ == "__main__":

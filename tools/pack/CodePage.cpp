@@ -186,3 +186,19 @@ std::string FoldCase(const std::string& utf8)
     }
     return out;
 }
+
+bool ToUtf16(const std::string& utf8, std::u16string& out)
+{
+    std::vector<uint32_t> cps;
+    if (!DecodeUtf8(utf8, cps))
+        return false;
+    out.clear();
+    for (uint32_t cp : cps) {
+        if (cp >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            cp = 0xDC00 + ((cp - 0x10000) & 0x3FF);
+        }
+        out += static_cast<char16_t>(cp);
+    }
+    return true;
+}

@@ -18,3 +18,7 @@ std::string FromAnsi(const std::string& ansi, int codePage);
 // Upper-cases UTF-8 text for comparing names the way a Windows file system
 // does (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters).
 std::string FoldCase(const std::string& utf8);
+
+// UTF-8 to UTF-16, as Windows' W calls and resources hold text; false when
+// the text is not valid UTF-8.
+bool ToUtf16(const std::string& utf8, std::u16string& out);

@@ -2,6 +2,7 @@
 // inspects packages the way the stub reads them.
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/Signature.h"
+#include "tools/pack/StubLocation.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -32,21 +34,34 @@ const char kMainHelp[] =
     "  cab       write a cabinet only\n"
     "  inspect   show what a package or cabinet holds and whether the stub accepts it\n"
     "\n"
-    "cabsetup COMMAND --help shows the options of a command.\n"
+    "cabsetup COMMAND --help shows the options of a command; cabsetup --version the version.\n"
     "Exit status: 0 success, 1 refused or failed, 2 wrong command line.\n";
 
 const char kPackHelpTemplate[] =
-    "usage: cabsetup pack --stub STUB -o OUT [OPTIONS] (--cab FILE.cab | FILE-OR-FOLDER...)\n"
+    "usage: cabsetup pack [--stub STUB | --arch ARCH] -o OUT [OPTIONS] (--cab FILE.cab | FILE-OR-FOLDER...)\n"
     "\n"
-    "Appends a package to a copy of the bare stub: out/stub.exe (32-bit, runs on every\n"
-    "Windows) or out/stub64.exe (64-bit, installs into the native Program Files).\n"
+    "Appends a package to a copy of the bare stub: stub.exe (32-bit, runs on every\n"
+    "Windows) or stub64.exe (64-bit, installs into the native Program Files).\n"
     "Files and folders are put in an MSZIP cabinet, each file at the top level under\n"
     "its own name (folders are searched recursively); --cab packs a ready-made\n"
     "cabinet unchanged.\n"
     "\n"
+    "stub:\n"
+    "  --stub STUB                  the bare stub to use\n"
+    "  --arch i386|x86-64           the installed stub of that processor (default i386): the one in\n"
+    "                               ../share/cabsetup/ from cabsetup's folder, else beside cabsetup\n"
+    "\n"
     "header (an option overrides the same key of the manifest):\n"
     "@HEADER@"
     "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
+    "\n"
+    "branding (what Explorer shows of OUT and of its uninstaller):\n"
+    "  --icon FILE.ico              the installer's icon, every image of FILE.ico; the uninstaller's\n"
+    "                               shortcut keeps the uninstall icon\n"
+    "  --product-version X.Y.Z[.W]  adds a version resource: ProductName, ProductVersion, FileVersion,\n"
+    "                               FileDescription \"<ProductName> Setup\", CompanyName, LegalCopyright\n"
+    "  --publisher T                its CompanyName (default: CompanyFolder)\n"
+    "  --copyright T                its LegalCopyright\n"
     "\n"
     "files:\n"
     "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
@@ -85,7 +100,7 @@ const char kPackHelpTemplate[] =
     "SOURCE_DATE_EPOCH is set, no file time is later than it.\n"
     "\n"
     "example:\n"
-    "  cabsetup pack --stub out/stub.exe -o viewer-setup.exe --product-name \"Example Viewer 2.0\" \\\n"
+    "  cabsetup pack -o viewer-setup.exe --product-name \"Example Viewer 2.0\" \\\n"
     "      --short-name Viewer --install-folder \"Example\\Viewer\" --start-menu-folder \"Example\\Viewer\" \\\n"
     "      --shortcut \"Example Viewer=viewer.exe\" --make-uninstaller --license-file license.txt \\\n"
     "      --run readme.txt payload/\n";
@@ -344,6 +359,7 @@ int RunPack(int argc, char** argv)
     bool force = false;
     std::map<std::string, std::string> cliFields;
     std::vector<std::pair<std::string, std::string>> cliShortcuts;
+    std::string arch;
 
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
@@ -366,24 +382,41 @@ int RunPack(int argc, char** argv)
         if (taken || FileOption(a, req.collect, req.cab))
             continue;
         if (a.Value("--stub", v)) req.stubPath = v;
+        else if (a.Value("--arch", v)) arch = v;
         else if (a.Value("-o", v) || a.Value("--output", v)) out = v;
         else if (a.Value("--manifest", v)) manifestPath = v;
         else if (a.Value("--cab", v)) req.cabPath = v;
         else if (a.Flag("--force")) force = true;
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
+        else if (a.Value("--icon", v)) req.iconPath = v;
+        else if (a.Value("--product-version", v)) req.brand.productVersion = v;
+        else if (a.Value("--publisher", v)) req.brand.publisher = v;
+        else if (a.Value("--copyright", v)) req.brand.copyright = v;
         else if (a.Value("--sign-pkcs12", v)) sign.pkcs12 = v;
         else if (a.Value("--sign-password-file", v)) sign.passwordFile = v;
         else if (a.Value("--sign-timestamp", v)) sign.timestamp = v;
         else throw UsageError("unknown option " + a.Current());
     }
-    if (req.stubPath.empty() || out.empty())
-        throw UsageError("pack needs --stub STUB and -o OUT");
+    if (out.empty())
+        throw UsageError("pack needs -o OUT");
+    if (!arch.empty() && StubFileName(arch).empty())
+        throw UsageError("--arch takes i386 or x86-64, not \"" + arch + "\"");
+    if (!arch.empty() && !req.stubPath.empty())
+        throw UsageError("--stub and --arch both name the stub; give one");
     if (req.cabPath.empty() && req.inputs.empty())
         throw UsageError("pack needs files, a folder or --cab FILE.cab");
+    std::array<uint16_t, 4> version;
+    if (!req.brand.productVersion.empty() && !ParseProductVersion(req.brand.productVersion, version))
+        throw UsageError("--product-version takes X.Y.Z or X.Y.Z.W, numbers up to 65535, not \"" +
+                         req.brand.productVersion + "\"");
+    if (req.brand.productVersion.empty() && (!req.brand.publisher.empty() || !req.brand.copyright.empty()))
+        throw UsageError("--publisher and --copyright go with --product-version");
     if (sign.pkcs12.empty() && (!sign.passwordFile.empty() || !sign.timestamp.empty()))
         throw UsageError("--sign-password-file and --sign-timestamp go with --sign-pkcs12");
 
+    if (req.stubPath.empty())
+        req.stubPath = FindStub(arch.empty() ? "i386" : arch);
     ReadSourceDateEpoch(req.collect);
     std::vector<FileId> manifestId = ReadManifest(manifestPath, req);
     for (const auto& [key, value] : cliFields)
@@ -502,6 +535,10 @@ int main(int argc, char** argv)
                      : command == "cab" ? kCabHelp
                      : command == "inspect" ? kInspectHelp
                                             : nullptr;
+    if (command == "--version") {
+        std::printf("cabsetup %s\n", CABSETUP_VERSION);
+        return kExitOk;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
         std::string topic = argc > 2 ? argv[2] : "";
         std::fputs(topic == "pack" ? packHelp.c_str() : topic == "cab" ? kCabHelp : topic == "inspect" ? kInspectHelp : kMainHelp,

@@ -598,6 +598,41 @@ PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
     return status;
 }
 
+namespace {
+
+constexpr size_t kMaxIconBytes = 4 << 20;
+constexpr uint64_t kMaxBrandedStubBytes = 64 << 20; // read whole; ours are some tens of kilobytes
+
+// The stub with the product's icon and version resource, made in memory.
+void PlanBranding(const PackRequest& req, PackPlan& plan)
+{
+    Branding brand = req.brand;
+    if (!req.iconPath.empty()) {
+        const std::string ico = ReadSmallFile(req.iconPath, kMaxIconBytes, "the icon");
+        brand.icon.assign(ico.begin(), ico.end());
+        brand.iconPath = req.iconPath;
+        struct stat st;
+        if (stat(req.iconPath.c_str(), &st) == 0)
+            plan.inputs.push_back(FileId{st.st_dev, st.st_ino, req.iconPath});
+    }
+    if (!brand.Wanted())
+        return;
+    const auto field = [&](Field f) {
+        auto it = req.fields.find(FieldOf(f).key);
+        return it == req.fields.end() ? std::string() : it->second;
+    };
+    brand.productName = field(Field::ProductName);
+    if (brand.publisher.empty())
+        brand.publisher = field(Field::CompanyFolder);
+    if (plan.stubSize > kMaxBrandedStubBytes)
+        throw ToolError("stub " + plan.stubPath + " is too large to brand");
+    std::vector<unsigned char> stub(plan.stubSize);
+    ReadExactly(FdSource(plan.stub.get(), 0, plan.stubSize, plan.stubPath), 0, stub.data(), stub.size());
+    plan.brandedStub = BrandStub(stub, brand);
+}
+
+} // namespace
+
 PackPlan PlanPackage(const PackRequest& req)
 {
     PackPlan plan;
@@ -616,6 +651,7 @@ PackPlan PlanPackage(const PackRequest& req)
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
     CheckInstallPaths(storedNames, plan.header.CompanyFolder(), plan.header.InstallFolder(), req.collect.codePage,
                       machine);
+    PlanBranding(req, plan);
     uint64_t payload = req.cabPath.empty() ? CabinetBound(plan.entries) : plan.cabSize;
     if (plan.stubSize + kHeaderSize + plan.shortcutList.size() + payload > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
@@ -634,8 +670,10 @@ PackPlan PlanPackage(const PackRequest& req)
 
 PackResult WritePackage(const PackPlan& plan, OutputSink& out)
 {
-    const FdSource stub(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
-    const uint32_t stubSize = static_cast<uint32_t>(plan.stubSize);
+    const FdSource file(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
+    const BufferSource branded(plan.brandedStub);
+    const ByteSource stub = plan.brandedStub.empty() ? ByteSource(file) : ByteSource(branded);
+    const uint32_t stubSize = static_cast<uint32_t>(plan.brandedStub.empty() ? plan.stubSize : plan.brandedStub.size());
     // The header goes out before the cabinet, whose size and checksum it
     // gets once the cabinet is written.
     if (WritePackageFront(out, stub, stubSize, plan.header, plan.shortcutList) != WriteResult::Written)

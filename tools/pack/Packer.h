@@ -13,6 +13,7 @@
 
 #include "package/Package.h"
 #include "package/PeImage.h"
+#include "tools/pack/Branding.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/FileUtil.h"
 
@@ -72,6 +73,10 @@ struct PackRequest {
     std::vector<PackInput> inputs;            // ...files to put in our own
     CollectOptions collect;
     CabWriteOptions cab;
+    // The product's icon (an .ico path) and version resource; the name and
+    // the publisher's default come from the header's fields.
+    std::string iconPath;
+    Branding brand;
 };
 
 // A checked package, ready to be written. Holds the stub and a ready-made
@@ -80,6 +85,7 @@ struct PackPlan {
     Fd stub;
     std::string stubPath;
     uint64_t stubSize = 0;
+    std::vector<unsigned char> brandedStub; // the stub with the product's resources, when branded
     PackageHeader header;
     std::string shortcutList;
     Fd cab;                       // a ready-made cabinet, or...

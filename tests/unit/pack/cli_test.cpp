@@ -152,6 +152,9 @@ struct Workspace {
         dir.Write("device/Com1.log", std::string("x"));
         dir.Write("spanned.cab", SpannedPart());
         dir.Write("ambiguous.cab", AmbiguousList());
+        // An .ico whose one image claims 100 bytes where 8 follow.
+        dir.Write("cut.ico", Bytes{0, 0, 1, 0, 1, 0, 32, 32, 16, 0, 1, 0, 4, 0, 100, 0, 0, 0, 22, 0, 0, 0,
+                                   1, 2, 3, 4, 5, 6, 7, 8});
         // Installed in C:\Program Files (x86)\Example\ a name may have 228,
         // in C:\Program Files\Example\ (the 64-bit stub's) 234.
         dir.Write("long/" + std::string(225, 'n') + ".txt", std::string("x"));
@@ -274,6 +277,13 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"part of a spanned set", s.Pack({"--cab", s.dir / "spanned.cab"}), "is part 2 of a multi-cabinet set"},
              {"entry list that readers see differently", s.Pack({"--cab", s.dir / "ambiguous.cab"}),
               "entry list is ambiguous"},
+             {"icon that is no .ico", s.Pack({"--icon", in + "/readme.txt", in}),
+              "icon " + in + "/readme.txt is not an icon file (.ico): it does not start as one"},
+             {"icon whose image passes its end", s.Pack({"--icon", s.dir / "cut.ico", in}),
+              "is not an icon file (.ico): image 1 passes the end of the file"},
+             {"missing icon", s.Pack({"--icon", s.dir / "none.ico", in}), "missing file: cannot read the icon"},
+             {"branding a stub that has no resources", s.Pack({"--product-version", "1.0.0", in}),
+              "cannot brand the stub: it has no resources"},
              {"signing: wrong password", s.Pack({"--sign-pkcs12", cert + ".p12", "--sign-password-file",
                                                  s.dir / "wrong.pass", in}),
               "signing with " + cert + ".p12 failed: Failed to parse PKCS#12 file: " + cert + ".p12 (Wrong password?)"},
@@ -381,6 +391,18 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "+15:00", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "+0930x", s.dir / "in"},
              {"inspect"},
+             // A version is three or four numbers up to 65535; the strings
+             // that go with it need it.
+             s.Pack({"--product-version", "1.2", s.dir / "in"}),
+             s.Pack({"--product-version", "1.2.3.4.5", s.dir / "in"}),
+             s.Pack({"--product-version", "1.2.65536", s.dir / "in"}),
+             s.Pack({"--product-version", "1..3", s.dir / "in"}),
+             s.Pack({"--product-version", "v1.2.3", s.dir / "in"}),
+             s.Pack({"--publisher", "Example Ltd", s.dir / "in"}),
+             s.Pack({"--copyright", "(c) Example", s.dir / "in"}),
+             // The stub is given, or picked by processor; not both.
+             {"pack", "--arch", "arm64", "-o", s.dir / "out.exe", s.dir / "in"},
+             s.Pack({"--arch", "x86-64", s.dir / "in"}),
          }) {
         Outcome o = RunTool(s.dir, args);
         EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]) << ": " << o.err;
