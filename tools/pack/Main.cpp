@@ -167,7 +167,7 @@ const char kCabHelp[] =
     "SOURCE_DATE_EPOCH and the output rules are those of cabsetup pack.\n";
 
 const char kInspectHelp[] =
-    "usage: cabsetup inspect [--json] [--codepage N] FILE\n"
+    "usage: cabsetup inspect [--json] [--ca-file CA.pem] [--codepage N] FILE\n"
     "\n"
     "Shows the marker, the header fields, the shortcuts, the cabinet entries (name,\n"
     "size, date, attributes, run flag) or an uninstaller's file list, and the verdict\n"
@@ -176,12 +176,17 @@ const char kInspectHelp[] =
     "and why), valid installer or uninstaller. A cabinet file is listed and verified on\n"
     "its own.\n"
     "A signed installer is read as the stub reads it: only the certificate table that the\n"
-    "stub's own security directory names may follow the package. The signature line tells\n"
-    "whether one does, its signer's subject and digest, and whether the package under it\n"
-    "is intact.\n"
+    "stub's own security directory names may follow the package. The signature line says\n"
+    "\"valid digest, signed by SUBJECT (DIGEST)\" only when the file's Authenticode digest is\n"
+    "the signed one and the signer signed it; \"digest mismatch (the file was changed after\n"
+    "signing)\" (also for a certificate table taken from another file), \"broken\" when the\n"
+    "signer did not sign the digest it holds, \"present, not verified (WHY)\" when it cannot be\n"
+    "checked; and whether the package under it is intact.\n"
     "Every cabinet is decoded with libmspack (MSZIP, LZX, Quantum) to verify it.\n"
     "\n"
     "  --json                       one JSON object on standard output\n"
+    "  --ca-file CA.pem             also check the signer's chain against these certificates;\n"
+    "                               an installer or uninstaller then needs a signature they trust\n"
     "  --codepage N                 code page to show texts in (default 1252)\n"
     "\n"
     "It names the stub's machine and bitness; a file that is no Windows program gets the\n"
@@ -190,8 +195,9 @@ const char kInspectHelp[] =
     "\n"
     "Exit status: 0 bare stub, valid installer, uninstaller or cabinet; 1 damaged copy (also a file\n"
     "that ends inside the marker), damaged cabinet, an installer whose cabinet cannot be installed\n"
-    "(part of a multi-cabinet set, a name too long for the install folder), not a Windows program,\n"
-    "not a file (a directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
+    "(part of a multi-cabinet set, a name too long for the install folder), a signature that does\n"
+    "not hold (digest mismatch, broken, or not trusted by --ca-file), not a Windows program, not a\n"
+    "file (a directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
 
 struct UsageError : ToolError {
     using ToolError::ToolError;
@@ -455,7 +461,7 @@ int RunInspect(int argc, char** argv)
 {
     bool json = false;
     int codePage = kDefaultCodePage;
-    std::string path;
+    std::string path, caFile;
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
         if (!a.IsOption()) {
@@ -467,6 +473,8 @@ int RunInspect(int argc, char** argv)
             path = p;
         } else if (a.Flag("--json")) {
             json = true;
+        } else if (a.Value("--ca-file", v)) {
+            caFile = v;
         } else if (a.Value("--codepage", v)) {
             codePage = ParseInt("--codepage", v, 0, 65535);
             if (!IsSupportedCodePage(codePage))
@@ -485,7 +493,7 @@ int RunInspect(int argc, char** argv)
         report = NotAFileReport(FileKindName(st.st_mode));
     } else {
         Fd fd = OpenRegular(path, st);
-        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path));
+        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path), caFile);
     }
     std::string text = json ? RenderJson(report, codePage) : RenderText(report, codePage);
     std::fwrite(text.data(), 1, text.size(), stdout);

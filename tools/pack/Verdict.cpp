@@ -83,24 +83,6 @@ std::string MachineName(uint16_t machine)
     return buf;
 }
 
-std::string Verdict(const InspectReport& r)
-{
-    switch (r.kind) {
-    case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
-    case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
-    case FileKind::Damaged: return "damaged copy: the " + std::string(StepName(r.failedStep)) + " fails: " + r.reason;
-    case FileKind::Installer:
-        if (!r.cabinetError.empty())
-            return "installer passes the stub's reading but its cabinet is damaged: " + r.cabinetError;
-        return r.installError.empty() ? "valid installer (marker, header, shortcut list and payload are sound)"
-                                      : "installer passes the stub's reading but cannot be installed: " + r.installError;
-    case FileKind::Uninstaller: return "valid uninstaller (marker, header, shortcut list and payload are sound)";
-    case FileKind::NotProgram: return "not a Windows program";
-    case FileKind::NotAFile: return "not a file: it is " + r.reason;
-    }
-    return "";
-}
-
 bool HasMarker(const InspectReport& r)
 {
     return r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram;
@@ -108,18 +90,84 @@ bool HasMarker(const InspectReport& r)
 
 bool PackageIntact(const InspectReport& r) { return r.kind == FileKind::Installer || r.kind == FileKind::Uninstaller; }
 
-// "none", or who signed it with which digest, and whether the package the
-// signature covers passes the stub's reading.
+// A signature that is there but does not hold: the file changed after
+// signing, the signer did not sign what it holds, or --ca-file does not
+// trust it.
+bool SignatureFails(const InspectReport& r)
+{
+    if (!r.hasSignature)
+        return r.caRequired && PackageIntact(r);
+    const SignatureInfo& s = r.signature;
+    if (s.check == SignatureCheck::DigestMismatch || s.check == SignatureCheck::BadSignature)
+        return true;
+    return r.caRequired && (s.check != SignatureCheck::Valid || !s.chainError.empty());
+}
+
+const char* CheckName(SignatureCheck c)
+{
+    switch (c) {
+    case SignatureCheck::Valid: return "valid digest";
+    case SignatureCheck::DigestMismatch: return "digest mismatch";
+    case SignatureCheck::BadSignature: return "broken";
+    case SignatureCheck::NotVerified: return "not verified";
+    }
+    return "";
+}
+
+// Whether --ca-file trusts the signer: "not checked", "verified" or why not.
+std::string ChainText(const SignatureInfo& s)
+{
+    if (!s.chainChecked)
+        return "not checked";
+    return s.chainError.empty() ? "verified" : "not trusted: " + s.chainError;
+}
+
+// "none", or whether it covers the file and who signed it, and whether the
+// package the signature covers passes the stub's reading.
 std::string SignatureText(const InspectReport& r)
 {
     if (!r.hasSignature)
         return "none";
-    std::string s = "present, ";
-    if (r.signature.error.empty())
-        s += "subject \"" + r.signature.subject + "\", digest " + r.signature.digest;
-    else
-        s += "unreadable (" + r.signature.error + ")";
+    const SignatureInfo& sig = r.signature;
+    std::string s;
+    switch (sig.check) {
+    case SignatureCheck::Valid:
+        s = "valid digest, signed by \"" + sig.subject + "\" (" + sig.digest + ")";
+        if (sig.chainChecked)
+            s += ", chain " + ChainText(sig);
+        break;
+    case SignatureCheck::DigestMismatch: s = "digest mismatch (the file was changed after signing)"; break;
+    case SignatureCheck::BadSignature:
+        s = "broken (\"" + sig.subject + "\" did not sign the digest it holds)";
+        break;
+    case SignatureCheck::NotVerified:
+        s = "present, not verified (" + (sig.error.empty() ? sig.why : sig.error) + ")";
+        break;
+    }
     return s + (PackageIntact(r) ? "; the package under it is intact" : "; the package under it is damaged");
+}
+
+std::string Verdict(const InspectReport& r)
+{
+    switch (r.kind) {
+    case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
+    case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
+    case FileKind::Damaged: return "damaged copy: the " + std::string(StepName(r.failedStep)) + " fails: " + r.reason;
+    case FileKind::Installer:
+    case FileKind::Uninstaller:
+        if (SignatureFails(r))
+            return std::string(KindName(r.kind)) + " passes the stub's reading but its signature does not hold: " +
+                   (r.hasSignature ? SignatureText(r) : "--ca-file asks for one and there is none");
+        if (r.kind == FileKind::Uninstaller)
+            return "valid uninstaller (marker, header, shortcut list and payload are sound)";
+        if (!r.cabinetError.empty())
+            return "installer passes the stub's reading but its cabinet is damaged: " + r.cabinetError;
+        return r.installError.empty() ? "valid installer (marker, header, shortcut list and payload are sound)"
+                                      : "installer passes the stub's reading but cannot be installed: " + r.installError;
+    case FileKind::NotProgram: return "not a Windows program";
+    case FileKind::NotAFile: return "not a file: it is " + r.reason;
+    }
+    return "";
 }
 
 std::string Json(const std::string& s)
@@ -353,9 +401,10 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 
 } // namespace
 
-InspectReport InspectFile(const ByteSource& f)
+InspectReport InspectFile(const ByteSource& f, const std::string& caFile)
 {
     InspectReport r;
+    r.caRequired = !caFile.empty();
     r.fileSize = f.Size();
     if (IsCabinet(f)) {
         r.kind = FileKind::Cabinet;
@@ -370,7 +419,7 @@ InspectReport InspectFile(const ByteSource& f)
     r.marker = reader.Marker();
     if (reader.Signature().size != 0) {
         r.hasSignature = true;
-        r.signature = ReadSignature(f, reader.Signature());
+        r.signature = ReadSignature(f, reader.Signature(), caFile);
     }
     NoteStubKind(r);
     if (!Passes(r, reader, marker))
@@ -397,7 +446,7 @@ int InspectExitStatus(const InspectReport& r)
 {
     if (r.kind == FileKind::Damaged || r.kind == FileKind::NotAFile || r.kind == FileKind::NotProgram)
         return 1;
-    return r.cabinetError.empty() && r.installError.empty() ? 0 : 1;
+    return r.cabinetError.empty() && r.installError.empty() && !SignatureFails(r) ? 0 : 1;
 }
 
 std::string RenderText(const InspectReport& r, int cp)
@@ -493,9 +542,12 @@ std::string RenderJson(const InspectReport& r, int cp)
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
-        if (r.hasSignature)
-            o += ",\"subject\":" + Json(r.signature.subject) + ",\"digest\":" + Json(r.signature.digest) +
-                 ",\"error\":" + Json(r.signature.error) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+        if (r.hasSignature) {
+            const SignatureInfo& sig = r.signature;
+            o += ",\"check\":" + Json(CheckName(sig.check)) + ",\"why\":" + Json(sig.error.empty() ? sig.why : sig.error) +
+                 ",\"subject\":" + Json(sig.subject) + ",\"digest\":" + Json(sig.digest) +
+                 ",\"chain\":" + Json(ChainText(sig)) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+        }
         o += "}";
     }
     if (r.hasHeader) {

@@ -26,6 +26,8 @@
 
 #include "PackTestUtil.h"
 #include "package/LittleEndian.h"
+#include "package/Package.h"
+#include "package/PeImage.h"
 #include "tools/pack/CabWriter.h"
 
 namespace {
@@ -307,13 +309,15 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
 
 // Signed in one step or by osslsigncode after pack, re-signed with another
 // key: it verifies, and inspect reads it as the stub does, naming the
-// signer and the digest.
+// signer only when the file's digest is the signed one.
 TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
 {
     Workspace s;
     const std::string first = MakeCertificate(s.dir, "First Signer", 2048);
     const std::string second = MakeCertificate(s.dir, "Second Signer", 3072);
     const std::string out = s.dir / "out.exe";
+    ASSERT_EQ(RunTool(s.dir, s.Pack({"--product-name", "Other", s.dir / "in"})).status, 0);
+    ASSERT_EQ(std::rename(out.c_str(), (s.dir / "other.exe").c_str()), 0);
     ASSERT_EQ(RunTool(s.dir, s.Pack({s.dir / "in"})).status, 0);
     ASSERT_EQ(std::rename(out.c_str(), (s.dir / "unsigned.exe").c_str()), 0);
     Outcome packed = RunTool(s.dir, s.Pack({"--sign-pkcs12", first + ".p12", "--sign-password-file", first + ".pass",
@@ -331,38 +335,91 @@ TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
     // After pack, once and once more over the signature, with a larger key.
     ASSERT_TRUE(signs(s.dir / "unsigned.exe", s.dir / "after.exe", first));
     ASSERT_TRUE(signs(out, s.dir / "resigned.exe", second));
+    // Signed by one, tampered with, or carrying another file's table: inspect
+    // computes the file's digest and checks it against the signed one.
+    Bytes good = ReadAll(out);
+    PeSignatureFields fields;
+    ASSERT_TRUE(FindSignatureFields(BufferSource(good), fields));
+    const size_t headerAt = GetU32(&good[kMarkerOffset + 4]);
+    Bytes tampered = good;
+    tampered[headerAt + 8] ^= 0x20; // ProductName's first letter
+    s.dir.Write("tampered.exe", tampered);
+    // The table of the signed installer appended to another one, and named
+    // by its security directory, as a signer would.
+    Bytes transplant = ReadAll(s.dir / "other.exe");
+    transplant.resize((transplant.size() + 7) & ~size_t(7), 0);
+    PutU32(&transplant[fields.securityAt], static_cast<uint32_t>(transplant.size()));
+    PutU32(&transplant[fields.securityAt + 4], fields.security.size);
+    transplant.insert(transplant.end(), good.begin() + fields.security.address, good.end());
+    s.dir.Write("transplant.exe", transplant);
+    // The last bytes of the signer's RSA signature.
+    Bytes forged = good;
+    while (forged.back() == 0)
+        forged.pop_back();
+    forged.back() ^= 1;
+    forged.resize(good.size(), 0);
+    s.dir.Write("forged.exe", forged);
+    const std::string firstSigned = "valid digest, signed by \"O=Example Co,CN=First Signer\" (sha256)";
+    const std::string mismatch = "digest mismatch (the file was changed after signing)";
     struct Case {
-        std::string file, signer;
+        std::string file, ca;
+        std::string text; // after "signature: "
+        std::string json; // the "signature" object after "present":true,
+        int status;
+        bool osslVerifies;
     };
-    for (const Case& c : {Case{out, "First Signer"}, Case{s.dir / "after.exe", "First Signer"},
-                          Case{s.dir / "resigned.exe", "Second Signer"}}) {
-        SCOPED_TRACE(c.file);
-        EXPECT_TRUE(verifies(c.file, c.signer == "First Signer" ? first : second));
-        Outcome t = RunTool(s.dir, {"inspect", c.file});
-        EXPECT_EQ(t.status, 0) << t.out;
-        EXPECT_NE(t.out.find("\nsignature: present, subject \"O=Example Co,CN=" + c.signer +
-                             "\", digest sha256; the package under it is intact\n"),
+    for (const Case& c : std::vector<Case>{
+             {out, "", firstSigned, "\"check\":\"valid digest\",\"why\":\"\",\"subject\":\"O=Example Co,CN=First Signer\","
+              "\"digest\":\"sha256\",\"chain\":\"not checked\"", 0, true},
+             {s.dir / "after.exe", "", firstSigned, "\"check\":\"valid digest\"", 0, true},
+             {s.dir / "resigned.exe", "", "valid digest, signed by \"O=Example Co,CN=Second Signer\" (sha256)",
+              "\"subject\":\"O=Example Co,CN=Second Signer\"", 0, true},
+             {out, first + ".pem", firstSigned + ", chain verified", "\"chain\":\"verified\"", 0, true},
+             {out, second + ".pem", firstSigned + ", chain not trusted: self-signed certificate",
+              "\"chain\":\"not trusted: self-signed certificate\"", 1, true},
+             {s.dir / "tampered.exe", "", mismatch, "\"check\":\"digest mismatch\"", 1, false},
+             {s.dir / "transplant.exe", "", mismatch, "\"check\":\"digest mismatch\"", 1, false},
+             {s.dir / "transplant.exe", first + ".pem", mismatch, "\"chain\":\"not checked\"", 1, false},
+             {s.dir / "forged.exe", "", "broken (\"O=Example Co,CN=First Signer\" did not sign the digest it holds)",
+              "\"check\":\"broken\"", 1, false},
+         }) {
+        SCOPED_TRACE(c.file + " " + c.ca);
+        EXPECT_EQ(verifies(c.file, first) || verifies(c.file, second), c.osslVerifies);
+        std::vector<std::string> args = {"inspect", c.file};
+        if (!c.ca.empty())
+            args.insert(args.begin() + 1, {"--ca-file", c.ca});
+        Outcome t = RunTool(s.dir, args);
+        EXPECT_EQ(t.status, c.status) << t.out;
+        EXPECT_NE(t.out.find("\nsignature: " + c.text + "; the package under it is intact\n"), std::string::npos) << t.out;
+        EXPECT_NE(t.out.find(c.status ? "verdict: installer passes the stub's reading but its signature does not hold: " + c.text
+                                      : "verdict: valid installer"),
                   std::string::npos)
             << t.out;
-        EXPECT_NE(t.out.find("verdict: valid installer"), std::string::npos) << t.out;
-        Outcome j = RunTool(s.dir, {"inspect", "--json", c.file});
-        EXPECT_NE(j.out.find("\"signature\":{\"present\":true,\"subject\":\"O=Example Co,CN=" + c.signer +
-                             "\",\"digest\":\"sha256\",\"error\":\"\",\"packageIntact\":true}"),
-                  std::string::npos)
-            << j.out;
+        args.insert(args.begin() + 1, "--json");
+        Outcome j = RunTool(s.dir, args);
+        EXPECT_EQ(j.status, c.status);
+        EXPECT_NE(j.out.find("\"signature\":{\"present\":true,"), std::string::npos) << j.out;
+        EXPECT_NE(j.out.find(c.json), std::string::npos) << j.out;
     }
     Outcome plain = RunTool(s.dir, {"inspect", "--json", s.dir / "unsigned.exe"});
     EXPECT_NE(plain.out.find("\"signature\":{\"present\":false}"), std::string::npos) << plain.out;
+    // --ca-file asks for a signature it trusts.
+    Outcome unsignedGate = RunTool(s.dir, {"inspect", "--ca-file", first + ".pem", s.dir / "unsigned.exe"});
+    EXPECT_EQ(unsignedGate.status, 1);
+    EXPECT_NE(unsignedGate.out.find("signature does not hold: --ca-file asks for one and there is none"),
+              std::string::npos)
+        << unsignedGate.out;
 
-    // A payload byte changed under the signature: the signature is still
-    // there, the package is not intact, and the signature no longer verifies.
-    Bytes bytes = ReadAll(out);
+    // A payload byte changed under the signature: the package is not intact
+    // and the digest no longer matches.
+    Bytes bytes = good;
     const uint32_t packageSize = GetU32(&bytes[56]);
     bytes[packageSize - 1] ^= 1;
     s.dir.Write("broken.exe", bytes);
     Outcome broken = RunTool(s.dir, {"inspect", s.dir / "broken.exe"});
     EXPECT_EQ(broken.status, 1);
-    EXPECT_NE(broken.out.find("digest sha256; the package under it is damaged\n"), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find("\nsignature: " + mismatch + "; the package under it is damaged\n"), std::string::npos)
+        << broken.out;
     EXPECT_NE(broken.out.find("verdict: damaged copy: the payload fails"), std::string::npos) << broken.out;
     EXPECT_FALSE(verifies(s.dir / "broken.exe", first));
 }

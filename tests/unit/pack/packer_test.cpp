@@ -417,7 +417,7 @@ TEST(Inspect, NamesTheStepThatFails)
     }
     // The stub takes any blob in its place; inspect says what it holds.
     EXPECT_NE(RenderText(InspectFile(signedGood), 1252)
-                  .find("\nsignature: present, unreadable (the certificate table holds no PKCS #7 signed data); "
+                  .find("\nsignature: present, not verified (the certificate table holds no PKCS #7 signed data); "
                         "the package under it is intact\n"),
               std::string::npos);
 }
