@@ -14,6 +14,7 @@
 #include "tools/pack/Verdict.h"
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
+#include "tools/pack/Progress.h"
 #include "tools/pack/Signature.h"
 #include "tools/pack/ToolError.h"
 
@@ -49,6 +50,7 @@ const char kPackHelpTemplate[] =
     "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
     "\n"
     "files:\n"
+    "  --exclude PATTERN            leave out what PATTERN matches; repeatable (see below)\n"
     "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
     "  --attrib FILE=ATTR           set a file's attributes: letters r h s a x (x = run) or a number\n"
     "  --mtime SECONDS              use this Unix time for every file instead of its modification time\n"
@@ -61,6 +63,7 @@ const char kPackHelpTemplate[] =
     "  --threads N                  compression threads (default: one per core)\n"
     "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
     "  --force                      replace a symbolic link at OUT (the link, not what it points to)\n"
+    "@OUTPUT@"
     "\n"
     "signing (Authenticode, through osslsigncode; any signing tool may sign OUT later as well):\n"
     "  --sign-pkcs12 FILE           sign OUT with the certificate and key in FILE (SHA-256)\n"
@@ -79,7 +82,19 @@ const char kPackHelpTemplate[] =
     "a cabinet whose entry list readers would see differently. Sizes and names are checked before\n"
     "any file is read. OUT is written under a temporary name and renamed into place; a device,\n"
     "FIFO, socket or directory at OUT, or an input file, is refused and left as it is. Nothing is\n"
-    "written on a refusal, and an interrupted run leaves no temporary file.\n"
+    "written on a refusal. SIGINT, SIGTERM and SIGHUP remove the temporary file; a run that is\n"
+    "killed outright (SIGKILL, a crash, a power cut) leaves it beside OUT as OUT.tmpXXXXXX, for\n"
+    "the caller to delete (OUT itself is then as it was before the run).\n"
+    "\n"
+    "--exclude PATTERN is matched against each file's and folder's path below the folder\n"
+    "argument it was found in (names joined by \"/\"), and against the name of a file given by\n"
+    "itself. A pattern without \"/\" matches any last name (\".gitkeep\", \"*.pdb\", \".git\"), one\n"
+    "with \"/\" the whole path (\"docs/*.md\", \"build/tmp\"); * ? and [...] match within one\n"
+    "name, never across \"/\", and * matches a leading \".\" too. A folder left out is not read.\n"
+    "\n"
+    "Exit status: 0 written; 1 refused or failed (a file changed while it was read too), nothing\n"
+    "written; 2 wrong command line. With --json an error is also one JSON object on standard\n"
+    "output: {\"error\":MESSAGE,\"exit\":STATUS}.\n"
     "\n"
     "The same inputs give the same bytes on any machine and with any number of threads. When\n"
     "SOURCE_DATE_EPOCH is set, no file time is later than it.\n"
@@ -89,6 +104,11 @@ const char kPackHelpTemplate[] =
     "      --short-name Viewer --install-folder \"Example\\Viewer\" --start-menu-folder \"Example\\Viewer\" \\\n"
     "      --shortcut \"Example Viewer=viewer.exe\" --make-uninstaller --license-file license.txt \\\n"
     "      --run readme.txt payload/\n";
+
+#define OUTPUT_OPTIONS                                                                                    \
+    "  --quiet                      print nothing but errors\n"                                        \
+    "  --progress                   show progress on standard error even when it is no terminal\n"     \
+    "                               (on a terminal it shows once the work takes over a second)\n"
 
 // What each header option adds to its field's name in the help.
 const char* About(const HeaderField& field)
@@ -141,6 +161,10 @@ std::string PackHelp()
     wrapped += " in [Package]; Name=Target lines in [Shortcuts]\n";
     std::string help = kPackHelpTemplate;
     help.replace(help.find("@HEADER@"), 8, wrapped + options);
+    help.replace(help.find("@OUTPUT@"), 8,
+                 OUTPUT_OPTIONS
+                 "  --json                       print what was written as one JSON object: output, size,\n"
+                 "                               files, cabinet, signature (null or signer and check), warnings\n");
     return help;
 }
 
@@ -153,6 +177,7 @@ const char kCabHelp[] =
     "  --keep-names                 allow stored names with folders (\"dir\\name\": a folder argument keeps\n"
     "                               its relative paths), names without \".\", and repeated names\n"
     "  --entry STORED=PATH          add PATH under the stored name STORED (with --keep-names, any name)\n"
+    "  --exclude PATTERN            leave out what PATTERN matches; repeatable (as in cabsetup pack)\n"
     "  --run FILE                   set attribute 0x40 (run after install); repeatable\n"
     "  --attrib FILE=ATTR           set attributes: letters r h s a x (x = 0x40) or a number, e.g. 0x27\n"
     "  --mtime SECONDS              Unix time for every file instead of its modification time\n"
@@ -162,9 +187,12 @@ const char kCabHelp[] =
     "  --threads N                  compression threads (default: one per core)\n"
     "  --codepage N                 code page of the stored names (default 1252)\n"
     "  --force                      replace a symbolic link at OUT.cab\n"
+    OUTPUT_OPTIONS
     "\n"
     "FILE in --run and --attrib is a stored name (any letter case) or a path as given.\n"
-    "SOURCE_DATE_EPOCH and the output rules are those of cabsetup pack.\n";
+    "SOURCE_DATE_EPOCH and the output rules are those of cabsetup pack.\n"
+    "\n"
+    "Exit status: 0 written; 1 refused or failed, nothing written; 2 wrong command line.\n";
 
 const char kInspectHelp[] =
     "usage: cabsetup inspect [--json] [--ca-file CA.pem] [--codepage N] FILE\n"
@@ -272,7 +300,9 @@ std::pair<std::string, std::string> SplitPair(const std::string& option, const s
 bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
 {
     std::string v;
-    if (a.Value("--run", v)) {
+    if (a.Value("--exclude", v)) {
+        collect.exclude.push_back(v);
+    } else if (a.Value("--run", v)) {
         collect.run.push_back(v);
     } else if (a.Value("--attrib", v)) {
         collect.attribs.push_back(SplitPair("--attrib", v));
@@ -319,6 +349,64 @@ void ReadSourceDateEpoch(CollectOptions& collect)
     collect.latestTime = t;
 }
 
+// How much pack and cab say: --quiet, --progress (and for pack --json).
+struct Say {
+    bool quiet = false;
+    bool progress = false;
+    bool json = false;
+
+    bool Option(Args& a)
+    {
+        if (a.Flag("--quiet"))
+            quiet = true;
+        else if (a.Flag("--progress"))
+            progress = true;
+        else
+            return false;
+        return true;
+    }
+    void Check() const
+    {
+        if (quiet && progress)
+            throw UsageError("--quiet and --progress go against each other");
+    }
+    ProgressMode Mode() const
+    {
+        return quiet ? ProgressMode::Never : progress ? ProgressMode::Always : ProgressMode::Auto;
+    }
+};
+
+uint64_t TotalSize(const std::vector<CabEntry>& entries)
+{
+    uint64_t total = 0;
+    for (const CabEntry& e : entries)
+        total += e.Size();
+    return total;
+}
+
+// The signature of the file written, as pack --json reports it.
+std::string WrittenSignatureJson(const std::string& path)
+{
+    struct stat st;
+    Fd fd = OpenRegular(path, st);
+    FdSource file(fd.get(), 0, static_cast<uint64_t>(st.st_size), path);
+    PeSignatureFields fields;
+    if (!FindSignatureFields(file, fields) || fields.security.size == 0)
+        return "null";
+    SignatureInfo s = ReadSignature(file, fields.security);
+    return "{\"subject\":" + JsonString(s.subject) + ",\"digest\":" + JsonString(s.digest) +
+           ",\"check\":" + JsonString(SignatureCheckName(s.check)) + "}";
+}
+
+// Whether an option is among the arguments before "--".
+bool HasFlag(int argc, char** argv, const char* flag)
+{
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (!std::strcmp(argv[i], flag))
+            return true;
+    return false;
+}
+
 bool WantsHelp(int argc, char** argv)
 {
     for (int i = 2; i < argc; ++i)
@@ -348,6 +436,7 @@ int RunPack(int argc, char** argv)
     SignOptions sign;
     std::string out, manifestPath;
     bool force = false;
+    Say say;
     std::map<std::string, std::string> cliFields;
     std::vector<std::pair<std::string, std::string>> cliShortcuts;
 
@@ -369,7 +458,7 @@ int RunPack(int argc, char** argv)
                 taken = true;
             }
         }
-        if (taken || FileOption(a, req.collect, req.cab))
+        if (taken || FileOption(a, req.collect, req.cab) || say.Option(a))
             continue;
         if (a.Value("--stub", v)) req.stubPath = v;
         else if (a.Value("-o", v) || a.Value("--output", v)) out = v;
@@ -381,6 +470,7 @@ int RunPack(int argc, char** argv)
         else if (a.Value("--sign-pkcs12", v)) sign.pkcs12 = v;
         else if (a.Value("--sign-password-file", v)) sign.passwordFile = v;
         else if (a.Value("--sign-timestamp", v)) sign.timestamp = v;
+        else if (a.Flag("--json")) say.json = true;
         else throw UsageError("unknown option " + a.Current());
     }
     if (req.stubPath.empty() || out.empty())
@@ -389,6 +479,7 @@ int RunPack(int argc, char** argv)
         throw UsageError("pack needs files, a folder or --cab FILE.cab");
     if (sign.pkcs12.empty() && (!sign.passwordFile.empty() || !sign.timestamp.empty()))
         throw UsageError("--sign-password-file and --sign-timestamp go with --sign-pkcs12");
+    say.Check();
 
     ReadSourceDateEpoch(req.collect);
     std::vector<FileId> manifestId = ReadManifest(manifestPath, req);
@@ -400,15 +491,32 @@ int RunPack(int argc, char** argv)
     PackPlan plan = PlanPackage(req);
     plan.inputs.insert(plan.inputs.end(), manifestId.begin(), manifestId.end());
     OutputFile output(out, force, plan.inputs, true);
+    Progress progress(say.Mode(), TotalSize(plan.entries));
+    plan.cabOptions.progress = progress.Counter();
     PackResult result = WritePackage(plan, output.Sink());
+    progress.Finish();
     if (!sign.pkcs12.empty())
         output.Remake([&](const std::string& written, const std::string& result) { SignFile(sign, written, result); });
     output.Commit();
-    for (const std::string& w : result.warnings)
-        std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
-    std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
-                static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
-                sign.pkcs12.empty() ? "" : ", signed");
+    if (!say.quiet)
+        for (const std::string& w : result.warnings)
+            std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
+    if (say.json) {
+        struct stat st {};
+        stat(out.c_str(), &st);
+        std::string warnings;
+        for (const std::string& w : result.warnings)
+            warnings += (warnings.empty() ? "" : ",") + JsonString(w);
+        std::printf("{\"output\":%s,\"size\":%llu,\"packageSize\":%llu,\"files\":%u,\"cabinet\":%u,"
+                    "\"signature\":%s,\"warnings\":[%s]}\n",
+                    JsonString(out).c_str(), static_cast<unsigned long long>(st.st_size),
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                    sign.pkcs12.empty() ? "null" : WrittenSignatureJson(out).c_str(), warnings.c_str());
+    } else if (!say.quiet) {
+        std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                    sign.pkcs12.empty() ? "" : ", signed");
+    }
     return kExitOk;
 }
 
@@ -419,13 +527,14 @@ int RunCab(int argc, char** argv)
     CabWriteOptions cab;
     std::string out;
     bool force = false;
+    Say say;
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
         if (!a.IsOption()) {
             std::string p = a.Positional();
             if (!p.empty())
                 inputs.push_back(PackInput{p, ""});
-        } else if (FileOption(a, collect, cab)) {
+        } else if (FileOption(a, collect, cab) || say.Option(a)) {
         } else if (a.Value("-o", v) || a.Value("--output", v)) {
             out = v;
         } else if (a.Flag("--force")) {
@@ -445,15 +554,20 @@ int RunCab(int argc, char** argv)
         throw UsageError("cab needs -o OUT.cab");
     if (inputs.empty())
         throw UsageError("cab needs files or folders");
+    say.Check();
     ReadSourceDateEpoch(collect);
     std::vector<FileId> ids;
     std::vector<CabEntry> entries = CollectEntries(inputs, collect, &ids);
     CheckCabinetEntries(entries);
     OutputFile output(out, force, ids, false);
+    Progress progress(say.Mode(), TotalSize(entries));
+    cab.progress = progress.Counter();
     CabWritten written = WriteCabinet(entries, cab, output.Sink());
+    progress.Finish();
     output.Commit();
-    std::printf("%s: %llu bytes, %zu files\n", out.c_str(), static_cast<unsigned long long>(written.size),
-                entries.size());
+    if (!say.quiet)
+            std::printf("%s: %llu bytes, %zu files\n", out.c_str(), static_cast<unsigned long long>(written.size),
+                    entries.size());
     return kExitOk;
 }
 
@@ -526,6 +640,14 @@ int main(int argc, char** argv)
         std::fputs(help, stdout);
         return kExitOk;
     }
+    // With --json, an error is a JSON object on standard output as well.
+    const bool json = command != "cab" && HasFlag(argc, argv, "--json");
+    auto fail = [&](const std::string& message, int status, const std::string& hint) {
+        std::fprintf(stderr, "cabsetup: error: %s%s\n", message.c_str(), hint.c_str());
+        if (json)
+            std::printf("{\"error\":%s,\"exit\":%d}\n", JsonString(message).c_str(), status);
+        return status;
+    };
     try {
         if (command == "pack")
             return RunPack(argc, argv);
@@ -533,13 +655,10 @@ int main(int argc, char** argv)
             return RunCab(argc, argv);
         return RunInspect(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "cabsetup: error: %s (see cabsetup %s --help)\n", e.what(), command.c_str());
-        return kExitUsage;
+        return fail(e.what(), kExitUsage, " (see cabsetup " + command + " --help)");
     } catch (const ToolError& e) {
-        std::fprintf(stderr, "cabsetup: error: %s\n", e.what());
-        return kExitFailed;
+        return fail(e.what(), kExitFailed, "");
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "cabsetup: error: out of memory\n");
-        return kExitFailed;
+        return fail("out of memory", kExitFailed, "");
     }
 }

@@ -196,6 +196,17 @@ void SignFile(const SignOptions& o, const std::string& in, const std::string& ou
     }
 }
 
+const char* SignatureCheckName(SignatureCheck c)
+{
+    switch (c) {
+    case SignatureCheck::Valid: return "valid digest";
+    case SignatureCheck::DigestMismatch: return "digest mismatch";
+    case SignatureCheck::BadSignature: return "broken";
+    case SignatureCheck::NotVerified: return "not verified";
+    }
+    return "";
+}
+
 bool AuthenticodeDigest(const ByteSource& file, const std::string& digestName, std::vector<unsigned char>& digest)
 {
     PeSignatureFields fields;

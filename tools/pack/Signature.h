@@ -27,6 +27,9 @@ enum class SignatureCheck {
     BadSignature,   // the signed digest is not what the signer signed
 };
 
+// "valid digest", "digest mismatch", "broken", "not verified".
+const char* SignatureCheckName(SignatureCheck check);
+
 struct SignatureInfo {
     std::string subject; // the signer certificate's, as "CN=...,O=..."
     std::string digest;  // "sha256", ...

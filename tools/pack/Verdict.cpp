@@ -103,17 +103,6 @@ bool SignatureFails(const InspectReport& r)
     return r.caRequired && (s.check != SignatureCheck::Valid || !s.chainError.empty());
 }
 
-const char* CheckName(SignatureCheck c)
-{
-    switch (c) {
-    case SignatureCheck::Valid: return "valid digest";
-    case SignatureCheck::DigestMismatch: return "digest mismatch";
-    case SignatureCheck::BadSignature: return "broken";
-    case SignatureCheck::NotVerified: return "not verified";
-    }
-    return "";
-}
-
 // Whether --ca-file trusts the signer: "not checked", "verified" or why not.
 std::string ChainText(const SignatureInfo& s)
 {
@@ -170,10 +159,72 @@ std::string Verdict(const InspectReport& r)
     return "";
 }
 
-std::string Json(const std::string& s)
+// The length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), or 0.
+size_t Utf8Length(const std::string& s, size_t i)
+{
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80)
+        return 1;
+    const size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char second = static_cast<unsigned char>(s[i + 1]);
+    // Overlong forms, surrogates and what lies beyond U+10FFFF.
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90))
+        return 0;
+    return n;
+}
+
+// U+0080 to U+009F: the C1 controls, which terminals obey too.
+bool IsC1(const std::string& s, size_t i, size_t n)
+{
+    return n == 2 && static_cast<unsigned char>(s[i]) == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
+}
+
+std::string Escaped(const char* format, unsigned value)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, format, value);
+    return buf;
+}
+
+// Text for a terminal: every control character but the line ends, and
+// every byte that is not UTF-8, as \xNN (a C1 control as \u00NN).
+std::string Printable(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = Utf8Length(s, i);
+        if (n == 0 || (n == 1 && c != '\n' && (c < 0x20 || c == 0x7F)))
+            out += Escaped("\\x%02X", c);
+        else if (IsC1(s, i, n))
+            out += Escaped("\\u%04X", static_cast<unsigned char>(s[i + 1]));
+        else
+            out.append(s, i, n);
+        i += n ? n : 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = Utf8Length(s, i);
+        if (n == 0) {
+            // Not UTF-8: the byte as the text \xNN, so the document stays valid.
+            out += Escaped("\\\\x%02X", c);
+            ++i;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -181,17 +232,19 @@ std::string Json(const std::string& s)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+            if (c < 0x20 || c == 0x7F)
+                out += Escaped("\\u%04x", c);
+            else if (IsC1(s, i, n))
+                out += Escaped("\\u%04x", static_cast<unsigned char>(s[i + 1]));
+            else
+                out.append(s, i, n);
         }
+        i += n;
     }
     return out + "\"";
 }
+
+namespace {
 
 // Shows an ANSI text in UTF-8 with its control characters visible.
 std::string Shown(const std::string& ansi, int codePage)
@@ -224,7 +277,7 @@ std::string FieldValue(const PackageHeader& h, const HeaderField& field, int cod
 std::string FieldJson(const PackageHeader& h, const HeaderField& field, int codePage)
 {
     if (field.kind == FieldKind::Text)
-        return Json(FromAnsi(h.Text(TextOf(field)), codePage));
+        return JsonString(FromAnsi(h.Text(TextOf(field)), codePage));
     return std::to_string(h.Number(field));
 }
 
@@ -495,7 +548,7 @@ std::string RenderText(const InspectReport& r, int cp)
     for (const std::string& n : r.notes)
         line("note: " + n);
     line("verdict: " + Verdict(r));
-    return out;
+    return Printable(out);
 }
 
 namespace {
@@ -503,20 +556,20 @@ namespace {
 // The "cabinet" object: its directory, or only the error when it does not decode.
 std::string CabinetJson(const InspectReport& r, int cp)
 {
-    std::string o = "{\"error\":" + Json(r.cabinetError);
+    std::string o = "{\"error\":" + JsonString(r.cabinetError);
     if (r.cabinetError.empty()) {
         const CabInfo& c = r.cabinet;
         o += ",\"size\":" + std::to_string(c.size) + ",\"flags\":" + std::to_string(c.flags) + ",\"folders\":[";
         for (size_t i = 0; i < c.folders.size(); ++i)
-            o += std::string(i ? "," : "") + "{\"compression\":" + Json(CompressionName(c.folders[i].compression)) +
+            o += std::string(i ? "," : "") + "{\"compression\":" + JsonString(CompressionName(c.folders[i].compression)) +
                  ",\"blocks\":" + std::to_string(c.folders[i].blockCount) + "}";
         o += "],\"entries\":[";
         for (size_t i = 0; i < c.files.size(); ++i) {
             const CabFileInfo& f = c.files[i];
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(EntryName(f, cp)) +
+            o += std::string(i ? "," : "") + "{\"name\":" + JsonString(EntryName(f, cp)) +
                  ",\"size\":" + std::to_string(f.size) + ",\"attribs\":" + std::to_string(f.attribs) +
                  ",\"run\":" + ((f.attribs & kAttrRun) ? "true" : "false") + ",\"date\":" +
-                 Json(DosDate(f.date)) + ",\"time\":" + Json(DosTime(f.time)) + "}";
+                 JsonString(DosDate(f.date)) + ",\"time\":" + JsonString(DosTime(f.time)) + "}";
         }
         o += "]";
     }
@@ -528,15 +581,15 @@ std::string CabinetJson(const InspectReport& r, int cp)
 std::string RenderJson(const InspectReport& r, int cp)
 {
     std::string o = "{";
-    o += "\"kind\":" + Json(KindName(r.kind));
-    o += ",\"verdict\":" + Json(Verdict(r));
+    o += "\"kind\":" + JsonString(KindName(r.kind));
+    o += ",\"verdict\":" + JsonString(Verdict(r));
     if (r.kind == FileKind::Damaged)
-        o += ",\"failedStep\":" + Json(StepName(r.failedStep)) + ",\"failure\":" + Json(OutcomeText(r.failure));
+        o += ",\"failedStep\":" + JsonString(StepName(r.failedStep)) + ",\"failure\":" + JsonString(OutcomeText(r.failure));
     if (!r.field.empty())
-        o += ",\"field\":" + Json(r.field) + ",\"rule\":" + Json(r.rule);
+        o += ",\"field\":" + JsonString(r.field) + ",\"rule\":" + JsonString(r.rule);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
     if (r.hasProgram)
-        o += ",\"stub\":{\"machine\":" + Json(MachineName(r.program.machine)) +
+        o += ",\"stub\":{\"machine\":" + JsonString(MachineName(r.program.machine)) +
              ",\"bits\":" + std::to_string(PeBits(r.program)) + "}";
     if (HasMarker(r)) {
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
@@ -544,9 +597,9 @@ std::string RenderJson(const InspectReport& r, int cp)
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
         if (r.hasSignature) {
             const SignatureInfo& sig = r.signature;
-            o += ",\"check\":" + Json(CheckName(sig.check)) + ",\"why\":" + Json(sig.error.empty() ? sig.why : sig.error) +
-                 ",\"subject\":" + Json(sig.subject) + ",\"digest\":" + Json(sig.digest) +
-                 ",\"chain\":" + Json(ChainText(sig)) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+            o += ",\"check\":" + JsonString(SignatureCheckName(sig.check)) + ",\"why\":" + JsonString(sig.error.empty() ? sig.why : sig.error) +
+                 ",\"subject\":" + JsonString(sig.subject) + ",\"digest\":" + JsonString(sig.digest) +
+                 ",\"chain\":" + JsonString(ChainText(sig)) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
         }
         o += "}";
     }
@@ -558,20 +611,20 @@ std::string RenderJson(const InspectReport& r, int cp)
         o += "}";
         o += ",\"shortcuts\":[";
         for (size_t i = 0; i < r.shortcuts.size(); ++i)
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
-                 ",\"target\":" + Json(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
-        o += "],\"unreadShortcutText\":" + Json(FromAnsi(r.unreadShortcutText, cp));
+            o += std::string(i ? "," : "") + "{\"name\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
+                 ",\"target\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
+        o += "],\"unreadShortcutText\":" + JsonString(FromAnsi(r.unreadShortcutText, cp));
     }
     if (r.hasCabinet)
         o += ",\"cabinet\":" + CabinetJson(r, cp);
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)
-            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], cp));
+            o += std::string(i ? "," : "") + JsonString(FromAnsi(r.installedFiles[i], cp));
         o += "]";
     }
     o += ",\"notes\":[";
     for (size_t i = 0; i < r.notes.size(); ++i)
-        o += std::string(i ? "," : "") + Json(r.notes[i]);
+        o += std::string(i ? "," : "") + JsonString(r.notes[i]);
     return o + "]}\n";
 }

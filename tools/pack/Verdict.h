@@ -58,9 +58,14 @@ InspectReport InspectFile(const ByteSource& file, const std::string& caFile = ""
 InspectReport InspectFile(const std::vector<unsigned char>& file);
 // For a path that names no regular file; what says what it is ("a directory").
 InspectReport NotAFileReport(const std::string& what);
+// Control characters and bytes that are not UTF-8 are shown escaped (\xNN).
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
 // 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
 // cabinet that does not decode, no file at all, a file that is not a
 // Windows program, or a signature that does not hold.
 int InspectExitStatus(const InspectReport& report);
+
+// A JSON string of UTF-8 text; a byte that is not UTF-8 becomes the text
+// \xNN, so the document stays valid.
+std::string JsonString(const std::string& text);

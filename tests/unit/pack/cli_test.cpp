@@ -723,3 +723,142 @@ TEST(Cli, MemoryStaysFlatWhateverTheSize)
     for (const Outcome* o : {&refused, &bare, &packed, &inspected})
         EXPECT_LT(o->peakKb, 32 * 1024) << "a few blocks per thread, not the payload";
 }
+
+// --exclude, matched against the path below the folder argument: without
+// "/" any last name, with "/" the whole path; a folder left out is not read
+// (the FIFO in .git would be refused).
+TEST(Cli, ExcludeLeavesOutWhatItMatches)
+{
+    Workspace s;
+    for (const char* name : {"tree/a.txt", "tree/.gitkeep", "tree/sub/b.txt", "tree/sub/.gitkeep", "tree/docs/c.md",
+                             "tree/docs/deep/d.md", "tree/.git/config.txt", "tree/build/tmp/x.o", "tree/build/y.o"})
+        s.dir.Write(name, std::string("x"));
+    mkfifo((s.dir / "tree/.git/pipe.txt").c_str(), 0644);
+    struct Case {
+        std::vector<std::string> patterns;
+        std::string names; // stored, in order
+    };
+    for (const Case& c : std::vector<Case>{
+             {{".git"}, ".gitkeep a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\.gitkeep sub\\b.txt"},
+             {{".git", ".gitkeep"}, "a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\b.txt"},
+             {{".git*"}, "a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\b.txt"},
+             {{".git", "*.md", "build"}, ".gitkeep a.txt sub\\.gitkeep sub\\b.txt"},
+             {{".git", "docs/*.md"}, ".gitkeep a.txt build\\tmp\\x.o build\\y.o docs\\deep\\d.md sub\\.gitkeep sub\\b.txt"},
+             {{".git", "docs/*", "build/tmp", "?.txt"}, ".gitkeep build\\y.o sub\\.gitkeep"},
+             {{".git", "*/.gitkeep", "[ab].*"}, ".gitkeep build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md"},
+         }) {
+        std::vector<std::string> args = {"cab", "--keep-names", "--force", "-o", s.dir / "t.cab"};
+        std::string label;
+        for (const std::string& p : c.patterns) {
+            args.insert(args.end(), {"--exclude", p});
+            label += p + " ";
+        }
+        SCOPED_TRACE(label);
+        args.push_back(s.dir / "tree");
+        Outcome o = RunTool(s.dir, args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
+        std::string names;
+        for (size_t at = 0; (at = i.out.find("{\"name\":\"", at)) != std::string::npos;) {
+            at += 9;
+            std::string n = i.out.substr(at, i.out.find('"', at) - at);
+            for (size_t k; (k = n.find("\\\\")) != std::string::npos;)
+                n.replace(k, 2, "\\");
+            names += (names.empty() ? "" : " ") + n;
+        }
+        EXPECT_EQ(names, c.names);
+    }
+    // A file given by itself is matched by its name; all left out is no package.
+    Outcome none = RunTool(s.dir, s.Pack({"--exclude", "*.txt", s.dir / "in/readme.txt"}));
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no files to pack"), std::string::npos) << none.err;
+    Outcome flat = RunTool(s.dir, s.Pack({"--exclude", ".git", "--exclude", ".gitkeep", "--exclude", "*.md",
+                                          "--exclude", "build", "--exclude", "b.txt", s.dir / "tree"}));
+    EXPECT_EQ(flat.status, 0) << flat.err;
+    EXPECT_NE(flat.out.find(", 1 files,"), std::string::npos) << flat.out;
+}
+
+// What a CI job reads: --json on success and on every error, --quiet,
+// --progress.
+TEST(Cli, JsonQuietAndProgressForScripts)
+{
+    Workspace s;
+    const std::string cert = MakeCertificate(s.dir, "Builder", 2048);
+    const std::string in = s.dir / "in";
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        int status;
+        std::string out; // a part of standard output, or all of it when exact
+        std::string err; // likewise
+        bool exact;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"pack --json", s.Pack({"--json", in}), 0,
+              "{\"output\":\"" + (s.dir / "out.exe") + "\",\"size\":", "", true},
+             {"pack --json, signed", s.Pack({"--json", "--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                             cert + ".pass", in}),
+              0, "\"files\":2,", "", false},
+             {"pack --json, its signature", s.Pack({"--json", "--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                    cert + ".pass", in}),
+              0, "\"signature\":{\"subject\":\"O=Example Co,CN=Builder\",\"digest\":\"sha256\",\"check\":\"valid digest\"},"
+                 "\"warnings\":[]}\n", "", false},
+             {"pack --json, a warning", s.Pack({"--json", "--make-uninstaller", in}), 0,
+              "\"warnings\":[\"MakeUninstaller is set but there are no shortcuts", "cabsetup: warning: ", false},
+             {"pack --json, refused", s.Pack({"--json", s.dir / "nothere.txt"}), 1,
+              "{\"error\":\"missing file: " + (s.dir / "nothere.txt") + "\",\"exit\":1}\n",
+              "cabsetup: error: missing file: ", true},
+             {"pack --json, wrong command line", s.Pack({"--json", "--level", "12", in}), 2,
+              "{\"error\":\"--level must be a number from 0 to 9\",\"exit\":2}\n", "cabsetup: error: --level", true},
+             {"inspect --json, missing file", {"inspect", "--json", s.dir / "missing.exe"}, 1,
+              "{\"error\":\"missing file: cannot read " + (s.dir / "missing.exe") + "\",\"exit\":1}\n",
+              "cabsetup: error: missing file", true},
+             {"inspect --json, wrong command line", {"inspect", "--json", "a", "b"}, 2,
+              "{\"error\":\"inspect takes one file\",\"exit\":2}\n", "cabsetup: error: inspect takes one file", true},
+             {"pack --quiet", s.Pack({"--quiet", "--make-uninstaller", in}), 0, "", "", true},
+             {"pack --quiet, refused", s.Pack({"--quiet", s.dir / "nodot"}), 1, "",
+              "cabsetup: error: file name \"README\" has no \".\"", true},
+             {"cab --quiet", {"cab", "--quiet", "--force", "-o", s.dir / "q.cab", in}, 0, "", "", true},
+             {"--quiet with --progress", s.Pack({"--quiet", "--progress", in}), 2, "", "go against each other", true},
+             {"pack --progress", s.Pack({"--progress", in}), 0, "files, cabinet", "cabsetup: packing 100% (", false},
+             {"not a terminal: no progress", s.Pack({in}), 0, "files, cabinet", "", true},
+         }) {
+        SCOPED_TRACE(c.label);
+        unlink((s.dir / "out.exe").c_str());
+        Outcome o = RunTool(s.dir, c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (c.exact && c.out.empty())
+            EXPECT_EQ(o.out, "");
+        else if (c.exact && c.out.back() == '\n')
+            EXPECT_EQ(o.out, c.out);
+        else
+            EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+        if (c.exact && c.err.empty())
+            EXPECT_EQ(o.err, "");
+        else
+            EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    }
+}
+
+// A file written to while it is read, at the same size, is refused: its
+// times change under the reader.
+TEST(Cli, AFileChangedWhileItIsReadIsRefused)
+{
+    Workspace s;
+    const std::string path = s.dir.Write("changing/data.bin", Noise(24 << 20, 5));
+    pid_t pid = StartTool(s.dir, s.Pack({"--level", "9", "--threads", "1", s.dir / "changing"}));
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const unsigned char same = Noise(24 << 20, 5)[1000];
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        EXPECT_EQ(pwrite(fd, &same, 1, 1000), 1);
+        usleep(2000);
+    }
+    close(fd);
+    // Reaped above: what it said is in its files.
+    std::vector<unsigned char> err = ReadAll(s.dir / "stderr");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_NE(std::string(err.begin(), err.end()).find(path + " changed while it was being packed"), std::string::npos);
+    EXPECT_FALSE(Exists(s.dir / "out.exe"));
+}
