@@ -393,7 +393,7 @@ void CheckPlace(const std::string& storedName, int cp)
     const std::string name = LastComponent(storedName);
     NameRule rule = CheckPlainName(name);
     if (rule != NameRule::Allowed)
-        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule));
+        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule, name.data(), name.size()));
 }
 
 // Entry names of a ready-made cabinet, checked the way the installer will
@@ -511,9 +511,11 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
     // still zero here, so an empty StartMenuFolder passes; with shortcuts,
     // PlanShortcuts refuses it.
     HeaderNameFault fault = CheckHeaderNames(plan.header);
-    if (fault.rule != NameRule::Allowed)
+    if (fault.rule != NameRule::Allowed) {
+        const String& text = plan.header.Text(fault.field);
         throw ToolError(std::string(HeaderTextName(fault.field)) + " \"" + FromAnsi(plan.header.Text(fault.field), cp) +
-                        "\" " + NameRuleText(fault.rule));
+                        "\" " + NameRuleText(fault.rule, text.c_str(), text.size()));
+    }
 }
 
 // ShortcutList: "target|name\r" per record.
@@ -539,7 +541,7 @@ void PlanShortcuts(const PackRequest& req, const std::vector<std::string>& store
         NameRule rule = CheckShortcutRecord(ShortcutRecord{t, n}, targetBroke);
         if (rule != NameRule::Allowed)
             throw ToolError((targetBroke ? "shortcut target \"" + target : "shortcut name \"" + name) + "\" " +
-                            NameRuleText(rule));
+                            NameRuleText(rule, targetBroke ? t.data() : n.data(), targetBroke ? t.size() : n.size()));
         if (!IsPacked(storedNames, target, cp))
             plan.warnings.push_back("shortcut \"" + name + "\" points at \"" + target + "\", which is not a packed file");
         plan.shortcutList += t + "|" + n + "\r";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "package/LittleEndian.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
@@ -23,12 +24,25 @@ void Damaged(InspectReport& r, const PackageReader& reader, StepOutcome failure,
     r.reason = reason;
 }
 
+constexpr uint32_t kCabHeaderSize = 36; // CFHEADER without reserve fields
+
 void ReadPayloadCabinet(InspectReport& r, const ByteSource& cab)
 {
     r.hasCabinet = true;
     try {
-        r.cabinet = ReadCabinetDirectory(cab);
-        VerifyCabinet(cab);
+        // Readers stop at the size the cabinet gives itself (cbCabinet);
+        // bytes after it are named, not taken for damage.
+        uint64_t size = cab.Size();
+        unsigned char head[12];
+        if (size >= sizeof head && cab.ReadAt(0, head, sizeof head) == sizeof head && GetU32(head + 8) >= kCabHeaderSize &&
+            GetU32(head + 8) < size) {
+            r.notes.push_back(std::to_string(size - GetU32(head + 8)) + " bytes follow the cabinet (cbCabinet " +
+                              std::to_string(GetU32(head + 8)) + "); cabinet readers leave them unread");
+            size = GetU32(head + 8);
+        }
+        const SliceSource own(cab, 0, size);
+        r.cabinet = ReadCabinetDirectory(own);
+        VerifyCabinet(own);
     } catch (const ToolError& e) {
         r.cabinetError = e.what();
     }
@@ -365,11 +379,14 @@ bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
         return false;
     }
     if (outcome == StepOutcome::TextLeavesPlace) {
+        const String& text = reader.Header().Text(reader.TextFault().field);
         r.field = HeaderTextName(reader.TextFault().field);
-        r.rule = NameRuleText(reader.TextFault().rule);
+        r.rule = NameRuleText(reader.TextFault().rule, text.c_str(), text.size());
     } else if (outcome == StepOutcome::RecordLeavesPlace) {
-        r.field = reader.BrokenRecord().target ? "shortcut target" : "shortcut name";
-        r.rule = NameRuleText(reader.BrokenRecord().rule);
+        const RecordFault& fault = reader.BrokenRecord();
+        const String& text = fault.target ? fault.record.target : fault.record.name;
+        r.field = fault.target ? "shortcut target" : "shortcut name";
+        r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
     }
     Damaged(r, reader, outcome, Reason(r, reader, outcome));
     return false;
@@ -432,10 +449,14 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
         r.installedFiles.clear();
         return;
     }
+    // A signature's table, and the few bytes that align it, are the
+    // signature line's; anything else after the payload is named.
     const uint64_t at = reader.PayloadOffset();
-    if (at + h.PayloadSize() < f.Size())
-        r.notes.push_back(std::to_string(f.Size() - at - h.PayloadSize()) +
-                          " bytes follow the payload (PackageSize still matches)");
+    const uint64_t end = at + h.PayloadSize();
+    const uint64_t tail = r.hasSignature ? std::min<uint64_t>(reader.Signature().address, f.Size()) : f.Size();
+    if (end < tail && (!r.hasSignature || tail - end >= 8))
+        r.notes.push_back(std::to_string(tail - end) + " bytes follow the payload" +
+                          (r.hasSignature ? " before the signature" : "") + " (PackageSize still matches)");
     if (uninstaller) {
         r.kind = FileKind::Uninstaller;
         if (h.UninstallMode() != 1)

@@ -391,6 +391,7 @@ TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
         Outcome t = RunTool(s.dir, args);
         EXPECT_EQ(t.status, c.status) << t.out;
         EXPECT_NE(t.out.find("\nsignature: " + c.text + "; the package under it is intact\n"), std::string::npos) << t.out;
+        EXPECT_EQ(t.out.find("follow the payload"), std::string::npos) << "the table is the signature's: " << t.out;
         EXPECT_NE(t.out.find(c.status ? "verdict: installer passes the stub's reading but its signature does not hold: " + c.text
                                       : "verdict: valid installer"),
                   std::string::npos)
