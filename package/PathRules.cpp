@@ -166,4 +166,22 @@ const char* NameRuleText(NameRule rule)
     return "";
 }
 
+const char* NameRuleText(NameRule rule, const char* text, std::size_t size)
+{
+    // A component of dots and spaces that is neither "." nor "..".
+    for (std::size_t at = 0; rule == NameRule::DotComponent && at <= size;) {
+        std::size_t end = at;
+        bool blank = true;
+        while (end < size && text[end] != '\\') {
+            blank = blank && (text[end] == '.' || text[end] == ' ');
+            ++end;
+        }
+        const std::size_t n = end - at;
+        if (blank && n > 0 && !(n == 1 && text[at] == '.') && !(n == 2 && text[at] == '.' && text[at + 1] == '.'))
+            return "must not have a component of only spaces and dots (Windows drops them, leaving no name)";
+        at = end + 1;
+    }
+    return NameRuleText(rule);
+}
+
 const char* HeaderTextName(HeaderText field) { return FieldOf(field).key; }

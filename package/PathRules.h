@@ -52,4 +52,7 @@ NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke);
 
 // Texts for the packaging tool; the stub only needs the verdict.
 const char* NameRuleText(NameRule rule);
+// The rule's text said of the text that broke it: a component of spaces
+// (and dots) is named for what it is, not as "." or "..".
+const char* NameRuleText(NameRule rule, const char* text, std::size_t size);
 const char* HeaderTextName(HeaderText field);

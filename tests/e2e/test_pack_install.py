@@ -164,8 +164,8 @@ class PackedInstall(rig.RigTestCase):
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
             self.assertEqual(verify.returncode, 0, verify.stdout.decode())
             report = rig.inspect(exe)
-            self.assertEqual((report["kind"], report["signature"]["present"], report["signature"]["packageIntact"]),
-                             ("installer", True, True), report)
+            self.assertEqual((report["kind"], report["signature"]["check"], report["signature"]["packageIntact"]),
+                             ("installer", "valid digest", True), report)
         self.assertNotEqual(os.path.getsize(signed), os.path.getsize(resigned))
 
         win_setup = self.prefix.copy_in(resigned, r"C:\dl\setup.exe")

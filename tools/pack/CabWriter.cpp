@@ -74,9 +74,8 @@ public:
 private:
     void Open(const CabEntry& e)
     {
-        struct stat st;
-        fd_ = OpenRegular(e.sourcePath, st);
-        if (static_cast<uint64_t>(st.st_size) != e.size)
+        fd_ = OpenRegular(e.sourcePath, opened_);
+        if (static_cast<uint64_t>(opened_.st_size) != e.size)
             Changed(e);
     }
     void ReadFile(const CabEntry& e, unsigned char* out, size_t n)
@@ -99,6 +98,15 @@ private:
         unsigned char extra;
         if (fd_.get() >= 0 && read(fd_.get(), &extra, 1) > 0)
             Changed(e);
+        // Written to while it was read, even at the same size: its times
+        // tell (the change time cannot be set back).
+        struct stat now;
+        if (fd_.get() >= 0 && (fstat(fd_.get(), &now) != 0 || now.st_size != opened_.st_size ||
+                               now.st_mtim.tv_sec != opened_.st_mtim.tv_sec ||
+                               now.st_mtim.tv_nsec != opened_.st_mtim.tv_nsec ||
+                               now.st_ctim.tv_sec != opened_.st_ctim.tv_sec ||
+                               now.st_ctim.tv_nsec != opened_.st_ctim.tv_nsec))
+            Changed(e);
         fd_ = Fd();
         offset_ = 0;
         ++index_;
@@ -112,6 +120,7 @@ private:
     size_t index_ = 0;
     uint64_t offset_ = 0;
     Fd fd_;
+    struct stat opened_ {};
 };
 
 // CFHEADER, the one CFFOLDER and the CFFILE list, with cbCabinet still 0.
@@ -199,7 +208,11 @@ void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const Cab
 {
     EntryStream stream(entries);
     auto read = [&](unsigned char* p, size_t n) { stream.Read(p, n); };
-    auto emit = [&](const unsigned char* p, size_t n, size_t uncompressed) { data.Block(p, n, uncompressed); };
+    auto emit = [&](const unsigned char* p, size_t n, size_t uncompressed) {
+        data.Block(p, n, uncompressed);
+        if (options.progress)
+            *options.progress += uncompressed;
+    };
     if (options.level > 0) {
         CompressBlocks(total, options.level, options.threads, read, emit);
     } else {

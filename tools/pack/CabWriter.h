@@ -3,6 +3,7 @@
 // (levels 1 to 9, see Mszip.h). Files are read while the cabinet is
 // written, so memory stays a few blocks per thread whatever the payload.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ struct CabEntry {
 struct CabWriteOptions {
     int level = kDefaultLevel; // 0 stored, 1..9 MSZIP
     unsigned threads = 0;      // 0: one per core
+    std::atomic<uint64_t>* progress = nullptr; // counts the uncompressed bytes written, for a progress line
 };
 
 // Refuses, before anything is read, what one cabinet cannot hold: no entry,

@@ -15,6 +15,7 @@
 #include "tools/pack/Verdict.h"
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
+#include "tools/pack/Progress.h"
 #include "tools/pack/Signature.h"
 #include "tools/pack/StubLocation.h"
 #include "tools/pack/ToolError.h"
@@ -64,6 +65,7 @@ const char kPackHelpTemplate[] =
     "  --copyright T                its LegalCopyright\n"
     "\n"
     "files:\n"
+    "  --exclude PATTERN            leave out what PATTERN matches; repeatable (see below)\n"
     "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
     "  --attrib FILE=ATTR           set a file's attributes: letters r h s a x (x = run) or a number\n"
     "  --mtime SECONDS              use this Unix time for every file instead of its modification time\n"
@@ -76,6 +78,7 @@ const char kPackHelpTemplate[] =
     "  --threads N                  compression threads (default: one per core)\n"
     "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
     "  --force                      replace a symbolic link at OUT (the link, not what it points to)\n"
+    "@OUTPUT@"
     "\n"
     "signing (Authenticode, through osslsigncode; any signing tool may sign OUT later as well):\n"
     "  --sign-pkcs12 FILE           sign OUT with the certificate and key in FILE (SHA-256)\n"
@@ -94,7 +97,19 @@ const char kPackHelpTemplate[] =
     "a cabinet whose entry list readers would see differently. Sizes and names are checked before\n"
     "any file is read. OUT is written under a temporary name and renamed into place; a device,\n"
     "FIFO, socket or directory at OUT, or an input file, is refused and left as it is. Nothing is\n"
-    "written on a refusal, and an interrupted run leaves no temporary file.\n"
+    "written on a refusal. SIGINT, SIGTERM and SIGHUP remove the temporary file; a run that is\n"
+    "killed outright (SIGKILL, a crash, a power cut) leaves it beside OUT as OUT.tmpXXXXXX, for\n"
+    "the caller to delete (OUT itself is then as it was before the run).\n"
+    "\n"
+    "--exclude PATTERN is matched against each file's and folder's path below the folder\n"
+    "argument it was found in (names joined by \"/\"), and against the name of a file given by\n"
+    "itself. A pattern without \"/\" matches any last name (\".gitkeep\", \"*.pdb\", \".git\"), one\n"
+    "with \"/\" the whole path (\"docs/*.md\", \"build/tmp\"); * ? and [...] match within one\n"
+    "name, never across \"/\", and * matches a leading \".\" too. A folder left out is not read.\n"
+    "\n"
+    "Exit status: 0 written; 1 refused or failed (a file changed while it was read too), nothing\n"
+    "written; 2 wrong command line. With --json an error is also one JSON object on standard\n"
+    "output: {\"error\":MESSAGE,\"exit\":STATUS}.\n"
     "\n"
     "The same inputs give the same bytes on any machine and with any number of threads. When\n"
     "SOURCE_DATE_EPOCH is set, no file time is later than it.\n"
@@ -104,6 +119,11 @@ const char kPackHelpTemplate[] =
     "      --short-name Viewer --install-folder \"Example\\Viewer\" --start-menu-folder \"Example\\Viewer\" \\\n"
     "      --shortcut \"Example Viewer=viewer.exe\" --make-uninstaller --license-file license.txt \\\n"
     "      --run readme.txt payload/\n";
+
+#define OUTPUT_OPTIONS                                                                                    \
+    "  --quiet                      print nothing but errors\n"                                        \
+    "  --progress                   show progress on standard error even when it is no terminal\n"     \
+    "                               (on a terminal it shows once the work takes over a second)\n"
 
 // What each header option adds to its field's name in the help.
 const char* About(const HeaderField& field)
@@ -156,6 +176,10 @@ std::string PackHelp()
     wrapped += " in [Package]; Name=Target lines in [Shortcuts]\n";
     std::string help = kPackHelpTemplate;
     help.replace(help.find("@HEADER@"), 8, wrapped + options);
+    help.replace(help.find("@OUTPUT@"), 8,
+                 OUTPUT_OPTIONS
+                 "  --json                       print what was written as one JSON object: output, size,\n"
+                 "                               files, cabinet, signature (null or signer and check), warnings\n");
     return help;
 }
 
@@ -168,6 +192,7 @@ const char kCabHelp[] =
     "  --keep-names                 allow stored names with folders (\"dir\\name\": a folder argument keeps\n"
     "                               its relative paths), names without \".\", and repeated names\n"
     "  --entry STORED=PATH          add PATH under the stored name STORED (with --keep-names, any name)\n"
+    "  --exclude PATTERN            leave out what PATTERN matches; repeatable (as in cabsetup pack)\n"
     "  --run FILE                   set attribute 0x40 (run after install); repeatable\n"
     "  --attrib FILE=ATTR           set attributes: letters r h s a x (x = 0x40) or a number, e.g. 0x27\n"
     "  --mtime SECONDS              Unix time for every file instead of its modification time\n"
@@ -177,12 +202,15 @@ const char kCabHelp[] =
     "  --threads N                  compression threads (default: one per core)\n"
     "  --codepage N                 code page of the stored names (default 1252)\n"
     "  --force                      replace a symbolic link at OUT.cab\n"
+    OUTPUT_OPTIONS
     "\n"
     "FILE in --run and --attrib is a stored name (any letter case) or a path as given.\n"
-    "SOURCE_DATE_EPOCH and the output rules are those of cabsetup pack.\n";
+    "SOURCE_DATE_EPOCH and the output rules are those of cabsetup pack.\n"
+    "\n"
+    "Exit status: 0 written; 1 refused or failed, nothing written; 2 wrong command line.\n";
 
 const char kInspectHelp[] =
-    "usage: cabsetup inspect [--json] [--codepage N] FILE\n"
+    "usage: cabsetup inspect [--json] [--ca-file CA.pem] [--codepage N] FILE\n"
     "\n"
     "Shows the marker, the header fields, the shortcuts, the cabinet entries (name,\n"
     "size, date, attributes, run flag) or an uninstaller's file list, and the verdict\n"
@@ -191,12 +219,17 @@ const char kInspectHelp[] =
     "and why), valid installer or uninstaller. A cabinet file is listed and verified on\n"
     "its own.\n"
     "A signed installer is read as the stub reads it: only the certificate table that the\n"
-    "stub's own security directory names may follow the package. The signature line tells\n"
-    "whether one does, its signer's subject and digest, and whether the package under it\n"
-    "is intact.\n"
+    "stub's own security directory names may follow the package. The signature line says\n"
+    "\"valid digest, signed by SUBJECT (DIGEST)\" only when the file's Authenticode digest is\n"
+    "the signed one and the signer signed it; \"digest mismatch (the file was changed after\n"
+    "signing)\" (also for a certificate table taken from another file), \"broken\" when the\n"
+    "signer did not sign the digest it holds, \"present, not verified (WHY)\" when it cannot be\n"
+    "checked; and whether the package under it is intact.\n"
     "Every cabinet is decoded with libmspack (MSZIP, LZX, Quantum) to verify it.\n"
     "\n"
     "  --json                       one JSON object on standard output\n"
+    "  --ca-file CA.pem             also check the signer's chain against these certificates;\n"
+    "                               an installer or uninstaller then needs a signature they trust\n"
     "  --codepage N                 code page to show texts in (default 1252)\n"
     "\n"
     "It names the stub's machine and bitness; a file that is no Windows program gets the\n"
@@ -205,8 +238,9 @@ const char kInspectHelp[] =
     "\n"
     "Exit status: 0 bare stub, valid installer, uninstaller or cabinet; 1 damaged copy (also a file\n"
     "that ends inside the marker), damaged cabinet, an installer whose cabinet cannot be installed\n"
-    "(part of a multi-cabinet set, a name too long for the install folder), not a Windows program,\n"
-    "not a file (a directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
+    "(part of a multi-cabinet set, a name too long for the install folder), a signature that does\n"
+    "not hold (digest mismatch, broken, or not trusted by --ca-file), not a Windows program, not a\n"
+    "file (a directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
 
 struct UsageError : ToolError {
     using ToolError::ToolError;
@@ -281,7 +315,9 @@ std::pair<std::string, std::string> SplitPair(const std::string& option, const s
 bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
 {
     std::string v;
-    if (a.Value("--run", v)) {
+    if (a.Value("--exclude", v)) {
+        collect.exclude.push_back(v);
+    } else if (a.Value("--run", v)) {
         collect.run.push_back(v);
     } else if (a.Value("--attrib", v)) {
         collect.attribs.push_back(SplitPair("--attrib", v));
@@ -328,6 +364,64 @@ void ReadSourceDateEpoch(CollectOptions& collect)
     collect.latestTime = t;
 }
 
+// How much pack and cab say: --quiet, --progress (and for pack --json).
+struct Say {
+    bool quiet = false;
+    bool progress = false;
+    bool json = false;
+
+    bool Option(Args& a)
+    {
+        if (a.Flag("--quiet"))
+            quiet = true;
+        else if (a.Flag("--progress"))
+            progress = true;
+        else
+            return false;
+        return true;
+    }
+    void Check() const
+    {
+        if (quiet && progress)
+            throw UsageError("--quiet and --progress go against each other");
+    }
+    ProgressMode Mode() const
+    {
+        return quiet ? ProgressMode::Never : progress ? ProgressMode::Always : ProgressMode::Auto;
+    }
+};
+
+uint64_t TotalSize(const std::vector<CabEntry>& entries)
+{
+    uint64_t total = 0;
+    for (const CabEntry& e : entries)
+        total += e.Size();
+    return total;
+}
+
+// The signature of the file written, as pack --json reports it.
+std::string WrittenSignatureJson(const std::string& path)
+{
+    struct stat st;
+    Fd fd = OpenRegular(path, st);
+    FdSource file(fd.get(), 0, static_cast<uint64_t>(st.st_size), path);
+    PeSignatureFields fields;
+    if (!FindSignatureFields(file, fields) || fields.security.size == 0)
+        return "null";
+    SignatureInfo s = ReadSignature(file, fields.security);
+    return "{\"subject\":" + JsonString(s.subject) + ",\"digest\":" + JsonString(s.digest) +
+           ",\"check\":" + JsonString(SignatureCheckName(s.check)) + "}";
+}
+
+// Whether an option is among the arguments before "--".
+bool HasFlag(int argc, char** argv, const char* flag)
+{
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (!std::strcmp(argv[i], flag))
+            return true;
+    return false;
+}
+
 bool WantsHelp(int argc, char** argv)
 {
     for (int i = 2; i < argc; ++i)
@@ -357,6 +451,7 @@ int RunPack(int argc, char** argv)
     SignOptions sign;
     std::string out, manifestPath;
     bool force = false;
+    Say say;
     std::map<std::string, std::string> cliFields;
     std::vector<std::pair<std::string, std::string>> cliShortcuts;
     std::string arch;
@@ -379,7 +474,7 @@ int RunPack(int argc, char** argv)
                 taken = true;
             }
         }
-        if (taken || FileOption(a, req.collect, req.cab))
+        if (taken || FileOption(a, req.collect, req.cab) || say.Option(a))
             continue;
         if (a.Value("--stub", v)) req.stubPath = v;
         else if (a.Value("--arch", v)) arch = v;
@@ -396,6 +491,7 @@ int RunPack(int argc, char** argv)
         else if (a.Value("--sign-pkcs12", v)) sign.pkcs12 = v;
         else if (a.Value("--sign-password-file", v)) sign.passwordFile = v;
         else if (a.Value("--sign-timestamp", v)) sign.timestamp = v;
+        else if (a.Flag("--json")) say.json = true;
         else throw UsageError("unknown option " + a.Current());
     }
     if (out.empty())
@@ -414,6 +510,7 @@ int RunPack(int argc, char** argv)
         throw UsageError("--publisher and --copyright go with --product-version");
     if (sign.pkcs12.empty() && (!sign.passwordFile.empty() || !sign.timestamp.empty()))
         throw UsageError("--sign-password-file and --sign-timestamp go with --sign-pkcs12");
+    say.Check();
 
     if (req.stubPath.empty())
         req.stubPath = FindStub(arch.empty() ? "i386" : arch);
@@ -427,15 +524,32 @@ int RunPack(int argc, char** argv)
     PackPlan plan = PlanPackage(req);
     plan.inputs.insert(plan.inputs.end(), manifestId.begin(), manifestId.end());
     OutputFile output(out, force, plan.inputs, true);
+    Progress progress(say.Mode(), TotalSize(plan.entries));
+    plan.cabOptions.progress = progress.Counter();
     PackResult result = WritePackage(plan, output.Sink());
+    progress.Finish();
     if (!sign.pkcs12.empty())
         output.Remake([&](const std::string& written, const std::string& result) { SignFile(sign, written, result); });
     output.Commit();
-    for (const std::string& w : result.warnings)
-        std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
-    std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
-                static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
-                sign.pkcs12.empty() ? "" : ", signed");
+    if (!say.quiet)
+        for (const std::string& w : result.warnings)
+            std::fprintf(stderr, "cabsetup: warning: %s\n", w.c_str());
+    if (say.json) {
+        struct stat st {};
+        stat(out.c_str(), &st);
+        std::string warnings;
+        for (const std::string& w : result.warnings)
+            warnings += (warnings.empty() ? "" : ",") + JsonString(w);
+        std::printf("{\"output\":%s,\"size\":%llu,\"packageSize\":%llu,\"files\":%u,\"cabinet\":%u,"
+                    "\"signature\":%s,\"warnings\":[%s]}\n",
+                    JsonString(out).c_str(), static_cast<unsigned long long>(st.st_size),
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                    sign.pkcs12.empty() ? "null" : WrittenSignatureJson(out).c_str(), warnings.c_str());
+    } else if (!say.quiet) {
+        std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                    sign.pkcs12.empty() ? "" : ", signed");
+    }
     return kExitOk;
 }
 
@@ -446,13 +560,14 @@ int RunCab(int argc, char** argv)
     CabWriteOptions cab;
     std::string out;
     bool force = false;
+    Say say;
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
         if (!a.IsOption()) {
             std::string p = a.Positional();
             if (!p.empty())
                 inputs.push_back(PackInput{p, ""});
-        } else if (FileOption(a, collect, cab)) {
+        } else if (FileOption(a, collect, cab) || say.Option(a)) {
         } else if (a.Value("-o", v) || a.Value("--output", v)) {
             out = v;
         } else if (a.Flag("--force")) {
@@ -472,15 +587,20 @@ int RunCab(int argc, char** argv)
         throw UsageError("cab needs -o OUT.cab");
     if (inputs.empty())
         throw UsageError("cab needs files or folders");
+    say.Check();
     ReadSourceDateEpoch(collect);
     std::vector<FileId> ids;
     std::vector<CabEntry> entries = CollectEntries(inputs, collect, &ids);
     CheckCabinetEntries(entries);
     OutputFile output(out, force, ids, false);
+    Progress progress(say.Mode(), TotalSize(entries));
+    cab.progress = progress.Counter();
     CabWritten written = WriteCabinet(entries, cab, output.Sink());
+    progress.Finish();
     output.Commit();
-    std::printf("%s: %llu bytes, %zu files\n", out.c_str(), static_cast<unsigned long long>(written.size),
-                entries.size());
+    if (!say.quiet)
+            std::printf("%s: %llu bytes, %zu files\n", out.c_str(), static_cast<unsigned long long>(written.size),
+                    entries.size());
     return kExitOk;
 }
 
@@ -488,7 +608,7 @@ int RunInspect(int argc, char** argv)
 {
     bool json = false;
     int codePage = kDefaultCodePage;
-    std::string path;
+    std::string path, caFile;
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
         if (!a.IsOption()) {
@@ -500,6 +620,8 @@ int RunInspect(int argc, char** argv)
             path = p;
         } else if (a.Flag("--json")) {
             json = true;
+        } else if (a.Value("--ca-file", v)) {
+            caFile = v;
         } else if (a.Value("--codepage", v)) {
             codePage = ParseInt("--codepage", v, 0, 65535);
             if (!IsSupportedCodePage(codePage))
@@ -518,7 +640,7 @@ int RunInspect(int argc, char** argv)
         report = NotAFileReport(FileKindName(st.st_mode));
     } else {
         Fd fd = OpenRegular(path, st);
-        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path));
+        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path), caFile);
     }
     std::string text = json ? RenderJson(report, codePage) : RenderText(report, codePage);
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -555,6 +677,14 @@ int main(int argc, char** argv)
         std::fputs(help, stdout);
         return kExitOk;
     }
+    // With --json, an error is a JSON object on standard output as well.
+    const bool json = command != "cab" && HasFlag(argc, argv, "--json");
+    auto fail = [&](const std::string& message, int status, const std::string& hint) {
+        std::fprintf(stderr, "cabsetup: error: %s%s\n", message.c_str(), hint.c_str());
+        if (json)
+            std::printf("{\"error\":%s,\"exit\":%d}\n", JsonString(message).c_str(), status);
+        return status;
+    };
     try {
         if (command == "pack")
             return RunPack(argc, argv);
@@ -562,13 +692,10 @@ int main(int argc, char** argv)
             return RunCab(argc, argv);
         return RunInspect(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "cabsetup: error: %s (see cabsetup %s --help)\n", e.what(), command.c_str());
-        return kExitUsage;
+        return fail(e.what(), kExitUsage, " (see cabsetup " + command + " --help)");
     } catch (const ToolError& e) {
-        std::fprintf(stderr, "cabsetup: error: %s\n", e.what());
-        return kExitFailed;
+        return fail(e.what(), kExitFailed, "");
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "cabsetup: error: out of memory\n");
-        return kExitFailed;
+        return fail("out of memory", kExitFailed, "");
     }
 }

@@ -1,9 +1,12 @@
 #include "tools/pack/Packer.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -30,7 +33,7 @@ std::vector<std::string> SortedNames(const std::string& dirPath)
 {
     DIR* dir = opendir(dirPath.c_str());
     if (!dir)
-        throw ToolError("cannot read folder " + dirPath);
+        throw ToolError("cannot read folder " + dirPath + ": " + std::strerror(errno));
     std::vector<std::string> names;
     while (dirent* d = readdir(dir)) {
         std::string n = d->d_name;
@@ -42,15 +45,31 @@ std::vector<std::string> SortedNames(const std::string& dirPath)
     return names;
 }
 
+} // namespace
+
+bool Excluded(const std::vector<std::string>& patterns, const std::string& relPath)
+{
+    for (const std::string& p : patterns) {
+        const bool whole = p.find('/') != std::string::npos;
+        if (fnmatch(p.c_str(), whole ? relPath.c_str() : BaseName(relPath).c_str(), FNM_PATHNAME) == 0)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
 // Folders on the way down, to stop at a link that leads back up.
 using FolderTrail = std::vector<std::pair<dev_t, ino_t>>;
 
-void WalkFolder(const std::string& root, const std::string& rel, bool keepNames, FolderTrail& trail,
+void WalkFolder(const std::string& root, const std::string& rel, const CollectOptions& options, FolderTrail& trail,
                 std::vector<Found>& out)
 {
     std::string dirPath = rel.empty() ? root : root + "/" + rel;
     for (const std::string& n : SortedNames(dirPath)) {
         std::string relPath = rel.empty() ? n : rel + "/" + n;
+        if (Excluded(options.exclude, relPath))
+            continue;
         Found f;
         f.path = root + "/" + relPath;
         if (stat(f.path.c_str(), &f.st) != 0)
@@ -60,11 +79,11 @@ void WalkFolder(const std::string& root, const std::string& rel, bool keepNames,
             if (std::find(trail.begin(), trail.end(), id) != trail.end())
                 throw ToolError("folder " + f.path + " leads back into a folder above it");
             trail.push_back(id);
-            WalkFolder(root, relPath, keepNames, trail, out);
+            WalkFolder(root, relPath, options, trail, out);
             trail.pop_back();
         } else if (S_ISREG(f.st.st_mode)) {
             f.name = n;
-            if (keepNames) {
+            if (options.keepNames) {
                 f.name = relPath;
                 std::replace(f.name.begin(), f.name.end(), '/', '\\');
             }
@@ -75,10 +94,12 @@ void WalkFolder(const std::string& root, const std::string& rel, bool keepNames,
     }
 }
 
-std::vector<Found> FindFiles(const std::vector<PackInput>& inputs, bool keepNames)
+std::vector<Found> FindFiles(const std::vector<PackInput>& inputs, const CollectOptions& options)
 {
     std::vector<Found> found;
     for (const PackInput& in : inputs) {
+        if (in.stored.empty() && Excluded(options.exclude, BaseName(in.path)))
+            continue;
         struct stat st;
         if (stat(in.path.c_str(), &st) != 0)
             throw ToolError("missing file: " + in.path);
@@ -89,7 +110,7 @@ std::vector<Found> FindFiles(const std::vector<PackInput>& inputs, bool keepName
             while (root.size() > 1 && root.back() == '/')
                 root.pop_back();
             FolderTrail trail{{st.st_dev, st.st_ino}};
-            WalkFolder(root, "", keepNames, trail, found);
+            WalkFolder(root, "", options, trail, found);
         } else if (S_ISREG(st.st_mode)) {
             found.push_back(Found{in.path, in.stored.empty() ? BaseName(in.path) : in.stored, st});
         } else {
@@ -233,7 +254,7 @@ int ParseZone(const std::string& text)
 std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const CollectOptions& options,
                                      std::vector<FileId>* ids)
 {
-    std::vector<Found> found = FindFiles(inputs, options.keepNames);
+    std::vector<Found> found = FindFiles(inputs, options);
     if (!options.keepNames)
         CheckFlatNames(found);
     std::vector<CabEntry> entries;
@@ -372,7 +393,7 @@ void CheckPlace(const std::string& storedName, int cp)
     const std::string name = LastComponent(storedName);
     NameRule rule = CheckPlainName(name);
     if (rule != NameRule::Allowed)
-        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule));
+        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule, name.data(), name.size()));
 }
 
 // Entry names of a ready-made cabinet, checked the way the installer will
@@ -490,9 +511,11 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
     // still zero here, so an empty StartMenuFolder passes; with shortcuts,
     // PlanShortcuts refuses it.
     HeaderNameFault fault = CheckHeaderNames(plan.header);
-    if (fault.rule != NameRule::Allowed)
+    if (fault.rule != NameRule::Allowed) {
+        const String& text = plan.header.Text(fault.field);
         throw ToolError(std::string(HeaderTextName(fault.field)) + " \"" + FromAnsi(plan.header.Text(fault.field), cp) +
-                        "\" " + NameRuleText(fault.rule));
+                        "\" " + NameRuleText(fault.rule, text.c_str(), text.size()));
+    }
 }
 
 // ShortcutList: "target|name\r" per record.
@@ -518,7 +541,7 @@ void PlanShortcuts(const PackRequest& req, const std::vector<std::string>& store
         NameRule rule = CheckShortcutRecord(ShortcutRecord{t, n}, targetBroke);
         if (rule != NameRule::Allowed)
             throw ToolError((targetBroke ? "shortcut target \"" + target : "shortcut name \"" + name) + "\" " +
-                            NameRuleText(rule));
+                            NameRuleText(rule, targetBroke ? t.data() : n.data(), targetBroke ? t.size() : n.size()));
         if (!IsPacked(storedNames, target, cp))
             plan.warnings.push_back("shortcut \"" + name + "\" points at \"" + target + "\", which is not a packed file");
         plan.shortcutList += t + "|" + n + "\r";

@@ -31,10 +31,17 @@ struct CollectOptions {
     std::optional<int64_t> fixedTime;                         // instead of each file's mtime
     std::optional<int64_t> latestTime;                        // SOURCE_DATE_EPOCH: later times are clamped to it
     int zoneMinutes = 0;                                      // file times are written at this offset from UTC
+    std::vector<std::string> exclude;                         // --exclude patterns
 };
 
+// Whether a --exclude pattern leaves out the file or folder at `relPath`
+// (below a folder argument, "/" between names; a file argument by its
+// name): a pattern with "/" matches the whole path, one without matches the
+// last name; * ? and [...] match within one name (fnmatch with FNM_PATHNAME).
+bool Excluded(const std::vector<std::string>& patterns, const std::string& relPath);
+
 // Files in argument order; a folder contributes its files, found
-// recursively and sorted by path. Only looks at names and sizes. Throws
+// recursively and sorted by path, less what --exclude leaves out. Only looks at names and sizes. Throws
 // ToolError for a missing file, anything but a regular file or folder, a
 // name the stub cannot install, or a --run/--attrib that names no file.
 // ids, when given, receives every file's identity.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "package/LittleEndian.h"
 #include "package/PathRules.h"
 #include "tools/pack/CabWriter.h"
 #include "tools/pack/CodePage.h"
@@ -23,12 +24,25 @@ void Damaged(InspectReport& r, const PackageReader& reader, StepOutcome failure,
     r.reason = reason;
 }
 
+constexpr uint32_t kCabHeaderSize = 36; // CFHEADER without reserve fields
+
 void ReadPayloadCabinet(InspectReport& r, const ByteSource& cab)
 {
     r.hasCabinet = true;
     try {
-        r.cabinet = ReadCabinetDirectory(cab);
-        VerifyCabinet(cab);
+        // Readers stop at the size the cabinet gives itself (cbCabinet);
+        // bytes after it are named, not taken for damage.
+        uint64_t size = cab.Size();
+        unsigned char head[12];
+        if (size >= sizeof head && cab.ReadAt(0, head, sizeof head) == sizeof head && GetU32(head + 8) >= kCabHeaderSize &&
+            GetU32(head + 8) < size) {
+            r.notes.push_back(std::to_string(size - GetU32(head + 8)) + " bytes follow the cabinet (cbCabinet " +
+                              std::to_string(GetU32(head + 8)) + "); cabinet readers leave them unread");
+            size = GetU32(head + 8);
+        }
+        const SliceSource own(cab, 0, size);
+        r.cabinet = ReadCabinetDirectory(own);
+        VerifyCabinet(own);
     } catch (const ToolError& e) {
         r.cabinetError = e.what();
     }
@@ -83,24 +97,6 @@ std::string MachineName(uint16_t machine)
     return buf;
 }
 
-std::string Verdict(const InspectReport& r)
-{
-    switch (r.kind) {
-    case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
-    case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
-    case FileKind::Damaged: return "damaged copy: the " + std::string(StepName(r.failedStep)) + " fails: " + r.reason;
-    case FileKind::Installer:
-        if (!r.cabinetError.empty())
-            return "installer passes the stub's reading but its cabinet is damaged: " + r.cabinetError;
-        return r.installError.empty() ? "valid installer (marker, header, shortcut list and payload are sound)"
-                                      : "installer passes the stub's reading but cannot be installed: " + r.installError;
-    case FileKind::Uninstaller: return "valid uninstaller (marker, header, shortcut list and payload are sound)";
-    case FileKind::NotProgram: return "not a Windows program";
-    case FileKind::NotAFile: return "not a file: it is " + r.reason;
-    }
-    return "";
-}
-
 bool HasMarker(const InspectReport& r)
 {
     return r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram;
@@ -108,24 +104,141 @@ bool HasMarker(const InspectReport& r)
 
 bool PackageIntact(const InspectReport& r) { return r.kind == FileKind::Installer || r.kind == FileKind::Uninstaller; }
 
-// "none", or who signed it with which digest, and whether the package the
-// signature covers passes the stub's reading.
+// A signature that is there but does not hold: the file changed after
+// signing, the signer did not sign what it holds, or --ca-file does not
+// trust it.
+bool SignatureFails(const InspectReport& r)
+{
+    if (!r.hasSignature)
+        return r.caRequired && PackageIntact(r);
+    const SignatureInfo& s = r.signature;
+    if (s.check == SignatureCheck::DigestMismatch || s.check == SignatureCheck::BadSignature)
+        return true;
+    return r.caRequired && (s.check != SignatureCheck::Valid || !s.chainError.empty());
+}
+
+// Whether --ca-file trusts the signer: "not checked", "verified" or why not.
+std::string ChainText(const SignatureInfo& s)
+{
+    if (!s.chainChecked)
+        return "not checked";
+    return s.chainError.empty() ? "verified" : "not trusted: " + s.chainError;
+}
+
+// "none", or whether it covers the file and who signed it, and whether the
+// package the signature covers passes the stub's reading.
 std::string SignatureText(const InspectReport& r)
 {
     if (!r.hasSignature)
         return "none";
-    std::string s = "present, ";
-    if (r.signature.error.empty())
-        s += "subject \"" + r.signature.subject + "\", digest " + r.signature.digest;
-    else
-        s += "unreadable (" + r.signature.error + ")";
+    const SignatureInfo& sig = r.signature;
+    std::string s;
+    switch (sig.check) {
+    case SignatureCheck::Valid:
+        s = "valid digest, signed by \"" + sig.subject + "\" (" + sig.digest + ")";
+        if (sig.chainChecked)
+            s += ", chain " + ChainText(sig);
+        break;
+    case SignatureCheck::DigestMismatch: s = "digest mismatch (the file was changed after signing)"; break;
+    case SignatureCheck::BadSignature:
+        s = "broken (\"" + sig.subject + "\" did not sign the digest it holds)";
+        break;
+    case SignatureCheck::NotVerified:
+        s = "present, not verified (" + (sig.error.empty() ? sig.why : sig.error) + ")";
+        break;
+    }
     return s + (PackageIntact(r) ? "; the package under it is intact" : "; the package under it is damaged");
 }
 
-std::string Json(const std::string& s)
+std::string Verdict(const InspectReport& r)
+{
+    switch (r.kind) {
+    case FileKind::Cabinet: return r.cabinetError.empty() ? "cabinet, every entry decodes" : "damaged cabinet: " + r.cabinetError;
+    case FileKind::Bare: return "bare stub (no package): the stub shows its notice";
+    case FileKind::Damaged: return "damaged copy: the " + std::string(StepName(r.failedStep)) + " fails: " + r.reason;
+    case FileKind::Installer:
+    case FileKind::Uninstaller:
+        if (SignatureFails(r))
+            return std::string(KindName(r.kind)) + " passes the stub's reading but its signature does not hold: " +
+                   (r.hasSignature ? SignatureText(r) : "--ca-file asks for one and there is none");
+        if (r.kind == FileKind::Uninstaller)
+            return "valid uninstaller (marker, header, shortcut list and payload are sound)";
+        if (!r.cabinetError.empty())
+            return "installer passes the stub's reading but its cabinet is damaged: " + r.cabinetError;
+        return r.installError.empty() ? "valid installer (marker, header, shortcut list and payload are sound)"
+                                      : "installer passes the stub's reading but cannot be installed: " + r.installError;
+    case FileKind::NotProgram: return "not a Windows program";
+    case FileKind::NotAFile: return "not a file: it is " + r.reason;
+    }
+    return "";
+}
+
+// The length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), or 0.
+size_t Utf8Length(const std::string& s, size_t i)
+{
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80)
+        return 1;
+    const size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char second = static_cast<unsigned char>(s[i + 1]);
+    // Overlong forms, surrogates and what lies beyond U+10FFFF.
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90))
+        return 0;
+    return n;
+}
+
+// U+0080 to U+009F: the C1 controls, which terminals obey too.
+bool IsC1(const std::string& s, size_t i, size_t n)
+{
+    return n == 2 && static_cast<unsigned char>(s[i]) == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
+}
+
+std::string Escaped(const char* format, unsigned value)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, format, value);
+    return buf;
+}
+
+// Text for a terminal: every control character but the line ends, and
+// every byte that is not UTF-8, as \xNN (a C1 control as \u00NN).
+std::string Printable(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = Utf8Length(s, i);
+        if (n == 0 || (n == 1 && c != '\n' && (c < 0x20 || c == 0x7F)))
+            out += Escaped("\\x%02X", c);
+        else if (IsC1(s, i, n))
+            out += Escaped("\\u%04X", static_cast<unsigned char>(s[i + 1]));
+        else
+            out.append(s, i, n);
+        i += n ? n : 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = Utf8Length(s, i);
+        if (n == 0) {
+            // Not UTF-8: the byte as the text \xNN, so the document stays valid.
+            out += Escaped("\\\\x%02X", c);
+            ++i;
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -133,17 +246,19 @@ std::string Json(const std::string& s)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+            if (c < 0x20 || c == 0x7F)
+                out += Escaped("\\u%04x", c);
+            else if (IsC1(s, i, n))
+                out += Escaped("\\u%04x", static_cast<unsigned char>(s[i + 1]));
+            else
+                out.append(s, i, n);
         }
+        i += n;
     }
     return out + "\"";
 }
+
+namespace {
 
 // Shows an ANSI text in UTF-8 with its control characters visible.
 std::string Shown(const std::string& ansi, int codePage)
@@ -176,7 +291,7 @@ std::string FieldValue(const PackageHeader& h, const HeaderField& field, int cod
 std::string FieldJson(const PackageHeader& h, const HeaderField& field, int codePage)
 {
     if (field.kind == FieldKind::Text)
-        return Json(FromAnsi(h.Text(TextOf(field)), codePage));
+        return JsonString(FromAnsi(h.Text(TextOf(field)), codePage));
     return std::to_string(h.Number(field));
 }
 
@@ -264,11 +379,14 @@ bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
         return false;
     }
     if (outcome == StepOutcome::TextLeavesPlace) {
+        const String& text = reader.Header().Text(reader.TextFault().field);
         r.field = HeaderTextName(reader.TextFault().field);
-        r.rule = NameRuleText(reader.TextFault().rule);
+        r.rule = NameRuleText(reader.TextFault().rule, text.c_str(), text.size());
     } else if (outcome == StepOutcome::RecordLeavesPlace) {
-        r.field = reader.BrokenRecord().target ? "shortcut target" : "shortcut name";
-        r.rule = NameRuleText(reader.BrokenRecord().rule);
+        const RecordFault& fault = reader.BrokenRecord();
+        const String& text = fault.target ? fault.record.target : fault.record.name;
+        r.field = fault.target ? "shortcut target" : "shortcut name";
+        r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
     }
     Damaged(r, reader, outcome, Reason(r, reader, outcome));
     return false;
@@ -331,10 +449,14 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
         r.installedFiles.clear();
         return;
     }
+    // A signature's table, and the few bytes that align it, are the
+    // signature line's; anything else after the payload is named.
     const uint64_t at = reader.PayloadOffset();
-    if (at + h.PayloadSize() < f.Size())
-        r.notes.push_back(std::to_string(f.Size() - at - h.PayloadSize()) +
-                          " bytes follow the payload (PackageSize still matches)");
+    const uint64_t end = at + h.PayloadSize();
+    const uint64_t tail = r.hasSignature ? std::min<uint64_t>(reader.Signature().address, f.Size()) : f.Size();
+    if (end < tail && (!r.hasSignature || tail - end >= 8))
+        r.notes.push_back(std::to_string(tail - end) + " bytes follow the payload" +
+                          (r.hasSignature ? " before the signature" : "") + " (PackageSize still matches)");
     if (uninstaller) {
         r.kind = FileKind::Uninstaller;
         if (h.UninstallMode() != 1)
@@ -353,9 +475,10 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 
 } // namespace
 
-InspectReport InspectFile(const ByteSource& f)
+InspectReport InspectFile(const ByteSource& f, const std::string& caFile)
 {
     InspectReport r;
+    r.caRequired = !caFile.empty();
     r.fileSize = f.Size();
     if (IsCabinet(f)) {
         r.kind = FileKind::Cabinet;
@@ -370,7 +493,7 @@ InspectReport InspectFile(const ByteSource& f)
     r.marker = reader.Marker();
     if (reader.Signature().size != 0) {
         r.hasSignature = true;
-        r.signature = ReadSignature(f, reader.Signature());
+        r.signature = ReadSignature(f, reader.Signature(), caFile);
     }
     NoteStubKind(r);
     if (!Passes(r, reader, marker))
@@ -397,7 +520,7 @@ int InspectExitStatus(const InspectReport& r)
 {
     if (r.kind == FileKind::Damaged || r.kind == FileKind::NotAFile || r.kind == FileKind::NotProgram)
         return 1;
-    return r.cabinetError.empty() && r.installError.empty() ? 0 : 1;
+    return r.cabinetError.empty() && r.installError.empty() && !SignatureFails(r) ? 0 : 1;
 }
 
 std::string RenderText(const InspectReport& r, int cp)
@@ -446,7 +569,7 @@ std::string RenderText(const InspectReport& r, int cp)
     for (const std::string& n : r.notes)
         line("note: " + n);
     line("verdict: " + Verdict(r));
-    return out;
+    return Printable(out);
 }
 
 namespace {
@@ -454,20 +577,20 @@ namespace {
 // The "cabinet" object: its directory, or only the error when it does not decode.
 std::string CabinetJson(const InspectReport& r, int cp)
 {
-    std::string o = "{\"error\":" + Json(r.cabinetError);
+    std::string o = "{\"error\":" + JsonString(r.cabinetError);
     if (r.cabinetError.empty()) {
         const CabInfo& c = r.cabinet;
         o += ",\"size\":" + std::to_string(c.size) + ",\"flags\":" + std::to_string(c.flags) + ",\"folders\":[";
         for (size_t i = 0; i < c.folders.size(); ++i)
-            o += std::string(i ? "," : "") + "{\"compression\":" + Json(CompressionName(c.folders[i].compression)) +
+            o += std::string(i ? "," : "") + "{\"compression\":" + JsonString(CompressionName(c.folders[i].compression)) +
                  ",\"blocks\":" + std::to_string(c.folders[i].blockCount) + "}";
         o += "],\"entries\":[";
         for (size_t i = 0; i < c.files.size(); ++i) {
             const CabFileInfo& f = c.files[i];
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(EntryName(f, cp)) +
+            o += std::string(i ? "," : "") + "{\"name\":" + JsonString(EntryName(f, cp)) +
                  ",\"size\":" + std::to_string(f.size) + ",\"attribs\":" + std::to_string(f.attribs) +
                  ",\"run\":" + ((f.attribs & kAttrRun) ? "true" : "false") + ",\"date\":" +
-                 Json(DosDate(f.date)) + ",\"time\":" + Json(DosTime(f.time)) + "}";
+                 JsonString(DosDate(f.date)) + ",\"time\":" + JsonString(DosTime(f.time)) + "}";
         }
         o += "]";
     }
@@ -479,23 +602,26 @@ std::string CabinetJson(const InspectReport& r, int cp)
 std::string RenderJson(const InspectReport& r, int cp)
 {
     std::string o = "{";
-    o += "\"kind\":" + Json(KindName(r.kind));
-    o += ",\"verdict\":" + Json(Verdict(r));
+    o += "\"kind\":" + JsonString(KindName(r.kind));
+    o += ",\"verdict\":" + JsonString(Verdict(r));
     if (r.kind == FileKind::Damaged)
-        o += ",\"failedStep\":" + Json(StepName(r.failedStep)) + ",\"failure\":" + Json(OutcomeText(r.failure));
+        o += ",\"failedStep\":" + JsonString(StepName(r.failedStep)) + ",\"failure\":" + JsonString(OutcomeText(r.failure));
     if (!r.field.empty())
-        o += ",\"field\":" + Json(r.field) + ",\"rule\":" + Json(r.rule);
+        o += ",\"field\":" + JsonString(r.field) + ",\"rule\":" + JsonString(r.rule);
     o += ",\"fileSize\":" + std::to_string(r.fileSize);
     if (r.hasProgram)
-        o += ",\"stub\":{\"machine\":" + Json(MachineName(r.program.machine)) +
+        o += ",\"stub\":{\"machine\":" + JsonString(MachineName(r.program.machine)) +
              ",\"bits\":" + std::to_string(PeBits(r.program)) + "}";
     if (HasMarker(r)) {
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
-        if (r.hasSignature)
-            o += ",\"subject\":" + Json(r.signature.subject) + ",\"digest\":" + Json(r.signature.digest) +
-                 ",\"error\":" + Json(r.signature.error) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+        if (r.hasSignature) {
+            const SignatureInfo& sig = r.signature;
+            o += ",\"check\":" + JsonString(SignatureCheckName(sig.check)) + ",\"why\":" + JsonString(sig.error.empty() ? sig.why : sig.error) +
+                 ",\"subject\":" + JsonString(sig.subject) + ",\"digest\":" + JsonString(sig.digest) +
+                 ",\"chain\":" + JsonString(ChainText(sig)) + ",\"packageIntact\":" + (PackageIntact(r) ? "true" : "false");
+        }
         o += "}";
     }
     if (r.hasHeader) {
@@ -506,20 +632,20 @@ std::string RenderJson(const InspectReport& r, int cp)
         o += "}";
         o += ",\"shortcuts\":[";
         for (size_t i = 0; i < r.shortcuts.size(); ++i)
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
-                 ",\"target\":" + Json(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
-        o += "],\"unreadShortcutText\":" + Json(FromAnsi(r.unreadShortcutText, cp));
+            o += std::string(i ? "," : "") + "{\"name\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
+                 ",\"target\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
+        o += "],\"unreadShortcutText\":" + JsonString(FromAnsi(r.unreadShortcutText, cp));
     }
     if (r.hasCabinet)
         o += ",\"cabinet\":" + CabinetJson(r, cp);
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)
-            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], cp));
+            o += std::string(i ? "," : "") + JsonString(FromAnsi(r.installedFiles[i], cp));
         o += "]";
     }
     o += ",\"notes\":[";
     for (size_t i = 0; i < r.notes.size(); ++i)
-        o += std::string(i ? "," : "") + Json(r.notes[i]);
+        o += std::string(i ? "," : "") + JsonString(r.notes[i]);
     return o + "]}\n";
 }

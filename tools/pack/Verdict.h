@@ -35,6 +35,7 @@ struct InspectReport {
     // a valid installer or uninstaller.
     bool hasSignature = false;
     SignatureInfo signature;
+    bool caRequired = false; // --ca-file: a signature it trusts is required
     bool hasHeader = false;
     PackageHeader header;
     std::vector<ShortcutRecord> shortcuts;
@@ -52,13 +53,19 @@ struct InspectReport {
 // Reads the program headers, the marker, the header, the shortcut list and
 // the cabinet's directory, and streams the payload for its CRC: memory
 // stays small whatever the file's size.
-InspectReport InspectFile(const ByteSource& file);
+// With a `caFile`, a package needs a signature whose chain it trusts.
+InspectReport InspectFile(const ByteSource& file, const std::string& caFile = "");
 InspectReport InspectFile(const std::vector<unsigned char>& file);
 // For a path that names no regular file; what says what it is ("a directory").
 InspectReport NotAFileReport(const std::string& what);
+// Control characters and bytes that are not UTF-8 are shown escaped (\xNN).
 std::string RenderText(const InspectReport& report, int codePage);
 std::string RenderJson(const InspectReport& report, int codePage);
 // 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
-// cabinet that does not decode, no file at all, or a file that is not a
-// Windows program.
+// cabinet that does not decode, no file at all, a file that is not a
+// Windows program, or a signature that does not hold.
 int InspectExitStatus(const InspectReport& report);
+
+// A JSON string of UTF-8 text; a byte that is not UTF-8 becomes the text
+// \xNN, so the document stays valid.
+std::string JsonString(const std::string& text);

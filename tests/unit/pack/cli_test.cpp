@@ -26,6 +26,8 @@
 
 #include "PackTestUtil.h"
 #include "package/LittleEndian.h"
+#include "package/Package.h"
+#include "package/PeImage.h"
 #include "tools/pack/CabWriter.h"
 
 namespace {
@@ -317,13 +319,15 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
 
 // Signed in one step or by osslsigncode after pack, re-signed with another
 // key: it verifies, and inspect reads it as the stub does, naming the
-// signer and the digest.
+// signer only when the file's digest is the signed one.
 TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
 {
     Workspace s;
     const std::string first = MakeCertificate(s.dir, "First Signer", 2048);
     const std::string second = MakeCertificate(s.dir, "Second Signer", 3072);
     const std::string out = s.dir / "out.exe";
+    ASSERT_EQ(RunTool(s.dir, s.Pack({"--product-name", "Other", s.dir / "in"})).status, 0);
+    ASSERT_EQ(std::rename(out.c_str(), (s.dir / "other.exe").c_str()), 0);
     ASSERT_EQ(RunTool(s.dir, s.Pack({s.dir / "in"})).status, 0);
     ASSERT_EQ(std::rename(out.c_str(), (s.dir / "unsigned.exe").c_str()), 0);
     Outcome packed = RunTool(s.dir, s.Pack({"--sign-pkcs12", first + ".p12", "--sign-password-file", first + ".pass",
@@ -341,38 +345,92 @@ TEST(Cli, SignedInstallersInspectAsTheStubReadsThem)
     // After pack, once and once more over the signature, with a larger key.
     ASSERT_TRUE(signs(s.dir / "unsigned.exe", s.dir / "after.exe", first));
     ASSERT_TRUE(signs(out, s.dir / "resigned.exe", second));
+    // Signed by one, tampered with, or carrying another file's table: inspect
+    // computes the file's digest and checks it against the signed one.
+    Bytes good = ReadAll(out);
+    PeSignatureFields fields;
+    ASSERT_TRUE(FindSignatureFields(BufferSource(good), fields));
+    const size_t headerAt = GetU32(&good[kMarkerOffset + 4]);
+    Bytes tampered = good;
+    tampered[headerAt + 8] ^= 0x20; // ProductName's first letter
+    s.dir.Write("tampered.exe", tampered);
+    // The table of the signed installer appended to another one, and named
+    // by its security directory, as a signer would.
+    Bytes transplant = ReadAll(s.dir / "other.exe");
+    transplant.resize((transplant.size() + 7) & ~size_t(7), 0);
+    PutU32(&transplant[fields.securityAt], static_cast<uint32_t>(transplant.size()));
+    PutU32(&transplant[fields.securityAt + 4], fields.security.size);
+    transplant.insert(transplant.end(), good.begin() + fields.security.address, good.end());
+    s.dir.Write("transplant.exe", transplant);
+    // The last bytes of the signer's RSA signature.
+    Bytes forged = good;
+    while (forged.back() == 0)
+        forged.pop_back();
+    forged.back() ^= 1;
+    forged.resize(good.size(), 0);
+    s.dir.Write("forged.exe", forged);
+    const std::string firstSigned = "valid digest, signed by \"O=Example Co,CN=First Signer\" (sha256)";
+    const std::string mismatch = "digest mismatch (the file was changed after signing)";
     struct Case {
-        std::string file, signer;
+        std::string file, ca;
+        std::string text; // after "signature: "
+        std::string json; // the "signature" object after "present":true,
+        int status;
+        bool osslVerifies;
     };
-    for (const Case& c : {Case{out, "First Signer"}, Case{s.dir / "after.exe", "First Signer"},
-                          Case{s.dir / "resigned.exe", "Second Signer"}}) {
-        SCOPED_TRACE(c.file);
-        EXPECT_TRUE(verifies(c.file, c.signer == "First Signer" ? first : second));
-        Outcome t = RunTool(s.dir, {"inspect", c.file});
-        EXPECT_EQ(t.status, 0) << t.out;
-        EXPECT_NE(t.out.find("\nsignature: present, subject \"O=Example Co,CN=" + c.signer +
-                             "\", digest sha256; the package under it is intact\n"),
+    for (const Case& c : std::vector<Case>{
+             {out, "", firstSigned, "\"check\":\"valid digest\",\"why\":\"\",\"subject\":\"O=Example Co,CN=First Signer\","
+              "\"digest\":\"sha256\",\"chain\":\"not checked\"", 0, true},
+             {s.dir / "after.exe", "", firstSigned, "\"check\":\"valid digest\"", 0, true},
+             {s.dir / "resigned.exe", "", "valid digest, signed by \"O=Example Co,CN=Second Signer\" (sha256)",
+              "\"subject\":\"O=Example Co,CN=Second Signer\"", 0, true},
+             {out, first + ".pem", firstSigned + ", chain verified", "\"chain\":\"verified\"", 0, true},
+             {out, second + ".pem", firstSigned + ", chain not trusted: self-signed certificate",
+              "\"chain\":\"not trusted: self-signed certificate\"", 1, true},
+             {s.dir / "tampered.exe", "", mismatch, "\"check\":\"digest mismatch\"", 1, false},
+             {s.dir / "transplant.exe", "", mismatch, "\"check\":\"digest mismatch\"", 1, false},
+             {s.dir / "transplant.exe", first + ".pem", mismatch, "\"chain\":\"not checked\"", 1, false},
+             {s.dir / "forged.exe", "", "broken (\"O=Example Co,CN=First Signer\" did not sign the digest it holds)",
+              "\"check\":\"broken\"", 1, false},
+         }) {
+        SCOPED_TRACE(c.file + " " + c.ca);
+        EXPECT_EQ(verifies(c.file, first) || verifies(c.file, second), c.osslVerifies);
+        std::vector<std::string> args = {"inspect", c.file};
+        if (!c.ca.empty())
+            args.insert(args.begin() + 1, {"--ca-file", c.ca});
+        Outcome t = RunTool(s.dir, args);
+        EXPECT_EQ(t.status, c.status) << t.out;
+        EXPECT_NE(t.out.find("\nsignature: " + c.text + "; the package under it is intact\n"), std::string::npos) << t.out;
+        EXPECT_EQ(t.out.find("follow the payload"), std::string::npos) << "the table is the signature's: " << t.out;
+        EXPECT_NE(t.out.find(c.status ? "verdict: installer passes the stub's reading but its signature does not hold: " + c.text
+                                      : "verdict: valid installer"),
                   std::string::npos)
             << t.out;
-        EXPECT_NE(t.out.find("verdict: valid installer"), std::string::npos) << t.out;
-        Outcome j = RunTool(s.dir, {"inspect", "--json", c.file});
-        EXPECT_NE(j.out.find("\"signature\":{\"present\":true,\"subject\":\"O=Example Co,CN=" + c.signer +
-                             "\",\"digest\":\"sha256\",\"error\":\"\",\"packageIntact\":true}"),
-                  std::string::npos)
-            << j.out;
+        args.insert(args.begin() + 1, "--json");
+        Outcome j = RunTool(s.dir, args);
+        EXPECT_EQ(j.status, c.status);
+        EXPECT_NE(j.out.find("\"signature\":{\"present\":true,"), std::string::npos) << j.out;
+        EXPECT_NE(j.out.find(c.json), std::string::npos) << j.out;
     }
     Outcome plain = RunTool(s.dir, {"inspect", "--json", s.dir / "unsigned.exe"});
     EXPECT_NE(plain.out.find("\"signature\":{\"present\":false}"), std::string::npos) << plain.out;
+    // --ca-file asks for a signature it trusts.
+    Outcome unsignedGate = RunTool(s.dir, {"inspect", "--ca-file", first + ".pem", s.dir / "unsigned.exe"});
+    EXPECT_EQ(unsignedGate.status, 1);
+    EXPECT_NE(unsignedGate.out.find("signature does not hold: --ca-file asks for one and there is none"),
+              std::string::npos)
+        << unsignedGate.out;
 
-    // A payload byte changed under the signature: the signature is still
-    // there, the package is not intact, and the signature no longer verifies.
-    Bytes bytes = ReadAll(out);
+    // A payload byte changed under the signature: the package is not intact
+    // and the digest no longer matches.
+    Bytes bytes = good;
     const uint32_t packageSize = GetU32(&bytes[56]);
     bytes[packageSize - 1] ^= 1;
     s.dir.Write("broken.exe", bytes);
     Outcome broken = RunTool(s.dir, {"inspect", s.dir / "broken.exe"});
     EXPECT_EQ(broken.status, 1);
-    EXPECT_NE(broken.out.find("digest sha256; the package under it is damaged\n"), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find("\nsignature: " + mismatch + "; the package under it is damaged\n"), std::string::npos)
+        << broken.out;
     EXPECT_NE(broken.out.find("verdict: damaged copy: the payload fails"), std::string::npos) << broken.out;
     EXPECT_FALSE(verifies(s.dir / "broken.exe", first));
 }
@@ -687,4 +745,143 @@ TEST(Cli, MemoryStaysFlatWhateverTheSize)
     EXPECT_NE(inspected.out.find("verdict: valid installer"), std::string::npos) << inspected.out;
     for (const Outcome* o : {&refused, &bare, &packed, &inspected})
         EXPECT_LT(o->peakKb, 32 * 1024) << "a few blocks per thread, not the payload";
+}
+
+// --exclude, matched against the path below the folder argument: without
+// "/" any last name, with "/" the whole path; a folder left out is not read
+// (the FIFO in .git would be refused).
+TEST(Cli, ExcludeLeavesOutWhatItMatches)
+{
+    Workspace s;
+    for (const char* name : {"tree/a.txt", "tree/.gitkeep", "tree/sub/b.txt", "tree/sub/.gitkeep", "tree/docs/c.md",
+                             "tree/docs/deep/d.md", "tree/.git/config.txt", "tree/build/tmp/x.o", "tree/build/y.o"})
+        s.dir.Write(name, std::string("x"));
+    mkfifo((s.dir / "tree/.git/pipe.txt").c_str(), 0644);
+    struct Case {
+        std::vector<std::string> patterns;
+        std::string names; // stored, in order
+    };
+    for (const Case& c : std::vector<Case>{
+             {{".git"}, ".gitkeep a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\.gitkeep sub\\b.txt"},
+             {{".git", ".gitkeep"}, "a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\b.txt"},
+             {{".git*"}, "a.txt build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md sub\\b.txt"},
+             {{".git", "*.md", "build"}, ".gitkeep a.txt sub\\.gitkeep sub\\b.txt"},
+             {{".git", "docs/*.md"}, ".gitkeep a.txt build\\tmp\\x.o build\\y.o docs\\deep\\d.md sub\\.gitkeep sub\\b.txt"},
+             {{".git", "docs/*", "build/tmp", "?.txt"}, ".gitkeep build\\y.o sub\\.gitkeep"},
+             {{".git", "*/.gitkeep", "[ab].*"}, ".gitkeep build\\tmp\\x.o build\\y.o docs\\c.md docs\\deep\\d.md"},
+         }) {
+        std::vector<std::string> args = {"cab", "--keep-names", "--force", "-o", s.dir / "t.cab"};
+        std::string label;
+        for (const std::string& p : c.patterns) {
+            args.insert(args.end(), {"--exclude", p});
+            label += p + " ";
+        }
+        SCOPED_TRACE(label);
+        args.push_back(s.dir / "tree");
+        Outcome o = RunTool(s.dir, args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        Outcome i = RunTool(s.dir, {"inspect", "--json", s.dir / "t.cab"});
+        std::string names;
+        for (size_t at = 0; (at = i.out.find("{\"name\":\"", at)) != std::string::npos;) {
+            at += 9;
+            std::string n = i.out.substr(at, i.out.find('"', at) - at);
+            for (size_t k; (k = n.find("\\\\")) != std::string::npos;)
+                n.replace(k, 2, "\\");
+            names += (names.empty() ? "" : " ") + n;
+        }
+        EXPECT_EQ(names, c.names);
+    }
+    // A file given by itself is matched by its name; all left out is no package.
+    Outcome none = RunTool(s.dir, s.Pack({"--exclude", "*.txt", s.dir / "in/readme.txt"}));
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no files to pack"), std::string::npos) << none.err;
+    Outcome flat = RunTool(s.dir, s.Pack({"--exclude", ".git", "--exclude", ".gitkeep", "--exclude", "*.md",
+                                          "--exclude", "build", "--exclude", "b.txt", s.dir / "tree"}));
+    EXPECT_EQ(flat.status, 0) << flat.err;
+    EXPECT_NE(flat.out.find(", 1 files,"), std::string::npos) << flat.out;
+}
+
+// What a CI job reads: --json on success and on every error, --quiet,
+// --progress.
+TEST(Cli, JsonQuietAndProgressForScripts)
+{
+    Workspace s;
+    const std::string cert = MakeCertificate(s.dir, "Builder", 2048);
+    const std::string in = s.dir / "in";
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        int status;
+        std::string out; // a part of standard output, or all of it when exact
+        std::string err; // likewise
+        bool exact;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"pack --json", s.Pack({"--json", in}), 0,
+              "{\"output\":\"" + (s.dir / "out.exe") + "\",\"size\":", "", true},
+             {"pack --json, signed", s.Pack({"--json", "--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                             cert + ".pass", in}),
+              0, "\"files\":2,", "", false},
+             {"pack --json, its signature", s.Pack({"--json", "--sign-pkcs12", cert + ".p12", "--sign-password-file",
+                                                    cert + ".pass", in}),
+              0, "\"signature\":{\"subject\":\"O=Example Co,CN=Builder\",\"digest\":\"sha256\",\"check\":\"valid digest\"},"
+                 "\"warnings\":[]}\n", "", false},
+             {"pack --json, a warning", s.Pack({"--json", "--make-uninstaller", in}), 0,
+              "\"warnings\":[\"MakeUninstaller is set but there are no shortcuts", "cabsetup: warning: ", false},
+             {"pack --json, refused", s.Pack({"--json", s.dir / "nothere.txt"}), 1,
+              "{\"error\":\"missing file: " + (s.dir / "nothere.txt") + "\",\"exit\":1}\n",
+              "cabsetup: error: missing file: ", true},
+             {"pack --json, wrong command line", s.Pack({"--json", "--level", "12", in}), 2,
+              "{\"error\":\"--level must be a number from 0 to 9\",\"exit\":2}\n", "cabsetup: error: --level", true},
+             {"inspect --json, missing file", {"inspect", "--json", s.dir / "missing.exe"}, 1,
+              "{\"error\":\"missing file: cannot read " + (s.dir / "missing.exe") + "\",\"exit\":1}\n",
+              "cabsetup: error: missing file", true},
+             {"inspect --json, wrong command line", {"inspect", "--json", "a", "b"}, 2,
+              "{\"error\":\"inspect takes one file\",\"exit\":2}\n", "cabsetup: error: inspect takes one file", true},
+             {"pack --quiet", s.Pack({"--quiet", "--make-uninstaller", in}), 0, "", "", true},
+             {"pack --quiet, refused", s.Pack({"--quiet", s.dir / "nodot"}), 1, "",
+              "cabsetup: error: file name \"README\" has no \".\"", true},
+             {"cab --quiet", {"cab", "--quiet", "--force", "-o", s.dir / "q.cab", in}, 0, "", "", true},
+             {"--quiet with --progress", s.Pack({"--quiet", "--progress", in}), 2, "", "go against each other", true},
+             {"pack --progress", s.Pack({"--progress", in}), 0, "files, cabinet", "cabsetup: packing 100% (", false},
+             {"not a terminal: no progress", s.Pack({in}), 0, "files, cabinet", "", true},
+         }) {
+        SCOPED_TRACE(c.label);
+        unlink((s.dir / "out.exe").c_str());
+        Outcome o = RunTool(s.dir, c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (c.exact && c.out.empty())
+            EXPECT_EQ(o.out, "");
+        else if (c.exact && c.out.back() == '\n')
+            EXPECT_EQ(o.out, c.out);
+        else
+            EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+        if (c.exact && c.err.empty())
+            EXPECT_EQ(o.err, "");
+        else
+            EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    }
+}
+
+// A file written to while it is read, at the same size, is refused: its
+// times change under the reader.
+TEST(Cli, AFileChangedWhileItIsReadIsRefused)
+{
+    Workspace s;
+    const std::string path = s.dir.Write("changing/data.bin", Noise(24 << 20, 5));
+    pid_t pid = StartTool(s.dir, s.Pack({"--level", "9", "--threads", "1", s.dir / "changing"}));
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const unsigned char same = Noise(24 << 20, 5)[1000];
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        EXPECT_EQ(pwrite(fd, &same, 1, 1000), 1);
+        usleep(2000);
+    }
+    close(fd);
+    // Reaped above: what it said is in its files.
+    std::vector<unsigned char> err = ReadAll(s.dir / "stderr");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_NE(std::string(err.begin(), err.end()).find(path + " changed while it was being packed"), std::string::npos);
+    EXPECT_FALSE(Exists(s.dir / "out.exe"));
 }

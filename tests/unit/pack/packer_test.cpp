@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -417,7 +418,7 @@ TEST(Inspect, NamesTheStepThatFails)
     }
     // The stub takes any blob in its place; inspect says what it holds.
     EXPECT_NE(RenderText(InspectFile(signedGood), 1252)
-                  .find("\nsignature: present, unreadable (the certificate table holds no PKCS #7 signed data); "
+                  .find("\nsignature: present, not verified (the certificate table holds no PKCS #7 signed data); "
                         "the package under it is intact\n"),
               std::string::npos);
 }
@@ -449,6 +450,70 @@ TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
                       std::string::npos,
                   !error.empty());
     }
+}
+
+// What inspect says of bytes the stub does not mind, and of bytes a
+// terminal or a JSON reader would: control characters and what is not
+// UTF-8 are escaped, junk after a cabinet is named, not called damage.
+TEST(Inspect, SaysWhatIsTrueOfOddBytes)
+{
+    CabEntry plain, odd;
+    plain.name = "a.txt";
+    plain.data = Pattern(100, 1);
+    odd.name = "\xFF\x1B[2J.txt"; // a UTF-8 name that is not UTF-8, with an escape sequence
+    odd.data = Pattern(10, 2);
+    // The writer never sets 0x80: set in the CFFILE record, before the name.
+    Bytes utf8 = WriteCabinet({plain, odd}, CabWriteOptions{});
+    const std::string tail = "[2J.txt";
+    const size_t oddAt = static_cast<size_t>(std::search(utf8.begin(), utf8.end(), tail.begin(), tail.end()) - utf8.begin()) - 2;
+    ASSERT_LT(oddAt, utf8.size());
+    utf8[oddAt - 2] |= kAttrUtf8Name;
+    const Bytes cab = WriteCabinet({plain}, CabWriteOptions{});
+    Bytes junk = cab;
+    junk.insert(junk.end(), 40, 0xAB);
+    PackageHeader h = PackageHeader::Blank();
+    h.SetText(HeaderText::ProductName, "Red\x1B[31m");
+    h.SetText(HeaderText::InstallFolder, "Example");
+    h.SetFileCount(1);
+    struct Case {
+        const char* label;
+        Bytes file;
+        FileKind kind;
+        std::vector<std::string> text, json; // parts of each
+        std::vector<std::string> notText;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"40 bytes after a cabinet file", junk, FileKind::Cabinet,
+              {"note: 40 bytes follow the cabinet (cbCabinet " + std::to_string(cab.size()) +
+                   "); cabinet readers leave them unread\n",
+               "verdict: cabinet, every entry decodes"},
+              {"\"kind\":\"cabinet\"", "\"error\":\"\""},
+              {}},
+             {"40 bytes after the cabinet in a payload", ComposePackage(BareStub(3000), h, "", junk), FileKind::Installer,
+              {"note: 40 bytes follow the cabinet", "verdict: valid installer"}, {"\"kind\":\"installer\""}, {}},
+             {"an escape sequence in ProductName", ComposePackage(BareStub(3000), h, "", cab), FileKind::Installer,
+              {"ProductName: \"Red\\x1B[31m\"\n"}, {"\"ProductName\":\"Red\\u001b[31m\""}, {"\x1B"}},
+             {"a name that is not UTF-8", utf8, FileKind::Cabinet,
+              {"  \\xFF\\x1B[2J.txt\n"}, {"\"name\":\"\\\\xFF\\u001b[2J.txt\""}, {"\x1B", "\xFF"}},
+         }) {
+        SCOPED_TRACE(c.label);
+        InspectReport r = InspectFile(c.file);
+        EXPECT_EQ(r.kind, c.kind) << r.reason;
+        EXPECT_EQ(InspectExitStatus(r), 0) << r.cabinetError;
+        const std::string text = RenderText(r, 1252), json = RenderJson(r, 1252);
+        for (const std::string& part : c.text)
+            EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+        for (const std::string& part : c.json)
+            EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+        for (const std::string& part : c.notText) {
+            EXPECT_EQ(text.find(part), std::string::npos) << text;
+            EXPECT_EQ(json.find(part), std::string::npos) << json;
+        }
+    }
+    // Windows drops a name's trailing spaces and dots: " " is no name.
+    h.SetText(HeaderText::InstallFolder, "Example\\ ");
+    InspectReport blank = InspectFile(ComposePackage(BareStub(3000), h, "", cab));
+    EXPECT_EQ(blank.rule, "must not have a component of only spaces and dots (Windows drops them, leaving no name)");
 }
 
 TEST(Inspect, ReadsTheUninstallerTheStubWrites)
