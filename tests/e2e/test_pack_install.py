@@ -93,6 +93,41 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
         self.assertEqual(sorted(report["installedFiles"]), sorted(INSTALL_DIR + "\\" + n for n in files))
 
+    def test_lzx_installers_install_and_uninstall(self):
+        # The platform's own decoder reads what our LZX writer makes: the
+        # smallest and largest windows, x86 code (E8 translation: the stub
+        # itself as a payload), and a file whose repeats lie beyond a 32 KB
+        # window but inside a 2 MB one.
+        files = rig.payload_files()
+        with open(rig.stub_path(), "rb") as f:
+            files["program.exe"] = f.read()
+        chunk = files["noise.bin"] + files["text.txt"]
+        files["far.bin"] = b"".join(bytes([i]) + chunk for i in range(24))
+        src = rig.write_files(os.path.join(self.scratch, "src"), files)
+        for bits in (15, 21):
+            with self.subTest(window=bits):
+                exe = os.path.join(self.scratch, "lzx%d.exe" % bits)
+                rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+                         "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
+                         "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
+                         "--make-uninstaller", "--compression", "lzx:%d" % bits, src)
+                self.assertEqual(rig.inspect(exe)["kind"], "installer")
+                result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\lzx.exe"), ["/SP-", "/LA-", "/SILENT"],
+                                         rules=rig.DECLINE_ALL, timeout=120)
+                self.assertNoTimeout(result)
+                self.assertEqual(result.boxes, [], result)
+                self.assertEnds(result, "done")
+                for name, data in files.items():
+                    self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data, name)
+
+                result = self.prefix.run(INSTALL_DIR + r"\Uninstall Packed.exe", [],
+                                         rules=[rig.Box("This will", press="Yes"), rig.Box("Uninstall", press="OK")],
+                                         timeout=90)
+                self.assertNoTimeout(result)
+                self.assertEnds(result, "done", "done")
+                self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
+                self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+
     def test_longest_name_the_packer_allows_installs(self):
         # The packer counts from the Program Files of the stub's machine:
         # C:\Program Files (x86) for the 32-bit stub, where 64-bit Windows puts

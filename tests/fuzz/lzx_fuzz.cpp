@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     options.lzxWindowBits = kLzxMinWindowBits + data[0] % 7;
     std::vector<unsigned char> payload(data + 2, data + size);
     if ((data[0] & 0x80) && !payload.empty()) {
-        const size_t want = (size_t(data[1]) + 1) * 4096;
+        const size_t want = (size_t(data[1]) + 1) * 1024;
         for (size_t i = 0; payload.size() < want; ++i)
             payload.push_back(static_cast<unsigned char>(payload[i] + (i / 1000 % 2)));
     }

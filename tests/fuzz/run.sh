@@ -34,7 +34,7 @@ lzx)
     printf '\x06\x00seed text, seed text, seed text\r\n' >"$CORPUS/seed-text"
     printf '\x86\x40\xe8\x10\x00\x00\x00\x90\xe8\xf0\xff\xff\xff\xc3\xe8\x00\x00\x00\x80' >"$CORPUS/seed-calls"
     printf '\x80\xff0123456789abcdef' >"$CORPUS/seed-long"
-    MAX_LEN=70000
+    MAX_LEN=40000
     ;;
 *)
     echo "unknown fuzz target $TARGET (mask or lzx)" >&2

@@ -34,8 +34,11 @@ constexpr int kHashBits = 18;
 constexpr uint32_t kHashBytes = 4;
 constexpr int kMaxChain = 24;
 constexpr uint32_t kNiceLength = 48;
-// A match this long is taken without looking one byte further.
+// A match this long is taken without looking one byte further; a shorter
+// one is put off for a literal and the next position's match when that
+// saves this many bits more.
 constexpr uint32_t kLazyEnough = 48;
+constexpr int kLazyMargin = 4;
 
 struct SlotTables {
     uint32_t base[kMaxSlots];
@@ -252,16 +255,6 @@ struct Item {
     unsigned char literal;
 };
 
-// Rough cost in bits of a match, against about 8 per literal: enough to
-// choose between candidates while parsing.
-int MatchGain(uint32_t len, uint32_t f)
-{
-    int cost = f < 3 ? 7 + (f > 0) : 9 + kSlots.extra[SlotOf(f)];
-    if (len - kMinMatch >= kPrimaryLengths)
-        cost += 5;
-    return static_cast<int>(len) * 8 - cost;
-}
-
 void TranslateCalls(unsigned char* p, size_t len, uint64_t framePos)
 {
     if (len <= 10)
@@ -305,6 +298,39 @@ struct LzxCompressor::State {
     uint32_t R[3] = {1, 1, 1};
     uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
     std::vector<Item> items;
+    // Costs in bits while parsing a frame, from the code lengths of the one
+    // before: literals, match symbols (slot * 8 + length header), lengths.
+    uint8_t literalBits[kNumChars], matchBits[kMaxMainSymbols - kNumChars], lengthBits[kSecondaryLengths];
+    std::vector<uint32_t> literalSum; // literal bits from the frame start
+    uint64_t frameStart = 0;
+
+    void StartCosts(uint64_t from, uint64_t to)
+    {
+        // The first frame has no codes before it: guesses.
+        const bool first = std::count(mainPrev, mainPrev + kNumChars, 0) == kNumChars;
+        for (int i = 0; i < kNumChars; ++i)
+            literalBits[i] = first ? 8 : mainPrev[i] ? mainPrev[i] : 12;
+        for (int i = 0; i < mainSymbols - kNumChars; ++i)
+            matchBits[i] = first ? (i < 24 ? 7 : 9) : mainPrev[kNumChars + i] ? mainPrev[kNumChars + i] : 12;
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            lengthBits[i] = first ? 5 : lengthPrev[i] ? lengthPrev[i] : 10;
+        frameStart = from;
+        literalSum.resize(to - from + 1);
+        literalSum[0] = 0;
+        for (uint64_t p = from; p < to; ++p)
+            literalSum[p - from + 1] = literalSum[p - from] + literalBits[*At(p)];
+    }
+
+    // Bits a match at p saves against literals.
+    int Gain(uint64_t p, uint32_t len, uint32_t f) const
+    {
+        const int slot = SlotOf(f);
+        const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
+        int cost = matchBits[slot * 8 + header] + kSlots.extra[slot];
+        if (header == kPrimaryLengths)
+            cost += lengthBits[len - kMinMatch - kPrimaryLengths];
+        return static_cast<int>(literalSum[p + len - frameStart] - literalSum[p - frameStart]) - cost;
+    }
 
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
 
@@ -374,14 +400,14 @@ struct LzxCompressor::State {
             if (R[r] > p)
                 continue;
             uint32_t len = MatchLength(s, s - R[r], maxLen);
-            if (len >= kMinMatch && MatchGain(len, r) > best.gain)
-                best = {len, r, MatchGain(len, r)};
+            if (len >= kMinMatch && Gain(p, len, r) > best.gain)
+                best = {len, r, Gain(p, len, r)};
         }
         uint32_t offset = 0;
         if (maxLen >= kHashBytes) {
             if (uint32_t len = FindMatch(p, maxLen, offset)) {
-                if (MatchGain(len, offset + 2) > best.gain)
-                    best = {len, offset + 2, MatchGain(len, offset + 2)};
+                if (Gain(p, len, offset + 2) > best.gain)
+                    best = {len, offset + 2, Gain(p, len, offset + 2)};
             }
         }
         return best;
@@ -400,8 +426,8 @@ struct LzxCompressor::State {
         }
     }
 
-    // Lazy matching: a match is put off by one literal when the next
-    // position has a clearly better one.
+    // Lazy matching, matches weighed by the bits they save against the
+    // previous frame's codes.
     void Parse(uint64_t from, uint64_t to, bool literalsOnly)
     {
         items.clear();
@@ -411,6 +437,7 @@ struct LzxCompressor::State {
             InsertUpTo(to);
             return;
         }
+        StartCosts(from, to);
         uint64_t p = from;
         Choice cur = Best(p, to);
         while (p < to) {
@@ -421,7 +448,7 @@ struct LzxCompressor::State {
             }
             if (cur.len < kLazyEnough && p + 1 < to) {
                 Choice next = Best(p + 1, to);
-                if (next.gain > cur.gain + 8) {
+                if (next.gain > cur.gain + kLazyMargin) {
                     items.push_back({0, 0, *At(p)});
                     ++p;
                     cur = next;
