@@ -57,6 +57,25 @@ def pe_checksum(data):
 
 class PackedInstall(rig.RigTestCase):
 
+    def install_silently(self, exe, timeout=60):
+        """Runs the installer without a question; it ends without a message."""
+        result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
+                                 rules=rig.DECLINE_ALL, timeout=timeout)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.boxes, [], result)
+        self.assertEnds(result, "done")
+
+    def uninstall(self, uninstaller):
+        """Runs the uninstaller, answering yes; it leaves neither the install
+        folder nor the Start-menu group. Returns its result."""
+        result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
+                                                         rig.Box("Uninstall", press="OK")], timeout=90)
+        self.assertNoTimeout(result)
+        self.assertEnds(result, "done", "done")
+        self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
+        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+        return result
+
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
         files = rig.payload_files()
         src = rig.write_files(os.path.join(self.scratch, "src"), files)
@@ -72,11 +91,7 @@ class PackedInstall(rig.RigTestCase):
              "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
              "--make-uninstaller", "--uninstall-link-style", "1", "--time-zone", local_offset(stamp), src)
 
-        win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")
-        result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.boxes, [], result)
-        self.assertEnds(result, "done")
+        self.install_silently(exe)
 
         for name, data in files.items():
             with self.subTest(file=name):
@@ -112,21 +127,11 @@ class PackedInstall(rig.RigTestCase):
                          "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
                          "--make-uninstaller", "--compression", "lzx:%d" % bits, src)
                 self.assertEqual(rig.inspect(exe)["kind"], "installer")
-                result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\lzx.exe"), ["/SP-", "/LA-", "/SILENT"],
-                                         rules=rig.DECLINE_ALL, timeout=120)
-                self.assertNoTimeout(result)
-                self.assertEqual(result.boxes, [], result)
-                self.assertEnds(result, "done")
+                self.install_silently(exe, timeout=120)
                 for name, data in files.items():
                     self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data, name)
 
-                result = self.prefix.run(INSTALL_DIR + r"\Uninstall Packed.exe", [],
-                                         rules=[rig.Box("This will", press="Yes"), rig.Box("Uninstall", press="OK")],
-                                         timeout=90)
-                self.assertNoTimeout(result)
-                self.assertEnds(result, "done", "done")
-                self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
-                self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+                self.uninstall(INSTALL_DIR + r"\Uninstall Packed.exe")
 
     def test_longest_name_the_packer_allows_installs(self):
         # The packer counts from the Program Files of the stub's machine:
@@ -148,11 +153,7 @@ class PackedInstall(rig.RigTestCase):
                       (allowed + 1, folder, allowed), refused.stderr.decode())
         exe = os.path.join(self.scratch, "setup.exe")
         rig.tool("pack", "-o", exe, *args, src)
-        result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
-                                 rules=rig.DECLINE_ALL, timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.boxes, [], result)
-        self.assertEnds(result, "done")
+        self.install_silently(exe)
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
     def test_signed_installer_installs_and_uninstalls(self):
@@ -182,11 +183,7 @@ class PackedInstall(rig.RigTestCase):
                              ("installer", True, True), report)
         self.assertNotEqual(os.path.getsize(signed), os.path.getsize(resigned))
 
-        result = self.prefix.run(self.prefix.copy_in(resigned, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
-                                 rules=rig.DECLINE_ALL, timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.boxes, [], result)
-        self.assertEnds(result, "done")
+        self.install_silently(resigned)
         for name, data in files.items():
             self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data)
 
@@ -200,14 +197,9 @@ class PackedInstall(rig.RigTestCase):
         report = rig.inspect(self.prefix.host(uninstaller))
         self.assertEqual((report["kind"], report["signature"]), ("uninstaller", {"present": False}), report)
 
-        result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
-                                                         rig.Box("Uninstall", press="OK")], timeout=90)
-        self.assertNoTimeout(result)
-        self.assertEnds(result, "done", "done")
+        result = self.uninstall(uninstaller)
         self.assertEqual([(b["caption"], b["text"]) for b in result.boxes][1:],
                          [("Uninstall", "Uninstall of Packed Product has been completed successfuly!")], result)
-        self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
-        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
 
 
 if __name__ == "__main__":

@@ -289,7 +289,6 @@ struct LzxCompressor::State {
     bool translate;
     bool headerWritten = false;
     bool ended = false;      // a short frame was the last
-    uint64_t pos = 0;        // stream bytes before the next frame
     std::vector<unsigned char> buf;
     uint64_t bufStart = 0;   // stream position of buf[0]
     std::vector<uint32_t> head, prev; // stream positions + 1, 0 for none
