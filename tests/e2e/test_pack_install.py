@@ -67,6 +67,25 @@ def pe_checksum(data):
 
 class PackedInstall(rig.RigTestCase):
 
+    def install_silently(self, exe, timeout=60):
+        """Runs the installer without a question; it ends without a message."""
+        result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
+                                 rules=rig.DECLINE_ALL, timeout=timeout)
+        self.assertNoTimeout(result)
+        self.assertEqual(result.boxes, [], result)
+        self.assertEnds(result, "done")
+
+    def uninstall(self, uninstaller):
+        """Runs the uninstaller, answering yes; it leaves neither the install
+        folder nor the Start-menu group. Returns its result."""
+        result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
+                                                         rig.Box("Uninstall", press="OK")], timeout=90)
+        self.assertNoTimeout(result)
+        self.assertEnds(result, "done", "done")
+        self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
+        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+        return result
+
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
         files = rig.payload_files()
         src = rig.write_files(os.path.join(self.scratch, "src"), files)
@@ -82,11 +101,7 @@ class PackedInstall(rig.RigTestCase):
              "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
              "--make-uninstaller", "--uninstall-link-style", "1", "--time-zone", local_offset(stamp), src)
 
-        win_exe = self.prefix.copy_in(exe, r"C:\dl\setup.exe")
-        result = self.prefix.run(win_exe, ["/SP-", "/LA-", "/SILENT"], rules=rig.DECLINE_ALL, timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.boxes, [], result)
-        self.assertEnds(result, "done")
+        self.install_silently(exe)
 
         for name, data in files.items():
             with self.subTest(file=name):
@@ -102,6 +117,31 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["header"]["UninstallMode"], 1)
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
         self.assertEqual(sorted(report["installedFiles"]), sorted(INSTALL_DIR + "\\" + n for n in files))
+
+    def test_lzx_installers_install_and_uninstall(self):
+        # The platform's own decoder reads what our LZX writer makes: the
+        # smallest and largest windows, x86 code (E8 translation: the stub
+        # itself as a payload), and a file whose repeats lie beyond a 32 KB
+        # window but inside a 2 MB one.
+        files = rig.payload_files()
+        with open(rig.stub_path(), "rb") as f:
+            files["program.exe"] = f.read()
+        chunk = files["noise.bin"] + files["text.txt"]
+        files["far.bin"] = b"".join(bytes([i]) + chunk for i in range(24))
+        src = rig.write_files(os.path.join(self.scratch, "src"), files)
+        for bits in (15, 21):
+            with self.subTest(window=bits):
+                exe = os.path.join(self.scratch, "lzx%d.exe" % bits)
+                rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "Packed Product",
+                         "--company-folder", "Pack Co", "--install-folder", "Packed 1.0", "--short-name", "Packed",
+                         "--start-menu-folder", "Packed Product", "--shortcut", "Packed Text=text.txt",
+                         "--make-uninstaller", "--compression", "lzx:%d" % bits, src)
+                self.assertEqual(rig.inspect(exe)["kind"], "installer")
+                self.install_silently(exe, timeout=120)
+                for name, data in files.items():
+                    self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data, name)
+
+                self.uninstall(INSTALL_DIR + r"\Uninstall Packed.exe")
 
     def test_longest_name_the_packer_allows_installs(self):
         # The packer counts from the Program Files of the stub's machine:
@@ -123,11 +163,7 @@ class PackedInstall(rig.RigTestCase):
                       (allowed + 1, folder, allowed), refused.stderr.decode())
         exe = os.path.join(self.scratch, "setup.exe")
         rig.tool("pack", "-o", exe, *args, src)
-        result = self.prefix.run(self.prefix.copy_in(exe, r"C:\dl\setup.exe"), ["/SP-", "/LA-", "/SILENT"],
-                                 rules=rig.DECLINE_ALL, timeout=60)
-        self.assertNoTimeout(result)
-        self.assertEqual(result.boxes, [], result)
-        self.assertEnds(result, "done")
+        self.install_silently(exe)
         self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + longest), b"at the limit\r\n")
 
     def version_and_icons(self, win_path):
@@ -195,14 +231,9 @@ class PackedInstall(rig.RigTestCase):
         # shortcut shows the second group, the uninstall icon.
         self.assertEqual(self.version_and_icons(uninstaller), branded)
 
-        result = self.prefix.run(uninstaller, [], rules=[rig.Box("This will", press="Yes"),
-                                                         rig.Box("Uninstall", press="OK")], timeout=90)
-        self.assertNoTimeout(result)
-        self.assertEnds(result, "done", "done")
+        result = self.uninstall(uninstaller)
         self.assertEqual([(b["caption"], b["text"]) for b in result.boxes][1:],
                          [("Uninstall", "Uninstall of Packed Product has been completed successfuly!")], result)
-        self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
-        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
 
 
 if __name__ == "__main__":

@@ -124,7 +124,7 @@ private:
 };
 
 // CFHEADER, the one CFFOLDER and the CFFILE list, with cbCabinet still 0.
-std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, uint64_t total, int level)
+std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, uint64_t total, uint16_t typeCompress)
 {
     size_t filesBytes = 0;
     for (const CabEntry& e : entries)
@@ -153,7 +153,7 @@ std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, 
     // CFFOLDER
     AppendU32(out, static_cast<uint32_t>(dataOffset));
     AppendU16(out, static_cast<uint16_t>(blockCount));
-    AppendU16(out, level > 0 ? 1 : 0);
+    AppendU16(out, typeCompress);
     // CFFILE
     uint32_t offset = 0;
     for (const CabEntry& e : entries) {
@@ -213,7 +213,17 @@ void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const Cab
         if (options.progress)
             *options.progress += uncompressed;
     };
-    if (options.level > 0) {
+    if (options.lzxWindowBits > 0) {
+        // Each frame refers back into the ones before: one thread, in order.
+        LzxCompressor lzx(options.lzxWindowBits, LzxCanTranslate(total));
+        std::vector<unsigned char> block(kCabBlockSize), out;
+        for (uint64_t at = 0; at < total; at += kCabBlockSize) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(kCabBlockSize, total - at));
+            read(block.data(), n);
+            lzx.Compress(block.data(), n, out);
+            emit(out.data(), out.size(), n);
+        }
+    } else if (options.level > 0) {
         CompressBlocks(total, options.level, options.threads, read, emit);
     } else {
         std::vector<unsigned char> block(kCabBlockSize);
@@ -275,12 +285,17 @@ CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOpti
     CheckCabinetEntries(entries);
     if (options.level < 0 || options.level > kBestLevel)
         throw ToolError("compression level must be 0 to 9");
+    if (options.lzxWindowBits != 0 &&
+        (options.lzxWindowBits < kLzxMinWindowBits || options.lzxWindowBits > kLzxMaxWindowBits))
+        throw ToolError("the LZX window is 15 to 21 bits");
     uint64_t total = 0;
     for (const CabEntry& e : entries)
         total += e.Size();
 
     const uint64_t start = out.Position();
-    std::vector<unsigned char> head = DirectoryBytes(entries, total, options.level);
+    const uint16_t typeCompress = options.lzxWindowBits ? LzxFolderType(options.lzxWindowBits)
+                                                        : static_cast<uint16_t>(options.level > 0 ? 1 : 0);
+    std::vector<unsigned char> head = DirectoryBytes(entries, total, typeCompress);
     out.Write(head.data(), head.size());
     DataWriter data(out, head.size(),
                     static_cast<uint32_t>(crc32(0, head.data() + kSizeFieldEnd,

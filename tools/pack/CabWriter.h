@@ -1,6 +1,6 @@
 // Our cabinet writer: one folder, every entry in it, data blocks of 32,768
-// uncompressed bytes (the last one shorter), stored (level 0) or MSZIP
-// (levels 1 to 9, see Mszip.h). Files are read while the cabinet is
+// uncompressed bytes (the last one shorter), stored (level 0), MSZIP
+// (levels 1 to 9, see Mszip.h) or LZX (see Lzx.h). Files are read while the cabinet is
 // written, so memory stays a few blocks per thread whatever the payload.
 #pragma once
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/pack/FileUtil.h"
+#include "tools/pack/Lzx.h"
 #include "tools/pack/Mszip.h"
 
 // Cabinet file attributes. 0x40 asks the installer to start the file;
@@ -39,6 +40,7 @@ struct CabEntry {
 
 struct CabWriteOptions {
     int level = kDefaultLevel; // 0 stored, 1..9 MSZIP
+    int lzxWindowBits = 0;     // 15..21: LZX with a window of 2^bits, level unused
     unsigned threads = 0;      // 0: one per core
     std::atomic<uint64_t>* progress = nullptr; // counts the uncompressed bytes written, for a progress line
 };

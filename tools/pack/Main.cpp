@@ -43,8 +43,8 @@ const char kPackHelpTemplate[] =
     "\n"
     "Appends a package to a copy of the bare stub: stub.exe (32-bit, runs on every\n"
     "Windows) or stub64.exe (64-bit, installs into the native Program Files).\n"
-    "Files and folders are put in an MSZIP cabinet, each file at the top level under\n"
-    "its own name (folders are searched recursively); --cab packs a ready-made\n"
+    "Files and folders are put in a cabinet (MSZIP, or as --compression says), each file at the\n"
+    "top level under its own name (folders are searched recursively); --cab packs a ready-made\n"
     "cabinet unchanged.\n"
     "\n"
     "stub:\n"
@@ -71,11 +71,13 @@ const char kPackHelpTemplate[] =
     "  --mtime SECONDS              use this Unix time for every file instead of its modification time\n"
     "  --time-zone ZONE             write file times as seen at ZONE: UTC (default) or an offset such as\n"
     "                               +09:00; the installer takes them as the target's local time\n"
-    "  --level N                    0 (stored) to 9, default 7; 1 is the fastest (3 to 4 times as fast,\n"
-    "                               10 to 25% larger), 9 the smallest but far slower (each block\n"
-    "                               compressed four ways: about 1% smaller than 7 for ten times the time)\n"
-    "  --no-compress                same as --level 0\n"
-    "  --threads N                  compression threads (default: one per core)\n"
+    "  --compression KIND           mszip (default), lzx[:BITS] or none; lzx has a window of 2^BITS\n"
+    "                               bytes, 15 to 21 (default 21), and runs on one thread\n"
+    "  --level N                    MSZIP level: 0 (stored) to 9, default 7; 1 is the fastest (3 to 4\n"
+    "                               times as fast, 10 to 25% larger), 9 the smallest but far slower (each\n"
+    "                               block compressed four ways: about 1% smaller than 7 for ten times the time)\n"
+    "  --no-compress                same as --compression none\n"
+    "  --threads N                  MSZIP compression threads (default: one per core)\n"
     "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
     "  --force                      replace a symbolic link at OUT (the link, not what it points to)\n"
     "@OUTPUT@"
@@ -197,9 +199,11 @@ const char kCabHelp[] =
     "  --attrib FILE=ATTR           set attributes: letters r h s a x (x = 0x40) or a number, e.g. 0x27\n"
     "  --mtime SECONDS              Unix time for every file instead of its modification time\n"
     "  --time-zone ZONE             write file times as seen at ZONE: UTC (default) or e.g. +09:00\n"
-    "  --level N                    0 (stored) to 9, default 7; 9 is the smallest and far slower\n"
-    "  --no-compress                same as --level 0\n"
-    "  --threads N                  compression threads (default: one per core)\n"
+    "  --compression KIND           mszip (default), lzx[:BITS] (window 2^BITS, 15 to 21, default 21)\n"
+    "                               or none\n"
+    "  --level N                    MSZIP level: 0 (stored) to 9, default 7; 9 is the smallest and far slower\n"
+    "  --no-compress                same as --compression none\n"
+    "  --threads N                  MSZIP compression threads (default: one per core)\n"
     "  --codepage N                 code page of the stored names (default 1252)\n"
     "  --force                      replace a symbolic link at OUT.cab\n"
     OUTPUT_OPTIONS
@@ -311,6 +315,24 @@ std::pair<std::string, std::string> SplitPair(const std::string& option, const s
     return {v.substr(0, eq), v.substr(eq + 1)};
 }
 
+// mszip, lzx, lzx:BITS or none. MSZIP keeps a level given before it.
+void ParseCompression(const std::string& v, CabWriteOptions& cab)
+{
+    cab.lzxWindowBits = 0;
+    if (v == "none") {
+        cab.level = 0;
+    } else if (v == "mszip") {
+        if (cab.level == 0)
+            cab.level = kDefaultLevel;
+    } else if (v == "lzx") {
+        cab.lzxWindowBits = kLzxMaxWindowBits;
+    } else if (v.compare(0, 4, "lzx:") == 0) {
+        cab.lzxWindowBits = ParseInt("--compression lzx:BITS", v.substr(4), kLzxMinWindowBits, kLzxMaxWindowBits);
+    } else {
+        throw UsageError("--compression takes mszip, lzx, lzx:15 to lzx:21 or none, not \"" + v + "\"");
+    }
+}
+
 // Options shared by pack and cab. Returns true when it took the argument.
 bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
 {
@@ -334,10 +356,14 @@ bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
         } catch (const ToolError& e) {
             throw UsageError(e.what());
         }
+    } else if (a.Value("--compression", v)) {
+        ParseCompression(v, cab);
     } else if (a.Value("--level", v)) {
         cab.level = ParseInt("--level", v, 0, 9);
+        cab.lzxWindowBits = 0;
     } else if (a.Flag("--no-compress")) {
         cab.level = 0;
+        cab.lzxWindowBits = 0;
     } else if (a.Value("--threads", v)) {
         cab.threads = static_cast<unsigned>(ParseInt("--threads", v, 1, 256));
     } else if (a.Value("--codepage", v)) {

@@ -58,7 +58,48 @@ struct RoundTripCase {
     const char* label;
     std::vector<Bytes> contents;
     int level;
+    int lzxWindowBits = 0;
 };
+
+Bytes Repeated(const Bytes& unit, size_t times)
+{
+    Bytes out;
+    for (size_t i = 0; i < times; ++i)
+        out.insert(out.end(), unit.begin(), unit.end());
+    return out;
+}
+
+// x86 code as far as the E8 translation sees it: noise with calls to a few
+// dozen functions, each call's operand relative to the byte after it.
+Bytes CallHeavyCode(size_t size, unsigned seed)
+{
+    Bytes code = Noise(size, seed);
+    Bytes targets = Noise(64 * 4, seed + 1);
+    for (size_t at = 0, k = 0; at + 5 <= size; at += 13 + k % 7, ++k) {
+        const uint32_t target = GetU32(&targets[(k * 7 % 64) * 4]) % 0x100000;
+        code[at] = 0xE8;
+        PutU32(&code[at + 1], static_cast<uint32_t>(target - (at + 5)));
+    }
+    return code;
+}
+
+// E8 bytes whose operands sit on each edge of the translation (targets
+// before the start of the stream, at the translation size, the extremes of
+// 32 bits), at every place in a frame including its last ten bytes.
+Bytes CallEdges(unsigned frames)
+{
+    Bytes out = Noise(32768 * frames + 777, 40);
+    const int64_t size = kLzxTranslationSize;
+    size_t k = 0;
+    for (size_t at = 0; at + 5 <= out.size(); at += 1 + (k * 37) % 61, ++k) {
+        const int64_t cur = static_cast<int64_t>(at);
+        const int64_t edges[] = {-cur - 1, -cur, -cur + 1, size - cur - 1, size - cur, size - 1,
+                                 size, INT32_MIN, INT32_MAX, 0, -1};
+        out[at] = 0xE8;
+        PutU32(&out[at + 1], static_cast<uint32_t>(edges[k % 11]));
+    }
+    return out;
+}
 
 std::vector<RoundTripCase> RoundTripCases()
 {
@@ -75,6 +116,21 @@ std::vector<RoundTripCase> RoundTripCases()
         {"many tiny files in one block", tiny, 9},
         {"fastest level", {Pattern(70000, 9), Noise(40000, 10)}, 1},
         {"stored blocks", {Pattern(20000, 11), Noise(50000, 12), {}}, 0},
+        {"LZX:21 one small file", {Pattern(100, 1)}, 0, 21},
+        {"LZX:15 a single byte", {{0x41}}, 0, 15},
+        {"LZX:21 empty files around a file", {{}, Pattern(100, 2), {}}, 0, 21},
+        {"LZX:21 exactly one frame", {Pattern(32768, 3)}, 0, 21},
+        {"LZX:15 one frame and a byte", {Pattern(32769, 4)}, 0, 15},
+        {"LZX:15 files straddle frames", {Pattern(20000, 5), Noise(30000, 6), Pattern(50000, 7)}, 0, 15},
+        {"LZX:16 incompressible, longer than the window", {Noise(200000, 8)}, 0, 16},
+        {"LZX:17 many tiny files in one frame", tiny, 0, 17},
+        {"LZX:18 one byte over and over", {Bytes(300000, 0xE8)}, 0, 18},
+        {"LZX:19 repeats farther back than a frame", {Repeated(Noise(50000, 9), 5)}, 0, 19},
+        {"LZX:15 repeats farther back than the window", {Repeated(Noise(40000, 10), 4)}, 0, 15},
+        {"LZX:20 x86 calls", {CallHeavyCode(150000, 11)}, 0, 20},
+        {"LZX:21 calls at the translation's edges", {CallEdges(3)}, 0, 21},
+        {"LZX:15 calls at the translation's edges", {CallEdges(3)}, 0, 15},
+        {"LZX:21 text, repeats and noise", {Pattern(300000, 12), Noise(70000, 13), Pattern(90000, 12)}, 0, 21},
     };
 }
 
@@ -86,6 +142,7 @@ TEST(CabWriter, RoundTripsThroughLibmspack)
         SCOPED_TRACE(c.label);
         CabWriteOptions opt;
         opt.level = c.level;
+        opt.lzxWindowBits = c.lzxWindowBits;
         std::vector<CabEntry> entries = MakeEntries(c.contents);
         entries.back().attribs = kAttrArchive | kAttrRun | kAttrHidden;
         Bytes cab = WriteCabinet(entries, opt);
@@ -98,7 +155,8 @@ TEST(CabWriter, RoundTripsThroughLibmspack)
         CabInfo info = ReadCabinetDirectory(cab);
         ASSERT_EQ(info.files.size(), entries.size());
         ASSERT_EQ(info.folders.size(), 1u);
-        EXPECT_EQ(info.folders[0].compression, c.level > 0 ? 1 : 0);
+        EXPECT_EQ(info.folders[0].compression,
+                  c.lzxWindowBits ? 3 | c.lzxWindowBits << 8 : c.level > 0 ? 1 : 0);
         EXPECT_EQ(info.flags, 0);
         for (size_t i = 0; i < entries.size(); ++i) {
             EXPECT_EQ(info.files[i].name, entries[i].name);
@@ -120,7 +178,10 @@ TEST(CabWriter, RoundTripsThroughLibmspack)
             EXPECT_LE(b.cbData, 32768u + 6144u);
             EXPECT_EQ(b.checksum, CabDataChecksum(&cab[b.dataAt], b.cbData, b.cbData, b.cbUncomp));
             EXPECT_NE(b.checksum, 0u);
-            if (c.level > 0) {
+            // LZX frames end on a 16-bit word.
+            if (c.lzxWindowBits)
+                EXPECT_EQ(b.cbData % 2, 0u) << "block " << i;
+            else if (c.level > 0) {
                 EXPECT_TRUE(cab[b.dataAt] == 'C' && cab[b.dataAt + 1] == 'K') << "block " << i;
             }
         }
@@ -152,6 +213,93 @@ TEST(CabWriter, EachBlockUsesThePreviousAsDictionary)
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_LT(blocks[1].cbData, 1000u);
     EXPECT_EQ(VerifyCabinet(cab, true).at(0), twice);
+}
+
+// Bits of an LZX frame as readers take them: 16-bit little-endian words,
+// each from its top bit.
+uint32_t FrameBits(const Bytes& frame, unsigned from, unsigned count)
+{
+    uint32_t v = 0;
+    for (unsigned i = from; i < from + count; ++i)
+        v = v << 1 | ((GetU16(&frame[i / 16 * 2]) >> (15 - i % 16)) & 1);
+    return v;
+}
+
+std::vector<Bytes> LzxFrames(const Bytes& data, int windowBits, bool translate)
+{
+    LzxCompressor lzx(windowBits, translate);
+    std::vector<Bytes> frames;
+    for (size_t at = 0; at < data.size(); at += 32768) {
+        frames.emplace_back();
+        lzx.Compress(&data[at], std::min<size_t>(32768, data.size() - at), frames.back());
+    }
+    return frames;
+}
+
+size_t TotalSize(const std::vector<Bytes>& frames)
+{
+    size_t n = 0;
+    for (const Bytes& f : frames)
+        n += f.size();
+    return n;
+}
+
+TEST(LzxCompressor, EachFrameIsTheSmallerKindOfBlock)
+{
+    // Records of 8 bytes from a pool: matches 8 bytes apart, whose offsets'
+    // low bits an aligned-offset block codes in fewer than 3 bits.
+    Bytes pool = Noise(8 * 3000, 20), records;
+    Bytes picks = Noise(20000, 21);
+    for (size_t i = 0; i + 1 < picks.size(); i += 2) {
+        size_t r = GetU16(&picks[i]) % 3000;
+        records.insert(records.end(), pool.begin() + 8 * r, pool.begin() + 8 * r + 8);
+    }
+    struct Case {
+        const char* label;
+        Bytes data;
+        uint32_t secondFrameType; // 1 verbatim, 2 aligned offsets
+    };
+    for (const Case& c : std::vector<Case>{{"records", records, 2},
+                                           {"noise", Noise(70000, 22), 1},
+                                           {"text", Pattern(70000, 23), 1}}) {
+        SCOPED_TRACE(c.label);
+        std::vector<Bytes> frames = LzxFrames(c.data, 21, true);
+        ASSERT_GE(frames.size(), 2u);
+        // The stream header: the E8 bit and the translation size.
+        EXPECT_EQ(FrameBits(frames[0], 0, 1), 1u);
+        EXPECT_EQ(FrameBits(frames[0], 1, 16) << 16 | FrameBits(frames[0], 17, 16), kLzxTranslationSize);
+        // Each block covers exactly its frame.
+        EXPECT_EQ(FrameBits(frames[0], 36, 24), 32768u);
+        EXPECT_EQ(FrameBits(frames[1], 0, 3), c.secondFrameType);
+        EXPECT_EQ(FrameBits(frames[1], 3, 24), 32768u);
+        CabWriteOptions opt;
+        opt.lzxWindowBits = 21;
+        EXPECT_EQ(VerifyCabinet(WriteCabinet(MakeEntries({c.data}), opt), true).at(0), c.data);
+    }
+}
+
+TEST(LzxCompressor, CallTranslationMakesCodeSmaller)
+{
+    Bytes code = CallHeavyCode(300000, 30);
+    EXPECT_LT(TotalSize(LzxFrames(code, 21, true)) * 100, TotalSize(LzxFrames(code, 21, false)) * 97);
+    // Without calls it changes nothing.
+    Bytes text = Pattern(100000, 31);
+    EXPECT_EQ(TotalSize(LzxFrames(text, 21, true)), TotalSize(LzxFrames(text, 21, false)) + 4);
+    EXPECT_TRUE(LzxCanTranslate(1ull << 30));
+    EXPECT_FALSE(LzxCanTranslate((1ull << 30) + 1));
+}
+
+TEST(LzxCompressor, FramesAreWholeButTheLast)
+{
+    Bytes data = Pattern(32769, 40);
+    Bytes out;
+    LzxCompressor lzx(15, true);
+    EXPECT_THROW(lzx.Compress(data.data(), 32769, out), ToolError);
+    EXPECT_THROW(lzx.Compress(data.data(), 0, out), ToolError);
+    lzx.Compress(data.data(), 100, out);
+    EXPECT_THROW(lzx.Compress(data.data(), 100, out), ToolError);
+    EXPECT_THROW(LzxCompressor(14, true), ToolError);
+    EXPECT_THROW(LzxCompressor(22, true), ToolError);
 }
 
 TEST(CabWriter, HigherLevelIsNotLarger)

@@ -28,6 +28,7 @@
 #include "package/LittleEndian.h"
 #include "package/Package.h"
 #include "package/PeImage.h"
+#include "tools/pack/CabReader.h"
 #include "tools/pack/CabWriter.h"
 
 namespace {
@@ -444,6 +445,10 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              {"pack", "--stub", s.dir / "stub.exe", s.dir / "in"},
              {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--frobnicate", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--level", "10", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--compression", "lzx:14", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--compression", "lzx:22", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--compression", "lzx:", s.dir / "in"},
+             {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--compression", "zip", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--codepage", "65001", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "Europe/Paris", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "+15:00", s.dir / "in"},
@@ -466,6 +471,39 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
         EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]) << ": " << o.err;
         EXPECT_FALSE(Exists(s.dir / "out.exe"));
     }
+}
+
+TEST(Cli, CompressionOptionsPickTheFolderType)
+{
+    Workspace s;
+    struct Case {
+        std::vector<std::string> options;
+        uint16_t typeCompress;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{}, 1},
+             {{"--compression", "lzx"}, 3 | 21 << 8},
+             {{"--compression", "lzx:15"}, 3 | 15 << 8},
+             {{"--compression", "none"}, 0},
+             {{"--no-compress"}, 0},
+             {{"--compression", "lzx:16", "--level", "9"}, 1},
+             {{"--compression", "none", "--compression", "mszip"}, 1},
+             {{"--level", "0", "--compression", "lzx:21"}, 3 | 21 << 8},
+             {{"--compression", "lzx:18", "--no-compress"}, 0},
+         }) {
+        std::vector<std::string> args = {"cab", "-o", s.dir / "x.cab"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(s.dir / "in");
+        Outcome o = RunTool(s.dir, args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        CabInfo info = ReadCabinetDirectory(ReadAll(s.dir / "x.cab"));
+        EXPECT_EQ(info.folders.at(0).compression, c.typeCompress) << args[3];
+    }
+    // An installer with an LZX cabinet is one the stub's reader accepts.
+    ASSERT_EQ(RunTool(s.dir, s.Pack({"--compression", "lzx:21", s.dir / "in"})).status, 0);
+    Outcome i = RunTool(s.dir, {"inspect", s.dir / "out.exe"});
+    EXPECT_EQ(i.status, 0) << i.out;
+    EXPECT_NE(i.out.find("verdict: valid installer"), std::string::npos) << i.out;
 }
 
 TEST(Cli, HelpForEachCommand)
@@ -743,7 +781,10 @@ TEST(Cli, MemoryStaysFlatWhateverTheSize)
     ASSERT_EQ(packed.status, 0) << packed.err;
     Outcome inspected = RunTool(s.dir, {"inspect", s.dir / "out.exe"});
     EXPECT_NE(inspected.out.find("verdict: valid installer"), std::string::npos) << inspected.out;
-    for (const Outcome* o : {&refused, &bare, &packed, &inspected})
+    // LZX: its 2 MB window and match finder, whatever the payload.
+    Outcome lzx = RunTool(s.dir, s.Pack({"--compression", "lzx:21", s.dir / "big"}));
+    ASSERT_EQ(lzx.status, 0) << lzx.err;
+    for (const Outcome* o : {&refused, &bare, &packed, &inspected, &lzx})
         EXPECT_LT(o->peakKb, 32 * 1024) << "a few blocks per thread, not the payload";
 }
 

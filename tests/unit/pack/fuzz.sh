@@ -12,13 +12,14 @@ TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
 mkdir -p "$OUT/corpus" "$OUT/seed"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
-    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,CabReader,CabWriter,Mszip,CodePage,FileUtil}.cpp \
+    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,CabReader,CabWriter,Lzx,Mszip,CodePage,FileUtil}.cpp \
     "$ROOT"/package/{ByteSource,Package,PackageReader,PackageWriter,PathRules,PeImage,CRC32,TextLists}.cpp -lmspack -lz -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
 head -c 40000 /dev/urandom >"$OUT/seed/b.bin"
 "$TOOL" cab -o "$OUT/corpus/mszip.cab" "$OUT/seed" >/dev/null
 "$TOOL" cab --no-compress -o "$OUT/corpus/stored.cab" "$OUT/seed" >/dev/null
+"$TOOL" cab --compression lzx:15 -o "$OUT/corpus/lzx.cab" "$OUT/seed" >/dev/null
 "$TOOL" pack --stub "${STUB:-$ROOT/out/stub.exe}" -o "$OUT/corpus/package.exe" --product-name P --install-folder P \
     --start-menu-folder P --shortcut "P=a.txt" --cab "$OUT/corpus/mszip.cab" >/dev/null
 
