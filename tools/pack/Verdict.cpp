@@ -106,6 +106,21 @@ bool HasMarker(const InspectReport& r)
     return r.kind != FileKind::Cabinet && r.kind != FileKind::NotAFile && r.kind != FileKind::NotProgram;
 }
 
+// The code page the package says its texts and names are in.
+std::string RecordText(const PackageRecord& record)
+{
+    if (!record.present)
+        return "none: the system's ANSI code page";
+    std::string s = "code page ";
+    if (record.codePage == 0)
+        s += "0 (the system's ANSI code page)";
+    else
+        s += std::to_string(record.codePage) + (record.codePage == kCodePageUtf8 ? " (UTF-8)" : "");
+    if (record.asks != 0)
+        s += ", asks " + Hex(record.asks) + (record.Asks(kAskUtf8FileList) ? " (UTF-8 installed-file list)" : "");
+    return s;
+}
+
 bool PackageIntact(const InspectReport& r) { return r.kind == FileKind::Installer || r.kind == FileKind::Uninstaller; }
 
 // "none", or who signed it with which digest, and whether the package the
@@ -157,11 +172,6 @@ std::string Shown(const std::string& ansi, int codePage)
     return out;
 }
 
-// An entry flagged 0x80 holds UTF-8, which needs no conversion to show.
-std::string EntryName(const CabFileInfo& f, int codePage)
-{
-    return (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, codePage);
-}
 
 // A header field as inspect shows it: a text quoted, a checksum in hex.
 std::string FieldValue(const PackageHeader& h, const HeaderField& field, int codePage)
@@ -298,24 +308,26 @@ bool ReadShortcuts(InspectReport& r, PackageReader& reader)
     return passed;
 }
 
-// What passes the stub's reading but would still fail in its extraction.
-void CheckInstallable(InspectReport& r)
+// What passes the stub's reading but would still fail in its extraction,
+// by the rules the packer applies: the names of the cabinet's entries, and
+// every path the installation creates.
+void CheckInstallable(InspectReport& r, int cp)
 {
     if (!r.cabinetError.empty())
         return;
-    if (r.cabinet.PartOfSet()) {
-        r.installError = "its cabinet is part " + std::to_string(r.cabinet.setIndex + 1) + " of a multi-cabinet set";
+    std::vector<std::string> names, links;
+    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names);
+    if (!problem.empty()) {
+        r.installError = "its cabinet: " + problem;
         return;
     }
-    std::vector<std::string> names;
-    for (const CabFileInfo& file : r.cabinet.files)
-        names.push_back(file.name);
-    r.installError = NameTooLong(names, r.header.CompanyFolder(), r.header.InstallFolder(), kDefaultCodePage,
-                                 ProgramFilesOf(r.program.machine));
+    for (const ShortcutRecord& s : r.shortcuts)
+        links.push_back(FromAnsi(Bytes(s.name), cp));
+    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp), r.program.machine);
 }
 
 // The payload, and what it holds.
-void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
+void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f, int cp)
 {
     const PackageHeader& h = r.header;
     const bool uninstaller = h.UninstallMode() != 0;
@@ -343,7 +355,7 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
     }
     r.kind = FileKind::Installer;
     ReadPayloadCabinet(r, SliceSource(f, at, h.PayloadSize()));
-    CheckInstallable(r);
+    CheckInstallable(r, cp);
     if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
         r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
                           std::to_string(r.cabinet.files.size()) + " entries");
@@ -353,7 +365,16 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 
 } // namespace
 
-InspectReport InspectFile(const ByteSource& f)
+namespace {
+
+int TextCodePage(const InspectReport& r, int ansiCodePage)
+{
+    return r.record.present && r.record.codePage != 0 ? r.record.codePage : ansiCodePage;
+}
+
+} // namespace
+
+InspectReport InspectFile(const ByteSource& f, int ansiCodePage)
 {
     InspectReport r;
     r.fileSize = f.Size();
@@ -368,6 +389,7 @@ InspectReport InspectFile(const ByteSource& f)
     PackageReader reader(f, ZlibCrc32Update);
     const StepOutcome marker = reader.ReadMarker();
     r.marker = reader.Marker();
+    r.record = reader.Record();
     if (reader.Signature().size != 0) {
         r.hasSignature = true;
         r.signature = ReadSignature(f, reader.Signature());
@@ -379,11 +401,14 @@ InspectReport InspectFile(const ByteSource& f)
     r.hasHeader = header != StepOutcome::HeaderCutShort;
     r.header = reader.Header();
     if (Passes(r, reader, header) && ReadShortcuts(r, reader))
-        ReadPayload(r, reader, f);
+        ReadPayload(r, reader, f, TextCodePage(r, ansiCodePage));
     return r;
 }
 
-InspectReport InspectFile(const std::vector<unsigned char>& file) { return InspectFile(BufferSource(file)); }
+InspectReport InspectFile(const std::vector<unsigned char>& file, int ansiCodePage)
+{
+    return InspectFile(BufferSource(file), ansiCodePage);
+}
 
 InspectReport NotAFileReport(const std::string& what)
 {
@@ -400,8 +425,9 @@ int InspectExitStatus(const InspectReport& r)
     return r.cabinetError.empty() && r.installError.empty() ? 0 : 1;
 }
 
-std::string RenderText(const InspectReport& r, int cp)
+std::string RenderText(const InspectReport& r, int ansiCodePage)
 {
+    const int cp = TextCodePage(r, ansiCodePage);
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
     if (r.kind != FileKind::NotAFile)
@@ -411,6 +437,8 @@ std::string RenderText(const InspectReport& r, int cp)
     if (HasMarker(r))
         line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
              ", PackageSize " + std::to_string(r.marker.PackageSize));
+    if (HasMarker(r))
+        line("record: " + RecordText(r.record));
     if (HasMarker(r))
         line("signature: " + SignatureText(r));
     if (r.hasHeader) {
@@ -464,7 +492,7 @@ std::string CabinetJson(const InspectReport& r, int cp)
         o += "],\"entries\":[";
         for (size_t i = 0; i < c.files.size(); ++i) {
             const CabFileInfo& f = c.files[i];
-            o += std::string(i ? "," : "") + "{\"name\":" + Json(EntryName(f, cp)) +
+            o += std::string(i ? "," : "") + "{\"name\":" + Json(EntryText(f.name, f.attribs, cp)) +
                  ",\"size\":" + std::to_string(f.size) + ",\"attribs\":" + std::to_string(f.attribs) +
                  ",\"run\":" + ((f.attribs & kAttrRun) ? "true" : "false") + ",\"date\":" +
                  Json(DosDate(f.date)) + ",\"time\":" + Json(DosTime(f.time)) + "}";
@@ -476,8 +504,9 @@ std::string CabinetJson(const InspectReport& r, int cp)
 
 } // namespace
 
-std::string RenderJson(const InspectReport& r, int cp)
+std::string RenderJson(const InspectReport& r, int ansiCodePage)
 {
+    const int cp = TextCodePage(r, ansiCodePage);
     std::string o = "{";
     o += "\"kind\":" + Json(KindName(r.kind));
     o += ",\"verdict\":" + Json(Verdict(r));
@@ -492,6 +521,10 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (HasMarker(r)) {
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
+        o += ",\"record\":{\"present\":" + std::string(r.record.present ? "true" : "false");
+        if (r.record.present)
+            o += ",\"codePage\":" + std::to_string(r.record.codePage) + ",\"asks\":" + std::to_string(r.record.asks);
+        o += "}";
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
         if (r.hasSignature)
             o += ",\"subject\":" + Json(r.signature.subject) + ",\"digest\":" + Json(r.signature.digest) +

@@ -104,44 +104,77 @@ Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, 
 
 TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
-    Payload p;
-    chmod((p.dir / "in/license.txt").c_str(), 0444);
-    Built res = BuildPackage(p.Request());
-    EXPECT_TRUE(res.warnings.empty());
+    // The record names the code page of the texts and names, the default
+    // UTF-8 too: a package without one reads in the system's code page.
+    struct Case {
+        const char* title;
+        int codePage;
+        std::string cafe;      // the stored name of café.txt
+        uint16_t cafeAttribs;  // UTF-8 names carry the flag 0x80, ASCII ones never
+    };
+    for (const Case& c : {Case{"UTF-8 by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name},
+                          Case{"code page 1252", 1252, "caf\xE9.txt", kAttrArchive},
+                          Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive}}) {
+        SCOPED_TRACE(c.title);
+        Payload p;
+        chmod((p.dir / "in/license.txt").c_str(), 0444);
+        PackRequest req = p.Request();
+        if (c.codePage != 0)
+            req.collect.codePage = c.codePage;
+        if (c.codePage == 932) { // é is not in 932: refused, naming the name and the character
+            try {
+                PlanPackage(req);
+                ADD_FAILURE();
+            } catch (const ToolError& e) {
+                EXPECT_NE(std::string(e.what()).find("file name \"caf\xC3\xA9.txt\" has a character that code page 932 "
+                                                     "cannot represent: \"\xC3\xA9\""),
+                          std::string::npos)
+                    << e.what();
+            }
+            continue;
+        }
+        Built res = BuildPackage(req);
+        EXPECT_TRUE(res.warnings.empty());
 
-    InspectReport r = InspectFile(res.package);
-    ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
-    EXPECT_EQ(r.cabinetError, "");
-    EXPECT_EQ(r.marker.StubSize, 3000u);
-    EXPECT_EQ(r.marker.PackageSize, res.package.size());
-    const PackageHeader& h = r.header;
-    EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
-    EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
-    EXPECT_EQ(h.FileCount(), 4u);
-    EXPECT_EQ(h.UninstallMode(), 0);
-    EXPECT_EQ(h.MakeUninstaller(), 1);
-    EXPECT_EQ(h.UninstallLinkStyle(), 2);
-    EXPECT_EQ(h.ShortcutListSize(), std::string("viewer.exe|Example Viewer\r").size());
-    EXPECT_EQ(Slice(res.package, 3738, h.ShortcutListSize()),
-              Bytes(reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r"),
-                    reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
-    EXPECT_EQ(Slice(res.package, 0, 48), Slice(BareStub(3000), 0, 48));
+        InspectReport r = InspectFile(res.package);
+        ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+        EXPECT_EQ(r.cabinetError, "");
+        EXPECT_EQ(r.installError, "");
+        EXPECT_EQ(r.marker.StubSize, 3000u);
+        EXPECT_EQ(r.marker.PackageSize, res.package.size());
+        EXPECT_TRUE(r.record.present);
+        EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
+        EXPECT_EQ(r.record.asks, 0);
+        const PackageHeader& h = r.header;
+        EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
+        EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
+        EXPECT_EQ(h.FileCount(), 4u);
+        EXPECT_EQ(h.UninstallMode(), 0);
+        EXPECT_EQ(h.MakeUninstaller(), 1);
+        EXPECT_EQ(h.UninstallLinkStyle(), 2);
+        EXPECT_EQ(h.ShortcutListSize(), std::string("viewer.exe|Example Viewer\r").size());
+        EXPECT_EQ(Slice(res.package, 3738, h.ShortcutListSize()),
+                  Bytes(reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r"),
+                        reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
+        EXPECT_EQ(Slice(res.package, 0, kRecordOffset), Slice(BareStub(3000), 0, kRecordOffset));
 
-    // Folders flattened and sorted, names in code page 1252, flags kept.
-    const auto& files = r.cabinet.files;
-    ASSERT_EQ(files.size(), 4u);
-    EXPECT_EQ(files[0].name, "caf\xE9.txt");
-    EXPECT_EQ(files[1].name, "empty.dat");
-    EXPECT_EQ(files[2].name, "license.txt");
-    EXPECT_EQ(files[3].name, "viewer.exe");
-    EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
-    EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
-    EXPECT_EQ(files[0].attribs, kAttrArchive);
+        // Folders flattened and sorted, names in the code page, flags kept.
+        const auto& files = r.cabinet.files;
+        ASSERT_EQ(files.size(), 4u);
+        EXPECT_EQ(files[0].name, c.cafe);
+        EXPECT_EQ(files[1].name, "empty.dat");
+        EXPECT_EQ(files[2].name, "license.txt");
+        EXPECT_EQ(files[3].name, "viewer.exe");
+        EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
+        EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
+        EXPECT_EQ(files[0].attribs, c.cafeAttribs);
+        EXPECT_NE(RenderText(r, 1250).find("  caf\xC3\xA9.txt\n"), std::string::npos);
 
-    Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
-    std::vector<Bytes> decoded = VerifyCabinet(cab, true);
-    EXPECT_EQ(decoded[0], Noise(40000, 2));
-    EXPECT_EQ(decoded[3], Pattern(70000, 1));
+        Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
+        std::vector<Bytes> decoded = VerifyCabinet(cab, true);
+        EXPECT_EQ(decoded[0], Noise(40000, 2));
+        EXPECT_EQ(decoded[3], Pattern(70000, 1));
+    }
 }
 
 TEST(Packer, PacksAReadyMadeCabinetUnchanged)
@@ -454,7 +487,9 @@ TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
 TEST(Inspect, ReadsTheUninstallerTheStubWrites)
 {
     Payload p;
-    Bytes installer = BuildPackage(p.Request()).package;
+    PackRequest req = p.Request();
+    req.collect.codePage = 1252; // the list below is in 1252 too
+    Bytes installer = BuildPackage(req).package;
     InspectReport in = InspectFile(installer);
     std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\rC:\\Program Files\\Example\\Viewer\\caf\xE9.txt\r";
     std::string shortcuts(installer.begin() + 3738, installer.begin() + 3738 + in.header.ShortcutListSize());
