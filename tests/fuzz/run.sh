@@ -1,24 +1,39 @@
 #!/usr/bin/env bash
-# run.sh [SECONDS]: builds the mask fuzzer with libFuzzer and AddressSanitizer
-# and runs it for SECONDS (default 60). The corpus is kept in
-# build/fuzz/corpus between runs; crashes land in build/fuzz/.
+# run.sh NAME [SECONDS]: builds the fuzz target NAME (mask, package_reader,
+# pe_image, signature, text_lists, path_rules, manifest, cab_reader) with
+# libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer and runs it for
+# SECONDS (default 60), starting from tests/fuzz/seeds/NAME. The corpus is
+# kept in build/fuzz/NAME between runs; crashes land there too.
 set -eu
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-OUT="$ROOT/build/fuzz"
-SECONDS_TO_RUN=${1:-60}
+NAME=${1:?usage: run.sh NAME [SECONDS]}
+SECONDS_TO_RUN=${2:-60}
+OUT="$ROOT/build/fuzz/$NAME"
 mkdir -p "$OUT/corpus"
 
-clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$ROOT" \
-    "$ROOT/tests/fuzz/mask_fuzz.cpp" "$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" \
-    "$ROOT/services/SetupError.cpp" "$ROOT/package/String.cpp" \
-    -o "$OUT/mask_fuzz"
+PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PathRules,PeImage,TextLists}.cpp)
+TOOL=("$ROOT"/tools/pack/{CabReader,CabWriter,Mszip,CodePage,FileUtil,Manifest,Packer,Signature,Verdict}.cpp)
+case "$NAME" in
+mask) SOURCES=("$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp"
+               "$ROOT/package/String.cpp"); LIBS=() ;;
+package_reader | pe_image | text_lists | path_rules) SOURCES=("${PORTABLE[@]}"); LIBS=() ;;
+signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}")
+    LIBS=(-lmspack -lz -lcrypto -lunistring -lpthread) ;;
+*) echo "run.sh: no fuzz target $NAME" >&2; exit 2 ;;
+esac
 
-# Seeds: the masks the installer uses and one of each kind of fault.
-printf '*.*\0readme.txt' >"$OUT/corpus/seed-payload"
-printf 'License.txt\0LICENSE.TXT' >"$OUT/corpus/seed-name"
-printf '[!a-c]*?x\0dzzx' >"$OUT/corpus/seed-set"
-printf '[a\0a' >"$OUT/corpus/seed-open-set"
+clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$ROOT" "$ROOT/tests/fuzz/${NAME}_fuzz.cpp" "${SOURCES[@]}" "${LIBS[@]}" -o "$OUT/${NAME}_fuzz"
+
+if [ "$NAME" = mask ]; then
+    # The masks the installer uses and one of each kind of fault.
+    printf '*.*\0readme.txt' >"$OUT/corpus/seed-payload"
+    printf 'License.txt\0LICENSE.TXT' >"$OUT/corpus/seed-name"
+    printf '[!a-c]*?x\0dzzx' >"$OUT/corpus/seed-set"
+    printf '[a\0a' >"$OUT/corpus/seed-open-set"
+else
+    cp "$ROOT/tests/fuzz/seeds/$NAME"/* "$OUT/corpus/"
+fi
 
 cd "$OUT"
-./mask_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=512 -timeout=5 corpus
+./"${NAME}_fuzz" -max_total_time="$SECONDS_TO_RUN" -max_len=8192 -timeout=10 corpus

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -455,32 +456,93 @@ TEST(Inspect, NamesTheStepThatFails)
               std::string::npos);
 }
 
-TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
+TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
 {
-    CabEntry e;
-    e.name = std::string(218, 'n') + ".txt"; // 222 characters
-    e.data = Pattern(100, 1);
-    PackageHeader h = PackageHeader::Blank();
-    h.SetText(HeaderText::ProductName, "P");
-    h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
-    h.SetFileCount(1);
-    const Bytes cab = WriteCabinet({e}, CabWriteOptions{});
-    // Each stub is measured against its own Program Files.
-    for (auto [machine, error] : std::vector<std::pair<uint16_t, std::string>>{
-             {kPeMachineI386, "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
-                              "a name may have at most 221"},
-             {kPeMachineAmd64, ""}}) {
-        SCOPED_TRACE(machine);
-        InspectReport r = InspectFile(ComposePackage(BareStub(3000, machine), h, "", cab));
+    // Each case: the cabinet's names, the shortcut list, the header's
+    // changes, the stub's machine and what inspect says (empty: installable).
+    // The stub refuses these before it writes anything; inspect must not
+    // call them valid.
+    struct Case {
+        const char* title;
+        std::vector<std::string> names;
+        std::string shortcuts;
+        std::function<void(PackageHeader&)> change;
+        uint16_t machine;
+        std::string error;
+    };
+    const auto none = [](PackageHeader&) {};
+    const std::string n222 = std::string(218, 'n') + ".txt";
+    for (const Case& c : std::vector<Case>{
+             {"a name too long for the 32-bit stub's Program Files", {n222}, "", none, kPeMachineI386,
+              "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
+              "a name may have at most 221"},
+             {"the same name fits the 64-bit stub's", {n222}, "", none, kPeMachineAmd64, ""},
+             {"a device name after a good file", {"ok.txt", "nul.txt"}, "", none, kPeMachineI386,
+              "its cabinet: entry \"nul.txt\": file name \"nul.txt\" must not be a reserved device name"},
+             {"a device name below a folder", {"ok.txt", "sub\\COM1.log"}, "", none, kPeMachineI386,
+              "file name \"COM1.log\" must not be a reserved device name"},
+             {"a way up", {"ok.txt", "x\\.."}, "", none, kPeMachineI386,
+              "file name \"..\" must not have a \".\" or \"..\" component"},
+             {"a name the mask *.* passes by", {"ok.txt", "README"}, "", none, kPeMachineI386,
+              "entry \"README\" has no \".\""},
+             {"names differing only in case", {"Readme.txt", "README.TXT"}, "", none, kPeMachineI386,
+              "two entries are named \"README.TXT\""},
+             {"UTF-8 names differing only in case", {"\xC3\xA9t\xC3\xA9.txt", "\xC3\x89T\xC3\x89.txt"}, "",
+              none, kPeMachineI386, "two entries are named \"\xC3\x89T\xC3\x89.txt\""},
+             // libmspack refuses it before the names are looked at.
+             {"no file", {}, "", none, kPeMachineI386, "its cabinet is damaged: libmspack cannot open the cabinet"},
+             {"an uninstaller too long for the install folder", {"a.txt"}, "a.txt|A\r",
+              [](PackageHeader& h) {
+                  h.SetText(HeaderText::CompanyFolder, std::string(100, 'c'));
+                  h.SetText(HeaderText::InstallFolder, std::string(100, 'i'));
+                  h.SetText(HeaderText::ShortName, std::string(30, 's'));
+                  h.SetText(HeaderText::StartMenuFolder, "G");
+                  h.SetMakeUninstaller(1);
+                  h.SetUninstallLinkStyle(1);
+              },
+              kPeMachineAmd64, "uninstaller \"Uninstall " + std::string(30, 's') + ".exe\" is 44 characters long"},
+             {"the same without shortcuts writes no uninstaller", {"a.txt"}, "",
+              [](PackageHeader& h) {
+                  h.SetText(HeaderText::CompanyFolder, std::string(100, 'c'));
+                  h.SetText(HeaderText::InstallFolder, std::string(100, 'i'));
+                  h.SetText(HeaderText::ShortName, std::string(30, 's'));
+                  h.SetMakeUninstaller(1);
+              },
+              kPeMachineAmd64, ""},
+             {"a group and a link of 100 characters each", {"a.txt"}, "a.txt|" + std::string(100, 'l') + "\r",
+              [](PackageHeader& h) { h.SetText(HeaderText::StartMenuFolder, std::string(100, 'g')); },
+              kPeMachineAmd64, "shortcut \"" + std::string(100, 'l') + ".lnk\" is 104 characters long"},
+         }) {
+        SCOPED_TRACE(c.title);
+        std::vector<CabEntry> entries;
+        for (const std::string& name : c.names) {
+            CabEntry e;
+            e.name = name;
+            e.data = Pattern(100, 1);
+            e.attribs = static_cast<uint16_t>(kAttrArchive | (name[0] & 0x80 ? kAttrUtf8Name : 0));
+            entries.push_back(e);
+        }
+        if (entries.empty()) { // a cabinet with its one entry's count set to 0
+            entries.push_back(CabEntry{});
+            entries.back().name = "a.txt";
+        }
+        Bytes cab = WriteCabinet(entries, CabWriteOptions{});
+        if (c.names.empty())
+            PutU16At(cab, 28, 0);
+        PackageHeader h = PackageHeader::Blank();
+        h.SetText(HeaderText::ProductName, "P");
+        h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
+        h.SetFileCount(static_cast<uint32_t>(c.names.size()));
+        c.change(h);
+        InspectReport r = InspectFile(ComposePackage(BareStub(3000, c.machine), h, c.shortcuts, cab));
         ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
-        if (error.empty())
+        if (c.error.empty())
             EXPECT_EQ(r.installError, "");
         else
-            EXPECT_NE(r.installError.find(error), std::string::npos) << r.installError;
-        EXPECT_EQ(InspectExitStatus(r), error.empty() ? 0 : 1);
-        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but cannot be installed") !=
-                      std::string::npos,
-                  !error.empty());
+            EXPECT_NE(RenderText(r, 1252).find(c.error), std::string::npos) << RenderText(r, 1252);
+        EXPECT_EQ(InspectExitStatus(r), c.error.empty() ? 0 : 1);
+        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but ") != std::string::npos,
+                  !c.error.empty());
     }
 }
 
