@@ -372,6 +372,12 @@ int TextCodePage(const InspectReport& r, int ansiCodePage)
     return r.record.present && r.record.codePage != 0 ? r.record.codePage : ansiCodePage;
 }
 
+// An uninstaller's list of installed files may be UTF-8 whatever the texts are in.
+int FileListCodePage(const InspectReport& r, int textCodePage)
+{
+    return r.record.Asks(kAskUtf8FileList) ? kUtf8CodePage : textCodePage;
+}
+
 } // namespace
 
 InspectReport InspectFile(const ByteSource& f, int ansiCodePage)
@@ -469,7 +475,7 @@ std::string RenderText(const InspectReport& r, int ansiCodePage)
     if (r.kind == FileKind::Uninstaller) {
         line("installed files: " + std::to_string(r.installedFiles.size()));
         for (const std::string& p : r.installedFiles)
-            line("  " + Shown(p, cp));
+            line("  " + Shown(p, FileListCodePage(r, cp)));
     }
     for (const std::string& n : r.notes)
         line("note: " + n);
@@ -548,7 +554,7 @@ std::string RenderJson(const InspectReport& r, int ansiCodePage)
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)
-            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], cp));
+            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], FileListCodePage(r, cp)));
         o += "]";
     }
     o += ",\"notes\":[";

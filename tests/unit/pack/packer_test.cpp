@@ -543,6 +543,9 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
         EXPECT_EQ(InspectExitStatus(r), c.error.empty() ? 0 : 1);
         EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but ") != std::string::npos,
                   !c.error.empty());
+        // Composed without a record: read in the system's code page.
+        EXPECT_NE(RenderText(r, 1252).find("\nrecord: none: the system's ANSI code page\n"), std::string::npos);
+        EXPECT_NE(RenderJson(r, 1252).find(",\"record\":{\"present\":false},"), std::string::npos);
     }
 }
 
@@ -565,6 +568,22 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     std::string json = RenderJson(r, 1252);
     EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
     EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
+    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":0},"), std::string::npos);
+
+    // The stub writes its list in UTF-8 and says so: shown as UTF-8 while
+    // the texts stay in 1252.
+    std::string utf8List = "C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\r";
+    BufferSink wide;
+    ASSERT_EQ(WriteUninstaller(wide, BufferSource(installer), 3000, in.header, shortcuts, utf8List),
+              WriteResult::Written);
+    PackageRecord asks;
+    asks.present = true;
+    asks.codePage = 1252;
+    asks.asks = kAskUtf8FileList;
+    ASSERT_TRUE(WriteRecord(wide, asks));
+    const std::string text = RenderText(InspectFile(wide.bytes), 1250);
+    EXPECT_NE(text.find("record: code page 1252, asks 0x00000001 (UTF-8 installed-file list)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\n"), std::string::npos) << text;
 
     // From an unsigned installer: the stub as it is, the package as the
     // format lays it out, nothing else.
