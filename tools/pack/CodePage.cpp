@@ -236,6 +236,14 @@ std::string FromAnsi(const std::string& ansi, int codePage)
     return out;
 }
 
+bool IsText(const std::string& bytes, int codePage)
+{
+    std::vector<uint32_t> cps;
+    if (codePage == kUtf8CodePage)
+        return DecodeUtf8(bytes, cps);
+    return FromAnsi(bytes, codePage).find("\xEF\xBF\xBD") == std::string::npos;
+}
+
 std::string RuleForm(const std::string& utf8)
 {
     std::vector<uint32_t> cps;

@@ -29,6 +29,8 @@ std::string Composed(const std::string& utf8);
 bool ToAnsi(const std::string& utf8, int codePage, std::string& out, std::string* bad = nullptr);
 // For display: bytes the code page does not define become U+FFFD.
 std::string FromAnsi(const std::string& ansi, int codePage);
+// Whether every byte of the text decodes in the code page.
+bool IsText(const std::string& bytes, int codePage);
 
 // Upper-cases UTF-8 text for comparing names the way a Windows file system
 // does (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters).

@@ -551,6 +551,10 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
     std::set<std::string> seen;
     for (const CabFileInfo& f : info.files) {
         const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
+        const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
+        if (!IsText(f.name, entryCp))
+            return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
+                   ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
         if (name.find('.') == std::string::npos)
             return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
         NameRule rule = CheckPlainName(RuleForm(last));

@@ -166,6 +166,9 @@ struct Workspace {
         lower.name = "Readme.txt";
         device.name = "sub\\COM1.log";
         dir.Write("caseclash.cab", WriteCabinet({upper, lower}, CabWriteOptions{}));
+        CabEntry latin1;
+        latin1.name = "caf\xE9.txt";
+        dir.Write("latin1.cab", WriteCabinet({latin1}, CabWriteOptions{}));
         dir.Write("device.cab", WriteCabinet({upper, device}, CabWriteOptions{}));
         Bytes empty = WriteCabinet({upper}, CabWriteOptions{});
         PutU16At(empty, 28, 0); // cFiles
@@ -293,6 +296,8 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"cabinet with a device name below a folder", s.Pack({"--cab", s.dir / "device.cab"}),
               "entry \"sub\\COM1.log\": file name \"COM1.log\" must not be a reserved device name"},
              {"cabinet with no file", s.Pack({"--cab", s.dir / "nofiles.cab"}), "it holds no files"},
+             {"cabinet of 1252 names packed as UTF-8", s.Pack({"--cab", s.dir / "latin1.cab"}),
+              "is not text in code page 65001 (give the --codepage it was made in)"},
              // Installed in C:\Program Files (x86)\c...\i...\ (225 characters) a
              // name may have 34: the files fit, "Uninstall " + 21 + ".exe" not.
              {"uninstaller name too long for the install folder",

@@ -91,6 +91,11 @@ TEST(CodePage, ShowsWhatItCannotDecodeAsReplacement)
     EXPECT_EQ(FromAnsi("\xFF\xC3\xA9", 65001), replacement + "\xC3\xA9");
     EXPECT_EQ(FromAnsi("\x95", 932), replacement);          // a lead byte, cut off
     EXPECT_EQ(FromAnsi("\x95\x5Cx", 932), "\xE8\xA1\xA8x"); // 表x
+    EXPECT_TRUE(IsText("\x95\x5Cx", 932));
+    EXPECT_FALSE(IsText("\x95", 932));
+    EXPECT_FALSE(IsText("caf\xE9", 65001));
+    EXPECT_TRUE(IsText("caf\xC3\xA9", 65001));
+    EXPECT_TRUE(IsText("caf\xE9", 1252));
 }
 
 TEST(CodePage, RuleFormKeepsOnlyWhatTheNameRulesLookAt)
