@@ -1,6 +1,7 @@
 #include "tools/pack/CodePage.h"
 
 #include <iconv.h>
+#include <unicase.h>
 #include <uninorm.h>
 
 #include <cerrno>
@@ -287,6 +288,11 @@ std::string FoldCase(const std::string& utf8)
             bool oddCapital = (cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E);
             if (oddCapital ? (cp % 2 == 0) : (cp % 2 == 1))
                 cp -= 1;
+        } else if (cp >= 0x180 && cp < 0x10000 && cp != 0x3C2) {
+            // The rest of the plane by Unicode's simple upper case, as the
+            // file system's table has it (full-width, Armenian, Latin and
+            // Cyrillic extensions, ...); one character never becomes two.
+            cp = uc_toupper(cp);
         }
         EncodeUtf8(cp, out);
     }

@@ -33,7 +33,7 @@ std::string FromAnsi(const std::string& ansi, int codePage);
 bool IsText(const std::string& bytes, int codePage);
 
 // Upper-cases UTF-8 text for comparing names the way a Windows file system
-// does (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters).
+// does: one character for one, in the Basic Multilingual Plane.
 std::string FoldCase(const std::string& utf8);
 
 // UTF-8 text as the name rules take it, one byte per character: ASCII as

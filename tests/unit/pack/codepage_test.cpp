@@ -123,6 +123,11 @@ TEST(CodePage, FoldCaseMatchesNamesAsWindowsDoes)
     EXPECT_EQ(FoldCase("\xC5\x93"), FoldCase("\xC5\x92"));                           // œ / Œ
     EXPECT_EQ(FoldCase("\xC5\xBE"), FoldCase("\xC5\xBD"));                           // ž / Ž
     EXPECT_EQ(FoldCase("\xD0\xB0\xD1\x91"), FoldCase("\xD0\x90\xD0\x81"));           // аё / АЁ
+    EXPECT_EQ(FoldCase("\xEF\xBD\x81.txt"), FoldCase("\xEF\xBC\xA1.TXT"));           // ａ / Ａ, full width
+    EXPECT_EQ(FoldCase("\xD5\xA1"), FoldCase("\xD4\xB1"));                           // Armenian ա / Ա
+    EXPECT_EQ(FoldCase("\xC6\x80"), FoldCase("\xC9\x83"));                           // ƀ / Ƀ
+    EXPECT_EQ(FoldCase("\xC3\x9F"), "\xC3\x9F");                                     // ß stays one character
+    EXPECT_NE(FoldCase("\xCF\x82"), FoldCase("\xCE\xA3"));                           // final ς is not Σ
     EXPECT_NE(FoldCase("a.txt"), FoldCase("b.txt"));
     EXPECT_NE(FoldCase("\xC3\xB7"), FoldCase("\xC3\x97"));                           // ÷ is not ×
 }
