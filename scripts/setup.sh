@@ -22,7 +22,7 @@ pkgs=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   xvfb x11-utils xdotool imagemagick fonts-wine
-  zlib1g-dev libmspack-dev libssl-dev
+  zlib1g-dev libmspack-dev libssl-dev libunistring-dev
   osslsigncode openssl icoutils
   gcab cabextract
   googletest

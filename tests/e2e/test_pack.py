@@ -33,18 +33,28 @@ class PackRoundTrip(rig.RigTestCase):
         return {name: self.prefix.read(dest + "\\" + name) for name in self.prefix.listdir(dest)}
 
     def test_cabinets_unpack_alike_with_cabinet_dll_and_cabextract(self):
-        cases = [("default level 7", rig.payload_files(), "7"), ("level 9", rig.payload_files(), "9"),
-                 ("level 1", rig.payload_files(), "1"),
-                 ("stored", rig.payload_files(), "0"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9")]
-        for n, (label, files, level) in enumerate(cases):
+        # In code page 1252 both take the stored bytes as they are. In UTF-8
+        # (the default) a non-ASCII name carries the flag 0x80, which
+        # cabextract honours; extrac32 knows no flag, so only ASCII names go
+        # through it there.
+        ascii = {name: data for name, data in rig.payload_files().items() if name.isascii()}
+        cases = [("default level 7", rig.payload_files(), "7", "1252"), ("level 9", rig.payload_files(), "9", "1252"),
+                 ("level 1", rig.payload_files(), "1", "1252"),
+                 ("stored", rig.payload_files(), "0", "1252"), ("only empty files", {"a.txt": b"", "b.dat": b""}, "9", "1252"),
+                 ("UTF-8 names", rig.payload_files(), "7", None), ("UTF-8, ASCII names", ascii, "7", None)]
+        for n, (label, files, level, codepage) in enumerate(cases):
             with self.subTest(label):
                 src = rig.write_files(os.path.join(self.scratch, "src%d" % n), files)
                 cab = os.path.join(self.scratch, "c%d.cab" % n)
-                rig.tool("cab", "-o", cab, "--level", level, src)
+                rig.tool("cab", "-o", cab, "--level", level, *(["--codepage", codepage] if codepage else []), src)
                 out = os.path.join(self.scratch, "cabextract%d" % n)
                 subprocess.run(["cabextract", "-q", "-d", out, cab], check=True)
-                self.assertEqual(host_tree(out, "cp1252"), files)
-                self.assertEqual(self.extract_under_wine(cab, r"C:\dest%d" % n), files)
+                self.assertEqual(host_tree(out, "cp1252" if codepage else "utf-8"), files)
+                entries = json.loads(rig.tool("inspect", "--json", cab).stdout)["cabinet"]["entries"]
+                self.assertEqual({e["name"]: bool(e["attribs"] & 0x80) for e in entries},
+                                 {name: codepage is None and not name.isascii() for name in files})
+                if codepage or files is ascii:
+                    self.assertEqual(self.extract_under_wine(cab, r"C:\dest%d" % n), files)
 
     def test_ready_made_cabinet_is_carried_byte_for_byte(self):
         files = {name: data for name, data in rig.payload_files().items() if name.isascii()}
@@ -67,19 +77,22 @@ class PackRoundTrip(rig.RigTestCase):
         self.assertEqual(report["stub"], {"i686": {"machine": "i386", "bits": 32},
                                           "x86-64": {"machine": "x86-64", "bits": 64}}[self.prefix.target])
 
-    def test_cabinet_with_utf8_names_is_refused(self):
-        # gcab marks a non-ASCII name as UTF-8 (0x80); the stub would read
-        # its bytes as ANSI and install the file under a garbled name.
+    def test_cabinet_with_utf8_names_is_carried_with_its_flag(self):
+        # gcab marks a non-ASCII name as UTF-8 (0x80): such a name is UTF-8
+        # whatever the package's code page says.
         src = rig.write_files(os.path.join(self.scratch, "src"), {"caf\u00e9.txt": b"x"})
         other = os.path.join(self.scratch, "utf8.cab")
         subprocess.run(["gcab", "-c", other, "caf\u00e9.txt"], cwd=src, check=True, stdout=subprocess.DEVNULL)
-        exe = os.path.join(self.scratch, "setup.exe")
-        p = rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "U", "--install-folder", "U",
-                 "--cab", other, check=False)
-        self.assertEqual(p.returncode, 1)
-        self.assertEqual(p.stderr.decode(), "cabsetup: error: cabinet entry \"caf\u00e9.txt\" has a UTF-8 name (0x80); "
-                         "the installer reads names as ANSI\n")
-        self.assertFalse(os.path.exists(exe))
+        for codepage in ("65001", "1252"):
+            with self.subTest(codepage):
+                exe = os.path.join(self.scratch, "setup%s.exe" % codepage)
+                rig.tool("pack", "--stub", rig.stub_path(), "-o", exe, "--product-name", "U", "--install-folder", "U",
+                         "--codepage", codepage, "--cab", other)
+                report = rig.inspect(exe)
+                self.assertEqual(report["verdict"], "valid installer (marker, header, shortcut list and payload are sound)")
+                self.assertEqual(report["record"], {"present": True, "codePage": int(codepage), "asks": 0})
+                self.assertEqual([(e["name"], e["attribs"] & 0x80) for e in report["cabinet"]["entries"]],
+                                 [("caf\u00e9.txt", 0x80)])
 
     def test_packed_installer_passes_the_stub_checks(self):
         src = rig.write_files(os.path.join(self.scratch, "src"), rig.payload_files())

@@ -53,10 +53,10 @@ public:
             if (!e.sourcePath.empty() && fd_.get() < 0 && e.size > 0)
                 Open(e);
             size_t n = static_cast<size_t>(std::min<uint64_t>(count, e.Size() - offset_));
-            if (e.sourcePath.empty())
-                std::memcpy(out, e.data.data() + offset_, n);
-            else
+            if (!e.sourcePath.empty())
                 ReadFile(e, out, n);
+            else if (n != 0) // an empty file's data() may be null
+                std::memcpy(out, e.data.data() + offset_, n);
             out += n;
             count -= n;
             offset_ += n;
@@ -162,7 +162,7 @@ std::vector<unsigned char> DirectoryBytes(const std::vector<CabEntry>& entries, 
         AppendU16(out, 0);
         AppendU16(out, e.date);
         AppendU16(out, e.time);
-        AppendU16(out, static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name));
+        AppendU16(out, e.attribs);
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.push_back(0);
         offset += static_cast<uint32_t>(e.Size());

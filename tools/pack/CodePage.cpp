@@ -1,9 +1,12 @@
 #include "tools/pack/CodePage.h"
 
 #include <iconv.h>
+#include <unicase.h>
+#include <uninorm.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "package/LittleEndian.h"
@@ -95,19 +98,69 @@ private:
 
 std::string IconvName(int codePage) { return "CP" + std::to_string(codePage); }
 
+bool IsDoubleByte(int codePage) { return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950; }
+
+// A character to its bytes, and only when they decode back to the same
+// character: a best-fit mapping ("ü" to "u", "¥" to "\") would install
+// another name than the one packed.
+bool EncodeRoundTrip(Iconv& to, Iconv& from, uint32_t cp, std::string& out)
+{
+    unsigned char in[4];
+    PutU32(in, cp);
+    std::string bytes, back;
+    if (!to.Convert(reinterpret_cast<const char*>(in), 4, bytes) || bytes.empty() || bytes.size() > 2 ||
+        !from.Convert(bytes.data(), bytes.size(), back) || back.size() != 4 ||
+        GetU32(reinterpret_cast<const unsigned char*>(back.data())) != cp)
+        return false;
+    out += bytes;
+    return true;
+}
+
 } // namespace
 
 bool IsSupportedCodePage(int codePage)
 {
-    return codePage == 874 || (codePage >= 1250 && codePage <= 1258);
+    return codePage == 874 || (codePage >= 1250 && codePage <= 1258) || IsDoubleByte(codePage) ||
+           codePage == kUtf8CodePage;
 }
 
-bool ToAnsi(const std::string& utf8, int codePage, std::string& out)
+const char* SupportedCodePages() { return "65001 (UTF-8), 874, 932, 936, 949, 950, 1250-1258"; }
+
+std::string Composed(const std::string& utf8)
+{
+    // libunistring would put U+FFFD for what is not UTF-8; the callers
+    // refuse such text, so it is kept for them to see.
+    std::vector<uint32_t> cps;
+    if (!DecodeUtf8(utf8, cps))
+        return utf8;
+    size_t length = 0;
+    uint8_t* nfc = u8_normalize(UNINORM_NFC, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), nullptr,
+                                &length);
+    if (!nfc)
+        return utf8;
+    std::string out(reinterpret_cast<const char*>(nfc), length);
+    std::free(nfc);
+    return out;
+}
+
+bool ToAnsi(const std::string& text, int codePage, std::string& out, std::string* bad)
 {
     out.clear();
     std::vector<uint32_t> cps;
+    const std::string utf8 = Composed(text);
     if (!IsSupportedCodePage(codePage) || !DecodeUtf8(utf8, cps))
         return false;
+    auto refuse = [&](uint32_t cp) {
+        if (bad) {
+            bad->clear();
+            EncodeUtf8(cp, *bad);
+        }
+        return false;
+    };
+    if (codePage == kUtf8CodePage) {
+        out = utf8;
+        return true;
+    }
     if (codePage == 1252) {
         for (uint32_t cp : cps) {
             if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
@@ -119,23 +172,21 @@ bool ToAnsi(const std::string& utf8, int codePage, std::string& out)
                 if (k1252High[k] == cp && !(cp >= 0x80 && cp < 0xA0))
                     found = k;
             if (found < 0)
-                return false;
+                return refuse(cp);
             out += static_cast<char>(0x80 + found);
         }
         return true;
     }
-    Iconv cv(IconvName(codePage).c_str(), "UTF-32LE");
-    if (!cv.ok())
+    Iconv to(IconvName(codePage).c_str(), "UTF-32LE"), from("UTF-32LE", IconvName(codePage).c_str());
+    if (!to.ok() || !from.ok())
         return false;
     for (uint32_t cp : cps) {
-        if (cp >= 0x80 && cp < 0xA0)
-            return false;
-        unsigned char in[4];
-        PutU32(in, cp);
-        std::string one;
-        if (!cv.Convert(reinterpret_cast<const char*>(in), 4, one) || one.size() != 1)
-            return false;
-        out += one;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        if (cp < 0xA0 || !EncodeRoundTrip(to, from, cp, out))
+            return refuse(cp);
     }
     return true;
 }
@@ -143,6 +194,23 @@ bool ToAnsi(const std::string& utf8, int codePage, std::string& out)
 std::string FromAnsi(const std::string& ansi, int codePage)
 {
     std::string out;
+    if (codePage == kUtf8CodePage) {
+        std::vector<uint32_t> one;
+        for (size_t i = 0; i < ansi.size();) {
+            // The longest valid sequence from here, else one replaced byte.
+            size_t n = 4;
+            while (n > 0 && !(i + n <= ansi.size() && DecodeUtf8(ansi.substr(i, n), one) && one.size() == 1))
+                --n;
+            if (n == 0) {
+                EncodeUtf8(0xFFFD, out);
+                ++i;
+            } else {
+                out.append(ansi, i, n);
+                i += n;
+            }
+        }
+        return out;
+    }
     if (codePage == 1252 || !IsSupportedCodePage(codePage)) {
         for (char ch : ansi) {
             unsigned char c = static_cast<unsigned char>(ch);
@@ -151,13 +219,52 @@ std::string FromAnsi(const std::string& ansi, int codePage)
         return out;
     }
     Iconv cv("UTF-8", IconvName(codePage).c_str());
-    for (char ch : ansi) {
-        if (static_cast<unsigned char>(ch) < 0x80)
-            out += ch;
-        else if (!cv.ok() || !cv.Convert(&ch, 1, out))
+    const size_t most = IsDoubleByte(codePage) ? 2 : 1;
+    for (size_t i = 0; i < ansi.size();) {
+        if (static_cast<unsigned char>(ansi[i]) < 0x80) {
+            out += ansi[i++];
+            continue;
+        }
+        size_t n = 1;
+        while (n <= most && !(i + n <= ansi.size() && cv.ok() && cv.Convert(&ansi[i], n, out)))
+            ++n;
+        if (n > most) {
             EncodeUtf8(0xFFFD, out);
+            n = 1;
+        }
+        i += n;
     }
     return out;
+}
+
+bool IsText(const std::string& bytes, int codePage)
+{
+    std::vector<uint32_t> cps;
+    if (codePage == kUtf8CodePage)
+        return DecodeUtf8(bytes, cps);
+    return FromAnsi(bytes, codePage).find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+std::string RuleForm(const std::string& utf8)
+{
+    std::vector<uint32_t> cps;
+    if (!DecodeUtf8(utf8, cps))
+        return utf8;
+    std::string out;
+    for (uint32_t cp : cps)
+        out += static_cast<char>(cp < 0x80 || cp == 0xB9 || cp == 0xB2 || cp == 0xB3 ? cp : 0x80);
+    return out;
+}
+
+size_t Utf16Length(const std::string& utf8)
+{
+    std::vector<uint32_t> cps;
+    if (!DecodeUtf8(utf8, cps))
+        return utf8.size();
+    size_t n = 0;
+    for (uint32_t cp : cps)
+        n += cp >= 0x10000 ? 2 : 1;
+    return n;
 }
 
 std::string FoldCase(const std::string& utf8)
@@ -181,6 +288,11 @@ std::string FoldCase(const std::string& utf8)
             bool oddCapital = (cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E);
             if (oddCapital ? (cp % 2 == 0) : (cp % 2 == 1))
                 cp -= 1;
+        } else if (cp >= 0x180 && cp < 0x10000 && cp != 0x3C2) {
+            // The rest of the plane by Unicode's simple upper case, as the
+            // file system's table has it (full-width, Armenian, Latin and
+            // Cyrillic extensions, ...); one character never becomes two.
+            cp = uc_toupper(cp);
         }
         EncodeUtf8(cp, out);
     }

@@ -78,7 +78,13 @@ const char kPackHelpTemplate[] =
     "                               block compressed four ways: about 1% smaller than 7 for ten times the time)\n"
     "  --no-compress                same as --compression none\n"
     "  --threads N                  MSZIP compression threads (default: one per core)\n"
-    "  --codepage N                 ANSI code page of the target system: 1252 (default), 874, 1250-1258\n"
+    "  --codepage N                 code page of the texts and stored names: 65001 (UTF-8, default),\n"
+    "                               874, 932, 936, 949, 950, 1250-1258; the package records it, and the\n"
+    "                               installer reads them in it on every system. UTF-8 holds every name\n"
+    "                               (non-ASCII names carry the cabinet flag 0x80); a header text then\n"
+    "                               holds fewer characters (100 bytes: 33 to 50 of most scripts).\n"
+    "                               Every package carries the record, 1252 too: one without it (made\n"
+    "                               before it existed) reads in the code page of the system it runs on\n"
     "  --force                      replace a symbolic link at OUT (the link, not what it points to)\n"
     "@OUTPUT@"
     "\n"
@@ -87,7 +93,8 @@ const char kPackHelpTemplate[] =
     "  --sign-password-file F       FILE's password, the first line of F\n"
     "  --sign-timestamp URL         have the signature time-stamped by this RFC 3161 server\n"
     "\n"
-    "Texts are UTF-8 and are converted to the code page; each header text holds at most 100 bytes.\n"
+    "Texts are UTF-8, composed (NFC) and converted to the code page; each header text holds at most\n"
+    "100 bytes. A character the code page cannot hold is refused with the field and the character.\n"
     "Refused: a file name without \".\", two files of the same name, a name or text the code page\n"
     "cannot hold, a name too long for the install folder (Windows paths end at 259 characters,\n"
     "counted from the stub's Program Files: C:\\Program Files (x86) for the i386 stub, where 64-bit\n"
@@ -204,7 +211,7 @@ const char kCabHelp[] =
     "  --level N                    MSZIP level: 0 (stored) to 9, default 7; 9 is the smallest and far slower\n"
     "  --no-compress                same as --compression none\n"
     "  --threads N                  MSZIP compression threads (default: one per core)\n"
-    "  --codepage N                 code page of the stored names (default 1252)\n"
+    "  --codepage N                 code page of the stored names (default 65001: UTF-8, flag 0x80)\n"
     "  --force                      replace a symbolic link at OUT.cab\n"
     OUTPUT_OPTIONS
     "\n"
@@ -216,8 +223,9 @@ const char kCabHelp[] =
 const char kInspectHelp[] =
     "usage: cabsetup inspect [--json] [--ca-file CA.pem] [--codepage N] FILE\n"
     "\n"
-    "Shows the marker, the header fields, the shortcuts, the cabinet entries (name,\n"
-    "size, date, attributes, run flag) or an uninstaller's file list, and the verdict\n"
+    "Shows the marker, the record (the code page of the texts and names), the header\n"
+    "fields, the shortcuts, the cabinet entries (name, size, date, attributes, run flag)\n"
+    "or an uninstaller's file list, and the verdict\n"
     "of the stub's own package reader, which reads the marker, the header, the shortcut\n"
     "list and the payload in turn: bare stub, damaged copy (naming the step that fails\n"
     "and why), valid installer or uninstaller. A cabinet file is listed and verified on\n"
@@ -234,7 +242,8 @@ const char kInspectHelp[] =
     "  --json                       one JSON object on standard output\n"
     "  --ca-file CA.pem             also check the signer's chain against these certificates;\n"
     "                               an installer or uninstaller then needs a signature they trust\n"
-    "  --codepage N                 code page to show texts in (default 1252)\n"
+    "  --codepage N                 the system code page assumed for a package without a record\n"
+    "                               (default 1252); a package with one is shown in its own\n"
     "\n"
     "It names the stub's machine and bitness; a file that is no Windows program gets the\n"
     "verdict \"not a Windows program\". A text that leads outside its place is named with its\n"
@@ -242,9 +251,10 @@ const char kInspectHelp[] =
     "\n"
     "Exit status: 0 bare stub, valid installer, uninstaller or cabinet; 1 damaged copy (also a file\n"
     "that ends inside the marker), damaged cabinet, an installer whose cabinet cannot be installed\n"
-    "(part of a multi-cabinet set, a name too long for the install folder), a signature that does\n"
-    "not hold (digest mismatch, broken, or not trusted by --ca-file), not a Windows program, not a\n"
-    "file (a directory, a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
+    "(part of a multi-cabinet set, no file, a name the stub refuses, two names differing only in case,\n"
+    "a file, link or uninstaller path too long for Windows), a signature that does not hold (digest\n"
+    "mismatch, broken, or not trusted by --ca-file), not a Windows program, not a file (a directory,\n"
+    "a device, a FIFO), or a file that cannot be read; 2 wrong command line.\n";
 
 struct UsageError : ToolError {
     using ToolError::ToolError;
@@ -369,7 +379,7 @@ bool FileOption(Args& a, CollectOptions& collect, CabWriteOptions& cab)
     } else if (a.Value("--codepage", v)) {
         collect.codePage = ParseInt("--codepage", v, 0, 65535);
         if (!IsSupportedCodePage(collect.codePage))
-            throw UsageError("--codepage " + v + " is not supported (1252, 874, 1250-1258)");
+            throw UsageError("--codepage " + v + " is not supported (" + SupportedCodePages() + ")");
     } else {
         return false;
     }
@@ -633,7 +643,7 @@ int RunCab(int argc, char** argv)
 int RunInspect(int argc, char** argv)
 {
     bool json = false;
-    int codePage = kDefaultCodePage;
+    int codePage = kAnsiDisplayCodePage;
     std::string path, caFile;
     for (Args a(argc, argv, 2); !a.Done();) {
         std::string v;
@@ -651,7 +661,7 @@ int RunInspect(int argc, char** argv)
         } else if (a.Value("--codepage", v)) {
             codePage = ParseInt("--codepage", v, 0, 65535);
             if (!IsSupportedCodePage(codePage))
-                throw UsageError("--codepage " + v + " is not supported (1252, 874, 1250-1258)");
+                throw UsageError("--codepage " + v + " is not supported (" + SupportedCodePages() + ")");
         } else {
             throw UsageError("unknown option " + a.Current());
         }
@@ -666,7 +676,7 @@ int RunInspect(int argc, char** argv)
         report = NotAFileReport(FileKindName(st.st_mode));
     } else {
         Fd fd = OpenRegular(path, st);
-        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path), caFile);
+        report = InspectFile(FdSource(fd.get(), 0, static_cast<uint64_t>(st.st_size), path), codePage, caFile);
     }
     std::string text = json ? RenderJson(report, codePage) : RenderText(report, codePage);
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -82,9 +82,9 @@ void WalkFolder(const std::string& root, const std::string& rel, const CollectOp
             WalkFolder(root, relPath, options, trail, out);
             trail.pop_back();
         } else if (S_ISREG(f.st.st_mode)) {
-            f.name = n;
+            f.name = Composed(n);
             if (options.keepNames) {
-                f.name = relPath;
+                f.name = Composed(relPath);
                 std::replace(f.name.begin(), f.name.end(), '/', '\\');
             }
             out.push_back(f);
@@ -112,7 +112,7 @@ std::vector<Found> FindFiles(const std::vector<PackInput>& inputs, const Collect
             FolderTrail trail{{st.st_dev, st.st_ino}};
             WalkFolder(root, "", options, trail, found);
         } else if (S_ISREG(st.st_mode)) {
-            found.push_back(Found{in.path, in.stored.empty() ? BaseName(in.path) : in.stored, st});
+            found.push_back(Found{in.path, Composed(in.stored.empty() ? BaseName(in.path) : in.stored), st});
         } else {
             throw ToolError(in.path + " is " + FileKindName(st.st_mode) + ", not a regular file");
         }
@@ -153,15 +153,15 @@ void CheckFlatNames(const std::vector<Found>& found)
 // --run and --attrib name a file by its stored name or by its path as given.
 bool NameMatches(const std::string& wanted, const std::string& storedUtf8, const std::string& sourcePath)
 {
-    return wanted == sourcePath || FoldCase(wanted) == FoldCase(storedUtf8);
+    return wanted == sourcePath || FoldCase(Composed(wanted)) == FoldCase(storedUtf8);
 }
 
 std::string Ansi(const std::string& utf8, int codePage, const std::string& what)
 {
-    std::string out;
-    if (!ToAnsi(utf8, codePage, out))
+    std::string out, bad;
+    if (!ToAnsi(utf8, codePage, out, &bad))
         throw ToolError(what + " \"" + utf8 + "\" has a character that " + CodePageName(codePage) +
-                        " cannot represent");
+                        " cannot represent" + (bad.empty() ? std::string(" (it is not UTF-8)") : ": \"" + bad + "\""));
     return out;
 }
 
@@ -193,7 +193,13 @@ void ApplyFileOptions(const CollectOptions& options, const std::vector<Found>& f
         apply(name, "--run", [](CabEntry& e) { e.attribs |= kAttrRun; });
     for (const CabEntry& e : entries)
         if (e.attribs & kAttrUtf8Name)
-            throw ToolError("attribute 0x80 (UTF-8 name) cannot be set: the installer reads names as ANSI");
+            throw ToolError("attribute 0x80 (UTF-8 name) is not set by hand: the packer sets it on every non-ASCII "
+                            "name it writes in UTF-8 (--codepage 65001)");
+}
+
+bool IsAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 } // namespace
@@ -270,6 +276,12 @@ std::vector<CabEntry> CollectEntries(const std::vector<PackInput>& inputs, const
             ids->push_back(FileId{f.st.st_dev, f.st.st_ino, f.path});
     }
     ApplyFileOptions(options, found, entries);
+    // What gcab writes too: readers that know the flag take such a name as
+    // UTF-8 whatever code page they would use.
+    if (options.codePage == kUtf8CodePage)
+        for (CabEntry& e : entries)
+            if (!IsAscii(e.name))
+                e.attribs |= kAttrUtf8Name;
     return entries;
 }
 
@@ -282,7 +294,8 @@ std::string FieldText(const std::map<std::string, std::string>& fields, const st
         return "";
     std::string ansi = Ansi(it->second, codePage, key);
     if (ansi.size() > kTextCapacity)
-        throw ToolError(key + " is " + std::to_string(ansi.size()) + " bytes long; the header holds at most 100");
+        throw ToolError(key + " is " + std::to_string(ansi.size()) + " bytes long in " + CodePageName(codePage) +
+                        "; the header holds at most 100");
     if (ansi.find_first_of("\r\n") != std::string::npos)
         throw ToolError(key + " must not hold a line break");
     return ansi;
@@ -320,19 +333,12 @@ unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std
     return static_cast<unsigned>(v);
 }
 
-// What of a stored name the installer makes a file from: what follows the
-// last "\\", "/" or ":", as the stub cuts it.
-std::string LastComponent(const std::string& name)
+// Stored names here are decoded text (UTF-8), so a "\\" is never the
+// second byte of a double-byte character.
+bool IsPacked(const std::vector<std::string>& storedNames, const std::string& utf8)
 {
-    size_t cut = name.find_last_of("\\/:");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
-}
-
-bool IsPacked(const std::vector<std::string>& storedNames, const std::string& utf8, int cp)
-{
-    return std::any_of(storedNames.begin(), storedNames.end(), [&](const std::string& n) {
-        return FoldCase(FromAnsi(n, cp)) == FoldCase(utf8);
-    });
+    return std::any_of(storedNames.begin(), storedNames.end(),
+                       [&](const std::string& n) { return FoldCase(n) == FoldCase(Composed(utf8)); });
 }
 
 // Why a stub of these headers is not one of the kinds we build, or "".
@@ -388,38 +394,20 @@ uint16_t CheckStub(const PackPlan& plan)
 }
 
 // A stored name the stub would refuse: a device name, dots only, ...
-void CheckPlace(const std::string& storedName, int cp)
+void CheckPlace(const std::string& storedName)
 {
     const std::string name = LastComponent(storedName);
-    NameRule rule = CheckPlainName(name);
+    NameRule rule = CheckPlainName(RuleForm(name));
     if (rule != NameRule::Allowed)
-        throw ToolError("file name \"" + FromAnsi(name, cp) + "\" " + NameRuleText(rule, name.data(), name.size()));
+        throw ToolError("file name \"" + name + "\" " + NameRuleText(rule, name.data(), name.size()));
 }
 
-// Entry names of a ready-made cabinet, checked the way the installer will
-// take them: by the last component, into one folder.
 std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp)
 {
-    if (info.PartOfSet())
-        throw ToolError("cabinet " + path + " is part " + std::to_string(info.setIndex + 1) +
-                        " of a multi-cabinet set; the installer needs one whole cabinet");
-    if (info.files.empty())
-        throw ToolError("cabinet " + path + " holds no files");
     std::vector<std::string> names;
-    std::set<std::string> seen;
-    for (const CabFileInfo& f : info.files) {
-        std::string shown = (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, cp);
-        if (f.attribs & kAttrUtf8Name)
-            throw ToolError("cabinet entry \"" + shown + "\" has a UTF-8 name (0x80); the installer reads names as ANSI");
-        if (f.name.find('.') == std::string::npos)
-            throw ToolError("cabinet entry \"" + shown + "\" has no \".\": the installer extracts only *.*");
-        CheckPlace(f.name, cp);
-        std::string last = LastComponent(f.name);
-        if (!seen.insert(FoldCase(FromAnsi(last, cp))).second)
-            throw ToolError("cabinet holds two entries named \"" + FromAnsi(last, cp) +
-                            "\" (the installer puts all files in one folder)");
-        names.push_back(f.name);
-    }
+    std::string problem = CabinetNamesProblem(info, cp, names);
+    if (!problem.empty())
+        throw ToolError("cabinet " + path + ": " + problem);
     return names;
 }
 
@@ -454,18 +442,10 @@ std::vector<std::string> PlanOwnCabinet(const PackRequest& req, PackPlan& plan)
     plan.cabOptions = req.cab;
     std::vector<std::string> names;
     for (const CabEntry& e : plan.entries) {
-        CheckPlace(e.name, req.collect.codePage);
-        names.push_back(e.name);
+        names.push_back(EntryText(e.name, e.attribs, req.collect.codePage));
+        CheckPlace(names.back());
     }
     return names;
-}
-
-void CheckInstallPaths(const std::vector<std::string>& storedNames, const std::string& company,
-                       const std::string& install, int cp, uint16_t machine)
-{
-    std::string problem = NameTooLong(storedNames, company, install, cp, ProgramFilesOf(machine));
-    if (!problem.empty())
-        throw ToolError(problem);
 }
 
 // Header texts and numbers.
@@ -494,7 +474,7 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
                             " in the manifest");
     }
     for (HeaderText folder : {HeaderText::CompanyFolder, HeaderText::InstallFolder, HeaderText::StartMenuFolder})
-        CheckFolderField(FieldOf(folder).key, ansi[FieldOf(folder).key]);
+        CheckFolderField(FieldOf(folder).key, FromAnsi(ansi[FieldOf(folder).key], cp));
 
     const char* const licenseKey = FieldOf(HeaderText::LicenseFile).key;
     const std::string& license = ansi[licenseKey];
@@ -502,7 +482,7 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
         if (license.find_first_of("\\/:*?") != std::string::npos)
             throw ToolError(std::string(licenseKey) + " \"" + req.fields.at(licenseKey) +
                             "\" must be a plain file name (no \\ / : * ?)");
-        if (!IsPacked(storedNames, FromAnsi(license, cp), cp))
+        if (!IsPacked(storedNames, FromAnsi(license, cp)))
             throw ToolError(std::string(licenseKey) + " \"" + req.fields.at(licenseKey) +
                             "\" is not one of the packed files");
     }
@@ -510,9 +490,10 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
     // The stub refuses texts that lead outside their places. The list size is
     // still zero here, so an empty StartMenuFolder passes; with shortcuts,
     // PlanShortcuts refuses it.
-    HeaderNameFault fault = CheckHeaderNames(plan.header);
+    const PackageHeader rules = RuleHeader(plan.header, cp);
+    HeaderNameFault fault = CheckHeaderNames(rules);
     if (fault.rule != NameRule::Allowed) {
-        const String& text = plan.header.Text(fault.field);
+        const String& text = rules.Text(fault.field);
         throw ToolError(std::string(HeaderTextName(fault.field)) + " \"" + FromAnsi(plan.header.Text(fault.field), cp) +
                         "\" " + NameRuleText(fault.rule, text.c_str(), text.size()));
     }
@@ -535,14 +516,16 @@ void PlanShortcuts(const PackRequest& req, const std::vector<std::string>& store
             throw ToolError("shortcut name \"" + name + "\" holds a character Windows does not allow in file names");
         std::string n = Ansi(name, cp, "shortcut name");
         std::string t = Ansi(target, cp, "shortcut target");
-        if (!linkNames.insert(FoldCase(name)).second)
+        if (!linkNames.insert(FoldCase(Composed(name))).second)
             throw ToolError("two shortcuts are named \"" + name + "\"");
         bool targetBroke;
-        NameRule rule = CheckShortcutRecord(ShortcutRecord{t, n}, targetBroke);
+        const std::string ruleTarget = RuleForm(Composed(target)), ruleName = RuleForm(Composed(name));
+        NameRule rule = CheckShortcutRecord(ShortcutRecord{ruleTarget, ruleName}, targetBroke);
         if (rule != NameRule::Allowed)
             throw ToolError((targetBroke ? "shortcut target \"" + target : "shortcut name \"" + name) + "\" " +
-                            NameRuleText(rule, targetBroke ? t.data() : n.data(), targetBroke ? t.size() : n.size()));
-        if (!IsPacked(storedNames, target, cp))
+                            NameRuleText(rule, targetBroke ? ruleTarget.data() : ruleName.data(),
+                                         targetBroke ? ruleTarget.size() : ruleName.size()));
+        if (!IsPacked(storedNames, target))
             plan.warnings.push_back("shortcut \"" + name + "\" points at \"" + target + "\", which is not a packed file");
         plan.shortcutList += t + "|" + n + "\r";
     }
@@ -571,20 +554,121 @@ const char* ProgramFilesOf(uint16_t machine)
     return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
 }
 
-std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
-                        const std::string& install, int cp, const char* programFiles)
+std::string LastComponent(const std::string& name)
 {
-    const std::string folder =
-        std::string(programFiles) + "\\" + (company.empty() ? "" : company + "\\") + install + "\\";
-    const size_t allowed = folder.size() < kMaxWindowsPath ? kMaxWindowsPath - folder.size() : 0;
-    for (const std::string& name : storedNames) {
-        std::string last = LastComponent(name);
-        if (last.size() > allowed)
-            return "file name \"" + FromAnsi(last, cp) + "\" is " + std::to_string(last.size()) +
-                   " characters long; installed in " + FromAnsi(folder, cp) + " a name may have at most " +
-                   std::to_string(allowed) + " (Windows paths end at 259 characters)";
+    size_t cut = name.find_last_of("\\/:");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
+{
+    return FromAnsi(stored, (attribs & kAttrUtf8Name) ? kUtf8CodePage : codePage);
+}
+
+std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names)
+{
+    names.clear();
+    if (info.PartOfSet())
+        return "it is part " + std::to_string(info.setIndex + 1) +
+               " of a multi-cabinet set; the installer needs one whole cabinet";
+    if (info.files.empty())
+        return "it holds no files";
+    std::set<std::string> seen;
+    for (const CabFileInfo& f : info.files) {
+        const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
+        const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
+        if (!IsText(f.name, entryCp))
+            return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
+                   ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
+        if (name.find('.') == std::string::npos)
+            return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
+        NameRule rule = CheckPlainName(RuleForm(last));
+        if (rule != NameRule::Allowed)
+            return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
+        if (!seen.insert(FoldCase(last)).second)
+            return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
+        names.push_back(name);
     }
     return "";
+}
+
+PackageHeader RuleHeader(const PackageHeader& header, int codePage)
+{
+    PackageHeader rules = header;
+    for (int t = 0; t <= static_cast<int>(HeaderText::GuiLibrary); ++t) {
+        const HeaderText text = static_cast<HeaderText>(t);
+        rules.SetText(text, RuleForm(FromAnsi(header.Text(text), codePage)));
+    }
+    return rules;
+}
+
+namespace {
+
+// The longest folder a stub of this machine installs into, and the Start
+// menu's Programs folder of a user with the longest name Windows allows
+// (20 characters).
+struct Place {
+    std::string shown;
+    size_t length;
+};
+
+Place ProgramsPlace()
+{
+    const std::string tail = "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    return Place{"C:\\Users\\<user>" + tail, std::string("C:\\Users\\").size() + 20 + tail.size()};
+}
+
+std::string Joined(const std::string& folder, const std::string& sub)
+{
+    return sub.empty() ? folder : folder + "\\" + sub;
+}
+
+} // namespace
+
+std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
+{
+    const std::string pf = ProgramFilesOf(machine);
+    const Place install{Joined(Joined(pf, paths.company), paths.install) + "\\",
+                        Utf16Length(Joined(Joined(pf, paths.company), paths.install)) + 1};
+    const Place programs = ProgramsPlace();
+    const Place group{Joined(programs.shown, paths.startMenu) + "\\",
+                      programs.length + (paths.startMenu.empty() ? 0 : 1 + Utf16Length(paths.startMenu)) + 1};
+    auto check = [](const Place& in, const std::string& what, const std::string& name) -> std::string {
+        const size_t allowed = in.length < kMaxWindowsPath ? kMaxWindowsPath - in.length : 0;
+        const size_t length = Utf16Length(name);
+        if (length <= allowed)
+            return "";
+        return what + " \"" + name + "\" is " + std::to_string(length) + " characters long; installed in " +
+               in.shown + " a name may have at most " + std::to_string(allowed) +
+               " (Windows paths end at 259 characters)";
+    };
+    std::string problem;
+    for (const std::string& name : paths.files)
+        if (problem.empty())
+            problem = check(install, "file name", LastComponent(name));
+    for (const std::string& link : paths.links)
+        if (problem.empty())
+            problem = check(group, "shortcut", link + ".lnk");
+    if (problem.empty() && !paths.uninstaller.empty())
+        problem = check(install, "uninstaller", paths.uninstaller + ".exe");
+    if (problem.empty() && !paths.uninstaller.empty())
+        problem = check(group, "uninstaller's shortcut", paths.uninstaller + ".lnk");
+    return problem;
+}
+
+InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
+                            const std::vector<std::string>& links, int codePage)
+{
+    InstallPaths paths;
+    paths.files = files;
+    paths.company = FromAnsi(header.CompanyFolder(), codePage);
+    paths.install = FromAnsi(header.InstallFolder(), codePage);
+    paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);
+    paths.links = links;
+    // The installer writes its uninstaller only while it makes shortcuts.
+    if (header.MakeUninstaller() && !links.empty())
+        paths.uninstaller = FromAnsi(UninstallLinkName(header).c_str(), codePage);
+    return paths;
 }
 
 PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
@@ -671,9 +755,15 @@ PackPlan PlanPackage(const PackRequest& req)
         req.cabPath.empty() ? PlanOwnCabinet(req, plan) : PlanReadyCabinet(req, plan);
     plan.fileCount = static_cast<uint32_t>(storedNames.size());
     PlanHeader(req, storedNames, plan);
+    plan.record.present = true;
+    plan.record.codePage = static_cast<uint16_t>(req.collect.codePage);
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
-    CheckInstallPaths(storedNames, plan.header.CompanyFolder(), plan.header.InstallFolder(), req.collect.codePage,
-                      machine);
+    std::vector<std::string> links;
+    for (const auto& shortcut : req.shortcuts)
+        links.push_back(Composed(shortcut.first));
+    std::string tooLong = PathTooLong(InstallPathsOf(plan.header, storedNames, links, req.collect.codePage), machine);
+    if (!tooLong.empty())
+        throw ToolError(tooLong);
     PlanBranding(req, plan);
     uint64_t payload = req.cabPath.empty() ? CabinetBound(plan.entries) : plan.cabSize;
     if (plan.stubSize + kHeaderSize + plan.shortcutList.size() + payload > 0xFFFFFFFFu)
@@ -714,6 +804,9 @@ PackResult WritePackage(const PackPlan& plan, OutputSink& out)
     FinishInstaller(out, stubSize,
                     CompleteHeader(plan.header, plan.shortcutList, static_cast<uint32_t>(cab.size), cab.crc, ZlibCrc32Update),
                     static_cast<uint32_t>(total));
+    // Always, also for an ANSI code page: a package without a record reads
+    // in the code page of whatever system runs it.
+    WriteRecord(out, plan.record);
 
     PackResult result;
     result.packageSize = total;

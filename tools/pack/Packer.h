@@ -14,7 +14,9 @@
 #include "package/Package.h"
 #include "package/PeImage.h"
 #include "tools/pack/Branding.h"
+#include "tools/pack/CabReader.h"
 #include "tools/pack/CabWriter.h"
+#include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 
 struct PackInput {
@@ -23,7 +25,7 @@ struct PackInput {
 };
 
 struct CollectOptions {
-    int codePage = 1252;
+    int codePage = kDefaultCodePage;
     // Stored names may hold folders ("dir\\name"), lack a ".", and repeat.
     bool keepNames = false;
     std::vector<std::string> run;                             // names to flag 0x40
@@ -61,11 +63,36 @@ int ParseZone(const std::string& text);
 const char* ProgramFilesOf(uint16_t machine);
 constexpr size_t kMaxWindowsPath = 259; // MAX_PATH less its terminator
 
-// Each file lands in Program Files\CompanyFolder\InstallFolder; the whole
-// path must stay within the Windows path limit, or the extraction fails.
-// Returns why a stored name (its last component) would not fit, or "".
-std::string NameTooLong(const std::vector<std::string>& storedNames, const std::string& company,
-                        const std::string& install, int codePage, const char* programFiles);
+// What of a stored name the installer makes a file from: what follows the
+// last "\\", "/" or ":", as the stub cuts it. Of decoded text (UTF-8).
+std::string LastComponent(const std::string& name);
+// A cabinet entry's name as text: UTF-8 when it carries the flag 0x80,
+// else in the package's code page.
+std::string EntryText(const std::string& stored, uint16_t attribs, int codePage);
+// Why the installer would refuse a cabinet's entries, or "": part of a set,
+// no file, a name without "." (the installer extracts *.*), a last
+// component that breaks the name rules, two that differ only in case.
+// names receives the decoded stored names.
+std::string CabinetNamesProblem(const CabInfo& info, int codePage, std::vector<std::string>& names);
+// The header with its texts decoded and put in the form the name rules
+// take (RuleForm), for CheckHeaderNames.
+PackageHeader RuleHeader(const PackageHeader& header, int codePage);
+
+// Every path an installation creates, decoded: the files in Program
+// Files\CompanyFolder\InstallFolder, the links in the Start-menu group,
+// and the uninstaller with its link.
+struct InstallPaths {
+    std::vector<std::string> files; // stored names
+    std::string company, install, startMenu;
+    std::vector<std::string> links; // shortcut names, without ".lnk"
+    std::string uninstaller;        // UninstallLinkName when one is written, else ""
+};
+InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
+                            const std::vector<std::string>& links, int codePage);
+// Why one of them would pass the Windows path limit (counted in UTF-16
+// units, as Windows counts), or "". The links are measured in the Programs
+// folder of a user with the longest name Windows allows.
+std::string PathTooLong(const InstallPaths& paths, uint16_t machine);
 
 // The headers of the Windows program at the start of file: its DOS header,
 // PE headers and section table, read on their own (not the bytes between
@@ -94,6 +121,7 @@ struct PackPlan {
     uint64_t stubSize = 0;
     std::vector<unsigned char> brandedStub; // the stub with the product's resources, when branded
     PackageHeader header;
+    PackageRecord record; // the code page of the texts and names
     std::string shortcutList;
     Fd cab;                       // a ready-made cabinet, or...
     std::string cabPath;

@@ -199,6 +199,21 @@ bool IsC1(const std::string& s, size_t i, size_t n)
     return n == 2 && static_cast<unsigned char>(s[i]) == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
 }
 
+// The code page the package says its texts and names are in.
+std::string RecordText(const PackageRecord& record)
+{
+    if (!record.present)
+        return "none: the system's ANSI code page";
+    std::string s = "code page ";
+    if (record.codePage == 0)
+        s += "0 (the system's ANSI code page)";
+    else
+        s += std::to_string(record.codePage) + (record.codePage == kCodePageUtf8 ? " (UTF-8)" : "");
+    if (record.asks != 0)
+        s += ", asks " + Hex(record.asks) + (record.Asks(kAskUtf8FileList) ? " (UTF-8 installed-file list)" : "");
+    return s;
+}
+
 std::string Escaped(const char* format, unsigned value)
 {
     char buf[8];
@@ -272,7 +287,8 @@ std::string Shown(const std::string& ansi, int codePage)
     return out;
 }
 
-// An entry flagged 0x80 holds UTF-8, which needs no conversion to show.
+// An entry flagged 0x80 holds UTF-8, shown as it stands: a byte that is
+// not UTF-8 is then escaped rather than replaced.
 std::string EntryName(const CabFileInfo& f, int codePage)
 {
     return (f.attribs & kAttrUtf8Name) ? f.name : FromAnsi(f.name, codePage);
@@ -416,24 +432,26 @@ bool ReadShortcuts(InspectReport& r, PackageReader& reader)
     return passed;
 }
 
-// What passes the stub's reading but would still fail in its extraction.
-void CheckInstallable(InspectReport& r)
+// What passes the stub's reading but would still fail in its extraction,
+// by the rules the packer applies: the names of the cabinet's entries, and
+// every path the installation creates.
+void CheckInstallable(InspectReport& r, int cp)
 {
     if (!r.cabinetError.empty())
         return;
-    if (r.cabinet.PartOfSet()) {
-        r.installError = "its cabinet is part " + std::to_string(r.cabinet.setIndex + 1) + " of a multi-cabinet set";
+    std::vector<std::string> names, links;
+    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names);
+    if (!problem.empty()) {
+        r.installError = "its cabinet: " + problem;
         return;
     }
-    std::vector<std::string> names;
-    for (const CabFileInfo& file : r.cabinet.files)
-        names.push_back(file.name);
-    r.installError = NameTooLong(names, r.header.CompanyFolder(), r.header.InstallFolder(), kDefaultCodePage,
-                                 ProgramFilesOf(r.program.machine));
+    for (const ShortcutRecord& s : r.shortcuts)
+        links.push_back(FromAnsi(Bytes(s.name), cp));
+    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp), r.program.machine);
 }
 
 // The payload, and what it holds.
-void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
+void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f, int cp)
 {
     const PackageHeader& h = r.header;
     const bool uninstaller = h.UninstallMode() != 0;
@@ -465,7 +483,7 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
     }
     r.kind = FileKind::Installer;
     ReadPayloadCabinet(r, SliceSource(f, at, h.PayloadSize()));
-    CheckInstallable(r);
+    CheckInstallable(r, cp);
     if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
         r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
                           std::to_string(r.cabinet.files.size()) + " entries");
@@ -475,7 +493,22 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
 
 } // namespace
 
-InspectReport InspectFile(const ByteSource& f, const std::string& caFile)
+namespace {
+
+int TextCodePage(const InspectReport& r, int ansiCodePage)
+{
+    return r.record.present && r.record.codePage != 0 ? r.record.codePage : ansiCodePage;
+}
+
+// An uninstaller's list of installed files may be UTF-8 whatever the texts are in.
+int FileListCodePage(const InspectReport& r, int textCodePage)
+{
+    return r.record.Asks(kAskUtf8FileList) ? kUtf8CodePage : textCodePage;
+}
+
+} // namespace
+
+InspectReport InspectFile(const ByteSource& f, int ansiCodePage, const std::string& caFile)
 {
     InspectReport r;
     r.caRequired = !caFile.empty();
@@ -491,6 +524,7 @@ InspectReport InspectFile(const ByteSource& f, const std::string& caFile)
     PackageReader reader(f, ZlibCrc32Update);
     const StepOutcome marker = reader.ReadMarker();
     r.marker = reader.Marker();
+    r.record = reader.Record();
     if (reader.Signature().size != 0) {
         r.hasSignature = true;
         r.signature = ReadSignature(f, reader.Signature(), caFile);
@@ -502,11 +536,14 @@ InspectReport InspectFile(const ByteSource& f, const std::string& caFile)
     r.hasHeader = header != StepOutcome::HeaderCutShort;
     r.header = reader.Header();
     if (Passes(r, reader, header) && ReadShortcuts(r, reader))
-        ReadPayload(r, reader, f);
+        ReadPayload(r, reader, f, TextCodePage(r, ansiCodePage));
     return r;
 }
 
-InspectReport InspectFile(const std::vector<unsigned char>& file) { return InspectFile(BufferSource(file)); }
+InspectReport InspectFile(const std::vector<unsigned char>& file, int ansiCodePage)
+{
+    return InspectFile(BufferSource(file), ansiCodePage);
+}
 
 InspectReport NotAFileReport(const std::string& what)
 {
@@ -523,8 +560,9 @@ int InspectExitStatus(const InspectReport& r)
     return r.cabinetError.empty() && r.installError.empty() && !SignatureFails(r) ? 0 : 1;
 }
 
-std::string RenderText(const InspectReport& r, int cp)
+std::string RenderText(const InspectReport& r, int ansiCodePage)
 {
+    const int cp = TextCodePage(r, ansiCodePage);
     std::string out;
     auto line = [&](const std::string& s) { out += s + "\n"; };
     if (r.kind != FileKind::NotAFile)
@@ -534,6 +572,8 @@ std::string RenderText(const InspectReport& r, int cp)
     if (HasMarker(r))
         line("marker: magic " + Hex(r.marker.magic) + ", StubSize " + std::to_string(r.marker.StubSize) +
              ", PackageSize " + std::to_string(r.marker.PackageSize));
+    if (HasMarker(r))
+        line("record: " + RecordText(r.record));
     if (HasMarker(r))
         line("signature: " + SignatureText(r));
     if (r.hasHeader) {
@@ -564,7 +604,7 @@ std::string RenderText(const InspectReport& r, int cp)
     if (r.kind == FileKind::Uninstaller) {
         line("installed files: " + std::to_string(r.installedFiles.size()));
         for (const std::string& p : r.installedFiles)
-            line("  " + Shown(p, cp));
+            line("  " + Shown(p, FileListCodePage(r, cp)));
     }
     for (const std::string& n : r.notes)
         line("note: " + n);
@@ -599,8 +639,9 @@ std::string CabinetJson(const InspectReport& r, int cp)
 
 } // namespace
 
-std::string RenderJson(const InspectReport& r, int cp)
+std::string RenderJson(const InspectReport& r, int ansiCodePage)
 {
+    const int cp = TextCodePage(r, ansiCodePage);
     std::string o = "{";
     o += "\"kind\":" + JsonString(KindName(r.kind));
     o += ",\"verdict\":" + JsonString(Verdict(r));
@@ -615,6 +656,10 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (HasMarker(r)) {
         o += ",\"marker\":{\"magic\":" + std::to_string(r.marker.magic) + ",\"StubSize\":" +
              std::to_string(r.marker.StubSize) + ",\"PackageSize\":" + std::to_string(r.marker.PackageSize) + "}";
+        o += ",\"record\":{\"present\":" + std::string(r.record.present ? "true" : "false");
+        if (r.record.present)
+            o += ",\"codePage\":" + std::to_string(r.record.codePage) + ",\"asks\":" + std::to_string(r.record.asks);
+        o += "}";
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
         if (r.hasSignature) {
             const SignatureInfo& sig = r.signature;
@@ -641,7 +686,7 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)
-            o += std::string(i ? "," : "") + JsonString(FromAnsi(r.installedFiles[i], cp));
+            o += std::string(i ? "," : "") + JsonString(FromAnsi(r.installedFiles[i], FileListCodePage(r, cp)));
         o += "]";
     }
     o += ",\"notes\":[";

@@ -11,6 +11,7 @@
 #include "package/PeImage.h"
 #include "package/TextLists.h"
 #include "tools/pack/CabReader.h"
+#include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/Signature.h"
 
@@ -30,6 +31,7 @@ struct InspectReport {
     PeImage program; // the stub's headers, when hasProgram
 
     PackageMarker marker;
+    PackageRecord record; // the code page the package's texts are in
     // The certificate table the stub accepts after the package, and whom
     // its signature names; the package under it is intact when the file is
     // a valid installer or uninstaller.
@@ -53,14 +55,18 @@ struct InspectReport {
 // Reads the program headers, the marker, the header, the shortcut list and
 // the cabinet's directory, and streams the payload for its CRC: memory
 // stays small whatever the file's size.
+// ansiCodePage: the system code page assumed for a package without a
+// record (the stub reads those in the code page of the system it runs on).
 // With a `caFile`, a package needs a signature whose chain it trusts.
-InspectReport InspectFile(const ByteSource& file, const std::string& caFile = "");
-InspectReport InspectFile(const std::vector<unsigned char>& file);
+InspectReport InspectFile(const ByteSource& file, int ansiCodePage = kAnsiDisplayCodePage,
+                          const std::string& caFile = "");
+InspectReport InspectFile(const std::vector<unsigned char>& file, int ansiCodePage = kAnsiDisplayCodePage);
 // For a path that names no regular file; what says what it is ("a directory").
 InspectReport NotAFileReport(const std::string& what);
+// Texts in the record's code page; ansiCodePage for a package without one.
 // Control characters and bytes that are not UTF-8 are shown escaped (\xNN).
-std::string RenderText(const InspectReport& report, int codePage);
-std::string RenderJson(const InspectReport& report, int codePage);
+std::string RenderText(const InspectReport& report, int ansiCodePage);
+std::string RenderJson(const InspectReport& report, int ansiCodePage);
 // 0 for a bare stub or a sound package or cabinet; 1 for a damaged copy, a
 // cabinet that does not decode, no file at all, a file that is not a
 // Windows program, or a signature that does not hold.

@@ -319,12 +319,12 @@ TEST(CabWriter, DamagedDataIsFoundByTheChecksum)
     EXPECT_THROW(VerifyCabinet(bad, false), ToolError);
 }
 
-TEST(CabWriter, NeverWritesTheUtf8NameFlag)
+TEST(CabWriter, WritesTheAttributesItIsGivenUtf8FlagIncluded)
 {
-    std::vector<CabEntry> entries = MakeEntries({Pattern(10, 1)});
+    std::vector<CabEntry> entries = MakeEntries({Pattern(10, 1), Bytes()});
     entries[0].attribs = 0xFF;
     CabInfo info = ReadCabinetDirectory(WriteCabinet(entries, CabWriteOptions{}));
-    EXPECT_EQ(info.files[0].attribs, 0x7F);
+    EXPECT_EQ(info.files[0].attribs, 0xFF);
 }
 
 TEST(CabWriter, RefusesWhatACabinetCannotHold)

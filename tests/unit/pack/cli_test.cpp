@@ -165,6 +165,20 @@ struct Workspace {
         CabEntry longName;
         longName.name = std::string(251, 'c') + ".txt";
         dir.Write("longname.cab", WriteCabinet({longName}, CabWriteOptions{}));
+        // What the installer would lose or refuse halfway: names that differ
+        // only in case, a device name below a folder, no file at all.
+        CabEntry upper, lower, device;
+        upper.name = "README.txt";
+        lower.name = "Readme.txt";
+        device.name = "sub\\COM1.log";
+        dir.Write("caseclash.cab", WriteCabinet({upper, lower}, CabWriteOptions{}));
+        CabEntry latin1;
+        latin1.name = "caf\xE9.txt";
+        dir.Write("latin1.cab", WriteCabinet({latin1}, CabWriteOptions{}));
+        dir.Write("device.cab", WriteCabinet({upper, device}, CabWriteOptions{}));
+        Bytes empty = WriteCabinet({upper}, CabWriteOptions{});
+        PutU16At(empty, 28, 0); // cFiles
+        dir.Write("nofiles.cab", empty);
         dir.Write("withfifo/a.txt", std::string("x"));
         mkfifo((dir / "withfifo/pipe.txt").c_str(), 0644);
         mkfifo((dir / "fifo").c_str(), 0644);
@@ -218,13 +232,18 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
         const char* path = nullptr; // PATH for this run
     };
     for (const Case& c : std::vector<Case>{
-             {"character outside the code page", s.Pack({"--short-name", "\xE4\xB8\xAD", in}),
-              "ShortName \"\xE4\xB8\xAD\" has a character that code page 1252 cannot represent"},
+             {"character outside the code page", s.Pack({"--codepage", "1252", "--short-name", "x\xE4\xB8\xAD", in}),
+              "ShortName \"x\xE4\xB8\xAD\" has a character that code page 1252 cannot represent: \"\xE4\xB8\xAD\""},
+             {"character outside a double-byte code page", s.Pack({"--codepage", "932", "--product-name", "M\xC3\xBCller", in}),
+              "ProductName \"M\xC3\xBCller\" has a character that code page 932 cannot represent: \"\xC3\xBC\""},
              {"text over 100 bytes", s.Pack({"--company-folder", std::string(101, 'c'), in}),
-              "CompanyFolder is 101 bytes long; the header holds at most 100"},
+              "CompanyFolder is 101 bytes long in code page 65001; the header holds at most 100"},
              {"100 bytes of e-acute are 100 bytes in 1252, so 101 are too many",
-              s.Pack({"--product-name", [] { std::string t; for (int i = 0; i < 101; ++i) t += "\xC3\xA9"; return t; }(), in}),
-              "ProductName is 101 bytes long"},
+              s.Pack({"--codepage", "1252", "--product-name", [] { std::string t; for (int i = 0; i < 101; ++i) t += "\xC3\xA9"; return t; }(), in}),
+              "ProductName is 101 bytes long in code page 1252"},
+             {"51 e-acute are 102 bytes in UTF-8",
+              s.Pack({"--product-name", [] { std::string t; for (int i = 0; i < 51; ++i) t += "\xC3\xA9"; return t; }(), in}),
+              "ProductName is 102 bytes long in code page 65001"},
              {"| in a target", s.Pack({"--shortcut", "App=a|b.exe", in}), "its target \"a|b.exe\" must not hold \"|\""},
              {"CR in a name", s.Pack({"--shortcut", "A\rpp=app.exe", in}), "a line break cannot be stored in a shortcut"},
              {"LF in a target", s.Pack({"--shortcut", "App=app\n.exe", in}), "a line break cannot be stored in a shortcut"},
@@ -245,7 +264,7 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"unreadable cabinet", s.Pack({"--cab", s.dir / "garbage.cab"}), "unreadable cabinet"},
              {"name without a dot", s.Pack({in, s.dir / "nodot"}), "file name \"README\" has no \".\""},
              {"same name in two folders", s.Pack({s.dir / "dup"}), "two files are named \"SAME.txt\""},
-             {"name outside the code page", s.Pack({s.dir / "wide"}),
+             {"name outside the code page", s.Pack({"--codepage", "1252", s.dir / "wide"}),
               "file name \"\xE4\xB8\xAD.txt\" has a character that code page 1252 cannot represent"},
              {"license not packed", s.Pack({"--license-file", "license.txt", in}),
               "LicenseFile \"license.txt\" is not one of the packed files"},
@@ -278,6 +297,29 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"cabinet entry too long for the install folder", s.Pack({"--cab", s.dir / "longname.cab"}),
               "is 255 characters long; installed in C:\\Program Files (x86)\\Example\\ a name may have at most 228"},
              {"part of a spanned set", s.Pack({"--cab", s.dir / "spanned.cab"}), "is part 2 of a multi-cabinet set"},
+             {"cabinet names differing only in case", s.Pack({"--cab", s.dir / "caseclash.cab"}),
+              "two entries are named \"Readme.txt\" (the installer puts all files in one folder)"},
+             {"cabinet with a device name below a folder", s.Pack({"--cab", s.dir / "device.cab"}),
+              "entry \"sub\\COM1.log\": file name \"COM1.log\" must not be a reserved device name"},
+             {"cabinet with no file", s.Pack({"--cab", s.dir / "nofiles.cab"}), "it holds no files"},
+             {"cabinet of 1252 names packed as UTF-8", s.Pack({"--cab", s.dir / "latin1.cab"}),
+              "is not text in code page 65001 (give the --codepage it was made in)"},
+             // Installed in C:\Program Files (x86)\c...\i...\ (225 characters) a
+             // name may have 34: the files fit, "Uninstall " + 21 + ".exe" not.
+             {"uninstaller name too long for the install folder",
+              s.Pack({"--company-folder", std::string(100, 'c'), "--install-folder", std::string(100, 'i'), "--short-name",
+                      std::string(21, 's'), "--make-uninstaller", "--shortcut", "App=app.exe", in}),
+              "uninstaller \"Uninstall " + std::string(21, 's') + ".exe\" is 35 characters long; installed in "
+              "C:\\Program Files (x86)\\" + std::string(100, 'c') + "\\" + std::string(100, 'i') +
+              "\\ a name may have at most 34"},
+             // The Programs folder of a user of 20 characters is 83 long; with
+             // a group of 100 a link name may have 74.
+             {"shortcut too long for its group",
+              {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--product-name", "P", "--install-folder",
+               "P", "--start-menu-folder", std::string(100, 'g'), "--shortcut", std::string(71, 'l') + "=app.exe", in},
+              "shortcut \"" + std::string(71, 'l') + ".lnk\" is 75 characters long; installed in C:\\Users\\<user>\\AppData"
+              "\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\" + std::string(100, 'g') +
+              "\\ a name may have at most 74"},
              {"entry list that readers see differently", s.Pack({"--cab", s.dir / "ambiguous.cab"}),
               "entry list is ambiguous"},
              {"icon that is no .ico", s.Pack({"--icon", in + "/readme.txt", in}),
@@ -449,7 +491,7 @@ TEST(Cli, WrongCommandLinesExitWithTwo)
              {"cab", "-o", s.dir / "x.cab", "--compression", "lzx:22", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--compression", "lzx:", s.dir / "in"},
              {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--compression", "zip", s.dir / "in"},
-             {"cab", "-o", s.dir / "x.cab", "--codepage", "65001", s.dir / "in"},
+             {"cab", "-o", s.dir / "x.cab", "--codepage", "437", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "Europe/Paris", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "+15:00", s.dir / "in"},
              {"cab", "-o", s.dir / "x.cab", "--time-zone", "+0930x", s.dir / "in"},

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -105,44 +106,77 @@ Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, 
 
 TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
-    Payload p;
-    chmod((p.dir / "in/license.txt").c_str(), 0444);
-    Built res = BuildPackage(p.Request());
-    EXPECT_TRUE(res.warnings.empty());
+    // The record names the code page of the texts and names, the default
+    // UTF-8 too: a package without one reads in the system's code page.
+    struct Case {
+        const char* title;
+        int codePage;
+        std::string cafe;      // the stored name of café.txt
+        uint16_t cafeAttribs;  // UTF-8 names carry the flag 0x80, ASCII ones never
+    };
+    for (const Case& c : {Case{"UTF-8 by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name},
+                          Case{"code page 1252", 1252, "caf\xE9.txt", kAttrArchive},
+                          Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive}}) {
+        SCOPED_TRACE(c.title);
+        Payload p;
+        chmod((p.dir / "in/license.txt").c_str(), 0444);
+        PackRequest req = p.Request();
+        if (c.codePage != 0)
+            req.collect.codePage = c.codePage;
+        if (c.codePage == 932) { // é is not in 932: refused, naming the name and the character
+            try {
+                PlanPackage(req);
+                ADD_FAILURE();
+            } catch (const ToolError& e) {
+                EXPECT_NE(std::string(e.what()).find("file name \"caf\xC3\xA9.txt\" has a character that code page 932 "
+                                                     "cannot represent: \"\xC3\xA9\""),
+                          std::string::npos)
+                    << e.what();
+            }
+            continue;
+        }
+        Built res = BuildPackage(req);
+        EXPECT_TRUE(res.warnings.empty());
 
-    InspectReport r = InspectFile(res.package);
-    ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
-    EXPECT_EQ(r.cabinetError, "");
-    EXPECT_EQ(r.marker.StubSize, 3000u);
-    EXPECT_EQ(r.marker.PackageSize, res.package.size());
-    const PackageHeader& h = r.header;
-    EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
-    EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
-    EXPECT_EQ(h.FileCount(), 4u);
-    EXPECT_EQ(h.UninstallMode(), 0);
-    EXPECT_EQ(h.MakeUninstaller(), 1);
-    EXPECT_EQ(h.UninstallLinkStyle(), 2);
-    EXPECT_EQ(h.ShortcutListSize(), std::string("viewer.exe|Example Viewer\r").size());
-    EXPECT_EQ(Slice(res.package, 3738, h.ShortcutListSize()),
-              Bytes(reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r"),
-                    reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
-    EXPECT_EQ(Slice(res.package, 0, 48), Slice(BareStub(3000), 0, 48));
+        InspectReport r = InspectFile(res.package);
+        ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+        EXPECT_EQ(r.cabinetError, "");
+        EXPECT_EQ(r.installError, "");
+        EXPECT_EQ(r.marker.StubSize, 3000u);
+        EXPECT_EQ(r.marker.PackageSize, res.package.size());
+        EXPECT_TRUE(r.record.present);
+        EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
+        EXPECT_EQ(r.record.asks, 0);
+        const PackageHeader& h = r.header;
+        EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
+        EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
+        EXPECT_EQ(h.FileCount(), 4u);
+        EXPECT_EQ(h.UninstallMode(), 0);
+        EXPECT_EQ(h.MakeUninstaller(), 1);
+        EXPECT_EQ(h.UninstallLinkStyle(), 2);
+        EXPECT_EQ(h.ShortcutListSize(), std::string("viewer.exe|Example Viewer\r").size());
+        EXPECT_EQ(Slice(res.package, 3738, h.ShortcutListSize()),
+                  Bytes(reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r"),
+                        reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
+        EXPECT_EQ(Slice(res.package, 0, kRecordOffset), Slice(BareStub(3000), 0, kRecordOffset));
 
-    // Folders flattened and sorted, names in code page 1252, flags kept.
-    const auto& files = r.cabinet.files;
-    ASSERT_EQ(files.size(), 4u);
-    EXPECT_EQ(files[0].name, "caf\xE9.txt");
-    EXPECT_EQ(files[1].name, "empty.dat");
-    EXPECT_EQ(files[2].name, "license.txt");
-    EXPECT_EQ(files[3].name, "viewer.exe");
-    EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
-    EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
-    EXPECT_EQ(files[0].attribs, kAttrArchive);
+        // Folders flattened and sorted, names in the code page, flags kept.
+        const auto& files = r.cabinet.files;
+        ASSERT_EQ(files.size(), 4u);
+        EXPECT_EQ(files[0].name, c.cafe);
+        EXPECT_EQ(files[1].name, "empty.dat");
+        EXPECT_EQ(files[2].name, "license.txt");
+        EXPECT_EQ(files[3].name, "viewer.exe");
+        EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
+        EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
+        EXPECT_EQ(files[0].attribs, c.cafeAttribs);
+        EXPECT_NE(RenderText(r, 1250).find("  caf\xC3\xA9.txt\n"), std::string::npos);
 
-    Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
-    std::vector<Bytes> decoded = VerifyCabinet(cab, true);
-    EXPECT_EQ(decoded[0], Noise(40000, 2));
-    EXPECT_EQ(decoded[3], Pattern(70000, 1));
+        Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
+        std::vector<Bytes> decoded = VerifyCabinet(cab, true);
+        EXPECT_EQ(decoded[0], Noise(40000, 2));
+        EXPECT_EQ(decoded[3], Pattern(70000, 1));
+    }
 }
 
 TEST(Packer, PacksAReadyMadeCabinetUnchanged)
@@ -423,32 +457,96 @@ TEST(Inspect, NamesTheStepThatFails)
               std::string::npos);
 }
 
-TEST(Inspect, CallsAnInstallerWithANameTooLongNotInstallable)
+TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
 {
-    CabEntry e;
-    e.name = std::string(218, 'n') + ".txt"; // 222 characters
-    e.data = Pattern(100, 1);
-    PackageHeader h = PackageHeader::Blank();
-    h.SetText(HeaderText::ProductName, "P");
-    h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
-    h.SetFileCount(1);
-    const Bytes cab = WriteCabinet({e}, CabWriteOptions{});
-    // Each stub is measured against its own Program Files.
-    for (auto [machine, error] : std::vector<std::pair<uint16_t, std::string>>{
-             {kPeMachineI386, "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
-                              "a name may have at most 221"},
-             {kPeMachineAmd64, ""}}) {
-        SCOPED_TRACE(machine);
-        InspectReport r = InspectFile(ComposePackage(BareStub(3000, machine), h, "", cab));
+    // Each case: the cabinet's names, the shortcut list, the header's
+    // changes, the stub's machine and what inspect says (empty: installable).
+    // The stub refuses these before it writes anything; inspect must not
+    // call them valid.
+    struct Case {
+        const char* title;
+        std::vector<std::string> names;
+        std::string shortcuts;
+        std::function<void(PackageHeader&)> change;
+        uint16_t machine;
+        std::string error;
+    };
+    const auto none = [](PackageHeader&) {};
+    const std::string n222 = std::string(218, 'n') + ".txt";
+    for (const Case& c : std::vector<Case>{
+             {"a name too long for the 32-bit stub's Program Files", {n222}, "", none, kPeMachineI386,
+              "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
+              "a name may have at most 221"},
+             {"the same name fits the 64-bit stub's", {n222}, "", none, kPeMachineAmd64, ""},
+             {"a device name after a good file", {"ok.txt", "nul.txt"}, "", none, kPeMachineI386,
+              "its cabinet: entry \"nul.txt\": file name \"nul.txt\" must not be a reserved device name"},
+             {"a device name below a folder", {"ok.txt", "sub\\COM1.log"}, "", none, kPeMachineI386,
+              "file name \"COM1.log\" must not be a reserved device name"},
+             {"a way up", {"ok.txt", "x\\.."}, "", none, kPeMachineI386,
+              "file name \"..\" must not have a \".\" or \"..\" component"},
+             {"a name the mask *.* passes by", {"ok.txt", "README"}, "", none, kPeMachineI386,
+              "entry \"README\" has no \".\""},
+             {"names differing only in case", {"Readme.txt", "README.TXT"}, "", none, kPeMachineI386,
+              "two entries are named \"README.TXT\""},
+             {"UTF-8 names differing only in case", {"\xC3\xA9t\xC3\xA9.txt", "\xC3\x89T\xC3\x89.txt"}, "",
+              none, kPeMachineI386, "two entries are named \"\xC3\x89T\xC3\x89.txt\""},
+             // libmspack refuses it before the names are looked at.
+             {"no file", {}, "", none, kPeMachineI386, "its cabinet is damaged: libmspack cannot open the cabinet"},
+             {"an uninstaller too long for the install folder", {"a.txt"}, "a.txt|A\r",
+              [](PackageHeader& h) {
+                  h.SetText(HeaderText::CompanyFolder, std::string(100, 'c'));
+                  h.SetText(HeaderText::InstallFolder, std::string(100, 'i'));
+                  h.SetText(HeaderText::ShortName, std::string(30, 's'));
+                  h.SetText(HeaderText::StartMenuFolder, "G");
+                  h.SetMakeUninstaller(1);
+                  h.SetUninstallLinkStyle(1);
+              },
+              kPeMachineAmd64, "uninstaller \"Uninstall " + std::string(30, 's') + ".exe\" is 44 characters long"},
+             {"the same without shortcuts writes no uninstaller", {"a.txt"}, "",
+              [](PackageHeader& h) {
+                  h.SetText(HeaderText::CompanyFolder, std::string(100, 'c'));
+                  h.SetText(HeaderText::InstallFolder, std::string(100, 'i'));
+                  h.SetText(HeaderText::ShortName, std::string(30, 's'));
+                  h.SetMakeUninstaller(1);
+              },
+              kPeMachineAmd64, ""},
+             {"a group and a link of 100 characters each", {"a.txt"}, "a.txt|" + std::string(100, 'l') + "\r",
+              [](PackageHeader& h) { h.SetText(HeaderText::StartMenuFolder, std::string(100, 'g')); },
+              kPeMachineAmd64, "shortcut \"" + std::string(100, 'l') + ".lnk\" is 104 characters long"},
+         }) {
+        SCOPED_TRACE(c.title);
+        std::vector<CabEntry> entries;
+        for (const std::string& name : c.names) {
+            CabEntry e;
+            e.name = name;
+            e.data = Pattern(100, 1);
+            e.attribs = static_cast<uint16_t>(kAttrArchive | (name[0] & 0x80 ? kAttrUtf8Name : 0));
+            entries.push_back(e);
+        }
+        if (entries.empty()) { // a cabinet with its one entry's count set to 0
+            entries.push_back(CabEntry{});
+            entries.back().name = "a.txt";
+        }
+        Bytes cab = WriteCabinet(entries, CabWriteOptions{});
+        if (c.names.empty())
+            PutU16At(cab, 28, 0);
+        PackageHeader h = PackageHeader::Blank();
+        h.SetText(HeaderText::ProductName, "P");
+        h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
+        h.SetFileCount(static_cast<uint32_t>(c.names.size()));
+        c.change(h);
+        InspectReport r = InspectFile(ComposePackage(BareStub(3000, c.machine), h, c.shortcuts, cab));
         ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
-        if (error.empty())
+        if (c.error.empty())
             EXPECT_EQ(r.installError, "");
         else
-            EXPECT_NE(r.installError.find(error), std::string::npos) << r.installError;
-        EXPECT_EQ(InspectExitStatus(r), error.empty() ? 0 : 1);
-        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but cannot be installed") !=
-                      std::string::npos,
-                  !error.empty());
+            EXPECT_NE(RenderText(r, 1252).find(c.error), std::string::npos) << RenderText(r, 1252);
+        EXPECT_EQ(InspectExitStatus(r), c.error.empty() ? 0 : 1);
+        EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but ") != std::string::npos,
+                  !c.error.empty());
+        // Composed without a record: read in the system's code page.
+        EXPECT_NE(RenderText(r, 1252).find("\nrecord: none: the system's ANSI code page\n"), std::string::npos);
+        EXPECT_NE(RenderJson(r, 1252).find(",\"record\":{\"present\":false},"), std::string::npos);
     }
 }
 
@@ -519,7 +617,9 @@ TEST(Inspect, SaysWhatIsTrueOfOddBytes)
 TEST(Inspect, ReadsTheUninstallerTheStubWrites)
 {
     Payload p;
-    Bytes installer = BuildPackage(p.Request()).package;
+    PackRequest req = p.Request();
+    req.collect.codePage = 1252; // the list below is in 1252 too
+    Bytes installer = BuildPackage(req).package;
     InspectReport in = InspectFile(installer);
     std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\rC:\\Program Files\\Example\\Viewer\\caf\xE9.txt\r";
     std::string shortcuts(installer.begin() + 3738, installer.begin() + 3738 + in.header.ShortcutListSize());
@@ -533,6 +633,22 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     std::string json = RenderJson(r, 1252);
     EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
     EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
+    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":0},"), std::string::npos);
+
+    // The stub writes its list in UTF-8 and says so: shown as UTF-8 while
+    // the texts stay in 1252.
+    std::string utf8List = "C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\r";
+    BufferSink wide;
+    ASSERT_EQ(WriteUninstaller(wide, BufferSource(installer), 3000, in.header, shortcuts, utf8List),
+              WriteResult::Written);
+    PackageRecord asks;
+    asks.present = true;
+    asks.codePage = 1252;
+    asks.asks = kAskUtf8FileList;
+    ASSERT_TRUE(WriteRecord(wide, asks));
+    const std::string text = RenderText(InspectFile(wide.bytes), 1250);
+    EXPECT_NE(text.find("record: code page 1252, asks 0x00000001 (UTF-8 installed-file list)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\n"), std::string::npos) << text;
 
     // From an unsigned installer: the stub as it is, the package as the
     // format lays it out, nothing else.

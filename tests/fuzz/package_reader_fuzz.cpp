@@ -1,0 +1,29 @@
+// libFuzzer target: the stub's package reader on an arbitrary own file,
+// every step in order as the stub runs them (marker with its certificate
+// table rule and the record, header, shortcut list, payload), stopping where
+// the stub stops.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "package/ByteSource.h"
+#include "package/PackageReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const BufferSource file(data, size); // the reader keeps a view of it
+    PackageReader reader(file);
+    if (reader.ReadMarker() != StepOutcome::Passed || reader.ReadHeader() != StepOutcome::Passed ||
+        reader.ReadShortcutList(4096) != StepOutcome::Passed)
+        return 0;
+    uint64_t delivered = 0;
+    auto take = [&](const unsigned char*, size_t n) { delivered += n; };
+    const StepOutcome payload = reader.ReadPayload(take);
+    // A payload passes only whole: never more than PayloadSize, never read
+    // past the file.
+    if (delivered > reader.Header().PayloadSize() ||
+        (payload == StepOutcome::Passed && delivered != reader.Header().PayloadSize()) ||
+        reader.PayloadOffset() + delivered > size)
+        std::abort();
+    return 0;
+}
