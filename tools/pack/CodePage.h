@@ -6,9 +6,11 @@
 #pragma once
 #include <string>
 
-// UTF-8: it holds every name, and the record makes the stub read it as
-// UTF-8 whatever the system's code page.
-constexpr int kDefaultCodePage = 65001;
+// 1252, the system code page of Western Windows, what packages were written
+// in before the record: the stub does not decode the record yet, so a
+// UTF-8 package would install its non-ASCII names garbled. 65001 is chosen
+// with --codepage.
+constexpr int kDefaultCodePage = 1252;
 constexpr int kUtf8CodePage = 65001;
 // What inspect shows the texts of a package without a record in.
 constexpr int kAnsiDisplayCodePage = 1252;
