@@ -64,6 +64,10 @@ check "completion of commands" "pack" "$(complete_words pa)"
 check "completion of pack options" "--arch" "$(complete_words pack --ar)"
 check "completion of --arch" "i386 x86-64" "$(complete_words pack --arch "")"
 check "completion of inspect options" "--json" "$(complete_words inspect --j)"
+check "completion of cab options" "--exclude" "$(complete_words cab --ex)"
+check "completion of --compression" "mszip" "$(complete_words pack --compression m)"
+check "completion of --codepage" "65001" "$(complete_words inspect --codepage 6)"
+check "completion of inspect's --ca-file" "--ca-file" "$(complete_words inspect --ca)"
 
 # The Debian package.
 cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null
