@@ -258,13 +258,8 @@ std::string RuleForm(const std::string& utf8)
 
 size_t Utf16Length(const std::string& utf8)
 {
-    std::vector<uint32_t> cps;
-    if (!DecodeUtf8(utf8, cps))
-        return utf8.size();
-    size_t n = 0;
-    for (uint32_t cp : cps)
-        n += cp >= 0x10000 ? 2 : 1;
-    return n;
+    std::u16string utf16;
+    return ToUtf16(utf8, utf16) ? utf16.size() : utf8.size();
 }
 
 std::string FoldCase(const std::string& utf8)
