@@ -12,7 +12,7 @@ OUT="$ROOT/build/fuzz/$NAME"
 mkdir -p "$OUT/corpus"
 
 PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PathRules,PeImage,TextLists}.cpp)
-TOOL=("$ROOT"/tools/pack/{CabReader,CabWriter,Mszip,Lzx,CodePage,FileUtil,Manifest,Packer,Signature,Verdict}.cpp)
+TOOL=("$ROOT"/tools/pack/{CabReader,CabWriter,Mszip,Lzx,CodePage,FileUtil,Manifest,Packer,PeResources,Branding,Signature,Verdict}.cpp)
 MAX_LEN=8192
 TIMEOUT=10
 case "$NAME" in

@@ -12,7 +12,7 @@ TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
 mkdir -p "$OUT/corpus" "$OUT/seed"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
-    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,CabReader,CabWriter,Lzx,Mszip,CodePage,FileUtil,Signature}.cpp \
+    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,PeResources,Branding,CabReader,CabWriter,Lzx,Mszip,CodePage,FileUtil,Signature}.cpp \
     "$ROOT"/package/{ByteSource,Package,PackageReader,PackageWriter,PathRules,PeImage,CRC32,TextLists,String}.cpp -lmspack -lz -lcrypto -lunistring -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
