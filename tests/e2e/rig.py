@@ -11,6 +11,7 @@ import random
 import re
 import shutil
 import struct
+import select
 import subprocess
 import sys
 import tempfile
@@ -226,25 +227,34 @@ class _Display:
     def __init__(self, work):
         self.process = None
         self.name = None
-        for n in range(400, 1000):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
-                continue
-            log = open(os.path.join(work, "xvfb.log"), "wb")
-            p = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                 stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        # Xvfb picks a free number itself and writes it to the pipe once it
+        # holds it: a number chosen here from the sockets could be taken by
+        # another rig in the meantime, and a socket seen could be that rig's.
+        read_end, write_end = os.pipe()
+        log = open(os.path.join(work, "xvfb.log"), "wb")
+        try:
+            p = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                  "-nolisten", "tcp"], stdout=log, stderr=log, stdin=subprocess.DEVNULL,
+                                 pass_fds=(write_end,))
+        finally:
             log.close()
-            # Another rig may have taken the number in the meantime; Xvfb
-            # then ends on the lock and the next number is tried.
-            if _wait_for(lambda: p.poll() is not None or os.path.exists("/tmp/.X11-unix/X%d" % n), 10) \
-                    and p.poll() is None:
-                self.process, self.name = p, ":%d" % n
-                with open(os.path.join(work, "xvfb.pid"), "w") as f:
-                    f.write(str(p.pid))
-                return
+            os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                ready, _, _ = select.select([pipe], [], [], 10)
+                chunk = pipe.read1(16) if ready else b""
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit() or p.poll() is not None:
             if p.poll() is None:
                 p.kill()
             p.wait()
-        raise RuntimeError("no free X display")
+            raise RuntimeError("no free X display")
+        self.process, self.name = p, ":%d" % int(number)
+        with open(os.path.join(work, "xvfb.pid"), "w") as f:
+            f.write(str(p.pid))
 
     def close(self):
         if self.process and self.process.poll() is None:
