@@ -137,11 +137,12 @@ int TForm2::ShowModal(HICON progressIcon)
     FormShow(progressIcon);
     {
         ThreadWindowsDisabled others(window);
+        // Through the dialog manager, so "&No" also becomes the button that
+        // Enter presses; before the window shows, so that it never shows
+        // with the focus anywhere else: the activation restores it there.
+        SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
         ShowWindow(window, SW_SHOW);
         SetForegroundWindow(window);
-        // Through the dialog manager, so "&No" also becomes the button that
-        // Enter presses.
-        SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
         // The dialog manager selected the whole text when it first focused
         // the text box, which scrolled it to the end: back to the top.
         HWND memo = Item(kForm2Memo1);
