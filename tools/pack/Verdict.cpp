@@ -327,6 +327,7 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f)
         while (TakeListEntry(pending, entry))
             r.installedFiles.push_back(Bytes(entry));
     };
+    r.installedFilesUtf8 = reader.Record().Asks(kAskUtf8FileList);
     if (!Passes(r, reader, reader.ReadPayload(take))) {
         r.installedFiles.clear();
         return;
@@ -441,7 +442,7 @@ std::string RenderText(const InspectReport& r, int cp)
     if (r.kind == FileKind::Uninstaller) {
         line("installed files: " + std::to_string(r.installedFiles.size()));
         for (const std::string& p : r.installedFiles)
-            line("  " + Shown(p, cp));
+            line("  " + (r.installedFilesUtf8 ? p : Shown(p, cp)));
     }
     for (const std::string& n : r.notes)
         line("note: " + n);
@@ -515,7 +516,8 @@ std::string RenderJson(const InspectReport& r, int cp)
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)
-            o += std::string(i ? "," : "") + Json(FromAnsi(r.installedFiles[i], cp));
+            o += std::string(i ? "," : "") +
+                 Json(r.installedFilesUtf8 ? r.installedFiles[i] : FromAnsi(r.installedFiles[i], cp));
         o += "]";
     }
     o += ",\"notes\":[";

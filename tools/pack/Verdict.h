@@ -46,6 +46,7 @@ struct InspectReport {
     std::string installError; // empty: nothing in the cabinet stops the extraction
 
     std::vector<std::string> installedFiles; // uninstaller payload
+    bool installedFilesUtf8 = false; // the record asks for a UTF-8 file list (written by the stub)
     std::vector<std::string> notes;          // sound for the stub, but odd
 };
 
