@@ -78,7 +78,8 @@ int wmain(int argc, wchar_t** argv)
             return 2;
         }
     }
-    UniqueHandle(CreateFileW(heldMarker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    // The marker's folder is the caller's new one: never reuse what is there.
+    UniqueHandle(CreateFileW(heldMarker, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     DWORD goneAt = 0;
     bool sawGone = false;
     for (DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000;) {

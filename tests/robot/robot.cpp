@@ -408,19 +408,17 @@ DWORD ParentOf(HANDLE process)
     return static_cast<DWORD>(pbi.InheritedFromUniqueProcessId);
 }
 
-std::wstring ReadUtf8File(const std::wstring& path)
+// A whole file's bytes; false when it cannot be opened.
+bool ReadWholeFile(const std::wstring& path, std::string& data)
 {
     UniqueHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
+    if (!f.Valid())
+        return false;
     char buf[4096];
     DWORD got = 0;
-    while (f.Valid() && ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got)
-        bytes.append(buf, got);
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(n), L'\0');
-    if (n)
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
-    return text;
+    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got)
+        data.append(buf, got);
+    return true;
 }
 
 // --- the robot --------------------------------------------------------------
@@ -487,7 +485,9 @@ private:
     // its process, "launch-failed" the reason it did not start.
     bool Launch()
     {
-        std::wstring text = ReadUtf8File(opts_.run);
+        std::string bytes;
+        ReadWholeFile(opts_.run, bytes);
+        std::wstring text = Wide(bytes);
         std::vector<std::wstring> lines;
         for (size_t at = 0; at < text.size();) {
             size_t end = text.find(L'\0', at);
@@ -507,10 +507,15 @@ private:
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         UniqueHandle in(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                     0, nullptr));
+        // The run's folder is new: an output file already there is not ours.
         UniqueHandle out(CreateFileW(lines[2].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                     CREATE_ALWAYS, 0, nullptr));
+                                     CREATE_NEW, 0, nullptr));
         UniqueHandle err(CreateFileW(lines[3].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                     CREATE_ALWAYS, 0, nullptr));
+                                     CREATE_NEW, 0, nullptr));
+        if (!out.Valid() || !err.Valid()) {
+            Emit("\"event\":\"launch-failed\",\"error\":" + Num(GetLastError()));
+            return false;
+        }
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -995,14 +1000,9 @@ private:
 
 bool ReadRulesFile(const std::wstring& path, std::vector<Rule>& rules)
 {
-    UniqueHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!f.Valid())
-        return false;
     std::string data;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got)
-        data.append(buf, got);
+    if (!ReadWholeFile(path, data))
+        return false;
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = data.find('\n', start);
