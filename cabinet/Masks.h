@@ -8,6 +8,8 @@
 //           "[!...]" inverts the set
 //   other   the character itself
 // Letters compare without regard to case (ASCII only), in sets as well.
+// Names and masks are bytes or decoded UTF-16 text; a character is one byte
+// or one UTF-16 unit.
 #pragma once
 
 #include "package/String.h"
@@ -19,4 +21,5 @@
 // (one past the end for a set that is never closed): a "[" without "]", a set
 // that holds no character, a "-" with no character before it in a set, or
 // more than 30 elements that follow a "*".
-SetupError MatchesMask(const String& name, const String& mask, bool& matches);
+template <class Char>
+SetupError MatchesMask(const BasicString<Char>& name, const BasicString<Char>& mask, bool& matches);

@@ -7,7 +7,7 @@
 
 #include "cabinet/suncab.h"
 #include "loader/CabNotify.h"
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"

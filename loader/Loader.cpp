@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"
 #include "loader/RunControl.h"

@@ -1,7 +1,7 @@
 // The run: checks the package carried by the running executable, then hands
 // over to the run control.
 #pragma once
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Outcome.h"
 #include "package/String.h"
 

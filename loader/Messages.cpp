@@ -1,6 +1,6 @@
 #include "loader/Messages.h"
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "services/Log.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"

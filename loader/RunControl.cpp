@@ -1,6 +1,6 @@
 #include "loader/RunControl.h"
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"

@@ -1,11 +1,11 @@
 // What one run works with, in the parts its steps take: how it was started
-// (Invocation, loader/Checks.h), the shell folders, its own package and the
+// (Invocation, loader/CommandLine.h), the shell folders, its own package and the
 // temporary files it leaves to the clean-up. Each lives for the whole run;
 // RunSetup owns them.
 #pragma once
 #include <windows.h>
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "package/PackageReader.h"
 #include "package/String.h"
 #include "services/Win32.h"

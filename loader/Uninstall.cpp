@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"

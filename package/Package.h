@@ -108,6 +108,7 @@ constexpr const HeaderField& FieldOf(Field field) { return kHeaderFields[static_
 
 // The seven short-string fields, in header order.
 enum class HeaderText { ProductName, CompanyFolder, ShortName, LicenseFile, InstallFolder, StartMenuFolder, GuiLibrary };
+constexpr int kHeaderTextCount = 7;
 
 constexpr const HeaderField& FieldOf(HeaderText text)
 {

@@ -133,7 +133,16 @@ StepOutcome PackageReader::ReadHeader()
         return outcome;
     // A text that would lead outside its place makes the package as
     // damaged as a wrong checksum: refused before anything is written.
-    textFault_ = CheckHeaderNames(header_);
+    if (decoder_) {
+        for (int i = 0; i < kHeaderTextCount; ++i) {
+            unsigned length;
+            const char* bytes = header_.TextData(static_cast<HeaderText>(i), length);
+            texts_[i] = decoder_(bytes, length, record_.codePage);
+        }
+        textFault_ = CheckHeaderNames(header_, texts_);
+    } else {
+        textFault_ = CheckHeaderNames(header_);
+    }
     return textFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::TextLeavesPlace;
 }
 
@@ -149,7 +158,7 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
     auto take = [&](const unsigned char* bytes, size_t count) {
         KeepText(list_, keep)(bytes, count);
         done += count;
-        if (recordFault_.rule != NameRule::Allowed || unchecked_)
+        if (recordFault_.rule != NameRule::Allowed || unchecked_ || decoder_)
             return;
         pending.Append(reinterpret_cast<const char*>(bytes), count);
         while (TakeCompleteShortcut(pending, recordFault_.record)) {
@@ -165,6 +174,15 @@ StepOutcome PackageReader::ReadShortcutList(uint32_t keep)
     StepOutcome outcome = ReadBlock(ShortcutListOffset(), header_.ShortcutListSize(), header_.ShortcutListCrc(), take);
     if (outcome != StepOutcome::Passed)
         return outcome;
+    // A code page of more than one byte a character is decoded whole: a
+    // piece may end inside a character.
+    if (decoder_) {
+        shortcuts_ = decoder_(list_.c_str(), list_.size(), record_.codePage);
+        WString rest = shortcuts_;
+        WShortcutRecord record;
+        while (recordFault_.rule == NameRule::Allowed && TakeCompleteShortcut(rest, record))
+            recordFault_.rule = CheckShortcutRecord(record, recordFault_.target);
+    }
     return recordFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::RecordLeavesPlace;
 }
 

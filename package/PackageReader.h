@@ -77,6 +77,11 @@ struct RecordFault {
     NameRule rule = NameRule::Allowed;
 };
 
+// Turns a package's stored bytes into UTF-16 by the package's code page (0:
+// the system's). The stub gives the system's converter; a failed or lossy
+// decoding gives text the rules refuse or an empty text.
+using TextDecoder = WString (*)(const char* bytes, std::size_t size, uint16_t codePage);
+
 class PackageReader {
 public:
     // Pieces in which the blocks are read: the cabinet is streamed, never
@@ -91,6 +96,10 @@ public:
     // directory names, at PackageSize rounded up to 8 with zeros between,
     // ending at the end of the file.
     StepOutcome ReadMarker();
+    // From here on the header texts and the ShortcutList are decoded as
+    // they are read, and the place rules check the decoded text. Without a
+    // decoder they check the bytes as stored.
+    void DecodeWith(TextDecoder decoder) { decoder_ = decoder; }
     // The 738 bytes at StubSize, with every header text in its place.
     StepOutcome ReadHeader();
     // The block after the header, against its CRC-32, with every complete
@@ -112,6 +121,9 @@ public:
     const PeDirectory& Signature() const { return signature_; }
     const PackageHeader& Header() const { return header_; }
     const String& ShortcutList() const { return list_; }
+    // Decoded by ReadHeader and ReadShortcutList with the decoder.
+    const WString& Text(HeaderText field) const { return texts_[static_cast<int>(field)]; }
+    const WString& Shortcuts() const { return shortcuts_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
     const RecordFault& BrokenRecord() const { return recordFault_; }
     // The place checks stopped at a record longer than `keep`, which starts
@@ -135,6 +147,9 @@ private:
     PeDirectory signature_;
     PackageHeader header_;
     String list_;
+    TextDecoder decoder_ = nullptr;
+    WString texts_[kHeaderTextCount];
+    WString shortcuts_;
     HeaderNameFault textFault_;
     RecordFault recordFault_;
     bool unchecked_ = false;

@@ -4,11 +4,25 @@
 
 namespace {
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+// A character's value: a byte as unsigned, a UTF-16 unit as itself.
+unsigned Code(char c) { return static_cast<unsigned char>(c); }
+unsigned Code(WideChar c) { return static_cast<unsigned>(c); }
+
+template <class Char>
+const Char* Find(const Char* begin, const Char* end, char c)
+{
+    for (; begin != end; ++begin)
+        if (Code(*begin) == static_cast<unsigned>(c))
+            return begin;
+    return nullptr;
+}
+
+unsigned Upper(unsigned c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 // Windows drops trailing dots and spaces from a name, so "Startup. " and
 // "nul .txt" reach the same place as "Startup" and "nul".
-const char* TrimmedEnd(const char* begin, const char* end)
+template <class Char>
+const Char* TrimmedEnd(const Char* begin, const Char* end)
 {
     while (end != begin && (end[-1] == '.' || end[-1] == ' '))
         --end;
@@ -16,17 +30,19 @@ const char* TrimmedEnd(const char* begin, const char* end)
 }
 
 // [begin, end) equals the upper-case word, letters compared without case.
-bool IsWord(const char* begin, const char* end, const char* word)
+template <class Char>
+bool IsWord(const Char* begin, const Char* end, const char* word)
 {
     for (; begin != end; ++begin, ++word)
-        if (!*word || Upper(*begin) != *word)
+        if (!*word || Upper(Code(*begin)) != static_cast<unsigned>(*word))
             return false;
     return !*word;
 }
 
-bool IsDeviceName(const char* begin, const char* end)
+template <class Char>
+bool IsDevice(const Char* begin, const Char* end)
 {
-    const char* dot = static_cast<const char*>(std::memchr(begin, '.', end - begin));
+    const Char* dot = Find(begin, end, '.');
     end = TrimmedEnd(begin, dot ? dot : end);
     static const char* const kPlain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* name : kPlain)
@@ -34,35 +50,38 @@ bool IsDeviceName(const char* begin, const char* end)
             return true;
     if (end - begin != 4 || !(IsWord(begin, begin + 3, "COM") || IsWord(begin, begin + 3, "LPT")))
         return false;
-    // 0xB9, 0xB2, 0xB3: the superscript one, two and three of code page 1252.
-    unsigned char digit = static_cast<unsigned char>(begin[3]);
+    // 0xB9, 0xB2, 0xB3: the superscript one, two and three, in code page
+    // 1252 and in Unicode alike.
+    unsigned digit = Code(begin[3]);
     return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
-NameRule CheckComponent(const char* begin, const char* end)
+template <class Char>
+NameRule CheckComponent(const Char* begin, const Char* end)
 {
     if (begin == end)
         return NameRule::EmptyComponent;
-    for (const char* p = begin; p != end; ++p)
-        if (static_cast<unsigned char>(*p) < 0x20 || std::strchr("<>\"|?*/", *p))
+    for (const Char* p = begin; p != end; ++p)
+        if (Code(*p) < 0x20 || (Code(*p) < 0x80 && std::strchr("<>\"|?*/", static_cast<char>(*p))))
             return NameRule::BadCharacter;
     if (TrimmedEnd(begin, end) == begin)
         return NameRule::DotComponent;
-    if (IsDeviceName(begin, end))
+    if (IsDevice(begin, end))
         return NameRule::DeviceName;
     return NameRule::Allowed;
 }
 
-NameRule CheckPath(const char* begin, const char* end)
+template <class Char>
+NameRule CheckPath(const Char* begin, const Char* end)
 {
     if (begin == end)
         return NameRule::Empty;
     if (*begin == '\\' || *begin == '/' || (end - begin > 1 && begin[1] == ':'))
         return NameRule::Absolute;
-    if (std::memchr(begin, ':', end - begin))
+    if (Find(begin, end, ':'))
         return NameRule::Colon;
     for (;;) {
-        const char* separator = static_cast<const char*>(std::memchr(begin, '\\', end - begin));
+        const Char* separator = Find(begin, end, '\\');
         NameRule rule = CheckComponent(begin, separator ? separator : end);
         if (rule != NameRule::Allowed || !separator)
             return rule;
@@ -70,69 +89,49 @@ NameRule CheckPath(const char* begin, const char* end)
     }
 }
 
-NameRule CheckName(const char* begin, const char* end)
+template <class Char>
+NameRule CheckName(const Char* begin, const Char* end)
 {
     NameRule rule = CheckPath(begin, end);
-    if (rule == NameRule::Allowed && std::memchr(begin, '\\', end - begin))
+    if (rule == NameRule::Allowed && Find(begin, end, '\\'))
         return NameRule::Folders;
     return rule;
 }
 
-// A header text in place, as the range the rules take.
-struct Text {
-    const char* begin;
-    const char* end;
-    Text(const PackageHeader& header, HeaderText field)
-    {
-        unsigned length;
-        begin = header.TextData(field, length);
-        end = begin + length;
-    }
-    bool Empty() const { return begin == end; }
-};
-
-} // namespace
-
-bool IsDeviceName(const String& component)
-{
-    return IsDeviceName(component.c_str(), component.c_str() + component.size());
-}
-
-NameRule CheckRelativePath(const String& text) { return CheckPath(text.c_str(), text.c_str() + text.size()); }
-
-NameRule CheckPlainName(const String& text) { return CheckName(text.c_str(), text.c_str() + text.size()); }
-
-HeaderNameFault CheckHeaderNames(const PackageHeader& header)
+// The header's texts as the rules take them: as stored, or decoded.
+template <class Char>
+HeaderNameFault CheckHeaderTexts(const PackageHeader& header, const BasicString<Char>* texts)
 {
     // Each field: the rule for its text, whether it may be empty.
     struct Field {
         HeaderText field;
-        NameRule (*rule)(const char*, const char*);
+        NameRule (*rule)(const Char*, const Char*);
         bool optional;
     };
     const Field fields[] = {
-        {HeaderText::CompanyFolder, CheckPath, true},
-        {HeaderText::ShortName, CheckName, true},
-        {HeaderText::LicenseFile, CheckName, true},
-        {HeaderText::InstallFolder, CheckPath, false},
+        {HeaderText::CompanyFolder, CheckPath<Char>, true},
+        {HeaderText::ShortName, CheckName<Char>, true},
+        {HeaderText::LicenseFile, CheckName<Char>, true},
+        {HeaderText::InstallFolder, CheckPath<Char>, false},
         // The group is made, and emptied again, only for a package with shortcuts.
-        {HeaderText::StartMenuFolder, CheckPath, header.ShortcutListSize() == 0},
+        {HeaderText::StartMenuFolder, CheckPath<Char>, header.ShortcutListSize() == 0},
         // Link style 2 names the uninstaller after the product.
-        {HeaderText::ProductName, CheckName, !(header.MakeUninstaller() && header.UninstallLinkStyle() == 2)},
+        {HeaderText::ProductName, CheckName<Char>, !(header.MakeUninstaller() && header.UninstallLinkStyle() == 2)},
     };
     for (const Field& f : fields) {
-        Text text(header, f.field);
+        const BasicString<Char>& text = texts[static_cast<int>(f.field)];
+        const Char* begin = text.c_str();
+        const Char* end = begin + text.size();
         if (f.field == HeaderText::ProductName && f.optional)
             continue;
-        NameRule rule = text.Empty() && f.optional ? NameRule::Allowed : f.rule(text.begin, text.end);
+        NameRule rule = begin == end && f.optional ? NameRule::Allowed : f.rule(begin, end);
         // The license entry is found with LicenseFile as the mask.
-        if (f.field == HeaderText::LicenseFile)
-            for (const char* p = text.begin; p != text.end; ++p)
-                if (std::strchr("*?[]", *p))
-                    rule = NameRule::Wildcard;
+        for (const char* wild = "*?[]"; *wild && f.field == HeaderText::LicenseFile; ++wild)
+            if (Find(begin, end, *wild))
+                rule = NameRule::Wildcard;
         if (f.field == HeaderText::StartMenuFolder && rule == NameRule::Allowed) {
-            const char* first = static_cast<const char*>(std::memchr(text.begin, '\\', text.end - text.begin));
-            if (IsWord(text.begin, TrimmedEnd(text.begin, first ? first : text.end), "STARTUP"))
+            const Char* first = Find(begin, end, '\\');
+            if (IsWord(begin, TrimmedEnd(begin, first ? first : end), "STARTUP"))
                 rule = NameRule::StartupFolder;
         }
         if (rule != NameRule::Allowed)
@@ -141,11 +140,54 @@ HeaderNameFault CheckHeaderNames(const PackageHeader& header)
     return {};
 }
 
-NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke)
+} // namespace
+
+template <class Char>
+bool IsDeviceName(const BasicString<Char>& component)
+{
+    return IsDevice(component.c_str(), component.c_str() + component.size());
+}
+
+template <class Char>
+NameRule CheckRelativePath(const BasicString<Char>& text)
+{
+    return CheckPath(text.c_str(), text.c_str() + text.size());
+}
+
+template <class Char>
+NameRule CheckPlainName(const BasicString<Char>& text)
+{
+    return CheckName(text.c_str(), text.c_str() + text.size());
+}
+
+template <class Char>
+NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke)
 {
     NameRule rule = CheckPlainName(record.name);
     targetBroke = rule == NameRule::Allowed;
     return targetBroke ? CheckRelativePath(record.target) : rule;
+}
+
+#define CABSETUP_RULES_FOR(Char)                                                                                       \
+    template bool IsDeviceName(const BasicString<Char>&);                                                              \
+    template NameRule CheckRelativePath(const BasicString<Char>&);                                                     \
+    template NameRule CheckPlainName(const BasicString<Char>&);                                                        \
+    template NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>&, bool&);
+CABSETUP_RULES_FOR(char)
+CABSETUP_RULES_FOR(WideChar)
+#undef CABSETUP_RULES_FOR
+
+HeaderNameFault CheckHeaderNames(const PackageHeader& header)
+{
+    String texts[kHeaderTextCount];
+    for (int i = 0; i < kHeaderTextCount; ++i)
+        texts[i] = HeaderString(header, static_cast<HeaderText>(i));
+    return CheckHeaderTexts(header, texts);
+}
+
+HeaderNameFault CheckHeaderNames(const PackageHeader& header, const WString* texts)
+{
+    return CheckHeaderTexts(header, texts);
 }
 
 const char* NameRuleText(NameRule rule)

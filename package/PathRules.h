@@ -4,9 +4,10 @@
 // packaging tool refuses to write one and names the rule when it inspects
 // one. Portable: no Win32.
 //
-// Names are taken byte by byte, so every "\" counts as a separator, also the
-// second byte of a double-byte character: that can only refuse more, never
-// let a way out through.
+// The rules take decoded UTF-16 text, as the stub holds it, or bytes as
+// stored, as the packer checks a package it cannot decode: then every "\"
+// byte counts as a separator, also the second byte of a double-byte
+// character, which can only refuse more, never let a way out through.
 #pragma once
 
 #include "package/Package.h"
@@ -27,13 +28,19 @@ enum class NameRule : unsigned char {
 };
 
 // One or more components joined by single backslashes.
-NameRule CheckRelativePath(const String& text);
+template <class Char>
+NameRule CheckRelativePath(const BasicString<Char>& text);
 // One component: the name of a file or a link.
-NameRule CheckPlainName(const String& text);
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with the superscript digits 1 2 3
-// of the ANSI code page), CONIN$, CONOUT$: in any case, with any extension,
-// and with the trailing dots and spaces that Windows drops.
-bool IsDeviceName(const String& component);
+template <class Char>
+NameRule CheckPlainName(const BasicString<Char>& text);
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with the superscript digits 1 2 3),
+// CONIN$, CONOUT$: in any case, with any extension, and with the trailing
+// dots and spaces that Windows drops.
+template <class Char>
+bool IsDeviceName(const BasicString<Char>& component);
+// For the packer's texts, which turn into a String on the way.
+inline NameRule CheckRelativePath(const String& text) { return CheckRelativePath<char>(text); }
+inline NameRule CheckPlainName(const String& text) { return CheckPlainName<char>(text); }
 
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),
@@ -45,10 +52,13 @@ struct HeaderNameFault {
     NameRule rule = NameRule::Allowed;
 };
 HeaderNameFault CheckHeaderNames(const PackageHeader& header);
+// The same for the texts decoded, indexed by HeaderText.
+HeaderNameFault CheckHeaderNames(const PackageHeader& header, const WString* texts);
 
 // A shortcut record: its name is one link name, its target a relative path
 // below the install folder. targetBroke tells which part broke the rule.
-NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke);
+template <class Char>
+NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke);
 
 // Texts for the packaging tool; the stub only needs the verdict.
 const char* NameRuleText(NameRule rule);

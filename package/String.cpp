@@ -11,49 +11,66 @@ struct Head {
     std::size_t room; // characters that fit, the terminating zero not counted
 };
 
-Head* HeadOf(char* text) { return reinterpret_cast<Head*>(text) - 1; }
+template <class Char>
+Head* HeadOf(Char* text)
+{
+    return reinterpret_cast<Head*>(text) - 1;
+}
 
 // A buffer with room for at least `room` characters holding the first `keep`
 // of text; text is released. Allocation goes through operator new, so that
 // running out of memory ends the run the one way the program knows.
-char* Regrow(char* text, std::size_t keep, std::size_t room)
+template <class Char>
+Char* Regrow(Char* text, std::size_t keep, std::size_t room)
 {
-    Head* head = static_cast<Head*>(::operator new(sizeof(Head) + room + 1));
+    Head* head = static_cast<Head*>(::operator new(sizeof(Head) + (room + 1) * sizeof(Char)));
     head->size = keep;
     head->room = room;
-    char* grown = reinterpret_cast<char*>(head + 1);
+    Char* grown = reinterpret_cast<Char*>(head + 1);
     if (keep)
-        std::memcpy(grown, text, keep);
-    grown[keep] = '\0';
+        std::memcpy(grown, text, keep * sizeof(Char));
+    grown[keep] = Char();
     if (text)
         ::operator delete(HeadOf(text));
     return grown;
 }
 
-char* Copy(const char* text, std::size_t length)
-{
-    char* copy = Regrow(nullptr, 0, length);
-    std::memcpy(copy, text, length);
-    copy[length] = '\0';
-    HeadOf(copy)->size = length;
-    return copy;
-}
-
 } // namespace
 
-String::String(const char* text) : String(text ? text : "", text ? std::strlen(text) : 0) {}
+template <class Char>
+std::size_t BasicString<Char>::Length(const Char* text)
+{
+    std::size_t n = 0;
+    while (text[n])
+        ++n;
+    return n;
+}
 
-String::String(const char* text, std::size_t length) : text_(length ? Copy(text, length) : nullptr) {}
+template <class Char>
+BasicString<Char>::BasicString(const Char* text) : BasicString(text ? text : kEmpty, text ? Length(text) : 0)
+{
+}
 
-String::String(const String& other) : String(other.c_str(), other.size()) {}
+template <class Char>
+BasicString<Char>::BasicString(const Char* text, std::size_t length)
+{
+    Append(text, length);
+}
 
-String::~String()
+template <class Char>
+BasicString<Char>::BasicString(const BasicString& other) : BasicString(other.c_str(), other.size())
+{
+}
+
+template <class Char>
+BasicString<Char>::~BasicString()
 {
     if (text_)
         ::operator delete(HeadOf(text_));
 }
 
-String& String::operator=(const String& other)
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator=(const BasicString& other)
 {
     if (this != &other) {
         clear();
@@ -62,33 +79,45 @@ String& String::operator=(const String& other)
     return *this;
 }
 
-String& String::operator=(String&& other) noexcept
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator=(BasicString&& other) noexcept
 {
-    char* mine = text_;
+    Char* mine = text_;
     text_ = other.text_;
     other.text_ = mine;
     return *this;
 }
 
-String& String::operator=(const char* text)
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator=(const Char* text)
 {
     // text may point into this very buffer: copy before letting go.
-    String copy(text);
-    return *this = static_cast<String&&>(copy);
+    BasicString copy(text);
+    return *this = static_cast<BasicString&&>(copy);
 }
 
-char* String::data()
+template <class Char>
+Char* BasicString<Char>::data()
 {
     if (!text_)
-        text_ = Regrow(nullptr, 0, 0);
+        text_ = Regrow<Char>(nullptr, 0, 0);
     return text_;
 }
 
-std::size_t String::size() const { return text_ ? HeadOf(text_)->size : 0; }
+template <class Char>
+std::size_t BasicString<Char>::size() const
+{
+    return text_ ? HeadOf(text_)->size : 0;
+}
 
-char String::back() const { return text_[size() - 1]; }
+template <class Char>
+Char BasicString<Char>::back() const
+{
+    return text_[size() - 1];
+}
 
-String& String::Append(const char* text, std::size_t length)
+template <class Char>
+BasicString<Char>& BasicString<Char>::Append(const Char* text, std::size_t length)
 {
     if (!length)
         return *this;
@@ -97,71 +126,90 @@ String& String::Append(const char* text, std::size_t length)
         // text may lie in the buffer that goes: the new one is made first.
         std::size_t room = size + length;
         room += room / 2 + 16;
-        char* grown = Regrow(nullptr, 0, room);
-        std::memcpy(grown, c_str(), size);
-        std::memcpy(grown + size, text, length);
+        Char* grown = Regrow<Char>(nullptr, 0, room);
+        std::memcpy(grown, c_str(), size * sizeof(Char));
+        std::memcpy(grown + size, text, length * sizeof(Char));
         if (text_)
             ::operator delete(HeadOf(text_));
         text_ = grown;
     } else {
-        std::memmove(text_ + size, text, length);
+        std::memmove(text_ + size, text, length * sizeof(Char));
     }
     HeadOf(text_)->size = size + length;
-    text_[size + length] = '\0';
+    text_[size + length] = Char();
     return *this;
 }
 
-String& String::operator+=(const char* text) { return Append(text, std::strlen(text)); }
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator+=(const Char* text)
+{
+    return Append(text, Length(text));
+}
 
-String& String::operator+=(const String& text) { return Append(text.c_str(), text.size()); }
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator+=(const BasicString& text)
+{
+    return Append(text.c_str(), text.size());
+}
 
-String& String::operator+=(char c) { return Append(&c, 1); }
+template <class Char>
+BasicString<Char>& BasicString<Char>::operator+=(Char c)
+{
+    return Append(&c, 1);
+}
 
-void String::clear()
+template <class Char>
+void BasicString<Char>::clear()
 {
     if (text_) {
         HeadOf(text_)->size = 0;
-        text_[0] = '\0';
+        text_[0] = Char();
     }
 }
 
-void String::pop_back()
+template <class Char>
+void BasicString<Char>::pop_back()
 {
     std::size_t size = this->size();
     if (size) {
         HeadOf(text_)->size = size - 1;
-        text_[size - 1] = '\0';
+        text_[size - 1] = Char();
     }
 }
 
-char* String::Resize(std::size_t length)
+template <class Char>
+Char* BasicString<Char>::Resize(std::size_t length)
 {
     if (!text_ || HeadOf(text_)->room < length)
         text_ = Regrow(text_, size(), length);
     HeadOf(text_)->size = length;
-    text_[length] = '\0';
+    text_[length] = Char();
     return text_;
 }
 
-String String::substr(std::size_t pos, std::size_t count) const
+template <class Char>
+BasicString<Char> BasicString<Char>::substr(std::size_t pos, std::size_t count) const
 {
     std::size_t size = this->size();
     if (pos > size)
         pos = size;
     if (count > size - pos)
         count = size - pos;
-    return String(c_str() + pos, count);
+    return BasicString(c_str() + pos, count);
 }
 
-std::size_t String::find_last_of(const char* set) const
+template <class Char>
+std::size_t BasicString<Char>::find_last_of(const Char* set) const
 {
     for (std::size_t i = size(); i-- > 0;)
-        if (std::strchr(set, text_[i]) && text_[i])
-            return i;
+        for (const Char* s = set; *s; ++s)
+            if (*s == text_[i])
+                return i;
     return npos;
 }
 
-std::size_t String::find(char c, std::size_t from) const
+template <class Char>
+std::size_t BasicString<Char>::find(Char c, std::size_t from) const
 {
     for (std::size_t i = from, size = this->size(); i < size; ++i)
         if (text_[i] == c)
@@ -169,27 +217,18 @@ std::size_t String::find(char c, std::size_t from) const
     return npos;
 }
 
-bool String::StartsWith(const char* prefix) const
+template <class Char>
+bool BasicString<Char>::Equals(const Char* text, std::size_t length) const
 {
-    std::size_t length = std::strlen(prefix);
-    return size() >= length && std::memcmp(c_str(), prefix, length) == 0;
+    return size() == length && std::memcmp(c_str(), text, length * sizeof(Char)) == 0;
 }
 
-bool operator==(const String& left, const String& right)
+template <class Char>
+bool BasicString<Char>::StartsWith(const Char* prefix) const
 {
-    return left.size() == right.size() && std::memcmp(left.c_str(), right.c_str(), left.size()) == 0;
+    std::size_t length = Length(prefix);
+    return size() >= length && std::memcmp(c_str(), prefix, length * sizeof(Char)) == 0;
 }
 
-bool operator==(const String& left, const char* right)
-{
-    std::size_t length = std::strlen(right);
-    return left.size() == length && std::memcmp(left.c_str(), right, length) == 0;
-}
-
-String operator+(String left, const char* right) { return static_cast<String&&>(left += right); }
-
-String operator+(String left, const String& right) { return static_cast<String&&>(left += right); }
-
-String operator+(String left, char right) { return static_cast<String&&>(left += right); }
-
-String operator+(const char* left, const String& right) { return String(left) + right; }
+template class BasicString<char>;
+template class BasicString<WideChar>;

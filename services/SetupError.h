@@ -14,18 +14,19 @@ class [[nodiscard]] SetupError {
 public:
     SetupError() = default;
     // byUser: the user ended the run (Abort), which the exit code tells apart.
-    explicit SetupError(String message, bool byUser = false);
+    explicit SetupError(WString message, bool byUser = false);
+    // The stub's own words, ASCII.
     explicit SetupError(const char* message, bool byUser = false);
     SetupError(SetupError&& other) noexcept = default;
     SetupError& operator=(SetupError&& other) noexcept = default;
 
     // True when this is an error.
     explicit operator bool() const { return failed_; }
-    const String& Message() const { return message_; }
+    const WString& Message() const { return message_; }
     bool ByUser() const { return byUser_; }
 
 private:
-    String message_;
+    WString message_;
     bool failed_ = false;
     bool byUser_ = false;
 };

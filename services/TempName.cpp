@@ -1,12 +1,12 @@
 #include "services/TempName.h"
 
-String CounterText(uint32_t counter)
+WString CounterText(uint32_t counter)
 {
     static const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
-    char text[5];
+    WideChar text[5];
     for (int i = 4; i >= 0; --i) {
         text[i] = digits[counter & 31];
         counter >>= 5;
     }
-    return String(text, 5);
+    return WString(text, 5);
 }

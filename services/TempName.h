@@ -12,7 +12,7 @@ constexpr uint32_t kTempCounterMax = 0x1FFFFFF; // 25 bits: five base-32 digits
 
 // Five digits of "0123456789ABCDEFGHIJKLMNOPQRSTUV", most significant
 // first; bits above the 25th are ignored.
-String CounterText(uint32_t counter);
+WString CounterText(uint32_t counter);
 
 // What one try to create a candidate found.
 enum class TempTry { Created, Taken, Failed };
@@ -25,16 +25,16 @@ enum class TempTry { Created, Taken, Failed };
 // gives the error "Too many files in <folder\>". An empty folder gives names
 // relative to the current folder.
 template <class Create>
-SetupError SearchTempName(const String& folder, const String& extension, uint32_t start, Create create,
-                          String& name)
+SetupError SearchTempName(const WString& folder, const WString& extension, uint32_t start, Create create,
+                          WString& name)
 {
-    const String prefix = WithBackslash(folder) + "_KT";
+    const WString prefix = WithBackslash(folder) + WidenAscii("_KT");
     start &= kTempCounterMax;
     uint32_t counter = start;
     for (;;) {
         counter = counter >= kTempCounterMax ? 0 : counter + 1;
         if (counter == start)
-            return SetupError("Too many files in " + WithBackslash(folder));
+            return SetupError(WFormat("Too many files in %s", {WithBackslash(folder)}));
         name = prefix + CounterText(counter) + extension;
         if (create(name) != TempTry::Taken)
             return SetupError();

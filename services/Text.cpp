@@ -1,29 +1,43 @@
 #include "services/Text.h"
 
-String Format(const char* pattern, std::initializer_list<FormatArg> args)
+namespace {
+
+template <class Char>
+void AppendText(BasicString<Char>& out, const FormatArg& arg)
 {
-    String out;
+    if (arg.IsWide())
+        for (const WideChar* p = arg.Wide(); *p; ++p)
+            out += static_cast<Char>(*p);
+    else
+        for (const char* p = arg.Text(); *p; ++p)
+            out += static_cast<Char>(static_cast<unsigned char>(*p));
+}
+
+template <class Char>
+BasicString<Char> FormatAs(const char* pattern, std::initializer_list<FormatArg> args)
+{
+    BasicString<Char> out;
     const FormatArg* next = args.begin();
     for (const char* p = pattern; *p; ++p) {
         if (*p != '%' || (p[1] != 's' && p[1] != 'd' && p[1] != '%')) {
-            out += *p;
+            out += static_cast<Char>(*p);
             continue;
         }
         ++p;
         if (*p == '%') {
-            out += '%';
+            out += Char('%');
             continue;
         }
         if (next == args.end())
             continue;
         const FormatArg& arg = *next++;
         if (arg.IsText()) {
-            out += arg.Text();
+            AppendText(out, arg);
         } else {
             long long v = arg.Number();
             unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v)
                                            : static_cast<unsigned long long>(v);
-            char digits[24];
+            Char digits[24];
             int n = 0;
             do {
                 // mag / 10 as long division in 32-bit steps (the high word,
@@ -35,11 +49,11 @@ String Format(const char* pattern, std::initializer_list<FormatArg> args)
                 uint32_t upper = rest << 16 | low >> 16;
                 rest = upper % 10;
                 uint32_t lower = rest << 16 | (low & 0xFFFF);
-                digits[n++] = static_cast<char>('0' + lower % 10);
+                digits[n++] = static_cast<Char>('0' + lower % 10);
                 mag = static_cast<unsigned long long>(high / 10) << 32 | (upper / 10) << 16 | lower / 10;
             } while (mag);
             if (v < 0)
-                out += '-';
+                out += Char('-');
             while (n)
                 out += digits[--n];
         }
@@ -47,83 +61,162 @@ String Format(const char* pattern, std::initializer_list<FormatArg> args)
     return out;
 }
 
-namespace {
-
 // Adds delta to every character from first to last.
-String ShiftRange(String text, char first, char last, int delta)
+template <class Char>
+BasicString<Char> ShiftRange(BasicString<Char> text, Char first, Char last, int delta)
 {
-    char* c = text.data();
+    Char* c = text.data();
     for (std::size_t i = 0, n = text.size(); i < n; ++i)
         if (c[i] >= first && c[i] <= last)
-            c[i] = static_cast<char>(c[i] + delta);
+            c[i] = static_cast<Char>(c[i] + delta);
     return text;
+}
+
+// The last position holding one of the separators, or npos.
+template <class Char>
+std::size_t LastSeparator(const BasicString<Char>& path, bool slash)
+{
+    for (std::size_t i = path.size(); i-- > 0;)
+        if (path[i] == '\\' || path[i] == ':' || (slash && path[i] == '/'))
+            return i;
+    return BasicString<Char>::npos;
 }
 
 } // namespace
 
-String UpperAscii(String text) { return ShiftRange(static_cast<String&&>(text), 'a', 'z', 'A' - 'a'); }
+String Format(const char* pattern, std::initializer_list<FormatArg> args) { return FormatAs<char>(pattern, args); }
 
-String LowerAscii(String text) { return ShiftRange(static_cast<String&&>(text), 'A', 'Z', 'a' - 'A'); }
-
-String LastComponent(const String& path)
+WString WFormat(const char* pattern, std::initializer_list<FormatArg> args)
 {
-    std::size_t cut = path.find_last_of("\\/:");
-    return cut == String::npos ? path : path.substr(cut + 1);
+    return FormatAs<WideChar>(pattern, args);
 }
 
-String FileNamePart(const String& path)
+template <class Char>
+BasicString<Char> UpperAscii(BasicString<Char> text)
 {
-    std::size_t cut = path.find_last_of("\\:");
-    return cut == String::npos ? path : path.substr(cut + 1);
+    return ShiftRange(static_cast<BasicString<Char>&&>(text), Char('a'), Char('z'), 'A' - 'a');
 }
 
-String ShortStr(const String& text)
+template <class Char>
+BasicString<Char> LowerAscii(BasicString<Char> text)
+{
+    return ShiftRange(static_cast<BasicString<Char>&&>(text), Char('A'), Char('Z'), 'a' - 'A');
+}
+
+template <class Char>
+BasicString<Char> LastComponent(const BasicString<Char>& path)
+{
+    std::size_t cut = LastSeparator(path, true);
+    return cut == BasicString<Char>::npos ? path : path.substr(cut + 1);
+}
+
+template <class Char>
+BasicString<Char> FileNamePart(const BasicString<Char>& path)
+{
+    std::size_t cut = LastSeparator(path, false);
+    return cut == BasicString<Char>::npos ? path : path.substr(cut + 1);
+}
+
+template <class Char>
+BasicString<Char> ShortStr(const BasicString<Char>& text)
 {
     return text.size() > 255 ? text.substr(0, 255) : text;
 }
 
-bool NoLeadBytes(unsigned char) { return false; }
-
-String FolderOfPath(const String& path, LeadByteTest isLeadByte)
-{
-    // Walk character by character so a trail byte of a double-byte character
-    // (which may be 0x5C) is never mistaken for a backslash.
-    const std::size_t none = String::npos;
-    std::size_t last = none, beforeLast = none, prevStart = none;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (c == '\\' || c == ':') {
-            last = i;
-            beforeLast = prevStart;
-        }
-        prevStart = i;
-        if (isLeadByte(c) && i + 1 < path.size())
-            ++i;
-    }
-    if (last == none)
-        return String();
-    // A trailing "\" goes unless it follows ":" or another "\".
-    bool keep = path[last] != '\\' || (beforeLast != none && beforeLast + 1 == last &&
-                                       (path[beforeLast] == ':' || path[beforeLast] == '\\'));
-    return path.substr(0, keep ? last + 1 : last);
-}
-
-String ParentWithSeparator(const String& path, LeadByteTest isLeadByte)
-{
-    std::size_t end = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (c == '\\' || c == ':')
-            end = i + 1;
-        if (isLeadByte(c) && i + 1 < path.size())
-            ++i;
-    }
-    return path.substr(0, end);
-}
-
-String WithBackslash(const String& folder)
+template <class Char>
+BasicString<Char> WithBackslash(const BasicString<Char>& folder)
 {
     if (folder.empty() || folder.back() == '\\')
         return folder;
-    return folder + '\\';
+    return folder + Char('\\');
+}
+
+#define CABSETUP_TEXT_FOR(Char)                                                                                        \
+    template BasicString<Char> UpperAscii(BasicString<Char>);                                                          \
+    template BasicString<Char> LowerAscii(BasicString<Char>);                                                          \
+    template BasicString<Char> LastComponent(const BasicString<Char>&);                                                \
+    template BasicString<Char> FileNamePart(const BasicString<Char>&);                                                 \
+    template BasicString<Char> ShortStr(const BasicString<Char>&);                                                     \
+    template BasicString<Char> WithBackslash(const BasicString<Char>&);
+CABSETUP_TEXT_FOR(char)
+CABSETUP_TEXT_FOR(WideChar)
+#undef CABSETUP_TEXT_FOR
+
+WString FolderOfPath(const WString& path)
+{
+    const std::size_t last = LastSeparator(path, false);
+    if (last == WString::npos)
+        return WString();
+    // A trailing "\" goes unless it follows ":" or another "\".
+    bool keep = path[last] != '\\' || (last > 0 && (path[last - 1] == ':' || path[last - 1] == '\\'));
+    return path.substr(0, keep ? last + 1 : last);
+}
+
+WString ParentWithSeparator(const WString& path)
+{
+    const std::size_t last = LastSeparator(path, false);
+    return path.substr(0, last == WString::npos ? 0 : last + 1);
+}
+
+WString WidenAscii(const char* text)
+{
+    WString wide;
+    AppendText(wide, FormatArg(text));
+    return wide;
+}
+
+String Utf8Of(const WString& text)
+{
+    String out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint16_t>(text[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
+        else if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        char bytes[4];
+        int n;
+        if (c < 0x80) {
+            bytes[0] = static_cast<char>(c);
+            n = 1;
+        } else {
+            // Continuation bytes from the last one back; the lead byte takes
+            // what is left under its length mark.
+            n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+            for (int k = n - 1; k > 0; --k, c >>= 6)
+                bytes[k] = static_cast<char>(0x80 | (c & 0x3F));
+            bytes[0] = static_cast<char>((0xF00 >> n) | c);
+        }
+        out.Append(bytes, n);
+    }
+    return out;
+}
+
+WString FromUtf8(const char* bytes, std::size_t size)
+{
+    WString out;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+    for (std::size_t i = 0; i < size;) {
+        const unsigned lead = p[i];
+        // Sequence length and the smallest value it may carry (no overlong forms).
+        int n = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+        uint32_t c = n == 1 ? lead : lead & (0x7F >> n);
+        int k = 1;
+        for (; n > 1 && k < n && i + k < size && (p[i + k] & 0xC0) == 0x80; ++k)
+            c = c << 6 | (p[i + k] & 0x3F);
+        static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (n == 0 || k < n || c < kLeast[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += static_cast<WideChar>(0xFFFD);
+            i += k > 1 ? k : 1;
+            continue;
+        }
+        i += n;
+        if (c >= 0x10000) {
+            out += static_cast<WideChar>(0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+        }
+        out += static_cast<WideChar>(c);
+    }
+    return out;
 }

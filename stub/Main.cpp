@@ -3,7 +3,7 @@
 // system's, which sets itself up when it loads.
 #include <windows.h>
 
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "loader/Loader.h"
 #include "services/Log.h"
 #include "services/SetupError.h"

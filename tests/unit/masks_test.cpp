@@ -6,6 +6,7 @@
 
 #include "cabinet/Masks.h"
 #include "services/SetupError.h"
+#include "services/Text.h"
 
 namespace {
 
@@ -13,8 +14,8 @@ namespace {
 bool Matches(const std::string& name, const std::string& mask)
 {
     bool matches = true;
-    SetupError error = MatchesMask(name, mask, matches);
-    EXPECT_FALSE(error) << error.Message();
+    SetupError error = MatchesMask(String(name), String(mask), matches);
+    EXPECT_FALSE(error) << Utf8Of(error.Message());
     return matches;
 }
 
@@ -22,9 +23,9 @@ bool Matches(const std::string& name, const std::string& mask)
 std::string MaskError(const std::string& name, const std::string& mask)
 {
     bool matches = true;
-    SetupError error = MatchesMask(name, mask, matches);
+    SetupError error = MatchesMask(String(name), String(mask), matches);
     EXPECT_FALSE(matches);
-    return error ? error.Message().c_str() : "no error";
+    return error ? Utf8Of(error.Message()).c_str() : "no error";
 }
 
 struct MatchCase {
@@ -216,6 +217,39 @@ TEST(MaskLimits, InvalidMaskFailsWhateverTheName)
     // The mask is checked before any character is compared.
     EXPECT_EQ(MaskError("", "[a"), "'[a' is an invalid mask at (3)");
     EXPECT_EQ(MaskError("zzz", "a[]"), "'a[]' is an invalid mask at (3)");
+}
+
+TEST(MaskLimits, DecodedNamesGoCharacterByCharacter)
+{
+    // A decoded name: one "?" is one character, whatever its code page
+    // form, and sets and ranges hold characters past 255.
+    struct Case {
+        const char16_t* mask;
+        const char16_t* name;
+        bool matches;
+    };
+    const Case cases[] = {
+        {u"?.txt", u"表.txt", true},
+        {u"??.txt", u"表.txt", false},
+        {u"*.ini", u"ソフト.ini", true},
+        {u"ユーザー.txt", u"ユーザー.TXT", true},
+        {u"ユーザー.txt", u"ユーザ.txt", false},
+        {u"[ぁ-ん]*", u"よてい", true},
+        {u"[ぁ-ん]*", u"予定", false},
+        {u"[!表]計算.txt", u"表計算.txt", false},
+        {u"[!表]計算.txt", u"会計算.txt", true},
+        // Case folds for ASCII letters only.
+        {u"é", u"É", false},
+    };
+    for (const Case& c : cases) {
+        bool matches = !c.matches;
+        SetupError error = MatchesMask(WString(c.name), WString(c.mask), matches);
+        EXPECT_FALSE(error);
+        EXPECT_EQ(matches, c.matches) << Utf8Of(c.mask).c_str() << " vs " << Utf8Of(c.name).c_str();
+    }
+    bool matches = true;
+    SetupError error = MatchesMask(WString(u"x"), WString(u"[表"), matches);
+    EXPECT_EQ(Utf8Of(error.Message()), "'[\xE8\xA1\xA8' is an invalid mask at (3)");
 }
 
 TEST(MaskLimits, LongNameAgainstManyStarsStaysFast)

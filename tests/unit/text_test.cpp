@@ -1,4 +1,4 @@
-#include "loader/Checks.h"
+#include "loader/CommandLine.h"
 #include "services/Text.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,9 @@
 #include <string>
 
 #include "services/SetupError.h"
+
+// Wide texts in test messages, as UTF-8.
+inline void PrintTo(const WString& text, std::ostream* out) { *out << Utf8Of(text).c_str(); }
 
 TEST(Format, SubstitutesInOrder)
 {
@@ -133,79 +136,111 @@ TEST(String, SetupErrorIsItsMessageAndFlag)
     // An empty message is an error all the same.
     SetupError empty("");
     EXPECT_TRUE(empty);
-    SetupError byUser(String("Operation aborted by user"), true);
+    SetupError byUser(WString(u"Operation aborted by user"), true);
     SetupError moved = static_cast<SetupError&&>(byUser);
     EXPECT_TRUE(moved);
     EXPECT_TRUE(moved.ByUser());
-    EXPECT_EQ(moved.Message(), "Operation aborted by user");
+    EXPECT_EQ(moved.Message(), u"Operation aborted by user");
     EXPECT_FALSE(SetupError("x").ByUser());
 }
 
 TEST(Text, CaseAndComponents)
 {
-    EXPECT_EQ(UpperAscii("setup.exe \xE9"), "SETUP.EXE \xE9");
-    EXPECT_EQ(LowerAscii("C:\\Program Files\\A.TXT"), "c:\\program files\\a.txt");
-    EXPECT_EQ(LastComponent("a\\b/c:d.txt"), "d.txt");
-    EXPECT_EQ(LastComponent("..\\win.ini"), "win.ini");
-    EXPECT_EQ(LastComponent("plain"), "plain");
-    EXPECT_EQ(FileNamePart("C:\\dir/x\\setup.exe"), "setup.exe");
-    EXPECT_EQ(FileNamePart("a/b"), "a/b");
-    EXPECT_EQ(ShortStr(std::string(300, 'x')).size(), 255u);
-    EXPECT_EQ(WithBackslash("C:\\x"), "C:\\x\\");
-    EXPECT_EQ(WithBackslash("C:\\x\\"), "C:\\x\\");
-    EXPECT_EQ(WithBackslash(""), "");
+    EXPECT_EQ(UpperAscii(String("setup.exe \xE9")), "SETUP.EXE \xE9");
+    EXPECT_EQ(UpperAscii(WString(u"setup.exe é表")), u"SETUP.EXE é表");
+    EXPECT_EQ(LowerAscii(String("C:\\Program Files\\A.TXT")), "c:\\program files\\a.txt");
+    EXPECT_EQ(LastComponent(String("a\\b/c:d.txt")), "d.txt");
+    EXPECT_EQ(LastComponent(String("..\\win.ini")), "win.ini");
+    EXPECT_EQ(LastComponent(String("plain")), "plain");
+    // Decoded names: a character whose code page form ends in 0x5C is no
+    // separator (表 is 0x95 0x5C in 932, 誠 0x90 0x5C in 936).
+    EXPECT_EQ(LastComponent(WString(u"予定\\表計算.txt")), u"表計算.txt");
+    EXPECT_EQ(LastComponent(WString(u"誠信.txt")), u"誠信.txt");
+    EXPECT_EQ(FileNamePart(String("C:\\dir/x\\setup.exe")), "setup.exe");
+    EXPECT_EQ(FileNamePart(String("a/b")), "a/b");
+    EXPECT_EQ(FileNamePart(WString(u"C:\\dl\\Иван\\ｓetup.exe")), u"ｓetup.exe");
+    EXPECT_EQ(ShortStr(String(std::string(300, 'x'))).size(), 255u);
+    EXPECT_EQ(WithBackslash(String("C:\\x")), "C:\\x\\");
+    EXPECT_EQ(WithBackslash(WString(u"C:\\x\\")), u"C:\\x\\");
+    EXPECT_EQ(WithBackslash(String("")), "");
 }
 
-namespace {
-// Shift-JIS style: 0x81..0x9F and 0xE0..0xFC lead a two-byte character.
-bool SjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-} // namespace
+TEST(Text, Utf8BothWays)
+{
+    // Every installed name must come back from the uninstaller's list as it
+    // went in: BMP, a surrogate pair, and the edges of each length.
+    struct Case {
+        const char16_t* text;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {u"C:\\a.txt", "C:\\a.txt"},
+        {u"café Ü\u00FF", "caf\xC3\xA9 \xC3\x9C\xC3\xBF"},
+        {u"表計算\u07FF\u0800\uFFFD", "\xE8\xA1\xA8\xE8\xA8\x88\xE7\xAE\x97\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD"},
+        {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8Of(WString(c.text)), c.utf8);
+        EXPECT_EQ(FromUtf8(c.utf8, std::strlen(c.utf8)), c.text);
+    }
+    // What is no UTF-8 reads as U+FFFD, one per bad sequence, and never
+    // swallows the character after it; a lone surrogate is written as U+FFFD.
+    struct Bad {
+        const char* bytes;
+        const char16_t* text;
+    };
+    const Bad bad[] = {
+        {"a\x80" "b", u"a\uFFFDb"},            // a continuation byte alone
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},      // overlong "/": never a separator
+        {"\xE8\xA1x", u"\uFFFDx"},          // cut short
+        {"\xED\xA0\x80", u"\uFFFD"},        // a surrogate in UTF-8
+        {"\xF4\x90\x80\x80", u"\uFFFD"},    // past U+10FFFF
+    };
+    for (const Bad& b : bad)
+        EXPECT_EQ(FromUtf8(b.bytes, std::strlen(b.bytes)), b.text) << b.bytes;
+    EXPECT_EQ(Utf8Of(WString(u"\xD800x")), "\xEF\xBF\xBDx");
+}
 
 TEST(Text, FolderOf)
 {
     struct Case {
-        const char* path;
-        const char* folder;
+        const char16_t* path;
+        const char16_t* folder;
     };
     const Case cases[] = {
-        {"C:\\Program Files\\App\\setup.exe", "C:\\Program Files\\App"},
-        {"C:\\setup.exe", "C:\\"},
-        {"C:setup.exe", "C:"},
-        {"setup.exe", ""},
-        {"\\\\server\\share\\x", "\\\\server\\share"},
-        {"\\\\x", "\\\\"},
-        {"C:\\dir\\", "C:\\dir"},
-        {"\\x", ""},
-        {"", ""},
+        {u"C:\\Program Files\\App\\setup.exe", u"C:\\Program Files\\App"},
+        {u"C:\\setup.exe", u"C:\\"},
+        {u"C:setup.exe", u"C:"},
+        {u"setup.exe", u""},
+        {u"\\\\server\\share\\x", u"\\\\server\\share"},
+        {u"\\\\x", u"\\\\"},
+        {u"C:\\dir\\", u"C:\\dir"},
+        {u"\\x", u""},
+        {u"", u""},
+        // 表 is 0x95 0x5C in code page 932: decoded, it is one character.
+        {u"C:\\表\\file", u"C:\\表"},
+        {u"C:\\dir\\表", u"C:\\dir"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FolderOfPath(c.path), c.folder) << c.path;
-
-    // 0x95 0x5C is one double-byte character whose second byte looks like "\".
-    std::string dbcs = "C:\\\x95\x5C\\file";
-    EXPECT_EQ(FolderOfPath(dbcs, SjisLead), "C:\\\x95\x5C");
-    std::string dbcsEnd = "C:\\dir\\\x95\x5C";
-    EXPECT_EQ(FolderOfPath(dbcsEnd, SjisLead), "C:\\dir");
-    // Without the lead-byte test the trail byte would count as a separator.
-    EXPECT_EQ(FolderOfPath(dbcsEnd), "C:\\dir\\\x95");
+        EXPECT_EQ(FolderOfPath(c.path), c.folder) << WString(c.path);
 }
 
 namespace {
-Arguments Packed(const std::vector<String>& list)
+Arguments Packed(const std::vector<WString>& list)
 {
     Arguments args;
-    for (const String& a : list)
+    for (const WString& a : list)
         args.Add(a);
     return args;
 }
 
-std::vector<String> Unpacked(const Arguments& args)
+std::vector<WString> Unpacked(const Arguments& args)
 {
-    std::vector<String> list;
+    std::vector<WString> list;
     for (std::size_t i = 0; i < args.Count(); ++i)
         list.push_back(args[i]);
     // Past the last there is nothing, not a stray argument.
-    EXPECT_STREQ(args[args.Count()], "");
+    EXPECT_EQ(WString(args[args.Count()]), u"");
     return list;
 }
 } // namespace
@@ -215,29 +250,28 @@ TEST(Switches, ReadCommandLine)
     // Switches, then the relaunch: argument 1 exactly, with argument 2. The
     // log's switch ignores case, its path keeps it; the first one counts.
     struct Case {
-        std::vector<String> args;
+        std::vector<WString> args;
         bool noConfirmation, noLicense, silent, relaunched;
-        const char* started;
+        const char16_t* started;
         bool logged = false;
-        const char* logPath = "";
+        const char16_t* logPath = u"";
     };
     const Case cases[] = {
-        {{"setup.exe", "/sp-", "/Silent", "/la-"}, true, true, true, false, "/Silent"},
-        {{"/SP-", "/SP-x", "/SILENT2"}, false, false, false, false, "/SILENT2"}, // argument 0 is the program
-        {{"x.exe", "/SECSUN", "C:\\u.exe", "/silent"}, false, false, true, true, "C:\\u.exe"},
-        {{"x.exe", "/secsun", "C:\\u.exe"}, false, false, false, false, "C:\\u.exe"},
-        {{"x.exe", "/SP-", "/SECSUN"}, true, false, false, false, "/SECSUN"},
-        {{"x.exe", "/SP-", "/log=C:\\A b\\s.log", "/LOG=D:\\x.log"}, true, false, false, false, "/log=C:\\A b\\s.log",
-         true, "C:\\A b\\s.log"},
-        {{"x.exe", "/SECSUN", "C:\\u.exe", "/Log=\"C:\\q r\\s.log\""}, false, false, false, true, "C:\\u.exe", true,
-         "C:\\q r\\s.log"},
-        {{"x.exe", "/LOG=", "/SILENT"}, false, false, true, false, "/SILENT", true, ""},
-        {{"/LOG=a", "/LOG", "/LOGS=b", "-LOG=c"}, false, false, false, false, "/LOGS=b"},
+        {{u"setup.exe", u"/sp-", u"/Silent", u"/la-"}, true, true, true, false, u"/Silent"},
+        {{u"/SP-", u"/SP-x", u"/SILENT2"}, false, false, false, false, u"/SILENT2"}, // argument 0 is the program
+        {{u"x.exe", u"/SECSUN", u"C:\\u.exe", u"/silent"}, false, false, true, true, u"C:\\u.exe"},
+        {{u"x.exe", u"/secsun", u"C:\\u.exe"}, false, false, false, false, u"C:\\u.exe"},
+        {{u"x.exe", u"/SP-", u"/SECSUN"}, true, false, false, false, u"/SECSUN"},
+        {{u"x.exe", u"/SP-", u"/log=C:\\A b\\s.log", u"/LOG=D:\\x.log"}, true, false, false, false, u"/log=C:\\A b\\s.log",
+         true, u"C:\\A b\\s.log"},
+        {{u"x.exe", u"/SECSUN", u"C:\\u.exe", u"/Log=\"C:\\q r\\s.log\""}, false, false, false, true, u"C:\\u.exe", true,
+         u"C:\\q r\\s.log"},
+        {{u"x.exe", u"/LOG=", u"/SILENT"}, false, false, true, false, u"/SILENT", true, u""},
+        {{u"/LOG=a", u"/LOG", u"/LOGS=b", u"-LOG=c"}, false, false, false, false, u"/LOGS=b"},
     };
     for (const Case& c : cases) {
-        Invocation call = ReadCommandLine("C:\\own.exe", Packed(c.args));
-        const String what = c.args.size() > 1 ? c.args[1] : c.args[0];
-        EXPECT_EQ(call.OwnPath, "C:\\own.exe");
+        Invocation call = ReadCommandLine(Packed(c.args));
+        const WString what = c.args.size() > 1 ? c.args[1] : c.args[0];
         EXPECT_EQ(call.NoConfirmation, c.noConfirmation) << what;
         EXPECT_EQ(call.NoLicense, c.noLicense) << what;
         EXPECT_EQ(call.Silent, c.silent) << what;
@@ -252,29 +286,34 @@ TEST(Switches, SplitCommandLine)
 {
     // As Windows programs split their command line.
     struct Case {
-        const char* line;
-        std::vector<String> args;
+        const char16_t* line;
+        std::vector<WString> args;
     };
     const Case cases[] = {
-        {"setup.exe", {"setup.exe"}},
-        {"\"C:\\Program Files\\a b.exe\" /SP-  \t/SILENT ", {"C:\\Program Files\\a b.exe", "/SP-", "/SILENT"}},
-        {"C:\\x\\\"y.exe /LA-", {"C:\\x\\\"y.exe", "/LA-"}}, // argument 0 knows no escapes
-        {"x /SECSUN \"C:\\Program Files\\Kit\\Uninstall Kit.exe\"",
-         {"x", "/SECSUN", "C:\\Program Files\\Kit\\Uninstall Kit.exe"}},
-        {"x a\"b c\"d e", {"x", "ab cd", "e"}},             // quotes open and close inside a word
-        {"x \"\" \"a\"\"b\"", {"x", "", "a\"b"}},            // an empty one; "" inside quotes is a quote
-        {"x a\\\\b \"c:\\dir\\\\\" d", {"x", "a\\\\b", "c:\\dir\\", "d"}}, // 2n before a quote: n
-        {"x a\\\"b \\\\\\\"c", {"x", "a\"b", "\\\"c"}},            // 2n+1: n and a quote
-        {"x \"open to the end", {"x", "open to the end"}},
+        {u"setup.exe", {u"setup.exe"}},
+        {u"\"C:\\Program Files\\a b.exe\" /SP-  \t/SILENT ", {u"C:\\Program Files\\a b.exe", u"/SP-", u"/SILENT"}},
+        {u"C:\\x\\\"y.exe /LA-", {u"C:\\x\\\"y.exe", u"/LA-"}}, // argument 0 knows no escapes
+        {u"x /SECSUN \"C:\\Program Files\\Kit\\Uninstall Kit.exe\"",
+         {u"x", u"/SECSUN", u"C:\\Program Files\\Kit\\Uninstall Kit.exe"}},
+        {u"x a\"b c\"d e", {u"x", u"ab cd", u"e"}},             // quotes open and close inside a word
+        {u"x \"\" \"a\"\"b\"", {u"x", u"", u"a\"b"}},            // an empty one; u"" inside quotes is a quote
+        {u"x a\\\\b \"c:\\dir\\\\\" d", {u"x", u"a\\\\b", u"c:\\dir\\", u"d"}}, // 2n before a quote: n
+        {u"x a\\\"b \\\\\\\"c", {u"x", u"a\"b", u"\\\"c"}},            // 2n+1: n and a quote
+        {u"x \"open to the end", {u"x", u"open to the end"}},
+        // 表 is 0x95 0x5C in code page 932: no backslash before the quote.
+        {u"x /LOG=\"C:\\logs\\表\" /SP- /SILENT", {u"x", u"/LOG=C:\\logs\\表", u"/SP-", u"/SILENT"}},
+        {u"\"C:\\dl\\setup＂ ／LOG=C：＼x.bat ＂.exe\" /SP-", {u"C:\\dl\\setup＂ ／LOG=C：＼x.bat ＂.exe", u"/SP-"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Unpacked(SplitCommandLine(c.line)), c.args) << c.line;
+        EXPECT_EQ(Unpacked(SplitCommandLine(c.line)), c.args) << WString(c.line);
 }
 
 TEST(Switches, DamagedCopyText)
 {
-    EXPECT_EQ(DamagedCopyText("", "C:\\Downloads\\setup.exe"),
-              "This copy of SETUP.EXE is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
-    EXPECT_EQ(DamagedCopyText("Uninstall", "C:\\x\\setup.exe"),
-              "This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
+    EXPECT_EQ(DamagedCopyText(nullptr, u"C:\\Downloads\\ｓetup.exe"),
+              u"This copy of ｓETUP.EXE is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
+    EXPECT_EQ(DamagedCopyText(nullptr, u"C:\\Downloads\\setup.exe"),
+              u"This copy of SETUP.EXE is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
+    EXPECT_EQ(DamagedCopyText("Uninstall", u"C:\\x\\setup.exe"),
+              u"This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try again.");
 }

@@ -1,4 +1,8 @@
-// The command line and the damaged-copy text. Portable: no Win32.
+// The command line: how the run was started, split and read once at the
+// entry from the wide command line (no ANSI form of it is ever taken: a
+// best-fit mapping could turn a full-width quote or slash in a file name
+// into a switch). And the damaged-copy text, which names the started file.
+// Portable: no Win32.
 #pragma once
 #include <cstddef>
 
@@ -6,33 +10,32 @@
 
 // How the run was started, read once at the entry.
 struct Invocation {
-    String OwnPath;
     bool NoConfirmation = false; // "/SP-"
     bool NoLicense = false;      // "/LA-"
     bool Silent = false;         // "/SILENT"
     // "/LOG=path", the path in double quotes when it holds blanks; the first
     // one counts. Set with an empty path too: that log cannot be opened.
     bool Logged = false;
-    String LogPath;
+    WString LogPath;
     // Argument 1 is exactly "/SECSUN": this process is an uninstaller's
     // relaunched copy, and argument 2 names the uninstaller the user
     // started. Case matters and no other position counts.
     bool Relaunched = false;
-    String StartedUninstaller;
+    WString StartedUninstaller;
 };
 
 // The arguments of a command line in one text, each followed by a zero
-// byte (which no argument can hold): read once and in order, they need no
+// (which no argument can hold): read once and in order, they need no
 // list of texts.
 class Arguments {
 public:
-    void Add(const String& argument);
+    void Add(const WString& argument);
     std::size_t Count() const { return count_; }
     // Argument index (0 is the program); "" past the last.
-    const char* operator[](std::size_t index) const;
+    const WideChar* operator[](std::size_t index) const;
 
 private:
-    String packed_;
+    WString packed_;
     std::size_t count_ = 0;
 };
 
@@ -42,12 +45,14 @@ private:
 // backslashes before a quote stand for n and the quote opens or closes a
 // quoted part, 2n+1 for n and a literal quote, and "" inside a quoted part
 // for a quote; backslashes before anything else are themselves.
-Arguments SplitCommandLine(const char* line);
+// Works on UTF-16 units: a quote, blank or backslash is never part of
+// another character.
+Arguments SplitCommandLine(const WideChar* line);
 
 // The switches count anywhere from argument 1 on, each upper-cased (ASCII
 // only) and compared whole; argument 0 is the program.
-Invocation ReadCommandLine(const String& ownPath, const Arguments& args);
+Invocation ReadCommandLine(const Arguments& args);
 
 // "This copy of %s is corrupted!..." naming the mode caption when it is set,
 // else the own file's name (after the last "\" or ":") in capitals.
-String DamagedCopyText(const String& modeCaption, const String& ownPath);
+WString DamagedCopyText(const char* modeCaption, const WString& ownPath);

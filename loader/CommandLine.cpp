@@ -1,31 +1,29 @@
-#include "loader/Checks.h"
-
-#include <cstring>
+#include "loader/CommandLine.h"
 
 #include "services/Text.h"
 
-void Arguments::Add(const String& argument)
+void Arguments::Add(const WString& argument)
 {
     packed_ += argument;
-    packed_ += '\0';
+    packed_ += WideChar();
     ++count_;
 }
 
-const char* Arguments::operator[](std::size_t index) const
+const WideChar* Arguments::operator[](std::size_t index) const
 {
     if (index >= count_)
-        return "";
+        return WString::kEmpty;
     std::size_t at = 0;
     while (index--)
-        at = packed_.find('\0', at) + 1;
+        at = packed_.find(WideChar(), at) + 1;
     return packed_.c_str() + at;
 }
 
-Arguments SplitCommandLine(const char* line)
+Arguments SplitCommandLine(const WideChar* line)
 {
     Arguments args;
-    const char* p = line;
-    String word;
+    const WideChar* p = line;
+    WString word;
     if (*p == '"') {
         for (++p; *p && *p != '"'; ++p)
             word += *p;
@@ -50,7 +48,7 @@ Arguments SplitCommandLine(const char* line)
                     ++backslashes;
                 // An even run leaves its quote to the next round.
                 for (std::size_t n = *p == '"' ? backslashes / 2 : backslashes; n; --n)
-                    word += '\\';
+                    word += WideChar('\\');
                 if (*p == '"' && backslashes % 2)
                     word += *p++;
             } else if (*p == '"') {
@@ -67,16 +65,29 @@ Arguments SplitCommandLine(const char* line)
     }
 }
 
-Invocation ReadCommandLine(const String& ownPath, const Arguments& args)
+namespace {
+
+// The word, whose letters are upper case, against an ASCII switch.
+bool IsSwitch(const WString& word, const char* name, bool prefix = false)
+{
+    std::size_t i = 0;
+    for (; name[i]; ++i)
+        if (i >= word.size() || word[i] != static_cast<WideChar>(name[i]))
+            return false;
+    return prefix || i == word.size();
+}
+
+} // namespace
+
+Invocation ReadCommandLine(const Arguments& args)
 {
     Invocation call;
-    call.OwnPath = ownPath;
     for (std::size_t i = 1; i < args.Count(); ++i) {
-        const String word = UpperAscii(args[i]);
-        call.NoConfirmation |= word == "/SP-";
-        call.NoLicense |= word == "/LA-";
-        call.Silent |= word == "/SILENT";
-        if (!call.Logged && word.StartsWith("/LOG=")) {
+        const WString word = UpperAscii(WString(args[i]));
+        call.NoConfirmation |= IsSwitch(word, "/SP-");
+        call.NoLicense |= IsSwitch(word, "/LA-");
+        call.Silent |= IsSwitch(word, "/SILENT");
+        if (!call.Logged && IsSwitch(word, "/LOG=", true)) {
             call.Logged = true;
             call.LogPath = args[i] + 5;
             // The runtime takes the quotes away; an entry that leaves them
@@ -85,14 +96,14 @@ Invocation ReadCommandLine(const String& ownPath, const Arguments& args)
                 call.LogPath = call.LogPath.substr(1, call.LogPath.size() - 2);
         }
     }
-    call.Relaunched = std::strcmp(args[1], "/SECSUN") == 0;
+    call.Relaunched = IsSwitch(args[1], "/SECSUN");
     if (args.Count() > 2)
         call.StartedUninstaller = args[2];
     return call;
 }
 
-String DamagedCopyText(const String& modeCaption, const String& ownPath)
+WString DamagedCopyText(const char* modeCaption, const WString& ownPath)
 {
-    String name = modeCaption.empty() ? UpperAscii(FileNamePart(ownPath)) : modeCaption;
-    return Format("This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again.", {name});
+    WString name = modeCaption ? WidenAscii(modeCaption) : UpperAscii(FileNamePart(ownPath));
+    return WFormat("This copy of %s is corrupted!\r\n\r\nPlease download a new copy of it and try again.", {name});
 }
