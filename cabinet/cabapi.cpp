@@ -6,6 +6,7 @@
 #include "services/Win32.h"
 
 #include "services/Services.h"
+#include "services/Text.h"
 
 const char* ErrorText(int code)
 {
@@ -34,7 +35,7 @@ const CabinetLibrary& Cabinet()
     static bool loaded = false;
     if (!loaded) {
         loaded = true;
-        if (HMODULE module = LoadSystemLibrary("cabinet.dll")) {
+        if (HMODULE module = LoadSystemLibrary(L"cabinet.dll")) {
             auto get = [module](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
             library.Create = reinterpret_cast<decltype(library.Create)>(get("FDICreate"));
             library.Copy = reinterpret_cast<decltype(library.Copy)>(get("FDICopy"));
@@ -69,7 +70,8 @@ INT_PTR DIAMONDAPI Open(char* name, int, int)
     // The installer keeps holding its temporary cabinet (writing, deleting
     // when closed) while it is read, and lets nobody else in: this read has
     // to share all three.
-    HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    // The name is the one the extractor gave the platform, in UTF-8.
+    HANDLE h = CreateFileW(DecodeUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(h);
 }

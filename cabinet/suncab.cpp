@@ -6,28 +6,24 @@
 
 #include "cabinet/Masks.h"
 #include "cabinet/cabapi.h"
+#include "package/Package.h"
 #include "package/PathRules.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
+#include "services/Services.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
 
 namespace {
 
-bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+// The entry name flag: the stored name is UTF-8.
+const unsigned kNameIsUtf8 = 0x80;
 
-String FolderPart(const String& path) { return FolderOfPath(path, IsLeadByte); }
-
-bool IsFile(const String& path)
+bool IsFile(const WString& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFolder(const String& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The entry's DOS date and time are local time; files carry UTC.
@@ -37,25 +33,31 @@ bool EntryTime(const FDINOTIFICATION& n, FILETIME& utc)
     return DosDateTimeToFileTime(n.date, n.time, &local) && LocalFileTimeToFileTime(&local, &utc);
 }
 
-String NormalCabinetName(const String& value)
+WString NormalCabinetName(const WString& value)
 {
-    if (value.empty() || FileNamePart(value).find('.') != String::npos)
+    if (value.empty() || FileNamePart(value).find('.') != WString::npos)
         return value;
-    return LowerAscii(value) + ".cab";
+    return LowerAscii(value) + L".cab";
 }
+
+// The platform takes a cabinet's name and folder as bytes and hands them
+// back to the open callback (cabapi::Open), which reads them as UTF-8.
+String PlatformName(const WString& text) { return EncodeUtf8(text); }
 
 } // namespace
 
-String TUnCab::CabinetFile() const { return NormalCabinetName(cabinetFile_); }
+WString TUnCab::CabinetFile() const { return NormalCabinetName(cabinetFile_); }
 
-void TUnCab::SetCabinetFile(const String& value) { cabinetFile_ = NormalCabinetName(value); }
+void TUnCab::SetCabinetFile(const WString& value) { cabinetFile_ = NormalCabinetName(value); }
 
-void TUnCab::SetDestination(const String& value) { destination_ = WithBackslash(value); }
+void TUnCab::SetDestination(const WString& value) { destination_ = WithBackslash(value); }
 
-SetupError TUnCab::Failure(const char* msg, bool byUser) const
+SetupError TUnCab::Failure(const char* msg, bool byUser) const { return Failure(WidenAscii(msg), byUser); }
+
+SetupError TUnCab::Failure(const WString& msg, bool byUser) const
 {
     if (errors_.fError)
-        return SetupError(Format("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
+        return SetupError(WFormat("%s() Failed : code %d [%s]", {msg, errors_.erfOper, ErrorText(errors_.erfOper)}),
                           byUser);
     return SetupError(msg, byUser);
 }
@@ -76,9 +78,9 @@ SetupError TUnCab::Execute()
         return Failure("Incorrect CAB filename!");
     Prepare();
 
-    const String cabinet = CabinetFile();
-    String name = FileNamePart(cabinet);
-    String path = WithBackslash(FolderPart(cabinet));
+    const WString cabinet = CabinetFile();
+    String name = PlatformName(FileNamePart(cabinet));
+    String path = PlatformName(WithBackslash(FolderOfPath(cabinet)));
     BOOL copied = FALSE;
     SetupError failure;
     {
@@ -94,7 +96,7 @@ SetupError TUnCab::Execute()
     // A target the platform gave up on without a close-file notification:
     // what it holds is not the entry.
     if (!target_.empty()) {
-        DeleteFileA(target_.c_str());
+        DeleteFileW(target_.c_str());
         target_.clear();
     }
     // Given only now, with the context gone, and as it is: through Failure
@@ -118,7 +120,7 @@ INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
     if (self->pending_) {
         if (type == fdintCLOSE_FILE_INFO) {
             cabapi::Close(n->hf);
-            DeleteFileA(self->target_.c_str());
+            DeleteFileW(self->target_.c_str());
             self->target_.clear();
         }
         return -1;
@@ -151,21 +153,26 @@ void TUnCab::CatchWriteError()
         pending_ = FileError("write", target_, error);
 }
 
-int TUnCab::Ask(const char* caption, const String& text, UINT style) const
+int TUnCab::Ask(const char* caption, const WString& text, UINT style) const
 {
-    Log("", text);
-    return MessageBoxA(OwnerWindow, text.c_str(), caption, style);
+    return ShowBox(OwnerWindow, caption, text, style);
 }
 
-SetupError TUnCab::TargetPath(const char* storedName, String& target) const
+WString TUnCab::EntryName(const char* stored, unsigned attributes) const
 {
-    String name = storedName;
+    const std::size_t size = String::Length(stored);
+    return DecodeText(stored, size, attributes & kNameIsUtf8 ? kCodePageUtf8 : CodePage);
+}
+
+SetupError TUnCab::TargetPath(const WString& storedName, WString& target) const
+{
+    WString name = storedName;
     if (!(Options & ucKeepPaths))
         name = LastComponent(name);
     // A name kept with its folders must stay below the destination, and no
     // name may be one Windows takes for a device (its bytes would go there).
     if (CheckRelativePath(name) != NameRule::Allowed)
-        return Failure(Format("The file name \"%s\" is not allowed!", {name}).c_str());
+        return Failure(WFormat("The file name \"%s\" is not allowed!", {name}));
     target = WithBackslash(destination_) + name;
     return SetupError();
 }
@@ -173,25 +180,29 @@ SetupError TUnCab::TargetPath(const char* storedName, String& target) const
 INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)
 {
     bool abort = false;
+    const WString cabinet = DecodeText(n.psz2, String::Length(n.psz2), CodePage);
+    const WString disk = DecodeText(n.psz3, String::Length(n.psz3), CodePage);
     if (OnPartialFile.Assigned())
-        OnPartialFile(*this, n.psz2, n.psz3, n.psz1, abort);
+        OnPartialFile(*this, cabinet, disk, EntryName(n.psz1, n.attribs), abort);
     else if (Options & ucPromptVolume)
         abort = Ask("Confirmation",
-                    Format("The \"%s\" is a part of multi-volume package. Please, provide \"%s\" to continue.",
-                           {n.psz2, n.psz3}),
+                    WFormat("The \"%s\" is a part of multi-volume package. Please, provide \"%s\" to continue.",
+                            {cabinet, disk}),
                     MB_OKCANCEL) != IDOK;
     return abort ? -1 : 0;
 }
 
 INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 {
+    // Decoded once: the mask, the rules and the target see characters.
+    const WString stored = EntryName(n.psz1, n.attribs);
     bool matches;
-    if (SetupError error = MatchesMask(n.psz1, Mask, matches))
+    if (SetupError error = MatchesMask(stored, Mask, matches))
         return Fail(std::move(error));
     if (!matches)
         return 0;
-    String target;
-    if (SetupError error = TargetPath(n.psz1, target))
+    WString target;
+    if (SetupError error = TargetPath(stored, target))
         return Fail(std::move(error));
 
     if (OnCopyFile.Assigned()) {
@@ -218,14 +229,14 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         if (!(Options & ucOverwrite))
             return Fail(Failure("This file already exists!"));
         if ((Options & ucConfirmOverwrite) &&
-            Ask("Confirmation", Format("The file \"%s\" exists!\r\nDo you want to replace it?", {LowerAscii(target)}),
+            Ask("Confirmation", WFormat("The file \"%s\" exists!\r\nDo you want to replace it?", {LowerAscii(target)}),
                 MB_YESNO) != IDYES)
             return 0;
     }
     // Entries come folder by folder: the folder is made or tested once, not
     // for every file in it.
     if (Options & ucCreateFolders) {
-        String folder = FolderPart(target);
+        WString folder = FolderOfPath(target);
         if (folder != madeFolder_) {
             if (SetupError error = MakeFolder(target, true))
                 return Fail(std::move(error));
@@ -233,10 +244,14 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         }
     }
 
+    // Windows takes no longer path without the long-path opt-in; Wine
+    // would: the limit is kept the same on both.
+    if (target.size() >= MAX_PATH)
+        return Fail(FileError("create", target, ERROR_FILENAME_EXCED_RANGE));
     for (;;) {
         // The handle goes to the platform, which writes the entry into it
         // and hands it back at close file.
-        HANDLE h = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h = CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             expectedSize_ = static_cast<DWORD>(n.cb);
             target_ = target;
@@ -246,7 +261,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return Fail(FileError("create", target, error));
         if (Ask("Extract",
-                Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
+                WFormat("The file \"%s\" is in use.\r\nPlease close it and try again.", {LowerAscii(target)}),
                 MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
             cancelled_ = true; // the platform's abort is the user's
             return -1;
@@ -257,7 +272,7 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 {
     const HANDLE file = reinterpret_cast<HANDLE>(n.hf);
-    const String target = std::exchange(target_, String());
+    const WString target = std::exchange(target_, WString());
     // The platform reports close file even for an entry whose data failed
     // (damaged data, a missing next cabinet), and reports that failure
     // itself: a target shorter than the entry is never counted, dated or
@@ -276,7 +291,7 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
     }
     if (failed) {
         // What did not come out whole is not left looking installed.
-        DeleteFileA(target.c_str());
+        DeleteFileW(target.c_str());
         if (*failed)
             return Fail(FileError(failed, target, error));
         return -1;
@@ -286,15 +301,15 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
     // anything else the cabinet stores stay out. Most files already have
     // what they should (archive): reading is far cheaper than setting.
     DWORD wanted = n.attribs & 0x27;
-    DWORD current = GetFileAttributesA(target.c_str());
+    DWORD current = GetFileAttributesW(target.c_str());
     if (current == INVALID_FILE_ATTRIBUTES || (current & ~FILE_ATTRIBUTE_NORMAL) != wanted)
-        SetFileAttributesA(target.c_str(), wanted);
+        SetFileAttributesW(target.c_str(), wanted);
 
     if (n.cb) {
         runList_ += target;
-        runList_ += '\r';
+        runList_ += L'\r';
         if (RunAfterExtract)
-            ShellExecuteA(nullptr, "open", target.c_str(), "", "", SW_SHOW);
+            ShellExecuteW(nullptr, L"open", target.c_str(), L"", L"", SW_SHOW);
     }
     return 1;
 }
@@ -302,27 +317,29 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
 INT_PTR TUnCab::NextCabinet(FDINOTIFICATION& n)
 {
     // Continuation cabinets must lie beside the first one; nobody is asked.
-    if (IsFile(String(n.psz3) + n.psz1))
+    // The folder is the one this run gave the platform (UTF-8); the name is
+    // the cabinet's own.
+    if (IsFile(DecodeUtf8(n.psz3) + DecodeText(n.psz1, String::Length(n.psz1), CodePage)))
         return 0;
     n.fdie = FDIERROR_CABINET_NOT_FOUND;
     return -1;
 }
 
-SetupError TUnCab::MakeFolder(const String& path, bool confirm)
+SetupError TUnCab::MakeFolder(const WString& path, bool confirm)
 {
-    const String folder = FolderPart(path);
+    const WString folder = FolderOfPath(path);
     // The climb ends at an empty folder part or at a root that does not shrink
     // any further (a missing drive); the create that follows then fails.
-    if (folder.empty() || folder == path || IsFolder(folder))
+    if (folder.empty() || folder == path || IsExistingFolder(folder))
         return SetupError();
     if (confirm && (Options & ucConfirmFolders) &&
         Ask("Confirmation",
-            Format("The folder \"%s\" does'n exists!\r\nDo you want to create it?", {LowerAscii(folder)}),
+            WFormat("The folder \"%s\" does'n exists!\r\nDo you want to create it?", {LowerAscii(folder)}),
             MB_YESNO) != IDYES)
         return Failure("Opperation aborted by user");
     // Without confirm nothing is asked, so nothing fails.
     static_cast<void>(MakeFolder(folder, false));
-    if (!IsFolder(folder))
-        CreateDirectoryA(folder.c_str(), nullptr);
+    if (!IsExistingFolder(folder))
+        CreateDirectoryW(folder.c_str(), nullptr);
     return SetupError();
 }

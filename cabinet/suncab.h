@@ -30,11 +30,11 @@ struct TMethod {
 
 using TNotifyEvent = TMethod<void, TUnCab&>;
 // (Sender, CabinetName, DiskName, FileName, var Abort)
-using TPartialFileEvent = TMethod<void, TUnCab&, const String&, const String&, const String&, bool&>;
+using TPartialFileEvent = TMethod<void, TUnCab&, const WString&, const WString&, const WString&, bool&>;
 // (Sender, FileName, Size, DateTime, var Action): Action 0 go on, 1 skip the
 // entry, anything else abort the extraction. An error it gives ends the
 // extraction, and Execute gives it.
-using TCopyFileEvent = TMethod<SetupError, TUnCab&, const String&, int32_t, const SYSTEMTIME&, uint8_t&>;
+using TCopyFileEvent = TMethod<SetupError, TUnCab&, const WString&, int32_t, const SYSTEMTIME&, uint8_t&>;
 
 // Binds a member function to an object as an event:
 //   uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
@@ -75,24 +75,27 @@ public:
 
     // A name without extension is lower-cased and gets ".cab", on every read
     // and write.
-    String CabinetFile() const;
-    void SetCabinetFile(const String& value);
+    WString CabinetFile() const;
+    void SetCabinetFile(const WString& value);
     // Stored with a trailing backslash unless empty.
-    const String& Destination() const { return destination_; }
-    void SetDestination(const String& value);
+    const WString& Destination() const { return destination_; }
+    void SetDestination(const WString& value);
 
     uint8_t Options = 0x5F;
     TPartialFileEvent OnPartialFile;
     TCopyFileEvent OnCopyFile;
     TNotifyEvent OnStart;
     TNotifyEvent OnFinish;
-    String Mask;              // empty: Execute does nothing
+    WString Mask;             // empty: Execute does nothing
+    // The code page of entry names stored without the UTF-8 flag (0: the
+    // system's); a name with the flag (attribute 0x80) is UTF-8.
+    uint16_t CodePage = 0;
     bool RunAfterExtract = true;   // open run-marked files as soon as written
     HWND OwnerWindow = nullptr;    // owner of every message box
 
     // Results of the last run: each written run-marked file's path followed
     // by a carriage return, and the number of targets closed successfully.
-    const String& RunList() const { return runList_; }
+    const WString& RunList() const { return runList_; }
     int32_t ExtractedCount() const { return extractedCount_; }
     // The decompressor's error record of the last run (cleared when a run
     // starts).
@@ -103,9 +106,10 @@ public:
     // has recorded an error, otherwise msg alone; byUser when the user
     // ended it.
     SetupError Failure(const char* msg, bool byUser = false) const;
+    SetupError Failure(const WString& msg, bool byUser = false) const;
     // Makes sure the folder part of path exists, asking first when confirm
     // and ucConfirmFolders are set.
-    SetupError MakeFolder(const String& path, bool confirm);
+    SetupError MakeFolder(const WString& path, bool confirm);
 
 protected:
     // Called once per run, just before the decompressor is set up.
@@ -117,21 +121,23 @@ private:
     INT_PTR CopyFile(const FDINOTIFICATION& n);
     INT_PTR CloseFile(const FDINOTIFICATION& n);
     INT_PTR NextCabinet(FDINOTIFICATION& n);
-    SetupError TargetPath(const char* storedName, String& target) const;
+    // The stored name as text: UTF-8 with the flag, else in CodePage.
+    WString EntryName(const char* stored, unsigned attributes) const;
+    SetupError TargetPath(const WString& storedName, WString& target) const;
     // Keeps the first error of a notification for Execute; tells the
     // platform to abort.
     INT_PTR Fail(SetupError error);
     void CatchWriteError();
-    int Ask(const char* caption, const String& text, UINT style) const;
+    int Ask(const char* caption, const WString& text, UINT style) const;
 
-    String cabinetFile_;
-    String destination_;
+    WString cabinetFile_;
+    WString destination_;
     ERF errors_ = {};
-    String runList_;
+    WString runList_;
     int32_t extractedCount_ = 0;
     DWORD expectedSize_ = 0; // of the entry whose target is open
-    String target_;     // its path; empty while none is open
-    String madeFolder_; // the folder the last target went into
+    WString target_;     // its path; empty while none is open
+    WString madeFolder_; // the folder the last target went into
     // An error of a notification waits here while the platform ends its
     // copy; Execute gives it afterwards.
     SetupError pending_;

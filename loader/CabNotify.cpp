@@ -4,15 +4,15 @@
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-SetupError TCabNotify::NotifyFile(TUnCab&, const String& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
+SetupError TCabNotify::NotifyFile(TUnCab&, const WString& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
 {
     FileList += fileName;
-    FileList += '\r';
+    FileList += L'\r';
     Log("Extracting ", fileName);
     // Without windows there is nothing to watch, and nothing to wait for.
     if (!GuiActive())
         return SetupError();
-    GuiSetStatus(ShortStr("Installing " + LastComponent(fileName) + "...").c_str(), "");
+    GuiSetStatus(ShortStr(WFormat("Installing %s...", {LastComponent(fileName)})).c_str(), L"");
     if (SetupError error = GuiStep(1))
         return error;
     // Long enough for the status line and the bar to be seen moving.

@@ -15,9 +15,9 @@ public:
     // Each target path followed by a carriage return, in the order the
     // entries arrive; an entry is listed before it is written, so one that is
     // then skipped or fails is listed all the same.
-    String FileList;
+    WString FileList;
 
     // The error "Operation aborted by user" once Abort was pressed.
-    SetupError NotifyFile(TUnCab& sender, const String& fileName, int32_t size, const SYSTEMTIME& dateTime,
+    SetupError NotifyFile(TUnCab& sender, const WString& fileName, int32_t size, const SYSTEMTIME& dateTime,
                           uint8_t& action);
 };

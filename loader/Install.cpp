@@ -23,22 +23,23 @@ namespace {
 
 // What the installation put in place.
 struct Installation {
-    String Folder;   // set once the folder is made
-    String FileList; // every target path, each followed by a CR
-    String RunList;  // the written files the cabinet marks to be run
+    WString Folder;   // set once the folder is made
+    WString FileList; // every target path, each followed by a CR
+    WString RunList;  // the written files the cabinet marks to be run
 };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
 // cabinet is never held in memory. The file stays held from here to the
 // clean-up: others may read it, nobody may change, replace or delete it
 // between its check and the end of its extraction.
-StepResult CopyCabinetOut(OwnPackage& own, const String& ownPath, TempFiles& temp)
+StepResult CopyCabinetOut(OwnPackage& own, TempFiles& temp)
 {
     if (SetupError error =
-            UniqueTempName(TempFolder(), ".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE))
+            UniqueTempName(TempFolder(), L".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE))
         return error;
     if (!temp.Cabinet.Valid()) {
-        ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}), MB_ICONERROR);
+        ShowMessage(kSetupCaption, WFormat("Temporary file \"%s\" cannot be created!", {temp.CabinetPath}),
+                    MB_ICONERROR);
         return Outcome::Failed;
     }
     // A full Temp folder ends the run like any other failed write; the
@@ -57,7 +58,7 @@ StepResult CopyCabinetOut(OwnPackage& own, const String& ownPath, TempFiles& tem
         return FileError("write", temp.CabinetPath, writeError);
     // A medium that went away is no damaged download.
     if (outcome == StepOutcome::CutShort && own.Source.Error())
-        return FileError("read", ownPath, own.Source.Error());
+        return FileError("read", own.Path, own.Source.Error());
     if (outcome != StepOutcome::Passed) {
         ReportDamaged(kSetupCaption);
         return Outcome::Damaged;
@@ -68,10 +69,12 @@ StepResult CopyCabinetOut(OwnPackage& own, const String& ownPath, TempFiles& tem
 
 // The extractor as the installation uses it: flat, overwriting, asking
 // nothing and starting nothing; its boxes belong to the progress window.
-void SetUpExtractor(TUnCab& cab, const String& cabinet, const String& mask, const String& folder)
+void SetUpExtractor(TUnCab& cab, const PackageReader& package, const WString& cabinet, const WString& mask,
+                    const WString& folder)
 {
     cab.OwnerWindow = GuiMessageOwner();
     cab.Mask = mask;
+    cab.CodePage = package.Record().codePage;
     cab.Options = ucOverwrite | ucCreateFolders;
     cab.RunAfterExtract = false;
     cab.SetCabinetFile(cabinet);
@@ -96,37 +99,37 @@ private:
 
 // Without windows the license opens in its default program, and a plain
 // question asks for the answer.
-bool ConfirmLicenseWithoutGui(const String& shortName, const String& licensePath)
+bool ConfirmLicenseWithoutGui(const WString& shortName, const WString& licensePath)
 {
-    LicenseViewer viewer(LaunchProgram(licensePath, "", 20000));
-    String question = Format("Do you accept %s License agreement terms?", {shortName});
+    LicenseViewer viewer(LaunchProgram(licensePath, WString(), 20000));
+    WString question = WFormat("Do you accept %s License agreement terms?", {shortName});
     return ShowMessage(kSetupCaption, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
-StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, TempFiles& temp)
+StepResult AcceptLicense(const PackageReader& package, const Invocation& call, TempFiles& temp)
 {
-    const String licenseFile = HeaderString(header, HeaderText::LicenseFile);
+    const WString& licenseFile = package.Text(HeaderText::LicenseFile);
     if (call.NoLicense || licenseFile.empty())
         return Outcome::Done;
     // A folder of this run's own keeps the file's own name for whatever
     // shows it, and leaves everything else in Temp alone.
-    String folder;
+    WString folder;
     bool created;
     if (SetupError error = UniqueTempFolder(TempFolder(), folder, created))
         return error;
     if (!created) {
-        ShowMessage(kSetupCaption, Format("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
+        ShowMessage(kSetupCaption, WFormat("Temporary file \"%s\" cannot be created!", {folder}), MB_ICONERROR);
         return Outcome::Failed;
     }
     temp.LicenseFolder = folder;
-    temp.LicensePath = folder + "\\" + licenseFile;
+    temp.LicensePath = WFormat("%s\\%s", {folder, licenseFile});
     ShowStatus("Accepting agreement...", "");
     int extracted;
     {
         TUnCab cab;
         // A plain name: the package checks refuse wildcards. The license is
         // read, never started.
-        SetUpExtractor(cab, temp.CabinetPath, licenseFile, folder);
+        SetUpExtractor(cab, package, temp.CabinetPath, licenseFile, folder);
         if (SetupError error = cab.Execute())
             return error;
         extracted = cab.ExtractedCount();
@@ -137,47 +140,47 @@ StepResult AcceptLicense(const PackageHeader& header, const Invocation& call, Te
         ReportDamaged(kSetupCaption);
         return Outcome::Damaged;
     }
-    const String shortName = HeaderString(header, HeaderText::ShortName);
+    const WString& shortName = package.Text(HeaderText::ShortName);
     bool accepted = GuiActive() ? GuiLicense(ShortStr(shortName).c_str(), ShortStr(temp.LicensePath).c_str())
                                 : ConfirmLicenseWithoutGui(shortName, temp.LicensePath);
     Log(accepted ? "License accepted" : "License declined");
     return accepted ? Outcome::Done : Outcome::Declined;
 }
 
-SetupError ExtractFiles(const String& cabinet, Installation& done)
+SetupError ExtractFiles(const PackageReader& package, const WString& cabinet, Installation& done)
 {
     TCabNotify notify;
     {
         TUnCab cab;
-        SetUpExtractor(cab, cabinet, "*.*", done.Folder);
+        SetUpExtractor(cab, package, cabinet, L"*.*", done.Folder);
         cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
         if (SetupError error = cab.Execute())
             return error;
         done.RunList = cab.RunList();
-        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, done.Folder.c_str(), nullptr);
+        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, done.Folder.c_str(), nullptr);
     }
     done.FileList = notify.FileList;
     return SetupError();
 }
 
 // Main work, under the failure handler.
-StepResult InstallFiles(const Invocation& call, const String& programFiles, OwnPackage& own, TempFiles& temp,
+StepResult InstallFiles(const Invocation& call, const WString& programFiles, OwnPackage& own, TempFiles& temp,
                      Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    StepResult step = CopyCabinetOut(own, call.OwnPath, temp);
+    StepResult step = CopyCabinetOut(own, temp);
     if (step.outcome != Outcome::Done)
         return step;
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
-    step = AcceptLicense(header, call, temp);
+    step = AcceptLicense(own.Reader, call, temp);
     if (step.outcome != Outcome::Done)
         return step;
     GuiShow(GuiMode::Install);
     GuiSetCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
-    const String folder = InstallFolderPath(programFiles, header);
+    const WString folder = InstallFolderPath(programFiles, own.Reader);
     if (SetupError error = EnsureFolder(folder))
         return error;
     Log("Folder ", folder);
@@ -186,7 +189,7 @@ StepResult InstallFiles(const Invocation& call, const String& programFiles, OwnP
     GuiSetBusy(true);
     ShowStatus("Installing files...", "");
     GuiSetRange(0, static_cast<int>(header.FileCount() + 2), 0);
-    if (SetupError error = ExtractFiles(temp.CabinetPath, done))
+    if (SetupError error = ExtractFiles(own.Reader, temp.CabinetPath, done))
         return error;
     GuiSetBusy(false);
     return GuiStep(1);
@@ -196,36 +199,41 @@ StepResult InstallFiles(const Invocation& call, const String& programFiles, OwnP
 // declared before the handle, it goes after it.
 class DeleteUnlessDone {
 public:
-    explicit DeleteUnlessDone(const String& path) : path_(path) {}
+    explicit DeleteUnlessDone(const WString& path) : path_(path) {}
     ~DeleteUnlessDone()
     {
         if (!done_)
-            DeleteFileA(path_.c_str());
+            DeleteFileW(path_.c_str());
     }
     DeleteUnlessDone(const DeleteUnlessDone&) = delete;
     DeleteUnlessDone& operator=(const DeleteUnlessDone&) = delete;
     void Done() { done_ = true; }
 
 private:
-    const String& path_;
+    const WString& path_;
     bool done_ = false;
 };
 
 // The uninstaller, written whole or not at all: a part would be an
 // uninstaller that cannot remove anything.
-SetupError WriteUninstallerFile(const String& path, const String& ownPath, const OwnPackage& own,
-                                const String& fileList)
+SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, const WString& fileList)
 {
     DeleteUnlessDone partial(path);
     UniqueHandle target(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target.Valid())
         return FileError("create", path, GetLastError());
     FileSink out(target.Get());
+    // Every installed name survives in UTF-8, whatever the texts' code page,
+    // which the uninstaller keeps for its texts.
+    PackageRecord record;
+    record.present = true;
+    record.codePage = own.Reader.Record().codePage;
+    record.asks = kAskUtf8FileList;
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
-                             own.Reader.ShortcutList(), fileList)) {
+                             own.Reader.ShortcutList(), EncodeUtf8(fileList), record)) {
     case WriteResult::ReadFailed:
-        return FileError("read", ownPath, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
+        return FileError("read", own.Path, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
     case WriteResult::WriteFailed:
         return FileError("write", path, out.Error());
     case WriteResult::Written:
@@ -239,9 +247,9 @@ SetupError WriteUninstallerFile(const String& path, const String& ownPath, const
 }
 
 // A shell link that cannot be written ends the run, naming it and the reason.
-SetupError MakeLink(const String& target, const String& link, const String& description, int iconIndex)
+SetupError MakeLink(const WString& target, const WString& link, const WString& description, int iconIndex)
 {
-    HRESULT result = CreateShellLink(target, "", link, description, target, iconIndex);
+    HRESULT result = CreateShellLink(target, WString(), link, description, target, iconIndex);
     if (FAILED(result))
         return FileError("create", link, static_cast<DWORD>(result));
     Log("Shortcut ", link);
@@ -250,70 +258,69 @@ SetupError MakeLink(const String& target, const String& link, const String& desc
 
 // The shortcut of every complete ShortcutList record and, when there is one,
 // the uninstaller's.
-SetupError CreateShortcuts(const PackageHeader& header, const String& shortcutList, const String& group,
-                           const String& installFolder, const String& uninstaller)
+SetupError CreateShortcuts(const PackageReader& package, const WString& group, const WString& installFolder,
+                           const WString& uninstaller)
 {
     if (SetupError error = EnsureFolder(group))
         return error;
     Log("Folder ", group);
-    String list = shortcutList;
+    WString list = package.Shortcuts();
     SetupError error;
-    const String product = HeaderString(header, HeaderText::ProductName);
-    const String description = Format("Opens %s", {product});
-    ShortcutRecord record;
+    const WString& product = package.Text(HeaderText::ProductName);
+    const WString description = WFormat("Opens %s", {product});
+    WShortcutRecord record;
     while (!error && !list.empty() && TakeShortcut(list, record)) {
-        String target = Format("%s\\%s", {installFolder, record.target});
-        error = MakeLink(target, Format("%s\\%s.lnk", {group, record.name}), description, 0);
+        WString target = WFormat("%s\\%s", {installFolder, record.target});
+        error = MakeLink(target, WFormat("%s\\%s.lnk", {group, record.name}), description, 0);
     }
     // Icon 1 is the stub's second icon group, the uninstall icon.
     if (!error && !uninstaller.empty())
-        error = MakeLink(uninstaller, Format("%s\\%s.lnk", {group, UninstallLinkName(header)}),
-                         Format("Removes %s from your computer", {product}), 1);
+        error = MakeLink(uninstaller, WFormat("%s\\%s.lnk", {group, UninstallName(package)}),
+                         WFormat("Removes %s from your computer", {product}), 1);
     if (error) {
         // A failed installation has no shortcuts: those made so far go again.
-        RemoveShortcuts(header, shortcutList, group);
+        RemoveShortcuts(package, group);
         return error;
     }
 
     if (!list.empty()) {
         RemoveFolder(group); // only an empty group goes
-        ShowMessage(kSetupCaption, "Application icons cannot be created in your Start Menu.", MB_ICONWARNING);
+        ShowMessage(kSetupCaption, WidenAscii("Application icons cannot be created in your Start Menu."),
+                    MB_ICONWARNING);
     }
-    SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHA, group.c_str(), nullptr);
+    SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, group.c_str(), nullptr);
     return SetupError();
 }
 
 // The uninstaller is written before any shortcut, once every file is in
 // place: whatever fails then, no shortcut is left, and no uninstaller that
 // is not whole.
-SetupError CreateIconsAndUninstaller(const String& ownPath, const OwnPackage& own, const String& programs,
-                                     const Installation& done)
+SetupError CreateIconsAndUninstaller(const OwnPackage& own, const WString& programs, const Installation& done)
 {
     const PackageHeader& header = own.Reader.Header();
-    const String& shortcutList = own.Reader.ShortcutList();
     ShowStatus("Creating icons...", "");
-    if (shortcutList.empty())
+    if (own.Reader.ShortcutList().empty())
         return SetupError(); // no group, no shortcuts and no uninstaller
-    String uninstaller;
+    WString uninstaller;
     if (header.MakeUninstaller()) {
-        uninstaller = Format("%s\\%s.exe", {done.Folder, UninstallLinkName(header)});
-        if (SetupError error = WriteUninstallerFile(uninstaller, ownPath, own, done.FileList))
+        uninstaller = WFormat("%s\\%s.exe", {done.Folder, UninstallName(own.Reader)});
+        if (SetupError error = WriteUninstallerFile(uninstaller, own, done.FileList))
             return error;
     }
-    return CreateShortcuts(header, shortcutList, ShortcutGroup(programs, header), done.Folder, uninstaller);
+    return CreateShortcuts(own.Reader, ShortcutGroup(programs, own.Reader), done.Folder, uninstaller);
 }
 
 // Starts each file the cabinet marked to be run. True once one started.
-bool RunMarkedFiles(const String& runList)
+bool RunMarkedFiles(const WString& runList)
 {
     bool launched = false;
     if (runList.empty())
         return false;
     ShowStatus("Executing files...", "");
-    String list = runList;
-    String entry;
+    WString list = runList;
+    WString entry;
     while (TakeListEntry(list, entry)) {
-        HINSTANCE r = ShellExecuteA(nullptr, "open", entry.c_str(), "", "", SW_SHOWNORMAL);
+        HINSTANCE r = ShellExecuteW(nullptr, L"open", entry.c_str(), L"", L"", SW_SHOWNORMAL);
         if (reinterpret_cast<INT_PTR>(r) > 32)
             launched = true;
         Log(reinterpret_cast<INT_PTR>(r) > 32 ? "Started " : "Cannot start ", entry);
@@ -326,7 +333,6 @@ bool RunMarkedFiles(const String& runList)
 
 StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp)
 {
-    const PackageHeader& header = own.Reader.Header();
     Installation done;
     Outcome outcome = Outcome::Failed;
     // The icons and the uninstaller belong to the main work too: a failure
@@ -337,12 +343,12 @@ StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, 
             StepResult step = InstallFiles(call, folders.ProgramFiles, own, temp, done);
             outcome = step.outcome;
             if (outcome == Outcome::Done)
-                return CreateIconsAndUninstaller(call.OwnPath, own, folders.Programs, done);
+                return CreateIconsAndUninstaller(own, folders.Programs, done);
             return std::move(step.error);
         },
         [&] {
             if (!done.Folder.empty())
-                RemoveInstallFolders(done.Folder, !HeaderString(header, HeaderText::CompanyFolder).empty());
+                RemoveInstallFolders(done.Folder, !own.Reader.Text(HeaderText::CompanyFolder).empty());
         });
     if (error)
         return error;
@@ -359,11 +365,11 @@ StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, 
 
     if (call.Silent || launched)
         return Outcome::Done;
-    const String product = HeaderString(header, HeaderText::ProductName);
+    const WString& product = own.Reader.Text(HeaderText::ProductName);
     ShowMessage(kSetupCaption,
                 own.Reader.ShortcutList().empty()
-                    ? Format("Setup of %s has been completed successfuly.", {product})
-                    : Format("You can access %s by clicking on Start Menu, then All Programs.", {product}),
+                    ? WFormat("Setup of %s has been completed successfuly.", {product})
+                    : WFormat("You can access %s by clicking on Start Menu, then All Programs.", {product}),
                 MB_ICONINFORMATION);
     return Outcome::Done;
 }

@@ -9,89 +9,124 @@
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/Text.h"
 
 namespace {
 
-String ShellFolder(int csidl)
+// A shell folder, or empty when the shell gives none or one that is no full
+// path below a drive's root: nothing is ever made in a root or relative to
+// the current folder.
+WString ShellFolder(int csidl)
 {
-    // The result is not tested: a failure leaves the buffer empty and the
-    // later folder operations fail on their own.
-    char buffer[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, csidl, nullptr, 0, buffer);
-    return buffer;
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, buffer)))
+        return WString();
+    WString folder = buffer;
+    const bool rooted = folder.size() > 3 && folder[1] == ':' && folder[2] == '\\';
+    const bool unc = folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\' && folder[2] != '?' &&
+                     folder[2] != '.';
+    return rooted || unc ? folder : WString();
 }
 
 // The marker and the header, before anything is shown. Done when the run
 // may go on. I/O errors never end the run here: a failed open or read leaves the
-// marker zero, which reads as a bare stub.
-Outcome CheckPackage(PackageReader& package, const String& ownPath)
+// marker zero, which reads as a bare stub. A package that asks for what this
+// stub does not know, or names a code page the system lacks, is not
+// served by halves: it counts as damaged.
+Outcome CheckPackage(OwnPackage& own)
 {
+    PackageReader& package = own.Reader;
     StepOutcome outcome = package.ReadMarker();
     if (outcome == StepOutcome::BareStub) {
-        Log("No package: a bare stub");
-        MessageBoxA(nullptr, "Please, run TAVO.EXE for details.", "Loader", MB_ICONINFORMATION);
+        ShowBox(nullptr, "Loader", WidenAscii("Please, run TAVO.EXE for details."), MB_ICONINFORMATION);
         return Outcome::Damaged;
     }
+    const PackageRecord& record = package.Record();
+    if (outcome == StepOutcome::Passed && record.present &&
+        ((record.asks & ~kKnownAsks) || (record.codePage && !IsValidCodePage(record.codePage))))
+        outcome = StepOutcome::HeaderMagic;
     if (outcome == StepOutcome::Passed)
         outcome = package.ReadHeader();
     if (outcome != StepOutcome::Passed) {
         // Before the mode is known the box has no owner and no caption, and
         // names the own file.
-        const String text = DamagedCopyText(String(), ownPath);
-        Log("", text);
-        MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+        ShowBox(nullptr, nullptr, DamagedCopyText(nullptr, own.Path), MB_ICONERROR);
         return Outcome::Damaged;
     }
-    const PackageHeader& header = package.Header();
-    Log("Package checked: ", Format("%s, %s, %d files", {HeaderString(header, HeaderText::ProductName),
-                                                         header.UninstallMode() ? "uninstaller" : "installer",
-                                                         header.FileCount()}));
     return Outcome::Done;
+}
+
+// The log, when asked for, once the package has passed its checks: a run
+// that was to be logged and cannot be does nothing. Its first lines tell
+// how it started and what it carries.
+bool StartLog(const Invocation& call, const Arguments& args, const OwnPackage& own)
+{
+    DWORD error = 0;
+    if (call.Logged && !OpenLog(call.LogPath, error)) {
+        ShowBox(nullptr, nullptr, FileErrorText("open", call.LogPath, error) + L".", MB_ICONERROR);
+        return false;
+    }
+    WString line = own.Path;
+    for (std::size_t i = 1; i < args.Count(); ++i) {
+        line += L' ';
+        line += args[i];
+    }
+    Log(sizeof(void*) == 8 ? "Start (64-bit): " : "Start (32-bit): ", line);
+    Log("Switches:", WFormat("%s%s%s%s", {call.NoConfirmation ? " /SP-" : "", call.NoLicense ? " /LA-" : "",
+                                          call.Silent ? " /SILENT" : "", call.Relaunched ? " /SECSUN" : ""}));
+    const PackageHeader& header = own.Reader.Header();
+    Log("Package checked: ", WFormat("%s, %s, %d files", {own.Reader.Text(HeaderText::ProductName),
+                                                          header.UninstallMode() ? "uninstaller" : "installer",
+                                                          header.FileCount()}));
+    return true;
+}
+
+// The folders the run writes to or removes from, before anything is
+// written: Program Files for an installer, the Start menu's Programs for a
+// package with shortcuts.
+bool FindShellFolders(const PackageHeader& header, ShellFolders& folders)
+{
+    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
+    const char* missing = !header.UninstallMode() && folders.ProgramFiles.empty() ? "Program Files"
+                          : header.ShortcutListSize() && folders.Programs.empty() ? "Programs"
+                                                                                  : nullptr;
+    if (!missing)
+        return true;
+    ShowBox(nullptr, nullptr, WFormat("The %s folder cannot be found. Nothing has been changed.", {missing}),
+            MB_ICONERROR);
+    return false;
 }
 
 // Everything the own file is open for: it closes as this returns, before
 // the clean-up.
-StepResult CheckAndRun(const Invocation& call, const ShellFolders& folders, TempFiles& temp)
+StepResult CheckAndRun(const Invocation& call, const Arguments& args, OwnPackage& own, TempFiles& temp)
 {
-    OwnPackage own(call.OwnPath);
-    const Outcome checked = CheckPackage(own.Reader, call.OwnPath);
+    const Outcome checked = CheckPackage(own);
     if (checked != Outcome::Done)
         return checked;
+    if (!StartLog(call, args, own))
+        return Outcome::Failed;
+    ShellFolders folders;
+    if (!FindShellFolders(own.Reader.Header(), folders))
+        return Outcome::Failed;
     return RunControl(call, folders, own, temp);
-}
-
-// The log, when asked for, before anything else: a run that was to be
-// logged and cannot be does nothing. Its first lines tell how it started.
-bool StartLog(const Invocation& call, const Arguments& args)
-{
-    DWORD error = 0;
-    if (call.Logged && !OpenLog(call.LogPath, error)) {
-        MessageBoxA(nullptr, (FileErrorText("open", call.LogPath, error) + ".").c_str(), nullptr, MB_ICONERROR);
-        return false;
-    }
-    String line = call.OwnPath;
-    for (std::size_t i = 1; i < args.Count(); ++i) {
-        line += ' ';
-        line += args[i];
-    }
-    Log(sizeof(void*) == 8 ? "Start (64-bit): " : "Start (32-bit): ", line);
-    Log("Switches:", Format("%s%s%s%s", {call.NoConfirmation ? " /SP-" : "", call.NoLicense ? " /LA-" : "",
-                                         call.Silent ? " /SILENT" : "", call.Relaunched ? " /SECSUN" : ""}));
-    return true;
 }
 
 } // namespace
 
-StepResult RunSetup(const String& ownPath, const Arguments& args)
+StepResult RunSetup(WString ownPath, const Arguments& args)
 {
-    const Invocation call = ReadCommandLine(ownPath, args);
-    if (!StartLog(call, args))
-        return Outcome::Failed;
-    const ShellFolders folders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
+    const Invocation call = ReadCommandLine(args);
     TempFiles temp;
+    StepResult result = Outcome::Failed;
+    {
+        // Opened first, by the name of the very image that runs, and closed
+        // before the clean-up.
+        OwnPackage own(static_cast<WString&&>(ownPath));
+        result = CheckAndRun(call, args, own, temp);
+    }
     // An error passes through the closing clean-up on its way to the entry.
-    StepResult result = CheckAndRun(call, folders, temp);
     FinalCleanup(temp);
     return result;
 }

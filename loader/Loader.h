@@ -6,5 +6,6 @@
 #include "package/String.h"
 
 // How the run ended, for the exit code, and the error that ended it, for
-// the entry to show.
-StepResult RunSetup(const String& ownPath, const Arguments& args);
+// the entry to show. ownPath is the wide name Windows gives for the
+// running image.
+StepResult RunSetup(WString ownPath, const Arguments& args);

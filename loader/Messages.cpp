@@ -2,34 +2,30 @@
 
 #include "loader/CommandLine.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-int ShowMessage(const char* caption, const String& text, UINT style)
+int ShowMessage(const char* caption, const WString& text, UINT style)
 {
-    Log("", text);
-    const int answer = MessageBoxA(GuiMessageOwner(), text.c_str(), caption, style);
-    // A question's answer; a report has only its OK.
-    if (style & MB_TYPEMASK)
-        Log(answer == IDYES  ? "Answer: Yes"
-            : answer == IDNO ? "Answer: No"
-            : answer == IDOK ? "Answer: OK"
-                             : "Answer: Cancel");
-    return answer;
+    return ShowBox(GuiMessageOwner(), caption, text, style);
 }
 
 void ReportDamaged(const char* caption)
 {
     // With the mode known the text names it, not the own file.
-    ShowMessage(caption, DamagedCopyText(caption, String()), MB_ICONERROR);
+    ShowMessage(caption, DamagedCopyText(caption, WString()), MB_ICONERROR);
 }
 
-void ShowStatus(const char* status, const char* longText)
+void ShowStatus(const char* status, const WString& longText)
 {
+    const WString statusText = WidenAscii(status);
     if (*status)
-        Log("", status);
-    GuiSetStatus(ShortStr(status).c_str(), ShortStr(longText).c_str());
+        Log("", statusText);
+    GuiSetStatus(ShortStr(statusText).c_str(), ShortStr(longText).c_str());
 }
+
+void ShowStatus(const char* status, const char* longText) { ShowStatus(status, WidenAscii(longText)); }
 
 void ShowFailed()
 {
@@ -38,14 +34,14 @@ void ShowFailed()
                          "will exit now.");
 }
 
-String ReadyToProceedText(const String& mode)
+WString ReadyToProceedText(const char* mode)
 {
-    return Format("%s is ready to proceed. Please, confirm that you want to continue...", {mode});
+    return WFormat("%s is ready to proceed. Please, confirm that you want to continue...", {mode});
 }
 
-String PreparingText(const String& mode)
+WString PreparingText(const char* mode)
 {
-    return Format("Wait while the %s is preparing all nessecery files and settings for the setup process. "
-                  "It might take up to a minute.",
-                  {mode});
+    return WFormat("Wait while the %s is preparing all nessecery files and settings for the setup process. "
+                   "It might take up to a minute.",
+                   {mode});
 }

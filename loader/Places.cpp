@@ -3,48 +3,61 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "package/PackageReader.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
 #include "services/Services.h"
 #include "services/Text.h"
 
-String InstallFolderPath(const String& programFiles, const PackageHeader& header)
+WString InstallFolderPath(const WString& programFiles, const PackageReader& package)
 {
-    const String company = HeaderString(header, HeaderText::CompanyFolder);
-    const String folder = HeaderString(header, HeaderText::InstallFolder);
-    return company.empty() ? Format("%s\\%s", {programFiles, folder})
-                           : Format("%s\\%s\\%s", {programFiles, company, folder});
+    const WString& company = package.Text(HeaderText::CompanyFolder);
+    const WString& folder = package.Text(HeaderText::InstallFolder);
+    return company.empty() ? WFormat("%s\\%s", {programFiles, folder})
+                           : WFormat("%s\\%s\\%s", {programFiles, company, folder});
 }
 
-String ShortcutGroup(const String& programs, const PackageHeader& header)
+WString ShortcutGroup(const WString& programs, const PackageReader& package)
 {
-    return Format("%s\\%s", {programs, HeaderString(header, HeaderText::StartMenuFolder)});
+    return WFormat("%s\\%s", {programs, package.Text(HeaderText::StartMenuFolder)});
+}
+
+WString UninstallName(const PackageReader& package)
+{
+    switch (package.Header().UninstallLinkStyle()) {
+    case 1:
+        return WFormat("Uninstall %s", {package.Text(HeaderText::ShortName)});
+    case 2:
+        return WFormat("Uninstall %s", {package.Text(HeaderText::ProductName)});
+    default:
+        return WidenAscii("Uninstall");
+    }
 }
 
 namespace {
 
-void DeleteLink(const String& path)
+void DeleteLink(const WString& path)
 {
-    if (DeleteFileA(path.c_str()))
+    if (DeleteFileW(path.c_str()))
         Log("Deleted ", path);
 }
 
 } // namespace
 
-void RemoveShortcuts(const PackageHeader& header, const String& shortcutList, const String& group) noexcept
+void RemoveShortcuts(const PackageReader& package, const WString& group) noexcept
 {
     // A group that cannot be cleaned up is found by the final check.
-    String list = shortcutList;
-    ShortcutRecord record;
+    WString list = package.Shortcuts();
+    WShortcutRecord record;
     while (!list.empty() && TakeShortcut(list, record))
-        DeleteLink(Format("%s\\%s.lnk", {group, record.name}));
-    if (header.MakeUninstaller())
-        DeleteLink(Format("%s\\%s.lnk", {group, UninstallLinkName(header)}));
+        DeleteLink(WFormat("%s\\%s.lnk", {group, record.name}));
+    if (package.Header().MakeUninstaller())
+        DeleteLink(WFormat("%s\\%s.lnk", {group, UninstallName(package)}));
     RemoveFolder(group);
-    SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, group.c_str(), nullptr);
+    SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW, group.c_str(), nullptr);
 }
 
-void RemoveInstallFolders(const String& folder, bool companyFolder) noexcept
+void RemoveInstallFolders(const WString& folder, bool companyFolder) noexcept
 {
     // Gives the shell and the files just deleted time to let go.
     Sleep(200);

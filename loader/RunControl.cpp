@@ -21,37 +21,37 @@ void ShowCopyProgress(int done, int size) { GuiSetRange(done, size, 0); }
 // the copy is made new, held while it is written and started, and compared
 // once mapped. HandedOver: the copy runs; Failed: the user was told why it
 // cannot.
-StepResult RelaunchFromTemporaryCopy(const Invocation& call, HANDLE ownFile)
+StepResult RelaunchFromTemporaryCopy(const Invocation& call, const OwnPackage& own)
 {
-    const String& ownPath = call.OwnPath;
+    const WString& ownPath = own.Path;
     UniqueHandle copy;
     // Written under a first name; it starts under a second one (see
     // StartCheckedCopy).
-    String copyPath;
-    if (SetupError error = UniqueTempName(TempFolder(), ".tmp", copy, copyPath))
+    WString copyPath;
+    if (SetupError error = UniqueTempName(TempFolder(), L".tmp", copy, copyPath))
         return error;
     if (!copy.Valid() || !CopyFileWithProgress(ownPath, copy.Get(), ShowCopyProgress)) {
         if (copy.Valid()) {
             copy.Close();
-            DeleteFileA(copyPath.c_str());
+            DeleteFileW(copyPath.c_str());
         }
         // The mode is not set yet, so this box has no caption.
-        ShowMessage(nullptr, Format("Temporary file \"%s\" cannot be created!", {copyPath}), MB_ICONERROR);
+        ShowMessage(nullptr, WFormat("Temporary file \"%s\" cannot be created!", {copyPath}), MB_ICONERROR);
         return Outcome::Failed;
     }
     if (SetupError error = GuiStep(1))
         return error;
-    String parameters = Format("%s \"%s\"", {"/SECSUN", ownPath});
+    WString parameters = WFormat("%s \"%s\"", {"/SECSUN", ownPath});
     // The copy deletes the files: its lines belong in the same log.
     if (call.Logged)
-        parameters += Format(" /LOG=\"%s\"", {call.LogPath});
-    if (StartCheckedCopy(copy, copyPath, parameters, ownFile)) {
+        parameters += WFormat(" /LOG=\"%s\"", {call.LogPath});
+    if (StartCheckedCopy(copy, copyPath, parameters, own.File.Get())) {
         Log("Started the copy ", copyPath);
         return Outcome::HandedOver;
     }
     // The copy could not be started: this process does the work itself.
     Log("Cannot start the copy, removing from here: ", copyPath);
-    DeleteFileA(copyPath.c_str());
+    DeleteFileW(copyPath.c_str());
     return Outcome::Done;
 }
 
@@ -69,20 +69,20 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     ShowStatus("Starting...", "Please, wait until application is prepared...");
 
     if (uninstaller && !call.Relaunched) {
-        StepResult relaunch = RelaunchFromTemporaryCopy(call, own.File.Get());
+        StepResult relaunch = RelaunchFromTemporaryCopy(call, own);
         if (relaunch.outcome != Outcome::Done)
             return relaunch;
     }
 
     const char* caption = uninstaller ? kUninstallCaption : kSetupCaption;
-    const String product = HeaderString(header, HeaderText::ProductName);
-    String verbPhrase;
+    const WString& product = own.Reader.Text(HeaderText::ProductName);
+    WString verbPhrase;
     UINT questionStyle;
     if (uninstaller) {
-        verbPhrase = Format("remove %s from", {product});
+        verbPhrase = WFormat("remove %s from", {product});
         questionStyle = MB_ICONINFORMATION | MB_DEFBUTTON2;
     } else {
-        verbPhrase = Format("install %s on", {product});
+        verbPhrase = WFormat("install %s on", {product});
         questionStyle = MB_ICONQUESTION;
         Sleep(200);
     }
@@ -92,7 +92,7 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     ShowStatus("", ReadyToProceedText(caption));
 
     if (!call.NoConfirmation) {
-        String question = Format("This will %s your computer. Do you wish to continue?", {verbPhrase});
+        WString question = WFormat("This will %s your computer. Do you wish to continue?", {verbPhrase});
         if (ShowMessage(caption, question, questionStyle | MB_YESNO) != IDYES)
             return Outcome::Declined;
     }
@@ -124,10 +124,10 @@ public:
         Sleep(200);
         temp_.Cabinet.Close(); // the cabinet goes with its last handle
         if (!temp_.LicensePath.empty())
-            DeleteFileA(temp_.LicensePath.c_str());
+            DeleteFileW(temp_.LicensePath.c_str());
         // Only the run's own folder: nothing else in Temp is touched.
         if (!temp_.LicenseFolder.empty())
-            RemoveDirectoryA(temp_.LicenseFolder.c_str());
+            RemoveDirectoryW(temp_.LicenseFolder.c_str());
     }
     DeleteTemporaryFiles(const DeleteTemporaryFiles&) = delete;
     DeleteTemporaryFiles& operator=(const DeleteTemporaryFiles&) = delete;

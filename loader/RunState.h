@@ -8,27 +8,33 @@
 #include "loader/CommandLine.h"
 #include "package/PackageReader.h"
 #include "package/String.h"
+#include "services/Services.h"
 #include "services/Win32.h"
 
 struct ShellFolders {
-    String ProgramFiles;
-    String Programs; // the Start menu's
+    WString ProgramFiles;
+    WString Programs; // the Start menu's
 };
 
-// The own file, held open for reading (others may read it, nobody may
-// write it) from the start of the run to its clean-up, and the one reader
-// of the package in it.
+// The own file, by the wide name Windows gives for the running image, held
+// open for reading (others may read it, nobody may write, rename or delete
+// it) from the start of the run to its clean-up, and the one reader of the
+// package in it, which decodes the package's texts with the system's
+// converter.
 class OwnPackage {
 public:
-    explicit OwnPackage(const String& path)
-        : File(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    explicit OwnPackage(WString path)
+        : Path(static_cast<WString&&>(path)),
+          File(CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr)),
           Source(File.Get()), Reader(Source)
     {
+        Reader.DecodeWith(DecodeText);
     }
     OwnPackage(const OwnPackage&) = delete;
     OwnPackage& operator=(const OwnPackage&) = delete;
 
+    const WString Path;
     UniqueHandle File;
     FileSource Source;
     PackageReader Reader;
@@ -36,10 +42,10 @@ public:
 
 // Deleted by FinalCleanup.
 struct TempFiles {
-    String CabinetPath;
+    WString CabinetPath;
     // Held from its creation to the clean-up, so that nobody can change the
     // checked cabinet; it is deleted as this handle closes.
     UniqueHandle Cabinet;
-    String LicenseFolder; // this run's own "_KT" folder, holding only the license
-    String LicensePath;
+    WString LicenseFolder; // this run's own "_KT" folder, holding only the license
+    WString LicensePath;
 };

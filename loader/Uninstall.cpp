@@ -22,24 +22,24 @@ namespace {
 // failure (a medium that cannot be written, access denied) is not asked
 // about again: the file stays, and the first such failure goes into the
 // final report.
-Outcome DeleteListedFile(const String& path, String& failure)
+Outcome DeleteListedFile(const WString& path, WString& failure)
 {
     if (!IsExistingFile(path)) {
         Log("Missing ", path);
         return Outcome::Done;
     }
     // Clears read-only, hidden and system so the delete is not refused.
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
-    while (!DeleteFileA(path.c_str())) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    while (!DeleteFileW(path.c_str())) {
         DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-            const String text = FileErrorText("delete", path, error);
+            const WString text = FileErrorText("delete", path, error);
             Log("", text);
             if (failure.empty())
                 failure = text;
             return Outcome::Done;
         }
-        String text = Format("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
+        WString text = WFormat("The file \"%s\" is in use.\r\nPlease close it and try again.", {path});
         if (ShowMessage(kUninstallCaption, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
             return Outcome::Cancelled;
     }
@@ -48,14 +48,19 @@ Outcome DeleteListedFile(const String& path, String& failure)
 }
 
 // Main work, under the failure handler. The InstalledFileList is the
-// payload: read whole, right after the ShortcutList.
-StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String& failure)
+// payload: read whole, right after the ShortcutList, and decoded: UTF-8 when
+// the record says so, else (an uninstaller written before the record) in
+// the code page of the texts.
+StepResult DeleteInstalledFiles(PackageReader& package, WString& fileList, WString& failure)
 {
-    KeepText list(fileList);
+    String bytes;
+    KeepText list(bytes);
     if (package.ReadPayload(list) != StepOutcome::Passed) {
         ReportDamaged(kUninstallCaption);
         return Outcome::Damaged;
     }
+    const PackageRecord& record = package.Record();
+    fileList = DecodeText(bytes.c_str(), bytes.size(), record.Asks(kAskUtf8FileList) ? kCodePageUtf8 : record.codePage);
     Log("File list checked");
     GuiShow(GuiMode::Uninstall);
     GuiSetCaption(kUninstallCaption);
@@ -64,8 +69,8 @@ StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String
     ShowStatus("Deleting files...", "");
     GuiSetRange(0, static_cast<int>(package.Header().FileCount() + 2), 0);
 
-    String rest = fileList;
-    String path;
+    WString rest = fileList;
+    WString path;
     while (TakeListEntry(rest, path)) {
         if (SetupError error = GuiStep(1))
             return error;
@@ -83,7 +88,7 @@ StepResult DeleteInstalledFiles(PackageReader& package, String& fileList, String
 // own. On each try the file is held from the comparison to its deletion.
 // The started uninstaller lets go of its image a moment after starting us,
 // and until then the open or the delete is refused: both are tried again.
-bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
+bool DeleteStartedUninstaller(const WString& path, HANDLE ownFile)
 {
     if (!IsExistingFile(path))
         return false;
@@ -91,7 +96,7 @@ bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
         if (attempt)
             Sleep(200);
         UniqueHandle file(
-            CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         if (file.Valid()) {
             if (!SameContent(file.Get(), ownFile))
                 return false; // another file at that name: never ours to delete
@@ -104,12 +109,12 @@ bool DeleteStartedUninstaller(const String& path, HANDLE ownFile)
 }
 
 // A folder is removed only when an installed file lay in it.
-bool HeldInstalledFile(const String& fileList, const String& folder)
+bool HeldInstalledFile(const WString& fileList, const WString& folder)
 {
-    String list = fileList;
-    String path;
+    WString list = fileList;
+    WString path;
     while (TakeListEntry(list, path))
-        if (lstrcmpiA(FolderOf(path).c_str(), folder.c_str()) == 0)
+        if (lstrcmpiW(FolderOf(path).c_str(), folder.c_str()) == 0)
             return true;
     return false;
 }
@@ -118,10 +123,9 @@ bool HeldInstalledFile(const String& fileList, const String& folder)
 
 StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
-    const PackageHeader& header = own.Reader.Header();
     const String& shortcutList = own.Reader.ShortcutList();
-    String fileList;
-    String failure; // the first file that could not be deleted, and why
+    WString fileList;
+    WString failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Failed;
     // A failed removal leaves the folders as they are.
     SetupError error = UnderFailureHandler(
@@ -138,27 +142,27 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
 
     ShowStatus("Removing icons...", "");
 
-    String folderToCheck;
+    WString folderToCheck;
     if (!shortcutList.empty()) {
-        String group = ShortcutGroup(folders.Programs, header);
-        RemoveShortcuts(header, shortcutList, group);
+        WString group = ShortcutGroup(folders.Programs, own.Reader);
+        RemoveShortcuts(own.Reader, group);
         folderToCheck = group;
     }
 
-    String productFolder;
+    WString productFolder;
     bool startedRemoved = false;
     if (call.Relaunched) {
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
         Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
         productFolder = FolderOf(call.StartedUninstaller);
         if (startedRemoved && HeldInstalledFile(fileList, productFolder)) {
-            RemoveInstallFolders(productFolder, !HeaderString(header, HeaderText::CompanyFolder).empty());
-            SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, productFolder.c_str(), nullptr);
+            RemoveInstallFolders(productFolder, !own.Reader.Text(HeaderText::CompanyFolder).empty());
+            SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW, productFolder.c_str(), nullptr);
         }
     } else {
         // The copy could not be started: this process is the uninstaller, and
         // it and its folder stay.
-        productFolder = FolderOf(call.OwnPath);
+        productFolder = FolderOf(own.Path);
     }
     if (shortcutList.empty())
         folderToCheck = productFolder;
@@ -175,12 +179,13 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
     if (call.Silent)
         return result;
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {
-        String text = "Uninstall completed successfuly, but some application components are not removed.";
+        WString text = WidenAscii("Uninstall completed successfuly, but some application components are not removed.");
         if (!failure.empty())
-            text = Format("%s\r\n\r\n%s.", {text, failure});
+            text = WFormat("%s\r\n\r\n%s.", {text, failure});
         ShowMessage(kUninstallCaption, text, MB_ICONINFORMATION);
     } else {
-        ShowMessage(kUninstallCaption, Format("Uninstall of %s has been completed successfuly!", {HeaderString(header, HeaderText::ProductName)}),
+        ShowMessage(kUninstallCaption,
+                    WFormat("Uninstall of %s has been completed successfuly!", {own.Reader.Text(HeaderText::ProductName)}),
                     MB_ICONINFORMATION);
     }
     return result;

@@ -98,7 +98,7 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const String& shortcutList,
-                             const String& fileList)
+                             const String& fileList, const PackageRecord& record)
 {
     const PackageHeader header = UninstallerHeader(installerHeader, fileList);
     const uint64_t size = uint64_t(stubSize) + kHeaderSize + shortcutList.size() + fileList.size();
@@ -118,6 +118,8 @@ WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSi
         marker.StubSize = stubSize;
         marker.PackageSize = static_cast<uint32_t>(size);
         marker.Encode(head + kMarkerOffset);
+        if (record.present)
+            record.Encode(head + kRecordOffset);
         PutU32(head + pe.checksumAt, 0);
         PutU32(head + pe.securityAt, 0);
         PutU32(head + pe.securityAt + 4, 0);
@@ -133,7 +135,8 @@ WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSi
         WritePackageFront(out, PatchedStub(installer, head, headSize), stubSize, header, shortcutList);
     if (front != WriteResult::Written)
         return front;
-    if (!out.Write(fileList.c_str(), fileList.size()) || !WriteMarker(out, stubSize, static_cast<uint32_t>(size)))
+    if (!out.Write(fileList.c_str(), fileList.size()) || !WriteMarker(out, stubSize, static_cast<uint32_t>(size)) ||
+        (record.present && !headSize && !WriteRecord(out, record)))
         return WriteResult::WriteFailed;
     return WriteResult::Written;
 }

@@ -34,10 +34,12 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 // The uninstaller of an installation: the running installer's stub, its
 // header with UninstallMode, PayloadSize and PayloadCrc changed
 // (UninstallerHeader), the same ShortcutList, and the list of installed
-// files as payload.
+// files as payload. A record that is present goes into the copy's DOS
+// header (the stub's bytes carry the installer's record, which does not
+// describe the uninstaller's payload); otherwise the stub's bytes stay.
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const String& shortcutList,
-                             const String& fileList);
+                             const String& fileList, const PackageRecord& record = PackageRecord());
 
 // A whole package in memory, in file order, the marker patched into the
 // stub's copy of the DOS header, whose marker bytes must be zero. The

@@ -4,8 +4,7 @@
 
 namespace {
 
-// A character's value: a byte as unsigned, a UTF-16 unit as itself.
-unsigned Code(char c) { return static_cast<unsigned char>(c); }
+// A character's value.
 unsigned Code(WideChar c) { return static_cast<unsigned>(c); }
 
 template <class Char>
@@ -168,20 +167,60 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
     return targetBroke ? CheckRelativePath(record.target) : rule;
 }
 
-#define CABSETUP_RULES_FOR(Char)                                                                                       \
-    template bool IsDeviceName(const BasicString<Char>&);                                                              \
-    template NameRule CheckRelativePath(const BasicString<Char>&);                                                     \
-    template NameRule CheckPlainName(const BasicString<Char>&);                                                        \
-    template NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>&, bool&);
-CABSETUP_RULES_FOR(char)
-CABSETUP_RULES_FOR(WideChar)
-#undef CABSETUP_RULES_FOR
+template bool IsDeviceName(const WString&);
+template NameRule CheckRelativePath(const WString&);
+template NameRule CheckPlainName(const WString&);
+template NameRule CheckShortcutRecord(const WShortcutRecord&, bool&);
+
+// Bytes as stored are checked as characters of one byte each: the rules
+// then hold for bytes exactly as for text, and exist once.
+namespace {
+
+WString Bytes(const char* text, std::size_t size)
+{
+    WString wide;
+    WideChar* out = wide.Resize(size);
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = static_cast<WideChar>(static_cast<unsigned char>(text[i]));
+    return wide;
+}
+
+WString Bytes(const String& text) { return Bytes(text.c_str(), text.size()); }
+
+} // namespace
+
+template <>
+bool IsDeviceName(const String& component)
+{
+    return IsDeviceName(Bytes(component));
+}
+
+template <>
+NameRule CheckRelativePath(const String& text)
+{
+    return CheckRelativePath(Bytes(text));
+}
+
+template <>
+NameRule CheckPlainName(const String& text)
+{
+    return CheckPlainName(Bytes(text));
+}
+
+template <>
+NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke)
+{
+    return CheckShortcutRecord(WShortcutRecord{Bytes(record.target), Bytes(record.name)}, targetBroke);
+}
 
 HeaderNameFault CheckHeaderNames(const PackageHeader& header)
 {
-    String texts[kHeaderTextCount];
-    for (int i = 0; i < kHeaderTextCount; ++i)
-        texts[i] = HeaderString(header, static_cast<HeaderText>(i));
+    WString texts[kHeaderTextCount];
+    for (int i = 0; i < kHeaderTextCount; ++i) {
+        unsigned length;
+        const char* bytes = header.TextData(static_cast<HeaderText>(i), length);
+        texts[i] = Bytes(bytes, length);
+    }
     return CheckHeaderTexts(header, texts);
 }
 

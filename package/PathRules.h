@@ -38,9 +38,6 @@ NameRule CheckPlainName(const BasicString<Char>& text);
 // dots and spaces that Windows drops.
 template <class Char>
 bool IsDeviceName(const BasicString<Char>& component);
-// For the packer's texts, which turn into a String on the way.
-inline NameRule CheckRelativePath(const String& text) { return CheckRelativePath<char>(text); }
-inline NameRule CheckPlainName(const String& text) { return CheckPlainName<char>(text); }
 
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),
@@ -59,6 +56,19 @@ HeaderNameFault CheckHeaderNames(const PackageHeader& header, const WString* tex
 // below the install folder. targetBroke tells which part broke the rule.
 template <class Char>
 NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke);
+
+// Bytes as stored, each taken as one character (package/PathRules.cpp).
+template <>
+bool IsDeviceName(const String& component);
+template <>
+NameRule CheckRelativePath(const String& text);
+template <>
+NameRule CheckPlainName(const String& text);
+template <>
+NameRule CheckShortcutRecord(const ShortcutRecord& record, bool& targetBroke);
+// For the packer's texts, which turn into a String on the way.
+inline NameRule CheckRelativePath(const String& text) { return CheckRelativePath<char>(text); }
+inline NameRule CheckPlainName(const String& text) { return CheckPlainName<char>(text); }
 
 // Texts for the packaging tool; the stub only needs the verdict.
 const char* NameRuleText(NameRule rule);

@@ -1,6 +1,7 @@
 #include "services/Log.h"
 
 #include "package/PathRules.h"
+#include "services/Services.h"
 #include "services/Text.h"
 #include "services/Win32.h"
 
@@ -9,7 +10,7 @@ namespace {
 // The one log of this process, from OpenLog to the process's end.
 UniqueHandle logFile;
 
-void WriteLine(const char* what, const char* text, std::size_t size)
+void WriteLine(const char* what, const WString& text)
 {
     if (!logFile.Valid())
         return;
@@ -20,11 +21,12 @@ void WriteLine(const char* what, const char* text, std::size_t size)
               now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId());
     String line = stamp;
     line += what;
+    const String bytes = EncodeUtf8(text);
     bool lineBreak = false;
-    for (std::size_t i = 0; i < size; ++i) {
-        const bool isBreak = text[i] == '\r' || text[i] == '\n';
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool isBreak = bytes[i] == '\r' || bytes[i] == '\n';
         if (!isBreak)
-            line += text[i];
+            line += bytes[i];
         else if (!lineBreak)
             line += ' ';
         lineBreak = isBreak;
@@ -34,28 +36,45 @@ void WriteLine(const char* what, const char* text, std::size_t size)
     WriteAll(logFile.Get(), line.data(), static_cast<DWORD>(line.size()));
 }
 
+// "X:\" and no ":" after it: a path on a local drive, whatever the current
+// folder, and no stream.
+bool IsFullLocalPath(const WString& path)
+{
+    const WideChar drive = static_cast<WideChar>(path.size() > 2 ? path[0] | 0x20 : 0);
+    return drive >= 'a' && drive <= 'z' && path[1] == ':' && path[2] == '\\' &&
+           path.substr(2).find(':') == WString::npos;
+}
+
 } // namespace
 
-bool OpenLog(const String& path, DWORD& error)
+bool OpenLog(const WString& path, DWORD& error)
 {
-    error = ERROR_INVALID_NAME;
-    // "\\.\" and "\\?\" reach devices and raw volumes; CON, NUL, COM1 and
-    // the like are devices in every folder.
-    if (path.StartsWith("\\\\.\\") || path.StartsWith("\\\\?\\") || IsDeviceName(FileNamePart(path)))
+    // An empty path names no folder.
+    error = path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME;
+    if (!IsFullLocalPath(path) || IsDeviceName(FileNamePart(path)))
         return false;
-    UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The link itself is opened, never what it points at, and then refused.
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         error = GetLastError();
         return false;
     }
-    // A pipe or a device reached some other way is no log file.
+    // A pipe or a device reached some other way is no log file; a second
+    // name of another file may sit where its owner never looks.
+    BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(file.Get()) != FILE_TYPE_DISK)
         return false;
+    if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        info.nNumberOfLinks > 1) {
+        error = ERROR_ACCESS_DENIED;
+        return false;
+    }
     logFile = std::move(file);
     return true;
 }
 
-void Log(const char* what, const String& text) { WriteLine(what, text.c_str(), text.size()); }
+void Log(const char* what, const WString& text) { WriteLine(what, text); }
 
-void Log(const char* what) { WriteLine(what, "", 0); }
+void Log(const char* what) { WriteLine(what, WString()); }

@@ -10,8 +10,6 @@
 
 namespace {
 
-bool SystemLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
-
 constexpr DWORD kCopyPiece = 16384;
 
 // Balances a successful CoInitialize, on every way out.
@@ -40,7 +38,7 @@ using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
 SetInformation SetFileInformation()
 {
     return reinterpret_cast<SetInformation>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
 }
 
 // FILE_RENAME_INFO with room for a path.
@@ -54,26 +52,28 @@ struct RenameInformation {
 // One search for all three: a new file when file is set, a new name for the
 // open file `renamed` when that is set, else a new folder. What was made is
 // in file, or in created.
-SetupError CreateTempEntry(const String& folder, const String& extension, UniqueHandle* file,
-                           HANDLE renamed, DWORD flags, bool& created, String& name)
+SetupError CreateTempEntry(const WString& folder, const WString& extension, UniqueHandle* file,
+                           HANDLE renamed, DWORD flags, bool& created, WString& name)
 {
     created = false;
-    return SearchTempName(folder, extension, TempSearchStart(), [&](const String& candidate) {
+    return SearchTempName(folder, extension, TempSearchStart(), [&](const WString& candidate) {
         // CREATE_NEW (and a rename that replaces nothing) neither opens,
         // truncates nor follows what is there.
         if (file) {
-            *file = UniqueHandle(CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+            *file = UniqueHandle(CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
             created = file->Valid();
         } else if (renamed) {
             RenameInformation info = {};
-            int n = MultiByteToWideChar(CP_ACP, 0, candidate.c_str(), -1, info.fileName, MAX_PATH);
-            info.fileNameLength = n > 0 ? (n - 1) * sizeof(WCHAR) : 0;
+            const std::size_t n = candidate.size();
+            if (n < MAX_PATH)
+                std::memcpy(info.fileName, candidate.c_str(), n * sizeof(WCHAR));
+            info.fileNameLength = static_cast<DWORD>(n * sizeof(WCHAR));
             const int kFileRenameInfo = 3;
             SetInformation set = SetFileInformation();
-            created = n > 0 && set && set(renamed, kFileRenameInfo, &info, sizeof info);
+            created = n < MAX_PATH && set && set(renamed, kFileRenameInfo, &info, sizeof info);
         } else {
-            created = CreateDirectoryA(candidate.c_str(), nullptr) != 0;
+            created = CreateDirectoryW(candidate.c_str(), nullptr) != 0;
         }
         DWORD error = GetLastError();
         return created ? TempTry::Created
@@ -83,16 +83,16 @@ SetupError CreateTempEntry(const String& folder, const String& extension, Unique
 
 } // namespace
 
-SetupError UniqueTempName(const String& folder, const String& extension, UniqueHandle& file,
-                          String& name, DWORD flags)
+SetupError UniqueTempName(const WString& folder, const WString& extension, UniqueHandle& file,
+                          WString& name, DWORD flags)
 {
     bool created;
     return CreateTempEntry(folder, extension, &file, nullptr, flags, created, name);
 }
 
-SetupError UniqueTempFolder(const String& folder, String& path, bool& created)
+SetupError UniqueTempFolder(const WString& folder, WString& path, bool& created)
 {
-    return CreateTempEntry(folder, "", nullptr, nullptr, 0, created, path);
+    return CreateTempEntry(folder, WString(), nullptr, nullptr, 0, created, path);
 }
 
 bool SameContent(HANDLE file, HANDLE other)
@@ -120,18 +120,18 @@ bool DeleteOpenFile(HANDLE file)
     return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
 }
 
-bool StartCheckedCopy(UniqueHandle& written, String& path, const String& parameters, HANDLE reference)
+bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference)
 {
     // The loader maps no file that anybody may write, so the writing handle
     // must go, and that leaves a moment in which all handles let others
     // write: no share mode can close it. A reading handle takes over first,
     // then one that lets others only read; what somebody changes in between
     // is found below.
-    UniqueHandle bridge(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueHandle bridge(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     written.Close();
     UniqueHandle kept(
-        CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     bridge.Close();
     if (!kept.Valid())
         return false; // somebody holds it open for writing
@@ -141,18 +141,18 @@ bool StartCheckedCopy(UniqueHandle& written, String& path, const String& paramet
     // means to rename (before Vista) it starts under the first.
     if (SetFileInformation()) {
         bool renamed;
-        String name;
+        WString name;
         // Every name taken counts as a name that cannot be had.
-        if (CreateTempEntry(FolderOf(path), ".exe", nullptr, kept.Get(), 0, renamed, name) || !renamed)
+        if (CreateTempEntry(FolderOf(path), L".exe", nullptr, kept.Get(), 0, renamed, name) || !renamed)
             return false;
         path = name;
     }
 
-    String commandLine = "\"" + path + "\" " + parameters;
-    STARTUPINFOA startup = {};
+    WString commandLine = WFormat("\"%s\" %s", {path, parameters});
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &started))
         return false;
     UniqueHandle process(started.hProcess);
@@ -170,49 +170,49 @@ bool StartCheckedCopy(UniqueHandle& written, String& path, const String& paramet
     return false;
 }
 
-HMODULE LoadSystemLibrary(const char* name)
+HMODULE LoadSystemLibrary(const wchar_t* name)
 {
     const DWORD kSearchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
-    if (HMODULE module = LoadLibraryExA(name, nullptr, kSearchSystem32))
+    if (HMODULE module = LoadLibraryExW(name, nullptr, kSearchSystem32))
         return module;
     // Systems without the search flags refuse them; a full path works
     // everywhere.
     const int kNameRoom = 16; // "\\" and a short DLL name such as "comctl32.dll"
-    char path[MAX_PATH + kNameRoom];
-    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    wchar_t path[MAX_PATH + kNameRoom];
+    UINT n = GetSystemDirectoryW(path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return nullptr;
     path[n] = '\\';
-    lstrcpynA(path + n + 1, name, kNameRoom - 1);
-    return LoadLibraryA(path);
+    lstrcpynW(path + n + 1, name, kNameRoom - 1);
+    return LoadLibraryW(path);
 }
 
-String WindowsFolder()
+WString WindowsFolder()
 {
-    char buffer[MAX_PATH] = {};
-    UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
-    return String(buffer, n < MAX_PATH ? n : 0);
+    wchar_t buffer[MAX_PATH] = {};
+    UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
+    return WString(buffer, n < MAX_PATH ? n : 0);
 }
 
-String TempFolder()
+WString TempFolder()
 {
-    String temp = WithBackslash(WindowsFolder()) + "Temp";
-    char buffer[MAX_PATH] = {};
-    DWORD n = GetFullPathNameA(temp.c_str(), MAX_PATH, buffer, nullptr);
+    WString temp = WithBackslash(WindowsFolder()) + L"Temp";
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD n = GetFullPathNameW(temp.c_str(), MAX_PATH, buffer, nullptr);
     if (n == 0 || n >= MAX_PATH)
         return temp;
-    return String(buffer, n);
+    return WString(buffer, n);
 }
 
-UniqueHandle LaunchProgram(const String& file, const String& parameters, int waitMs)
+UniqueHandle LaunchProgram(const WString& file, const WString& parameters, int waitMs)
 {
-    SHELLEXECUTEINFOA request = {};
+    SHELLEXECUTEINFOW request = {};
     request.cbSize = sizeof(request);
     request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     request.lpFile = file.c_str();
     request.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     request.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&request))
+    if (!ShellExecuteExW(&request))
         return UniqueHandle();
     UniqueHandle process(request.hProcess);
     if (waitMs > 0 && process.Valid())
@@ -225,21 +225,21 @@ namespace {
 // The shell link's class and interfaces, spelled out here: taking them from
 // libuuid would link its whole table of GUIDs, some 40 KB, into the stub.
 const CLSID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID kShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kShellLinkW = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 } // namespace
 
-HRESULT CreateShellLink(const String& target, const String& arguments, const String& linkFile,
-                        const String& description, const String& iconFile, int iconIndex)
+HRESULT CreateShellLink(const WString& target, const WString& arguments, const WString& linkFile,
+                        const WString& description, const WString& iconFile, int iconIndex)
 {
     ComApartment com;
     if (FAILED(com.Result()))
         return com.Result();
 
-    ComPtr<IShellLinkA> link;
+    ComPtr<IShellLinkW> link;
     HRESULT result =
-        CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkA, link.PutVoid());
+        CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkW, link.PutVoid());
     if (FAILED(result))
         return result;
     // A failing setter does not stop the save.
@@ -253,18 +253,16 @@ HRESULT CreateShellLink(const String& target, const String& arguments, const Str
     result = link->QueryInterface(kPersistFile, file.PutVoid());
     if (FAILED(result))
         return result;
-    // MultiByteToWideChar stops at the buffer's end and reports 0; a
-    // path that does not fit is refused rather than cut.
-    wchar_t widePath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, widePath, MAX_PATH) == 0)
+    // A path that does not fit is refused rather than cut.
+    if (linkFile.size() >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    return file->Save(widePath, TRUE);
+    return file->Save(linkFile.c_str(), TRUE);
 }
 
-bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress progress)
+bool CopyFileWithProgress(const WString& source, HANDLE target, CopyProgress progress)
 {
     bool copied = false;
-    UniqueHandle in(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    UniqueHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size64;
     // The progress range is a signed 32-bit value; a stub with its
@@ -292,42 +290,62 @@ bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress prog
     return copied;
 }
 
-SetupError EnsureFolder(const String& path)
+SetupError EnsureFolder(const WString& path)
 {
     if (path.empty())
         return SetupError("Unable to create directory");
-    String folder = path;
+    WString folder = path;
     if (folder.back() == '\\')
         folder.pop_back();
     if (folder.size() < 3 || IsExistingFolder(folder))
         return SetupError();
-    String parent = ParentWithSeparator(folder, SystemLeadByte);
+    WString parent = ParentWithSeparator(folder);
     if (parent == folder)
         return SetupError();
     // A relative name without any separator is made in the current folder.
     // The parent is never empty, so it raises nothing.
     if (!parent.empty())
         static_cast<void>(EnsureFolder(parent));
-    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
     return SetupError();
 }
 
-bool IsExistingFolder(const String& path)
+bool IsExistingFolder(const WString& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsExistingFile(const String& path)
+bool IsExistingFile(const WString& path)
 {
-    // A wildcard would let FindFirstFileA report some other file.
-    if (path.find('*') != String::npos || path.find('?') != String::npos)
+    // A wildcard would let FindFirstFileW report some other file.
+    if (path.find('*') != WString::npos || path.find('?') != WString::npos)
         return false;
-    WIN32_FIND_DATAA entry;
-    UniqueFindHandle search(FindFirstFileA(path.c_str(), &entry));
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle search(FindFirstFileW(path.c_str(), &entry));
     return search.Valid() && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void RemoveFolder(const String& path) { RemoveDirectoryA(path.c_str()); }
+void RemoveFolder(const WString& path) { RemoveDirectoryW(path.c_str()); }
 
-String FolderOf(const String& path) { return FolderOfPath(path, SystemLeadByte); }
+WString DecodeText(const char* bytes, std::size_t size, uint16_t codePage)
+{
+    WString text;
+    if (size == 0)
+        return text;
+    const UINT page = codePage ? codePage : CP_ACP;
+    const int n = MultiByteToWideChar(page, 0, bytes, static_cast<int>(size), nullptr, 0);
+    if (n > 0)
+        MultiByteToWideChar(page, 0, bytes, static_cast<int>(size), text.Resize(n), n);
+    return text;
+}
+
+String EncodeUtf8(const WString& text)
+{
+    String bytes;
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, nullptr, 0, nullptr, nullptr);
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, bytes.Resize(n), n, nullptr, nullptr);
+    return bytes;
+}

@@ -7,22 +7,23 @@
 
 #include "package/String.h"
 #include "services/TempName.h"
+#include "services/Text.h"
 #include "services/Win32.h"
 
 // Creates a new "_KTxxxxx<ext>" file in folder the moment its name is
 // chosen; whatever already has a candidate's name (file, folder or link) is
 // never opened: the next name is tried. The search starts at a number from
 // the system's random source. file then holds the new file for reading and
-// writing, and others may only read it; flags go to CreateFileA (with
+// writing, and others may only read it; flags go to CreateFileW (with
 // FILE_FLAG_DELETE_ON_CLOSE the file goes when file is closed). Any other
 // failure (no such folder, access denied) leaves file empty and name the
 // name that failed. The error "Too many files in <folder\>" when every name
 // is taken.
-SetupError UniqueTempName(const String& folder, const String& extension, UniqueHandle& file,
-                          String& name, DWORD flags = 0);
+SetupError UniqueTempName(const WString& folder, const WString& extension, UniqueHandle& file,
+                          WString& name, DWORD flags = 0);
 // The same for a folder "_KTxxxxx" of this run's own. created false, with
 // the name that failed, when it cannot be made.
-SetupError UniqueTempFolder(const String& folder, String& path, bool& created);
+SetupError UniqueTempFolder(const WString& folder, WString& path, bool& created);
 // The first counter of a temporary name search, from the system's random
 // source, so that nobody can prepare the names in advance.
 uint32_t TempSearchStart();
@@ -37,37 +38,46 @@ bool DeleteOpenFile(HANDLE file);
 // "_KTxxxxx.exe" name of its own while held (path then names it), starts
 // suspended and resumes only when its mapped file still equals `reference`.
 // Closes `written`. False when nothing runs; path then names the file left.
-bool StartCheckedCopy(UniqueHandle& written, String& path, const String& parameters, HANDLE reference);
+bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference);
 // A DLL from the system folder only, whatever the search order says.
-HMODULE LoadSystemLibrary(const char* name);
-// GetWindowsDirectoryA, at most 259 characters.
-String WindowsFolder();
+HMODULE LoadSystemLibrary(const wchar_t* name);
+// GetWindowsDirectoryW, at most 259 characters.
+WString WindowsFolder();
 // Always the Windows folder's "Temp", absolute; TEMP and TMP are not read,
 // and the folder is neither created nor tested.
-String TempFolder();
+WString TempFolder();
 // Opens file with its default action and waits up to waitMs (when positive)
 // for it to become idle. The started process, or an empty handle when
 // nothing was started.
-UniqueHandle LaunchProgram(const String& file, const String& parameters, int waitMs);
+UniqueHandle LaunchProgram(const WString& file, const WString& parameters, int waitMs);
 // Writes a .lnk file through the shell link class; the working folder is the
 // target's folder. Returns the HRESULT of the last step performed. A link path that does not fit MAX_PATH wide characters fails
 // without writing anything.
-HRESULT CreateShellLink(const String& target, const String& arguments, const String& linkFile,
-                        const String& description, const String& iconFile, int iconIndex);
+HRESULT CreateShellLink(const WString& target, const WString& arguments, const WString& linkFile,
+                        const WString& description, const WString& iconFile, int iconIndex);
 // Told how far a copy has come: bytes done of the whole.
 using CopyProgress = void (*)(int done, int size);
 // Copies source into the open target in 16 KB pieces, reporting the start
 // and each piece to progress. False on any failure (a short write
 // included); the target is the caller's to delete.
-bool CopyFileWithProgress(const String& source, HANDLE target, CopyProgress progress);
+bool CopyFileWithProgress(const WString& source, HANDLE target, CopyProgress progress);
 // Creates the folder and any missing parents. Only an empty path fails
 // ("Unable to create directory"); a folder that cannot be made is found out
 // by whoever uses it.
-SetupError EnsureFolder(const String& path);
-bool IsExistingFolder(const String& path);
+SetupError EnsureFolder(const WString& path);
+bool IsExistingFolder(const WString& path);
 // An existing entry that is not a folder.
-bool IsExistingFile(const String& path);
+bool IsExistingFile(const WString& path);
 // Removes the folder if it is empty; failures are silent.
-void RemoveFolder(const String& path);
-// FolderOfPath (services/Text.h) with the system code page's lead-byte test.
-String FolderOf(const String& path);
+void RemoveFolder(const WString& path);
+// FolderOfPath (services/Text.h).
+inline WString FolderOf(const WString& path) { return FolderOfPath(path); }
+
+// The package's stored bytes as UTF-16, by its code page (0: the system's
+// ANSI code page). A byte the code page has no character for, or a
+// code page the system lacks, gives U+FFFD or an empty text.
+WString DecodeText(const char* bytes, std::size_t size, uint16_t codePage);
+// UTF-8, for what leaves the stub as bytes of its own choosing (the log,
+// the uninstaller's file list, names handed through the cabinet library).
+String EncodeUtf8(const WString& text);
+inline WString DecodeUtf8(const char* bytes) { return DecodeText(bytes, String::Length(bytes), 65001); }

@@ -78,9 +78,3 @@ WString ParentWithSeparator(const WString& path);
 
 // An ASCII text as UTF-16 (each byte one character).
 WString WidenAscii(const char* text);
-
-// UTF-8, for what leaves the stub as bytes of its own choosing (the log,
-// the uninstaller's file list). A lone surrogate is written as U+FFFD; a
-// byte that starts no valid sequence reads as U+FFFD.
-String Utf8Of(const WString& text);
-WString FromUtf8(const char* bytes, std::size_t size);

@@ -78,21 +78,21 @@ bool FileSink::WriteAt(uint64_t offset, const void* data, size_t count)
            Failed();
 }
 
-String FileErrorText(const char* verb, const String& path, DWORD error)
+WString FileErrorText(const char* verb, const WString& path, DWORD error)
 {
     if ((error >> 16) == 0x8007) // HRESULT_FROM_WIN32
         error &= 0xFFFF;
-    char reason[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
-                             sizeof reason, nullptr);
-    while (n && (static_cast<unsigned char>(reason[n - 1]) <= ' ' || reason[n - 1] == '.'))
+    wchar_t reason[512];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                             512, nullptr);
+    while (n && (reason[n - 1] <= ' ' || reason[n - 1] == '.'))
         --n;
-    reason[n] = '\0';
-    return n ? Format("Cannot %s \"%s\".\r\n%s", {verb, path, reason})
-             : Format("Cannot %s \"%s\" (error %d)", {verb, path, error});
+    reason[n] = 0;
+    return n ? WFormat("Cannot %s \"%s\".\r\n%s", {verb, path, reason})
+             : WFormat("Cannot %s \"%s\" (error %d)", {verb, path, error});
 }
 
-SetupError FileError(const char* verb, const String& path, DWORD error)
+SetupError FileError(const char* verb, const WString& path, DWORD error)
 {
     return SetupError(FileErrorText(verb, path, error));
 }

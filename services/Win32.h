@@ -62,7 +62,7 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = Unique<KernelHandleTraits>;
 
-// A FindFirstFileA search, closed with FindClose rather than CloseHandle.
+// A FindFirstFileW search, closed with FindClose rather than CloseHandle.
 struct FindHandleTraits {
     using Type = HANDLE;
     static HANDLE None() { return INVALID_HANDLE_VALUE; }
@@ -147,7 +147,7 @@ private:
 // "There is not enough space on the disk", without the full stop and line
 // break that FormatMessage ends them with: the entry's box puts one after the
 // message. The one place that turns an error code into text.
-String FileErrorText(const char* verb, const String& path, DWORD error);
+WString FileErrorText(const char* verb, const WString& path, DWORD error);
 // The error that ends the run when a file cannot be created, written, read
 // or closed.
-SetupError FileError(const char* verb, const String& path, DWORD error);
+SetupError FileError(const char* verb, const WString& path, DWORD error);

@@ -6,24 +6,26 @@
 #include "loader/CommandLine.h"
 #include "loader/Loader.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 
 namespace {
 
-String OwnExecutablePath()
+// The wide name: an ANSI one would be the best-fit mapping of it, which may
+// name another file (a full-width "ｓetup.exe" maps to "setup.exe").
+WString OwnExecutablePath()
 {
-    char buffer[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return String(buffer, n < MAX_PATH ? n : 0);
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return WString(buffer, n < MAX_PATH ? n : 0);
 }
 
-void ShowInternalError(const String& message)
+void ShowInternalError(const WString& message)
 {
     // The last resort: no owner, no caption, the windows are already gone.
-    String text = "Internal Error: " + message + ".\r\n\r\nSetup will be terminated.";
-    Log("", text);
-    MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+    ShowBox(nullptr, nullptr, WFormat("Internal Error: %s.\r\n\r\nSetup will be terminated.", {message}),
+            MB_ICONERROR);
 }
 
 // An installer runs from a download folder and an uninstaller's copy from
@@ -35,11 +37,11 @@ void KeepDllsToTheSystemFolder()
     using SetDirectories = BOOL(WINAPI*)(DWORD);
     // Missing on systems without the update that brought it.
     auto setDefault = reinterpret_cast<SetDirectories>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     const DWORD kSearchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
     if (setDefault)
         setDefault(kSearchSystem32);
-    SetDllDirectoryA(""); // and never the current folder
+    SetDllDirectoryW(L""); // and never the current folder
 }
 
 } // namespace
@@ -61,11 +63,11 @@ extern "C" __attribute__((used, externally_visible, force_align_arg_pointer, nor
         __CTOR_LIST__[count]();
 
     KeepDllsToTheSystemFolder();
-    StepResult result = RunSetup(OwnExecutablePath(), SplitCommandLine(GetCommandLineA()));
+    StepResult result = RunSetup(OwnExecutablePath(), SplitCommandLine(GetCommandLineW()));
     if (result.error)
         ShowInternalError(result.error.Message());
     // Deployment tools read this; the README lists the codes.
     const int code = ExitCodeOf(result.outcome);
-    Log("Exit code ", Format("%d", {code}));
+    Log("Exit code ", WFormat("%d", {code}));
     ExitProcess(static_cast<UINT>(code));
 }

@@ -11,6 +11,7 @@
 #pragma once
 #include <windows.h>
 
+#include "package/String.h"
 #include "services/SetupError.h"
 
 struct TGuiOperations {
@@ -42,6 +43,11 @@ HWND GuiMessageOwner();
 // number, and any other number keeps the icon shown.
 enum class GuiMode : int { Install = 0, Uninstall = 1 };
 
+// The windows still take texts in the system's ANSI code page: a wide text
+// is converted for display only (a character the code page lacks shows as
+// its default character).
+String ShownText(const wchar_t* text);
+
 // Calls through the table, named as the slots are.
 inline HWND GuiOwnerWindow() { return GuiActive() ? GuiOperations.GuiOwnerWindow() : nullptr; }
 inline bool GuiLicense(const char* name, const char* file) { return GuiActive() && GuiOperations.GuiLicense(name, file); }
@@ -54,6 +60,15 @@ inline void GuiSetStatus(const char* status, const char* longText)
 {
     if (GuiActive())
         GuiOperations.GuiSetStatus(status, longText);
+}
+inline void GuiSetStatus(const wchar_t* status, const wchar_t* longText)
+{
+    if (GuiActive())
+        GuiOperations.GuiSetStatus(ShownText(status).c_str(), ShownText(longText).c_str());
+}
+inline bool GuiLicense(const wchar_t* name, const wchar_t* file)
+{
+    return GuiActive() && GuiOperations.GuiLicense(ShownText(name).c_str(), ShownText(file).c_str());
 }
 inline void GuiShow(GuiMode mode)
 {

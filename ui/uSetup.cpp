@@ -74,7 +74,7 @@ TForm1::TForm1()
     // the system folder (or, through the manifest, its side-by-side store).
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    if (HMODULE controls = LoadSystemLibrary("comctl32.dll"))
+    if (HMODULE controls = LoadSystemLibrary(L"comctl32.dll"))
         if (auto init = reinterpret_cast<InitControls>(
                 reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
             init(&icc);

@@ -593,7 +593,7 @@ def _log_has(path, event):
 
 _MKPKG_TEXTS = ("product_name", "company_folder", "short_name", "license_file", "install_folder",
                 "start_menu_folder", "gui_library")
-_MKPKG_NUMBERS = ("file_count", "uninstall_mode", "make_uninstaller", "uninstall_link_style")
+_MKPKG_NUMBERS = ("file_count", "uninstall_mode", "make_uninstaller", "uninstall_link_style", "code_page", "asks")
 
 
 def make_package(out, stub=None, shortcuts=b"", payload=b"", **fields):
@@ -601,7 +601,8 @@ def make_package(out, stub=None, shortcuts=b"", payload=b"", **fields):
     texts (product_name, company_folder, short_name, license_file,
     install_folder, start_menu_folder, gui_library; str in cp1252 or bytes)
     and numbers (file_count, uninstall_mode, make_uninstaller,
-    uninstall_link_style). `shortcuts` and `payload` are the raw blocks."""
+    uninstall_link_style; code_page and asks write the package's record).
+    `shortcuts` and `payload` are the raw blocks."""
     work = tempfile.mkdtemp(prefix="pkg.", dir=os.environ.get("RIG_DIR"))
     try:
         cmd = [mkpkg_path(), "--stub", stub or stub_path(), "-o", out]
@@ -774,10 +775,10 @@ def seen(box):
 
 
 def log_lines(data):
-    """The lines of a stub's "/LOG=" file by process: {pid: [text, ...]} in
+    """The lines of a stub's "/LOG=" file (UTF-8) by process: {pid: [text, ...]} in
     the order written. A line not in the log's form is kept under None."""
     by_pid = {}
-    for line in data.decode("cp1252").split("\r\n"):
+    for line in data.decode("utf-8").split("\r\n"):
         if line:
             m = re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)", line)
             by_pid.setdefault(int(m.group(1)) if m else None, []).append(m.group(2) if m else line)

@@ -89,7 +89,10 @@ class Install(rig.SetupCase):
             setup_bytes = f.read()
         uninst_bytes = self.prefix.read(uninstaller)
         stub_size = rig.marker(setup_bytes)[1]
-        self.assertEqual(uninst_bytes[:48], setup_bytes[:48])
+        # Bytes 40 to 47 are the uninstaller's own record: the texts' code
+        # page as the installer had it (none: 0) and a UTF-8 file list.
+        self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 0, 1))
         self.assertEqual(uninst_bytes[60:stub_size], setup_bytes[60:stub_size])
         self.assertEqual(rig.marker(uninst_bytes)[1:], (stub_size, len(uninst_bytes)))
 
@@ -323,6 +326,59 @@ class Install(rig.SetupCase):
                 self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), ("Setup", "error"))
                 self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")
                 self.assertEqual(self.prefix.state(), before)
+
+    def test_names_in_every_language(self):
+        # The record's code page decodes the texts, the shortcut list and
+        # the cabinet's names, whatever the system's: 1251 on a 1252 system
+        # (without the record these bytes would read "Èâàí"). The uninstaller
+        # lists the names in UTF-8 and removes them all.
+        cab = os.path.join(self.scratch, "names.cab")
+        rig.make_cab(cab, {"XXXXX.txt": b"report", "cafX.ini": b"[x]"})
+        with open(cab, "rb") as f:
+            # Names stored in the code page, without the UTF-8 flag.
+            data = f.read().replace(b"XXXXX.txt", "\u043e\u0442\u0447\u0451\u0442.txt".encode("cp1251"))
+            data = data.replace(b"cafX.ini", "caf\u0435.ini".encode("cp1251"))
+        cp = "cp1251"
+        installer = rig.make_package(
+            os.path.join(self.scratch, "setup.exe"), payload=data,
+            shortcuts="\u043e\u0442\u0447\u0451\u0442.txt|\u041e\u0442\u0447\u0451\u0442\r".encode(cp),
+            product_name="\u0418\u0432\u0430\u043d".encode(cp),
+            company_folder="\u0418\u0432\u0430\u043d \u041a\u0430\u0444\u0435".encode(cp),
+            install_folder="\u041e\u0442\u0447\u0451\u0442\u044b".encode(cp),
+            start_menu_folder="\u0418\u0432\u0430\u043d".encode(cp), file_count=2, make_uninstaller=1,
+            code_page=1251)
+        before = self.prefix.state()
+        # Started from a folder whose name the system's code page cannot hold.
+        self.install(installer, where="C:\\dl\\\u0418\u0432\u0430\u043d\\\u8868\\setup.exe")
+        folder = (self.prefix.program_files + "\\\u0418\u0432\u0430\u043d \u041a\u0430\u0444\u0435"
+                  "\\\u041e\u0442\u0447\u0451\u0442\u044b")
+        self.assertEqual(self.prefix.read(folder + "\\\u043e\u0442\u0447\u0451\u0442.txt"), b"report")
+        self.assertEqual(self.prefix.read(folder + "\\caf\u0435.ini"), b"[x]")
+        group = self.prefix.start_menu_programs + "\\\u0418\u0432\u0430\u043d"
+        self.assertEqual(self.prefix.listdir(group), ["Uninstall.lnk", "\u041e\u0442\u0447\u0451\u0442.lnk"])
+        report = rig.inspect(self.prefix.host(folder + "\\Uninstall.exe"))
+        self.assertEqual(report["kind"], "uninstaller", report)
+        u = self.run_setup(folder + "\\Uninstall.exe", rules=[Box("This will", press="Yes"),
+                                                              Box("Uninstall of", press="OK")],
+                           ends=("done", "done"))
+        self.assertEqual([b["text"] for b in u.boxes][-1],
+                         "Uninstall of \u0418\u0432\u0430\u043d has been completed successfuly!", u)
+        after = self.prefix.state()
+        self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
+        self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+
+    def test_switches_after_a_log_path_outside_the_code_page(self):
+        # 表 is 0x95 0x5C in code page 932: split as UTF-16, the quote after
+        # it closes the path and both switches count (no question, no final
+        # box); the log is UTF-8.
+        installer = rig.pack(self.scratch, {"a.txt": b"a"}, "--product-name", "Logged", "--install-folder", "Logged")
+        os.makedirs(self.prefix.host(r"C:\logs"))
+        r = self.install(installer, args=['/LOG="C:\\logs\\\u8868"', "/SP-", "/SILENT"])
+        self.assertEqual(r.boxes, [], r)
+        self.assertEqual(self.prefix.read(rig.program_files() + r"\Logged\a.txt"), b"a")
+        lines = list(rig.log_lines(self.prefix.read("C:\\logs\\\u8868")).values())[0]
+        self.assertEqual(lines[1], "Switches: /SP- /SILENT")
+        self.assertRegex(lines[0], r'/LOG="?C:\\logs\\\u8868"? /SP- /SILENT$')
 
     def test_program_files_of_a_64_bit_prefix(self):
         # In a 64-bit prefix the 64-bit stub installs into the native

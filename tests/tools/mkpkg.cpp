@@ -5,11 +5,13 @@
 //         [--start-menu-folder T] [--gui-library T] [--file-count N]
 //         [--uninstall-mode N] [--make-uninstaller N]
 //         [--uninstall-link-style N] [--shortcuts-file F] [--payload F]
+//         [--code-page N] [--asks N]
 //
 // Every header field but the sizes and checksums that the composition fills
 // in has its option, named after its key. Texts are taken byte for byte (the
 // system's ANSI code page). The shortcut list and the payload are raw files;
-// both default to empty.
+// both default to empty. --code-page or --asks writes the package's record
+// (without them the package has none).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +70,7 @@ int main(int argc, char** argv)
 {
     std::string stubPath, outPath, shortcutsPath, payloadPath;
     PackageHeader header = PackageHeader::Blank();
+    PackageRecord record;
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
         if (i + 1 >= argc)
@@ -93,6 +96,11 @@ int main(int argc, char** argv)
             shortcutsPath = value;
         } else if (opt == "--payload") {
             payloadPath = value;
+        } else if (opt == "--code-page" || opt == "--asks") {
+            if (!ParseUnsigned(value, 0xFFFF, n))
+                return Fail(opt + ": not a number up to 65535");
+            record.present = true;
+            (opt == "--asks" ? record.asks : record.codePage) = static_cast<uint16_t>(n);
         } else {
             return Fail("unknown option " + opt);
         }
@@ -115,6 +123,8 @@ int main(int argc, char** argv)
 
     std::vector<unsigned char> package =
         ComposePackage(stub, header, std::string(shortcuts.begin(), shortcuts.end()), payload);
+    if (record.present)
+        record.Encode(&package[kRecordOffset]);
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
     out.close();

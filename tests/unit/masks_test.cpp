@@ -6,7 +6,7 @@
 
 #include "cabinet/Masks.h"
 #include "services/SetupError.h"
-#include "services/Text.h"
+#include "tests/unit/WideText.h"
 
 namespace {
 

@@ -5,8 +5,7 @@
 
 #include <string>
 
-// Wide texts in test messages, as UTF-8.
-inline void PrintTo(const WString& text, std::ostream* out) { *out << Utf8Of(text).c_str(); }
+#include "tests/unit/WideText.h"
 
 TEST(TempName, CounterTextDigits)
 {

@@ -9,8 +9,7 @@
 
 #include "services/SetupError.h"
 
-// Wide texts in test messages, as UTF-8.
-inline void PrintTo(const WString& text, std::ostream* out) { *out << Utf8Of(text).c_str(); }
+#include "tests/unit/WideText.h"
 
 TEST(Format, SubstitutesInOrder)
 {
@@ -163,42 +162,6 @@ TEST(Text, CaseAndComponents)
     EXPECT_EQ(WithBackslash(String("C:\\x")), "C:\\x\\");
     EXPECT_EQ(WithBackslash(WString(u"C:\\x\\")), u"C:\\x\\");
     EXPECT_EQ(WithBackslash(String("")), "");
-}
-
-TEST(Text, Utf8BothWays)
-{
-    // Every installed name must come back from the uninstaller's list as it
-    // went in: BMP, a surrogate pair, and the edges of each length.
-    struct Case {
-        const char16_t* text;
-        const char* utf8;
-    };
-    const Case cases[] = {
-        {u"C:\\a.txt", "C:\\a.txt"},
-        {u"café Ü\u00FF", "caf\xC3\xA9 \xC3\x9C\xC3\xBF"},
-        {u"表計算\u07FF\u0800\uFFFD", "\xE8\xA1\xA8\xE8\xA8\x88\xE7\xAE\x97\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD"},
-        {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Utf8Of(WString(c.text)), c.utf8);
-        EXPECT_EQ(FromUtf8(c.utf8, std::strlen(c.utf8)), c.text);
-    }
-    // What is no UTF-8 reads as U+FFFD, one per bad sequence, and never
-    // swallows the character after it; a lone surrogate is written as U+FFFD.
-    struct Bad {
-        const char* bytes;
-        const char16_t* text;
-    };
-    const Bad bad[] = {
-        {"a\x80" "b", u"a\uFFFDb"},            // a continuation byte alone
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},      // overlong "/": never a separator
-        {"\xE8\xA1x", u"\uFFFDx"},          // cut short
-        {"\xED\xA0\x80", u"\uFFFD"},        // a surrogate in UTF-8
-        {"\xF4\x90\x80\x80", u"\uFFFD"},    // past U+10FFFF
-    };
-    for (const Bad& b : bad)
-        EXPECT_EQ(FromUtf8(b.bytes, std::strlen(b.bytes)), b.text) << b.bytes;
-    EXPECT_EQ(Utf8Of(WString(u"\xD800x")), "\xEF\xBF\xBDx");
 }
 
 TEST(Text, FolderOf)

@@ -7,7 +7,38 @@
 #include <string>
 #include <vector>
 
+#include "services/Services.h"
 #include "services/Win32.h"
+
+// The stub's wide texts from the tests' UTF-8 ones and back.
+inline WString W(const std::string& text) { return DecodeText(text.data(), text.size(), 65001); }
+inline std::string U(const WString& text)
+{
+    String bytes = EncodeUtf8(text);
+    return std::string(bytes.c_str(), bytes.size());
+}
+// Wide texts in test messages, as UTF-8.
+inline void PrintTo(const WString& text, std::ostream* out) { *out << U(text); }
+
+// A wide text against the tests' UTF-8 one.
+inline bool operator==(const WString& text, const std::string& utf8) { return U(text) == utf8; }
+inline bool operator==(const WString& text, const char* utf8) { return U(text) == utf8; }
+
+// The system services with the tests' UTF-8 texts.
+inline SetupError EnsureFolder(const std::string& path) { return EnsureFolder(W(path)); }
+inline bool IsExistingFile(const std::string& path) { return IsExistingFile(W(path)); }
+inline bool IsExistingFolder(const std::string& path) { return IsExistingFolder(W(path)); }
+inline void RemoveFolder(const std::string& path) { RemoveFolder(W(path)); }
+inline std::string FolderOf(const std::string& path) { return U(FolderOf(W(path))); }
+inline bool CopyFileWithProgress(const std::string& source, HANDLE target, CopyProgress progress)
+{
+    return CopyFileWithProgress(W(source), target, progress);
+}
+inline HRESULT CreateShellLink(const std::string& target, const std::string& arguments, const std::string& linkFile,
+                               const std::string& description, const std::string& iconFile, int iconIndex)
+{
+    return CreateShellLink(W(target), W(arguments), W(linkFile), W(description), W(iconFile), iconIndex);
+}
 
 inline void WriteAll(const std::string& path, const std::string& bytes)
 {

@@ -79,19 +79,19 @@ struct Recorder {
 
     void Start(TUnCab&) { events.push_back("start"); }
     void Finish(TUnCab&) { events.push_back("finish"); }
-    SetupError Copy(TUnCab&, const String& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
+    SetupError Copy(TUnCab&, const WString& file, int32_t size, const SYSTEMTIME& when, uint8_t& act)
     {
-        events.push_back("copy " + std::string(file.c_str()) + " " + std::to_string(size));
+        events.push_back("copy " + U(file) + " " + std::to_string(size));
         times.push_back(when);
         if (!raise.empty())
-            return SetupError(raise);
-        if (actionFor.empty() || actionFor == file.c_str())
+            return SetupError(W(raise));
+        if (actionFor.empty() || actionFor == U(file))
             act = action;
         return SetupError();
     }
-    void Partial(TUnCab&, const String& cabinet, const String& disk, const String& file, bool& abort)
+    void Partial(TUnCab&, const WString& cabinet, const WString& disk, const WString& file, bool& abort)
     {
-        events.push_back(std::string("partial ") + cabinet.c_str() + "|" + disk.c_str() + "|" + file.c_str());
+        events.push_back(std::string("partial ") + U(cabinet) + "|" + U(disk) + "|" + U(file));
         abort = abortPartial;
     }
 
@@ -109,7 +109,7 @@ std::string RunFor(TUnCab& uncab)
 {
     SetupError error = uncab.Execute();
     EXPECT_EQ(static_cast<bool>(error), !error.Message().empty());
-    return error.Message().c_str();
+    return U(error.Message());
 }
 
 class Cabinet : public ::testing::Test {
@@ -133,9 +133,9 @@ protected:
     // A fresh extractor with the installation's options, no prompts.
     void Configure(TUnCab& uncab, const std::string& cabinet, const std::string& mask = "*.*", uint8_t options = 0x09)
     {
-        uncab.SetCabinetFile(cabinet);
-        uncab.SetDestination(dest);
-        uncab.Mask = mask;
+        uncab.SetCabinetFile(W(cabinet));
+        uncab.SetDestination(W(dest));
+        uncab.Mask = W(mask);
         uncab.Options = options;
         uncab.RunAfterExtract = false;
     }
@@ -180,8 +180,8 @@ TEST(UnCabProperties, CabinetFileAndDestinationAreNormalised)
     };
     for (const Case& c : cases) {
         TUnCab uncab;
-        uncab.SetCabinetFile(c.set);
-        uncab.SetDestination(c.set);
+        uncab.SetCabinetFile(W(c.set));
+        uncab.SetDestination(W(c.set));
         EXPECT_EQ(uncab.CabinetFile(), c.cabinet) << c.set;
         EXPECT_EQ(uncab.Destination(), c.destination) << c.set;
     }
@@ -220,8 +220,8 @@ TEST_F(Cabinet, EmptyMaskDoesNothingAndKeepsTheLastResults)
 
     Recorder rec;
     rec.Attach(uncab);
-    uncab.Mask = "";
-    uncab.SetDestination(dir + "\\other");
+    uncab.Mask = W("");
+    uncab.SetDestination(W(dir + "\\other"));
     EXPECT_EQ(RunFor(uncab), "");
     EXPECT_TRUE(rec.events.empty());
     EXPECT_EQ(uncab.RunList(), dest + "\\go.exe\r");
@@ -238,7 +238,7 @@ TEST_F(Cabinet, PlatformErrorOfAnEarlierRunIsNotPinnedOnTheNext)
     rec.Attach(uncab);
     rec.action = 2;
     ASSERT_EQ(RunFor(uncab), "FDICopy() Failed : code 11 [Client requested abort]");
-    uncab.SetCabinetFile("");
+    uncab.SetCabinetFile(W(""));
     EXPECT_EQ(RunFor(uncab), "Incorrect CAB filename!");
     EXPECT_EQ(uncab.ErrorRecord().fError, 0);
 }
@@ -248,7 +248,7 @@ TEST_F(Cabinet, EmptyCabinetFileFiresStartThenFails)
     TUnCab uncab;
     Recorder rec;
     rec.Attach(uncab);
-    uncab.Mask = "*.*";
+    uncab.Mask = W("*.*");
     EXPECT_EQ(RunFor(uncab), "Incorrect CAB filename!");
     EXPECT_EQ(rec.events, std::vector<std::string>{"start"});
 }
@@ -414,7 +414,7 @@ TEST_F(Cabinet, RunFlagFillsRunListWithoutOpening)
     EXPECT_EQ(RunFor(uncab), "");
     EXPECT_EQ(uncab.RunList(), dest + "\\go.txt\r" + dest + "\\too.txt\r");
     // A second run starts a fresh list.
-    uncab.Mask = "a.txt";
+    uncab.Mask = W("a.txt");
     EXPECT_EQ(RunFor(uncab), "");
     EXPECT_EQ(uncab.RunList(), "");
     EXPECT_EQ(uncab.ExtractedCount(), 1);
@@ -529,7 +529,7 @@ TEST_F(Cabinet, ErrorsRaisedInNotificationsLeaveExecuteUnchanged)
         // as raised.
         EXPECT_EQ(uncab.ErrorRecord().erfOper, 11) << c.what;
         // The object is still usable afterwards.
-        uncab.Mask = "a.txt";
+        uncab.Mask = W("a.txt");
         uncab.Options = 0x09;
         uncab.OnCopyFile = TCopyFileEvent();
         EXPECT_EQ(RunFor(uncab), "") << c.what;
@@ -606,7 +606,7 @@ TEST_F(Cabinet, OverlongTargetFailsLikeAnyUncreatableTarget)
     std::string cab = PutCabinet("long.cab", MakeCabinet({Entry(std::string(200, 'n') + ".txt", "a")}));
     TUnCab uncab;
     Configure(uncab, cab);
-    uncab.SetDestination(dest + "\\" + std::string(120, 'd'));
+    uncab.SetDestination(W(dest + "\\" + std::string(120, 'd')));
     ExpectCannotCreate(RunFor(uncab), dest + "\\" + std::string(120, 'd') + "\\" + std::string(200, 'n') + ".txt");
     EXPECT_EQ(uncab.ExtractedCount(), 0);
 }
@@ -616,7 +616,7 @@ TEST_F(Cabinet, MissingFolderOnAMissingDriveEndsTheClimb)
     std::string cab = PutCabinet("q.cab", MakeCabinet({Entry("a.txt", "a")}));
     TUnCab uncab;
     Configure(uncab, cab);
-    uncab.SetDestination("Q:\\no\\such\\place");
+    uncab.SetDestination(W("Q:\\no\\such\\place"));
     ExpectCannotCreate(RunFor(uncab), "Q:\\no\\such\\place\\a.txt");
 }
 

@@ -25,12 +25,17 @@
 #include "TestCabinet.h"
 #include "cabinet/suncab.h"
 #include "loader/CabNotify.h"
+#include "services/Services.h"
 #include "services/SetupError.h"
 #include "services/Text.h"
 #include "services/Win32.h"
 #include "ui/uGUI.h"
 
 namespace {
+
+// Arguments in the system's code page; what is printed, in UTF-8.
+WString Arg(const char* text) { return DecodeText(text, String::Length(text), 0); }
+std::string Printed(const WString& text) { return EncodeUtf8(text).c_str(); }
 
 std::string Visible(std::string text)
 {
@@ -43,7 +48,7 @@ std::string Visible(std::string text)
 // Creates the file's folder (one level) when it is missing.
 bool WriteAll(const std::string& path, const std::string& bytes)
 {
-    CreateDirectoryA(FolderOfPath(path).c_str(), nullptr);
+    CreateDirectoryW(FolderOfPath(Arg(path.c_str())).c_str(), nullptr);
     UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return f.Valid() && ::WriteAll(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
 }
@@ -93,9 +98,9 @@ int Extract(int argc, char** argv)
     {
         TUnCab uncab;
         TCabNotify collector;
-        uncab.SetCabinetFile(argv[2]);
-        uncab.SetDestination(argv[3]);
-        uncab.Mask = argv[4];
+        uncab.SetCabinetFile(Arg(argv[2]));
+        uncab.SetDestination(Arg(argv[3]));
+        uncab.Mask = Arg(argv[4]);
         uncab.Options = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
         uncab.RunAfterExtract = Has(argc, argv, 6, "run");
         uncab.OwnerWindow = gui ? GuiMessageOwner() : owner;
@@ -103,11 +108,11 @@ int Extract(int argc, char** argv)
             uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&collector);
         DWORD start = GetTickCount();
         if (SetupError error = uncab.Execute())
-            result = error.Message().c_str();
+            result = Printed(error.Message());
         elapsed = GetTickCount() - start;
         count = uncab.ExtractedCount();
-        runList = uncab.RunList().c_str();
-        fileList = collector.FileList.c_str();
+        runList = Printed(uncab.RunList());
+        fileList = Printed(collector.FileList);
     }
     if (gui)
         GuiDone();

@@ -57,18 +57,18 @@ TEST_F(RunFolders, RemoveInstallFoldersTakesOnlyEmptyOnes)
 {
     // Empty install folder and empty company folder: both go.
     ASSERT_FALSE(EnsureFolder(Path("Example\\Viewer")));
-    RemoveInstallFolders(Path("Example\\Viewer"), true);
+    RemoveInstallFolders(W(Path("Example\\Viewer")), true);
     EXPECT_FALSE(Exists(Path("Example")));
 
     // A file left in the install folder keeps both.
     ASSERT_FALSE(EnsureFolder(Path("Example\\Viewer")));
     WriteAll(Path("Example\\Viewer\\keep"), "x");
-    RemoveInstallFolders(Path("Example\\Viewer"), true);
+    RemoveInstallFolders(W(Path("Example\\Viewer")), true);
     EXPECT_TRUE(Exists(Path("Example\\Viewer\\keep")));
 
     // Without a company folder the folder above stays, even when empty.
     ASSERT_FALSE(EnsureFolder(Path("Top\\Viewer")));
-    RemoveInstallFolders(Path("Top\\Viewer"), false);
+    RemoveInstallFolders(W(Path("Top\\Viewer")), false);
     EXPECT_FALSE(Exists(Path("Top\\Viewer")));
     EXPECT_TRUE(IsExistingFolder(Path("Top")));
 }
@@ -81,14 +81,14 @@ TEST_F(RunFolders, FailureHandlerShowsTheFailureCleansUpAndPassesTheErrorOn)
     };
     const Case cases[] = {
         {"Operation aborted by user", [] { return SetupError("Operation aborted by user"); }},
-        {"Unable to create directory", [] { return EnsureFolder(""); }},
+        {"Unable to create directory", [] { return EnsureFolder(WString()); }},
     };
     for (const Case& c : cases) {
         ActiveGui gui;
         int cleanUps = 0;
         SetupError caught = UnderFailureHandler(c.work, [&] { ++cleanUps; });
         EXPECT_TRUE(caught) << c.what;
-        EXPECT_EQ(caught.Message(), c.what);
+        EXPECT_EQ(U(caught.Message()), c.what);
         EXPECT_EQ(cleanUps, 1) << c.what;
         EXPECT_EQ(g_busy, std::vector<int>{0}) << c.what;
         ASSERT_EQ(g_statuses.size(), 1u) << c.what;
@@ -115,19 +115,19 @@ TEST_F(RunFolders, FailureHandlerShowsTheFailureCleansUpAndPassesTheErrorOn)
 TEST_F(RunFolders, FinalCleanupTakesTheWindowsDownAndDeletesTemporaryFiles)
 {
     TempFiles temp;
-    ASSERT_FALSE(UniqueTempName(dir_, ".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE));
+    ASSERT_FALSE(UniqueTempName(W(dir_), L".cab", temp.Cabinet, temp.CabinetPath, FILE_FLAG_DELETE_ON_CLOSE));
     bool created = false;
-    ASSERT_FALSE(UniqueTempFolder(dir_, temp.LicenseFolder, created));
+    ASSERT_FALSE(UniqueTempFolder(W(dir_), temp.LicenseFolder, created));
     ASSERT_TRUE(created);
-    temp.LicensePath = temp.LicenseFolder + "\\license.txt";
-    WriteAll(temp.LicensePath.c_str(), "x");
+    temp.LicensePath = temp.LicenseFolder + L"\\license.txt";
+    WriteAll(U(temp.LicensePath), "x");
     WriteAll(Path("license.txt"), "someone else's, of the same name");
     ASSERT_TRUE(GuiInit(""));
     FinalCleanup(temp);
     EXPECT_FALSE(GuiActive());
     EXPECT_FALSE(temp.Cabinet.Valid());
-    EXPECT_FALSE(Exists(temp.CabinetPath.c_str()));
-    EXPECT_FALSE(Exists(temp.LicenseFolder.c_str()));
+    EXPECT_FALSE(Exists(U(temp.CabinetPath)));
+    EXPECT_FALSE(Exists(U(temp.LicenseFolder)));
     EXPECT_EQ(ReadAll(Path("license.txt")), "someone else's, of the same name");
 
     TempFiles nothing; // no paths set: nothing to delete, nothing fails
@@ -168,7 +168,7 @@ SeenBox Show(const char* caption, const std::string& text, UINT style, int* answ
 {
     g_box = SeenBox();
     g_hook = SetWindowsHookExA(WH_CBT, WatchBoxes, nullptr, GetCurrentThreadId());
-    *answer = ShowMessage(caption, text, style);
+    *answer = ShowMessage(caption, W(text), style);
     UnhookWindowsHookEx(g_hook);
     return g_box;
 }

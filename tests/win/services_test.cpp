@@ -15,7 +15,8 @@
 
 namespace {
 
-std::string Lower(const String& s) { return LowerAscii(s).c_str(); }
+std::string Lower(const WString& s) { return U(LowerAscii(s)); }
+std::string Lower(const std::string& s) { return Lower(W(s)); }
 
 // What a copy reported: done and size of each call.
 std::vector<std::vector<int>> g_progress;
@@ -36,17 +37,17 @@ namespace {
 // The name UniqueTempName gives; it fails only when every name is taken.
 std::string TempName(const std::string& folder, const std::string& extension, UniqueHandle& file)
 {
-    String name;
-    EXPECT_FALSE(UniqueTempName(folder, extension, file, name));
-    return name.c_str();
+    WString name;
+    EXPECT_FALSE(UniqueTempName(W(folder), W(extension), file, name));
+    return U(name);
 }
 
 bool NewTempFolder(const std::string& folder, std::string& path)
 {
     bool created = false;
-    String made;
-    EXPECT_FALSE(UniqueTempFolder(folder, made, created));
-    path = made.c_str();
+    WString made;
+    EXPECT_FALSE(UniqueTempFolder(W(folder), made, created));
+    path = U(made);
     return created;
 }
 } // namespace
@@ -265,7 +266,7 @@ TEST_F(Folders, ExistenceTests)
     EXPECT_TRUE(IsExistingFolder(Path("full")));
 }
 
-TEST(FolderOfTest, SystemCodePage)
+TEST(FolderOfTest, DecodedPaths)
 {
     struct Case {
         const char* path;
@@ -276,8 +277,9 @@ TEST(FolderOfTest, SystemCodePage)
         {"C:\\setup.exe", "C:\\"},
         {"setup.exe", ""},
         {"C:\\dir\\", "C:\\dir"},
-        // Code page 1252 has no lead bytes: 0x95 is a character of its own.
-        {"C:\\d\\\x95\\f", "C:\\d\\\x95"},
+        // Decoded text: 表 (0x95 0x5C in code page 932) is one character.
+        {"C:\\d\\表\\f", "C:\\d\\表"},
+        {"C:\\d\\表", "C:\\d"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
@@ -358,12 +360,12 @@ TEST_F(Links, LinkPathTooLongForTheBufferFailsAndWritesNothing)
 
 TEST(Launch, StartsAndHandsOverTheProcess)
 {
-    UniqueHandle process = LaunchProgram("C:\\windows\\system32\\cmd.exe", "/c exit 7", 0);
+    UniqueHandle process = LaunchProgram(L"C:\\windows\\system32\\cmd.exe", L"/c exit 7", 0);
     ASSERT_TRUE(process.Valid());
     ASSERT_EQ(WaitForSingleObject(process.Get(), 20000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeProcess(process.Get(), &code);
     EXPECT_EQ(code, 7u);
 
-    EXPECT_FALSE(LaunchProgram("C:\\no such folder\\nothing.exe", "", 1000).Valid());
+    EXPECT_FALSE(LaunchProgram(L"C:\\no such folder\\nothing.exe", L"", 1000).Valid());
 }

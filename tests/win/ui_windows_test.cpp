@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "services/Services.h"
 #include "services/SetupError.h"
 #include "ui/Estimate.h"
 #include "ui/uGUI.h"
@@ -63,7 +64,7 @@ std::string StepError(int count)
 {
     SetupError error = GuiStep(count);
     EXPECT_EQ(static_cast<bool>(error), !error.Message().empty());
-    return error.Message().c_str();
+    return EncodeUtf8(error.Message()).c_str();
 }
 
 const char kAborted[] = "Operation aborted by user";

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "services/Services.h"
 #include "services/SetupError.h"
 #include "ui/uGUI.h"
 
@@ -58,7 +59,7 @@ void ProcessUntil(const char* operation, Done done)
     std::string outcome = "ok";
     while (!done()) {
         if (SetupError error = GuiStep(0))
-            outcome = error.Message().c_str();
+            outcome = EncodeUtf8(error.Message()).c_str();
         // Woken at once by a message, so the robot's reads of our controls
         // are answered without delay.
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -113,7 +114,7 @@ int RunOne(int i)
         }
         Report(op.c_str(), "ok");
     } catch (const SetupError& e) {
-        Report(op.c_str(), e.Message().c_str());
+        Report(op.c_str(), EncodeUtf8(e.Message()).c_str());
     }
     int arity = op == "show" || op == "caption" || op == "busy" || op == "step" ? 1
               : op == "status" || op == "work"                                  ? 2
