@@ -15,6 +15,7 @@
 #include "package/PackageWriter.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
+#include "services/Sha256.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -231,7 +232,7 @@ SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, cons
     record.codePage = own.Reader.Record().codePage;
     record.asks = kAskUtf8FileList;
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
-                             own.Reader.ShortcutList(), EncodeUtf8(fileList), record)) {
+                             own.Reader.ShortcutList(), EncodeUtf8(fileList), record, Sha256Of)) {
     case WriteResult::ReadFailed:
         return FileError("read", own.Path, own.Source.Error() ? own.Source.Error() : ERROR_HANDLE_EOF);
     case WriteResult::WriteFailed:

@@ -8,8 +8,10 @@
 #include "loader/Places.h"
 #include "loader/RunControl.h"
 #include "loader/RunState.h"
+#include "package/PackageDigest.h"
 #include "services/Log.h"
 #include "services/MessageBox.h"
+#include "services/Sha256.h"
 #include "services/Text.h"
 
 namespace {
@@ -29,6 +31,25 @@ WString ShellFolder(int csidl)
     return rooted || unc ? folder : WString();
 }
 
+// The package read from the own file is the one the running image names
+// (package/PackageDigest.h): the image is what Windows started and checked
+// the signature of, the file is only what its name leads to now. An image
+// without a digest takes the file's package as it is.
+bool IsImagesPackage(OwnPackage& own)
+{
+    const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    const PackageDigest expected = PackageDigest::Decode(image + kDigestSlotOffset);
+    if (!expected.present)
+        return true;
+    Sha256 hash;
+    auto take = [&hash](const unsigned char* bytes, std::size_t count) { hash.Add(bytes, count); };
+    unsigned char got[kDigestSize];
+    if (ReadDigestedBytes(own.Source, own.Reader.Marker(), take) && hash.Final(got) && expected.Same(got))
+        return true;
+    Log("The package differs from the digest in the running image: ", own.Path);
+    return false;
+}
+
 // The marker and the header, before anything is shown. Done when the run
 // may go on. I/O errors never end the run here: a failed open or read leaves the
 // marker zero, which reads as a bare stub. A package that asks for what this
@@ -45,6 +66,8 @@ Outcome CheckPackage(OwnPackage& own)
     const PackageRecord& record = package.Record();
     if (outcome == StepOutcome::Passed && record.present &&
         ((record.asks & ~kKnownAsks) || (record.codePage && !IsValidCodePage(record.codePage))))
+        outcome = StepOutcome::HeaderMagic;
+    if (outcome == StepOutcome::Passed && !IsImagesPackage(own))
         outcome = StepOutcome::HeaderMagic;
     if (outcome == StepOutcome::Passed)
         outcome = package.ReadHeader();

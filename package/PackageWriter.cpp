@@ -1,5 +1,7 @@
 #include "package/PackageWriter.h"
 
+#include "package/PackageDigest.h"
+
 #include "package/CRC32.h"
 #include "package/LittleEndian.h"
 #include "package/PeImage.h"
@@ -98,19 +100,25 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const String& shortcutList,
-                             const String& fileList, const PackageRecord& record)
+                             const String& fileList, const PackageRecord& record, DigestFunction digest)
 {
     const PackageHeader header = UninstallerHeader(installerHeader, fileList);
     const uint64_t size = uint64_t(stubSize) + kHeaderSize + shortcutList.size() + fileList.size();
     // A signed installer's signature does not sign its uninstaller: the
     // copy gets no certificate table, and a checksum that is right for it.
-    // Without a signature the stub is copied as it is.
+    // Without a signature the stub is copied as it is, but for the digest
+    // of the uninstaller's own package in the slot of its headers.
     PeSignatureFields pe;
     unsigned char head[1024];
+    static_assert(kDigestSlotEnd <= sizeof head, "the slot lies in the headers");
     size_t headSize = 0;
-    if (FindSignatureFields(installer, pe) && (pe.security.address || pe.security.size) &&
-        pe.securityAt + 8 <= sizeof head && pe.securityAt + 8 <= stubSize) {
+    const bool signedStub = FindSignatureFields(installer, pe) && (pe.security.address || pe.security.size) &&
+                            pe.securityAt + 8 <= sizeof head && pe.securityAt + 8 <= stubSize;
+    if (signedStub)
         headSize = pe.securityAt + 8;
+    if (digest && stubSize >= kDigestSlotEnd && headSize < kDigestSlotEnd)
+        headSize = kDigestSlotEnd;
+    if (headSize) {
         if (installer.ReadAt(0, head, headSize) != headSize)
             return WriteResult::ReadFailed;
         PackageMarker marker;
@@ -120,16 +128,29 @@ WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSi
         marker.Encode(head + kMarkerOffset);
         if (record.present)
             record.Encode(head + kRecordOffset);
-        PutU32(head + pe.checksumAt, 0);
-        PutU32(head + pe.securityAt, 0);
-        PutU32(head + pe.securityAt + 4, 0);
-        PeChecksum sum;
-        if (!AddToChecksum(sum, PatchedStub(installer, head, headSize), stubSize))
-            return WriteResult::ReadFailed;
-        sum.Add(header.Bytes(), kHeaderSize);
-        sum.Add(reinterpret_cast<const unsigned char*>(shortcutList.c_str()), shortcutList.size());
-        sum.Add(reinterpret_cast<const unsigned char*>(fileList.c_str()), fileList.size());
-        PutU32(head + pe.checksumAt, sum.Final());
+        if (digest && headSize >= kDigestSlotEnd && DigestSlotFree(head + kDigestSlotOffset)) {
+            const Piece pieces[] = {{head + kRecordOffset, kMarkerOffset + kMarkerSize - kRecordOffset},
+                                    {header.Bytes(), kHeaderSize},
+                                    {shortcutList.c_str(), shortcutList.size()},
+                                    {fileList.c_str(), fileList.size()}};
+            PackageDigest own;
+            own.present = true;
+            if (!digest(pieces, 4, own.bytes))
+                return WriteResult::WriteFailed;
+            own.Encode(head + kDigestSlotOffset);
+        }
+        if (signedStub) {
+            PutU32(head + pe.checksumAt, 0);
+            PutU32(head + pe.securityAt, 0);
+            PutU32(head + pe.securityAt + 4, 0);
+            PeChecksum sum;
+            if (!AddToChecksum(sum, PatchedStub(installer, head, headSize), stubSize))
+                return WriteResult::ReadFailed;
+            sum.Add(header.Bytes(), kHeaderSize);
+            sum.Add(reinterpret_cast<const unsigned char*>(shortcutList.c_str()), shortcutList.size());
+            sum.Add(reinterpret_cast<const unsigned char*>(fileList.c_str()), fileList.size());
+            PutU32(head + pe.checksumAt, sum.Final());
+        }
     }
     WriteResult front =
         WritePackageFront(out, PatchedStub(installer, head, headSize), stubSize, header, shortcutList);

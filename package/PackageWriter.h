@@ -10,6 +10,7 @@
 #include "package/ByteSource.h"
 #include "package/CRC32.h"
 #include "package/Package.h"
+#include "package/PackageDigest.h"
 
 enum class WriteResult { Written, ReadFailed, WriteFailed };
 
@@ -37,9 +38,12 @@ bool FinishInstaller(ByteSink out, uint32_t stubSize, const PackageHeader& heade
 // files as payload. A record that is present goes into the copy's DOS
 // header (the stub's bytes carry the installer's record, which does not
 // describe the uninstaller's payload); otherwise the stub's bytes stay.
+// Given a digest function, the copy's headers carry the digest of its own
+// package (package/PackageDigest.h), unless the stub has no free slot.
 WriteResult WriteUninstaller(ByteSink out, ByteSource installer, uint32_t stubSize,
                              const PackageHeader& installerHeader, const String& shortcutList,
-                             const String& fileList, const PackageRecord& record = PackageRecord());
+                             const String& fileList, const PackageRecord& record = PackageRecord(),
+                             DigestFunction digest = nullptr);
 
 // A whole package in memory, in file order, the marker patched into the
 // stub's copy of the DOS header, whose marker bytes must be zero. The

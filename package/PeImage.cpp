@@ -59,6 +59,7 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
     const size_t table = opt + optionalSize;
     if ((size - table) / kSectionHeaderSize < pe.sectionCount)
         return PeStatus::CutShort;
+    pe.sectionTableEnd = static_cast<uint32_t>(table + pe.sectionCount * kSectionHeaderSize);
     pe.dataEnd = pe.sizeOfHeaders;
     for (size_t i = 0; i < pe.sectionCount; ++i) {
         const unsigned char* s = d + table + i * kSectionHeaderSize;

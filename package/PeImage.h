@@ -30,6 +30,7 @@ struct PeImage {
     uint16_t magic = 0; // kPe32Magic or kPe32PlusMagic
     uint16_t subsystem = 0;
     uint32_t sizeOfHeaders = 0;
+    uint32_t sectionTableEnd = 0; // file offset just past the section headers
     uint64_t dataEnd = 0;   // where the last section's bytes end in the file
     PeDirectory security;   // directory 4: the certificate table, zero when absent
 };

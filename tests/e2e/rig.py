@@ -425,11 +425,13 @@ class Prefix:
         go ms milliseconds after that path is gone."""
         return Holder(self, win_path, seconds, image, after_gone)
 
-    def run(self, exe, args=(), rules=(), timeout=60, wait_all=True, poll_ms=None):
+    def run(self, exe, args=(), rules=(), timeout=60, wait_all=True, poll_ms=None, moves=()):
         """Runs `exe` (a Windows path, or a host path) with the robot beside
         it and waits until it and every process it started have ended (or
         until `timeout` seconds). Returns a Result. `poll_ms` sets the
-        robot's pause between scans."""
+        robot's pause between scans. `moves`, (from, to) Windows paths, are
+        renamed by the robot after the program has been created and before
+        its first instruction runs (another process swapping its file)."""
         if exe.startswith("/") and not os.path.isfile(exe):
             raise FileNotFoundError("no program %s" % exe)
         if exe[1:2] == ":" and exe[:1].lower() == "c" and not os.path.isfile(self.host(exe)):
@@ -450,7 +452,8 @@ class Prefix:
         win_exe = to_wine_path(exe) if exe.startswith("/") else exe
         with open(run_file, "w", encoding="utf-8", newline="") as f:
             f.write("\0".join([subprocess.list2cmdline([win_exe] + list(args)), "C:\\",
-                               to_wine_path(out_file), to_wine_path(err_file)]) + "\0")
+                               to_wine_path(out_file), to_wine_path(err_file)] +
+                              [p for move in moves for p in move]) + "\0")
         files = [open(os.path.join(run_dir, n), "wb") for n in ("robot.out", "robot.err")]
         try:
             robot = subprocess.Popen(
@@ -657,6 +660,8 @@ def make_cab(out, files, compress=True):
 
 # Byte-level access for tests about damaged packages.
 MARKER_OFFSET = 48
+# Where the packer puts the package's SHA-256 in the stub's headers ("cSSHA256" and the digest).
+DIGEST_SLOT = 0x3C0
 HEADER_SIZE = 738
 
 

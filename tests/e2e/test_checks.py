@@ -3,6 +3,7 @@ notice, the damaged-copy reports, and a sound package getting past the
 checks."""
 
 import os
+import shutil
 import struct
 import sys
 
@@ -189,6 +190,49 @@ class PackageChecks(rig.RigTestCase):
         self.assertNotIn("Internal Error", texts)
         self.assertEqual(self.prefix.tree(self.prefix.program_files), before[self.prefix.program_files])
         return result
+
+    def test_a_file_swapped_after_the_start_hands_over_no_other_package(self):
+        # Another installer put at the program's name between its start and
+        # its first instruction, or another package under its stub: the
+        # running image carries the digest of its own package and takes no
+        # other. A stub without the digest (the last row) takes whatever the
+        # name leads to, which shows that the swap really happens.
+        genuine = read(rig.pack(self.scratch, {"a.txt": b"genuine"}, "--product-name", "Genuine",
+                                "--install-folder", "Genuine", name="genuine.exe"))
+        crafted = read(rig.pack(self.scratch, {"evil.txt": b"crafted"}, "--product-name", "Crafted",
+                                "--install-folder", "Crafted", name="crafted.exe"))
+        slot = slice(rig.DIGEST_SLOT, rig.DIGEST_SLOT + 40)
+        self.assertEqual(genuine[slot][:8], b"cSSHA256")
+        under_genuine_stub = crafted[:slot.start] + genuine[slot] + crafted[slot.stop:]
+        no_digest = genuine[:slot.start] + bytes(40) + genuine[slot.stop:]
+        swap = [(r"C:\dl\setup.exe", r"C:\dl\aside.exe"), (r"C:\dl\crafted.exe", r"C:\dl\setup.exe")]
+        cases = [
+            ("renamed aside, another installer in its place", genuine, crafted, swap, False),
+            ("another package under the stub", under_genuine_stub, None, [], False),
+            ("a stub without the digest", no_digest, crafted, swap, True),
+        ]
+        crafted_folder = rig.program_files() + r"\Crafted"
+        for name, started, put, moves, crafted_installed in cases:
+            with self.subTest(name):
+                for leftover in ("setup.exe", "aside.exe", "crafted.exe"):
+                    if self.prefix.exists("C:\\dl\\" + leftover):
+                        os.remove(self.prefix.host("C:\\dl\\" + leftover))
+                exe = self.prefix.copy_in(write(os.path.join(self.scratch, "started.exe"), started),
+                                          r"C:\dl\setup.exe")
+                if put:
+                    self.prefix.copy_in(write(os.path.join(self.scratch, "put.exe"), put), r"C:\dl\crafted.exe")
+                before = self.prefix.state()
+                result = self.prefix.run(exe, rig.QUIET + ["/SILENT"], rules=[Box(press="OK")], timeout=45,
+                                         moves=moves)
+                self.assertNoTimeout(result)
+                self.assertEqual([(e["from"], e["error"]) for e in result.events if e.get("event") == "moved"],
+                                 [(m[0], 0) for m in moves], result)
+                if crafted_installed:
+                    self.assertEqual(self.prefix.read(crafted_folder + r"\evil.txt"), b"crafted")
+                    shutil.rmtree(self.prefix.host(crafted_folder))
+                else:
+                    self.assert_only_box(result, None, rig.DAMAGED % "SETUP.EXE", "error")
+                    self.assertEqual(self.prefix.state(), before)
 
     def test_sound_package_passes_the_checks(self):
         result = self.first_box_of_sound_package([])

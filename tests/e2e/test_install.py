@@ -298,21 +298,30 @@ class Install(rig.SetupCase):
             # The payload's last byte changed: its CRC-32 no longer matches.
             return data[:-1] + bytes([data[-1] ^ 0xFF])
 
+        def without_digest(data):
+            # As a stub without the digest in its headers has it: the damage
+            # is found where the cabinet is copied out.
+            return data[:rig.DIGEST_SLOT] + bytes(40) + data[rig.DIGEST_SLOT + 40:]
+
         def no_temp_folder():
             temp = self.prefix.host(self.prefix.temp)
             shutil.rmtree(temp)
             with open(temp, "w") as f:
                 f.write("not a folder")
 
+        # The digest in the stub's headers finds any change before the
+        # first question, when the mode is not known yet.
         cases = [
-            ("damaged copy", damaged, None, re.escape(rig.DAMAGED % "Setup"), "damaged"),
-            ("temporary cabinet not writable", None, no_temp_folder,
+            ("damaged copy", lambda d: damaged(without_digest(d)), None, "Setup", re.escape(rig.DAMAGED % "Setup"),
+             "damaged"),
+            ("damaged copy with the digest", damaged, None, None, re.escape(rig.DAMAGED % "COPY.EXE"), "damaged"),
+            ("temporary cabinet not writable", None, no_temp_folder, "Setup",
              r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!', "failed"),
         ]
         exe = rig.pack(self.scratch, ROAD_FILES, "--product-name", "Copy", "--install-folder", "Copy")
         with open(exe, "rb") as f:
             good = f.read()
-        for name, change, setup, expected, end in cases:
+        for name, change, setup, caption, expected, end in cases:
             with self.subTest(name):
                 data = change(good) if change else good
                 host = os.path.join(self.scratch, "copy.exe")
@@ -323,7 +332,7 @@ class Install(rig.SetupCase):
                 before = self.prefix.state()
                 r = self.install(host, args=rig.QUIET, rules=[Box(press="OK")], ends=(end,))
                 self.assertEqual(len(r.boxes), 1, r)
-                self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), ("Setup", "error"))
+                self.assertEqual((r.boxes[0]["caption"], r.boxes[0]["icon"]), (caption, "error"))
                 self.assertRegex(r.boxes[0]["text"], "^" + expected + "$")
                 self.assertEqual(self.prefix.state(), before)
 

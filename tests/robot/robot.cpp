@@ -6,6 +6,9 @@
 // its folder, and the files for its output and errors. It starts suspended inside a job, so the robot holds it before it
 // runs a single instruction, and every process it starts is reported by the
 // job as it is created: none can come and go between two scans unseen.
+// Pairs of paths after those four are renamed, the first of each to the
+// second, while the program is suspended: a swap of its file after the
+// start (the event "moved" tells each).
 //
 // --all 1 also watches the processes that ran before the robot (to see what
 // a program that hangs has left open).
@@ -546,6 +549,11 @@ private:
              ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(lines[0]));
         p.announced = true;
         Emit("\"event\":\"launched\",\"pid\":" + Num(p.pid));
+        for (size_t i = 4; i + 1 < lines.size(); i += 2) {
+            const DWORD error = MoveFileExW(lines[i].c_str(), lines[i + 1].c_str(), 0) ? 0 : GetLastError();
+            Emit("\"event\":\"moved\",\"from\":" + JsonString(lines[i]) + ",\"to\":" + JsonString(lines[i + 1]) +
+                 ",\"error\":" + Num(error));
+        }
         procs_[p.pid] = std::move(p);
         ResumeThread(thread.Get());
         return true;

@@ -1,5 +1,6 @@
 #include "package/Package.h"
 #include "package/CRC32.h"
+#include "package/PackageDigest.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 #include "package/PathRules.h"
@@ -353,6 +354,94 @@ TEST(PackageWriter, UninstallerFromTheRunningInstaller)
     BufferSink none;
     EXPECT_EQ(WriteUninstaller(none, FailingSource(installer, 1000), 1536, HeaderOf(installer), "", list),
               WriteResult::ReadFailed);
+}
+
+// A stand-in for SHA-256 that still depends on every byte and its order:
+// four CRC-32s of the pieces, each seeded differently.
+bool TestDigest(const Piece* pieces, std::size_t count, unsigned char out[kDigestSize])
+{
+    for (unsigned k = 0; k < kDigestSize / 4; ++k) {
+        uint32_t crc = Crc32Init() ^ k;
+        for (std::size_t i = 0; i < count; ++i)
+            crc = Crc32Update(crc, pieces[i].data, pieces[i].size);
+        PutU32(out + 4 * k, crc);
+    }
+    return true;
+}
+bool FailingDigest(const Piece*, std::size_t, unsigned char*) { return false; }
+
+TEST(PackageDigest, TheUninstallerCarriesTheDigestOfItsOwnPackage)
+{
+    const std::vector<unsigned char> installer = SamplePackage();
+    const std::string list = "C:\\Program Files\\Example\\a.txt\r";
+    PackageRecord record;
+    record.present = true;
+    record.codePage = 932;
+    record.asks = kAskUtf8FileList;
+    auto digestOf = [](const std::vector<unsigned char>& file, unsigned char out[kDigestSize]) {
+        BufferSource source(file);
+        PackageReader reader(source);
+        EXPECT_EQ(reader.ReadMarker(), kPassed);
+        std::vector<unsigned char> covered;
+        auto take = [&](const unsigned char* p, size_t n) { covered.insert(covered.end(), p, p + n); };
+        EXPECT_TRUE(ReadDigestedBytes(source, reader.Marker(), take));
+        // The record and the marker, then all that follows the stub.
+        EXPECT_EQ(covered.size(), 20 + file.size() - 1536);
+        const Piece whole{covered.data(), covered.size()};
+        return TestDigest(&whole, 1, out);
+    };
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> stub;
+        DigestFunction digest;
+        WriteResult result;
+        bool present;
+    };
+    // Ours leave the end of their headers zero; this one uses it.
+    const std::vector<unsigned char>& taken = installer;
+    std::vector<unsigned char> free = installer;
+    std::fill(free.begin() + kDigestSlotOffset, free.begin() + kDigestSlotEnd, 0);
+    std::vector<unsigned char> earlier = free;
+    PackageDigest old;
+    old.present = true;
+    old.bytes[0] = 0xAB;
+    old.Encode(&earlier[kDigestSlotOffset]); // the installer's digest, replaced
+    const Case cases[] = {
+        {"a free slot gets the digest", free, TestDigest, WriteResult::Written, true},
+        {"the installer's digest is replaced", earlier, TestDigest, WriteResult::Written, true},
+        {"room the stub uses stays as it is", taken, TestDigest, WriteResult::Written, false},
+        {"without a digest function, none", free, nullptr, WriteResult::Written, false},
+        {"a digest that cannot be made writes nothing", free, FailingDigest, WriteResult::WriteFailed, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BufferSink out;
+        ASSERT_EQ(WriteUninstaller(out, BufferSource(c.stub), 1536, HeaderOf(c.stub), kShortcuts, list, record,
+                                   c.digest),
+                  c.result);
+        if (c.result != WriteResult::Written)
+            continue;
+        EXPECT_EQ(ReadAll(out.bytes), (std::vector<StepOutcome>(4, kPassed)));
+        const PackageDigest got = PackageDigest::Decode(&out.bytes[kDigestSlotOffset]);
+        EXPECT_EQ(got.present, c.present);
+        if (c.present) {
+            unsigned char expected[kDigestSize];
+            ASSERT_TRUE(digestOf(out.bytes, expected));
+            EXPECT_TRUE(got.Same(expected));
+            // Any byte of the package changed, and the digest no longer holds.
+            std::vector<unsigned char> changed = out.bytes;
+            changed.back() ^= 1;
+            ASSERT_TRUE(digestOf(changed, expected));
+            EXPECT_FALSE(got.Same(expected));
+        } else {
+            EXPECT_TRUE(std::equal(c.stub.begin() + kDigestSlotOffset, c.stub.begin() + kDigestSlotEnd,
+                                   out.bytes.begin() + kDigestSlotOffset));
+        }
+        // The rest of the stub's bytes after the marker are the installer's.
+        EXPECT_TRUE(std::equal(c.stub.begin() + 60, c.stub.begin() + kDigestSlotOffset, out.bytes.begin() + 60));
+        EXPECT_TRUE(std::equal(c.stub.begin() + kDigestSlotEnd, c.stub.begin() + 1536,
+                               out.bytes.begin() + kDigestSlotEnd));
+    }
 }
 
 TEST(TextLists, ShortcutRecords)

@@ -186,6 +186,31 @@ bool VectorSink::WriteAt(uint64_t at, const void* data, size_t count)
     return true;
 }
 
+void VectorSink::ReadAt(uint64_t at, void* data, size_t count)
+{
+    if (at > bytes.size() || count > bytes.size() - at)
+        throw ToolError("read past the end of the output");
+    std::memcpy(data, bytes.data() + at, count);
+}
+
+void FileSink::ReadAt(uint64_t at, void* data, size_t count)
+{
+    Flush();
+    if (at > written_ || count > written_ - at)
+        throw ToolError("read past the end of " + path_);
+    unsigned char* p = static_cast<unsigned char*>(data);
+    while (count > 0) {
+        ssize_t n = pread(fd_, p, count, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ToolError("cannot read back " + path_ + ": " + Errno());
+        p += n;
+        at += static_cast<uint64_t>(n);
+        count -= static_cast<size_t>(n);
+    }
+}
+
 void FileSink::Flush()
 {
     size_t done = 0;

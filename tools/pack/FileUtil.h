@@ -84,6 +84,8 @@ public:
     virtual bool Write(const void* data, size_t count) = 0;
     virtual bool WriteAt(uint64_t at, const void* data, size_t count) = 0;
     virtual uint64_t Position() const = 0;
+    // What has been written, read back (the package's digest covers it).
+    virtual void ReadAt(uint64_t at, void* data, size_t count) = 0;
 };
 
 class VectorSink : public OutputSink {
@@ -91,6 +93,7 @@ public:
     bool Write(const void* data, size_t count) override;
     bool WriteAt(uint64_t at, const void* data, size_t count) override;
     uint64_t Position() const override { return bytes.size(); }
+    void ReadAt(uint64_t at, void* data, size_t count) override;
     std::vector<unsigned char> bytes;
 };
 
@@ -101,6 +104,7 @@ public:
     bool Write(const void* data, size_t count) override;
     bool WriteAt(uint64_t at, const void* data, size_t count) override;
     uint64_t Position() const override { return written_ + buffer_.size(); }
+    void ReadAt(uint64_t at, void* data, size_t count) override;
     void Flush();
 
 private:

@@ -17,6 +17,7 @@
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
+#include "tools/pack/Signature.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -781,6 +782,53 @@ PackPlan PlanPackage(const PackRequest& req)
     return plan;
 }
 
+namespace {
+
+// The output written so far, as a source to read back.
+class WrittenSource {
+public:
+    explicit WrittenSource(OutputSink& out) : out_(out) {}
+    uint64_t Size() const { return out_.Position(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const
+    {
+        if (offset > Size())
+            return 0;
+        count = static_cast<size_t>(std::min<uint64_t>(count, Size() - offset));
+        out_.ReadAt(offset, buffer, count);
+        return count;
+    }
+
+private:
+    OutputSink& out_;
+};
+
+// The package's digest into the slot in the stub's headers, where the
+// running stub finds it in its image. A stub with no free room there (not
+// one of ours) gets none: inspect says so.
+void WriteDigest(OutputSink& out, ByteSource stub, uint32_t stubSize, uint32_t packageSize)
+{
+    unsigned char head[kDigestSlotEnd] = {};
+    PeImage image;
+    if (stubSize < sizeof head || stub.ReadAt(0, head, sizeof head) != sizeof head ||
+        ReadPeImage(head, sizeof head, image) != PeStatus::Ok || image.sectionTableEnd > kDigestSlotOffset ||
+        image.sizeOfHeaders < kDigestSlotEnd || !DigestSlotFree(head + kDigestSlotOffset))
+        return;
+    PackageMarker marker;
+    marker.magic = kMarkerMagic;
+    marker.StubSize = stubSize;
+    marker.PackageSize = packageSize;
+    PackageDigest digest;
+    digest.present = true;
+    const WrittenSource written(out);
+    if (!PackageDigestOf(written, marker, digest.bytes))
+        throw ToolError("cannot compute the package's digest");
+    unsigned char slot[kDigestSlotSize];
+    digest.Encode(slot);
+    out.WriteAt(kDigestSlotOffset, slot, sizeof slot);
+}
+
+} // namespace
+
 PackResult WritePackage(const PackPlan& plan, OutputSink& out)
 {
     const FdSource file(plan.stub.get(), 0, plan.stubSize, plan.stubPath);
@@ -807,6 +855,8 @@ PackResult WritePackage(const PackPlan& plan, OutputSink& out)
     // Always, also for an ANSI code page: a package without a record reads
     // in the code page of whatever system runs it.
     WriteRecord(out, plan.record);
+
+    WriteDigest(out, stub, stubSize, static_cast<uint32_t>(total));
 
     PackResult result;
     result.packageSize = total;

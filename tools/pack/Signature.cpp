@@ -307,3 +307,17 @@ SignatureInfo ReadSignature(const ByteSource& file, const PeDirectory& table, co
     }
     return info;
 }
+
+bool PackageDigestOf(const ByteSource& file, const PackageMarker& marker, unsigned char out[kDigestSize])
+{
+    Owned<EVP_MD_CTX, EVP_MD_CTX_free> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
+        return false;
+    bool hashed = true;
+    auto take = [&](const unsigned char* bytes, size_t count) {
+        hashed = hashed && EVP_DigestUpdate(ctx.get(), bytes, count) == 1;
+    };
+    unsigned int size = 0;
+    return ReadDigestedBytes(file, marker, take) && hashed && EVP_DigestFinal_ex(ctx.get(), out, &size) == 1 &&
+           size == kDigestSize;
+}

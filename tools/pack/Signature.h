@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "package/ByteSource.h"
+#include "package/PackageDigest.h"
 #include "package/PeImage.h"
 
 struct SignOptions {
@@ -50,3 +51,7 @@ SignatureInfo ReadSignature(const ByteSource& file, const PeDirectory& table, co
 // entry. False when `file` is no PE32 or PE32+ program, its table is not
 // where its directory says, or a read falls short.
 bool AuthenticodeDigest(const ByteSource& file, const std::string& digestName, std::vector<unsigned char>& digest);
+
+// The digest of the package the marker describes (package/PackageDigest.h);
+// false when the file ends before the package does.
+bool PackageDigestOf(const ByteSource& file, const PackageMarker& marker, unsigned char out[kDigestSize]);

@@ -59,6 +59,23 @@ std::string Hex(uint32_t v)
     return buf;
 }
 
+std::string HexBytes(const unsigned char* bytes, size_t count)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < count; ++i) {
+        s += kDigits[bytes[i] >> 4];
+        s += kDigits[bytes[i] & 15];
+    }
+    return s;
+}
+
+// count bytes at offset, or false when the file ends before them.
+bool ReadAll(const ByteSource& f, uint64_t offset, unsigned char* out, size_t count)
+{
+    return offset <= f.Size() && f.Size() - offset >= count && f.ReadAt(offset, out, count) == count;
+}
+
 std::string DosDate(uint16_t d)
 {
     char buf[16];
@@ -532,11 +549,23 @@ InspectReport InspectFile(const ByteSource& f, int ansiCodePage, const std::stri
     NoteStubKind(r);
     if (!Passes(r, reader, marker))
         return r;
+    unsigned char slot[kDigestSlotSize];
+    if (ReadAll(f, kDigestSlotOffset, slot, sizeof slot)) {
+        r.digest = PackageDigest::Decode(slot);
+        unsigned char got[kDigestSize];
+        r.digestMatches = r.digest.present && PackageDigestOf(f, r.marker, got) && r.digest.Same(got);
+    }
     const StepOutcome header = reader.ReadHeader();
     r.hasHeader = header != StepOutcome::HeaderCutShort;
     r.header = reader.Header();
     if (Passes(r, reader, header) && ReadShortcuts(r, reader))
         ReadPayload(r, reader, f, TextCodePage(r, ansiCodePage));
+    // The stub checks this first; it is told last here, where the steps
+    // before have said what they can of a package that is not the stub's.
+    if ((r.kind == FileKind::Installer || r.kind == FileKind::Uninstaller) && r.digest.present && !r.digestMatches)
+        Damaged(r, reader, StepOutcome::HeaderMagic,
+                "the package differs from the digest in the stub's headers (SHA-256 " +
+                    HexBytes(r.digest.bytes, kDigestSize) + ")");
     return r;
 }
 
@@ -574,6 +603,10 @@ std::string RenderText(const InspectReport& r, int ansiCodePage)
              ", PackageSize " + std::to_string(r.marker.PackageSize));
     if (HasMarker(r))
         line("record: " + RecordText(r.record));
+    if (HasMarker(r))
+        line("digest: " + (r.digest.present ? "SHA-256 " + HexBytes(r.digest.bytes, kDigestSize) +
+                                                  (r.digestMatches ? " (the package matches)" : " (the package differs)")
+                                            : std::string("none (the stub reads whatever package its file holds)")));
     if (HasMarker(r))
         line("signature: " + SignatureText(r));
     if (r.hasHeader) {
@@ -659,6 +692,11 @@ std::string RenderJson(const InspectReport& r, int ansiCodePage)
         o += ",\"record\":{\"present\":" + std::string(r.record.present ? "true" : "false");
         if (r.record.present)
             o += ",\"codePage\":" + std::to_string(r.record.codePage) + ",\"asks\":" + std::to_string(r.record.asks);
+        o += "}";
+        o += ",\"digest\":{\"present\":" + std::string(r.digest.present ? "true" : "false");
+        if (r.digest.present)
+            o += ",\"sha256\":" + JsonString(HexBytes(r.digest.bytes, kDigestSize)) +
+                 ",\"matches\":" + (r.digestMatches ? "true" : "false");
         o += "}";
         o += ",\"signature\":{\"present\":" + std::string(r.hasSignature ? "true" : "false");
         if (r.hasSignature) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/Package.h"
+#include "package/PackageDigest.h"
 #include "package/PackageReader.h"
 #include "package/PeImage.h"
 #include "package/TextLists.h"
@@ -32,6 +33,10 @@ struct InspectReport {
 
     PackageMarker marker;
     PackageRecord record; // the code page the package's texts are in
+    // The digest in the stub's headers (package/PackageDigest.h), and
+    // whether the package read from the file has it.
+    PackageDigest digest;
+    bool digestMatches = false;
     // The certificate table the stub accepts after the package, and whom
     // its signature names; the package under it is intact when the file is
     // a valid installer or uninstaller.

@@ -67,9 +67,8 @@ std::vector<unsigned char> Noise(size_t size, unsigned seed)
 
 void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value) { PutU16(&bytes[at], value); }
 
-std::vector<unsigned char> BareStub(size_t size, uint16_t machine)
+std::vector<unsigned char> BareStub(size_t size, uint16_t machine, size_t headers)
 {
-    const size_t headers = 0x200;
     const bool plus = machine != 0x014C;
     std::vector<unsigned char> v = Pattern(size, 3);
     std::fill(v.begin(), v.begin() + static_cast<long>(std::min(size, headers)), 0);

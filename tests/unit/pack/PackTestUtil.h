@@ -26,7 +26,8 @@ std::vector<unsigned char> Noise(size_t size, unsigned seed);      // not compre
 // GUI program for `machine` (PE32 for i386, else PE32+) at kStubPeOffset, and
 // one section that fills the rest of the file.
 constexpr size_t kStubPeOffset = 0x80;
-std::vector<unsigned char> BareStub(size_t size = 2048, uint16_t machine = 0x014C);
+// headers: SizeOfHeaders; ours are 0x400, with room for the package's digest.
+std::vector<unsigned char> BareStub(size_t size = 2048, uint16_t machine = 0x014C, size_t headers = 0x200);
 void PutU16At(std::vector<unsigned char>& bytes, size_t at, uint16_t value);
 std::vector<unsigned char> ReadAll(const std::string& path);
 bool Exists(const std::string& path);

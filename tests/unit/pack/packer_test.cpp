@@ -1,5 +1,6 @@
 #include "package/CRC32.h"
 #include "package/Package.h"
+#include "package/PackageDigest.h"
 #include "package/PackageWriter.h"
 #include "package/PeImage.h"
 #include "tools/pack/CabReader.h"
@@ -8,6 +9,7 @@
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <sys/stat.h>
 
@@ -678,5 +680,94 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
         PutU32(&expected[kStubPeOffset + 24 + 64], PeChecksumOf(u));
         EXPECT_EQ(u, expected);
         EXPECT_EQ(InspectFile(u).kind, FileKind::Uninstaller);
+    }
+}
+
+namespace {
+
+Bytes Sha256(const Bytes& bytes)
+{
+    Bytes out(32);
+    unsigned int size = 0;
+    EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), out.data(), &size, EVP_sha256(), nullptr), 1);
+    return out;
+}
+
+bool Sha256Pieces(const Piece* pieces, std::size_t count, unsigned char out[kDigestSize])
+{
+    Bytes all;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto* p = static_cast<const unsigned char*>(pieces[i].data);
+        all.insert(all.end(), p, p + pieces[i].size);
+    }
+    const Bytes digest = Sha256(all);
+    std::copy(digest.begin(), digest.end(), out);
+    return true;
+}
+
+// The bytes the digest covers, gathered by hand: record and marker, then
+// everything after the stub.
+Bytes Digested(const Bytes& file, size_t stubSize)
+{
+    Bytes b(file.begin() + kRecordOffset, file.begin() + kMarkerOffset + kMarkerSize);
+    b.insert(b.end(), file.begin() + static_cast<long>(stubSize), file.end());
+    return b;
+}
+
+} // namespace
+
+TEST(Inspect, ThePackageMustBeTheOneItsStubCarriesTheDigestOf)
+{
+    Payload p;
+    PackRequest req = p.Request();
+    req.stubPath = p.dir.Write("roomy.exe", BareStub(3000, kPeMachineI386, 0x400));
+    const Bytes installer = BuildPackage(req).package;
+    req.fields["ProductName"] = "Another Viewer";
+    const Bytes other = BuildPackage(req).package;
+    req.stubPath = p.stub; // headers that end at 0x200: no room
+    const Bytes roomless = BuildPackage(req).package;
+
+    // The package of one installer under the other's stub: every CRC holds.
+    Bytes swapped = other;
+    std::copy(installer.begin() + kDigestSlotOffset, installer.begin() + kDigestSlotEnd,
+              swapped.begin() + kDigestSlotOffset);
+    const InspectReport in = InspectFile(installer);
+    const std::string shortcuts(installer.begin() + 3738, installer.begin() + 3738 + in.header.ShortcutListSize());
+    const std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\r";
+    BufferSink uninstaller;
+    ASSERT_EQ(WriteUninstaller(uninstaller, BufferSource(installer), 3000, in.header, shortcuts, list,
+                               PackageRecord(), Sha256Pieces),
+              WriteResult::Written);
+
+    struct Case {
+        const char* name;
+        Bytes file;
+        FileKind kind;
+        bool present;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"the packer writes it", installer, FileKind::Installer, true, "(the package matches)\n"},
+        {"the stub writes its uninstaller's", uninstaller.bytes, FileKind::Uninstaller, true,
+         "(the package matches)\n"},
+        {"another package under the stub", swapped, FileKind::Damaged, true, "(the package differs)\n"},
+        {"a stub without room has none", roomless, FileKind::Installer, false,
+         "digest: none (the stub reads whatever package its file holds)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const InspectReport r = InspectFile(c.file);
+        EXPECT_EQ(r.kind, c.kind) << r.reason;
+        EXPECT_EQ(r.digest.present, c.present);
+        if (c.present) {
+            EXPECT_EQ(Bytes(r.digest.bytes, r.digest.bytes + kDigestSize) == Sha256(Digested(c.file, 3000)),
+                      c.kind != FileKind::Damaged);
+        }
+        if (c.kind == FileKind::Damaged) {
+            EXPECT_NE(r.reason.find("the package differs from the digest in the stub's headers"), std::string::npos)
+                << r.reason;
+        }
+        EXPECT_NE(RenderText(r, 1252).find(c.shown), std::string::npos) << RenderText(r, 1252);
+        EXPECT_EQ(InspectExitStatus(r), c.kind == FileKind::Damaged ? 1 : 0);
     }
 }
