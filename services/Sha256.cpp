@@ -1,5 +1,11 @@
 #include "services/Sha256.h"
 
+// The headers name it only for builds after XP SP2; the stub is built for
+// XP's API and runs on Vista or later, whose AES provider has it.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
 Sha256::Sha256()
 {
     // The AES provider is the one that knows SHA-2; no key container is

@@ -6,11 +6,10 @@
 #pragma once
 #include <string>
 
-// 1252, the system code page of Western Windows, what packages were written
-// in before the record: the stub does not decode the record yet, so a
-// UTF-8 package would install its non-ASCII names garbled. 65001 is chosen
-// with --codepage.
-constexpr int kDefaultCodePage = 1252;
+// UTF-8: every name fits, and the stub decodes the record, so a package
+// installs the same names on every system. An ANSI code page is chosen with
+// --codepage (more characters of one script in a 100-byte text).
+constexpr int kDefaultCodePage = 65001;
 constexpr int kUtf8CodePage = 65001;
 // What inspect shows the texts of a package without a record in.
 constexpr int kAnsiDisplayCodePage = 1252;

@@ -237,7 +237,7 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"character outside a double-byte code page", s.Pack({"--codepage", "932", "--product-name", "M\xC3\xBCller", in}),
               "ProductName \"M\xC3\xBCller\" has a character that code page 932 cannot represent: \"\xC3\xBC\""},
              {"text over 100 bytes", s.Pack({"--company-folder", std::string(101, 'c'), in}),
-              "CompanyFolder is 101 bytes long in code page 1252; the header holds at most 100"},
+              "CompanyFolder is 101 bytes long in code page 65001; the header holds at most 100"},
              {"100 bytes of e-acute are 100 bytes in 1252, so 101 are too many",
               s.Pack({"--codepage", "1252", "--product-name", [] { std::string t; for (int i = 0; i < 101; ++i) t += "\xC3\xA9"; return t; }(), in}),
               "ProductName is 101 bytes long in code page 1252"},

@@ -109,15 +109,15 @@ Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, 
 TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
     // The record names the code page of the texts and names, the default
-    // 1252 too: a package without one reads in the system's code page.
+    // UTF-8 too: a package without one reads in the system's code page.
     struct Case {
         const char* title;
         int codePage;
         std::string cafe;      // the stored name of café.txt
         uint16_t cafeAttribs;  // UTF-8 names carry the flag 0x80, ASCII ones never
     };
-    for (const Case& c : {Case{"code page 1252 by default", 0, "caf\xE9.txt", kAttrArchive},
-                          Case{"UTF-8", 65001, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name},
+    for (const Case& c : {Case{"UTF-8 by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name},
+                          Case{"code page 1252", 1252, "caf\xE9.txt", kAttrArchive},
                           Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive}}) {
         SCOPED_TRACE(c.title);
         Payload p;
@@ -147,7 +147,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         EXPECT_EQ(r.marker.StubSize, 3000u);
         EXPECT_EQ(r.marker.PackageSize, res.package.size());
         EXPECT_TRUE(r.record.present);
-        EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 1252);
+        EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
         EXPECT_EQ(r.record.asks, 0);
         const PackageHeader& h = r.header;
         EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
