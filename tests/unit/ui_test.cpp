@@ -134,7 +134,7 @@ TEST(LicenseText, DecodedByItsBomOrTheCodePage)
         EXPECT_EQ(gAskedCodePage, c.asked < 0 ? 1 : c.asked) << c.what;
     }
     // The BOM itself is never handed on.
-    DecodeLicense(String("\xEF\xBB\xBFab"), FakeDecoder, 0);
+    DecodeLicense(String("\xEF\xBB\xBF" "ab"), FakeDecoder, 0);
     EXPECT_EQ(gAskedSize, 2u);
 }
 
