@@ -142,7 +142,8 @@ StepResult AcceptLicense(const PackageReader& package, const Invocation& call, T
         return Outcome::Damaged;
     }
     const WString& shortName = package.Text(HeaderText::ShortName);
-    bool accepted = GuiActive() ? GuiLicense(ShortStr(shortName).c_str(), ShortStr(temp.LicensePath).c_str())
+    bool accepted = GuiActive() ? GuiLicense(ShortStr(shortName).c_str(), ShortStr(temp.LicensePath).c_str(),
+                                             package.Record().codePage)
                                 : ConfirmLicenseWithoutGui(shortName, temp.LicensePath);
     Log(accepted ? "License accepted" : "License declined");
     return accepted ? Outcome::Done : Outcome::Declined;
@@ -178,7 +179,7 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     if (step.outcome != Outcome::Done)
         return step;
     GuiShow(GuiMode::Install);
-    GuiSetCaption(kSetupCaption);
+    ShowCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
     const WString folder = InstallFolderPath(programFiles, own.Reader);

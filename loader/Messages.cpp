@@ -17,6 +17,8 @@ void ReportDamaged(const char* caption)
     ShowMessage(caption, DamagedCopyText(caption, WString()), MB_ICONERROR);
 }
 
+void ShowCaption(const char* caption) { GuiSetCaption(WidenAscii(caption).c_str()); }
+
 void ShowStatus(const char* status, const WString& longText)
 {
     const WString statusText = WidenAscii(status);

@@ -19,6 +19,8 @@ int ShowMessage(const char* caption, const WString& text, UINT style);
 // The damaged-copy box once the mode is known.
 void ReportDamaged(const char* caption);
 
+// The interface's caption: the mode's.
+void ShowCaption(const char* caption);
 // The interface's status line and long text, cut to the 255 characters a
 // short string holds.
 // Texts, not strings: most calls pass two literals, which would otherwise

@@ -88,7 +88,7 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     }
 
     GuiShow(mode);
-    GuiSetCaption(caption);
+    ShowCaption(caption);
     ShowStatus("", ReadyToProceedText(caption));
 
     if (!call.NoConfirmation) {

@@ -63,7 +63,7 @@ StepResult DeleteInstalledFiles(PackageReader& package, WString& fileList, WStri
     fileList = DecodeText(bytes.c_str(), bytes.size(), record.Asks(kAskUtf8FileList) ? kCodePageUtf8 : record.codePage);
     Log("File list checked");
     GuiShow(GuiMode::Uninstall);
-    GuiSetCaption(kUninstallCaption);
+    ShowCaption(kUninstallCaption);
     ShowStatus("", ReadyToProceedText(kUninstallCaption));
     GuiSetBusy(true);
     ShowStatus("Deleting files...", "");

@@ -13,17 +13,17 @@
 
 namespace {
 
-[[noreturn]] __attribute__((noinline)) void EndRun(const char* message)
+[[noreturn]] __attribute__((noinline)) void EndRun(const wchar_t* message)
 {
     // No allocation on this road: the message is put together in place.
-    char text[128] = "Internal Error: ";
-    lstrcatA(text, message);
-    lstrcatA(text, ".\r\n\r\nSetup will be terminated.");
-    MessageBoxA(nullptr, text, nullptr, MB_ICONERROR);
+    wchar_t text[128] = L"Internal Error: ";
+    lstrcatW(text, message);
+    lstrcatW(text, L".\r\n\r\nSetup will be terminated.");
+    MessageBoxW(nullptr, text, nullptr, MB_ICONERROR);
     ExitProcess(1603); // a failed run's exit code (loader/Outcome.h)
 }
 
-[[noreturn]] void OutOfMemory() { EndRun("Out of memory"); }
+[[noreturn]] void OutOfMemory() { EndRun(L"Out of memory"); }
 
 void* Allocate(std::size_t size)
 {
@@ -42,11 +42,11 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 namespace std {
-void __throw_length_error(const char*) { EndRun("String too long"); }
-void __throw_logic_error(const char*) { EndRun("Logic error"); }
-void __throw_out_of_range(const char*) { EndRun("Out of range"); }
-void __throw_out_of_range_fmt(const char*, ...) { EndRun("Out of range"); }
-void __throw_invalid_argument(const char*) { EndRun("Invalid argument"); }
+void __throw_length_error(const char*) { EndRun(L"String too long"); }
+void __throw_logic_error(const char*) { EndRun(L"Logic error"); }
+void __throw_out_of_range(const char*) { EndRun(L"Out of range"); }
+void __throw_out_of_range_fmt(const char*, ...) { EndRun(L"Out of range"); }
+void __throw_invalid_argument(const char*) { EndRun(L"Invalid argument"); }
 void __throw_bad_alloc() { OutOfMemory(); }
 void __throw_bad_array_new_length() { OutOfMemory(); }
 } // namespace std

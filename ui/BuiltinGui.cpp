@@ -15,8 +15,6 @@ namespace {
 TForm1* gProgress = nullptr;
 TForm2* gLicense = nullptr;
 
-String Copied(const char* text) { return text ? String(text) : String(); }
-
 bool BuiltinCreate()
 {
     gProgress = new TForm1;
@@ -45,29 +43,29 @@ void BuiltinHide()
 
 HWND BuiltinOwnerWindow() { return gProgress ? gProgress->Handle() : nullptr; }
 
-bool BuiltinLicense(const char* name, const char* licenseFile)
+bool BuiltinLicense(const wchar_t* name, const wchar_t* licenseFile, uint16_t codePage)
 {
     if (!gLicense)
         return false;
-    String title = LicenseTitle(Copied(name));
-    String file = Copied(licenseFile);
+    WString title = LicenseTitle(name);
+    WString file(licenseFile);
     gLicense->SetCaption(title);
-    gLicense->LoadLicense(file);
+    gLicense->LoadLicense(file, codePage);
     return gLicense->ShowModal(gProgress ? gProgress->Icon() : nullptr) == kLicenseAccepted;
 }
 
-void BuiltinSetCaption(const char* caption)
+void BuiltinSetCaption(const wchar_t* caption)
 {
     if (gProgress)
-        gProgress->SetCaption(Copied(caption));
+        gProgress->SetCaption(caption);
 }
 
-void BuiltinSetStatus(const char* status, const char* longText)
+void BuiltinSetStatus(const wchar_t* status, const wchar_t* longText)
 {
     if (!gProgress)
         return;
-    String statusText = Copied(status);
-    String longCopy = Copied(longText);
+    WString statusText(status);
+    WString longCopy(longText);
     gProgress->SetStatusText(statusText);
     if (!longCopy.empty())
         gProgress->SetLongText(longCopy);

@@ -41,12 +41,3 @@ SetupError GuiStep(int count)
 }
 
 HWND GuiMessageOwner() { return GuiActive() ? GuiOperations.GuiOwnerWindow() : nullptr; }
-
-String ShownText(const wchar_t* text)
-{
-    String shown;
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, shown.Resize(n - 1), n, nullptr, nullptr);
-    return shown;
-}

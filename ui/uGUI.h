@@ -5,11 +5,13 @@
 //
 // The operations below test GuiActive() themselves: while the interface is
 // down they do nothing (and GuiLicense answers false), so callers just call
-// them. Text arguments are short strings: callers cut them to 255
+// them. Text arguments are UTF-16 short strings: callers cut them to 255
 // characters (ShortStr) before the call; the operations copy them before
 // use.
 #pragma once
 #include <windows.h>
+
+#include <cstdint>
 
 #include "package/String.h"
 #include "services/SetupError.h"
@@ -19,9 +21,10 @@ struct TGuiOperations {
     void (*GuiDestroy)();                                        // slot 2
     void (*GuiHide)();                                           // slot 3
     HWND (*GuiOwnerWindow)();                                    // slot 4
-    bool (*GuiLicense)(const char* name, const char* licenseFile); // slot 5
-    void (*GuiSetCaption)(const char* caption);                  // slot 6
-    void (*GuiSetStatus)(const char* status, const char* longText); // slot 7
+    // slot 5: codePage is the package's, for a license file without a BOM
+    bool (*GuiLicense)(const wchar_t* name, const wchar_t* licenseFile, uint16_t codePage);
+    void (*GuiSetCaption)(const wchar_t* caption);                     // slot 6
+    void (*GuiSetStatus)(const wchar_t* status, const wchar_t* longText); // slot 7
     void (*GuiShow)(int mode);                                   // slot 8
     bool (*GuiStep)(int count);                                  // slot 9: false, abort asked
     void (*GuiSetBusy)(int on);                                  // slot 10
@@ -43,32 +46,21 @@ HWND GuiMessageOwner();
 // number, and any other number keeps the icon shown.
 enum class GuiMode : int { Install = 0, Uninstall = 1 };
 
-// The windows still take texts in the system's ANSI code page: a wide text
-// is converted for display only (a character the code page lacks shows as
-// its default character).
-String ShownText(const wchar_t* text);
-
 // Calls through the table, named as the slots are.
 inline HWND GuiOwnerWindow() { return GuiActive() ? GuiOperations.GuiOwnerWindow() : nullptr; }
-inline bool GuiLicense(const char* name, const char* file) { return GuiActive() && GuiOperations.GuiLicense(name, file); }
-inline void GuiSetCaption(const char* caption)
+inline bool GuiLicense(const wchar_t* name, const wchar_t* file, uint16_t codePage)
+{
+    return GuiActive() && GuiOperations.GuiLicense(name, file, codePage);
+}
+inline void GuiSetCaption(const wchar_t* caption)
 {
     if (GuiActive())
         GuiOperations.GuiSetCaption(caption);
 }
-inline void GuiSetStatus(const char* status, const char* longText)
-{
-    if (GuiActive())
-        GuiOperations.GuiSetStatus(status, longText);
-}
 inline void GuiSetStatus(const wchar_t* status, const wchar_t* longText)
 {
     if (GuiActive())
-        GuiOperations.GuiSetStatus(ShownText(status).c_str(), ShownText(longText).c_str());
-}
-inline bool GuiLicense(const wchar_t* name, const wchar_t* file)
-{
-    return GuiActive() && GuiOperations.GuiLicense(ShownText(name).c_str(), ShownText(file).c_str());
+        GuiOperations.GuiSetStatus(status, longText);
 }
 inline void GuiShow(GuiMode mode)
 {

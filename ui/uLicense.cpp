@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "services/Services.h"
 #include "services/Text.h"
 #include "services/Win32.h"
 #include "ui/LicenseText.h"
@@ -11,36 +12,36 @@ namespace {
 constexpr int kClientWidth = 401;
 constexpr int kClientHeight = 329;
 
-const char kIntroduction[] =
-    "Please read carefully the following License Agreement before proceed with installation. You have to "
-    "understand and agree with this License Agreement's terms and conditions in order to continue.";
+const wchar_t kIntroduction[] =
+    L"Please read carefully the following License Agreement before proceed with installation. You have to "
+    L"understand and agree with this License Agreement's terms and conditions in order to continue.";
 
 // clang-format off
 const ControlLayout kLayout[] = {
     // id           class     text                                      style                           ex                left top  width height
-    {kForm2Image1,  "STATIC", "",                                       SS_ICON,                        0,                 8,  12,  32,  32},
-    {kForm2Label1,  "STATIC", kIntroduction,                            SS_LEFT | SS_NOPREFIX,          0,                52,   8, 341,  45},
-    {kForm2Memo1,   "EDIT",   "",                                       ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP,
+    {kForm2Image1,  L"STATIC", L"",                                      SS_ICON,                        0,                 8,  12,  32,  32},
+    {kForm2Label1,  L"STATIC", kIntroduction,                           SS_LEFT | SS_NOPREFIX,          0,                52,   8, 341,  45},
+    {kForm2Memo1,   L"EDIT",   L"",                                      ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP,
                                                                                                         WS_EX_CLIENTEDGE,  8,  56, 385, 229},
-    {kForm2Button1, "BUTTON", "&Yes",                                   BS_PUSHBUTTON | WS_TABSTOP,     0,               240, 296,  73,  25},
-    {kForm2Button2, "BUTTON", "&No",                                    BS_PUSHBUTTON | WS_TABSTOP,     0,               320, 296,  73,  25},
-    {kForm2Label2,  "STATIC", "Do you accept this License Agreement?",  SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0,                8, 300,   0,  13},
+    {kForm2Button1, L"BUTTON", L"&Yes",                                  BS_PUSHBUTTON | WS_TABSTOP,     0,               240, 296,  73,  25},
+    {kForm2Button2, L"BUTTON", L"&No",                                   BS_PUSHBUTTON | WS_TABSTOP,     0,               320, 296,  73,  25},
+    {kForm2Label2,  L"STATIC", L"Do you accept this License Agreement?", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0,                8, 300,   0,  13},
 };
 // clang-format on
 
-String WindowText(HWND window)
+WString WindowText(HWND window)
 {
-    int length = GetWindowTextLengthA(window);
-    String text;
-    int got = GetWindowTextA(window, text.Resize(static_cast<size_t>(length)), length + 1);
+    int length = GetWindowTextLengthW(window);
+    WString text;
+    int got = GetWindowTextW(window, text.Resize(static_cast<size_t>(length)), length + 1);
     text.Resize(static_cast<size_t>(got > 0 ? got : 0));
     return text;
 }
 
 // The whole file, or false when it cannot be opened or read.
-bool ReadWholeFile(const String& path, String& content)
+bool ReadWholeFile(const WString& path, String& content)
 {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return false;
@@ -87,9 +88,9 @@ private:
 
 TForm2::TForm2()
 {
-    RegisterDialogClass("TForm2", WindowProc);
+    RegisterDialogClass(L"TForm2", WindowProc);
     FormCreate();
-    window_.Reset(CreateDialogWindow("TForm2", "License", kDialogExStyle, kClientWidth, kClientHeight, this));
+    window_.Reset(CreateDialogWindow(L"TForm2", L"License", kDialogExStyle, kClientWidth, kClientHeight, this));
     if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
                                           static_cast<HFONT>(font_.Get()))) {
         window_.Reset();
@@ -97,32 +98,33 @@ TForm2::TForm2()
     }
     TrimSystemMenu(window_.Get());
     // No limit of its own: a text too large for the control fails to load.
-    SendMessageA(Item(kForm2Memo1), EM_SETLIMITTEXT, 0, 0);
+    SendMessageW(Item(kForm2Memo1), EM_SETLIMITTEXT, 0, 0);
 }
 
 TForm2::~TForm2() { window_.Reset(); }
 
 void TForm2::FormCreate() { font_.Reset(CreateDialogFont()); }
 
-void TForm2::SetCaption(const String& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+void TForm2::SetCaption(const WString& caption) { SetWindowTextW(window_.Get(), caption.c_str()); }
 
-void TForm2::LoadLicense(const String& path)
+void TForm2::LoadLicense(const WString& path, uint16_t codePage)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     HWND memo = Item(kForm2Memo1);
     String content;
-    if (ReadWholeFile(path, content) && SetWindowTextA(memo, WithCrLfBreaks(content).c_str()))
+    if (ReadWholeFile(path, content) &&
+        SetWindowTextW(memo, WithCrLfBreaks(DecodeLicense(content, DecodeText, codePage)).c_str()))
         return;
-    String line = Format("The license file \"%s\" is corrupted.", {path});
-    SetWindowTextA(memo, WithLineAdded(WindowText(memo), line).c_str());
+    WString line = WFormat("The license file \"%s\" is corrupted.", {path});
+    SetWindowTextW(memo, WithLineAdded(WindowText(memo), line).c_str());
 }
 
 void TForm2::FormShow(HICON progressIcon)
 {
     icon_.Reset(progressIcon ? CopyIcon(progressIcon) : nullptr);
-    SendMessageA(Item(kForm2Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
+    SendMessageW(Item(kForm2Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
     RECT rc{};
     GetWindowRect(window_.Get(), &rc);
     int left = (GetSystemMetrics(SM_CXSCREEN) - (rc.right - rc.left)) / 2;
@@ -140,17 +142,17 @@ int TForm2::ShowModal(HICON progressIcon)
         // Through the dialog manager, so "&No" also becomes the button that
         // Enter presses; before the window shows, so that it never shows
         // with the focus anywhere else: the activation restores it there.
-        SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
+        SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(kForm2Button2)), TRUE);
         ShowWindow(window, SW_SHOW);
         SetForegroundWindow(window);
         // The dialog manager selected the whole text when it first focused
         // the text box, which scrolled it to the end: back to the top.
         HWND memo = Item(kForm2Memo1);
-        SendMessageA(memo, EM_SETSEL, 0, 0);
-        SendMessageA(memo, WM_VSCROLL, SB_TOP, 0);
+        SendMessageW(memo, EM_SETSEL, 0, 0);
+        SendMessageW(memo, WM_VSCROLL, SB_TOP, 0);
         MSG msg;
         while (modalResult_ == 0) {
-            BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+            BOOL got = GetMessageW(&msg, nullptr, 0, 0);
             if (got == 0) {
                 // Leave the quit request for the main loop; the question is
                 // declined.
@@ -200,5 +202,5 @@ LRESULT TForm2::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
     default:
         break;
     }
-    return DefDlgProcA(window, message, wParam, lParam);
+    return DefDlgProcW(window, message, wParam, lParam);
 }

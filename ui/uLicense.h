@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 #include "package/String.h"
 #include "ui/uWin.h"
 
@@ -32,9 +34,10 @@ public:
 
     HWND Handle() const { return window_.Get(); }
 
-    void SetCaption(const String& caption);
-    // Fills Memo1 from the file; never fails.
-    void LoadLicense(const String& path);
+    void SetCaption(const WString& caption);
+    // Fills Memo1 from the file, decoded as DecodeLicense does (codePage 0:
+    // the system's); never fails.
+    void LoadLicense(const WString& path, uint16_t codePage);
     // Shows the window modally with a copy of progressIcon (may be nullptr)
     // and returns kLicenseAccepted or kLicenseDeclined.
     int ShowModal(HICON progressIcon);

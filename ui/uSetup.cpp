@@ -21,12 +21,12 @@ constexpr DWORD kPaintInterval = 100;
 // clang-format off
 const ControlLayout kLayout[] = {
     // id               class            text      style                                  ex  left top  width height
-    {kForm1Label1,      "STATIC",        "     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12,  78,    0, 13},
-    {kForm1ProgressBar1, PROGRESS_CLASSA, "",      0,                                     0,  12,  96,  273, 15},
-    {kForm1Button1,     "BUTTON",        "&Abort", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0, 296, 96,  75, 25},
-    {kForm1Image1,      "STATIC",        "",       SS_ICON,                               0,  12,  12,   32, 32},
-    {kForm1LongLabel,   "STATIC",        "",       SS_LEFT | SS_NOPREFIX,                 0,  64,  16,  305, 57},
-    {kForm1TimeLabel,   "STATIC",        "     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12, 116,    0, 13},
+    {kForm1Label1,      L"STATIC",       L"     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12,  78,    0, 13},
+    {kForm1ProgressBar1, PROGRESS_CLASSW, L"",      0,                                     0,  12,  96,  273, 15},
+    {kForm1Button1,     L"BUTTON",       L"&Abort", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0, 296, 96,  75, 25},
+    {kForm1Image1,      L"STATIC",       L"",       SS_ICON,                               0,  12,  12,   32, 32},
+    {kForm1LongLabel,   L"STATIC",       L"",       SS_LEFT | SS_NOPREFIX,                 0,  64,  16,  305, 57},
+    {kForm1TimeLabel,   L"STATIC",       L"     ",  SS_LEFTNOWORDWRAP | SS_NOPREFIX,       0,  12, 116,    0, 13},
 };
 // clang-format on
 
@@ -38,7 +38,7 @@ const ControlLayout& Row(int id)
     return kLayout[0];
 }
 
-String TimeOfDayText(const ClockTime& time)
+WString TimeOfDayText(const ClockTime& time)
 {
     SYSTEMTIME st{};
     st.wYear = 2000;
@@ -47,10 +47,10 @@ String TimeOfDayText(const ClockTime& time)
     st.wHour = static_cast<WORD>(time.Hour);
     st.wMinute = static_cast<WORD>(time.Minute);
     st.wSecond = static_cast<WORD>(time.Second);
-    char buffer[64] = {};
+    wchar_t buffer[64] = {};
     // No flags and no picture: the user's long time format.
-    if (!GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, buffer, sizeof buffer))
-        return String();
+    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, buffer, 64))
+        return WString();
     return buffer;
 }
 
@@ -78,19 +78,19 @@ TForm1::TForm1()
         if (auto init = reinterpret_cast<InitControls>(
                 reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx"))))
             init(&icc);
-    RegisterDialogClass("TForm1", WindowProc);
+    RegisterDialogClass(L"TForm1", WindowProc);
     FormCreate();
     // WS_EX_APPWINDOW: the one window of a running setup has a taskbar button.
     window_.Reset(
-        CreateDialogWindow("TForm1", "Setup", kDialogExStyle | WS_EX_APPWINDOW, kClientWidth, kClientHeight, this));
+        CreateDialogWindow(L"TForm1", L"Setup", kDialogExStyle | WS_EX_APPWINDOW, kClientWidth, kClientHeight, this));
     if (!window_.Get() || !CreateControls(window_.Get(), kLayout, sizeof kLayout / sizeof kLayout[0],
                                           static_cast<HFONT>(font_.Get()))) {
         window_.Reset();
         return;
     }
     TrimSystemMenu(window_.Get());
-    SendMessageA(Item(kForm1ProgressBar1), PBM_SETRANGE32, 0, 1);
-    SendMessageA(Item(kForm1ProgressBar1), PBM_SETPOS, 0, 0);
+    SendMessageW(Item(kForm1ProgressBar1), PBM_SETRANGE32, 0, 1);
+    SendMessageW(Item(kForm1ProgressBar1), PBM_SETPOS, 0, 0);
 }
 
 TForm1::~TForm1()
@@ -119,14 +119,14 @@ void TForm1::SetProgressRange(int position, int maximum, int minimum)
     HWND bar = Item(kForm1ProgressBar1);
     // The range message takes both ends at once; setting the minimum first
     // against the old maximum, then the maximum, keeps the order of setting.
-    int oldMaximum = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-    SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), oldMaximum);
-    SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
-    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    int oldMaximum = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), oldMaximum);
+    SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
     // What the bar made of it is what later steps start from.
-    minimum_ = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
-    maximum_ = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-    position_ = barPosition_ = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    minimum_ = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+    maximum_ = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    position_ = barPosition_ = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
     Paint();
 }
 
@@ -148,7 +148,7 @@ bool TForm1::StepProgress(int count)
     return !AbortRequested;
 }
 
-void TForm1::SetStatusText(const String& text)
+void TForm1::SetStatusText(const WString& text)
 {
     const bool shown = !text.empty();
     if (text != status_) {
@@ -159,7 +159,7 @@ void TForm1::SetStatusText(const String& text)
             statusPending_ = true;
             return;
         }
-        SetControlText(window_.Get(), Row(kForm1Label1), text);
+        SetControlText(window_.Get(), Row(kForm1Label1), text.c_str());
         statusPending_ = false;
     }
     if (shown != barShown_) {
@@ -171,9 +171,9 @@ void TForm1::SetStatusText(const String& text)
     Paint();
 }
 
-void TForm1::SetLongText(const String& text)
+void TForm1::SetLongText(const WString& text)
 {
-    SetControlText(window_.Get(), Row(kForm1LongLabel), text);
+    SetControlText(window_.Get(), Row(kForm1LongLabel), text.c_str());
     Paint();
 }
 
@@ -190,7 +190,7 @@ void TForm1::EndBusy()
     busy_ = false;
     KillTimer(window_.Get(), kTimer1);
     EnableWindow(Item(kForm1Button1), FALSE);
-    SetControlText(window_.Get(), Row(kForm1TimeLabel), String());
+    SetControlText(window_.Get(), Row(kForm1TimeLabel), L"");
     // Whatever the busy period left undrawn.
     Paint();
 }
@@ -201,26 +201,26 @@ void TForm1::Paint()
 {
     if (statusPending_) {
         statusPending_ = false;
-        SetControlText(window_.Get(), Row(kForm1Label1), status_);
+        SetControlText(window_.Get(), Row(kForm1Label1), status_.c_str());
     }
     if (barPosition_ != position_) {
         barPosition_ = position_;
-        SendMessageA(Item(kForm1ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+        SendMessageW(Item(kForm1ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(position_), 0);
     }
     UpdateWindow(window_.Get());
     paintedAt_ = GetTickCount();
 }
 
-void TForm1::SetCaption(const String& caption) { SetWindowTextA(window_.Get(), caption.c_str()); }
+void TForm1::SetCaption(const WString& caption) { SetWindowTextW(window_.Get(), caption.c_str()); }
 
 void TForm1::ShowMode(int mode)
 {
-    const char* name = mode == 0 ? "MAINICON" : mode == 1 ? "UNINSTALL" : nullptr;
+    const wchar_t* name = mode == 0 ? L"MAINICON" : mode == 1 ? L"UNINSTALL" : nullptr;
     if (name && mode != iconMode_) {
         iconMode_ = mode;
         icon_ = static_cast<HICON>(
-            LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-        SendMessageA(Item(kForm1Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+            LoadImageW(GetModuleHandleW(nullptr), name, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+        SendMessageW(Item(kForm1Image1), STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
     }
     if (!IsWindowVisible(window_.Get()))
         FormShow();
@@ -240,7 +240,7 @@ void TForm1::Timer1Timer()
     if (!left)
         return;
     SetControlText(window_.Get(), Row(kForm1TimeLabel),
-                   "Estimated time left: " + TimeOfDayText(ClockTimeOf(*left)));
+                   (L"Estimated time left: " + TimeOfDayText(ClockTimeOf(*left))).c_str());
 }
 
 bool TForm1::FormCloseQuery()
@@ -277,5 +277,5 @@ LRESULT TForm1::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
     default:
         break;
     }
-    return DefDlgProcA(window, message, wParam, lParam);
+    return DefDlgProcW(window, message, wParam, lParam);
 }

@@ -34,12 +34,12 @@ public:
     void SetProgressRange(int position, int maximum, int minimum);
     // False when the user has asked to abort.
     bool StepProgress(int count);
-    void SetStatusText(const String& text);
-    void SetLongText(const String& text);
+    void SetStatusText(const WString& text);
+    void SetLongText(const WString& text);
     void BeginBusy();
     void EndBusy();
 
-    void SetCaption(const String& caption);
+    void SetCaption(const WString& caption);
     // Mode 0: "MAINICON", 1: "UNINSTALL", else the icon stays; then shown.
     void ShowMode(int mode);
     void Hide();
@@ -70,7 +70,7 @@ private:
     int maximum_ = 1;
     int position_ = 0;
     int barPosition_ = 0;
-    String status_ = "     ";
+    WString status_ = L"     ";
     bool statusPending_ = false; // status_ not yet in Label1
     bool barShown_ = true;
     bool busy_ = false;

@@ -3,7 +3,7 @@
 
 namespace {
 
-HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 int ScreenDpi()
 {
@@ -27,69 +27,69 @@ int Scaled(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
 
 bool IsOurWindow(HWND window)
 {
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
-    return lstrcmpA(name, "TForm1") == 0 || lstrcmpA(name, "TForm2") == 0;
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    return lstrcmpW(name, L"TForm1") == 0 || lstrcmpW(name, L"TForm2") == 0;
 }
 
 } // namespace
 
-void RegisterDialogClass(const char* className, WNDPROC proc)
+void RegisterDialogClass(const wchar_t* className, WNDPROC proc)
 {
-    WNDCLASSEXA existing{};
+    WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
-    if (GetClassInfoExA(Instance(), className, &existing))
+    if (GetClassInfoExW(Instance(), className, &existing))
         return;
-    WNDCLASSEXA wc{};
+    WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc;
     // DefDlgProc keeps its state in these bytes.
     wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = Instance();
-    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = className;
-    RegisterClassExA(&wc);
+    RegisterClassExW(&wc);
 }
 
-HWND CreateDialogWindow(const char* className, const char* title, DWORD exStyle, int clientWidth, int clientHeight,
+HWND CreateDialogWindow(const wchar_t* className, const wchar_t* title, DWORD exStyle, int clientWidth, int clientHeight,
                         void* param)
 {
     RECT rc{0, 0, Scaled(clientWidth), Scaled(clientHeight)};
     AdjustWindowRectEx(&rc, kDialogStyle, FALSE, exStyle);
-    return CreateWindowExA(exStyle, className, title, kDialogStyle, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+    return CreateWindowExW(exStyle, className, title, kDialogStyle, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
                            nullptr, nullptr, Instance(), param);
 }
 
 HFONT CreateDialogFont()
 {
-    LOGFONTA lf{};
+    LOGFONTW lf{};
     lf.lfHeight = -MulDiv(8, ScreenDpi(), 72);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(lf.lfFaceName, "MS Shell Dlg", LF_FACESIZE);
-    return CreateFontIndirectA(&lf);
+    lstrcpynW(lf.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
+    return CreateFontIndirectW(&lf);
 }
 
 bool CreateControls(HWND parent, const ControlLayout* rows, size_t count, HFONT font)
 {
     for (size_t i = 0; i < count; ++i) {
         const ControlLayout& row = rows[i];
-        HWND control = CreateWindowExA(row.ExStyle, row.ClassName, "", WS_CHILD | WS_VISIBLE | row.Style,
+        HWND control = CreateWindowExW(row.ExStyle, row.ClassName, L"", WS_CHILD | WS_VISIBLE | row.Style,
                                        Scaled(row.Left), Scaled(row.Top), Scaled(row.Width), Scaled(row.Height), parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.Id)), Instance(), nullptr);
         if (!control)
             return false;
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         SetControlText(parent, row, row.Text);
     }
     return true;
 }
 
-void SetControlText(HWND parent, const ControlLayout& row, const String& text)
+void SetControlText(HWND parent, const ControlLayout& row, const wchar_t* text)
 {
     HWND control = GetDlgItem(parent, row.Id);
-    SetWindowTextA(control, text.c_str());
+    SetWindowTextW(control, text);
     if (row.Width != 0)
         return;
     // Sized to the text, as a label that sizes itself; the window's edge
@@ -97,8 +97,8 @@ void SetControlText(HWND parent, const ControlLayout& row, const String& text)
     SIZE size{0, 0};
     HDC dc = GetDC(control);
     if (dc) {
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
-        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
         SelectObject(dc, old);
         ReleaseDC(control, dc);
     }
@@ -119,16 +119,16 @@ void TrimSystemMenu(HWND window)
 void DispatchUiMessage(MSG& msg)
 {
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (root && IsOurWindow(root) && IsDialogMessageA(root, &msg))
+    if (root && IsOurWindow(root) && IsDialogMessageW(root, &msg))
         return;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
 }
 
 void ProcessPendingMessages()
 {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;

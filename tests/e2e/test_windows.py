@@ -12,6 +12,8 @@ LABEL1, PROGRESSBAR1, ABORT, IMAGE1, LONGLABEL, TIMELABEL = 1001, 1002, 1003, 10
 MEMO1, YES, NO = 2003, 2004, 2005
 SCREEN_W, SCREEN_H = 1024, 768
 ABORTED = "Operation aborted by user"
+# Cyrillic, CJK and Latin with an accent: no single ANSI code page has them all.
+MIXED = "Иван 表計算 café"
 
 
 def driver_path():
@@ -50,7 +52,8 @@ class ProgressWindow(Driven):
                        "status", "Copying files...", "Setup copies the files of Demo.", "pause", 400,
                        "range", 5, 10, 0, "pause", 400,
                        "status", "", "", "pause", 400,
-                       "status", "Removing...", "", "pause", 400)
+                       "status", "Removing...", "", "pause", 400,
+                       "caption", MIXED, "status", MIXED, MIXED, "pause", 400)
         states = []
         for w in self.snapshots(r, "TForm1"):
             state = (control(w, LABEL1)["text"], control(w, PROGRESSBAR1)["visible"],
@@ -65,13 +68,15 @@ class ProgressWindow(Driven):
             ("Copying files...", True, True, "Setup copies the files of Demo.", 5),
             ("", False, False, "Setup copies the files of Demo.", 5),
             ("Removing...", True, True, "Setup copies the files of Demo.", 5),
+            (MIXED, True, True, MIXED, 5),
         ]
         it = iter(states)
         for e in expected:  # in this order, other snapshots in between allowed
             self.assertIn(e, it, "states seen: %r" % states)
 
+        self.assertIn("Setup", [w["title"] for w in self.snapshots(r, "TForm1")])
         w = self.snapshots(r, "TForm1")[-1]
-        self.assertEqual(w["title"], "Setup")
+        self.assertEqual(w["title"], MIXED)
         left, top, right, bottom = w["rect"]
         self.assertEqual(left, (SCREEN_W - (right - left)) // 2)
         self.assertEqual(top, (SCREEN_H - (bottom - top)) // 2 - 142)
@@ -149,9 +154,20 @@ class LicenseWindow(Driven):
                 self.assertIn(False, [w["enabled"] for w in self.snapshots(r, "TForm1")])
 
     def test_text_of_the_file(self):
-        r, outcome, shots = self.license("Demo", b"first\nsecond\n\nlast", [Window("License", press="&Yes")])
-        self.assertEqual(outcome, ("license", "accepted"))
-        self.assertEqual(control(shots[0], MEMO1)["text"], "first\r\nsecond\r\n\r\nlast")
+        # A BOM names the encoding; without one the driver, like a package
+        # without a record, has the system's ANSI code page (1252 here).
+        cases = [
+            ("no BOM", b"first\nsecond\n\nlast", "first\r\nsecond\r\n\r\nlast"),
+            ("no BOM, beyond ASCII", "café\r\n".encode("cp1252"), "café\r\n"),
+            ("BOM UTF-8", b"\xef\xbb\xbf" + (MIXED + "\nlast").encode("utf-8"), MIXED + "\r\nlast"),
+            ("BOM UTF-16LE", b"\xff\xfe" + (MIXED + "\rlast").encode("utf-16-le"), MIXED + "\r\nlast"),
+        ]
+        for what, content, shown in cases:
+            with self.subTest(what):
+                r, outcome, shots = self.license(MIXED, content, [Window("License", press="&Yes")])
+                self.assertEqual(outcome, ("license", "accepted"))
+                self.assertEqual(control(shots[0], MEMO1)["text"], shown)
+                self.assertEqual(shots[0]["title"], MIXED + " License")
 
     def test_locked_file(self):
         self.prefix.write(r"C:\license.txt", b"terms")

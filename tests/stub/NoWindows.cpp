@@ -9,9 +9,9 @@ namespace {
 bool CreateFails() { return false; }
 void Nothing() {}
 HWND NoWindow() { return nullptr; }
-bool Declined(const char*, const char*) { return false; }
-void IgnoreText(const char*) {}
-void IgnoreTexts(const char*, const char*) {}
+bool Declined(const wchar_t*, const wchar_t*, uint16_t) { return false; }
+void IgnoreText(const wchar_t*) {}
+void IgnoreTexts(const wchar_t*, const wchar_t*) {}
 void IgnoreNumber(int) {}
 bool GoOn(int) { return true; }
 void IgnoreRange(int, int, int) {}

@@ -85,7 +85,7 @@ int Extract(int argc, char** argv)
     }
     bool gui = Has(argc, argv, 6, "gui");
     if (gui && GuiInit("")) {
-        GuiSetCaption("CabTool");
+        GuiSetCaption(L"CabTool");
         GuiShow(GuiMode::Install);
         GuiSetRange(0, 1000, 0);
         GuiSetBusy(1);

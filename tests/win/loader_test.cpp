@@ -24,7 +24,10 @@ namespace {
 // so a test swaps one in while the interface is up and puts it back after.
 std::vector<std::pair<std::string, std::string>> g_statuses;
 std::vector<int> g_busy;
-void RecordStatus(const char* status, const char* longText) { g_statuses.emplace_back(status, longText); }
+void RecordStatus(const wchar_t* status, const wchar_t* longText)
+{
+    g_statuses.emplace_back(U(WString(status)), U(WString(longText)));
+}
 void RecordBusy(int on) { g_busy.push_back(on); }
 
 class ActiveGui {

@@ -18,11 +18,11 @@ TEST(GuiWithoutWindows, InitFailsAndEveryOperationDoesNothing)
 
     // The operations do nothing while the interface is down.
     GuiShow(GuiMode::Install);
-    GuiSetStatus("Starting...", "text");
+    GuiSetStatus(L"Starting...", L"text");
     GuiSetRange(5, 10, 0);
     EXPECT_FALSE(GuiStep(1));
     EXPECT_EQ(GuiOwnerWindow(), nullptr);
-    EXPECT_FALSE(GuiLicense("Demo", "C:\\license.txt"));
+    EXPECT_FALSE(GuiLicense(L"Demo", L"C:\\license.txt", 0));
     EXPECT_EQ(FindWindowA("TForm1", nullptr), nullptr);
 
     GuiDone(); // inactive: nothing to do

@@ -12,6 +12,7 @@
 
 #include "services/Services.h"
 #include "services/SetupError.h"
+#include "tests/win/FileHelpers.h"
 #include "ui/Estimate.h"
 #include "ui/uGUI.h"
 #include "ui/uLicense.h"
@@ -30,11 +31,12 @@ HWND Progress() { return GuiMessageOwner(); }
 HWND License() { return FindWindowA("TForm2", nullptr); }
 HWND Item(HWND window, int id) { return GetDlgItem(window, id); }
 
+// As the window holds it, in UTF-8.
 std::string Text(HWND window)
 {
-    char buffer[4096] = {};
-    GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
+    wchar_t buffer[4096] = {};
+    GetWindowTextW(window, buffer, 4096);
+    return U(WString(buffer));
 }
 std::string Text(int id) { return Text(Item(Progress(), id)); }
 // The control's own visibility flag (IsWindowVisible also needs the parent).
@@ -68,6 +70,8 @@ std::string StepError(int count)
 }
 
 const char kAborted[] = "Operation aborted by user";
+// Cyrillic, CJK and Latin with an accent: no single ANSI code page has them all.
+const char kMixed[] = "Иван 表計算 café";
 
 // Actions run one after another from a thread timer, i.e. from inside the
 // license window's modal loop. When they leave the window open, it is
@@ -91,13 +95,14 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
     }
 }
 
-bool LicenseWith(const std::string& name, const std::string& file, std::vector<std::function<void()>> actions)
+bool LicenseWith(const std::string& name, const std::string& file, std::vector<std::function<void()>> actions,
+                 uint16_t codePage = 0)
 {
     gActions = std::move(actions);
     gNext = 0;
     gLeftOpen = false;
     gTimer = SetTimer(nullptr, 0, 150, Tick);
-    bool accepted = GuiLicense(name.c_str(), file.c_str());
+    bool accepted = GuiLicense(W(name).c_str(), W(file).c_str(), codePage);
     if (gTimer)
         KillTimer(nullptr, gTimer);
     gTimer = 0;
@@ -179,12 +184,12 @@ TEST(GuiLifecycle, InitDoneAndOwner)
     ASSERT_NE(GuiOperations.GuiStep, nullptr);
     EXPECT_EQ(StepError(1), "");
     EXPECT_TRUE(GuiOperations.GuiStep(1));
-    GuiOperations.GuiSetStatus("x", "y");
+    GuiOperations.GuiSetStatus(L"x", L"y");
     GuiOperations.GuiShow(0);
     GuiShow(GuiMode::Install);
     EXPECT_EQ(GuiOperations.GuiOwnerWindow(), nullptr);
-    EXPECT_FALSE(GuiOperations.GuiLicense("Demo", "C:\\nothing.txt"));
-    EXPECT_FALSE(GuiLicense("Demo", "C:\\nothing.txt"));
+    EXPECT_FALSE(GuiOperations.GuiLicense(L"Demo", L"C:\\nothing.txt", 0));
+    EXPECT_FALSE(GuiLicense(L"Demo", L"C:\\nothing.txt", 0));
     EXPECT_EQ(License(), nullptr);
 
     // After GuiDone, new windows.
@@ -298,8 +303,11 @@ TEST(ProgressWindow, StatusAndLongText)
     GuiUp gui;
     ASSERT_TRUE(gui.ok);
     GuiShow(GuiMode::Install);
-    GuiSetCaption("Uninstall");
+    GuiSetCaption(L"Uninstall");
     EXPECT_EQ(Text(Progress()), "Uninstall");
+    // Characters of any script, whatever the ANSI code page holds.
+    GuiSetCaption(W(kMixed).c_str());
+    EXPECT_EQ(Text(Progress()), kMixed);
 
     struct Step {
         const char* status;
@@ -314,9 +322,10 @@ TEST(ProgressWindow, StatusAndLongText)
         {"", "Done for now.", "", "Done for now.", false},
         {"Removing...", "", "Removing...", "Done for now.", true}, // empty long text keeps the old one
         {"A&B", "x & y", "A&B", "x & y", true},
+        {kMixed, kMixed, kMixed, kMixed, true},
     };
     for (const Step& s : steps) {
-        GuiSetStatus(s.status, s.longText);
+        GuiSetStatus(W(s.status).c_str(), W(s.longText).c_str());
         EXPECT_EQ(Text(kForm1Label1), s.label1) << s.status;
         EXPECT_EQ(Text(kForm1LongLabel), s.longLabel) << s.status;
         EXPECT_EQ(Shown(kForm1ProgressBar1), s.barShown) << s.status;
@@ -324,9 +333,9 @@ TEST(ProgressWindow, StatusAndLongText)
         EXPECT_TRUE(Shown(kForm1Label1));
     }
     // The status line grows with its text.
-    GuiSetStatus("x", "");
+    GuiSetStatus(L"x", L"");
     RECT narrow = ClientRectOf(Item(Progress(), kForm1Label1));
-    GuiSetStatus("a much longer status line than before", "");
+    GuiSetStatus(L"a much longer status line than before", L"");
     RECT wide = ClientRectOf(Item(Progress(), kForm1Label1));
     EXPECT_GT(wide.right, narrow.right);
 }
@@ -362,7 +371,7 @@ TEST(ProgressWindow, RangeAndSteps)
     GuiSetRange(0, 100, 0);
     GuiSetBusy(1);
     for (int i = 1; i <= 50; ++i) {
-        GuiSetStatus(("Installing f" + std::to_string(i) + ".txt...").c_str(), "");
+        GuiSetStatus(W("Installing f" + std::to_string(i) + ".txt...").c_str(), L"");
         EXPECT_EQ(StepError(1), "");
     }
     GuiSetBusy(0);
@@ -377,7 +386,7 @@ TEST(ProgressWindow, AbortAndCloseRequests)
     HWND window = Progress();
     HWND abort = Item(window, kForm1Button1);
     GuiShow(GuiMode::Install);
-    GuiSetStatus("Copying...", "");
+    GuiSetStatus(L"Copying...", L"");
     GuiSetRange(0, 100, 0);
 
     // Idle: a close request and a log-off query are refused, nothing else.
@@ -457,7 +466,7 @@ TEST(ProgressWindow, EstimateLine)
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     ASSERT_NE(form, nullptr);
     GuiShow(GuiMode::Install);
-    GuiSetStatus("Copying...", "");
+    GuiSetStatus(L"Copying...", L"");
     GuiSetRange(0, 10, 0);
     GuiSetBusy(1);
     auto tickAfter = [&](double seconds) {
@@ -476,7 +485,7 @@ TEST(ProgressWindow, EstimateLine)
     EXPECT_EQ(tickAfter(30), "Estimated time left: 12:00:00 AM");
     // Hidden by an empty status, the line is still kept up to date.
     GuiSetRange(5, 10, 0);
-    GuiSetStatus("", "");
+    GuiSetStatus(L"", L"");
     EXPECT_EQ(tickAfter(50), "Estimated time left: 12:00:50 AM");
     EXPECT_FALSE(Shown(kForm1TimeLabel));
     // A new busy period keeps the text until the next estimate.
@@ -624,6 +633,44 @@ TEST(LicenseWindow, TitlesAndFiles)
     LicenseWith("Demo", empty, {decline});
     EXPECT_EQ(MemoText(), "");
 
-    for (const std::string& path : {locked, good, empty})
+    // Each encoding read back exactly: a BOM says UTF-8 or UTF-16LE, without
+    // one the package's code page decides, and no record means the
+    // system's ANSI code page, as before.
+    auto utf16le = [](const std::string& utf8) {
+        std::string bytes = "\xFF\xFE";
+        WString text = W(utf8);
+        for (size_t i = 0; i < text.size(); ++i) {
+            bytes += static_cast<char>(text[i] & 0xFF);
+            bytes += static_cast<char>(text[i] >> 8);
+        }
+        return bytes;
+    };
+    const std::string mixedLines = std::string(kMixed) + "\nsecond\rthird";
+    const std::string mixedShown = std::string(kMixed) + "\r\nsecond\r\nthird";
+    struct Encoded {
+        const char* what;
+        std::string bytes;
+        uint16_t codePage;
+        std::string shown;
+    } encodings[] = {
+        {"BOM UTF-8", "\xEF\xBB\xBF" + mixedLines, 1251, mixedShown},
+        {"BOM UTF-16LE", utf16le(mixedLines), 1251, mixedShown},
+        {"no BOM: the package's code page", "\xC8\xE2\xE0\xED\n\xEF\xF0\xE0\xE2\xE0", 1251, "Иван\r\nправа"},
+        {"no BOM: a package in UTF-8", mixedLines, 65001, mixedShown},
+        {"no BOM, no record: the ANSI code page", "caf\xE9\n", 0, GetACP() == 1252 ? "café\r\n" : ""},
+    };
+    std::string encoded = TempFile("ui_license_encoded.txt", "");
+    for (const Encoded& e : encodings) {
+        if (e.shown.empty()) {
+            ADD_FAILURE() << e.what << ": written for ANSI code page 1252, the system has " << GetACP();
+            continue;
+        }
+        TempFile("ui_license_encoded.txt", e.bytes);
+        LicenseWith(kMixed, encoded, {decline}, e.codePage);
+        EXPECT_EQ(MemoText(), e.shown) << e.what;
+        EXPECT_EQ(Text(License()), std::string(kMixed) + " License") << e.what;
+    }
+
+    for (const std::string& path : {locked, good, empty, encoded})
         DeleteFileA(path.c_str());
 }

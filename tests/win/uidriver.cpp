@@ -16,12 +16,14 @@
 // GuiInit comes first and GuiDone last. Each line of output is the
 // operation's name and "ok", the message of the error it raised, or for
 // license "accepted" / "declined". Exit code 0, or 2 for a bad command line.
+// Texts are taken from the wide command line, as the stub takes its own.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "loader/CommandLine.h"
 #include "services/Services.h"
 #include "services/SetupError.h"
 #include "ui/uGUI.h"
@@ -72,6 +74,9 @@ void ProcessUntil(const char* operation, Done done)
 int RunOne(int i)
 {
     auto arg = [&](int k) { return std::string(__argv[i + k]); };
+    // The stub's own splitter, which splits as the runtime split __argv.
+    static const Arguments wide = SplitCommandLine(GetCommandLineW());
+    auto text = [&](int k) { return wide[static_cast<size_t>(i + k)]; };
     auto has = [&](int count) { return i + count < __argc; };
     std::string op = arg(0);
     try {
@@ -80,9 +85,9 @@ int RunOne(int i)
         } else if (op == "hide") {
             GuiHide();
         } else if (op == "caption" && has(1)) {
-            GuiSetCaption(arg(1).c_str());
+            GuiSetCaption(text(1));
         } else if (op == "status" && has(2)) {
-            GuiSetStatus(arg(1).c_str(), arg(2).c_str());
+            GuiSetStatus(text(1), text(2));
         } else if (op == "range" && has(3)) {
             GuiSetRange(atoi(__argv[i + 1]), atoi(__argv[i + 2]), atoi(__argv[i + 3]));
         } else if (op == "busy" && has(1)) {
@@ -90,7 +95,9 @@ int RunOne(int i)
         } else if (op == "step" && has(1)) {
             Check(GuiStep(atoi(__argv[i + 1])));
         } else if (op == "license" && has(2)) {
-            Report("license", GuiLicense(arg(1).c_str(), arg(2).c_str()) ? "accepted" : "declined");
+            // The system's code page for a file without a BOM, as a package
+            // without a record has it.
+            Report("license", GuiLicense(text(1), text(2), 0) ? "accepted" : "declined");
             return i + 3;
         } else if (op == "pause" && has(1)) {
             DWORD start = GetTickCount();
