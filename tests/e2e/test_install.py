@@ -322,7 +322,7 @@ class Install(rig.SetupCase):
         cases = [
             ("damaged copy", lambda d: damaged(without_digest(d)), None, "Setup", re.escape(rig.DAMAGED % "Setup"),
              "damaged"),
-            ("damaged copy with the digest", damaged, None, None, re.escape(rig.DAMAGED % "COPY.EXE"), "damaged"),
+            ("damaged copy with the digest", damaged, None, None, re.escape(rig.DAMAGED % "SETUP.EXE"), "damaged"),
             ("temporary cabinet not writable", None, no_temp_folder, "Setup",
              r'Temporary file "C:\\windows\\Temp\\_KT[0-9A-Z]{5}\.cab" cannot be created!', "failed"),
         ]
