@@ -165,20 +165,49 @@ class PackageChecks(rig.RigTestCase):
         # box before any window. The package would install.
         exe = self.prefix.copy_in(rig.pack(self.scratch, {"a.txt": b"a"}, "--product-name", "Logged",
                                            "--install-folder", "Logged"), r"C:\dl\setup.exe")
+        victim = r"C:\dl\victim.ini"
+
+        def second_name():
+            # A second name of a file its owner never looks for.
+            self.prefix.write(victim, b"[keep]")
+            os.link(self.prefix.host(victim), self.prefix.host(r"C:\dl\linked.log"))
+
         cases = [
-            # (path, the system's reason)
-            (r"C:\no such folder\setup.log", "Path not found"),
-            (r"C:\dl", "Access denied"),
-            ("", "Path not found"),
-            ("NUL", "Invalid name"),
-            (r"C:\dl\com1.log", "Invalid name"),
-            (r"\\.\C:", "Invalid name"),
+            # (path, the system's reason, what is there first)
+            (r"C:\no such folder\setup.log", "Path not found", None),
+            (r"C:\dl", "Access denied", None),
+            ("", "Path not found", None),
+            ("NUL", "Invalid name", None),
+            (r"C:\dl\com1.log", "Invalid name", None),
+            (r"\\.\C:", "Invalid name", None),
+            # Only a full path on a local drive, without a stream.
+            ("setup.log", "Invalid name", None),
+            (r"C:setup.log", "Invalid name", None),
+            (r"\dl\setup.log", "Invalid name", None),
+            (r"\\server\share\setup.log", "Invalid name", None),
+            (r"\\?\C:\dl\setup.log", "Invalid name", None),
+            ("//?/C:/dl/setup.log", "Invalid name", None),
+            (r"C:\dl\q3.log:ads", "Invalid name", None),
+            (r"C:\dl\linked.log", "Access denied", second_name),
         ]
-        for path, reason in cases:
+        for path, reason, setup in cases:
             with self.subTest(path=path):
+                if setup:
+                    setup()
                 before, result = self.run_quiet(exe, ["/SP-", "/LA-", "/SILENT", "/LOG=" + path])
                 self.assert_only_box(result, None, 'Cannot open "%s".\r\n%s.' % (path, reason), "error", "failed")
                 self.assertEqual(self.prefix.state(), before)
+        self.assertEqual(self.prefix.read(victim), b"[keep]")
+        self.assertEqual(sorted(self.prefix.listdir(r"C:\dl")), ["linked.log", "setup.exe", "victim.ini"])
+        self.assertFalse(self.prefix.exists(r"C:\setup.log"), "a relative name, taken in the current folder")
+
+        # The log is opened only after the package has passed its checks: a
+        # damaged copy writes no file, wherever the log was to go.
+        damaged = self.prefix.copy_in(write(os.path.join(self.scratch, "damaged.exe"), _append_byte(read(
+            sound_package(os.path.join(self.scratch, "sound.exe"))))), r"C:\dl\damaged.exe")
+        before, result = self.run_quiet(damaged, [r"/LOG=C:\dl\new.log"])
+        self.assert_only_box(result, None, rig.DAMAGED % "DAMAGED.EXE", "error")
+        self.assertFalse(self.prefix.exists(r"C:\dl\new.log"))
 
     def first_box_of_sound_package(self, args):
         exe = self.prefix.copy_in(sound_package(os.path.join(self.scratch, "setup.exe")), r"C:\dl\setup.exe")
