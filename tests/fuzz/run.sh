@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # run.sh NAME [SECONDS]: builds the fuzz target NAME (mask, package_reader,
-# pe_image, signature, text_lists, path_rules, manifest, cab_reader, lzx)
+# pe_image, signature, text_lists, path_rules, command_line, manifest,
+# cab_reader, lzx)
 # with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer and runs it
 # for SECONDS (default 60), starting from tests/fuzz/seeds/NAME. The corpus
 # is kept in build/fuzz/NAME between runs; crashes land there too.
@@ -11,7 +12,7 @@ SECONDS_TO_RUN=${2:-60}
 OUT="$ROOT/build/fuzz/$NAME"
 mkdir -p "$OUT/corpus"
 
-PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PathRules,PeImage,TextLists}.cpp)
+PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PackageDigest,PathRules,PeImage,TextLists}.cpp)
 TOOL=("$ROOT"/tools/pack/{CabReader,CabWriter,Mszip,Lzx,CodePage,FileUtil,Manifest,Packer,PeResources,Branding,Signature,Verdict}.cpp)
 MAX_LEN=8192
 TIMEOUT=10
@@ -19,6 +20,8 @@ case "$NAME" in
 mask) SOURCES=("$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp"
                "$ROOT/package/String.cpp"); LIBS=() ;;
 package_reader | pe_image | text_lists | path_rules) SOURCES=("${PORTABLE[@]}"); LIBS=() ;;
+command_line) SOURCES=("$ROOT/loader/CommandLine.cpp" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp"
+               "$ROOT/package/String.cpp"); LIBS=() ;;
 signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}")
     LIBS=(-lmspack -lz -lcrypto -lunistring -lpthread) ;;
 # One input spans many LZX frames when repeated, so it may be long.
