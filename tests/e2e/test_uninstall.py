@@ -4,6 +4,7 @@ uninstaller the user started, the empty install folders; and nothing the user
 owns that is not on the list."""
 
 import os
+import shutil
 import stat
 import sys
 
@@ -199,18 +200,33 @@ class Uninstall(rig.SetupCase):
         self.assertGreaterEqual(r.boxes[1]["t"] - r.boxes[0]["t"], entries * 15)
 
     def test_damaged_file_list_removes_nothing(self):
-        install, group, uninstaller = self.installed()
-        data = bytearray(self.prefix.read(uninstaller))
-        data[-2] ^= 0x01  # inside the last listed path: the list's CRC-32 no longer matches
-        self.prefix.write(uninstaller, bytes(data))
-        before = self.prefix.state()
-        r = self.uninstall(uninstaller, rules=[CONFIRM, Box("corrupted", press="OK")], copy_ends="damaged")
-        self.assertEqual([rig.seen(b) for b in r.boxes][1:], [
-            ("Uninstall", "This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try "
-             "again.", ["OK"], "error")], r)
-        after = self.prefix.state()
-        self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
-        self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+        # The digest of its own package in the uninstaller's headers finds
+        # the damage before it asks; without it (as a stub without the slot)
+        # the relaunched copy finds it by the list's CRC-32.
+        def without_digest(data):
+            data[rig.DIGEST_SLOT:rig.DIGEST_SLOT + 40] = bytes(40)
+
+        # (name, change, questions before, how the started one and its copy end, box)
+        cases = [("with the digest", None, [], ("damaged",), None,
+                  "This copy of UNINSTALL KIT.EXE is corrupted!\r\n\r\nPlease download a new copy of it and try again."),
+                 ("without it", without_digest, [CONFIRM], ("done", "damaged"), "Uninstall",
+                  "This copy of Uninstall is corrupted!\r\n\r\nPlease download a new copy of it and try again.")]
+        for name, change, asked, ends, caption, text in cases:
+            with self.subTest(name):
+                install, group, uninstaller = self.installed()
+                data = bytearray(self.prefix.read(uninstaller))
+                data[-2] ^= 0x01  # inside the last listed path: the list's CRC-32 no longer matches
+                if change:
+                    change(data)
+                self.prefix.write(uninstaller, bytes(data))
+                before = self.prefix.state()
+                r = self.run_setup(uninstaller, rules=asked + [Box("corrupted", press="OK")], ends=ends)
+                self.assertEqual([rig.seen(b) for b in r.boxes][len(asked):], [(caption, text, ["OK"], "error")], r)
+                after = self.prefix.state()
+                self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
+                self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+                shutil.rmtree(self.prefix.host(install))
+                shutil.rmtree(self.prefix.host(group))
 
 
 if __name__ == "__main__":
