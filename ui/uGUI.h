@@ -17,18 +17,18 @@
 #include "services/SetupError.h"
 
 struct TGuiOperations {
-    bool (*GuiCreate)();                                         // slot 1: false, no windows
-    void (*GuiDestroy)();                                        // slot 2
-    void (*GuiHide)();                                           // slot 3
-    HWND (*GuiOwnerWindow)();                                    // slot 4
+    bool (*GuiCreate)();                                                   // slot 1: false, no windows
+    void (*GuiDestroy)();                                                  // slot 2
+    void (*GuiHide)();                                                     // slot 3
+    HWND (*GuiOwnerWindow)();                                              // slot 4
     // slot 5: codePage is the package's, for a license file without a BOM
     bool (*GuiLicense)(const wchar_t* name, const wchar_t* licenseFile, uint16_t codePage);
-    void (*GuiSetCaption)(const wchar_t* caption);                     // slot 6
-    void (*GuiSetStatus)(const wchar_t* status, const wchar_t* longText); // slot 7
-    void (*GuiShow)(int mode);                                   // slot 8
-    bool (*GuiStep)(int count);                                  // slot 9: false, abort asked
-    void (*GuiSetBusy)(int on);                                  // slot 10
-    void (*GuiSetRange)(int position, int maximum, int minimum); // slot 11
+    void (*GuiSetCaption)(const wchar_t* caption);                         // slot 6
+    void (*GuiSetStatus)(const wchar_t* status, const wchar_t* longText);  // slot 7
+    void (*GuiShow)(int mode);                                             // slot 8
+    bool (*GuiStep)(int count);                                            // slot 9: false, abort asked
+    void (*GuiSetBusy)(int on);                                            // slot 10
+    void (*GuiSetRange)(int position, int maximum, int minimum);           // slot 11
 };
 
 extern TGuiOperations GuiOperations;
