@@ -14,6 +14,7 @@
 #include "package/CRC32.h"
 #include "package/PackageWriter.h"
 #include "package/PathRules.h"
+#include "services/Text.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
@@ -556,8 +557,9 @@ const char* ProgramFilesOf(uint16_t machine)
 
 std::string LastComponent(const std::string& name)
 {
-    size_t cut = name.find_last_of("\\/:");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
+    // The stub's own cut, so that both refuse and compare the same names.
+    const String last = LastComponent(String(name));
+    return std::string(last.c_str(), last.size());
 }
 
 std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
