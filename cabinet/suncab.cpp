@@ -190,12 +190,8 @@ SetupError TUnCab::TargetPath(const WString& storedName, WString& target)
     // would: the limit is kept the same on both.
     if (target.size() >= MAX_PATH)
         return FileError("create", target, ERROR_FILENAME_EXCED_RANGE);
-    if (checking_) {
-        // Shorter than MAX_PATH: the length fits in one character.
-        checked_ += static_cast<WideChar>(name.size());
-        checked_ += name;
+    if (checking_)
         ++extractedCount_;
-    }
     return SetupError();
 }
 
@@ -216,9 +212,9 @@ bool SameLetter(WideChar c, WideChar d)
 
 } // namespace
 
-bool TUnCab::Seen(const WString& name) const
+bool TUnCab::Seen(const WString& name)
 {
-    const std::size_t size = name.size();
+    const std::size_t size = KeptLength(name);
     for (std::size_t at = 0; at < checked_.size(); at += 1 + checked_[at]) {
         if (checked_[at] != size)
             continue;
@@ -228,6 +224,9 @@ bool TUnCab::Seen(const WString& name) const
         if (i == size)
             return true;
     }
+    // Stored names are at most 256 bytes: the length fits in one character.
+    checked_ += static_cast<WideChar>(size);
+    checked_.Append(name.c_str(), size);
     return false;
 }
 

@@ -133,7 +133,9 @@ private:
     // Refuses a name that breaks the path rules or a target too long; while
     // CheckEntries walks, also one that an earlier entry reaches.
     SetupError TargetPath(const WString& storedName, WString& target);
-    bool Seen(const WString& name) const;
+    // Whether an earlier entry of the walk reaches name's file; notes it
+    // when none does.
+    bool Seen(const WString& name);
     // Keeps the first error of a notification for Execute; tells the
     // platform to abort.
     INT_PTR Fail(SetupError error);
@@ -154,6 +156,7 @@ private:
     // Cancel pressed in the in-use box: the platform's abort is the user's.
     bool cancelled_ = false;
     bool checking_ = false;
-    // The names CheckEntries has passed so far, each after its length.
+    // The names CheckEntries has passed so far as Windows keeps them, each
+    // after its length.
     WString checked_;
 };

@@ -395,6 +395,8 @@ TEST_F(Cabinet, CheckEntriesRefusesBeforeAnythingIsWritten)
         {"a way up", {Entry("ok.txt", "ok"), Entry("x\\..", "x")}, flat, "The file name \"..\" is not allowed!", 0},
         {"names differing only in case", {Entry("Readme.txt", "a"), Entry("README.txt", "b")}, flat,
          "The file name \"README.txt\" is not allowed!", 0},
+        {"names Windows cuts to one", {Entry("a.txt", "a"), Entry("A.TXT. ", "b")}, flat,
+         "The file name \"A.TXT. \" is not allowed!", 0},
         {"one last name from two folders", {Entry("x\\same.txt", "a"), Entry("y\\SAME.TXT", "b")}, flat,
          "The file name \"SAME.TXT\" is not allowed!", 0},
         {"the same two kept in their folders", {Entry("x\\same.txt", "a"), Entry("y\\SAME.TXT", "b")}, kept, "", 2},

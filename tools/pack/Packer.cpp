@@ -587,7 +587,7 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
         NameRule rule = CheckPlainName(RuleForm(last));
         if (rule != NameRule::Allowed)
             return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(FoldCase(last)).second)
+        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
             return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
         names.push_back(name);
     }
