@@ -110,6 +110,17 @@ SetupError TUnCab::Execute()
     return SetupError();
 }
 
+SetupError TUnCab::CheckEntries()
+{
+    checking_ = true;
+    SetupError error = Execute();
+    checking_ = false;
+    checked_.clear();
+    if (!error && extractedCount_ == 0)
+        return Failure("The cabinet holds no files!");
+    return error;
+}
+
 INT_PTR DIAMONDAPI TUnCab::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n)
 {
     TUnCab* self = static_cast<TUnCab*>(n->pv);
@@ -164,17 +175,59 @@ WString TUnCab::EntryName(const char* stored, unsigned attributes) const
     return DecodeText(stored, size, attributes & kNameIsUtf8 ? kCodePageUtf8 : CodePage);
 }
 
-SetupError TUnCab::TargetPath(const WString& storedName, WString& target) const
+SetupError TUnCab::TargetPath(const WString& storedName, WString& target)
 {
     WString name = storedName;
     if (!(Options & ucKeepPaths))
         name = LastComponent(name);
-    // A name kept with its folders must stay below the destination, and no
-    // name may be one Windows takes for a device (its bytes would go there).
-    if (CheckRelativePath(name) != NameRule::Allowed)
-        return Failure(WFormat("The file name \"%s\" is not allowed!", {name}));
     target = WithBackslash(destination_) + name;
+    // A name kept with its folders must stay below the destination, no
+    // name may be one Windows takes for a device (its bytes would go
+    // there), and no two may be one file.
+    if (CheckRelativePath(name) != NameRule::Allowed || (checking_ && Seen(name)))
+        return Failure(WFormat("The file name \"%s\" is not allowed!", {name}));
+    // Windows takes no longer path without the long-path opt-in; Wine
+    // would: the limit is kept the same on both.
+    if (target.size() >= MAX_PATH)
+        return FileError("create", target, ERROR_FILENAME_EXCED_RANGE);
+    if (checking_)
+        ++extractedCount_;
     return SetupError();
+}
+
+namespace {
+
+// Windows folders ignore case: ASCII letters by their ASCII case (as on
+// every system, whatever its language), every other character as the
+// system compares text without case.
+bool SameLetter(WideChar c, WideChar d)
+{
+    if (c == d)
+        return true;
+    if (c < 0x80 || d < 0x80)
+        return (c | 0x20) == (d | 0x20) && (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+    const WideChar one[] = {c, 0}, other[] = {d, 0};
+    return lstrcmpiW(one, other) == 0;
+}
+
+} // namespace
+
+bool TUnCab::Seen(const WString& name)
+{
+    const std::size_t size = KeptLength(name);
+    for (std::size_t at = 0; at < checked_.size(); at += 1 + checked_[at]) {
+        if (checked_[at] != size)
+            continue;
+        std::size_t i = 0;
+        while (i < size && SameLetter(name[i], checked_[at + 1 + i]))
+            ++i;
+        if (i == size)
+            return true;
+    }
+    // Stored names are at most 256 bytes: the length fits in one character.
+    checked_ += static_cast<WideChar>(size);
+    checked_.Append(name.c_str(), size);
+    return false;
 }
 
 INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)
@@ -204,6 +257,8 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
     WString target;
     if (SetupError error = TargetPath(stored, target))
         return Fail(std::move(error));
+    if (checking_)
+        return 0;
 
     if (OnCopyFile.Assigned()) {
         SYSTEMTIME when;
@@ -244,10 +299,6 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
         }
     }
 
-    // Windows takes no longer path without the long-path opt-in; Wine
-    // would: the limit is kept the same on both.
-    if (target.size() >= MAX_PATH)
-        return Fail(FileError("create", target, ERROR_FILENAME_EXCED_RANGE));
     for (;;) {
         // The handle goes to the platform, which writes the entry into it
         // and hands it back at close file.

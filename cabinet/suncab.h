@@ -102,6 +102,13 @@ public:
     const ERF& ErrorRecord() const { return errors_; }
 
     SetupError Execute();
+    // Walks the entries as Execute would extract them and writes nothing:
+    // each entry that passes Mask must have a target TargetPath takes, no
+    // two may reach one target in any letter case (Windows folders ignore
+    // case: one would overwrite the other), and one at least must pass.
+    // Gives the first fault; ExtractedCount is then the number that pass.
+    // OnStart and OnFinish fire as for Execute, OnCopyFile never.
+    SetupError CheckEntries();
     // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
     // has recorded an error, otherwise msg alone; byUser when the user
     // ended it.
@@ -123,7 +130,12 @@ private:
     INT_PTR NextCabinet(FDINOTIFICATION& n);
     // The stored name as text: UTF-8 with the flag, else in CodePage.
     WString EntryName(const char* stored, unsigned attributes) const;
-    SetupError TargetPath(const WString& storedName, WString& target) const;
+    // Refuses a name that breaks the path rules or a target too long; while
+    // CheckEntries walks, also one that an earlier entry reaches.
+    SetupError TargetPath(const WString& storedName, WString& target);
+    // Whether an earlier entry of the walk reaches name's file; notes it
+    // when none does.
+    bool Seen(const WString& name);
     // Keeps the first error of a notification for Execute; tells the
     // platform to abort.
     INT_PTR Fail(SetupError error);
@@ -143,4 +155,8 @@ private:
     SetupError pending_;
     // Cancel pressed in the in-use box: the platform's abort is the user's.
     bool cancelled_ = false;
+    bool checking_ = false;
+    // The names CheckEntries has passed so far as Windows keeps them, each
+    // after its length.
+    WString checked_;
 };

@@ -68,6 +68,9 @@ StepResult CopyCabinetOut(OwnPackage& own, TempFiles& temp)
     return Outcome::Done;
 }
 
+// Every file of the cabinet; the license is one of them.
+const wchar_t kAllFiles[] = L"*.*";
+
 // The extractor as the installation uses it: flat, overwriting, asking
 // nothing and starting nothing; its boxes belong to the progress window.
 void SetUpExtractor(TUnCab& cab, const PackageReader& package, const WString& cabinet, const WString& mask,
@@ -149,19 +152,15 @@ StepResult AcceptLicense(const PackageReader& package, const Invocation& call, T
     return accepted ? Outcome::Done : Outcome::Declined;
 }
 
-SetupError ExtractFiles(const PackageReader& package, const WString& cabinet, Installation& done)
+// The payload's files, through the extractor that has checked them.
+SetupError ExtractFiles(TUnCab& cab, TCabNotify& notify, Installation& done)
 {
-    TCabNotify notify;
-    {
-        TUnCab cab;
-        SetUpExtractor(cab, package, cabinet, L"*.*", done.Folder);
-        cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
-        if (SetupError error = cab.Execute())
-            return error;
-        done.RunList = cab.RunList();
-        SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, done.Folder.c_str(), nullptr);
-    }
+    cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+    if (SetupError error = cab.Execute())
+        return error;
+    done.RunList = cab.RunList();
     done.FileList = notify.FileList;
+    SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, done.Folder.c_str(), nullptr);
     return SetupError();
 }
 
@@ -173,6 +172,15 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     StepResult step = CopyCabinetOut(own, temp);
     if (step.outcome != Outcome::Done)
         return step;
+    // Every entry's name, by the extraction's own rules, before the first
+    // file (the license included) is written: a name refused halfway would
+    // leave files behind and no uninstaller.
+    const WString folder = InstallFolderPath(programFiles, own.Reader);
+    TCabNotify notify;
+    TUnCab cab;
+    SetUpExtractor(cab, own.Reader, temp.CabinetPath, kAllFiles, folder);
+    if (SetupError error = cab.CheckEntries())
+        return error;
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
     step = AcceptLicense(own.Reader, call, temp);
@@ -182,7 +190,6 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     ShowCaption(kSetupCaption);
     ShowStatus("", ReadyToProceedText(kSetupCaption));
 
-    const WString folder = InstallFolderPath(programFiles, own.Reader);
     if (SetupError error = EnsureFolder(folder))
         return error;
     Log("Folder ", folder);
@@ -191,7 +198,7 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     GuiSetBusy(true);
     ShowStatus("Installing files...", "");
     GuiSetRange(0, static_cast<int>(header.FileCount() + 2), 0);
-    if (SetupError error = ExtractFiles(own.Reader, temp.CabinetPath, done))
+    if (SetupError error = ExtractFiles(cab, notify, done))
         return error;
     GuiSetBusy(false);
     return GuiStep(1);

@@ -160,6 +160,12 @@ NameRule CheckPlainName(const BasicString<Char>& text)
 }
 
 template <class Char>
+std::size_t KeptLength(const BasicString<Char>& name)
+{
+    return static_cast<std::size_t>(TrimmedEnd(name.c_str(), name.c_str() + name.size()) - name.c_str());
+}
+
+template <class Char>
 NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke)
 {
     NameRule rule = CheckPlainName(record.name);
@@ -167,6 +173,8 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
     return targetBroke ? CheckRelativePath(record.target) : rule;
 }
 
+template std::size_t KeptLength(const String&);
+template std::size_t KeptLength(const WString&);
 template bool IsDeviceName(const WString&);
 template NameRule CheckRelativePath(const WString&);
 template NameRule CheckPlainName(const WString&);

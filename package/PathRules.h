@@ -39,6 +39,11 @@ NameRule CheckPlainName(const BasicString<Char>& text);
 template <class Char>
 bool IsDeviceName(const BasicString<Char>& component);
 
+// How much of a name Windows keeps: it drops trailing dots and spaces, so
+// "a.txt. " and "a.txt" are one file.
+template <class Char>
+std::size_t KeptLength(const BasicString<Char>& name);
+
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),
 // InstallFolder, StartMenuFolder (required when the package has shortcuts;

@@ -394,7 +394,7 @@ class Hardening(rig.SetupCase):
                 self.assertEqual([(b["caption"], b["text"], b["icon"]) for b in r.boxes],
                                  [(None, rig.INTERNAL_ERROR % ('The file name "%s" is not allowed!' % device), "error")],
                                  r)
-                # Refused before anything landed: the new folders went again.
+                # Refused before anything was written: no folder was made.
                 self.assertEqual(self.prefix.state(), before)
                 # The packer refuses the same names, as files and in a cabinet.
                 folder = rig.write_files(os.path.join(self.scratch, "dev-files"), files)

@@ -287,20 +287,48 @@ class Install(rig.SetupCase):
         self.assertEqual(self.prefix.listdir(folder), ["B.txt", "a.txt"])
         self.assertEqual(self.prefix.read(folder + r"\B.txt"), b"old and held")
 
-    def test_extraction_error_removes_empty_folders(self):
-        # A name with "<" is no file name: the extraction fails before
-        # anything lands, and both new folders go again.
-        cab = rig.make_cab(os.path.join(self.scratch, "bad.cab"), {"a<b>.txt": b"x", "c.txt": b"c"})
-        pkg = rig.make_package(os.path.join(self.scratch, "bad.exe"), payload=open(cab, "rb").read(),
-                               product_name="Bad", company_folder="Acme", install_folder="Viewer",
-                               start_menu_folder="Bad", file_count=2)
-        before = self.prefix.state()
-        r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")], ends=("failed",))
-        self.assertEqual(len(r.boxes), 1, r)
-        box = r.boxes[0]
-        self.assertEqual((box["caption"], box["owner"], box["icon"]), (None, None, "error"))
-        self.assertEqual(box["text"], rig.INTERNAL_ERROR % 'The file name "a<b>.txt" is not allowed!')
-        self.assertEqual(self.prefix.state(), before)
+    def test_bad_cabinet_names_are_refused_before_anything_is_written(self):
+        # Every entry is checked before the first file is written: a refused
+        # package makes no folder, no file, no shortcut and no uninstaller,
+        # whichever entry breaks the rules.
+        def way_up(data):
+            self.assertEqual(data.count(b"x\\ab"), 1)
+            return data.replace(b"x\\ab", b"x\\..")
+
+        def no_entry(data):
+            return data[:28] + b"\0\0" + data[30:]  # cFiles 0
+
+        cases = [
+            ("a name Windows cannot hold", {"a<b>.txt": b"x", "c.txt": b"c"}, None, "a<b>.txt"),
+            ("a device name after a good file", {"ok.txt": b"ok", "nul.txt": b"x"}, None, "nul.txt"),
+            ("a device name below a folder", {"ok.txt": b"ok", "sub\\COM1.log": b"x"}, None, "COM1.log"),
+            ("a way up", {"ok.txt": b"ok", "x\\ab": b"x"}, way_up, ".."),
+            ("names differing only in case", {"Readme.txt": b"a", "README.txt": b"b"}, None, "README.txt"),
+            ("no entry", {"ok.txt": b"ok"}, no_entry, None),
+        ]
+        os.makedirs(self.prefix.host(r"C:\logs"), exist_ok=True)
+        for number, (name, files, change, refused) in enumerate(cases):
+            with self.subTest(name):
+                with open(rig.make_cab(os.path.join(self.scratch, "bad.cab"), files), "rb") as f:
+                    cab = f.read()
+                pkg = rig.make_package(os.path.join(self.scratch, "bad.exe"), payload=change(cab) if change else cab,
+                                       shortcuts="ok.txt|Bad\r", product_name="Bad", company_folder="Acme",
+                                       install_folder="Viewer", start_menu_folder="Bad", file_count=len(files),
+                                       make_uninstaller=1)
+                before = self.prefix.state()
+                log = r"C:\logs\bad%d.log" % number
+                r = self.install(pkg, args=rig.QUIET + ["/LOG=" + log], rules=[Box(press="OK")],
+                                 ends=("failed",))
+                self.assertEqual([(b["caption"], b["owner"], b["icon"]) for b in r.boxes], [(None, None, "error")], r)
+                self.assertEqual(r.boxes[0]["text"], rig.INTERNAL_ERROR % (
+                    'The file name "%s" is not allowed!' % refused if refused else "The cabinet holds no files!"))
+                self.assertFalse(self.prefix.exists(self.prefix.program_files + r"\Acme"))
+                self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Bad"))
+                self.assertEqual(self.prefix.state(), before)
+                # Refused before the folder was made, not made and removed again.
+                lines = [line for pid in rig.log_lines(self.prefix.read(log)).values() for line in pid]
+                self.assertTrue(lines)
+                self.assertFalse([line for line in lines if line.startswith(("Folder ", "Extracting "))], lines)
 
     def test_cabinet_copy_failures(self):
         def damaged(data):

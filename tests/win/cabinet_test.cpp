@@ -360,12 +360,76 @@ TEST_F(Cabinet, StoredNamesNeverLeaveTheDestination)
         Configure(uncab, cab, "*", ucOverwrite | ucCreateFolders | (r.keepPaths ? ucKeepPaths : 0));
         TCabNotify notify;
         uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+        // The walk refuses it first, with nothing written or listed.
+        EXPECT_EQ(U(uncab.CheckEntries().Message()), std::string("The file name \"") + r.shown + "\" is not allowed!");
+        EXPECT_EQ(notify.FileList, "") << name;
+        EXPECT_FALSE(Exists(dest)) << name;
         EXPECT_EQ(RunFor(uncab), std::string("The file name \"") + r.shown + "\" is not allowed!");
         EXPECT_EQ(notify.FileList, dest + "\\ok.txt\r") << name;
         EXPECT_EQ(uncab.ExtractedCount(), 1) << name;
         EXPECT_FALSE(Exists(dir + "\\up.txt")) << name;
         EXPECT_FALSE(Exists("C:\\root.txt")) << name;
         EXPECT_FALSE(Exists("C:\\abs.txt")) << name;
+    }
+}
+
+// The installation's walk before the first file: what the extraction would
+// refuse, names that would land on one file in any letter case, and a
+// cabinet that installs nothing. It writes and lists nothing either way.
+TEST_F(Cabinet, CheckEntriesRefusesBeforeAnythingIsWritten)
+{
+    struct Case {
+        const char* title;
+        std::vector<TestEntry> entries;
+        uint8_t options;
+        std::string error; // empty: passes
+        int count;         // entries that pass, when it passes
+    };
+    const uint8_t flat = ucOverwrite | ucCreateFolders, kept = flat | ucKeepPaths;
+    const std::string eteUpper = "\xC3\x89T\xC3\x89.txt", reportUpper = "\xD0\x9E\xD0\xA2\xD0\xA7\xD0\x81\xD0\xA2.txt";
+    const Case cases[] = {
+        {"a device name after a good file", {Entry("ok.txt", "ok"), Entry("nul.txt", "x")}, flat,
+         "The file name \"nul.txt\" is not allowed!", 0},
+        {"a device name below a folder", {Entry("ok.txt", "ok"), Entry("sub\\COM1.log", "x")}, flat,
+         "The file name \"COM1.log\" is not allowed!", 0},
+        {"a way up", {Entry("ok.txt", "ok"), Entry("x\\..", "x")}, flat, "The file name \"..\" is not allowed!", 0},
+        {"names differing only in case", {Entry("Readme.txt", "a"), Entry("README.txt", "b")}, flat,
+         "The file name \"README.txt\" is not allowed!", 0},
+        {"names Windows cuts to one", {Entry("a.txt", "a"), Entry("A.TXT. ", "b")}, flat,
+         "The file name \"A.TXT. \" is not allowed!", 0},
+        {"one last name from two folders", {Entry("x\\same.txt", "a"), Entry("y\\SAME.TXT", "b")}, flat,
+         "The file name \"SAME.TXT\" is not allowed!", 0},
+        {"the same two kept in their folders", {Entry("x\\same.txt", "a"), Entry("y\\SAME.TXT", "b")}, kept, "", 2},
+        {"UTF-8 names differing only in case",
+         {Entry("\xC3\xA9t\xC3\xA9.txt", "a", 0xA0), Entry(eteUpper, "b", 0xA0)}, flat,
+         "The file name \"" + eteUpper + "\" is not allowed!", 0},
+        {"Cyrillic names differing only in case",
+         {Entry("\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt", "a", 0xA0), Entry(reportUpper, "b", 0xA0)}, flat,
+         "The file name \"" + reportUpper + "\" is not allowed!", 0},
+        {"accented letters that are not one in any case",
+         {Entry("\xC3\xA9t\xC3\xA9.txt", "a", 0xA0), Entry("\xC3\xAAt\xC3\xA9.txt", "b", 0xA0)}, flat, "", 2},
+        {"letters next to each other in ASCII", {Entry("a[.txt", "a"), Entry("a{.txt", "b"), Entry("A@.txt", "c"),
+                                                  Entry("a`.txt", "d")}, flat, "", 4},
+        {"a name the mask passes by", {Entry("README", "r"), Entry("a.txt", "a")}, flat, "", 1},
+        {"only names the mask passes by", {Entry("README", "r")}, flat, "The cabinet holds no files!", 0},
+        {"no entry at all", {}, flat, "The cabinet holds no files!", 0},
+        {"a target too long", {Entry("ok.txt", "ok"), Entry(std::string(250, 'n') + ".txt", "x")}, flat,
+         "Cannot create", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        std::string cab = PutCabinet("check.cab", MakeCabinet(c.entries));
+        TUnCab uncab;
+        Configure(uncab, cab, "*.*", c.options);
+        TCabNotify notify;
+        uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+        const std::string error = U(uncab.CheckEntries().Message());
+        EXPECT_EQ(error.substr(0, c.error == "Cannot create" ? 13 : std::string::npos), c.error);
+        if (c.error.empty()) {
+            EXPECT_EQ(uncab.ExtractedCount(), c.count);
+        }
+        EXPECT_EQ(notify.FileList, "");
+        EXPECT_FALSE(Exists(dest));
     }
 }
 

@@ -14,6 +14,7 @@
 #include "package/CRC32.h"
 #include "package/PackageWriter.h"
 #include "package/PathRules.h"
+#include "services/Text.h"
 #include "tools/pack/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
@@ -557,8 +558,9 @@ const char* ProgramFilesOf(uint16_t machine)
 
 std::string LastComponent(const std::string& name)
 {
-    size_t cut = name.find_last_of("\\/:");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
+    // The stub's own cut, so that both refuse and compare the same names.
+    const String last = LastComponent(String(name));
+    return std::string(last.c_str(), last.size());
 }
 
 std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
@@ -586,7 +588,7 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
         NameRule rule = CheckPlainName(RuleForm(last));
         if (rule != NameRule::Allowed)
             return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(FoldCase(last)).second)
+        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
             return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
         names.push_back(name);
     }

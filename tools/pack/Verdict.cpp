@@ -42,7 +42,11 @@ void ReadPayloadCabinet(InspectReport& r, const ByteSource& cab)
         }
         const SliceSource own(cab, 0, size);
         r.cabinet = ReadCabinetDirectory(own);
-        VerifyCabinet(own);
+        // Without entries there is nothing to decode (libmspack would call
+        // it damaged, the platform's decompressor takes it): an installer's
+        // own check names what is wrong with it.
+        if (!r.cabinet.files.empty())
+            VerifyCabinet(own);
     } catch (const ToolError& e) {
         r.cabinetError = e.what();
     }

@@ -166,11 +166,13 @@ struct Workspace {
         longName.name = std::string(251, 'c') + ".txt";
         dir.Write("longname.cab", WriteCabinet({longName}, CabWriteOptions{}));
         // What the installer would lose or refuse halfway: names that differ
-        // only in case, a device name below a folder, no file at all.
-        CabEntry upper, lower, device;
+        // only in case, a device name below a folder, a way up, no file at all.
+        CabEntry upper, lower, device, up;
         upper.name = "README.txt";
         lower.name = "Readme.txt";
         device.name = "sub\\COM1.log";
+        up.name = "x\\..";
+        dir.Write("wayup.cab", WriteCabinet({upper, up}, CabWriteOptions{}));
         dir.Write("caseclash.cab", WriteCabinet({upper, lower}, CabWriteOptions{}));
         CabEntry latin1;
         latin1.name = "caf\xE9.txt";
@@ -302,6 +304,8 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
               "two entries are named \"Readme.txt\" (the installer puts all files in one folder)"},
              {"cabinet with a device name below a folder", s.Pack({"--cab", s.dir / "device.cab"}),
               "entry \"sub\\COM1.log\": file name \"COM1.log\" must not be a reserved device name"},
+             {"cabinet with a way up", s.Pack({"--cab", s.dir / "wayup.cab"}),
+              "entry \"x\\..\": file name \"..\" must not have a \".\" or \"..\" component"},
              {"cabinet with no file", s.Pack({"--cab", s.dir / "nofiles.cab"}), "it holds no files"},
              {"cabinet of 1252 names packed as UTF-8", s.Pack({"--codepage", "65001", "--cab", s.dir / "latin1.cab"}),
               "is not text in code page 65001 (give the --codepage it was made in)"},

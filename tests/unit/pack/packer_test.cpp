@@ -490,10 +490,11 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
               "entry \"README\" has no \".\""},
              {"names differing only in case", {"Readme.txt", "README.TXT"}, "", none, kPeMachineI386,
               "two entries are named \"README.TXT\""},
+             {"names Windows cuts to one", {"a.txt", "A.txt. "}, "", none, kPeMachineI386,
+              "two entries are named \"A.txt. \""},
              {"UTF-8 names differing only in case", {"\xC3\xA9t\xC3\xA9.txt", "\xC3\x89T\xC3\x89.txt"}, "",
               none, kPeMachineI386, "two entries are named \"\xC3\x89T\xC3\x89.txt\""},
-             // libmspack refuses it before the names are looked at.
-             {"no file", {}, "", none, kPeMachineI386, "its cabinet is damaged: libmspack cannot open the cabinet"},
+             {"no file", {}, "", none, kPeMachineI386, "its cabinet: it holds no files"},
              {"an uninstaller too long for the install folder", {"a.txt"}, "a.txt|A\r",
               [](PackageHeader& h) {
                   h.SetText(HeaderText::CompanyFolder, std::string(100, 'c'));
