@@ -90,9 +90,11 @@ class Install(rig.SetupCase):
         uninst_bytes = self.prefix.read(uninstaller)
         stub_size = rig.marker(setup_bytes)[1]
         # Bytes 40 to 47 are the uninstaller's own record: the texts' code
-        # page as the installer had it (none: 0) and a UTF-8 file list.
+        # page as the installer recorded it (the packer's default 1252) and
+        # a UTF-8 file list.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
-        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 0, 1))
+        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 1252, 0))
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 1252, 1))
         self.assertEqual(uninst_bytes[60:stub_size], setup_bytes[60:stub_size])
         self.assertEqual(rig.marker(uninst_bytes)[1:], (stub_size, len(uninst_bytes)))
 
