@@ -28,6 +28,7 @@ pkgs=(
   googletest
   clang libclang-rt-14-dev
   python3 dpkg-dev bash-completion
+  locales
 )
 # 32-bit Wine for the i686 build; a kernel without 32-bit code cannot start it.
 [ "$runs32" = 1 ] && pkgs+=(wine32:i386)
@@ -40,6 +41,19 @@ not_posix() {
     if [ -x "/usr/bin/$alt-posix" ] && [ "$(readlink -f "/usr/bin/$alt")" != "/usr/bin/$alt-posix" ]; then
       echo "$alt"
     fi
+  done
+}
+
+# The locales the Windows tests start Wine in: each gives the prefix its
+# system code page (932, 936, 949, 1252).
+test_locales=(ja_JP.UTF-8 zh_CN.UTF-8 ko_KR.UTF-8 de_DE.UTF-8 en_US.UTF-8)
+# `locale -a` spells ja_JP.UTF-8 as ja_JP.utf8.
+locale_key() { tr '[:upper:]' '[:lower:]' <<<"$1" | tr -d -- -; }
+missing_locales() {
+  local have l
+  have=$(locale -a 2>/dev/null | while IFS= read -r l; do locale_key "$l"; done)
+  for l in "${test_locales[@]}"; do
+    grep -qxF "$(locale_key "$l")" <<<"$have" || echo "$l"
   done
 }
 
@@ -57,7 +71,9 @@ if [ "$bench" = 0 ] && [ "$runs32" = 1 ] && ! dpkg --print-foreign-architectures
 fi
 posix_fix=""
 [ "$bench" = 1 ] || posix_fix=$(not_posix)
-if [ ${#need[@]} -eq 0 ] && [ "$add_i386" = 0 ] && [ -z "$posix_fix" ]; then
+gen_locales=""
+[ "$bench" = 1 ] || gen_locales=$(missing_locales)
+if [ ${#need[@]} -eq 0 ] && [ "$add_i386" = 0 ] && [ -z "$posix_fix" ] && [ -z "$gen_locales" ]; then
   exit 0
 fi
 
@@ -68,7 +84,7 @@ elif command -v sudo >/dev/null 2>&1; then
   as_root() { sudo "$@"; }
   echo "setup: installing through sudo (it may ask for your password)"
 else
-  echo "setup: installing ${need[*]:-the compiler settings} needs root and there is no sudo: run 'su -c \"bash scripts/setup.sh\"', then make again" >&2
+  echo "setup: installing ${need[*]:-the compiler settings or the test locales} needs root and there is no sudo: run 'su -c \"bash scripts/setup.sh\"', then make again" >&2
   exit 1
 fi
 
@@ -117,5 +133,20 @@ fi
 for alt in $posix_fix; do
   as_root update-alternatives --set "$alt" "/usr/bin/$alt-posix" >>"$log" 2>&1 || failed "update-alternatives --set $alt"
 done
+if [ -n "$gen_locales" ]; then
+  echo "setup: generating the locales" $gen_locales
+  # Enabled in /etc/locale.gen (uncommented, or added when the list lacks
+  # them) so that they stay; --keep-existing leaves the others as they are.
+  for l in $gen_locales; do
+    if grep -qE "^# *$l UTF-8\$" /etc/locale.gen 2>/dev/null; then
+      as_root sed -i -E "s/^# *($l UTF-8)\$/\1/" /etc/locale.gen || failed "enabling $l in /etc/locale.gen"
+    elif ! grep -qE "^$l UTF-8\$" /etc/locale.gen 2>/dev/null; then
+      echo "$l UTF-8" | as_root tee -a /etc/locale.gen >/dev/null || failed "adding $l to /etc/locale.gen"
+    fi
+  done
+  as_root locale-gen --keep-existing >>"$log" 2>&1 || failed "locale-gen"
+  still=$(missing_locales)
+  [ -z "$still" ] || failed "locale-gen (still missing: $(echo $still))"
+fi
 rm -f "$log"
 echo "setup: done"

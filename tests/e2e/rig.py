@@ -40,6 +40,10 @@ def hold_path():
     return _env("CABSETUP_HOLD")
 
 
+def probe_path():
+    return _env("CABSETUP_PROBE")
+
+
 def verinfo_path():
     return _env("CABSETUP_VERINFO")
 
@@ -81,11 +85,33 @@ def program_files():
     return r"C:\Program Files (x86)" if wow64 else r"C:\Program Files"
 
 
-def _wine_env(prefix):
-    env = dict(os.environ)
+# The locale Wine starts in unless a prefix names another; Wine takes the
+# system's code pages from it (GetACP() 1252 here).
+DEFAULT_LOCALE = "C.UTF-8"
+
+
+def _wine_env(prefix, locale=DEFAULT_LOCALE):
+    # The locale is Windows' system locale ("language for non-Unicode
+    # programs": the ANSI and OEM code pages); the display language stays
+    # English (LC_MESSAGES), so that the rules find buttons by their labels.
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
     env.update(WINEPREFIX=prefix, WINEARCH=os.environ.get("WINEARCH", "win32"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="winemenubuilder.exe=d", LANG="C.UTF-8")
+               WINEDLLOVERRIDES="winemenubuilder.exe=d", LANG=locale, LC_MESSAGES="en_US.UTF-8")
     return env
+
+
+def _locale_key(name):
+    # `locale -a` spells ja_JP.UTF-8 as ja_JP.utf8.
+    return name.lower().replace("-", "")
+
+
+def require_locale(name):
+    """Raises unless the host has generated locale `name`: Wine would fall
+    back to C silently and give another code page."""
+    out = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    if _locale_key(name) not in {_locale_key(l) for l in out.decode("utf-8", "replace").split()}:
+        raise AssertionError("locale %s is not generated on this machine (locale -a lacks it): "
+                             "scripts/setup.sh generates it (make runs it)" % name)
 
 
 def to_wine_path(host_path):
@@ -283,7 +309,12 @@ class Prefix:
     windows = r"C:\windows"
     temp = r"C:\windows\temp"
 
-    def __init__(self):
+    def __init__(self, locale=None):
+        """`locale` (e.g. "ja_JP.UTF-8") is the one Wine runs in, and with it
+        the system's code pages; the prefix serves that locale only."""
+        self.locale = locale or DEFAULT_LOCALE
+        if locale:
+            require_locale(locale)
         self.target = target()
         self.machine = TARGETS[self.target]["machine"]
         self.win64 = os.environ.get("WINEARCH") == "win64"
@@ -304,7 +335,7 @@ class Prefix:
             self.path = os.path.join(self.work, "prefix")
             self.display = _Display(self.work)
             subprocess.run(["cp", "-a", _env("RIG_TEMPLATE"), self.path], check=True)
-            self.env = _wine_env(self.path)
+            self.env = _wine_env(self.path, self.locale)
             self.env["DISPLAY"] = self.display.name
             self._start_server()
         except BaseException:
@@ -323,7 +354,10 @@ class Prefix:
             _reap(p, files)
         if self.display:
             self.display.close()
-        shutil.rmtree(self.work, ignore_errors=True)
+        if self.work:
+            shutil.rmtree(self.work, ignore_errors=True)
+        # A second exit (a test's cleanup after it changed prefixes) is a no-op.
+        self.env, self.display, self.work, self._background = None, None, None, []
         return False
 
     def _start_server(self):
@@ -417,6 +451,14 @@ class Prefix:
                              stdin=subprocess.DEVNULL, cwd=self.host("C:\\"))
         self._background.append((p, (out, err)))
         return p
+
+    def code_pages(self):
+        """(GetACP(), GetOEMCP()) as a program in this prefix gets them."""
+        probe = self.copy_in(probe_path(), r"C:\probe\probe.exe")
+        r = self.run(probe, ["codepages"])
+        if r.timed_out or r.exit_code != 0:
+            raise RuntimeError("probe.exe codepages did not answer: %r %r" % (r, r.stderr))
+        return tuple(int(n) for n in r.stdout.split())
 
     def hold(self, win_path, seconds=60, image=False, after_gone=None):
         """Holds a file open without sharing (hold.exe) until the returned
@@ -695,9 +737,18 @@ class RigTestCase(unittest.TestCase):
                          (result, result.process_events, result.exits))
 
     def setUp(self):
-        self.prefix = Prefix().__enter__()
+        self.use_prefix()
+
+    def use_prefix(self, locale=None):
+        """A fresh prefix (and scratch folder) in place of the current one,
+        Wine running in `locale`: one prefix per locale, as Wine keeps the
+        locale's settings in its prefix."""
+        if getattr(self, "prefix", None):
+            self.prefix.__exit__(None, None, None)
+        self.prefix = Prefix(locale).__enter__()
         self.addCleanup(self.prefix.__exit__, None, None, None)
         self.scratch = tempfile.mkdtemp(prefix="scratch.", dir=self.prefix.work)
+        return self.prefix
 
     def assertNoTimeout(self, result):
         self.assertFalse(result.timed_out, "the run did not end: %r\n%s" % (result, result.log))
@@ -730,20 +781,46 @@ def inspect(host_file):
     return json.loads(tool("inspect", "--json", host_file).stdout)
 
 
+def _idlist_path(data, pos):
+    """The path of the IDList at `pos` as Wine writes it: a drive item
+    ("C:\\" in ASCII), then an item per folder and file whose long name is in
+    UTF-16 20 bytes into its Unicode part (found through the item's last
+    WORD). The link's LinkInfo holds the path only in the ANSI code page,
+    where a name outside it is lost. None without a drive item."""
+    end = pos + 2 + struct.unpack_from("<H", data, pos)[0]
+    pos += 2
+    parts = []
+    while pos + 2 <= end:
+        size, = struct.unpack_from("<H", data, pos)
+        if size < 4:
+            break
+        item = data[pos:pos + size]
+        kind = item[2] & 0x70
+        if kind == 0x20:
+            parts = [item[3:item.index(b"\0", 3)].decode("ascii").rstrip("\\")]
+        elif kind == 0x30 and parts:
+            name = item[struct.unpack_from("<H", item, size - 2)[0] + 20:]
+            length = next(i for i in range(0, len(name), 2) if name[i:i + 2] == b"\0\0")
+            parts.append(name[:length].decode("utf-16-le"))
+        pos += size
+    return "\\".join(parts) if parts else None
+
+
 def read_link(data):
     """(target, description, icon location, icon index) of a .lnk file."""
     flags, = struct.unpack_from("<I", data, 0x14)
     icon_index, = struct.unpack_from("<i", data, 0x38)
     pos = 0x4C
-    if flags & 0x1:  # IDList
-        pos += 2 + struct.unpack_from("<H", data, pos)[0]
     target = None
+    if flags & 0x1:  # IDList
+        target = _idlist_path(data, pos)
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
     if flags & 0x2:  # LinkInfo: local base path, then the common suffix
         size, _, info_flags, _, base_off, _, suffix_off = struct.unpack_from("<7I", data, pos)
         if info_flags & 1:
             base = data[pos + base_off:data.index(b"\0", pos + base_off)]
             suffix = data[pos + suffix_off:data.index(b"\0", pos + suffix_off)]
-            target = (base + suffix).decode("cp1252")
+            target = target or (base + suffix).decode("cp1252")
         pos += size
     strings = {}
     unicode = bool(flags & 0x80)

@@ -91,8 +91,8 @@ class Install(rig.SetupCase):
         stub_size = rig.marker(setup_bytes)[1]
         # Bytes 40 to 47 are the uninstaller's own record: the texts' code
         # page as the installer had it (the packer's default, UTF-8) and a
-        # UTF-8 file list. Its headers
-        # carry the digest of its own package, which inspect checks.
+        # UTF-8 file list. Its headers carry the digest of its own package,
+        # which inspect checks.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
         self.assertEqual(struct.unpack_from("<HH", setup_bytes, 40), (0x5363, 65001))
         self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 1))
@@ -374,44 +374,116 @@ class Install(rig.SetupCase):
                 self.assertEqual(self.prefix.state(), before)
 
     def test_names_in_every_language(self):
-        # The record's code page decodes the texts, the shortcut list and
-        # the cabinet's names, whatever the system's: 1251 on a 1252 system
-        # (without the record these bytes would read "Èâàí"). The uninstaller
-        # lists the names in UTF-8 and removes them all.
-        cab = os.path.join(self.scratch, "names.cab")
-        rig.make_cab(cab, {"XXXXX.txt": b"report", "cafX.ini": b"[x]"})
-        with open(cab, "rb") as f:
-            # Names stored in the code page, without the UTF-8 flag.
-            data = f.read().replace(b"XXXXX.txt", "\u043e\u0442\u0447\u0451\u0442.txt".encode("cp1251"))
-            data = data.replace(b"cafX.ini", "caf\u0435.ini".encode("cp1251"))
-        cp = "cp1251"
-        installer = rig.make_package(
-            os.path.join(self.scratch, "setup.exe"), payload=data,
-            shortcuts="\u043e\u0442\u0447\u0451\u0442.txt|\u041e\u0442\u0447\u0451\u0442\r".encode(cp),
-            product_name="\u0418\u0432\u0430\u043d".encode(cp),
-            company_folder="\u0418\u0432\u0430\u043d \u041a\u0430\u0444\u0435".encode(cp),
-            install_folder="\u041e\u0442\u0447\u0451\u0442\u044b".encode(cp),
-            start_menu_folder="\u0418\u0432\u0430\u043d".encode(cp), file_count=2, make_uninstaller=1,
-            code_page=1251)
-        before = self.prefix.state()
-        # Started from a folder whose name the system's code page cannot hold.
-        self.install(installer, where="C:\\dl\\\u0418\u0432\u0430\u043d\\\u8868\\setup.exe")
-        folder = (self.prefix.program_files + "\\\u0418\u0432\u0430\u043d \u041a\u0430\u0444\u0435"
-                  "\\\u041e\u0442\u0447\u0451\u0442\u044b")
-        self.assertEqual(self.prefix.read(folder + "\\\u043e\u0442\u0447\u0451\u0442.txt"), b"report")
-        self.assertEqual(self.prefix.read(folder + "\\caf\u0435.ini"), b"[x]")
-        group = self.prefix.start_menu_programs + "\\\u0418\u0432\u0430\u043d"
-        self.assertEqual(self.prefix.listdir(group), ["Uninstall.lnk", "\u041e\u0442\u0447\u0451\u0442.lnk"])
-        report = rig.inspect(self.prefix.host(folder + "\\Uninstall.exe"))
-        self.assertEqual(report["kind"], "uninstaller", report)
-        u = self.run_setup(folder + "\\Uninstall.exe", rules=[Box("This will", press="Yes"),
-                                                              Box("Uninstall of", press="OK")],
-                           ends=("done", "done"))
-        self.assertEqual([b["text"] for b in u.boxes][-1],
-                         "Uninstall of \u0418\u0432\u0430\u043d has been completed successfuly!", u)
-        after = self.prefix.state()
-        self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
-        self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+        # Each row: a system locale (its code page checked first), a package
+        # whose texts, shortcut list and cabinet names are in some code page,
+        # installed from a folder no ANSI code page holds, every file checked
+        # by name and content, the links by target; then uninstalled.
+        # A row's product: {texts}, {file: content}, [(link name, target)].
+        ja = (dict(product="\u4e88\u5b9a\u8868 \u30bd\u30d5\u30c8", company="\u8868",
+                   folder="\u4e88\u5b9a\u8868", group="\u4e88\u5b9a\u8868", short="\u4e88\u5b9a"),
+              # In 932 the first character of all names but the last two ends in 0x5C ("\\").
+              {"\u8868\u8a08\u7b97.txt": b"sheet", "\u30bd\u30d5\u30c8.ini": b"[soft]",
+               "\u80fd\u529b.dat": b"\x00\x5c\xff", "\u4e88\u5b9a.txt": b"plan",
+               "\u8aa0\u4fe1.txt": b"trust", "\u30dd\u30a4\u30f3\u30c8.txt": b"points"},
+              [("\u8868\u793a", "\u8868\u8a08\u7b97.txt"),
+               ("\u30dd\u30a4\u30f3\u30c8", "\u30dd\u30a4\u30f3\u30c8.txt")])
+        de = (dict(product="\u00dcberblick Caf\u00e9", company="Caf\u00e9", folder="\u00dcberblick",
+                   group="\u00dcberblick", short="\u00dcber"),
+              {"caf\u00e9.ini": b"[caf\xe9]", "\u00dcberblick.txt": b"overview", "Gr\u00f6\u00dfe.dat": b"size"},
+              [("\u00d6ffnen", "\u00dcberblick.txt")])
+        # 誠 is 0xD5 0x5C in 936.
+        zh = (dict(product="\u9884\u5b9a\u8868", company="\u8868", folder="\u9884\u5b9a\u8868",
+                   group="\u9884\u5b9a\u8868", short="\u9884\u5b9a"),
+              {"\u8aa0\u4fe1.txt": b"trust", "\u62a5\u544a.txt": b"report", "\u8868\u8a08\u7b97.txt": b"sheet",
+               "\u80fd\u529b.dat": b"ability"},
+              [("\u663e\u793a", "\u62a5\u544a.txt")])
+        ko = (dict(product="\ud504\ub85c\uadf8\ub7a8", company="\ud68c\uc0ac", folder="\ud504\ub85c\uadf8\ub7a8",
+                   group="\ud504\ub85c\uadf8\ub7a8", short="\ud504\ub85c"),
+              {"\ubcf4\uace0\uc11c.txt": b"report", "\ud55c\uae00.ini": b"[hangul]",
+               "\u8868\u8a08\u7b97.txt": b"sheet"},
+              [("\ubcf4\uae30", "\ubcf4\uace0\uc11c.txt")])
+        ru = (dict(product="\u0418\u0432\u0430\u043d", company="\u0418\u0432\u0430\u043d \u041a\u0430\u0444\u0435",
+                   folder="\u041e\u0442\u0447\u0451\u0442\u044b", group="\u0418\u0432\u0430\u043d",
+                   short="\u0418\u0432\u0430\u043d"),
+              {"\u043e\u0442\u0447\u0451\u0442.txt": b"report", "caf\u0435.ini": b"[x]"},
+              [("\u041e\u0442\u0447\u0451\u0442", "\u043e\u0442\u0447\u0451\u0442.txt")])
+        every = (ja[0], dict(ja[1], **de[1], **{n: c for n, c in ko[1].items() if n not in ja[1]}), ja[2] + de[2])
+        cases = [
+            # (name, system locale, its ANSI code page, product, how it is
+            #  made (the packer or mkpkg), the package's code page; None: mkpkg
+            #  without the record, the texts in the system's code page)
+            ("Japanese system, 932 package", "ja_JP.UTF-8", 932, ja, "pack", 932),
+            ("Japanese system, UTF-8 package", "ja_JP.UTF-8", 932, every, "pack", 65001),
+            ("Japanese system, 1252 package", "ja_JP.UTF-8", 932, de, "pack", 1252),
+            ("Japanese system, 932 package without the record", "ja_JP.UTF-8", 932, ja, "mkpkg", None),
+            ("Chinese system, 936 package", "zh_CN.UTF-8", 936, zh, "pack", 936),
+            ("Korean system, 949 package", "ko_KR.UTF-8", 949, ko, "pack", 949),
+            ("German system, 1252 package", "de_DE.UTF-8", 1252, de, "pack", 1252),
+            ("German system, UTF-8 package", "de_DE.UTF-8", 1252, every, "pack", 65001),
+            ("English system, UTF-8 package", "en_US.UTF-8", 1252, every, "pack", 65001),
+            # Without the record these bytes would read "\u00c8\u00e2\u00e0\u00ed".
+            ("the rig's system, 1251 package", None, 1252, ru, "mkpkg", 1251),
+        ]
+        for name, locale, acp, (texts, files, links), how, code_page in cases:
+            with self.subTest(name):
+                self.use_prefix(locale)
+                self.assertEqual(self.prefix.code_pages()[0], acp)
+                installer = self.names_package(texts, files, links, how, code_page or acp, record=bool(code_page))
+                before = self.prefix.state()
+                r = self.install(installer, args=rig.QUIET, rules=[Box(press="OK")],
+                                 where="C:\\dl\\\u0418\u0432\u0430\u043d \u10e5\u10d0\u10e0\u10d7\\setup.exe")
+                self.assertEqual(r.box_texts(), [ACCESS % texts["product"]], r)
+                folder = self.prefix.program_files + "\\" + texts["company"] + "\\" + texts["folder"]
+                uninstaller = "Uninstall " + texts["short"]
+                self.assertEqual(self.prefix.listdir(folder), sorted(list(files) + [uninstaller + ".exe"]))
+                for file, content in files.items():
+                    self.assertEqual(self.prefix.read(folder + "\\" + file), content, file)
+                group = self.prefix.start_menu_programs + "\\" + texts["group"]
+                self.assertEqual(self.prefix.listdir(group),
+                                 sorted([n + ".lnk" for n, _ in links] + [uninstaller + ".lnk"]))
+                for link, target in links:
+                    self.assertLink(group + "\\" + link + ".lnk", folder + "\\" + target, "Opens " + texts["product"],
+                                    0)
+                self.assertLink(group + "\\" + uninstaller + ".lnk", folder + "\\" + uninstaller + ".exe",
+                                "Removes %s from your computer" % texts["product"], 1)
+                u = self.run_setup(folder + "\\" + uninstaller + ".exe",
+                                   rules=[Box("This will", press="Yes"), Box("Uninstall of", press="OK")],
+                                   ends=("done", "done"))
+                self.assertEqual(u.box_texts(), [
+                    "This will remove %s from your computer. Do you wish to continue?" % texts["product"],
+                    "Uninstall of %s has been completed successfuly!" % texts["product"]], u)
+                after = self.prefix.state()
+                self.assertEqual(after[self.prefix.program_files], before[self.prefix.program_files])
+                self.assertEqual(after[self.prefix.start_menu_programs], before[self.prefix.start_menu_programs])
+
+    def names_package(self, texts, files, links, how, code_page, record=True):
+        """An installer of `files` with these texts and links in `code_page`:
+        made by the packer, or composed by mkpkg (with the record or
+        without)."""
+        options = ["--product-name", texts["product"], "--company-folder", texts["company"],
+                   "--install-folder", texts["folder"], "--start-menu-folder", texts["group"],
+                   "--short-name", texts["short"], "--make-uninstaller", "--uninstall-link-style", "1"]
+        if how == "pack":
+            for link, target in links:
+                options += ["--shortcut", link + "=" + target]
+            return rig.pack(self.scratch, files, "--codepage", str(code_page), *options)
+        cp = "cp%d" % code_page
+        # gcab stores the names as given: ASCII stand-ins of the same length
+        # are replaced by the names in the code page, without the UTF-8 flag.
+        stand_ins = {("%d" % i).rjust(len(n.encode(cp)) - 4, "_") + n[-4:]: n for i, n in enumerate(files)}
+        with open(rig.make_cab(os.path.join(self.scratch, "names.cab"),
+                               {s: files[n] for s, n in stand_ins.items()}, compress=False), "rb") as f:
+            cab = f.read()
+        for s, n in stand_ins.items():
+            self.assertEqual(cab.count(s.encode()), 1, s)
+            cab = cab.replace(s.encode(), n.encode(cp))
+        fields = {k: texts[v].encode(cp) for k, v in (("product_name", "product"), ("company_folder", "company"),
+                                                      ("install_folder", "folder"), ("start_menu_folder", "group"),
+                                                      ("short_name", "short"))}
+        return rig.make_package(os.path.join(self.scratch, "setup.exe"), payload=cab,
+                                shortcuts="".join("%s|%s\r" % (t, l) for l, t in links).encode(cp),
+                                file_count=len(files), make_uninstaller=1, uninstall_link_style=1,
+                                **fields, **({"code_page": code_page} if record else {}))
 
     def test_switches_after_a_log_path_outside_the_code_page(self):
         # 表 is 0x95 0x5C in code page 932: split as UTF-16, the quote after

@@ -209,6 +209,15 @@ class Files(RigCase):
             self.assertEqual(again.process.wait(timeout=30), 1)
 
 
+class Locales(unittest.TestCase):
+
+    def test_a_locale_the_host_lacks_fails_the_test(self):
+        # Wine would fall back to C quietly: the test then runs on 1252, not
+        # on the system it names.
+        with self.assertRaisesRegex(AssertionError, r"locale xx_XX\.UTF-8 is not generated on this machine"):
+            rig.Prefix("xx_XX.UTF-8")
+
+
 class Packages(unittest.TestCase):
 
     def test_mkpkg_layout(self):

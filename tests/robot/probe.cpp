@@ -9,6 +9,8 @@
 //                                        "TEXT i"; exit code = the answers
 //                                        as decimal digits (1, 2 -> 12)
 //   probe.exe exit CODE [ANY...]         exits with CODE at once
+//   probe.exe codepages                  writes "ACP OEMCP" (GetACP(),
+//                                        GetOEMCP()) to stdout, exits 0
 #include <windows.h>
 #include <commctrl.h>
 
@@ -147,6 +149,10 @@ int main(int argc, char** argv)
     }
     if (what == "exit" && argc >= 3)
         return std::atoi(argv[2]);
+    if (what == "codepages") {
+        std::printf("%u %u\n", GetACP(), GetOEMCP());
+        return 0;
+    }
     std::fputs("usage: see probe.cpp\n", stderr);
     return 2;
 }
