@@ -9,6 +9,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
@@ -412,6 +413,8 @@ class Install(rig.SetupCase):
             # (name, system locale, its ANSI code page, product, how it is
             #  made (the packer or mkpkg), the package's code page; None: mkpkg
             #  without the record, the texts in the system's code page)
+            # Without the record these bytes would read "\u00c8\u00e2\u00e0\u00ed".
+            ("the rig's system, 1251 package", None, 1252, ru, "mkpkg", 1251),
             ("Japanese system, 932 package", "ja_JP.UTF-8", 932, ja, "pack", 932),
             ("Japanese system, UTF-8 package", "ja_JP.UTF-8", 932, every, "pack", 65001),
             ("Japanese system, 1252 package", "ja_JP.UTF-8", 932, de, "pack", 1252),
@@ -421,12 +424,12 @@ class Install(rig.SetupCase):
             ("German system, 1252 package", "de_DE.UTF-8", 1252, de, "pack", 1252),
             ("German system, UTF-8 package", "de_DE.UTF-8", 1252, every, "pack", 65001),
             ("English system, UTF-8 package", "en_US.UTF-8", 1252, every, "pack", 65001),
-            # Without the record these bytes would read "\u00c8\u00e2\u00e0\u00ed".
-            ("the rig's system, 1251 package", None, 1252, ru, "mkpkg", 1251),
         ]
         for name, locale, acp, (texts, files, links), how, code_page in cases:
             with self.subTest(name):
-                self.use_prefix(locale)
+                # Rows of one locale share its prefix: each leaves it as it found it.
+                if self.prefix.locale != (locale or rig.DEFAULT_LOCALE):
+                    self.use_prefix(locale)
                 self.assertEqual(self.prefix.code_pages()[0], acp)
                 installer = self.names_package(texts, files, links, how, code_page or acp, record=bool(code_page))
                 before = self.prefix.state()
@@ -463,15 +466,17 @@ class Install(rig.SetupCase):
         options = ["--product-name", texts["product"], "--company-folder", texts["company"],
                    "--install-folder", texts["folder"], "--start-menu-folder", texts["group"],
                    "--short-name", texts["short"], "--make-uninstaller", "--uninstall-link-style", "1"]
+        # Rows of one prefix share its scratch folder.
+        scratch = tempfile.mkdtemp(dir=self.scratch)
         if how == "pack":
             for link, target in links:
                 options += ["--shortcut", link + "=" + target]
-            return rig.pack(self.scratch, files, "--codepage", str(code_page), *options)
+            return rig.pack(scratch, files, "--codepage", str(code_page), *options)
         cp = "cp%d" % code_page
         # gcab stores the names as given: ASCII stand-ins of the same length
         # are replaced by the names in the code page, without the UTF-8 flag.
         stand_ins = {("%d" % i).rjust(len(n.encode(cp)) - 4, "_") + n[-4:]: n for i, n in enumerate(files)}
-        with open(rig.make_cab(os.path.join(self.scratch, "names.cab"),
+        with open(rig.make_cab(os.path.join(scratch, "names.cab"),
                                {s: files[n] for s, n in stand_ins.items()}, compress=False), "rb") as f:
             cab = f.read()
         for s, n in stand_ins.items():
@@ -480,7 +485,7 @@ class Install(rig.SetupCase):
         fields = {k: texts[v].encode(cp) for k, v in (("product_name", "product"), ("company_folder", "company"),
                                                       ("install_folder", "folder"), ("start_menu_folder", "group"),
                                                       ("short_name", "short"))}
-        return rig.make_package(os.path.join(self.scratch, "setup.exe"), payload=cab,
+        return rig.make_package(os.path.join(scratch, "setup.exe"), payload=cab,
                                 shortcuts="".join("%s|%s\r" % (t, l) for l, t in links).encode(cp),
                                 file_count=len(files), make_uninstaller=1, uninstall_link_style=1,
                                 **fields, **({"code_page": code_page} if record else {}))
