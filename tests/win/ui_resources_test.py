@@ -356,11 +356,12 @@ class Branded(unittest.TestCase):
                 self.assertEqual(image.directory(2), (image.sections[-2][1], image.sections[-2][2]))
                 self.assertEqual(image.directory(5)[0], va)
                 # The relocations moved unchanged. The checksum is right for
-                # the stub's bytes before the record (40..47) and the marker
-                # (48..59) go in, as the linker's is for the bare stub.
+                # the stub's bytes before the record (40..47), the marker
+                # (48..59) and the package's digest (0x3C0..0x3E7) go in, as
+                # the linker's is for the bare stub.
                 self.assertEqual(image.data[image.at(image.directory(5)[0]):][:image.directory(5)[1]],
                                  bare.data[bare.at(bare.directory(5)[0]):][:bare.directory(5)[1]])
-                unmarked = stub[:40] + bytes(8 + 12) + stub[60:]
+                unmarked = stub[:40] + bytes(8 + 12) + stub[60:0x3C0] + bytes(40) + stub[0x3E8:]
                 self.assertEqual(struct.unpack_from("<I", stub, image.checksum_at)[0],
                                  pe_checksum(unmarked, image.checksum_at))
                 self.assertEqual((image.dll_characteristics, image.characteristics, image.imports()),
