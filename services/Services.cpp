@@ -184,7 +184,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
         return nullptr;
     path[n] = '\\';
     lstrcpynW(path + n + 1, name, kNameRoom - 1);
-    return LoadLibraryW(path);
+    return LoadLibraryExW(path, nullptr, 0); // as LoadLibraryW, without its import
 }
 
 WString WindowsFolder()

@@ -29,11 +29,14 @@ const ControlLayout kLayout[] = {
 };
 // clang-format on
 
+// By the messages that GetWindowTextLengthW and GetWindowTextW send to a
+// window of this process: the same answer, two imports fewer.
 WString WindowText(HWND window)
 {
-    int length = GetWindowTextLengthW(window);
+    const auto length = static_cast<int>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
     WString text;
-    int got = GetWindowTextW(window, text.Resize(static_cast<size_t>(length)), length + 1);
+    const auto got = static_cast<int>(SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(length) + 1,
+                                                   reinterpret_cast<LPARAM>(text.Resize(static_cast<size_t>(length)))));
     text.Resize(static_cast<size_t>(got > 0 ? got : 0));
     return text;
 }
