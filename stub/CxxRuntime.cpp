@@ -15,17 +15,10 @@ namespace {
 
 [[noreturn]] __attribute__((noinline)) void EndRun(const wchar_t* message)
 {
-    // No allocation on this road: the message is put together in place,
-    // by hand rather than by one more import. Zero-filled: it stays
-    // terminated.
+    // No allocation on this road: the message is put together in place.
     wchar_t text[128] = L"Internal Error: ";
-    wchar_t* end = text;
-    while (*end)
-        ++end;
-    const wchar_t* parts[] = {message, L".\r\n\r\nSetup will be terminated."};
-    for (const wchar_t* part : parts)
-        while (*part)
-            *end++ = *part++;
+    lstrcatW(text, message);
+    lstrcatW(text, L".\r\n\r\nSetup will be terminated.");
     MessageBoxW(nullptr, text, nullptr, MB_ICONERROR);
     ExitProcess(1603); // a failed run's exit code (loader/Outcome.h)
 }

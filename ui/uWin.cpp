@@ -1,7 +1,5 @@
 #include "ui/uWin.h"
 
-#include <cstring>
-
 
 namespace {
 
@@ -31,9 +29,7 @@ bool IsOurWindow(HWND window)
 {
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
-    // TForm1 or TForm2, by the string code already in the stub.
-    return WString::Length(name) == 6 && std::memcmp(name, L"TForm", 5 * sizeof(wchar_t)) == 0 &&
-           (name[5] == L'1' || name[5] == L'2');
+    return lstrcmpW(name, L"TForm1") == 0 || lstrcmpW(name, L"TForm2") == 0;
 }
 
 } // namespace
@@ -102,7 +98,7 @@ void SetControlText(HWND parent, const ControlLayout& row, const wchar_t* text)
     HDC dc = GetDC(control);
     if (dc) {
         HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
-        GetTextExtentPoint32W(dc, text, static_cast<int>(WString::Length(text)), &size);
+        GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
         SelectObject(dc, old);
         ReleaseDC(control, dc);
     }
