@@ -504,7 +504,9 @@ class Prefix:
                  "--timeout", str(int(timeout) + 60), "--run", to_wine_path(run_file)] +
                 (["--poll", str(poll_ms)] if poll_ms else []),
                 env=self.env, stdout=files[0], stderr=files[1], stdin=subprocess.DEVNULL)
-            if not _wait_for(lambda: _launched(log) is not None or robot.poll() is not None, 30):
+            # Wine may take long to start the robot on a busy machine: a
+            # slow start is no failure of the program under test.
+            if not _wait_for(lambda: _launched(log) is not None or robot.poll() is not None, 120):
                 raise RuntimeError("the robot did not start the program")
             pid = _launched(log)
             if pid is None:
