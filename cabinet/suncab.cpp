@@ -328,7 +328,8 @@ INT_PTR TUnCab::CloseFile(const FDINOTIFICATION& n)
     // (damaged data, a missing next cabinet), and reports that failure
     // itself: a target shorter than the entry is never counted, dated or
     // started.
-    const char* failed = GetFileSize(file, nullptr) != expectedSize_ ? "" : nullptr;
+    LARGE_INTEGER size;
+    const char* failed = !GetFileSizeEx(file, &size) || size.QuadPart != expectedSize_ ? "" : nullptr;
     // The times go on through the handle the platform wrote with, before it
     // is closed: opening the file again for them would cost two more trips
     // to the kernel per file and change nothing.

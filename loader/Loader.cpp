@@ -140,13 +140,24 @@ StepResult CheckAndRun(const Invocation& call, const Arguments& args, OwnPackage
 
 StepResult RunSetup(WString ownPath, const Arguments& args)
 {
-    const Invocation call = ReadCommandLine(args);
+    Invocation call = ReadCommandLine(args);
+    // The relaunched copy's own file comes as its standard input
+    // (StartCheckedCopy). A "/SECSUN" run handed no file was started by
+    // somebody else: it runs as the uninstaller the user started.
+    HANDLE handed = nullptr;
+    if (call.Relaunched) {
+        handed = GetStdHandle(STD_INPUT_HANDLE);
+        if (GetFileType(handed) != FILE_TYPE_DISK) {
+            handed = nullptr;
+            call.Relaunched = false;
+        }
+    }
     TempFiles temp;
     StepResult result = Outcome::Failed;
     {
-        // Opened first, by the name of the very image that runs, and closed
-        // before the clean-up.
-        OwnPackage own(static_cast<WString&&>(ownPath));
+        // Opened first, by the name of the very image that runs (or handed),
+        // and closed before the clean-up.
+        OwnPackage own(static_cast<WString&&>(ownPath), handed);
         result = CheckAndRun(call, args, own, temp);
     }
     // An error passes through the closing clean-up on its way to the entry.

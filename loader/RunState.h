@@ -21,12 +21,17 @@ struct ShellFolders {
 // it) from the start of the run to its clean-up, and the one reader of the
 // package in it, which decodes the package's texts with the system's
 // converter.
+//
+// An uninstaller's relaunched copy is handed its file instead (`handed`):
+// the handle its parent held while it compared the copy's bytes, and that
+// the copy inherits. Its name, in Temp, is never opened.
 class OwnPackage {
 public:
-    explicit OwnPackage(WString path)
+    OwnPackage(WString path, HANDLE handed)
         : Path(static_cast<WString&&>(path)),
-          File(CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr)),
+          File(handed ? handed
+                      : CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr)),
           Source(File.Get()), Reader(Source)
     {
         Reader.DecodeWith(DecodeText);

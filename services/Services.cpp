@@ -130,8 +130,12 @@ bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& param
     UniqueHandle bridge(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     written.Close();
-    UniqueHandle kept(
-        CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // The copy inherits this handle and reads its package through it: the
+    // bytes compared below are the bytes it reads, whatever its name holds by
+    // then.
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    UniqueHandle kept(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0,
+                                  nullptr));
     bridge.Close();
     if (!kept.Valid())
         return false; // somebody holds it open for writing
@@ -151,15 +155,17 @@ bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& param
     WString commandLine = WFormat("\"%s\" %s", {path, parameters});
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = kept.Get();
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &started))
         return false;
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
     // Its image is mapped now and the file can no longer be written,
-    // replaced or deleted: what it holds is what would run. The copy opens
-    // itself letting others only read, so the deleting handle goes first.
+    // replaced or deleted: what it holds is what would run, and what the
+    // copy's handle reads.
     const bool same = SameContent(kept.Get(), reference);
     kept.Close();
     if (same && ResumeThread(thread.Get()) != static_cast<DWORD>(-1))

@@ -37,7 +37,8 @@ bool DeleteOpenFile(HANDLE file);
 // `reference` holds: the file is held from writing to starting, gets a new
 // "_KTxxxxx.exe" name of its own while held (path then names it), starts
 // suspended and resumes only when its mapped file still equals `reference`.
-// Closes `written`. False when nothing runs; path then names the file left.
+// The program gets the held file as its standard input, its one inherited
+// handle, to read itself through. Closes `written`. False when nothing runs; path then names the file left.
 bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference);
 // A DLL from the system folder only, whatever the search order says.
 HMODULE LoadSystemLibrary(const wchar_t* name);

@@ -210,6 +210,59 @@ TEST_F(Copy, SameContentAndDeletionThroughTheHandle)
     }
 }
 
+namespace {
+
+// This program started as a copy by StartCheckedCopy (below) does no tests:
+// "--report-handed REPORT GO" writes what its standard input is and how
+// much it reads from it to REPORT, waits (20 s at most) for GO to exist,
+// and exits.
+const bool g_reportedHanded = [] {
+    if (__argc != 4 || std::string(__argv[1]) != "--report-handed")
+        return false;
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    FileSource source(in);
+    char head[2] = {};
+    const std::string report = std::string(GetFileType(in) == FILE_TYPE_DISK ? "disk " : "not a disk file ") +
+                               std::to_string(source.Size()) + " " +
+                               std::string(head, source.ReadAt(0, head, sizeof head));
+    UniqueHandle out(CreateFileA(__argv[2], GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    WriteAll(out.Get(), report.data(), static_cast<DWORD>(report.size()));
+    out.Close();
+    for (int i = 0; i < 200 && !Exists(__argv[3]); ++i)
+        Sleep(100);
+    ExitProcess(0);
+}();
+
+} // namespace
+
+TEST_F(Copy, TheStartedCopyReadsItselfThroughTheHandedFile)
+{
+    char self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    UniqueHandle reference(CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reference.Valid());
+    const std::string own = ReadAll(self);
+    UniqueHandle written;
+    WString path;
+    ASSERT_FALSE(UniqueTempName(W(dir_), L".tmp", written, path));
+    ASSERT_TRUE(CopyFileWithProgress(self, written.Get(), RecordProgress));
+    const std::string report = Path("report.txt"), go = Path("go");
+    ASSERT_TRUE(StartCheckedCopy(written, path, W("--report-handed \"" + report + "\" \"" + go + "\""),
+                                 reference.Get()));
+    for (int i = 0; i < 300 && !Exists(report); ++i)
+        Sleep(100);
+    Sleep(200); // written whole
+    EXPECT_EQ(ReadAll(report), "disk " + std::to_string(own.size()) + " MZ");
+    // While the copy runs its name leads to it: nobody renames it away.
+    EXPECT_FALSE(MoveFileA(U(path).c_str(), Path("moved.exe").c_str()));
+    EXPECT_TRUE(Exists(U(path)));
+    EXPECT_FALSE(Exists(Path("moved.exe")));
+    WriteAll(go, "");
+    for (int i = 0; i < 100 && !DeleteFileA(U(path).c_str()); ++i)
+        Sleep(100); // it lets go of its image as it ends
+    EXPECT_FALSE(Exists(U(path)));
+}
+
 // --- Folders and files -----------------------------------------------------
 
 using Folders = Scratch;
