@@ -301,14 +301,14 @@ INT_PTR TUnCab::CopyFile(const FDINOTIFICATION& n)
 
     for (;;) {
         // The handle goes to the platform, which writes the entry into it
-        // and hands it back at close file.
-        HANDLE h = CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
+        // and hands it back at close file. Never written through a link.
+        DWORD error;
+        UniqueHandle h = OpenToReplace(target, GENERIC_READ | GENERIC_WRITE, error);
+        if (h.Valid()) {
             expectedSize_ = static_cast<DWORD>(n.cb);
             target_ = target;
-            return reinterpret_cast<INT_PTR>(h);
+            return reinterpret_cast<INT_PTR>(h.Detach());
         }
-        DWORD error = GetLastError();
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return Fail(FileError("create", target, error));
         if (Ask("Extract",

@@ -228,10 +228,10 @@ private:
 SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, const WString& fileList)
 {
     DeleteUnlessDone partial(path);
-    UniqueHandle target(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error;
+    UniqueHandle target = OpenToReplace(path, GENERIC_WRITE, error);
     if (!target.Valid())
-        return FileError("create", path, GetLastError());
+        return FileError("create", path, error);
     FileSink out(target.Get());
     // Every installed name survives in UTF-8, whatever the texts' code page,
     // which the uninstaller keeps for its texts.

@@ -61,16 +61,9 @@ bool OpenLog(const WString& path, DWORD& error)
         error = GetLastError();
         return false;
     }
-    // A pipe or a device reached some other way is no log file; a second
-    // name of another file may sit where its owner never looks.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+    // A pipe or a device reached some other way is no log file, nor is a link.
+    if ((error = PlainFileError(file.Get())) != 0)
         return false;
-    if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        info.nNumberOfLinks > 1) {
-        error = ERROR_ACCESS_DENIED;
-        return false;
-    }
     logFile = std::move(file);
     return true;
 }

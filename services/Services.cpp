@@ -176,6 +176,47 @@ bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& param
     return false;
 }
 
+DWORD PlainFileError(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        return ERROR_INVALID_NAME;
+    return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                   info.nNumberOfLinks == 1
+               ? 0
+               : ERROR_ACCESS_DENIED;
+}
+
+UniqueHandle OpenToReplace(const WString& path, DWORD access, DWORD& error)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    error = GetLastError();
+    if (!file.Valid() || error != ERROR_ALREADY_EXISTS) {
+        error = file.Valid() ? 0 : error;
+        return file;
+    }
+    // Checked first, emptied after: a second name of some other file must
+    // not lose that file's bytes.
+    error = PlainFileError(file.Get());
+    if (!error) {
+        const int kFileEndOfFileInfo = 6;
+        LARGE_INTEGER end = {};
+        SetInformation set = SetFileInformation();
+        if (set) {
+            error = set(file.Get(), kFileEndOfFileInfo, &end, sizeof end) ? 0 : GetLastError();
+        } else { // before Vista: emptied through its name, checked a moment ago
+            file.Close();
+            file.Reset(CreateFileW(path.c_str(), access, 0, nullptr, TRUNCATE_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+            error = file.Valid() ? 0 : GetLastError();
+        }
+    }
+    if (error)
+        file.Close();
+    return file;
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name)
 {
     const DWORD kSearchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32

@@ -40,6 +40,17 @@ bool DeleteOpenFile(HANDLE file);
 // The program gets the held file as its standard input, its one inherited
 // handle, to read itself through. Closes `written`. False when nothing runs; path then names the file left.
 bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference);
+// 0 for a file on a disk with one name and no reparse point: one that an
+// elevated run may write. ERROR_INVALID_NAME for a pipe or a device,
+// ERROR_ACCESS_DENIED for a link of either kind (a reparse point, or a
+// second name of a file that may lie where its owner never looks).
+DWORD PlainFileError(HANDLE file);
+// Opens path for new contents, never through what is planted at its name:
+// a missing file is made; an existing one is opened itself (a link at the
+// name is not followed), refused when it is no plain file (PlainFileError)
+// and emptied. Nobody else may open it while held. Empty, with error,
+// when it cannot be had.
+UniqueHandle OpenToReplace(const WString& path, DWORD access, DWORD& error);
 // A DLL from the system folder only, whatever the search order says.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 // GetWindowsDirectoryW, at most 259 characters.

@@ -2,12 +2,13 @@
 process, another user or a package's texts try, and what still happens. Each
 test is one way out of the installer's place that is closed: the relaunched
 uninstaller's argument, names in Temp, the cabinet and the uninstaller's
-copy in their windows, planted DLLs, the license in Temp, package texts and
-device names."""
+copy in their windows, planted DLLs, the license in Temp, links in the
+install folder, package texts and device names."""
 
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -308,6 +309,23 @@ class Hardening(rig.SetupCase):
                     os.remove(self.prefix.host(r"C:\Program Files\Lic\a.txt"))
 
     # 8, 9 ---------------------------------------------------------------------
+
+    def test_links_in_the_install_folder_are_never_written_through(self):
+        # A second name of a system file, planted at a name the installation
+        # writes: the installation stops there, naming it, and the system
+        # file keeps its bytes.
+        victim = r"C:\windows\victim.ini"
+        for name in ("b.txt", "Uninstall Kit.exe"):
+            with self.subTest(name):
+                self.prefix.write(victim, b"[boot]\r\nshell=explorer.exe\r\n")
+                shutil.rmtree(self.prefix.host(KIT), ignore_errors=True)
+                os.makedirs(self.prefix.host(KIT))
+                planted = KIT + "\\" + name
+                os.link(self.prefix.host(victim), self.prefix.host(planted))
+                r = self.install(self.kit(), args=rig.QUIET, rules=[Box(press="OK")], ends=("failed",))
+                self.assertEqual(len(r.boxes), 1, r)
+                self.assertTrue(r.boxes[0]["text"].startswith('Internal Error: Cannot create "%s".\r\n' % planted), r)
+                self.assertEqual(self.prefix.read(victim), b"[boot]\r\nshell=explorer.exe\r\n")
 
     def test_package_texts_stay_in_their_places(self):
         files = {"a.txt": b"first", "win.ini": b"[planted]\r\n", "license.txt": b"terms"}

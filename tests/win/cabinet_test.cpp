@@ -651,18 +651,49 @@ void ExpectCannotCreate(const std::string& message, const std::string& target)
 TEST_F(Cabinet, TargetThatCannotBeCreatedAbortsTheRun)
 {
     std::string cab = PutCabinet("t.cab", MakeCabinet({Entry("a.txt", "a"), Entry("b.txt", "b"), Entry("c.txt", "c")}));
-    CreateDirectoryA(dest.c_str(), nullptr);
-    // A folder where the file should go: root is not stopped by permissions.
-    CreateDirectoryA((dest + "\\b.txt").c_str(), nullptr);
-    TUnCab uncab;
-    Configure(uncab, cab);
-    TCabNotify notify;
-    uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
-    ExpectCannotCreate(RunFor(uncab), dest + "\\b.txt");
-    // Listed before the create, so the failed entry is listed too.
-    EXPECT_EQ(notify.FileList, dest + "\\a.txt\r" + dest + "\\b.txt\r");
-    EXPECT_EQ(uncab.ExtractedCount(), 1);
-    EXPECT_FALSE(Exists(dest + "\\c.txt"));
+    const std::string victim = dir + "\\victim.ini";
+    // What stands at b.txt's name. An existing plain file, longer than the
+    // entry, is replaced by exactly the entry's bytes.
+    const struct Case {
+        const char* what;
+        bool folder, link;
+        const char* error; // "" for none
+    } cases[] = {
+        // Root is not stopped by permissions.
+        {"a folder", true, false, "Cannot create"},
+        // A second name of a file outside: written through, it would change
+        // that file.
+        {"a hard link to a file elsewhere", false, true, "Cannot create"},
+        {"a longer file of its own", false, false, ""},
+    };
+    for (const Case& c : cases) {
+        RemoveTree(dest);
+        CreateDirectoryA(dest.c_str(), nullptr);
+        WriteAll(victim, "system settings, longer than the entry");
+        if (c.folder)
+            CreateDirectoryA((dest + "\\b.txt").c_str(), nullptr);
+        else if (c.link)
+            ASSERT_TRUE(CreateHardLinkA((dest + "\\b.txt").c_str(), victim.c_str(), nullptr)) << c.what;
+        else
+            WriteAll(dest + "\\b.txt", "an older and much longer b.txt");
+        TUnCab uncab;
+        Configure(uncab, cab);
+        TCabNotify notify;
+        uncab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
+        const std::string message = RunFor(uncab);
+        EXPECT_EQ(ReadAll(victim), "system settings, longer than the entry") << c.what;
+        // Listed before the create, so the failed entry is listed too.
+        EXPECT_EQ(notify.FileList.substr(0, 2 * dest.size() + 14), dest + "\\a.txt\r" + dest + "\\b.txt\r") << c.what;
+        if (*c.error) {
+            ExpectCannotCreate(message, dest + "\\b.txt");
+            EXPECT_EQ(uncab.ExtractedCount(), 1) << c.what;
+            EXPECT_FALSE(Exists(dest + "\\c.txt")) << c.what;
+        } else {
+            EXPECT_EQ(message, "") << c.what;
+            EXPECT_EQ(ReadAll(dest + "\\b.txt"), "b") << c.what;
+            EXPECT_EQ(uncab.ExtractedCount(), 3) << c.what;
+        }
+    }
 }
 
 TEST_F(Cabinet, OverlongTargetFailsLikeAnyUncreatableTarget)
