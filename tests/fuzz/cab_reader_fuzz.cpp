@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"
 

@@ -15,7 +15,7 @@
 #include "package/PackageWriter.h"
 #include "package/PathRules.h"
 #include "services/Text.h"
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/Signature.h"

@@ -14,8 +14,8 @@
 #include "package/Package.h"
 #include "package/PeImage.h"
 #include "tools/pack/Branding.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 

@@ -5,7 +5,7 @@
 
 #include "package/LittleEndian.h"
 #include "package/PathRules.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/Packer.h"

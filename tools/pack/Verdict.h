@@ -11,7 +11,7 @@
 #include "package/PackageReader.h"
 #include "package/PeImage.h"
 #include "package/TextLists.h"
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/Signature.h"

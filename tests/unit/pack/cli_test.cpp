@@ -28,8 +28,8 @@
 #include "package/LittleEndian.h"
 #include "package/Package.h"
 #include "package/PeImage.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 
 namespace {
 

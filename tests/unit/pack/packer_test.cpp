@@ -3,7 +3,7 @@
 #include "package/PackageDigest.h"
 #include "package/PackageWriter.h"
 #include "package/PeImage.h"
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/Verdict.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/ToolError.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Lzx.h"
-#include "tools/pack/Mszip.h"
+#include "tools/pack/cab/Lzx.h"
+#include "tools/pack/cab/Mszip.h"
 
 // Cabinet file attributes. 0x40 asks the installer to start the file;
 // 0x80 would mark a UTF-8 name, which the stub does not read, so it is never
