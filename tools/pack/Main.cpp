@@ -16,7 +16,7 @@
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/Progress.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 #include "tools/pack/StubLocation.h"
 #include "tools/pack/ToolError.h"
 

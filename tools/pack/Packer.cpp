@@ -18,7 +18,7 @@
 #include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 #include "tools/pack/ToolError.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "package/Package.h"
 #include "package/PeImage.h"
-#include "tools/pack/Branding.h"
+#include "tools/pack/pe/Branding.h"
 #include "tools/pack/cab/CabReader.h"
 #include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"

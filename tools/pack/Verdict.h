@@ -14,7 +14,7 @@
 #include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 
 enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram, NotAFile };
 
