@@ -12,7 +12,7 @@
 
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Verdict.h"
+#include "tools/pack/inspect/Verdict.h"
 #include "tools/pack/Manifest.h"
 #include "tools/pack/Packer.h"
 #include "tools/pack/Progress.h"

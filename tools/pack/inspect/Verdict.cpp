@@ -1,4 +1,4 @@
-#include "tools/pack/Verdict.h"
+#include "tools/pack/inspect/Verdict.h"
 
 #include <algorithm>
 #include <cstdio>
