@@ -13,11 +13,11 @@
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/inspect/Verdict.h"
-#include "tools/pack/Manifest.h"
+#include "tools/pack/cli/Manifest.h"
 #include "tools/pack/Packer.h"
-#include "tools/pack/Progress.h"
+#include "tools/pack/cli/Progress.h"
 #include "tools/pack/pe/Signature.h"
-#include "tools/pack/StubLocation.h"
+#include "tools/pack/cli/StubLocation.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
