@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tools/pack/cab/CabReader.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 #include "tools/pack/ToolError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

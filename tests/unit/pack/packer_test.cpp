@@ -5,7 +5,7 @@
 #include "package/PeImage.h"
 #include "tools/pack/cab/CabReader.h"
 #include "tools/pack/inspect/Verdict.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>

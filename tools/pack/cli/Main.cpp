@@ -14,7 +14,7 @@
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/inspect/Verdict.h"
 #include "tools/pack/cli/Manifest.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 #include "tools/pack/cli/Progress.h"
 #include "tools/pack/pe/Signature.h"
 #include "tools/pack/cli/StubLocation.h"

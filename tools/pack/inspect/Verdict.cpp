@@ -8,7 +8,7 @@
 #include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 #include "tools/pack/ToolError.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 
 #include <dirent.h>
 #include <fnmatch.h>
