@@ -5,10 +5,9 @@
 
 #include "package/LittleEndian.h"
 #include "package/PathRules.h"
-#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/packer/Packer.h"
+#include "tools/pack/InstallRules.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
