@@ -303,25 +303,6 @@ std::string FieldText(const std::map<std::string, std::string>& fields, const st
     return ansi;
 }
 
-// A folder below Program Files or the Start menu: relative, no way up.
-void CheckFolderField(const std::string& key, const std::string& value)
-{
-    if (value.empty())
-        return;
-    bool bad = value[0] == '\\' || value.find_first_of(":/*?\"<>|") != std::string::npos;
-    size_t start = 0;
-    while (!bad && start <= value.size()) {
-        size_t end = value.find('\\', start);
-        if (end == std::string::npos)
-            end = value.size();
-        std::string part = value.substr(start, end - start);
-        bad = part.empty() || part == "." || part == "..";
-        start = end + 1;
-    }
-    if (bad)
-        throw ToolError(key + " \"" + value + "\" must be a relative folder (names joined by \\, no \"..\", no : / * ? \" < > |)");
-}
-
 unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std::string& key, unsigned def,
                      unsigned max)
 {
@@ -475,9 +456,6 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
             throw ToolError(std::string(field.key) + " is empty: give " + FieldOption(field) + " or " + field.key +
                             " in the manifest");
     }
-
-    for (HeaderText folder : {HeaderText::CompanyFolder, HeaderText::InstallFolder, HeaderText::StartMenuFolder})
-        CheckFolderField(FieldOf(folder).key, FromAnsi(ansi[FieldOf(folder).key], cp));
 
     const char* const licenseKey = FieldOf(HeaderText::LicenseFile).key;
     const std::string& license = ansi[licenseKey];
