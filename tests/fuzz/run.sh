@@ -23,7 +23,7 @@ mask) SOURCES=("$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" "$ROOT/servic
 package_reader | pe_image | text_lists | path_rules) SOURCES=("${PORTABLE[@]}"); LIBS=() ;;
 command_line) SOURCES=("$ROOT/loader/CommandLine.cpp" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp"
                "$ROOT/package/String.cpp"); LIBS=() ;;
-signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}")
+signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp")
     LIBS=(-lmspack -lz -lcrypto -lunistring -lpthread) ;;
 # One input spans many LZX frames when repeated, so it may be long.
 lzx) SOURCES=("$ROOT"/tools/pack/cab/{CabReader,CabWriter,Lzx,Mszip}.cpp "$ROOT"/tools/pack/FileUtil.cpp "$ROOT"/package/{ByteSource,CRC32}.cpp)
