@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "package/PeImage.h"
+
 namespace {
 
 // A character's value.
@@ -274,3 +276,8 @@ const char* NameRuleText(NameRule rule, const char* text, std::size_t size)
 }
 
 const char* HeaderTextName(HeaderText field) { return FieldOf(field).key; }
+
+const char* ProgramFilesOf(uint16_t machine)
+{
+    return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
+}

@@ -81,3 +81,10 @@ const char* NameRuleText(NameRule rule);
 // (and dots) is named for what it is, not as "." or "..".
 const char* NameRuleText(NameRule rule, const char* text, std::size_t size);
 const char* HeaderTextName(HeaderText field);
+
+// The Program Files folder a stub of this machine installs into, at its
+// longest: C:\Program Files for the x86-64 stub; C:\Program Files (x86) for
+// the i386 one, where 64-bit Windows puts a 32-bit program (and for any
+// other machine, as the longer of the two).
+const char* ProgramFilesOf(uint16_t machine);
+constexpr std::size_t kMaxWindowsPath = 259; // MAX_PATH less its terminator

@@ -1,5 +1,8 @@
 #include "package/PeImage.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "package/LittleEndian.h"
 
 namespace {
@@ -68,6 +71,45 @@ PeStatus ReadPeImage(const unsigned char* d, size_t size, PeImage& pe)
             pe.dataEnd = uint64_t(GetU32(s + 20)) + rawSize;
     }
     return PeStatus::Ok;
+}
+
+PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
+{
+    // ReadPeImage takes the headers where e_lfanew points. They are read
+    // here right behind the DOS header, and e_lfanew is set to point there:
+    // what they say about the file's sections are file offsets, unmoved.
+    constexpr size_t kLfanew = 0x3C;
+    std::vector<unsigned char> b(static_cast<size_t>(std::min<uint64_t>(file.Size(), kDosHeaderSize)));
+    if (file.ReadAt(0, b.data(), b.size()) != b.size())
+        return PeStatus::CutShort;
+    const uint32_t at = b.size() == kDosHeaderSize ? GetU32(&b[kLfanew]) : 0;
+    if (at < kDosHeaderSize || at >= file.Size())
+        return ReadPeImage(b.data(), b.size(), image); // not a program: nothing more to read
+    bool whole = true;
+    auto readOn = [&](uint64_t count) { // the first count bytes from e_lfanew on, as far as the file goes
+        const size_t have = b.size() - kDosHeaderSize;
+        count = std::min<uint64_t>(count, file.Size() - at);
+        if (count <= have)
+            return;
+        b.resize(kDosHeaderSize + static_cast<size_t>(count));
+        const size_t more = static_cast<size_t>(count) - have;
+        whole = whole && file.ReadAt(at + have, &b[kDosHeaderSize + have], more) == more;
+    };
+    b[kLfanew] = kDosHeaderSize;
+    b[kLfanew + 1] = b[kLfanew + 2] = b[kLfanew + 3] = 0;
+    readOn(kFileHeaderEnd);
+    if (whole && b.size() == kDosHeaderSize + kFileHeaderEnd) {
+        const uint16_t sections = GetU16(&b[kDosHeaderSize + 6]);
+        const uint16_t optional = GetU16(&b[kDosHeaderSize + 20]);
+        // At least the optional header's magic, which tells its kind.
+        readOn(kFileHeaderEnd + std::max<uint64_t>(optional, 2) + uint64_t(kSectionHeaderSize) * sections);
+    }
+    if (!whole)
+        return PeStatus::CutShort;
+    PeStatus status = ReadPeImage(b.data(), b.size(), image);
+    if (image.signatureOffset != 0)
+        image.signatureOffset = at;
+    return status;
 }
 
 StubFit CheckStubImage(const PeImage& pe, uint64_t fileSize)

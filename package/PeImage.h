@@ -44,6 +44,11 @@ enum class PeStatus {
 // Reads the headers of the `size` bytes at `data` (a whole file, or at least
 // its headers; dataEnd is then the end the sections claim).
 PeStatus ReadPeImage(const unsigned char* data, size_t size, PeImage& image);
+// The headers of the Windows program at the start of file: its DOS header,
+// PE headers and section table, read on their own (not the bytes between
+// them, not the sections): a few kilobytes, whatever the file. A source
+// that delivers fewer bytes than its size promises reads as cut short.
+PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image);
 
 // The two kinds of setup stub: i386 PE32 and x86-64 PE32+ GUI programs,
 // whole in a file of `fileSize` bytes.

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/pack/CabReader.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/InstallRules.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/ToolError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/ToolError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

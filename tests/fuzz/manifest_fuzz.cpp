@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/pack/Manifest.h"
+#include "tools/pack/cli/Manifest.h"
 #include "tools/pack/ToolError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -1,5 +1,5 @@
-// libFuzzer target: the PE reader on arbitrary headers, and the stub-kind
-// check on what it reads.
+// libFuzzer target: the PE reader on arbitrary headers, from memory and
+// from a source, and the stub-kind check on what it reads.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         CheckStubImage(image, size);
         PeMachineName(image.machine);
     }
+    // The same headers read on their own from a source, as the packer and
+    // inspect read them.
+    ReadPeHeaders(BufferSource(data, size), image);
     PeSignatureFields fields;
     FindSignatureFields(BufferSource(data, size), fields);
     return 0;

@@ -13,7 +13,8 @@ OUT="$ROOT/build/fuzz/$NAME"
 mkdir -p "$OUT/corpus"
 
 PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PackageDigest,PathRules,PeImage,TextLists}.cpp)
-TOOL=("$ROOT"/tools/pack/{CabReader,CabWriter,Mszip,Lzx,CodePage,FileUtil,Manifest,Packer,PeResources,Branding,Signature,Verdict}.cpp)
+# The packaging tool but its entry (what the library packtool holds).
+mapfile -t TOOL < <(find "$ROOT/tools/pack" -name "*.cpp" ! -name Main.cpp | sort)
 MAX_LEN=8192
 TIMEOUT=10
 case "$NAME" in
@@ -22,10 +23,10 @@ mask) SOURCES=("$ROOT/cabinet/Masks.cpp" "$ROOT/services/Text.cpp" "$ROOT/servic
 package_reader | pe_image | text_lists | path_rules) SOURCES=("${PORTABLE[@]}"); LIBS=() ;;
 command_line) SOURCES=("$ROOT/loader/CommandLine.cpp" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp"
                "$ROOT/package/String.cpp"); LIBS=() ;;
-signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}")
+signature | manifest | cab_reader) SOURCES=("${PORTABLE[@]}" "${TOOL[@]}" "$ROOT/services/Text.cpp" "$ROOT/services/SetupError.cpp")
     LIBS=(-lmspack -lz -lcrypto -lunistring -lpthread) ;;
 # One input spans many LZX frames when repeated, so it may be long.
-lzx) SOURCES=("$ROOT"/tools/pack/{CabReader,CabWriter,Lzx,Mszip,FileUtil}.cpp "$ROOT"/package/{ByteSource,CRC32}.cpp)
+lzx) SOURCES=("$ROOT"/tools/pack/cab/{CabReader,CabWriter,Lzx,Mszip}.cpp "$ROOT"/tools/pack/FileUtil.cpp "$ROOT"/package/{ByteSource,CRC32}.cpp)
     LIBS=(-lmspack -lz -lpthread); MAX_LEN=40000; TIMEOUT=20 ;;
 *) echo "run.sh: no fuzz target $NAME" >&2; exit 2 ;;
 esac

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "package/ByteSource.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

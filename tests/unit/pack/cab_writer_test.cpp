@@ -1,6 +1,6 @@
 #include "package/LittleEndian.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>

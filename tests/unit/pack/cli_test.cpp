@@ -28,8 +28,8 @@
 #include "package/LittleEndian.h"
 #include "package/Package.h"
 #include "package/PeImage.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 
 namespace {
 
@@ -276,7 +276,8 @@ TEST(Cli, RefusalsNameTheProblemAndLeaveNoOutput)
              {"--run of an unpacked file", s.Pack({"--run", "setup.exe", in}), "--run setup.exe: no packed file has that name"},
              {"no product name", {"pack", "--stub", s.dir / "stub.exe", "-o", s.dir / "out.exe", "--install-folder", "P", in},
               "ProductName is empty"},
-             {"install folder climbing out", s.Pack({"--install-folder", "..\\Windows", in}), "must be a relative folder"},
+             {"install folder climbing out", s.Pack({"--install-folder", "..\\Windows", in}),
+              "InstallFolder \"..\\Windows\" must not have a \".\" or \"..\" component"},
              // What the stub refuses as damage, refused by name and rule.
              {"group in Startup", s.Pack({"--start-menu-folder", "startup.", in}),
               "StartMenuFolder \"startup.\" must not be the Startup folder"},

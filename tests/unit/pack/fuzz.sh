@@ -10,10 +10,13 @@ OUT=${OUT:-$ROOT/build/pack-native/fuzz}
 SECONDS_TO_RUN=${1:-60}
 TOOL=${CABSETUP:-$ROOT/build/native/tools/pack/cabsetup}
 mkdir -p "$OUT/corpus" "$OUT/seed"
+# The packaging tool but its entry (what the library packtool holds).
+mapfile -t TOOL_SOURCES < <(find "$ROOT/tools/pack" -name "*.cpp" ! -name Main.cpp | sort)
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I"$ROOT" \
-    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "$ROOT"/tools/pack/{Verdict,Packer,PeResources,Branding,CabReader,CabWriter,Lzx,Mszip,CodePage,FileUtil,Signature}.cpp \
-    "$ROOT"/package/{ByteSource,Package,PackageReader,PackageWriter,PathRules,PeImage,CRC32,TextLists,String}.cpp -lmspack -lz -lcrypto -lunistring -lpthread -o "$OUT/verdict_fuzz"
+    "$ROOT/tests/unit/pack/verdict_fuzz.cpp" "${TOOL_SOURCES[@]}" \
+    "$ROOT"/package/{ByteSource,Package,PackageReader,PackageWriter,PackageDigest,PathRules,PeImage,CRC32,TextLists,String}.cpp \
+    "$ROOT"/services/{Text,SetupError}.cpp -lmspack -lz -lcrypto -lunistring -lpthread -o "$OUT/verdict_fuzz"
 
 printf 'seed text, seed text, seed text\r\n' >"$OUT/seed/a.txt"
 head -c 40000 /dev/urandom >"$OUT/seed/b.bin"

@@ -1,4 +1,4 @@
-#include "tools/pack/Manifest.h"
+#include "tools/pack/cli/Manifest.h"
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 #include "package/PackageDigest.h"
 #include "package/PackageWriter.h"
 #include "package/PeImage.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/Verdict.h"
-#include "tools/pack/Packer.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/packer/Packer.h"
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -314,6 +314,16 @@ TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
         EXPECT_EQ(headers.dataEnd, image.dataEnd);
         EXPECT_EQ(headers.signatureOffset, image.signatureOffset);
     }
+    // A source that ends before the size it gives (a file cut while it is
+    // read) leaves the headers cut short.
+    struct Shrinking {
+        const Bytes& bytes;
+        uint64_t Size() const { return bytes.size() + 4096; }
+        size_t ReadAt(uint64_t at, void* out, size_t count) const { return BufferSource(bytes).ReadAt(at, out, count); }
+    };
+    PeImage headers;
+    for (const Bytes& file : {Slice(x86, 0, opt + 100), Slice(x86, 0, 40)})
+        EXPECT_EQ(ReadPeHeaders(Shrinking{file}, headers), PeStatus::CutShort);
 
     // The certificate table (directory 4) of both kinds: the directories
     // start 96 bytes into a PE32 optional header, 112 into a PE32+ one.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/pack/Verdict.h"
+#include "tools/pack/inspect/Verdict.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,4 +1,4 @@
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/cab/CabWriter.h"
 
 #include <unistd.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "tools/pack/Mszip.h"
+#include "tools/pack/cab/Mszip.h"
 
 #include <zlib.h>
 

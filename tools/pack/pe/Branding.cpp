@@ -1,11 +1,11 @@
-#include "tools/pack/Branding.h"
+#include "tools/pack/pe/Branding.h"
 
 #include <algorithm>
 #include <set>
 
 #include "package/LittleEndian.h"
 #include "tools/pack/CodePage.h"
-#include "tools/pack/PeResources.h"
+#include "tools/pack/pe/PeResources.h"
 #include "tools/pack/ToolError.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/pack/PeResources.h"
+#include "tools/pack/pe/PeResources.h"
 
 #include "package/LittleEndian.h"
 #include "package/PeImage.h"

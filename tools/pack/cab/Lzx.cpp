@@ -1,10 +1,10 @@
-#include "tools/pack/Lzx.h"
+#include "tools/pack/cab/Lzx.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "package/LittleEndian.h"
-#include "tools/pack/Mszip.h"
+#include "tools/pack/cab/Mszip.h"
 #include "tools/pack/ToolError.h"
 
 namespace {

@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "package/Package.h"
-#include "package/PeImage.h"
-#include "tools/pack/Branding.h"
-#include "tools/pack/CabReader.h"
-#include "tools/pack/CabWriter.h"
+#include "tools/pack/pe/Branding.h"
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/CabWriter.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
 
@@ -55,49 +54,6 @@ uint16_t ParseAttributes(const std::string& text);
 
 // "UTC", "+09:00", "-0530", "+9": minutes east of UTC. Throws ToolError.
 int ParseZone(const std::string& text);
-
-// The Program Files folder a stub of this machine installs into, at its
-// longest: C:\Program Files for the x86-64 stub; C:\Program Files (x86) for
-// the i386 one, where 64-bit Windows puts a 32-bit program (and for any
-// other machine, as the longer of the two).
-const char* ProgramFilesOf(uint16_t machine);
-constexpr size_t kMaxWindowsPath = 259; // MAX_PATH less its terminator
-
-// What of a stored name the installer makes a file from: what follows the
-// last "\\", "/" or ":", as the stub cuts it. Of decoded text (UTF-8).
-std::string LastComponent(const std::string& name);
-// A cabinet entry's name as text: UTF-8 when it carries the flag 0x80,
-// else in the package's code page.
-std::string EntryText(const std::string& stored, uint16_t attribs, int codePage);
-// Why the installer would refuse a cabinet's entries, or "": part of a set,
-// no file, a name without "." (the installer extracts *.*), a last
-// component that breaks the name rules, two that differ only in case.
-// names receives the decoded stored names.
-std::string CabinetNamesProblem(const CabInfo& info, int codePage, std::vector<std::string>& names);
-// The header with its texts decoded and put in the form the name rules
-// take (RuleForm), for CheckHeaderNames.
-PackageHeader RuleHeader(const PackageHeader& header, int codePage);
-
-// Every path an installation creates, decoded: the files in Program
-// Files\CompanyFolder\InstallFolder, the links in the Start-menu group,
-// and the uninstaller with its link.
-struct InstallPaths {
-    std::vector<std::string> files; // stored names
-    std::string company, install, startMenu;
-    std::vector<std::string> links; // shortcut names, without ".lnk"
-    std::string uninstaller;        // UninstallLinkName when one is written, else ""
-};
-InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
-                            const std::vector<std::string>& links, int codePage);
-// Why one of them would pass the Windows path limit (counted in UTF-16
-// units, as Windows counts), or "". The links are measured in the Programs
-// folder of a user with the longest name Windows allows.
-std::string PathTooLong(const InstallPaths& paths, uint16_t machine);
-
-// The headers of the Windows program at the start of file: its DOS header,
-// PE headers and section table, read on their own (not the bytes between
-// them, not the sections): a few kilobytes, whatever the file.
-PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image);
 
 struct PackRequest {
     std::string stubPath;

@@ -9,18 +9,9 @@
 #include <vector>
 
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Lzx.h"
-#include "tools/pack/Mszip.h"
-
-// Cabinet file attributes. 0x40 asks the installer to start the file;
-// 0x80 would mark a UTF-8 name, which the stub does not read, so it is never
-// written.
-constexpr uint16_t kAttrReadOnly = 0x01;
-constexpr uint16_t kAttrHidden = 0x02;
-constexpr uint16_t kAttrSystem = 0x04;
-constexpr uint16_t kAttrArchive = 0x20;
-constexpr uint16_t kAttrRun = 0x40;
-constexpr uint16_t kAttrUtf8Name = 0x80;
+#include "tools/pack/cab/CabReader.h"
+#include "tools/pack/cab/Lzx.h"
+#include "tools/pack/cab/Mszip.h"
 
 // What readers accept as one folder's uncompressed size.
 constexpr uint64_t kMaxFolderBytes = 0x7FFF8000;

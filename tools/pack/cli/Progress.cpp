@@ -1,4 +1,4 @@
-#include "tools/pack/Progress.h"
+#include "tools/pack/cli/Progress.h"
 
 #include <unistd.h>
 

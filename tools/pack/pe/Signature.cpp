@@ -1,4 +1,4 @@
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -8,6 +8,16 @@
 
 #include "tools/pack/FileUtil.h"
 
+// Cabinet file attributes. 0x40 asks the installer to start the file;
+// 0x80 would mark a UTF-8 name, which the stub does not read, so it is never
+// written.
+constexpr uint16_t kAttrReadOnly = 0x01;
+constexpr uint16_t kAttrHidden = 0x02;
+constexpr uint16_t kAttrSystem = 0x04;
+constexpr uint16_t kAttrArchive = 0x20;
+constexpr uint16_t kAttrRun = 0x40;
+constexpr uint16_t kAttrUtf8Name = 0x80;
+
 struct CabFolderInfo {
     uint32_t dataOffset = 0;
     uint16_t blockCount = 0;

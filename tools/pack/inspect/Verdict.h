@@ -11,10 +11,10 @@
 #include "package/PackageReader.h"
 #include "package/PeImage.h"
 #include "package/TextLists.h"
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/pe/Signature.h"
 
 enum class FileKind { Cabinet, Bare, Damaged, Installer, Uninstaller, NotProgram, NotAFile };
 

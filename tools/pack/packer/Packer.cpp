@@ -1,4 +1,4 @@
-#include "tools/pack/Packer.h"
+#include "tools/pack/packer/Packer.h"
 
 #include <dirent.h>
 #include <fnmatch.h>
@@ -14,11 +14,11 @@
 #include "package/CRC32.h"
 #include "package/PackageWriter.h"
 #include "package/PathRules.h"
-#include "services/Text.h"
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/Signature.h"
+#include "tools/pack/InstallRules.h"
+#include "tools/pack/pe/Signature.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -303,25 +303,6 @@ std::string FieldText(const std::map<std::string, std::string>& fields, const st
     return ansi;
 }
 
-// A folder below Program Files or the Start menu: relative, no way up.
-void CheckFolderField(const std::string& key, const std::string& value)
-{
-    if (value.empty())
-        return;
-    bool bad = value[0] == '\\' || value.find_first_of(":/*?\"<>|") != std::string::npos;
-    size_t start = 0;
-    while (!bad && start <= value.size()) {
-        size_t end = value.find('\\', start);
-        if (end == std::string::npos)
-            end = value.size();
-        std::string part = value.substr(start, end - start);
-        bad = part.empty() || part == "." || part == "..";
-        start = end + 1;
-    }
-    if (bad)
-        throw ToolError(key + " \"" + value + "\" must be a relative folder (names joined by \\, no \"..\", no : / * ? \" < > |)");
-}
-
 unsigned ParseNumber(const std::map<std::string, std::string>& fields, const std::string& key, unsigned def,
                      unsigned max)
 {
@@ -475,8 +456,6 @@ void PlanHeader(const PackRequest& req, const std::vector<std::string>& storedNa
             throw ToolError(std::string(field.key) + " is empty: give " + FieldOption(field) + " or " + field.key +
                             " in the manifest");
     }
-    for (HeaderText folder : {HeaderText::CompanyFolder, HeaderText::InstallFolder, HeaderText::StartMenuFolder})
-        CheckFolderField(FieldOf(folder).key, FromAnsi(ansi[FieldOf(folder).key], cp));
 
     const char* const licenseKey = FieldOf(HeaderText::LicenseFile).key;
     const std::string& license = ansi[licenseKey];
@@ -548,167 +527,6 @@ uint64_t CabinetBound(const std::vector<CabEntry>& entries)
     }
     return bound + (total + kCabBlockSize - 1) / kCabBlockSize * (8 + 7) + total;
 }
-
-} // namespace
-
-const char* ProgramFilesOf(uint16_t machine)
-{
-    return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
-}
-
-std::string LastComponent(const std::string& name)
-{
-    // The stub's own cut, so that both refuse and compare the same names.
-    const String last = LastComponent(String(name));
-    return std::string(last.c_str(), last.size());
-}
-
-std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
-{
-    return FromAnsi(stored, (attribs & kAttrUtf8Name) ? kUtf8CodePage : codePage);
-}
-
-std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names)
-{
-    names.clear();
-    if (info.PartOfSet())
-        return "it is part " + std::to_string(info.setIndex + 1) +
-               " of a multi-cabinet set; the installer needs one whole cabinet";
-    if (info.files.empty())
-        return "it holds no files";
-    std::set<std::string> seen;
-    for (const CabFileInfo& f : info.files) {
-        const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
-        const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
-        if (!IsText(f.name, entryCp))
-            return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
-                   ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
-        if (name.find('.') == std::string::npos)
-            return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
-        NameRule rule = CheckPlainName(RuleForm(last));
-        if (rule != NameRule::Allowed)
-            return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
-            return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
-        names.push_back(name);
-    }
-    return "";
-}
-
-PackageHeader RuleHeader(const PackageHeader& header, int codePage)
-{
-    PackageHeader rules = header;
-    for (int t = 0; t <= static_cast<int>(HeaderText::GuiLibrary); ++t) {
-        const HeaderText text = static_cast<HeaderText>(t);
-        rules.SetText(text, RuleForm(FromAnsi(header.Text(text), codePage)));
-    }
-    return rules;
-}
-
-namespace {
-
-// The longest folder a stub of this machine installs into, and the Start
-// menu's Programs folder of a user with the longest name Windows allows
-// (20 characters).
-struct Place {
-    std::string shown;
-    size_t length;
-};
-
-Place ProgramsPlace()
-{
-    const std::string tail = "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
-    return Place{"C:\\Users\\<user>" + tail, std::string("C:\\Users\\").size() + 20 + tail.size()};
-}
-
-std::string Joined(const std::string& folder, const std::string& sub)
-{
-    return sub.empty() ? folder : folder + "\\" + sub;
-}
-
-} // namespace
-
-std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
-{
-    const std::string pf = ProgramFilesOf(machine);
-    const Place install{Joined(Joined(pf, paths.company), paths.install) + "\\",
-                        Utf16Length(Joined(Joined(pf, paths.company), paths.install)) + 1};
-    const Place programs = ProgramsPlace();
-    const Place group{Joined(programs.shown, paths.startMenu) + "\\",
-                      programs.length + (paths.startMenu.empty() ? 0 : 1 + Utf16Length(paths.startMenu)) + 1};
-    auto check = [](const Place& in, const std::string& what, const std::string& name) -> std::string {
-        const size_t allowed = in.length < kMaxWindowsPath ? kMaxWindowsPath - in.length : 0;
-        const size_t length = Utf16Length(name);
-        if (length <= allowed)
-            return "";
-        return what + " \"" + name + "\" is " + std::to_string(length) + " characters long; installed in " +
-               in.shown + " a name may have at most " + std::to_string(allowed) +
-               " (Windows paths end at 259 characters)";
-    };
-    std::string problem;
-    for (const std::string& name : paths.files)
-        if (problem.empty())
-            problem = check(install, "file name", LastComponent(name));
-    for (const std::string& link : paths.links)
-        if (problem.empty())
-            problem = check(group, "shortcut", link + ".lnk");
-    if (problem.empty() && !paths.uninstaller.empty())
-        problem = check(install, "uninstaller", paths.uninstaller + ".exe");
-    if (problem.empty() && !paths.uninstaller.empty())
-        problem = check(group, "uninstaller's shortcut", paths.uninstaller + ".lnk");
-    return problem;
-}
-
-InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
-                            const std::vector<std::string>& links, int codePage)
-{
-    InstallPaths paths;
-    paths.files = files;
-    paths.company = FromAnsi(header.CompanyFolder(), codePage);
-    paths.install = FromAnsi(header.InstallFolder(), codePage);
-    paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);
-    paths.links = links;
-    // The installer writes its uninstaller only while it makes shortcuts.
-    if (header.MakeUninstaller() && !links.empty())
-        paths.uninstaller = FromAnsi(UninstallLinkName(header).c_str(), codePage);
-    return paths;
-}
-
-PeStatus ReadPeHeaders(const ByteSource& file, PeImage& image)
-{
-    // ReadPeImage takes the headers where e_lfanew points. They are read
-    // here right behind the DOS header, and e_lfanew is set to point there:
-    // what they say about the file's sections are file offsets, unmoved.
-    constexpr size_t kDosHeader = 64, kLfanew = 0x3C, kFileHeader = 24, kSectionHeader = 40;
-    std::vector<unsigned char> b(static_cast<size_t>(std::min<uint64_t>(file.Size(), kDosHeader)));
-    ReadExactly(file, 0, b.data(), b.size());
-    const uint32_t at = b.size() == kDosHeader ? GetU32(&b[kLfanew]) : 0;
-    if (at < kDosHeader || at >= file.Size())
-        return ReadPeImage(b.data(), b.size(), image); // not a program: nothing more to read
-    auto readOn = [&](uint64_t count) { // the first count bytes from e_lfanew on, as far as the file goes
-        const size_t have = b.size() - kDosHeader;
-        count = std::min<uint64_t>(count, file.Size() - at);
-        if (count <= have)
-            return;
-        b.resize(kDosHeader + static_cast<size_t>(count));
-        ReadExactly(file, at + have, &b[kDosHeader + have], static_cast<size_t>(count) - have);
-    };
-    b[kLfanew] = kDosHeader;
-    b[kLfanew + 1] = b[kLfanew + 2] = b[kLfanew + 3] = 0;
-    readOn(kFileHeader);
-    if (b.size() == kDosHeader + kFileHeader) {
-        const uint16_t sections = GetU16(&b[kDosHeader + 6]);
-        const uint16_t optional = GetU16(&b[kDosHeader + 20]);
-        // At least the optional header's magic, which tells its kind.
-        readOn(kFileHeader + std::max<uint64_t>(optional, 2) + uint64_t(kSectionHeader) * sections);
-    }
-    PeStatus status = ReadPeImage(b.data(), b.size(), image);
-    if (image.signatureOffset != 0)
-        image.signatureOffset = at;
-    return status;
-}
-
-namespace {
 
 constexpr size_t kMaxIconBytes = 4 << 20;
 constexpr uint64_t kMaxBrandedStubBytes = 64 << 20; // read whole; ours are some tens of kilobytes

@@ -1,4 +1,4 @@
-#include "tools/pack/CabReader.h"
+#include "tools/pack/cab/CabReader.h"
 
 #include <mspack.h>
 

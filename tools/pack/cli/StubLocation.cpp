@@ -1,4 +1,4 @@
-#include "tools/pack/StubLocation.h"
+#include "tools/pack/cli/StubLocation.h"
 
 #include <limits.h>
 #include <unistd.h>

@@ -1,0 +1,125 @@
+#include "tools/pack/InstallRules.h"
+
+#include <set>
+
+#include "package/PathRules.h"
+#include "services/Text.h"
+#include "tools/pack/CodePage.h"
+
+std::string LastComponent(const std::string& name)
+{
+    // The stub's own cut, so that both refuse and compare the same names.
+    const String last = LastComponent(String(name));
+    return std::string(last.c_str(), last.size());
+}
+
+std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
+{
+    return FromAnsi(stored, (attribs & kAttrUtf8Name) ? kUtf8CodePage : codePage);
+}
+
+std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names)
+{
+    names.clear();
+    if (info.PartOfSet())
+        return "it is part " + std::to_string(info.setIndex + 1) +
+               " of a multi-cabinet set; the installer needs one whole cabinet";
+    if (info.files.empty())
+        return "it holds no files";
+    std::set<std::string> seen;
+    for (const CabFileInfo& f : info.files) {
+        const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
+        const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
+        if (!IsText(f.name, entryCp))
+            return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
+                   ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
+        if (name.find('.') == std::string::npos)
+            return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
+        NameRule rule = CheckPlainName(RuleForm(last));
+        if (rule != NameRule::Allowed)
+            return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
+        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
+            return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
+        names.push_back(name);
+    }
+    return "";
+}
+
+PackageHeader RuleHeader(const PackageHeader& header, int codePage)
+{
+    PackageHeader rules = header;
+    for (int t = 0; t <= static_cast<int>(HeaderText::GuiLibrary); ++t) {
+        const HeaderText text = static_cast<HeaderText>(t);
+        rules.SetText(text, RuleForm(FromAnsi(header.Text(text), codePage)));
+    }
+    return rules;
+}
+
+namespace {
+
+// The longest folder a stub of this machine installs into, and the Start
+// menu's Programs folder of a user with the longest name Windows allows
+// (20 characters).
+struct Place {
+    std::string shown;
+    size_t length;
+};
+
+Place ProgramsPlace()
+{
+    const std::string tail = "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    return Place{"C:\\Users\\<user>" + tail, std::string("C:\\Users\\").size() + 20 + tail.size()};
+}
+
+std::string Joined(const std::string& folder, const std::string& sub)
+{
+    return sub.empty() ? folder : folder + "\\" + sub;
+}
+
+} // namespace
+
+std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
+{
+    const std::string pf = ProgramFilesOf(machine);
+    const Place install{Joined(Joined(pf, paths.company), paths.install) + "\\",
+                        Utf16Length(Joined(Joined(pf, paths.company), paths.install)) + 1};
+    const Place programs = ProgramsPlace();
+    const Place group{Joined(programs.shown, paths.startMenu) + "\\",
+                      programs.length + (paths.startMenu.empty() ? 0 : 1 + Utf16Length(paths.startMenu)) + 1};
+    auto check = [](const Place& in, const std::string& what, const std::string& name) -> std::string {
+        const size_t allowed = in.length < kMaxWindowsPath ? kMaxWindowsPath - in.length : 0;
+        const size_t length = Utf16Length(name);
+        if (length <= allowed)
+            return "";
+        return what + " \"" + name + "\" is " + std::to_string(length) + " characters long; installed in " +
+               in.shown + " a name may have at most " + std::to_string(allowed) +
+               " (Windows paths end at 259 characters)";
+    };
+    std::string problem;
+    for (const std::string& name : paths.files)
+        if (problem.empty())
+            problem = check(install, "file name", LastComponent(name));
+    for (const std::string& link : paths.links)
+        if (problem.empty())
+            problem = check(group, "shortcut", link + ".lnk");
+    if (problem.empty() && !paths.uninstaller.empty())
+        problem = check(install, "uninstaller", paths.uninstaller + ".exe");
+    if (problem.empty() && !paths.uninstaller.empty())
+        problem = check(group, "uninstaller's shortcut", paths.uninstaller + ".lnk");
+    return problem;
+}
+
+InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
+                            const std::vector<std::string>& links, int codePage)
+{
+    InstallPaths paths;
+    paths.files = files;
+    paths.company = FromAnsi(header.CompanyFolder(), codePage);
+    paths.install = FromAnsi(header.InstallFolder(), codePage);
+    paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);
+    paths.links = links;
+    // The installer writes its uninstaller only while it makes shortcuts.
+    if (header.MakeUninstaller() && !links.empty())
+        paths.uninstaller = FromAnsi(UninstallLinkName(header).c_str(), codePage);
+    return paths;
+}
