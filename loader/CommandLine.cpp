@@ -87,6 +87,7 @@ Invocation ReadCommandLine(const Arguments& args)
         call.NoConfirmation |= IsSwitch(word, "/SP-");
         call.NoLicense |= IsSwitch(word, "/LA-");
         call.Silent |= IsSwitch(word, "/SILENT");
+        call.Quiet |= IsSwitch(word, "/QUIET");
         if (!call.Logged && IsSwitch(word, "/LOG=", true)) {
             call.Logged = true;
             call.LogPath = args[i] + 5;

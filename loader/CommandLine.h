@@ -13,6 +13,10 @@ struct Invocation {
     bool NoConfirmation = false; // "/SP-"
     bool NoLicense = false;      // "/LA-"
     bool Silent = false;         // "/SILENT"
+    // "/QUIET": unattended, for a package that asks for it (the run then
+    // takes "/SP-", "/LA-" and "/SILENT" too); before the package is read,
+    // no box in any case.
+    bool Quiet = false;
     // "/LOG=path", the path in double quotes when it holds blanks; the first
     // one counts. Set with an empty path too: that log cannot be opened.
     bool Logged = false;

@@ -45,10 +45,12 @@ enum PackageAsk : uint16_t {
     // The payload of an uninstaller, the installed-file list, is UTF-8
     // whatever the code page of the texts.
     kAskUtf8FileList = 0x0001,
+    // "/QUIET" runs it unattended: no window, no box, no wait.
+    kAskUnattended = 0x0010,
 };
 // The bits this stub knows: a package that asks for more is refused, not
 // half served.
-constexpr uint16_t kKnownAsks = kAskUtf8FileList;
+constexpr uint16_t kKnownAsks = kAskUtf8FileList | kAskUnattended;
 
 struct PackageRecord {
     bool present = false;

@@ -148,7 +148,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         EXPECT_EQ(r.marker.PackageSize, res.package.size());
         EXPECT_TRUE(r.record.present);
         EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
-        EXPECT_EQ(r.record.asks, 0);
+        EXPECT_EQ(r.record.asks, kAskUnattended);
         const PackageHeader& h = r.header;
         EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
         EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
@@ -646,7 +646,7 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     std::string json = RenderJson(r, 1252);
     EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
     EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
-    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":0},"), std::string::npos);
+    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":16},"), std::string::npos);
 
     // The stub writes its list in UTF-8 and says so: shown as UTF-8 while
     // the texts stay in 1252.

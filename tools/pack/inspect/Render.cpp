@@ -132,6 +132,23 @@ bool IsC1(const std::string& s, size_t i, size_t n)
     return n == 2 && static_cast<unsigned char>(s[i]) == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0;
 }
 
+// What the bits a package asks for mean, in brackets.
+std::string AskNames(const PackageRecord& record)
+{
+    static const struct {
+        PackageAsk ask;
+        const char* name;
+    } kNames[] = {
+        {kAskUtf8FileList, "UTF-8 installed-file list"},
+        {kAskUnattended, "unattended with /QUIET"},
+    };
+    std::string names;
+    for (const auto& n : kNames)
+        if (record.Asks(n.ask))
+            names += (names.empty() ? " (" : ", ") + std::string(n.name);
+    return names.empty() ? names : names + ")";
+}
+
 // The code page the package says its texts and names are in.
 std::string RecordText(const PackageRecord& record)
 {
@@ -143,7 +160,7 @@ std::string RecordText(const PackageRecord& record)
     else
         s += std::to_string(record.codePage) + (record.codePage == kCodePageUtf8 ? " (UTF-8)" : "");
     if (record.asks != 0)
-        s += ", asks " + Hex(record.asks) + (record.Asks(kAskUtf8FileList) ? " (UTF-8 installed-file list)" : "");
+        s += ", asks " + Hex(record.asks) + AskNames(record);
     return s;
 }
 

@@ -578,6 +578,7 @@ PackPlan PlanPackage(const PackRequest& req)
     PlanHeader(req, storedNames, plan);
     plan.record.present = true;
     plan.record.codePage = static_cast<uint16_t>(req.collect.codePage);
+    plan.record.asks = kAskUnattended;
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
     std::vector<std::string> links;
     for (const auto& shortcut : req.shortcuts)
