@@ -544,11 +544,38 @@ TEST(PathRules, NamesAndRelativePaths)
         {"console.txt", ok, ok},
         {"x.nul", ok, ok},
         {"trailing dot.", ok, ok},
+        // Every component of a name stored with its folders counts.
+        {"docs\\guide\\README", ok, NameRule::Folders},
+        {"bin\\con\\a.txt", NameRule::DeviceName, NameRule::DeviceName},
+        {"plugins\\lpt1.d\\x.dll", NameRule::DeviceName, NameRule::DeviceName},
+        {"docs\\..\\..\\evil.dll", NameRule::DotComponent, NameRule::DotComponent},
+        {"docs\\ \\a.txt", NameRule::DotComponent, NameRule::DotComponent},
+        {"docs\\a.txt:zone", NameRule::Colon, NameRule::Colon},
+        {"docs\\c:\\a.txt", NameRule::Colon, NameRule::Colon},
+        {"docs\\a?\\b.txt", NameRule::BadCharacter, NameRule::BadCharacter},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CheckRelativePath(c.text), c.path) << c.text;
         EXPECT_EQ(CheckPlainName(c.text), c.name) << c.text;
     }
+}
+
+TEST(PathRules, KeptPathsAreWhatWindowsMakesOfEachComponent)
+{
+    struct Case {
+        std::string path, kept;
+    };
+    const Case cases[] = {
+        {"a.txt", "a.txt"},
+        {"a.txt. ", "a.txt"},
+        {"docs. \\guide..\\a.txt", "docs\\guide\\a.txt"},
+        {"docs\\guide\\README", "docs\\guide\\README"},
+        {"x.y\\. z", "x.y\\. z"}, // a leading dot stays: only the end is cut
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KeptPath(String(c.path)), String(c.kept)) << c.path;
+    EXPECT_TRUE(KeptPath(WString(u"d. \\e")) == WString(u"d\\e"));
 }
 
 TEST(PathRules, HeaderTextsStayInTheirPlaces)

@@ -43,9 +43,10 @@ const char kPackHelpTemplate[] =
     "\n"
     "Appends a package to a copy of the bare stub: stub.exe (32-bit, runs on every\n"
     "Windows) or stub64.exe (64-bit, installs into the native Program Files).\n"
-    "Files and folders are put in a cabinet (MSZIP, or as --compression says), each file at the\n"
-    "top level under its own name (folders are searched recursively); --cab packs a ready-made\n"
-    "cabinet unchanged.\n"
+    "Files and folders are put in a cabinet (MSZIP, or as --compression says); a folder's files\n"
+    "keep their places in its tree, which the installer makes below the install folder (--flat\n"
+    "puts every file at the top level under its own name); --cab packs a ready-made cabinet\n"
+    "unchanged.\n"
     "\n"
     "stub:\n"
     "  --stub STUB                  the bare stub to use\n"
@@ -54,7 +55,10 @@ const char kPackHelpTemplate[] =
     "\n"
     "header (an option overrides the same key of the manifest):\n"
     "@HEADER@"
-    "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list\n"
+    "  --shortcut NAME=TARGET       a Start-menu shortcut; repeatable; replaces the manifest's list;\n"
+    "                               TARGET may lie in a sub-folder (bin\\app.exe)\n"
+    "  --current-user               the shortcuts go to the installing user's Start menu, not to the\n"
+    "                               one of all users (the default)\n"
     "\n"
     "branding (what Explorer shows of OUT and of its uninstaller):\n"
     "  --icon FILE.ico              the installer's icon, every image of FILE.ico; the uninstaller's\n"
@@ -65,6 +69,9 @@ const char kPackHelpTemplate[] =
     "  --copyright T                its LegalCopyright\n"
     "\n"
     "files:\n"
+    "  --flat                       every file at the top level of the install folder, names with \".\"\n"
+    "                               only, as installers without sub-folders do; a ready-made\n"
+    "                               cabinet's folders are then dropped\n"
     "  --exclude PATTERN            leave out what PATTERN matches; repeatable (see below)\n"
     "  --run FILE                   start FILE after installation (cabinet attribute 0x40); repeatable\n"
     "  --attrib FILE=ATTR           set a file's attributes: letters r h s a x (x = run) or a number\n"
@@ -95,8 +102,9 @@ const char kPackHelpTemplate[] =
     "\n"
     "Texts are UTF-8, composed (NFC) and converted to the code page; each header text holds at most\n"
     "100 bytes. A character the code page cannot hold is refused with the field and the character.\n"
-    "Refused: a file name without \".\", two files of the same name, a name or text the code page\n"
-    "cannot hold, a name too long for the install folder (Windows paths end at 259 characters,\n"
+    "Refused: with --flat a file name without \".\" and two files of the same name; two paths that\n"
+    "differ only in letter case; a name or text the code page cannot hold, a name (its folders\n"
+    "included) too long for the install folder (Windows paths end at 259 characters,\n"
     "counted from the stub's Program Files: C:\\Program Files (x86) for the i386 stub, where 64-bit\n"
     "Windows puts a 32-bit program, C:\\Program Files for the x86-64 one), a header text, shortcut\n"
     "or file name that leads outside its folder or is a device name (CON, NUL, COM1, ...), \"|\" in\n"
@@ -519,6 +527,8 @@ int RunPack(int argc, char** argv)
         else if (a.Value("--cab", v)) req.cabPath = v;
         else if (a.Flag("--force")) force = true;
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
+        else if (a.Flag("--flat")) req.flat = true;
+        else if (a.Flag("--current-user")) req.currentUser = true;
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
         else if (a.Value("--icon", v)) req.iconPath = v;
         else if (a.Value("--product-version", v)) req.brand.productVersion = v;

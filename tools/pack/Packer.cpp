@@ -395,19 +395,34 @@ uint16_t CheckStub(const PackPlan& plan)
     return pe.machine;
 }
 
-// A stored name the stub would refuse: a device name, dots only, ...
-void CheckPlace(const std::string& storedName)
+// What the stub makes a file of: the stored name with its folders, or
+// its last component.
+std::string InstalledName(const std::string& storedName, bool subFolders)
 {
-    const std::string name = LastComponent(storedName);
-    NameRule rule = CheckPlainName(RuleForm(name));
-    if (rule != NameRule::Allowed)
-        throw ToolError("file name \"" + name + "\" " + NameRuleText(rule, name.data(), name.size()));
+    return subFolders ? storedName : LastComponent(storedName);
 }
 
-std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp)
+// Why the stub would refuse a stored name (a device name, dots only, a way
+// out of the install folder, ...), or NameRule::Allowed; every component
+// counts with sub-folders.
+NameRule PlaceRule(const std::string& installed, bool subFolders)
+{
+    const std::string rule = RuleForm(installed);
+    return subFolders ? CheckRelativePath(rule) : CheckPlainName(rule);
+}
+
+// The form in which two installed names are one file: Windows ignores case
+// and each component's trailing dots and spaces.
+std::string SameFileForm(const std::string& installed)
+{
+    const String kept = KeptPath(String(installed));
+    return FoldCase(std::string(kept.c_str(), kept.size()));
+}
+
+std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp, bool subFolders)
 {
     std::vector<std::string> names;
-    std::string problem = CabinetNamesProblem(info, cp, names);
+    std::string problem = CabinetNamesProblem(info, cp, names, subFolders);
     if (!problem.empty())
         throw ToolError("cabinet " + path + ": " + problem);
     return names;
@@ -430,22 +445,32 @@ std::vector<std::string> PlanReadyCabinet(const PackRequest& req, PackPlan& plan
     } catch (const ToolError& e) {
         throw ToolError("unreadable cabinet " + req.cabPath + ": " + e.what());
     }
-    return ReadyCabinetNames(info, req.cabPath, req.collect.codePage);
+    return ReadyCabinetNames(info, req.cabPath, req.collect.codePage, !req.flat);
 }
 
 std::vector<std::string> PlanOwnCabinet(const PackRequest& req, PackPlan& plan)
 {
     if (req.inputs.empty())
         throw ToolError("no files to pack: give files, a folder or --cab");
+    // The input folder's tree is kept, or (flat) every file goes to the top
+    // level under its own name.
     CollectOptions collect = req.collect;
-    collect.keepNames = false;
+    collect.keepNames = !req.flat;
     plan.entries = CollectEntries(req.inputs, collect, &plan.inputs);
     CheckCabinetEntries(plan.entries);
     plan.cabOptions = req.cab;
     std::vector<std::string> names;
+    std::map<std::string, std::string> seen; // same-file form -> source
     for (const CabEntry& e : plan.entries) {
         names.push_back(EntryText(e.name, e.attribs, req.collect.codePage));
-        CheckPlace(names.back());
+        const std::string name = InstalledName(names.back(), !req.flat);
+        NameRule rule = PlaceRule(name, !req.flat);
+        if (rule != NameRule::Allowed)
+            throw ToolError("file name \"" + name + "\" " + NameRuleText(rule, name.data(), name.size()));
+        auto [it, fresh] = seen.emplace(SameFileForm(name), e.sourcePath);
+        if (!fresh)
+            throw ToolError("\"" + it->second + "\" and \"" + e.sourcePath + "\" would be one file, \"" + name +
+                            "\" (Windows ignores letter case)");
     }
     return names;
 }
@@ -568,7 +593,7 @@ std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
     return FromAnsi(stored, (attribs & kAttrUtf8Name) ? kUtf8CodePage : codePage);
 }
 
-std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names)
+std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names, bool subFolders)
 {
     names.clear();
     if (info.PartOfSet())
@@ -578,18 +603,20 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
         return "it holds no files";
     std::set<std::string> seen;
     for (const CabFileInfo& f : info.files) {
-        const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
+        const std::string name = EntryText(f.name, f.attribs, cp), last = InstalledName(name, subFolders);
         const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
         if (!IsText(f.name, entryCp))
             return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
                    ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
-        if (name.find('.') == std::string::npos)
+        if (!subFolders && name.find('.') == std::string::npos)
             return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
-        NameRule rule = CheckPlainName(RuleForm(last));
+        NameRule rule = PlaceRule(last, subFolders);
         if (rule != NameRule::Allowed)
-            return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
-            return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
+            return "entry \"" + name + (subFolders ? "\" " : "\": file name \"" + last + "\" ") +
+                   NameRuleText(rule, last.data(), last.size());
+        if (!seen.insert(SameFileForm(last)).second)
+            return "two entries are named \"" + last + "\"" +
+                   (subFolders ? " (Windows ignores letter case)" : " (the installer puts all files in one folder)");
         names.push_back(name);
     }
     return "";
@@ -615,10 +642,13 @@ struct Place {
     size_t length;
 };
 
-Place ProgramsPlace()
+Place ProgramsPlace(bool allUsers)
 {
-    const std::string tail = "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
-    return Place{"C:\\Users\\<user>" + tail, std::string("C:\\Users\\").size() + 20 + tail.size()};
+    const std::string tail = "\\Microsoft\\Windows\\Start Menu\\Programs";
+    if (allUsers)
+        return Place{"C:\\ProgramData" + tail, std::string("C:\\ProgramData").size() + tail.size()};
+    return Place{"C:\\Users\\<user>\\AppData\\Roaming" + tail,
+                 std::string("C:\\Users\\\\AppData\\Roaming").size() + 20 + tail.size()};
 }
 
 std::string Joined(const std::string& folder, const std::string& sub)
@@ -633,7 +663,7 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
     const std::string pf = ProgramFilesOf(machine);
     const Place install{Joined(Joined(pf, paths.company), paths.install) + "\\",
                         Utf16Length(Joined(Joined(pf, paths.company), paths.install)) + 1};
-    const Place programs = ProgramsPlace();
+    const Place programs = ProgramsPlace(paths.allUsers);
     const Place group{Joined(programs.shown, paths.startMenu) + "\\",
                       programs.length + (paths.startMenu.empty() ? 0 : 1 + Utf16Length(paths.startMenu)) + 1};
     auto check = [](const Place& in, const std::string& what, const std::string& name) -> std::string {
@@ -648,7 +678,7 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
     std::string problem;
     for (const std::string& name : paths.files)
         if (problem.empty())
-            problem = check(install, "file name", LastComponent(name));
+            problem = check(install, "file name", name);
     for (const std::string& link : paths.links)
         if (problem.empty())
             problem = check(group, "shortcut", link + ".lnk");
@@ -660,10 +690,12 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
 }
 
 InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
-                            const std::vector<std::string>& links, int codePage)
+                            const std::vector<std::string>& links, int codePage, const PackageRecord& record)
 {
     InstallPaths paths;
-    paths.files = files;
+    for (const std::string& name : files)
+        paths.files.push_back(InstalledName(name, record.Asks(kAskSubFolders)));
+    paths.allUsers = record.Asks(kAskAllUsers);
     paths.company = FromAnsi(header.CompanyFolder(), codePage);
     paths.install = FromAnsi(header.InstallFolder(), codePage);
     paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);
@@ -760,11 +792,13 @@ PackPlan PlanPackage(const PackRequest& req)
     PlanHeader(req, storedNames, plan);
     plan.record.present = true;
     plan.record.codePage = static_cast<uint16_t>(req.collect.codePage);
+    plan.record.asks = (req.flat ? 0 : kAskSubFolders) | (req.currentUser ? 0 : kAskAllUsers);
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
     std::vector<std::string> links;
     for (const auto& shortcut : req.shortcuts)
         links.push_back(Composed(shortcut.first));
-    std::string tooLong = PathTooLong(InstallPathsOf(plan.header, storedNames, links, req.collect.codePage), machine);
+    std::string tooLong =
+        PathTooLong(InstallPathsOf(plan.header, storedNames, links, req.collect.codePage, plan.record), machine);
     if (!tooLong.empty())
         throw ToolError(tooLong);
     PlanBranding(req, plan);

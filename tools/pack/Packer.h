@@ -70,10 +70,13 @@ std::string LastComponent(const std::string& name);
 // else in the package's code page.
 std::string EntryText(const std::string& stored, uint16_t attribs, int codePage);
 // Why the installer would refuse a cabinet's entries, or "": part of a set,
-// no file, a name without "." (the installer extracts *.*), a last
-// component that breaks the name rules, two that differ only in case.
+// no file, and by the package's layout: flat, a name without "." (the
+// installer extracts *.*), a last component that breaks the name rules, two
+// that differ only in case; with sub-folders (subFolders), a name with a
+// component that breaks them, two paths that differ only in case.
 // names receives the decoded stored names.
-std::string CabinetNamesProblem(const CabInfo& info, int codePage, std::vector<std::string>& names);
+std::string CabinetNamesProblem(const CabInfo& info, int codePage, std::vector<std::string>& names,
+                                bool subFolders = false);
 // The header with its texts decoded and put in the form the name rules
 // take (RuleForm), for CheckHeaderNames.
 PackageHeader RuleHeader(const PackageHeader& header, int codePage);
@@ -82,16 +85,19 @@ PackageHeader RuleHeader(const PackageHeader& header, int codePage);
 // Files\CompanyFolder\InstallFolder, the links in the Start-menu group,
 // and the uninstaller with its link.
 struct InstallPaths {
-    std::vector<std::string> files; // stored names
+    std::vector<std::string> files; // as installed: with their folders or the last names
     std::string company, install, startMenu;
+    bool allUsers = false; // the links go to the all-users Programs folder
     std::vector<std::string> links; // shortcut names, without ".lnk"
     std::string uninstaller;        // UninstallLinkName when one is written, else ""
 };
+// files: the stored names; record: what the package asks for.
 InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
-                            const std::vector<std::string>& links, int codePage);
+                            const std::vector<std::string>& links, int codePage, const PackageRecord& record);
 // Why one of them would pass the Windows path limit (counted in UTF-16
 // units, as Windows counts), or "". The links are measured in the Programs
-// folder of a user with the longest name Windows allows.
+// folder of a user with the longest name Windows allows, or in the
+// all-users one.
 std::string PathTooLong(const InstallPaths& paths, uint16_t machine);
 
 // The headers of the Windows program at the start of file: its DOS header,
@@ -107,6 +113,10 @@ struct PackRequest {
     std::vector<PackInput> inputs;            // ...files to put in our own
     CollectOptions collect;
     CabWriteOptions cab;
+    // What the package asks for: sub-folders unless flat, the all-users
+    // Start menu unless for the current user.
+    bool flat = false;
+    bool currentUser = false;
     // The product's icon (an .ico path) and version resource; the name and
     // the publisher's default come from the header's fields.
     std::string iconPath;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "package/LittleEndian.h"
 #include "package/PathRules.h"
@@ -230,9 +231,20 @@ std::string RecordText(const PackageRecord& record)
         s += "0 (the system's ANSI code page)";
     else
         s += std::to_string(record.codePage) + (record.codePage == kCodePageUtf8 ? " (UTF-8)" : "");
-    if (record.asks != 0)
-        s += ", asks " + Hex(record.asks) + (record.Asks(kAskUtf8FileList) ? " (UTF-8 installed-file list)" : "");
-    return s;
+    if (record.asks == 0)
+        return s;
+    s += ", asks " + Hex(record.asks);
+    // Each bit this stub knows, by what it does.
+    static const std::pair<PackageAsk, const char*> kAskNames[] = {
+        {kAskUtf8FileList, "UTF-8 installed-file list"},
+        {kAskSubFolders, "sub-folders"},
+        {kAskAllUsers, "shortcuts for all users"},
+    };
+    std::string named;
+    for (const auto& [ask, name] : kAskNames)
+        if (record.Asks(ask))
+            named += (named.empty() ? "" : ", ") + std::string(name);
+    return named.empty() ? s : s + " (" + named + ")";
 }
 
 std::string Escaped(const char* format, unsigned value)
@@ -461,14 +473,14 @@ void CheckInstallable(InspectReport& r, int cp)
     if (!r.cabinetError.empty())
         return;
     std::vector<std::string> names, links;
-    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names);
+    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names, r.record.Asks(kAskSubFolders));
     if (!problem.empty()) {
         r.installError = "its cabinet: " + problem;
         return;
     }
     for (const ShortcutRecord& s : r.shortcuts)
         links.push_back(FromAnsi(Bytes(s.name), cp));
-    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp), r.program.machine);
+    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp, r.record), r.program.machine);
 }
 
 // The payload, and what it holds.
