@@ -107,10 +107,12 @@ bool StartLog(const Invocation& call, const Arguments& args, const OwnPackage& o
 
 // The folders the run writes to or removes from, before anything is
 // written: Program Files for an installer, the Start menu's Programs for a
-// package with shortcuts.
-bool FindShellFolders(const PackageHeader& header, ShellFolders& folders)
+// package with shortcuts: the all-users one when the package asks for it.
+bool FindShellFolders(const PackageReader& package, ShellFolders& folders)
 {
-    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
+    const PackageHeader& header = package.Header();
+    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES),
+                           ShellFolder(package.Record().Asks(kAskAllUsers) ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS)};
     const char* missing = !header.UninstallMode() && folders.ProgramFiles.empty() ? "Program Files"
                           : header.ShortcutListSize() && folders.Programs.empty() ? "Programs"
                                                                                   : nullptr;
@@ -131,7 +133,7 @@ StepResult CheckAndRun(const Invocation& call, const Arguments& args, OwnPackage
     if (!StartLog(call, args, own))
         return Outcome::Failed;
     ShellFolders folders;
-    if (!FindShellFolders(own.Reader.Header(), folders))
+    if (!FindShellFolders(own.Reader, folders))
         return Outcome::Failed;
     return RunControl(call, folders, own, temp);
 }
