@@ -562,19 +562,8 @@ TEST(PathRules, NamesAndRelativePaths)
 
 TEST(PathRules, KeptPathsAreWhatWindowsMakesOfEachComponent)
 {
-    struct Case {
-        std::string path, kept;
-    };
-    const Case cases[] = {
-        {"a.txt", "a.txt"},
-        {"a.txt. ", "a.txt"},
-        {"docs. \\guide..\\a.txt", "docs\\guide\\a.txt"},
-        {"docs\\guide\\README", "docs\\guide\\README"},
-        {"x.y\\. z", "x.y\\. z"}, // a leading dot stays: only the end is cut
-        {"", ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(KeptPath(String(c.path)), String(c.kept)) << c.path;
+    EXPECT_EQ(KeptPath(String("docs. \\guide..\\a.txt. ")), String("docs\\guide\\a.txt"));
+    EXPECT_EQ(KeptPath(String("x.y\\. z")), String("x.y\\. z")); // only the end of a component is cut
     EXPECT_TRUE(KeptPath(WString(u"d. \\e")) == WString(u"d\\e"));
 }
 

@@ -269,8 +269,6 @@ TEST(Packer, KeepsTheInputTreeUnlessFlat)
              {"two levels of folders and a name without a dot",
               {"bin/app.exe", "share/guide/intro.txt", "plugins/filters/README"}, false,
               {"bin\\app.exe", "share\\guide\\intro.txt", "plugins\\filters\\README"}, ""},
-             {"flat: every file at the top", {"bin/app.exe", "share/guide/intro.txt"}, true,
-              {"app.exe", "intro.txt"}, ""},
              {"flat refuses a name without a dot", {"plugins/filters/README"}, true, {},
               "file name \"README\" has no \".\""},
              {"flat refuses one name in two folders", {"a/x.txt", "b/x.txt"}, true, {}, "two files are named \"x.txt\""},
