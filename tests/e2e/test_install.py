@@ -91,12 +91,12 @@ class Install(rig.SetupCase):
         uninst_bytes = self.prefix.read(uninstaller)
         stub_size = rig.marker(setup_bytes)[1]
         # Bytes 40 to 47 are the uninstaller's own record: the texts' code
-        # page as the installer had it (the packer's default, UTF-8) and a
-        # UTF-8 file list. Its headers carry the digest of its own package,
-        # which inspect checks.
+        # page as the installer had it (the packer's default, UTF-8), a
+        # UTF-8 file list (0x1) and the installer's sub-folders (0x2). Its
+        # headers carry the digest of its own package, which inspect checks.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
-        self.assertEqual(struct.unpack_from("<HH", setup_bytes, 40), (0x5363, 65001))
-        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 1))
+        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 2))
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 3))
         slot = slice(rig.DIGEST_SLOT, rig.DIGEST_SLOT + 40)
         self.assertEqual(uninst_bytes[60:slot.start], setup_bytes[60:slot.start])
         self.assertEqual(uninst_bytes[slot.stop:stub_size], setup_bytes[slot.stop:stub_size])
