@@ -129,12 +129,13 @@ bool DeleteStartedUninstaller(const WString& path, HANDLE ownFile)
     return false;
 }
 
-// A folder is removed only when an installed file lay in it: every name of
-// a relative list lies below it.
-bool HeldInstalledFile(const PackageReader& package, const WString& fileList, const WString& folder)
+// A folder is removed only when an installed file lay in it: for a list of
+// names relative to the install folder, when it is the install folder.
+bool HeldInstalledFile(const PackageReader& package, const WString& fileList, const WString& folder,
+                       const WString& installFolder)
 {
     if (package.Record().Asks(kAskSubFolders))
-        return !fileList.empty();
+        return lstrcmpiW(folder.c_str(), installFolder.c_str()) == 0;
     WString list = fileList;
     WString path;
     while (TakeListEntry(list, path))
@@ -151,13 +152,13 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
     WString fileList;
     WString failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Failed;
-    // The uninstaller the user started lies in the install folder. When the
-    // copy could not be started, this process is that uninstaller.
-    const WString productFolder = FolderOf(call.Relaunched ? call.StartedUninstaller : own.Path);
+    // Names relative to the install folder are found where the package
+    // installs, whatever the command line names as the started uninstaller.
+    const WString installFolder = InstallFolderPath(folders.ProgramFiles, own.Reader);
     // A failed removal leaves the folders as they are.
     SetupError error = UnderFailureHandler(
         [&] {
-            StepResult step = DeleteInstalledFiles(own.Reader, WithBackslash(productFolder), fileList, failure);
+            StepResult step = DeleteInstalledFiles(own.Reader, WithBackslash(installFolder), fileList, failure);
             outcome = step.outcome;
             return std::move(step.error);
         },
@@ -176,16 +177,20 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
         folderToCheck = group;
     }
 
+    WString productFolder;
     bool startedRemoved = false;
-    // When the copy could not be started, the uninstaller and its folder
-    // stay.
     if (call.Relaunched) {
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
         Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
-        if (startedRemoved && HeldInstalledFile(own.Reader, fileList, productFolder)) {
+        productFolder = FolderOf(call.StartedUninstaller);
+        if (startedRemoved && HeldInstalledFile(own.Reader, fileList, productFolder, installFolder)) {
             RemoveInstallFolders(productFolder, !own.Reader.Text(HeaderText::CompanyFolder).empty());
             SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW, productFolder.c_str(), nullptr);
         }
+    } else {
+        // The copy could not be started: this process is the uninstaller, and
+        // it and its folder stay.
+        productFolder = FolderOf(own.Path);
     }
     if (shortcutList.empty())
         folderToCheck = productFolder;

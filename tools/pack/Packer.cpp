@@ -612,7 +612,7 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
             return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
         NameRule rule = PlaceRule(last, subFolders);
         if (rule != NameRule::Allowed)
-            return "entry \"" + name + (subFolders ? "\" " : "\": file name \"" + last + "\" ") +
+            return (subFolders ? "" : "entry \"" + name + "\": ") + "file name \"" + last + "\" " +
                    NameRuleText(rule, last.data(), last.size());
         if (!seen.insert(SameFileForm(last)).second)
             return "two entries are named \"" + last + "\"" +
