@@ -181,10 +181,13 @@ SetupError TUnCab::TargetPath(const WString& storedName, WString& target)
     if (!(Options & ucKeepPaths))
         name = LastComponent(name);
     target = WithBackslash(destination_) + name;
-    // A name kept with its folders must stay below the destination, no
-    // name may be one Windows takes for a device (its bytes would go
-    // there), and no two may be one file.
-    if (CheckRelativePath(name) != NameRule::Allowed || (checking_ && Seen(name)))
+    // A name kept with its folders must stay below the destination and
+    // reach it through no link (what lies below one may be anywhere, and an
+    // installer writes with rights the link's maker may lack), no name may
+    // be one Windows takes for a device (its bytes would go there), and no
+    // two may be one file.
+    if (CheckRelativePath(name) != NameRule::Allowed || (checking_ && Seen(name)) ||
+        LinkOnTheWay(destination_, target))
         return Failure(WFormat("The file name \"%s\" is not allowed!", {name}));
     // Windows takes no longer path without the long-path opt-in; Wine
     // would: the limit is kept the same on both.
@@ -214,19 +217,21 @@ bool SameLetter(WideChar c, WideChar d)
 
 bool TUnCab::Seen(const WString& name)
 {
-    const std::size_t size = KeptLength(name);
+    // Every folder of a kept name too: "a.\\b" is "a\\b".
+    const WString kept = KeptPath(name);
+    const std::size_t size = kept.size();
     for (std::size_t at = 0; at < checked_.size(); at += 1 + checked_[at]) {
         if (checked_[at] != size)
             continue;
         std::size_t i = 0;
-        while (i < size && SameLetter(name[i], checked_[at + 1 + i]))
+        while (i < size && SameLetter(kept[i], checked_[at + 1 + i]))
             ++i;
         if (i == size)
             return true;
     }
     // Stored names are at most 256 bytes: the length fits in one character.
     checked_ += static_cast<WideChar>(size);
-    checked_.Append(name.c_str(), size);
+    checked_ += kept;
     return false;
 }
 

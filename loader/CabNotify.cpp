@@ -6,7 +6,7 @@
 
 SetupError TCabNotify::NotifyFile(TUnCab&, const WString& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
 {
-    FileList += fileName;
+    FileList.Append(fileName.c_str() + Skip, fileName.size() - Skip);
     FileList += L'\r';
     Log("Extracting ", fileName);
     // Without windows there is nothing to watch, and nothing to wait for.

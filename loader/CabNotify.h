@@ -12,10 +12,13 @@ class TUnCab;
 
 class TCabNotify {
 public:
-    // Each target path followed by a carriage return, in the order the
+    // Each target path (less Skip) followed by a carriage return, in the order the
     // entries arrive; an entry is listed before it is written, so one that is
     // then skipped or fails is listed all the same.
     WString FileList;
+    // Characters at the start of each target left out of FileList: the
+    // install folder's, for a list of names relative to it.
+    std::size_t Skip = 0;
 
     // The error "Operation aborted by user" once Abort was pressed.
     SetupError NotifyFile(TUnCab& sender, const WString& fileName, int32_t size, const SYSTEMTIME& dateTime,

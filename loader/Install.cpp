@@ -68,18 +68,23 @@ StepResult CopyCabinetOut(OwnPackage& own, TempFiles& temp)
     return Outcome::Done;
 }
 
-// Every file of the cabinet; the license is one of them.
-const wchar_t kAllFiles[] = L"*.*";
+// Every file of the cabinet; the license is one of them. A package that
+// keeps its folders installs names without "." too.
+const wchar_t* AllFiles(const PackageReader& package)
+{
+    return package.Record().Asks(kAskSubFolders) ? L"*" : L"*.*";
+}
 
-// The extractor as the installation uses it: flat, overwriting, asking
-// nothing and starting nothing; its boxes belong to the progress window.
+// The extractor as the installation uses it: flat or with the package's
+// folders, overwriting, asking nothing and starting nothing; its boxes
+// belong to the progress window.
 void SetUpExtractor(TUnCab& cab, const PackageReader& package, const WString& cabinet, const WString& mask,
                     const WString& folder)
 {
     cab.OwnerWindow = GuiMessageOwner();
     cab.Mask = mask;
     cab.CodePage = package.Record().codePage;
-    cab.Options = ucOverwrite | ucCreateFolders;
+    cab.Options = ucOverwrite | ucCreateFolders | (package.Record().Asks(kAskSubFolders) ? ucKeepPaths : 0);
     cab.RunAfterExtract = false;
     cab.SetCabinetFile(cabinet);
     cab.SetDestination(folder);
@@ -178,9 +183,12 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     const WString folder = InstallFolderPath(programFiles, own.Reader);
     TCabNotify notify;
     TUnCab cab;
-    SetUpExtractor(cab, own.Reader, temp.CabinetPath, kAllFiles, folder);
+    SetUpExtractor(cab, own.Reader, temp.CabinetPath, AllFiles(own.Reader), folder);
     if (SetupError error = cab.CheckEntries())
         return error;
+    // The uninstaller finds the files of a tree from its own folder.
+    if (own.Reader.Record().Asks(kAskSubFolders))
+        notify.Skip = cab.Destination().size();
     GuiShow(GuiMode::Install);
     ShowStatus("", PreparingText(kSetupCaption));
     step = AcceptLicense(own.Reader, call, temp);
@@ -234,11 +242,12 @@ SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, cons
         return FileError("create", path, error);
     FileSink out(target.Get());
     // Every installed name survives in UTF-8, whatever the texts' code page,
-    // which the uninstaller keeps for its texts.
+    // which the uninstaller keeps for its texts; what the package asked for
+    // tells it how the list is written and where the shortcuts are.
     PackageRecord record;
     record.present = true;
     record.codePage = own.Reader.Record().codePage;
-    record.asks = kAskUtf8FileList;
+    record.asks = kAskUtf8FileList | (own.Reader.Record().asks & (kAskSubFolders | kAskAllUsers));
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
                              own.Reader.ShortcutList(), EncodeUtf8(fileList), record, Sha256Of)) {
     case WriteResult::ReadFailed:

@@ -106,12 +106,16 @@ bool StartLog(const Invocation& call, const Arguments& args, const OwnPackage& o
 }
 
 // The folders the run writes to or removes from, before anything is
-// written: Program Files for an installer, the Start menu's Programs for a
-// package with shortcuts.
-bool FindShellFolders(const PackageHeader& header, ShellFolders& folders)
+// written: Program Files for an installer and for an uninstaller whose list
+// is relative to the install folder, the Start menu's Programs for a
+// package with shortcuts: the all-users one when the package asks for it.
+bool FindShellFolders(const PackageReader& package, ShellFolders& folders)
 {
-    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PROGRAMS)};
-    const char* missing = !header.UninstallMode() && folders.ProgramFiles.empty() ? "Program Files"
+    const PackageHeader& header = package.Header();
+    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES),
+                           ShellFolder(package.Record().Asks(kAskAllUsers) ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS)};
+    const bool installs = !header.UninstallMode() || package.Record().Asks(kAskSubFolders);
+    const char* missing = installs && folders.ProgramFiles.empty() ? "Program Files"
                           : header.ShortcutListSize() && folders.Programs.empty() ? "Programs"
                                                                                   : nullptr;
     if (!missing)
@@ -131,7 +135,7 @@ StepResult CheckAndRun(const Invocation& call, const Arguments& args, OwnPackage
     if (!StartLog(call, args, own))
         return Outcome::Failed;
     ShellFolders folders;
-    if (!FindShellFolders(own.Reader.Header(), folders))
+    if (!FindShellFolders(own.Reader, folders))
         return Outcome::Failed;
     return RunControl(call, folders, own, temp);
 }

@@ -9,6 +9,7 @@
 #include "loader/Outcome.h"
 #include "loader/Places.h"
 #include "loader/Sequences.h"
+#include "package/PathRules.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
 #include "services/Services.h"
@@ -47,11 +48,23 @@ Outcome DeleteListedFile(const WString& path, WString& failure)
     return Outcome::Done;
 }
 
+// The path of a listed name. A package that kept its folders lists names
+// relative to the install folder (root, with its "\\"): a name that would
+// leave it or reach a file through a link gives no path, and is passed by
+// as a missing file. Other lists hold the paths as installed.
+WString ListedPath(const WString& root, const WString& name, bool relative)
+{
+    if (!relative)
+        return name;
+    const WString path = root + name;
+    return CheckRelativePath(name) == NameRule::Allowed && !LinkOnTheWay(root, path) ? path : WString();
+}
+
 // Main work, under the failure handler. The InstalledFileList is the
 // payload: read whole, right after the ShortcutList, and decoded: UTF-8 when
 // the record says so, else (an uninstaller written before the record) in
-// the code page of the texts.
-StepResult DeleteInstalledFiles(PackageReader& package, WString& fileList, WString& failure)
+// the code page of the texts. root: the install folder with its "\\".
+StepResult DeleteInstalledFiles(PackageReader& package, const WString& root, WString& fileList, WString& failure)
 {
     String bytes;
     KeepText list(bytes);
@@ -69,13 +82,21 @@ StepResult DeleteInstalledFiles(PackageReader& package, WString& fileList, WStri
     ShowStatus("Deleting files...", "");
     GuiSetRange(0, static_cast<int>(package.Header().FileCount() + 2), 0);
 
+    const bool relative = record.Asks(kAskSubFolders);
     WString rest = fileList;
-    WString path;
-    while (TakeListEntry(rest, path)) {
+    WString name;
+    while (TakeListEntry(rest, name)) {
         if (SetupError error = GuiStep(1))
             return error;
+        const WString path = ListedPath(root, name, relative);
         if (DeleteListedFile(path, failure) == Outcome::Cancelled)
             return Outcome::Cancelled;
+        // Then each of its folders that is left empty, deepest first: once
+        // the last listed name below a folder has gone, every folder below
+        // it has had its turn. A folder holding a file of the user's stays,
+        // and with it the folders above it.
+        for (WString folder = FolderOf(path); relative && folder.size() > root.size(); folder = FolderOf(folder))
+            RemoveDirectoryW(folder.c_str());
         Sleep(15);
     }
 
@@ -108,9 +129,13 @@ bool DeleteStartedUninstaller(const WString& path, HANDLE ownFile)
     return false;
 }
 
-// A folder is removed only when an installed file lay in it.
-bool HeldInstalledFile(const WString& fileList, const WString& folder)
+// A folder is removed only when an installed file lay in it: for a list of
+// names relative to the install folder, when it is the install folder.
+bool HeldInstalledFile(const PackageReader& package, const WString& fileList, const WString& folder,
+                       const WString& installFolder)
 {
+    if (package.Record().Asks(kAskSubFolders))
+        return lstrcmpiW(folder.c_str(), installFolder.c_str()) == 0;
     WString list = fileList;
     WString path;
     while (TakeListEntry(list, path))
@@ -127,10 +152,13 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
     WString fileList;
     WString failure; // the first file that could not be deleted, and why
     Outcome outcome = Outcome::Failed;
+    // Names relative to the install folder are found where the package
+    // installs, whatever the command line names as the started uninstaller.
+    const WString installFolder = InstallFolderPath(folders.ProgramFiles, own.Reader);
     // A failed removal leaves the folders as they are.
     SetupError error = UnderFailureHandler(
         [&] {
-            StepResult step = DeleteInstalledFiles(own.Reader, fileList, failure);
+            StepResult step = DeleteInstalledFiles(own.Reader, WithBackslash(installFolder), fileList, failure);
             outcome = step.outcome;
             return std::move(step.error);
         },
@@ -155,7 +183,7 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
         Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
         productFolder = FolderOf(call.StartedUninstaller);
-        if (startedRemoved && HeldInstalledFile(fileList, productFolder)) {
+        if (startedRemoved && HeldInstalledFile(own.Reader, fileList, productFolder, installFolder)) {
             RemoveInstallFolders(productFolder, !own.Reader.Text(HeaderText::CompanyFolder).empty());
             SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW, productFolder.c_str(), nullptr);
         }

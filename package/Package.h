@@ -45,12 +45,19 @@ enum PackageAsk : uint16_t {
     // The payload of an uninstaller, the installed-file list, is UTF-8
     // whatever the code page of the texts.
     kAskUtf8FileList = 0x0001,
+    // Stored names keep their folders, which the installation makes below
+    // the install folder; names without "." are installed too. The
+    // installed-file list then holds names relative to the install folder.
+    kAskSubFolders = 0x0002,
+    // The shortcuts go to the all-users Programs folder, for everyone who
+    // uses the machine, and are removed from there.
+    kAskAllUsers = 0x0008,
     // "/QUIET" runs it unattended: no window, no box, no wait.
     kAskUnattended = 0x0010,
 };
 // The bits this stub knows: a package that asks for more is refused, not
 // half served.
-constexpr uint16_t kKnownAsks = kAskUtf8FileList | kAskUnattended;
+constexpr uint16_t kKnownAsks = kAskUtf8FileList | kAskSubFolders | kAskAllUsers | kAskUnattended;
 
 struct PackageRecord {
     bool present = false;

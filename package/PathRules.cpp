@@ -168,6 +168,23 @@ std::size_t KeptLength(const BasicString<Char>& name)
 }
 
 template <class Char>
+BasicString<Char> KeptPath(const BasicString<Char>& path)
+{
+    BasicString<Char> kept;
+    const Char* begin = path.c_str();
+    const Char* end = begin + path.size();
+    for (;;) {
+        const Char* separator = Find(begin, end, '\\');
+        const Char* stop = separator ? separator : end;
+        kept.Append(begin, static_cast<std::size_t>(TrimmedEnd(begin, stop) - begin));
+        if (!separator)
+            return kept;
+        kept += static_cast<Char>('\\');
+        begin = separator + 1;
+    }
+}
+
+template <class Char>
 NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke)
 {
     NameRule rule = CheckPlainName(record.name);
@@ -177,6 +194,8 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
 
 template std::size_t KeptLength(const String&);
 template std::size_t KeptLength(const WString&);
+template String KeptPath(const String&);
+template WString KeptPath(const WString&);
 template bool IsDeviceName(const WString&);
 template NameRule CheckRelativePath(const WString&);
 template NameRule CheckPlainName(const WString&);

@@ -43,6 +43,10 @@ bool IsDeviceName(const BasicString<Char>& component);
 // "a.txt. " and "a.txt" are one file.
 template <class Char>
 std::size_t KeptLength(const BasicString<Char>& name);
+// A relative path as Windows keeps it: each component without its trailing
+// dots and spaces, so "a. \\b" and "a\\b" are one path.
+template <class Char>
+BasicString<Char> KeptPath(const BasicString<Char>& path);
 
 // The first header text that breaks its rule: CompanyFolder (may be empty),
 // ShortName (may be empty), LicenseFile (may be empty; no wildcards),

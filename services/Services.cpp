@@ -363,6 +363,16 @@ bool IsExistingFolder(const WString& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool LinkOnTheWay(const WString& root, const WString& path)
+{
+    for (WString folder = FolderOf(path); folder.size() > root.size(); folder = FolderOf(folder)) {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+    }
+    return false;
+}
+
 bool IsExistingFile(const WString& path)
 {
     // A wildcard would let FindFirstFileW report some other file.

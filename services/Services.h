@@ -80,6 +80,10 @@ SetupError EnsureFolder(const WString& path);
 bool IsExistingFolder(const WString& path);
 // An existing entry that is not a folder.
 bool IsExistingFile(const WString& path);
+// Whether a folder between root (ending in "\\") and path's file is a
+// link or junction: what lies below one may be anywhere, so nothing is
+// written or deleted through it. A level that does not exist is none.
+bool LinkOnTheWay(const WString& root, const WString& path);
 // Removes the folder if it is empty; failures are silent.
 void RemoveFolder(const WString& path);
 // FolderOfPath (services/Text.h).

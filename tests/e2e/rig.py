@@ -345,6 +345,8 @@ class Prefix:
         self.user = users[0] if users else "root"
         self.start_menu_programs = (r"C:\users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs"
                                     % self.user)
+        # CSIDL_COMMON_PROGRAMS: the Start menu of every user.
+        self.common_programs = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
         return self
 
     def __exit__(self, *exc):
@@ -437,7 +439,8 @@ class Prefix:
 
     def state(self):
         """The folders a setup run may change, for before/after comparisons."""
-        return {p: self.tree(p) for p in (self.program_files, self.start_menu_programs, self.temp)}
+        return {p: self.tree(p) for p in (self.program_files, self.start_menu_programs, self.common_programs,
+                                          self.temp)}
 
     # processes
 
@@ -674,9 +677,11 @@ def make_package(out, stub=None, shortcuts=b"", payload=b"", **fields):
 
 
 def write_files(folder, files):
-    """Writes {name: bytes} into folder (made if missing); returns folder."""
+    """Writes {name: bytes} into folder (made if missing); a name may hold
+    folders ("/"), made as needed. Returns folder."""
     os.makedirs(folder, exist_ok=True)
     for name, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
     return folder
@@ -771,11 +776,13 @@ def tool(*args, check=True):
     return p
 
 
-def pack(scratch, files, *options, stub=None, name="setup.exe"):
-    """An installer made by `cabsetup pack` from `files` (name -> bytes)."""
+def pack(scratch, files, *options, stub=None, name="setup.exe", all_users=False):
+    """An installer made by `cabsetup pack` from `files` (name -> bytes).
+    Its shortcuts go to the installing user's Start menu unless all_users
+    (the packer's default)."""
     src = write_files(os.path.join(scratch, name + ".src"), files)
     out = os.path.join(scratch, name)
-    tool("pack", "--stub", stub or stub_path(), "-o", out, *options, src)
+    tool("pack", "--stub", stub or stub_path(), "-o", out, *options, *([] if all_users else ["--current-user"]), src)
     return out
 
 

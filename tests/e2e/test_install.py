@@ -76,11 +76,11 @@ class Install(rig.SetupCase):
         self.assertEqual(self.temp_files(), sorted(before[self.prefix.temp]))
 
         # The uninstaller: the same stub and header, marked for uninstalling,
-        # with the installed files in cabinet order as its payload.
+        # with the installed files in cabinet order as its payload: relative
+        # to the install folder, as a package that keeps its tree lists them.
         report = rig.inspect(self.prefix.host(uninstaller))
         self.assertEqual(report["kind"], "uninstaller", report)
-        self.assertEqual(report["installedFiles"],
-                         [ROAD_FOLDER + "\\" + n for n in cabinet_order(installer)])
+        self.assertEqual(report["installedFiles"], cabinet_order(installer))
         original = rig.inspect(installer)["header"]
         for key, value in original.items():
             if key not in ("UninstallMode", "PayloadSize", "PayloadCrc"):
@@ -91,12 +91,12 @@ class Install(rig.SetupCase):
         uninst_bytes = self.prefix.read(uninstaller)
         stub_size = rig.marker(setup_bytes)[1]
         # Bytes 40 to 47 are the uninstaller's own record: the texts' code
-        # page as the installer had it (the packer's default, UTF-8) and a
-        # UTF-8 file list. Its headers carry the digest of its own package,
-        # which inspect checks.
+        # page as the installer had it (the packer's default, UTF-8), a
+        # UTF-8 file list (0x1) and the installer's sub-folders (0x2). Its
+        # headers carry the digest of its own package, which inspect checks.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
-        self.assertEqual(struct.unpack_from("<HH", setup_bytes, 40), (0x5363, 65001))
-        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 1))
+        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 2))
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 3))
         slot = slice(rig.DIGEST_SLOT, rig.DIGEST_SLOT + 40)
         self.assertEqual(uninst_bytes[60:slot.start], setup_bytes[60:slot.start])
         self.assertEqual(uninst_bytes[slot.stop:stub_size], setup_bytes[slot.stop:stub_size])
@@ -291,7 +291,8 @@ class Install(rig.SetupCase):
     def test_bad_cabinet_names_are_refused_before_anything_is_written(self):
         # Every entry is checked before the first file is written: a refused
         # package makes no folder, no file, no shortcut and no uninstaller,
-        # whichever entry breaks the rules.
+        # whichever entry breaks the rules. A package that asks for
+        # sub-folders (its record's asks 0x2) has every component checked.
         def way_up(data):
             self.assertEqual(data.count(b"x\\ab"), 1)
             return data.replace(b"x\\ab", b"x\\..")
@@ -300,22 +301,27 @@ class Install(rig.SetupCase):
             return data[:28] + b"\0\0" + data[30:]  # cFiles 0
 
         cases = [
-            ("a name Windows cannot hold", {"a<b>.txt": b"x", "c.txt": b"c"}, None, "a<b>.txt"),
-            ("a device name after a good file", {"ok.txt": b"ok", "nul.txt": b"x"}, None, "nul.txt"),
-            ("a device name below a folder", {"ok.txt": b"ok", "sub\\COM1.log": b"x"}, None, "COM1.log"),
-            ("a way up", {"ok.txt": b"ok", "x\\ab": b"x"}, way_up, ".."),
-            ("names differing only in case", {"Readme.txt": b"a", "README.txt": b"b"}, None, "README.txt"),
-            ("no entry", {"ok.txt": b"ok"}, no_entry, None),
+            ("a name Windows cannot hold", {"a<b>.txt": b"x", "c.txt": b"c"}, None, "a<b>.txt", 0),
+            ("a device name after a good file", {"ok.txt": b"ok", "nul.txt": b"x"}, None, "nul.txt", 0),
+            ("a device name below a folder", {"ok.txt": b"ok", "sub\\COM1.log": b"x"}, None, "COM1.log", 0),
+            ("a way up", {"ok.txt": b"ok", "x\\ab": b"x"}, way_up, "..", 0),
+            ("names differing only in case", {"Readme.txt": b"a", "README.txt": b"b"}, None, "README.txt", 0),
+            ("no entry", {"ok.txt": b"ok"}, no_entry, None, 0),
+            ("with sub-folders, a way up", {"ok.txt": b"ok", "x\\ab\\evil.txt": b"x"}, way_up, "x\\..\\evil.txt", 2),
+            ("with sub-folders, a device name as a folder", {"ok.txt": b"ok", "con\\a.txt": b"x"}, None,
+             "con\\a.txt", 2),
+            ("with sub-folders, folders Windows makes one", {"Docs.\\a.txt": b"a", "docs\\A.txt": b"b"}, None,
+             "docs\\A.txt", 2),
         ]
         os.makedirs(self.prefix.host(r"C:\logs"), exist_ok=True)
-        for number, (name, files, change, refused) in enumerate(cases):
+        for number, (name, files, change, refused, asks) in enumerate(cases):
             with self.subTest(name):
                 with open(rig.make_cab(os.path.join(self.scratch, "bad.cab"), files), "rb") as f:
                     cab = f.read()
                 pkg = rig.make_package(os.path.join(self.scratch, "bad.exe"), payload=change(cab) if change else cab,
                                        shortcuts="ok.txt|Bad\r", product_name="Bad", company_folder="Acme",
                                        install_folder="Viewer", start_menu_folder="Bad", file_count=len(files),
-                                       make_uninstaller=1)
+                                       make_uninstaller=1, **({"asks": asks} if asks else {}))
                 before = self.prefix.state()
                 log = r"C:\logs\bad%d.log" % number
                 r = self.install(pkg, args=rig.QUIET + ["/LOG=" + log], rules=[Box(press="OK")],

@@ -91,7 +91,8 @@ class PackRoundTrip(rig.RigTestCase):
                          "--codepage", codepage, "--cab", other)
                 report = rig.inspect(exe)
                 self.assertEqual(report["verdict"], "valid installer (marker, header, shortcut list and payload are sound)")
-                self.assertEqual(report["record"], {"present": True, "codePage": int(codepage), "asks": 0})
+                # Asked for by default: sub-folders (0x2), shortcuts for all users (0x8).
+                self.assertEqual(report["record"], {"present": True, "codePage": int(codepage), "asks": 10})
                 self.assertEqual([(e["name"], e["attribs"] & 0x80) for e in report["cabinet"]["entries"]],
                                  [("caf\u00e9.txt", 0x80)])
 

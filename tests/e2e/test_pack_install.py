@@ -7,6 +7,7 @@ and from its uninstaller, and its uninstaller is a clean unsigned program."""
 
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -84,6 +85,7 @@ class PackedInstall(rig.RigTestCase):
         self.assertEnds(result, "done", "done")
         self.assertFalse(self.prefix.exists(INSTALL_DIR), self.prefix.tree(rig.program_files() + r"\Pack Co"))
         self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+        self.assertFalse(self.prefix.exists(self.prefix.common_programs + r"\Packed Product"))
         return result
 
     def test_packed_installer_installs_and_its_uninstaller_is_readable(self):
@@ -108,8 +110,10 @@ class PackedInstall(rig.RigTestCase):
             with self.subTest(file=name):
                 self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name), data)
                 self.assertEqual(os.path.getmtime(self.prefix.host(INSTALL_DIR + "\\" + name)), stamp)
-        group = self.prefix.start_menu_programs + r"\Packed Product"
+        # The packer's default: the links are for every user of the machine.
+        group = self.prefix.common_programs + r"\Packed Product"
         self.assertIn("Packed Text.lnk", self.prefix.listdir(group))
+        self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
 
         uninstaller = self.prefix.host(INSTALL_DIR + r"\Uninstall Packed.exe")
         report = json.loads(subprocess.run([rig.pack_tool_path(), "inspect", "--json", uninstaller],
@@ -117,7 +121,90 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["kind"], "uninstaller")
         self.assertEqual(report["header"]["UninstallMode"], 1)
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
-        self.assertEqual(sorted(report["installedFiles"]), sorted(INSTALL_DIR + "\\" + n for n in files))
+        # Names relative to the install folder, as a package with sub-folders lists them.
+        self.assertEqual(sorted(report["installedFiles"]), sorted(files))
+        self.assertEqual(report["record"]["asks"], 0x1 | 0x2 | 0x8)
+
+    TREE = {"app.exe": b"MZ app", "docs/guide.txt": b"guide", "docs/guide/intro.txt": b"intro\r\n",
+            "docs/guide/more/deep.txt": b"deep", "plugins/filters/README": b"no dot, installed too"}
+
+    def pack_tree(self, *options):
+        return rig.pack(self.scratch, self.TREE, "--product-name", "Packed Product", "--company-folder", "Pack Co",
+                        "--install-folder", "Packed 1.0", "--short-name", "Packed", "--start-menu-folder",
+                        "Packed Product", "--shortcut", "Intro=docs\\guide\\intro.txt", "--make-uninstaller",
+                        "--uninstall-link-style", "1", *options, all_users=True)
+
+    def test_tree_installs_exactly_and_uninstalls_to_the_last_folder(self):
+        exe = self.pack_tree()
+        installed = {name.replace("/", os.sep): len(data) for name, data in self.TREE.items()}
+        installed.update({"docs": None, os.path.join("docs", "guide"): None,
+                          os.path.join("docs", "guide", "more"): None, "plugins": None,
+                          os.path.join("plugins", "filters"): None, "Uninstall Packed.exe": -2})
+        group = self.prefix.common_programs + r"\Packed Product"
+        for user_file in (False, True):
+            with self.subTest(user_file=user_file):
+                self.install_silently(exe)
+                tree = self.prefix.tree(INSTALL_DIR)
+                self.assertEqual({k: v for k, v in tree.items() if not k.startswith("Uninstall")},
+                                 {k: v for k, v in installed.items() if not k.startswith("Uninstall")})
+                self.assertIn("Uninstall Packed.exe", tree)
+                for name, data in self.TREE.items():
+                    self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name.replace("/", "\\")), data, name)
+                # The links are in the all-users Start menu; one targets a sub-folder.
+                self.assertEqual(self.prefix.listdir(group), ["Intro.lnk", "Uninstall Packed.lnk"])
+                self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Packed Product"))
+                target = rig.read_link(self.prefix.read(group + r"\Intro.lnk"))[0]
+                self.assertEqual(target.lower(), (INSTALL_DIR + r"\docs\guide\intro.txt").lower())
+                mine = INSTALL_DIR + r"\docs\guide\more\mine.txt"
+                if user_file:
+                    self.prefix.write(mine, "the user's")
+                result = self.prefix.run(INSTALL_DIR + r"\Uninstall Packed.exe", [],
+                                         rules=[rig.Box("This will", press="Yes"), rig.Box("Uninstall", press="OK")],
+                                         timeout=90)
+                self.assertNoTimeout(result)
+                self.assertEnds(result, "done", "done")
+                self.assertFalse(self.prefix.exists(group))
+                if user_file:
+                    # The user's file keeps its folder and the folders above it; nothing else stays.
+                    self.assertEqual(self.prefix.tree(rig.program_files() + r"\Pack Co"),
+                                     {"Packed 1.0": None, os.path.join("Packed 1.0", "docs"): None,
+                                      os.path.join("Packed 1.0", "docs", "guide"): None,
+                                      os.path.join("Packed 1.0", "docs", "guide", "more"): None,
+                                      os.path.join("Packed 1.0", "docs", "guide", "more", "mine.txt"): 10})
+                    self.assertEqual(result.boxes[-1]["text"],
+                                     "Uninstall completed successfuly, but some application components are not "
+                                     "removed.")
+                    os.remove(self.prefix.host(mine))
+                else:
+                    self.assertFalse(self.prefix.exists(rig.program_files() + r"\Pack Co"),
+                                     self.prefix.tree(rig.program_files() + r"\Pack Co"))
+                    self.assertEqual(result.boxes[-1]["text"],
+                                     "Uninstall of Packed Product has been completed successfuly!")
+
+    def test_flat_and_unrecorded_packages_install_as_described(self):
+        # --flat --current-user: every file at the top level, "." names only,
+        # the links in the installing user's Start menu.
+        flat = {"app.exe": b"MZ app", "docs/guide/intro.txt": b"intro\r\n"}
+        exe = rig.pack(self.scratch, flat, "--product-name", "Packed Product", "--company-folder", "Pack Co",
+                       "--install-folder", "Packed 1.0", "--start-menu-folder", "Packed Product", "--shortcut",
+                       "Intro=intro.txt", "--flat", name="flat.exe")
+        self.install_silently(exe)
+        self.assertEqual(self.prefix.tree(INSTALL_DIR), {"app.exe": 6, "intro.txt": 7})
+        self.assertEqual(self.prefix.listdir(self.prefix.start_menu_programs + r"\Packed Product"), ["Intro.lnk"])
+        self.assertFalse(self.prefix.exists(self.prefix.common_programs + r"\Packed Product"))
+        shutil.rmtree(self.prefix.host(rig.program_files() + r"\Pack Co"))
+        # A package in circulation (no record) holding folders and a name
+        # without ".": flattened, the name without "." left out.
+        cab = rig.make_cab(os.path.join(self.scratch, "old.cab"),
+                           {"a.txt": b"a", "sub\\deeper\\b.txt": b"b", "README": b"no dot"})
+        with open(cab, "rb") as f:
+            old = rig.make_package(os.path.join(self.scratch, "old.exe"), payload=f.read(), shortcuts="b.txt|Old B\r",
+                                   product_name="Old", company_folder="Pack Co", install_folder="Packed 1.0",
+                                   start_menu_folder="Old Group", file_count=3)
+        self.install_silently(old)
+        self.assertEqual(self.prefix.tree(INSTALL_DIR), {"a.txt": 1, "b.txt": 1})
+        self.assertEqual(self.prefix.listdir(self.prefix.start_menu_programs + r"\Old Group"), ["Old B.lnk"])
+        self.assertFalse(self.prefix.exists(self.prefix.common_programs + r"\Old Group"))
 
     def test_lzx_installers_install_and_uninstall(self):
         # The platform's own decoder reads what our LZX writer makes: the

@@ -544,11 +544,27 @@ TEST(PathRules, NamesAndRelativePaths)
         {"console.txt", ok, ok},
         {"x.nul", ok, ok},
         {"trailing dot.", ok, ok},
+        // Every component of a name stored with its folders counts.
+        {"docs\\guide\\README", ok, NameRule::Folders},
+        {"bin\\con\\a.txt", NameRule::DeviceName, NameRule::DeviceName},
+        {"plugins\\lpt1.d\\x.dll", NameRule::DeviceName, NameRule::DeviceName},
+        {"docs\\..\\..\\evil.dll", NameRule::DotComponent, NameRule::DotComponent},
+        {"docs\\ \\a.txt", NameRule::DotComponent, NameRule::DotComponent},
+        {"docs\\a.txt:zone", NameRule::Colon, NameRule::Colon},
+        {"docs\\c:\\a.txt", NameRule::Colon, NameRule::Colon},
+        {"docs\\a?\\b.txt", NameRule::BadCharacter, NameRule::BadCharacter},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CheckRelativePath(c.text), c.path) << c.text;
         EXPECT_EQ(CheckPlainName(c.text), c.name) << c.text;
     }
+}
+
+TEST(PathRules, KeptPathsAreWhatWindowsMakesOfEachComponent)
+{
+    EXPECT_EQ(KeptPath(String("docs. \\guide..\\a.txt. ")), String("docs\\guide\\a.txt"));
+    EXPECT_EQ(KeptPath(String("x.y\\. z")), String("x.y\\. z")); // only the end of a component is cut
+    EXPECT_TRUE(KeptPath(WString(u"d. \\e")) == WString(u"d\\e"));
 }
 
 TEST(PathRules, HeaderTextsStayInTheirPlaces)

@@ -18,7 +18,24 @@ std::string EntryText(const std::string& stored, uint16_t attribs, int codePage)
     return FromAnsi(stored, (attribs & kAttrUtf8Name) ? kUtf8CodePage : codePage);
 }
 
-std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names)
+std::string InstalledName(const std::string& storedName, bool subFolders)
+{
+    return subFolders ? storedName : LastComponent(storedName);
+}
+
+NameRule PlaceRule(const std::string& installed, bool subFolders)
+{
+    const std::string rule = RuleForm(installed);
+    return subFolders ? CheckRelativePath(rule) : CheckPlainName(rule);
+}
+
+std::string SameFileForm(const std::string& installed)
+{
+    const String kept = KeptPath(String(installed));
+    return FoldCase(std::string(kept.c_str(), kept.size()));
+}
+
+std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::string>& names, bool subFolders)
 {
     names.clear();
     if (info.PartOfSet())
@@ -28,18 +45,20 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
         return "it holds no files";
     std::set<std::string> seen;
     for (const CabFileInfo& f : info.files) {
-        const std::string name = EntryText(f.name, f.attribs, cp), last = LastComponent(name);
+        const std::string name = EntryText(f.name, f.attribs, cp), last = InstalledName(name, subFolders);
         const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
         if (!IsText(f.name, entryCp))
             return "entry \"" + name + "\" is not text in code page " + std::to_string(entryCp) +
                    ((f.attribs & kAttrUtf8Name) ? " (its flag 0x80 says UTF-8)" : " (give the --codepage it was made in)");
-        if (name.find('.') == std::string::npos)
+        if (!subFolders && name.find('.') == std::string::npos)
             return "entry \"" + name + "\" has no \".\": the installer extracts only *.*";
-        NameRule rule = CheckPlainName(RuleForm(last));
+        NameRule rule = PlaceRule(last, subFolders);
         if (rule != NameRule::Allowed)
-            return "entry \"" + name + "\": file name \"" + last + "\" " + NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(FoldCase(last.substr(0, KeptLength(String(last))))).second)
-            return "two entries are named \"" + last + "\" (the installer puts all files in one folder)";
+            return (subFolders ? "" : "entry \"" + name + "\": ") + "file name \"" + last + "\" " +
+                   NameRuleText(rule, last.data(), last.size());
+        if (!seen.insert(SameFileForm(last)).second)
+            return "two entries are named \"" + last + "\"" +
+                   (subFolders ? " (Windows ignores letter case)" : " (the installer puts all files in one folder)");
         names.push_back(name);
     }
     return "";
@@ -65,10 +84,13 @@ struct Place {
     size_t length;
 };
 
-Place ProgramsPlace()
+Place ProgramsPlace(bool allUsers)
 {
-    const std::string tail = "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
-    return Place{"C:\\Users\\<user>" + tail, std::string("C:\\Users\\").size() + 20 + tail.size()};
+    const std::string tail = "\\Microsoft\\Windows\\Start Menu\\Programs";
+    if (allUsers)
+        return Place{"C:\\ProgramData" + tail, std::string("C:\\ProgramData").size() + tail.size()};
+    return Place{"C:\\Users\\<user>\\AppData\\Roaming" + tail,
+                 std::string("C:\\Users\\\\AppData\\Roaming").size() + 20 + tail.size()};
 }
 
 std::string Joined(const std::string& folder, const std::string& sub)
@@ -83,7 +105,7 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
     const std::string pf = ProgramFilesOf(machine);
     const Place install{Joined(Joined(pf, paths.company), paths.install) + "\\",
                         Utf16Length(Joined(Joined(pf, paths.company), paths.install)) + 1};
-    const Place programs = ProgramsPlace();
+    const Place programs = ProgramsPlace(paths.allUsers);
     const Place group{Joined(programs.shown, paths.startMenu) + "\\",
                       programs.length + (paths.startMenu.empty() ? 0 : 1 + Utf16Length(paths.startMenu)) + 1};
     auto check = [](const Place& in, const std::string& what, const std::string& name) -> std::string {
@@ -98,7 +120,7 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
     std::string problem;
     for (const std::string& name : paths.files)
         if (problem.empty())
-            problem = check(install, "file name", LastComponent(name));
+            problem = check(install, "file name", name);
     for (const std::string& link : paths.links)
         if (problem.empty())
             problem = check(group, "shortcut", link + ".lnk");
@@ -110,10 +132,12 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
 }
 
 InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,
-                            const std::vector<std::string>& links, int codePage)
+                            const std::vector<std::string>& links, int codePage, const PackageRecord& record)
 {
     InstallPaths paths;
-    paths.files = files;
+    for (const std::string& name : files)
+        paths.files.push_back(InstalledName(name, record.Asks(kAskSubFolders)));
+    paths.allUsers = record.Asks(kAskAllUsers);
     paths.company = FromAnsi(header.CompanyFolder(), codePage);
     paths.install = FromAnsi(header.InstallFolder(), codePage);
     paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);

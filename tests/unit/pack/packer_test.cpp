@@ -110,19 +110,30 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
 {
     // The record names the code page of the texts and names, the default
     // UTF-8 too: a package without one reads in the system's code page.
+    // By default the tree is kept and the shortcuts are for all users;
+    // --flat and --current-user give the described package.
     struct Case {
         const char* title;
         int codePage;
         std::string cafe;      // the stored name of café.txt
         uint16_t cafeAttribs;  // UTF-8 names carry the flag 0x80, ASCII ones never
+        bool flat, currentUser;
+        std::string folder; // of café.txt and empty.dat as stored
+        uint16_t asks;
     };
-    for (const Case& c : {Case{"UTF-8 by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name},
-                          Case{"code page 1252", 1252, "caf\xE9.txt", kAttrArchive},
-                          Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive}}) {
+    for (const Case& c :
+         {Case{"UTF-8 and the tree by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name, false, false,
+               "docs\\", kAskSubFolders | kAskAllUsers},
+          Case{"code page 1252, flat, for the current user", 1252, "caf\xE9.txt", kAttrArchive, true, true, "", 0},
+          Case{"flat for all users", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name, true, false, "",
+               kAskAllUsers},
+          Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive, false, false, "", 0}}) {
         SCOPED_TRACE(c.title);
         Payload p;
         chmod((p.dir / "in/license.txt").c_str(), 0444);
         PackRequest req = p.Request();
+        req.flat = c.flat;
+        req.currentUser = c.currentUser;
         if (c.codePage != 0)
             req.collect.codePage = c.codePage;
         if (c.codePage == 932) { // é is not in 932: refused, naming the name and the character
@@ -130,7 +141,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
                 PlanPackage(req);
                 ADD_FAILURE();
             } catch (const ToolError& e) {
-                EXPECT_NE(std::string(e.what()).find("file name \"caf\xC3\xA9.txt\" has a character that code page 932 "
+                EXPECT_NE(std::string(e.what()).find("file name \"docs\\caf\xC3\xA9.txt\" has a character that code page 932 "
                                                      "cannot represent: \"\xC3\xA9\""),
                           std::string::npos)
                     << e.what();
@@ -148,7 +159,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         EXPECT_EQ(r.marker.PackageSize, res.package.size());
         EXPECT_TRUE(r.record.present);
         EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
-        EXPECT_EQ(r.record.asks, kAskUnattended);
+        EXPECT_EQ(r.record.asks, c.asks | kAskUnattended);
         const PackageHeader& h = r.header;
         EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
         EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
@@ -162,17 +173,17 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
                         reinterpret_cast<const unsigned char*>("viewer.exe|Example Viewer\r") + 26));
         EXPECT_EQ(Slice(res.package, 0, kRecordOffset), Slice(BareStub(3000), 0, kRecordOffset));
 
-        // Folders flattened and sorted, names in the code page, flags kept.
+        // Folders kept or flattened, sorted, names in the code page, flags kept.
         const auto& files = r.cabinet.files;
         ASSERT_EQ(files.size(), 4u);
-        EXPECT_EQ(files[0].name, c.cafe);
-        EXPECT_EQ(files[1].name, "empty.dat");
+        EXPECT_EQ(files[0].name, c.folder + c.cafe);
+        EXPECT_EQ(files[1].name, c.folder + "empty.dat");
         EXPECT_EQ(files[2].name, "license.txt");
         EXPECT_EQ(files[3].name, "viewer.exe");
         EXPECT_EQ(files[2].attribs, kAttrArchive | kAttrReadOnly);
         EXPECT_EQ(files[3].attribs, kAttrArchive | kAttrRun);
         EXPECT_EQ(files[0].attribs, c.cafeAttribs);
-        EXPECT_NE(RenderText(r, 1250).find("  caf\xC3\xA9.txt\n"), std::string::npos);
+        EXPECT_NE(RenderText(r, 1250).find("  " + c.folder + "caf\xC3\xA9.txt\n"), std::string::npos);
 
         Bytes cab = Slice(res.package, 3738 + h.ShortcutListSize(), h.PayloadSize());
         std::vector<Bytes> decoded = VerifyCabinet(cab, true);
@@ -240,6 +251,61 @@ TEST(Packer, KeepNamesOnlyForCabinets)
 
     CollectOptions strict;
     EXPECT_THROW(CollectEntries({{p.dir / "odd", ""}}, strict), ToolError);
+}
+
+TEST(Packer, KeepsTheInputTreeUnlessFlat)
+{
+    // Each case: files below a second input folder, --flat, and the stored
+    // names it must give (beside the payload's own), or the refusal.
+    struct Case {
+        const char* title;
+        std::vector<std::string> files;
+        bool flat;
+        std::vector<std::string> names;
+        std::string error;
+    };
+    const std::string longPath = std::string(100, 'd') + "/" + std::string(117, 'n') + ".txt"; // 222 installed
+    for (const Case& c : std::vector<Case>{
+             {"two levels of folders and a name without a dot",
+              {"bin/app.exe", "share/guide/intro.txt", "plugins/filters/README"}, false,
+              {"bin\\app.exe", "share\\guide\\intro.txt", "plugins\\filters\\README"}, ""},
+             {"flat refuses a name without a dot", {"plugins/filters/README"}, true, {},
+              "file name \"README\" has no \".\""},
+             {"flat refuses one name in two folders", {"a/x.txt", "b/x.txt"}, true, {}, "two files are named \"x.txt\""},
+             {"the same names in two folders are two files", {"a/x.txt", "b/x.txt"}, false, {"a\\x.txt", "b\\x.txt"},
+              ""},
+             {"paths that differ only in case", {"Share/a.txt", "share/A.txt"}, false, {},
+              "would be one file, \"share\\A.txt\" (Windows ignores letter case)"},
+             {"a folder Windows cuts to the name of another", {"share./a.txt", "share/a.txt"}, false, {},
+              "would be one file, \"share.\\a.txt\""},
+             {"a device name as a folder", {"aux/x.txt"}, false, {},
+              "file name \"aux\\x.txt\" must not be a reserved device name"},
+             {"the length counts the folders", {longPath}, false, {},
+              "\" is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ a name may have at "
+              "most 221"},
+             {"flat, the last name alone counts", {longPath}, true, {std::string(117, 'n') + ".txt"}, ""},
+         }) {
+        SCOPED_TRACE(c.title);
+        Payload p;
+        for (const std::string& file : c.files)
+            p.dir.Write("tree/" + file, std::string("x"));
+        PackRequest req = p.Request();
+        req.inputs.push_back({p.dir / "tree", ""});
+        req.flat = c.flat;
+        try {
+            PackPlan plan = PlanPackage(req);
+            EXPECT_EQ(c.error, "");
+            std::vector<std::string> names;
+            for (const CabEntry& e : plan.entries)
+                names.push_back(e.name);
+            for (const std::string& name : c.names)
+                EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+            EXPECT_EQ(names.size(), 4 + c.files.size());
+        } catch (const ToolError& e) {
+            EXPECT_NE(c.error, "") << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(Packer, ParsesAttributeSpecs)
@@ -482,9 +548,12 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
         std::function<void(PackageHeader&)> change;
         uint16_t machine;
         std::string error;
+        uint16_t asks = 0; // of the package's record; 0: none written
     };
     const auto none = [](PackageHeader&) {};
     const std::string n222 = std::string(218, 'n') + ".txt";
+    const std::string deep222 = std::string(110, 'd') + "\\" + std::string(107, 'n') + ".txt";
+    const auto group100 = [](PackageHeader& h) { h.SetText(HeaderText::StartMenuFolder, std::string(100, 'g')); };
     for (const Case& c : std::vector<Case>{
              {"a name too long for the 32-bit stub's Program Files", {n222}, "", none, kPeMachineI386,
               "is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
@@ -524,8 +593,22 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
               },
               kPeMachineAmd64, ""},
              {"a group and a link of 100 characters each", {"a.txt"}, "a.txt|" + std::string(100, 'l') + "\r",
-              [](PackageHeader& h) { h.SetText(HeaderText::StartMenuFolder, std::string(100, 'g')); },
-              kPeMachineAmd64, "shortcut \"" + std::string(100, 'l') + ".lnk\" is 104 characters long"},
+              group100, kPeMachineAmd64, "shortcut \"" + std::string(100, 'l') + ".lnk\" is 104 characters long"},
+             {"the same fit the all-users Programs folder", {"a.txt"}, "a.txt|" + std::string(100, 'l') + "\r",
+              group100, kPeMachineAmd64, "", kAskAllUsers},
+             {"with sub-folders a name without \".\" is installed", {"ok.txt", "bin\\README"}, "", none,
+              kPeMachineI386, "", kAskSubFolders},
+             {"with sub-folders a device name as a folder", {"ok.txt", "con\\a.txt"}, "", none, kPeMachineI386,
+              "its cabinet: file name \"con\\a.txt\" must not be a reserved device name", kAskSubFolders},
+             {"with sub-folders a way up", {"ok.txt", "x\\..\\..\\a.txt"}, "", none, kPeMachineI386,
+              "file name \"x\\..\\..\\a.txt\" must not have a \".\" or \"..\" component", kAskSubFolders},
+             {"with sub-folders paths Windows makes one", {"Docs.\\a.txt", "docs\\A.txt"}, "", none, kPeMachineI386,
+              "two entries are named \"docs\\A.txt\" (Windows ignores letter case)", kAskSubFolders},
+             {"with sub-folders the length counts the folders", {deep222}, "", none, kPeMachineI386,
+              "file name \"" + deep222 + "\" is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
+              "a name may have at most 221",
+              kAskSubFolders},
+             {"flat, the last name alone counts", {deep222}, "", none, kPeMachineI386, ""},
          }) {
         SCOPED_TRACE(c.title);
         std::vector<CabEntry> entries;
@@ -548,7 +631,15 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
         h.SetText(HeaderText::InstallFolder, "Example\\Viewer");
         h.SetFileCount(static_cast<uint32_t>(c.names.size()));
         c.change(h);
-        InspectReport r = InspectFile(ComposePackage(BareStub(3000, c.machine), h, c.shortcuts, cab));
+        BufferSink package;
+        package.bytes = ComposePackage(BareStub(3000, c.machine), h, c.shortcuts, cab);
+        PackageRecord record;
+        record.present = true;
+        record.asks = c.asks;
+        if (c.asks) {
+            ASSERT_TRUE(WriteRecord(package, record));
+        }
+        InspectReport r = InspectFile(package.bytes);
         ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
         if (c.error.empty())
             EXPECT_EQ(r.installError, "");
@@ -558,8 +649,10 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
         EXPECT_EQ(RenderText(r, 1252).find("verdict: installer passes the stub's reading but ") != std::string::npos,
                   !c.error.empty());
         // Composed without a record: read in the system's code page.
-        EXPECT_NE(RenderText(r, 1252).find("\nrecord: none: the system's ANSI code page\n"), std::string::npos);
-        EXPECT_NE(RenderJson(r, 1252).find(",\"record\":{\"present\":false},"), std::string::npos);
+        if (!c.asks) {
+            EXPECT_NE(RenderText(r, 1252).find("\nrecord: none: the system's ANSI code page\n"), std::string::npos);
+            EXPECT_NE(RenderJson(r, 1252).find(",\"record\":{\"present\":false},"), std::string::npos);
+        }
     }
 }
 
@@ -632,6 +725,7 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     Payload p;
     PackRequest req = p.Request();
     req.collect.codePage = 1252; // the list below is in 1252 too
+    req.flat = req.currentUser = true; // as described: a list of full paths
     Bytes installer = BuildPackage(req).package;
     InspectReport in = InspectFile(installer);
     std::string list = "C:\\Program Files\\Example\\Viewer\\viewer.exe\rC:\\Program Files\\Example\\Viewer\\caf\xE9.txt\r";
@@ -662,6 +756,13 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     const std::string text = RenderText(InspectFile(wide.bytes), 1250);
     EXPECT_NE(text.find("record: code page 1252, asks 0x00000001 (UTF-8 installed-file list)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\n"), std::string::npos) << text;
+    // Each bit a package may ask for, by name.
+    asks.asks = kAskUtf8FileList | kAskSubFolders | kAskAllUsers;
+    ASSERT_TRUE(WriteRecord(wide, asks));
+    EXPECT_NE(RenderText(InspectFile(wide.bytes), 1250)
+                  .find("record: code page 1252, asks 0x0000000B (UTF-8 installed-file list, sub-folders, shortcuts "
+                        "for all users)\n"),
+              std::string::npos);
 
     // From an unsigned installer: the stub as it is, the package as the
     // format lays it out, nothing else.

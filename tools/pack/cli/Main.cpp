@@ -104,6 +104,8 @@ int RunPack(int argc, char** argv)
         else if (a.Value("--cab", v)) req.cabPath = v;
         else if (a.Flag("--force")) force = true;
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
+        else if (a.Flag("--flat")) req.flat = true;
+        else if (a.Flag("--current-user")) req.currentUser = true;
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
         else if (a.Value("--icon", v)) req.iconPath = v;
         else if (a.Value("--product-version", v)) req.brand.productVersion = v;

@@ -1,6 +1,7 @@
 #include "tools/pack/inspect/Verdict.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "tools/pack/CodePage.h"
 #include "tools/pack/inspect/Words.h"
@@ -140,6 +141,8 @@ std::string AskNames(const PackageRecord& record)
         const char* name;
     } kNames[] = {
         {kAskUtf8FileList, "UTF-8 installed-file list"},
+        {kAskSubFolders, "sub-folders"},
+        {kAskAllUsers, "shortcuts for all users"},
         {kAskUnattended, "unattended with /QUIET"},
     };
     std::string names;

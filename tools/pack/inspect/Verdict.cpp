@@ -225,14 +225,14 @@ void CheckInstallable(InspectReport& r, int cp)
     if (!r.cabinetError.empty())
         return;
     std::vector<std::string> names, links;
-    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names);
+    const std::string problem = CabinetNamesProblem(r.cabinet, cp, names, r.record.Asks(kAskSubFolders));
     if (!problem.empty()) {
         r.installError = "its cabinet: " + problem;
         return;
     }
     for (const ShortcutRecord& s : r.shortcuts)
         links.push_back(FromAnsi(Bytes(s.name), cp));
-    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp), r.program.machine);
+    r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp, r.record), r.program.machine);
 }
 
 // The payload, and what it holds.

@@ -376,19 +376,10 @@ uint16_t CheckStub(const PackPlan& plan)
     return pe.machine;
 }
 
-// A stored name the stub would refuse: a device name, dots only, ...
-void CheckPlace(const std::string& storedName)
-{
-    const std::string name = LastComponent(storedName);
-    NameRule rule = CheckPlainName(RuleForm(name));
-    if (rule != NameRule::Allowed)
-        throw ToolError("file name \"" + name + "\" " + NameRuleText(rule, name.data(), name.size()));
-}
-
-std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp)
+std::vector<std::string> ReadyCabinetNames(const CabInfo& info, const std::string& path, int cp, bool subFolders)
 {
     std::vector<std::string> names;
-    std::string problem = CabinetNamesProblem(info, cp, names);
+    std::string problem = CabinetNamesProblem(info, cp, names, subFolders);
     if (!problem.empty())
         throw ToolError("cabinet " + path + ": " + problem);
     return names;
@@ -411,22 +402,32 @@ std::vector<std::string> PlanReadyCabinet(const PackRequest& req, PackPlan& plan
     } catch (const ToolError& e) {
         throw ToolError("unreadable cabinet " + req.cabPath + ": " + e.what());
     }
-    return ReadyCabinetNames(info, req.cabPath, req.collect.codePage);
+    return ReadyCabinetNames(info, req.cabPath, req.collect.codePage, !req.flat);
 }
 
 std::vector<std::string> PlanOwnCabinet(const PackRequest& req, PackPlan& plan)
 {
     if (req.inputs.empty())
         throw ToolError("no files to pack: give files, a folder or --cab");
+    // The input folder's tree is kept, or (flat) every file goes to the top
+    // level under its own name.
     CollectOptions collect = req.collect;
-    collect.keepNames = false;
+    collect.keepNames = !req.flat;
     plan.entries = CollectEntries(req.inputs, collect, &plan.inputs);
     CheckCabinetEntries(plan.entries);
     plan.cabOptions = req.cab;
     std::vector<std::string> names;
+    std::map<std::string, std::string> seen; // same-file form -> source
     for (const CabEntry& e : plan.entries) {
         names.push_back(EntryText(e.name, e.attribs, req.collect.codePage));
-        CheckPlace(names.back());
+        const std::string name = InstalledName(names.back(), !req.flat);
+        NameRule rule = PlaceRule(name, !req.flat);
+        if (rule != NameRule::Allowed)
+            throw ToolError("file name \"" + name + "\" " + NameRuleText(rule, name.data(), name.size()));
+        auto [it, fresh] = seen.emplace(SameFileForm(name), e.sourcePath);
+        if (!fresh)
+            throw ToolError("\"" + it->second + "\" and \"" + e.sourcePath + "\" would be one file, \"" + name +
+                            "\" (Windows ignores letter case)");
     }
     return names;
 }
@@ -578,12 +579,13 @@ PackPlan PlanPackage(const PackRequest& req)
     PlanHeader(req, storedNames, plan);
     plan.record.present = true;
     plan.record.codePage = static_cast<uint16_t>(req.collect.codePage);
-    plan.record.asks = kAskUnattended;
+    plan.record.asks = (req.flat ? 0 : kAskSubFolders) | (req.currentUser ? 0 : kAskAllUsers) | kAskUnattended;
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
     std::vector<std::string> links;
     for (const auto& shortcut : req.shortcuts)
         links.push_back(Composed(shortcut.first));
-    std::string tooLong = PathTooLong(InstallPathsOf(plan.header, storedNames, links, req.collect.codePage), machine);
+    std::string tooLong =
+        PathTooLong(InstallPathsOf(plan.header, storedNames, links, req.collect.codePage, plan.record), machine);
     if (!tooLong.empty())
         throw ToolError(tooLong);
     PlanBranding(req, plan);

@@ -63,6 +63,10 @@ struct PackRequest {
     std::vector<PackInput> inputs;            // ...files to put in our own
     CollectOptions collect;
     CabWriteOptions cab;
+    // What the package asks for: sub-folders unless flat, the all-users
+    // Start menu unless for the current user.
+    bool flat = false;
+    bool currentUser = false;
     // The product's icon (an .ico path) and version resource; the name and
     // the publisher's default come from the header's fields.
     std::string iconPath;
