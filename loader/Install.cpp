@@ -15,6 +15,7 @@
 #include "package/PackageWriter.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/Sha256.h"
 #include "services/Services.h"
 #include "services/Text.h"
@@ -247,7 +248,7 @@ SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, cons
     PackageRecord record;
     record.present = true;
     record.codePage = own.Reader.Record().codePage;
-    record.asks = kAskUtf8FileList | (own.Reader.Record().asks & (kAskSubFolders | kAskAllUsers));
+    record.asks = kAskUtf8FileList | (own.Reader.Record().asks & (kAskSubFolders | kAskAllUsers | kAskUnattended));
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
                              own.Reader.ShortcutList(), EncodeUtf8(fileList), record, Sha256Of)) {
     case WriteResult::ReadFailed:
@@ -342,7 +343,7 @@ bool RunMarkedFiles(const WString& runList)
         if (reinterpret_cast<INT_PTR>(r) > 32)
             launched = true;
         Log(reinterpret_cast<INT_PTR>(r) > 32 ? "Started " : "Cannot start ", entry);
-        Sleep(200);
+        PauseForWindows(200);
     }
     return launched;
 }
@@ -379,7 +380,7 @@ StepResult RunInstallation(const Invocation& call, const ShellFolders& folders, 
         return error;
     ShowStatus("Installed successfuly", "Setup has completed all tasks and has processed all settings nessecery. "
                                         "Installation result status is shown bellow.");
-    Sleep(launched ? 1000 : 200);
+    PauseForWindows(launched ? 1000 : 200);
 
     if (call.Silent || launched)
         return Outcome::Done;

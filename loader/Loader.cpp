@@ -127,11 +127,18 @@ bool FindShellFolders(const PackageReader& package, ShellFolders& folders)
 
 // Everything the own file is open for: it closes as this returns, before
 // the clean-up.
-StepResult CheckAndRun(const Invocation& call, const Arguments& args, OwnPackage& own, TempFiles& temp)
+StepResult CheckAndRun(Invocation call, const Arguments& args, OwnPackage& own, TempFiles& temp)
 {
     const Outcome checked = CheckPackage(own);
     if (checked != Outcome::Done)
         return checked;
+    // "/QUIET" is a switch of the packages that ask for it; any other runs
+    // as described, with its boxes.
+    call.Quiet = call.Quiet && own.Reader.Record().Asks(kAskUnattended);
+    ShowNoBoxes(call.Quiet);
+    call.NoConfirmation |= call.Quiet;
+    call.NoLicense |= call.Quiet;
+    call.Silent |= call.Quiet;
     if (!StartLog(call, args, own))
         return Outcome::Failed;
     ShellFolders folders;
@@ -156,6 +163,9 @@ StepResult RunSetup(WString ownPath, const Arguments& args)
             call.Relaunched = false;
         }
     }
+    // Whatever the package turns out to be, a damaged copy is no reason to
+    // show a box to an unattended run.
+    ShowNoBoxes(call.Quiet);
     TempFiles temp;
     StepResult result = Outcome::Failed;
     {
@@ -166,5 +176,10 @@ StepResult RunSetup(WString ownPath, const Arguments& args)
     }
     // An error passes through the closing clean-up on its way to the entry.
     FinalCleanup(temp);
+    // Unattended, nobody cancels: a question answered for the machine that
+    // ended the run is a failure.
+    if (!ShowsBoxes() && result.outcome == Outcome::Cancelled)
+        result.outcome = Outcome::Failed;
+    TellStarter(call, result.outcome);
     return result;
 }

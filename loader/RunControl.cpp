@@ -6,6 +6,7 @@
 #include "loader/Places.h"
 #include "loader/Sequences.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -45,9 +46,25 @@ StepResult RelaunchFromTemporaryCopy(const Invocation& call, const OwnPackage& o
     // The copy deletes the files: its lines belong in the same log.
     if (call.Logged)
         parameters += WFormat(" /LOG=\"%s\"", {call.LogPath});
-    if (StartCheckedCopy(copy, copyPath, parameters, own.File.Get())) {
+    // Unattended, this process waits for the copy's outcome and ends with
+    // it: the copy tells it through a pipe before it deletes this file.
+    UniqueHandle outcomeRead, outcomeWrite;
+    if (call.Quiet) {
+        parameters += L" /QUIET";
+        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+        HANDLE read, write;
+        if (CreatePipe(&read, &write, &inherited, 0)) {
+            outcomeRead.Reset(read);
+            outcomeWrite.Reset(write);
+        }
+    }
+    if (StartCheckedCopy(copy, copyPath, parameters, own.File.Get(), outcomeWrite.Get())) {
         Log("Started the copy ", copyPath);
-        return Outcome::HandedOver;
+        outcomeWrite.Close();
+        Outcome told = Outcome::HandedOver;
+        if (outcomeRead.Valid() && ReadBytes(outcomeRead.Get(), &told, sizeof told) != sizeof told)
+            told = Outcome::Failed; // it ended without a word
+        return told;
     }
     // The copy could not be started: this process does the work itself.
     Log("Cannot start the copy, removing from here: ", copyPath);
@@ -63,8 +80,10 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     const bool uninstaller = header.UninstallMode() != 0;
     const GuiMode mode = uninstaller ? GuiMode::Uninstall : GuiMode::Install;
 
-    // Without windows the run goes on with message boxes alone.
-    GuiInit("");
+    // Without windows the run goes on with message boxes alone; unattended,
+    // with neither.
+    if (!call.Quiet)
+        GuiInit("");
     GuiShow(mode);
     ShowStatus("Starting...", "Please, wait until application is prepared...");
 
@@ -84,7 +103,7 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     } else {
         verbPhrase = WFormat("install %s on", {product});
         questionStyle = MB_ICONQUESTION;
-        Sleep(200);
+        PauseForWindows(200);
     }
 
     GuiShow(mode);
@@ -111,6 +130,16 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
     return RunInstallation(call, folders, own, temp);
 }
 
+void TellStarter(const Invocation& call, Outcome outcome)
+{
+    static bool told = false;
+    HANDLE starter = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (told || !call.Relaunched || !call.Quiet || GetFileType(starter) != FILE_TYPE_PIPE)
+        return;
+    told = true;
+    WriteAll(starter, &outcome, sizeof outcome);
+}
+
 namespace {
 
 // Runs when FinalCleanup's scope ends.
@@ -121,7 +150,7 @@ public:
     {
         // The windows (and whatever showed the license) need a moment to let
         // go of the files.
-        Sleep(200);
+        PauseForWindows(200);
         temp_.Cabinet.Close(); // the cabinet goes with its last handle
         if (!temp_.LicensePath.empty())
             DeleteFileW(temp_.LicensePath.c_str());

@@ -9,6 +9,11 @@
 // the caller. How the run ended, and the error that ended it.
 StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPackage& own, TempFiles& temp);
 
+// An unattended relaunched copy tells the uninstaller that started it how
+// the uninstallation ended, once: before it deletes that uninstaller,
+// which waits for the word to end with it.
+void TellStarter(const Invocation& call, Outcome outcome);
+
 // Takes the windows down, waits 200 ms, lets go of the temporary cabinet
 // (which deletes it) and deletes the license with its own folder.
 void FinalCleanup(TempFiles& temp);

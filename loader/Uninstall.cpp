@@ -8,10 +8,12 @@
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"
+#include "loader/RunControl.h"
 #include "loader/Sequences.h"
 #include "package/PathRules.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
+#include "services/MessageBox.h"
 #include "services/Services.h"
 #include "services/Text.h"
 #include "ui/uGUI.h"
@@ -97,7 +99,7 @@ StepResult DeleteInstalledFiles(PackageReader& package, const WString& root, WSt
         // and with it the folders above it.
         for (WString folder = FolderOf(path); relative && folder.size() > root.size(); folder = FolderOf(folder))
             RemoveDirectoryW(folder.c_str());
-        Sleep(15);
+        PauseForWindows(15);
     }
 
     GuiSetBusy(false);
@@ -148,6 +150,12 @@ bool HeldInstalledFile(const PackageReader& package, const WString& fileList, co
 
 StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders, OwnPackage& own)
 {
+    // The copy in Temp cannot delete itself while it runs, nor can the
+    // uninstaller it deletes: Windows removes it at its next start.
+    if (call.Relaunched)
+        Log(MoveFileExW(own.Path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "Removed when Windows starts next: "
+                                                                                 : "Cannot have Windows remove ",
+            own.Path);
     const String& shortcutList = own.Reader.ShortcutList();
     WString fileList;
     WString failure; // the first file that could not be deleted, and why
@@ -177,9 +185,14 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
         folderToCheck = group;
     }
 
+    // A listed file that stays for a reason other than the user's is a failed
+    // removal, though the run went to its end.
+    const Outcome result = failure.empty() ? Outcome::Done : Outcome::Failed;
     WString productFolder;
     bool startedRemoved = false;
     if (call.Relaunched) {
+        // The started uninstaller goes only once it has ended.
+        TellStarter(call, result);
         startedRemoved = DeleteStartedUninstaller(call.StartedUninstaller, own.File.Get());
         Log(startedRemoved ? "Deleted " : "Cannot delete ", call.StartedUninstaller);
         productFolder = FolderOf(call.StartedUninstaller);
@@ -199,11 +212,8 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
         return error;
     ShowStatus("Uninstalled successfuly", "Uninstall has completed all tasks and has processed all settings "
                                           "nessecery. The process result status is shown bellow.");
-    Sleep(200);
+    PauseForWindows(200);
 
-    // A listed file that stays for a reason other than the user's is a failed
-    // removal, though the run went to its end.
-    const Outcome result = failure.empty() ? Outcome::Done : Outcome::Failed;
     if (call.Silent)
         return result;
     if (!failure.empty() || !startedRemoved || IsExistingFolder(productFolder) || IsExistingFolder(folderToCheck)) {

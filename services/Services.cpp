@@ -120,7 +120,8 @@ bool DeleteOpenFile(HANDLE file)
     return set && set(file, kFileDispositionInfo, &deleteFile, sizeof deleteFile);
 }
 
-bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference)
+bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference,
+                      HANDLE output)
 {
     // The loader maps no file that anybody may write, so the writing handle
     // must go, and that leaves a moment in which all handles let others
@@ -157,6 +158,7 @@ bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& param
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = kept.Get();
+    startup.hStdOutput = output;
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &started))

@@ -37,9 +37,12 @@ bool DeleteOpenFile(HANDLE file);
 // `reference` holds: the file is held from writing to starting, gets a new
 // "_KTxxxxx.exe" name of its own while held (path then names it), starts
 // suspended and resumes only when its mapped file still equals `reference`.
-// The program gets the held file as its standard input, its one inherited
-// handle, to read itself through. Closes `written`. False when nothing runs; path then names the file left.
-bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference);
+// The program gets the held file as its standard input, to read itself
+// through, and `output` (when given) as its standard output: the handles it
+// inherits. Closes `written`. False when nothing runs; path then names the
+// file left.
+bool StartCheckedCopy(UniqueHandle& written, WString& path, const WString& parameters, HANDLE reference,
+                      HANDLE output = nullptr);
 // 0 for a file on a disk with one name and no reparse point: one that an
 // elevated run may write. ERROR_INVALID_NAME for a pipe or a device,
 // ERROR_ACCESS_DENIED for a link of either kind (a reparse point, or a

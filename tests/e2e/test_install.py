@@ -10,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rig  # noqa: E402
@@ -18,6 +19,12 @@ from rig import Box, Window  # noqa: E402
 ACCESS = "You can access %s by clicking on Start Menu, then All Programs."
 COMPLETED = "Setup of %s has been completed successfuly."
 NO_ICONS = "Application icons cannot be created in your Start Menu."
+
+
+def rig_read_cab(scratch, files):
+    """The bytes of a cabinet of files, as a ready-made one."""
+    with open(rig.make_cab(os.path.join(scratch, "files.cab"), files), "rb") as f:
+        return f.read()
 
 
 def cabinet_order(installer):
@@ -95,8 +102,8 @@ class Install(rig.SetupCase):
         # UTF-8 file list (0x1) and the installer's sub-folders (0x2). Its
         # headers carry the digest of its own package, which inspect checks.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
-        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 2))
-        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 3))
+        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 0x12))
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 0x13))
         slot = slice(rig.DIGEST_SLOT, rig.DIGEST_SLOT + 40)
         self.assertEqual(uninst_bytes[60:slot.start], setup_bytes[60:slot.start])
         self.assertEqual(uninst_bytes[slot.stop:stub_size], setup_bytes[slot.stop:stub_size])
@@ -152,7 +159,8 @@ class Install(rig.SetupCase):
             re.compile(start + copy + " /SECSUN " + re.escape(uninstaller + " /LOG=" + log)), "Switches: /SECSUN",
             "Package checked: Road Product, uninstaller, 3 files", "Starting...",
             "This will remove Road Product from your computer. Do you wish to continue?", "Answer: Yes",
-            "Working...", "Shortcut list checked", "File list checked", "Deleting files..."]
+            "Working...", "Shortcut list checked", re.compile("Removed when Windows starts next: " + copy),
+            "File list checked", "Deleting files..."]
             + ["Deleted " + p for p in installed] + ["Removing icons..."] + ["Deleted " + p for p in links]
             + ["Deleted " + uninstaller, "Uninstalled successfuly",
                "Uninstall of Road Product has been completed successfuly!", "Exit code 0"])
@@ -265,6 +273,69 @@ class Install(rig.SetupCase):
             self.assertEqual(self.prefix.read(folder + "\\" + name), files[name])
         self.assertFalse(self.prefix.exists(self.prefix.start_menu_programs + r"\Abort"))
         self.assertEqual(self.prefix.state()[self.prefix.temp], before[self.prefix.temp])
+
+    def test_quiet_runs_unattended_both_ways(self):
+        # /QUIET: no window and no box, each end with its exit code, and a
+        # started uninstaller that ends with its copy's outcome. A package
+        # that does not ask for it runs as described.
+        folder = rig.program_files() + r"\Acme\Quiet"
+        uninstaller = folder + r"\Uninstall Quiet.exe"
+        options = ("--product-name", "Quiet", "--short-name", "Quiet", "--company-folder", "Acme",
+                   "--install-folder", "Quiet", "--start-menu-folder", "Quiet", "--shortcut", "Quiet=app.exe",
+                   "--make-uninstaller")
+        exe = rig.pack(self.scratch, {"app.exe": b"MZ app", "guide.txt": b"guide"}, *options)
+        damaged = os.path.join(self.scratch, "damaged.exe")
+        with open(exe, "rb") as f:
+            data = bytearray(f.read())
+        data[-3] ^= 0xFF
+        with open(damaged, "wb") as f:
+            f.write(data)
+        described = rig.make_package(os.path.join(self.scratch, "old.exe"),
+                                     payload=rig_read_cab(self.scratch, {"app.exe": b"MZ app", "guide.txt": b"guide"}),
+                                     product_name="Old", install_folder="Old", start_menu_folder="Old", file_count=2)
+        cases = [
+            # (name, installer, held file, how it ends, boxes seen)
+            ("a sound package", exe, None, "done", 0),
+            ("a damaged copy", damaged, None, "damaged", 0),
+            ("a file in use", exe, folder + r"\app.exe", "failed", 0),
+            ("a package that does not ask: the question, declined", described, None, "declined", 1),
+        ]
+        for name, installer, held, end, boxes in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.prefix.host(folder), ignore_errors=True)
+                if held:
+                    self.prefix.write(held, b"running")
+                    with self.prefix.hold(held):
+                        r = self.install(installer, args=["/QUIET"], ends=(end,))
+                else:
+                    r = self.install(installer, args=["/QUIET"], ends=(end,))
+                self.assertEqual(len(r.boxes), boxes, r)
+                if not boxes:
+                    self.assertEqual(r.window_titles(), [], r)
+                self.assertEqual(self.prefix.exists(folder + r"\guide.txt"), end == "done", r)
+        # Removed unattended: the started uninstaller ends with the copy's
+        # outcome, and afterwards nothing of the product is left; the copy
+        # in Temp goes when Windows next starts.
+        shutil.rmtree(self.prefix.host(folder), ignore_errors=True)
+        self.assertEqual(self.install(exe, args=["/QUIET"]).boxes, [])
+        self.assertTrue(self.prefix.exists(uninstaller), self.prefix.listdir(folder))
+        with self.prefix.hold(folder + r"\app.exe"):
+            r = self.run_setup(uninstaller, ["/QUIET"], rules=[], ends=("failed", "failed"))
+        self.assertEqual((r.boxes, r.window_titles()), ([], []), r)
+        self.assertTrue(self.prefix.exists(uninstaller))
+        r = self.run_setup(uninstaller, ["/QUIET"], rules=[], ends=("done", "done"))
+        self.assertEqual((r.boxes, r.window_titles()), ([], []), r)
+        self.assertTrue(r.processes[1].endswith('/SECSUN "%s" /QUIET' % uninstaller), r)
+        for _ in range(50):
+            if not self.prefix.exists(rig.program_files() + r"\Acme"):
+                break
+            time.sleep(0.1)
+        self.assertFalse(self.prefix.exists(rig.program_files() + r"\Acme"))
+        copy = re.match(r'^"([^"]+)"', r.processes[1]).group(1)
+        pending = subprocess.run(["wine", "reg", "query", r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                  "/v", "PendingFileRenameOperations"], env=self.prefix.env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+        self.assertIn(copy.split("\\")[-1], pending)
 
     def test_target_in_use_during_extraction(self):
         # The extractor asks in its own words: caption "Extract", the path in
