@@ -123,7 +123,7 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
         # Names relative to the install folder, as a package with sub-folders lists them.
         self.assertEqual(sorted(report["installedFiles"]), sorted(files))
-        self.assertEqual(report["record"]["asks"], 0x1 | 0x2 | 0x8)
+        self.assertEqual(report["record"]["asks"], 0x1 | 0x2 | 0x8 | 0x10)
 
     TREE = {"app.exe": b"MZ app", "docs/guide.txt": b"guide", "docs/guide/intro.txt": b"intro\r\n",
             "docs/guide/more/deep.txt": b"deep", "plugins/filters/README": b"no dot, installed too"}
