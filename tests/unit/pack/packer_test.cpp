@@ -4,7 +4,7 @@
 #include "package/PackageWriter.h"
 #include "package/PeImage.h"
 #include "tools/pack/cab/CabReader.h"
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 #include "tools/pack/packer/Packer.h"
 #include "tools/pack/ToolError.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -12,7 +12,7 @@
 
 #include "tools/pack/CodePage.h"
 #include "tools/pack/FileUtil.h"
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 #include "tools/pack/cli/Help.h"
 #include "tools/pack/cli/Manifest.h"
 #include "tools/pack/cli/Options.h"

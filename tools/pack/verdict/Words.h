@@ -6,7 +6,7 @@
 #include <string>
 
 #include "package/String.h"
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 
 // A text of the package code as the tool's own strings hold it, every byte.
 std::string Bytes(const String& text);

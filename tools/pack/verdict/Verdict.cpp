@@ -1,4 +1,4 @@
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include "tools/pack/FileUtil.h"
 #include "tools/pack/InstallRules.h"
 #include "tools/pack/ToolError.h"
-#include "tools/pack/inspect/Words.h"
+#include "tools/pack/verdict/Words.h"
 
 namespace {
 

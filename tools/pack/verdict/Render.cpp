@@ -1,10 +1,10 @@
-#include "tools/pack/inspect/Verdict.h"
+#include "tools/pack/verdict/Verdict.h"
 
 #include <cstdio>
 #include <utility>
 
 #include "tools/pack/CodePage.h"
-#include "tools/pack/inspect/Words.h"
+#include "tools/pack/verdict/Words.h"
 
 namespace {
 
