@@ -20,9 +20,11 @@ struct RegistryKeyTraits {
 };
 using UniqueKey = Unique<RegistryKeyTraits>;
 
-WString KeyName(const PackageReader& package)
+// The product's key below HKEY_LOCAL_MACHINE.
+WString Subkey(const PackageReader& package)
 {
-    return UninstallKeyName(package.Text(HeaderText::CompanyFolder), package.Text(HeaderText::InstallFolder));
+    return WFormat("%s\\%s", {WString(kUninstallRoot), UninstallKeyName(package.Text(HeaderText::CompanyFolder),
+                                                                        package.Text(HeaderText::InstallFolder))});
 }
 
 // A text of the running image's version resource, or empty.
@@ -40,8 +42,8 @@ WString OwnVersionText(const char* key)
 SetupError RegisterProduct(const PackageReader& package, const WString& folder, const WString& uninstaller,
                            uint64_t bytes)
 {
-    const WString subkey = WFormat("%s\\%s", {WString(kUninstallRoot), KeyName(package)});
-    const WString path = L"HKEY_LOCAL_MACHINE\\" + subkey;
+    const WString subkey = Subkey(package);
+    const WString path = L"HKLM\\" + subkey;
     HKEY opened = nullptr;
     LSTATUS status =
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
@@ -92,12 +94,7 @@ SetupError RegisterProduct(const PackageReader& package, const WString& folder, 
 
 void UnregisterProduct(const PackageReader& package) noexcept
 {
-    const WString name = KeyName(package);
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &opened) !=
-        ERROR_SUCCESS)
-        return;
-    UniqueKey root(opened);
-    const LSTATUS status = RegDeleteKeyW(root.Get(), name.c_str());
-    Log(status == ERROR_SUCCESS ? "Unregistered " : "Not registered: ", name);
+    const WString subkey = Subkey(package);
+    Log(RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str()) == ERROR_SUCCESS ? "Unregistered HKLM\\" : "Not registered: HKLM\\",
+        subkey);
 }

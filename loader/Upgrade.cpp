@@ -23,7 +23,7 @@ EarlierInstallation::EarlierInstallation(const PackageReader& package, const WSt
     if (reader_.ReadMarker() != StepOutcome::Passed || reader_.ReadHeader() != StepOutcome::Passed ||
         !reader_.Header().UninstallMode() || reader_.ReadShortcutList() != StepOutcome::Passed ||
         !ReadInstalledFileList(reader_, list_)) {
-        Log("No sound uninstaller of an earlier installation in ", folder);
+        Log("No earlier installation read in ", folder);
         return;
     }
     found_ = true;
@@ -38,12 +38,11 @@ void EarlierInstallation::RemoveFilesNotIn(WString& fileList, bool relative)
     WString rest = list_;
     WString name;
     while (TakeListEntry(rest, name)) {
-        // A path of an old list of paths counts only as a plain name right
-        // in the install folder, where that installation put its files.
-        WString path = ListedPath(root_, name, listedRelative);
-        if (!listedRelative && (lstrcmpiW(FolderOf(path).c_str(), FolderOf(root_).c_str()) != 0 ||
-                                CheckPlainName(LastComponent(path)) != NameRule::Allowed))
-            path = WString();
+        // A path of an old list of paths counts only as a name right in
+        // the install folder, where that installation put its files.
+        const WString path = listedRelative || lstrcmpiW(FolderOf(name).c_str(), FolderOf(root_).c_str()) == 0
+                                 ? ListedPath(root_, listedRelative ? name : LastComponent(name), true)
+                                 : WString();
         if (path.empty() || !IsExistingFile(path))
             continue;
         const WString entry = relative ? path.substr(root_.size()) : path;

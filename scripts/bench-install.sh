@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# bench-install.sh [--quick] [--shortcut] [WIN_BUILD_DIR] [ROUNDS]: runs the
-# whole installer (`/SP- /LA- /SILENT`, progress window shown) against Wine's
-# extrac32.exe on the same cabinet, interleaved, at four scales:
+# bench-install.sh [--quick] [--shortcut] [--lzx[:BITS]] [WIN_BUILD_DIR] [ROUNDS]:
+# runs the whole installer (`/SP- /LA- /SILENT`, progress window shown)
+# against Wine's extrac32.exe on the same cabinet, interleaved, at four scales:
 #     2,000 x 10 KiB, 200 files / 20 MiB, 20 x 1 MiB, 1 x 200 MiB
 # (--quick: 200 x 10 KiB, 20 files / 2 MiB, 5 x 1 MiB, 1 x 20 MiB), plus a
 # one-file cabinet for the fixed costs. The installer is the build's stub
 # (stub64.exe in build/win64, stub.exe in build/win; default: the build the
 # rig runs here) packed by cabsetup; ROUNDS defaults to 3 (2 with --quick).
 # --shortcut adds a Start-menu shortcut and the uninstaller to every package.
+# --lzx[:BITS] (default 21) runs an installer of LZX cabinets against the one
+# of MSZIP cabinets (the packer's `--compression lzx:BITS` and `mszip`) in
+# place of extrac32: both have the same waits, so the ratio is bare, and the
+# sizes of the two installers are printed beside it.
 #
 # The installer has fixed waits of its own: 15 ms after each extracted file
 # and 3 x 200 ms in a run (after the mode is set, before the final message,
@@ -38,8 +42,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OPTS=()
 while [ $# -gt 0 ]; do
     case "$1" in
-        --quick|--shortcut) OPTS+=("$1"); shift ;;
-        -h|--help) sed -n '2,34p' "$0"; exit 0 ;;
+        --quick|--shortcut|--lzx|--lzx:*) OPTS+=("$1"); shift ;;
+        -h|--help) sed -n '2,39p' "$0"; exit 0 ;;
         -*) echo "bench-install: unknown option $1" >&2; exit 2 ;;
         *) break ;;
     esac
@@ -84,6 +88,7 @@ import glob, os, random, shutil, subprocess, sys, threading, time
 stub, cabsetup, work, rounds = sys.argv[1:5]
 quick = "--quick" in sys.argv[5:]
 shortcut = "--shortcut" in sys.argv[5:]
+lzx = next((a.split(":")[1] if ":" in a else "21" for a in sys.argv[5:] if a.startswith("--lzx")), None)
 rounds = int(rounds or (2 if quick else 3))
 drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
 KiB, MiB = 1024, 1024 * 1024
@@ -138,17 +143,25 @@ for key, label, count, size in [one] + scales:
     src = os.path.join(work, "src-" + key)
     make_data(src, count, size)
     cab = os.path.join(drive, "bench", key + ".cab")
-    quiet([cabsetup, "cab", "-o", cab, "--mtime", "1700000000", src])
-    pack = [cabsetup, "pack", "--stub", stub, "-o", os.path.join(drive, "bench", key + "-setup.exe"),
-            "--product-name", "Bench " + key, "--install-folder", "Bench-" + key, "--cab", cab]
-    if shortcut:
-        pack += ["--short-name", key, "--start-menu-folder", "Bench-" + key, "--shortcut", "First=file00000.dat",
-                 "--make-uninstaller"]
-    else:
-        pack += ["--no-uninstaller"]
-    quiet(pack)
-    print("%-18s %5d files, %10d bytes, cabinet %10d bytes" %
-          (label, count, count * size, os.path.getsize(cab)), flush=True)
+    quiet([cabsetup, "cab", "-o", cab, "--mtime", "1700000000", "--compression", "mszip", src])
+    # With --lzx the installer under test has LZX cabinets; the MSZIP one
+    # is what it is measured against.
+    kinds = [("", cab)]
+    if lzx:
+        kinds.append(("-lzx", os.path.join(drive, "bench", key + "-lzx.cab")))
+        quiet([cabsetup, "cab", "-o", kinds[1][1], "--mtime", "1700000000", "--compression", "lzx:" + lzx, src])
+    for suffix, cabinet in kinds:
+        pack = [cabsetup, "pack", "--stub", stub, "-o", os.path.join(drive, "bench", key + suffix + "-setup.exe"),
+                "--product-name", "Bench " + key, "--install-folder", "Bench-" + key, "--cab", cabinet]
+        if shortcut:
+            pack += ["--short-name", key, "--start-menu-folder", "Bench-" + key, "--shortcut",
+                     "First=file00000.dat", "--make-uninstaller"]
+        else:
+            pack += ["--no-uninstaller"]
+        quiet(pack)
+    print("%-18s %5d files, %10d bytes, cabinet %10d bytes%s" %
+          (label, count, count * size, os.path.getsize(cab),
+           ", LZX:%s cabinet %d bytes" % (lzx, os.path.getsize(kinds[1][1])) if lzx else ""), flush=True)
 
 
 def server_pid():
@@ -240,12 +253,19 @@ def clear(key):
 
 
 def ours(key, count):
-    r = run(["C:\\bench\\%s-setup.exe" % key, "/SP-", "/LA-", "/SILENT"])
+    if lzx:
+        shutil.rmtree(installed(key), ignore_errors=True)
+    r = run(["C:\\bench\\%s%s-setup.exe" % (key, "-lzx" if lzx else ""), "/SP-", "/LA-", "/SILENT"])
     check(installed(key), key, count)
     return r
 
 
 def theirs(key, count):
+    if lzx:  # the MSZIP installer: into the same folder, cleared between
+        shutil.rmtree(installed(key), ignore_errors=True)
+        r = run(["C:\\bench\\%s-setup.exe" % key, "/SP-", "/LA-", "/SILENT"])
+        check(installed(key), key, count)
+        return r
     r = run(["C:\\windows\\system32\\extrac32.exe", "/e", "/l", "C:\\x-" + key, "C:\\bench\\%s.cab" % key])
     check(os.path.join(drive, "x-" + key), key, count)
     return r
@@ -274,8 +294,9 @@ for key, label, count, size in [one] + scales:
         else:
             other.append(theirs(key, count))
             mine.append(ours(key, count))
-        print("%-18s round %d: installer %s\n%-18s          extrac32  %s" %
-              (label, i + 1, fmt(mine[-1]), "", fmt(other[-1])), flush=True)
+        print("%-18s round %d: %-9s %s\n%-18s          %-9s %s" %
+              (label, i + 1, "LZX" if lzx else "installer", fmt(mine[-1]), "", "MSZIP" if lzx else "extrac32",
+               fmt(other[-1])), flush=True)
     clear(key)
     best[key] = dict(label=label, count=count, ours=min(r["wall"] for r in mine),
                      theirs=min(r["wall"] for r in other),
@@ -283,6 +304,17 @@ for key, label, count, size in [one] + scales:
                      anon=(max(r["anon"] for r in mine), max(r["anon"] for r in other)))
 
 b1 = best["one"]
+if lzx:
+    print("\nload %s" % load())
+    print("%-18s %9s %9s %6s %16s %16s" % ("payload", "LZX", "MSZIP", "ratio", "peak MB (anon)", "peak MB (anon)"))
+    print("%-18s %9s %9s %6s %16s %16s" % ("", "best s", "best s", "", "LZX", "MSZIP"))
+    for key, label, count, size in [one] + scales:
+        b = best[key]
+        print("%-18s %9.2f %9.2f %6.2f %9.1f (%4.1f) %9.1f (%4.1f)" % (
+            label, b["ours"], b["theirs"], b["ours"] / b["theirs"], b["rss"][0] / 1024, b["anon"][0] / 1024,
+            b["rss"][1] / 1024, b["anon"][1] / 1024))
+    print("ratio: best LZX installer / best MSZIP installer (goal: at most 1.10 on 200 files, 20 MiB)")
+    sys.exit(0)
 fixed = b1["ours"] - RUN_WAITS - FILE_WAIT
 print("\nload %s" % load())
 print("fixed cost (one-file cabinet): installer %.3fs - waits %.3fs = %.3fs; extrac32 %.3fs; "

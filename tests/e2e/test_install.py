@@ -127,7 +127,7 @@ class Install(rig.SetupCase):
             "Accepting agreement...", "License accepted", "Folder " + ROAD_FOLDER, "Installing files..."]
             + ["Extracting " + p for p in installed]
             + ["Creating icons...", "Uninstaller " + uninstaller,
-               r"Registered HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Road Product",
+               r"Registered HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Road Product",
                "Folder " + group] + ["Shortcut " + p for p in links]
             + ["Installed successfuly", ACCESS % "Road Product", "Exit code 0"])
 
@@ -165,7 +165,8 @@ class Install(rig.SetupCase):
             "Working...", "Shortcut list checked", re.compile("Removed when Windows starts next: " + copy),
             "File list checked", "Deleting files..."]
             + ["Deleted " + p for p in installed] + ["Removing icons..."] + ["Deleted " + p for p in links]
-            + ["Unregistered Road Product", "Deleted " + uninstaller, "Uninstalled successfuly",
+            + [r"Unregistered HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Road Product",
+               "Deleted " + uninstaller, "Uninstalled successfuly",
                "Uninstall of Road Product has been completed successfuly!", "Exit code 0"])
 
     def test_shortcut_list_forms(self):
