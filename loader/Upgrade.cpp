@@ -35,8 +35,11 @@ EarlierInstallation::EarlierInstallation(const PackageReader& package, const WSt
 void EarlierInstallation::RemoveFilesNotIn(WString& fileList, bool relative)
 {
     const bool listedRelative = reader_.Record().Asks(kAskSubFolders);
-    WString rest = list_;
-    WString name;
+    // Names as Windows keeps them: "a.txt." is the file "a.txt".
+    WString kept, rest = fileList, name;
+    while (TakeListEntry(rest, name))
+        kept += KeptPath(name) + L"\r";
+    rest = list_;
     while (TakeListEntry(rest, name)) {
         // A path of an old list of paths counts only as a name right in
         // the install folder, where that installation put its files.
@@ -46,7 +49,7 @@ void EarlierInstallation::RemoveFilesNotIn(WString& fileList, bool relative)
         if (path.empty() || !IsExistingFile(path))
             continue;
         const WString entry = relative ? path.substr(root_.size()) : path;
-        if (ListHolds(fileList, entry))
+        if (ListHolds(kept, KeptPath(entry)))
             continue;
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
         if (DeleteFileW(path.c_str())) {

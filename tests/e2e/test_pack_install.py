@@ -239,6 +239,20 @@ class PackedInstall(rig.RigTestCase):
                          self.prefix.tree(rig.program_files() + r"\Pack Co"))
         self.assertIsNone(self.prefix.uninstall_entry("Pack Co Packed 1.0"))
 
+    def test_an_upgrade_keeps_what_it_installs_under_another_spelling(self):
+        # Windows drops a name's trailing dots: "app.exe." of the new cabinet
+        # is the earlier "app.exe", which stays; only "old.txt" goes.
+        common = ("--product-name", "Packed Product", "--company-folder", "Pack Co", "--install-folder", "Packed 1.0",
+                  "--short-name", "Packed", "--make-uninstaller")
+        self.install_silently(rig.pack(self.scratch, {"app.exe": b"MZ 1.0", "old.txt": b"old"}, *common,
+                                       name="v1.exe"))
+        cab = rig.make_cab(os.path.join(self.scratch, "v2.cab"), {"app.exe.": b"MZ 2.0"})
+        v2 = os.path.join(self.scratch, "v2.exe")
+        rig.tool("pack", "--stub", rig.stub_path(), "-o", v2, *common, "--current-user", "--cab", cab)
+        self.install_silently(v2)
+        self.assertEqual(sorted(self.prefix.tree(INSTALL_DIR)), ["Uninstall Packed.exe", "app.exe"])
+        self.assertEqual(self.prefix.read(INSTALL_DIR + r"\app.exe"), b"MZ 2.0")
+
     def test_flat_and_unrecorded_packages_install_as_described(self):
         # --flat --current-user: every file at the top level, "." names only,
         # the links in the installing user's Start menu.
