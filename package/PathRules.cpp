@@ -192,6 +192,14 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
     return targetBroke ? CheckRelativePath(record.target) : rule;
 }
 
+template <class Char>
+NameRule CheckCopyRecord(const BasicShortcutRecord<Char>& record, bool subFolders, bool& copyBroke)
+{
+    NameRule rule = subFolders ? CheckRelativePath(record.name) : CheckPlainName(record.name);
+    copyBroke = rule != NameRule::Allowed;
+    return copyBroke ? rule : CheckRelativePath(record.target);
+}
+
 template std::size_t KeptLength(const String&);
 template std::size_t KeptLength(const WString&);
 template String KeptPath(const String&);
@@ -200,6 +208,7 @@ template bool IsDeviceName(const WString&);
 template NameRule CheckRelativePath(const WString&);
 template NameRule CheckPlainName(const WString&);
 template NameRule CheckShortcutRecord(const WShortcutRecord&, bool&);
+template NameRule CheckCopyRecord(const WShortcutRecord&, bool, bool&);
 
 // Bytes as stored are checked as characters of one byte each: the rules
 // then hold for bytes exactly as for text, and exist once.
@@ -300,3 +309,5 @@ const char* ProgramFilesOf(uint16_t machine)
 {
     return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
 }
+
+template NameRule CheckCopyRecord(const ShortcutRecord&, bool, bool&);
