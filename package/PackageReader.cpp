@@ -195,32 +195,12 @@ StepOutcome PackageReader::ReadPayload(PieceSink sink)
     return ReadBlock(PayloadOffset(), header_.PayloadSize(), header_.PayloadCrc(), sink);
 }
 
-namespace {
-
-// Every record complete and in its place.
-template <class Char>
-RecordFault CheckCopies(BasicString<Char> list, bool subFolders)
-{
-    RecordFault fault;
-    BasicShortcutRecord<Char> record;
-    while (fault.rule == NameRule::Allowed && TakeCompleteShortcut(list, record)) {
-        fault.rule = CheckCopyRecord(record, subFolders, fault.target);
-        if constexpr (std::is_same_v<Char, char>)
-            fault.record = record;
-    }
-    if (fault.rule == NameRule::Allowed && !list.empty())
-        fault.rule = NameRule::Empty;
-    return fault;
-}
-
-} // namespace
-
 StepOutcome PackageReader::ReadCopies()
 {
     step_ = PackageStep::Copies;
     copies_.clear();
     decodedCopies_.clear();
-    copyFault_ = RecordFault();
+    copyFault_ = CopyFault();
     if (!record_.Asks(kAskCopies))
         return StepOutcome::Passed;
     // The header's check has kept the payload's end within PackageSize.
@@ -238,13 +218,14 @@ StepOutcome PackageReader::ReadCopies()
     StepOutcome outcome = ReadBlock(at - trailer.listSize, trailer.listSize, trailer.listCrc, keep);
     if (outcome != StepOutcome::Passed)
         return outcome;
-    const bool subFolders = record_.Asks(kAskSubFolders);
-    if (decoder_) {
-        decodedCopies_ = decoder_(copies_.c_str(), copies_.size(), record_.codePage);
-        copyFault_ = CheckCopies(decodedCopies_, subFolders);
-    } else {
-        copyFault_ = CheckCopies(copies_, subFolders);
-    }
+    decodedCopies_ = decoder_ ? decoder_(copies_.c_str(), copies_.size(), record_.codePage) : StoredAsText(copies_);
+    // Every record complete and in its place.
+    WString rest = decodedCopies_;
+    while (copyFault_.rule == NameRule::Allowed && TakeCompleteShortcut(rest, copyFault_.record))
+        copyFault_.rule = CheckCopyRecord(copyFault_.record, record_.Asks(kAskSubFolders), copyFault_.copy);
+    // A decoding that failed leaves nothing, or text no record takes.
+    if (copyFault_.rule == NameRule::Allowed && (!rest.empty() || (decodedCopies_.empty() && !copies_.empty())))
+        copyFault_.rule = NameRule::Empty;
     return copyFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::CopyLeavesPlace;
 }
 

@@ -79,6 +79,14 @@ struct RecordFault {
     NameRule rule = NameRule::Allowed;
 };
 
+// The copies record that broke its rule, decoded, and which part of it
+// did; an unfinished record is Empty.
+struct CopyFault {
+    WShortcutRecord record; // target: the stored name, name: the copy's
+    bool copy = false;
+    NameRule rule = NameRule::Allowed;
+};
+
 // Turns a package's stored bytes into UTF-16 by the package's code page (0:
 // the system's). The stub gives the system's converter; a failed or lossy
 // decoding gives text the rules refuse or an empty text.
@@ -132,12 +140,11 @@ public:
     const WString& Shortcuts() const { return shortcuts_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
     const RecordFault& BrokenRecord() const { return recordFault_; }
-    // As stored, and decoded with the decoder.
+    // As stored, and decoded with the decoder (without one, each byte is
+    // one character, as the place rules take stored bytes).
     const String& Copies() const { return copies_; }
     const WString& DecodedCopies() const { return decodedCopies_; }
-    // target: the stored name, name: the copy's; `target` is set when the
-    // copy's name broke the rule. An unfinished record is Empty.
-    const RecordFault& CopyFault() const { return copyFault_; }
+    const CopyFault& BrokenCopy() const { return copyFault_; }
     // The place checks stopped at a record longer than `keep`, which starts
     // UncheckedFrom bytes into the list.
     bool RecordsUnchecked() const { return unchecked_; }
@@ -166,7 +173,7 @@ private:
     RecordFault recordFault_;
     String copies_;
     WString decodedCopies_;
-    RecordFault copyFault_;
+    CopyFault copyFault_;
     bool unchecked_ = false;
     uint64_t uncheckedFrom_ = 0;
     uint32_t blockCrc_ = 0;

@@ -192,8 +192,7 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
     return targetBroke ? CheckRelativePath(record.target) : rule;
 }
 
-template <class Char>
-NameRule CheckCopyRecord(const BasicShortcutRecord<Char>& record, bool subFolders, bool& copyBroke)
+NameRule CheckCopyRecord(const WShortcutRecord& record, bool subFolders, bool& copyBroke)
 {
     NameRule rule = subFolders ? CheckRelativePath(record.name) : CheckPlainName(record.name);
     copyBroke = rule != NameRule::Allowed;
@@ -208,7 +207,6 @@ template bool IsDeviceName(const WString&);
 template NameRule CheckRelativePath(const WString&);
 template NameRule CheckPlainName(const WString&);
 template NameRule CheckShortcutRecord(const WShortcutRecord&, bool&);
-template NameRule CheckCopyRecord(const WShortcutRecord&, bool, bool&);
 
 // Bytes as stored are checked as characters of one byte each: the rules
 // then hold for bytes exactly as for text, and exist once.
@@ -226,6 +224,8 @@ WString Bytes(const char* text, std::size_t size)
 WString Bytes(const String& text) { return Bytes(text.c_str(), text.size()); }
 
 } // namespace
+
+WString StoredAsText(const String& bytes) { return Bytes(bytes); }
 
 template <>
 bool IsDeviceName(const String& component)
@@ -309,5 +309,3 @@ const char* ProgramFilesOf(uint16_t machine)
 {
     return machine == kPeMachineAmd64 ? "C:\\Program Files" : "C:\\Program Files (x86)";
 }
-
-template NameRule CheckCopyRecord(const ShortcutRecord&, bool, bool&);

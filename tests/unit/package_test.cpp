@@ -327,13 +327,25 @@ TEST(PackageReader, CopiesReadBackWithTheRecordThatBrokeItsRule)
         ASSERT_EQ(reader.ReadHeader(), kPassed);
         EXPECT_EQ(reader.ReadCopies(), c.rule == NameRule::Allowed ? kPassed : StepOutcome::CopyLeavesPlace);
         EXPECT_EQ(reader.Copies(), c.list);
-        const RecordFault& fault = reader.CopyFault();
+        const CopyFault& fault = reader.BrokenCopy();
         EXPECT_EQ(fault.rule, c.rule);
         if (c.rule != NameRule::Allowed) {
-            EXPECT_EQ(fault.target, c.copyBroke);
-            EXPECT_EQ(c.copyBroke ? fault.record.name : fault.record.target, c.broken);
+            EXPECT_EQ(fault.copy, c.copyBroke);
+            EXPECT_TRUE((c.copyBroke ? fault.record.name : fault.record.target) == StoredAsText(c.broken));
         }
     }
+
+    // A list the decoder cannot turn into text is no list of copies.
+    const std::vector<unsigned char> bytes = WithCopies("a.dll|b.dll\r");
+    BufferSource file(bytes);
+    PackageReader reader(file);
+    reader.DecodeWith([](const char* text, std::size_t size, uint16_t) {
+        const String bytes(text, size);
+        return bytes.find('|') == String::npos ? StoredAsText(bytes) : WString();
+    });
+    ASSERT_EQ(reader.ReadMarker(), kPassed);
+    ASSERT_EQ(reader.ReadHeader(), kPassed);
+    EXPECT_EQ(reader.ReadCopies(), StepOutcome::CopyLeavesPlace);
 }
 
 TEST(PackageWriter, ComposesInFileOrderWithMarker)

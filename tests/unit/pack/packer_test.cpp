@@ -319,7 +319,7 @@ TEST(Packer, StoresIdenticalFilesOnce)
 {
     // Same content and attributes: one entry, the others copies of the
     // first in cabinet order. Same size with other bytes, other
-    // attributes, or a file to be run: entries of their own.
+    // attributes, a file to be run, or empty: entries of their own.
     Payload p;
     const Bytes dll = Noise(50000, 3);
     for (const char* name : {"tree/a/lib.dll", "tree/b/lib.dll", "tree/c/other.dll", "tree/e/ro.dll"})
@@ -328,6 +328,8 @@ TEST(Packer, StoresIdenticalFilesOnce)
     other[49999] ^= 1;
     p.dir.Write("tree/d/late.dll", other);
     p.dir.Write("tree/bin/viewer.exe", Pattern(70000, 1)); // the bytes of viewer.exe, which is run
+    p.dir.Write("tree/f/none.dat", std::string()); // empty, as in/docs/empty.dat
+    p.dir.Write("tree/f/zero.dat", std::string());
     chmod((p.dir / "tree/e/ro.dll").c_str(), 0444);
     PackRequest req = p.Request();
     req.inputs.push_back({p.dir / "tree", ""});
@@ -337,7 +339,7 @@ TEST(Packer, StoresIdenticalFilesOnce)
     const PackPlan plan = PlanPackage(req);
     EXPECT_EQ(plan.copies, "a\\lib.dll|b\\lib.dll\ra\\lib.dll|c\\other.dll\r");
     EXPECT_EQ(plan.copyCount, 2u);
-    EXPECT_EQ(plan.entries.size(), 4u + 4u);
+    EXPECT_EQ(plan.entries.size(), 4u + 6u);
     const Built once = BuildPackage(req), every = BuildPackage(everyFile);
     EXPECT_LT(once.package.size() + 2 * 49000, every.package.size());
 
@@ -346,8 +348,8 @@ TEST(Packer, StoresIdenticalFilesOnce)
     EXPECT_EQ(r.installError, "");
     EXPECT_EQ(r.notes, std::vector<std::string>());
     EXPECT_EQ(r.record.asks, kAskSubFolders | kAskAllUsers | kAskUnattended | kAskCopies);
-    EXPECT_EQ(r.header.FileCount(), 10u); // what the installation writes
-    EXPECT_EQ(r.cabinet.files.size(), 8u);
+    EXPECT_EQ(r.header.FileCount(), 12u); // what the installation writes
+    EXPECT_EQ(r.cabinet.files.size(), 10u);
     ASSERT_EQ(r.copies.size(), 2u);
     EXPECT_EQ(std::string(r.copies[1].target.c_str()), "a\\lib.dll");
     EXPECT_EQ(std::string(r.copies[1].name.c_str()), "c\\other.dll");
@@ -359,7 +361,7 @@ TEST(Packer, StoresIdenticalFilesOnce)
 
     r = InspectFile(every.package);
     EXPECT_EQ(r.record.asks & kAskCopies, 0);
-    EXPECT_EQ(r.cabinet.files.size(), 10u);
+    EXPECT_EQ(r.cabinet.files.size(), 12u);
     EXPECT_EQ(RenderText(r, 1252).find("copies"), std::string::npos);
 
     // A copy the stub would refuse makes the package damaged; one that

@@ -616,8 +616,9 @@ bool SameContent(const CabEntry& a, const CabEntry& b)
 // cabinet order keeps its entry, each other one becomes a copy of it, which
 // takes its time too. Files to be started stay entries (the extraction
 // starts them), and so do names stored as UTF-8 in a package of another
-// code page (the list is in the code page). Only files that share their
-// size with another are read.
+// code page (the list is in the code page), and empty files (an entry costs
+// no more than a copy). Only files that share their size with another are
+// read.
 void StoreCopiesOnce(PackPlan& plan)
 {
     const uint16_t apart = kAttrRun | (plan.record.codePage == kCodePageUtf8 ? 0 : kAttrUtf8Name);
@@ -628,7 +629,7 @@ void StoreCopiesOnce(PackPlan& plan)
     std::vector<CabEntry> entries;
     for (CabEntry& e : plan.entries) {
         const CabEntry* original = nullptr;
-        if (sizes[e.Size()] > 1 && !(e.attribs & apart)) {
+        if (e.Size() > 0 && sizes[e.Size()] > 1 && !(e.attribs & apart)) {
             const uint16_t attribs = static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name);
             std::vector<size_t>& same = kept[{e.Size(), attribs, ContentCrc(e)}];
             for (size_t i : same)

@@ -193,9 +193,13 @@ bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
         r.field = fault.target ? "shortcut target" : "shortcut name";
         r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
     } else if (outcome == StepOutcome::CopyLeavesPlace) {
-        const RecordFault& fault = reader.CopyFault();
-        const String& text = fault.target ? fault.record.name : fault.record.target;
-        r.field = (fault.target ? "copy \"" : "stored name \"") + Bytes(text) + "\"";
+        // Read without a decoder: each character is a stored byte.
+        const CopyFault& fault = reader.BrokenCopy();
+        const WString& wide = fault.copy ? fault.record.name : fault.record.target;
+        std::string text;
+        for (std::size_t i = 0; i < wide.size(); ++i)
+            text += static_cast<char>(wide[i]);
+        r.field = (fault.copy ? "copy \"" : "stored name \"") + text + "\"";
         r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
     }
     Damaged(r, reader, outcome, Reason(r, reader, outcome));
