@@ -220,24 +220,37 @@ bool SameLetter(WideChar c, WideChar d)
 
 } // namespace
 
-bool TUnCab::Seen(const WString& name)
+namespace {
+
+constexpr unsigned kFileName = 0x4000, kFolderName = 0x8000;
+
+} // namespace
+
+unsigned TUnCab::Note(const WString& kept, std::size_t size, unsigned kind)
 {
-    // Every folder of a kept name too: "a.\\b" is "a\\b".
-    const WString kept = KeptPath(name);
-    const std::size_t size = kept.size();
-    for (std::size_t at = 0; at < checked_.size(); at += 1 + checked_[at]) {
-        if (checked_[at] != size)
+    for (std::size_t at = 0; at < checked_.size(); at += 1 + (checked_[at] & 0x3FFF)) {
+        if ((checked_[at] & 0x3FFF) != size)
             continue;
         std::size_t i = 0;
         while (i < size && SameLetter(kept[i], checked_[at + 1 + i]))
             ++i;
         if (i == size)
-            return true;
+            return checked_[at] & ~0x3FFFu;
     }
-    // Stored names are at most 256 bytes: the length fits in one character.
-    checked_ += static_cast<WideChar>(size);
-    checked_ += kept;
-    return false;
+    // Stored names are at most 256 bytes: the length fits below the kind.
+    checked_ += static_cast<WideChar>(size | kind);
+    checked_.Append(kept.c_str(), size);
+    return 0;
+}
+
+bool TUnCab::Seen(const WString& name)
+{
+    // Every folder of a kept name too: "a.\\b" is "a\\b".
+    const WString kept = KeptPath(name);
+    for (std::size_t end = kept.find(L'\\'); end != WString::npos; end = kept.find(L'\\', end + 1))
+        if (Note(kept, end, kFolderName) == kFileName)
+            return true;
+    return Note(kept, kept.size(), kFileName) != 0;
 }
 
 INT_PTR TUnCab::PartialFile(const FDINOTIFICATION& n)

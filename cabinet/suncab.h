@@ -136,9 +136,13 @@ private:
     INT_PTR NextCabinet(FDINOTIFICATION& n);
     // The stored name as text: UTF-8 with the flag, else in CodePage.
     WString EntryName(const char* stored, unsigned attributes) const;
-    // Whether an earlier entry of the walk reaches name's file; notes it
-    // when none does.
+    // Whether an earlier entry of the walk reaches name's file, or makes
+    // one name a file and a folder ("a" and "a\\x"); notes it and its
+    // folders when not.
     bool Seen(const WString& name);
+    // What checked_ holds of the first size characters of kept: 0 nothing,
+    // else the kind it was noted as; noted as kind when nothing.
+    unsigned Note(const WString& kept, std::size_t size, unsigned kind);
     // Keeps the first error of a notification for Execute; tells the
     // platform to abort.
     INT_PTR Fail(SetupError error);
@@ -159,7 +163,8 @@ private:
     // Cancel pressed in the in-use box: the platform's abort is the user's.
     bool cancelled_ = false;
     bool checking_ = false;
-    // The names CheckEntries has passed so far as Windows keeps them, each
-    // after its length.
+    // The names CheckEntries has passed so far as Windows keeps them, and
+    // their folders, each after its length and kind (kFileName or
+    // kFolderName in the high bits).
     WString checked_;
 };

@@ -4,8 +4,9 @@
 #include "services/Text.h"
 #include "ui/uGUI.h"
 
-SetupError TCabNotify::NotifyFile(TUnCab&, const WString& fileName, int32_t, const SYSTEMTIME&, uint8_t&)
+SetupError TCabNotify::NotifyFile(TUnCab&, const WString& fileName, int32_t size, const SYSTEMTIME&, uint8_t&)
 {
+    Bytes += static_cast<uint32_t>(size);
     FileList.Append(fileName.c_str() + Skip, fileName.size() - Skip);
     FileList += L'\r';
     Log("Extracting ", fileName);

@@ -19,6 +19,8 @@ public:
     // Characters at the start of each target left out of FileList: the
     // install folder's, for a list of names relative to it.
     std::size_t Skip = 0;
+    // The entries' sizes, summed.
+    uint64_t Bytes = 0;
 
     // The error "Operation aborted by user" once Abort was pressed.
     SetupError NotifyFile(TUnCab& sender, const WString& fileName, int32_t size, const SYSTEMTIME& dateTime,

@@ -16,7 +16,7 @@ constexpr DWORD kCopyPiece = 65536;
 // Content, time and attributes (read-only, hidden, system and archive, as
 // the extraction sets them) through the two handles: what failed, or
 // nullptr.
-const char* CopyContent(HANDLE from, HANDLE to, const WString& target)
+const char* CopyContent(HANDLE from, HANDLE to, const WString& target, uint64_t& copied)
 {
     PieceBuffer piece = NewPieceBuffer(kCopyPiece);
     DWORD got;
@@ -25,6 +25,7 @@ const char* CopyContent(HANDLE from, HANDLE to, const WString& target)
             return "read";
         if (!WriteAll(to, piece.get(), got))
             return "write";
+        copied += got;
     } while (got);
     BY_HANDLE_FILE_INFORMATION source;
     if (!GetFileInformationByHandle(from, &source) ||
@@ -35,7 +36,7 @@ const char* CopyContent(HANDLE from, HANDLE to, const WString& target)
     return nullptr;
 }
 
-SetupError CopyInstalledFile(const WString& source, const WString& target)
+SetupError CopyInstalledFile(const WString& source, const WString& target, uint64_t& copied)
 {
     UniqueHandle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -46,7 +47,7 @@ SetupError CopyInstalledFile(const WString& source, const WString& target)
     UniqueHandle to = OpenToReplace(target, GENERIC_WRITE, error);
     if (!to.Valid())
         return FileError("create", target, error);
-    const char* failed = CopyContent(from.Get(), to.Get(), target);
+    const char* failed = CopyContent(from.Get(), to.Get(), target, copied);
     if (!failed && !to.Close())
         failed = "write";
     if (failed) {
@@ -77,7 +78,7 @@ SetupError InstallCopies(TUnCab& cab, TCabNotify& notify, const WString& copies)
         if (!error)
             error = cab.MakeFolder(target, false);
         if (!error)
-            error = CopyInstalledFile(source, target);
+            error = CopyInstalledFile(source, target, notify.Bytes);
         if (error)
             return error;
     }

@@ -8,6 +8,7 @@ class TCabNotify;
 class TUnCab;
 
 // Each copy with the bytes, time and attributes of the file extracted for
-// its stored name, listed and counted by notify like an extracted file. A
-// copy that cannot be written whole is removed and ends the run.
+// its stored name, listed and counted (files and bytes) by notify like an
+// extracted file. A copy that cannot be written whole is removed and ends
+// the run.
 SetupError InstallCopies(TUnCab& cab, TCabNotify& notify, const WString& copies);

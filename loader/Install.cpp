@@ -5,6 +5,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <optional>
+
 #include "cabinet/suncab.h"
 #include "loader/CabNotify.h"
 #include "loader/CommandLine.h"
@@ -12,7 +14,9 @@
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"
+#include "loader/Registration.h"
 #include "loader/Sequences.h"
+#include "loader/Upgrade.h"
 #include "package/PackageWriter.h"
 #include "package/TextLists.h"
 #include "services/Log.h"
@@ -29,6 +33,7 @@ struct Installation {
     WString Folder;   // set once the folder is made
     WString FileList; // every target path, each followed by a CR
     WString RunList;  // the written files the cabinet marks to be run
+    uint64_t Bytes = 0; // of the files written
 };
 
 // Streams the payload into a temporary ".cab" with a running CRC-32. The
@@ -170,6 +175,7 @@ SetupError ExtractFiles(TUnCab& cab, TCabNotify& notify, const WString& copies, 
         return error;
     done.RunList = cab.RunList();
     done.FileList = notify.FileList;
+    done.Bytes = notify.Bytes;
     SHChangeNotify(SHCNE_MKDIR, SHCNF_PATHW, done.Folder.c_str(), nullptr);
     return SetupError();
 }
@@ -252,7 +258,7 @@ SetupError WriteUninstallerFile(const WString& path, const OwnPackage& own, cons
     PackageRecord record;
     record.present = true;
     record.codePage = own.Reader.Record().codePage;
-    record.asks = kAskUtf8FileList | (own.Reader.Record().asks & (kAskSubFolders | kAskAllUsers | kAskUnattended));
+    record.asks = kAskUtf8FileList | (own.Reader.Record().asks & kInheritedAsks);
     switch (WriteUninstaller(out, own.Source, own.Reader.Marker().StubSize, own.Reader.Header(),
                              own.Reader.ShortcutList(), EncodeUtf8(fileList), record, Sha256Of)) {
     case WriteResult::ReadFailed:
@@ -317,20 +323,37 @@ SetupError CreateShortcuts(const PackageReader& package, const WString& group, c
 
 // The uninstaller is written before any shortcut, once every file is in
 // place: whatever fails then, no shortcut is left, and no uninstaller that
-// is not whole.
-SetupError CreateIconsAndUninstaller(const OwnPackage& own, const WString& programs, const Installation& done)
+// is not whole. An earlier installation in the folder is replaced: what only
+// it had goes, its files before the new uninstaller lists what stays.
+SetupError CreateIconsAndUninstaller(const OwnPackage& own, const WString& programs, Installation& done)
 {
-    const PackageHeader& header = own.Reader.Header();
+    const PackageReader& package = own.Reader;
+    const bool registers = package.Record().Asks(kAskAppsEntry);
     ShowStatus("Creating icons...", "");
-    if (own.Reader.ShortcutList().empty())
-        return SetupError(); // no group, no shortcuts and no uninstaller
+    std::optional<EarlierInstallation> earlier;
+    if (package.Record().Asks(kAskUpgrade)) {
+        earlier.emplace(package, done.Folder);
+        if (earlier->Found())
+            earlier->RemoveFilesNotIn(done.FileList, package.Record().Asks(kAskSubFolders));
+    }
+    const WString group = ShortcutGroup(programs, package);
     WString uninstaller;
-    if (header.MakeUninstaller()) {
-        uninstaller = WFormat("%s\\%s.exe", {done.Folder, UninstallName(own.Reader)});
+    // Without shortcuts there is no group, no shortcut and, unless the
+    // product is registered, no uninstaller.
+    if (package.Header().MakeUninstaller() && (registers || !package.ShortcutList().empty())) {
+        uninstaller = WFormat("%s\\%s.exe", {done.Folder, UninstallName(package)});
         if (SetupError error = WriteUninstallerFile(uninstaller, own, done.FileList))
             return error;
+        if (registers)
+            if (SetupError error = RegisterProduct(package, done.Folder, uninstaller, done.Bytes))
+                return error;
     }
-    return CreateShortcuts(own.Reader, ShortcutGroup(programs, own.Reader), done.Folder, uninstaller);
+    if (!package.ShortcutList().empty())
+        if (SetupError error = CreateShortcuts(package, group, done.Folder, uninstaller))
+            return error;
+    if (earlier && earlier->Found())
+        earlier->RemoveShortcutsNotIn(package, group);
+    return SetupError();
 }
 
 // Starts each file the cabinet marked to be run. True once one started.

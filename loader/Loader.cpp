@@ -16,21 +16,6 @@
 
 namespace {
 
-// A shell folder, or empty when the shell gives none or one that is no full
-// path below a drive's root: nothing is ever made in a root or relative to
-// the current folder.
-WString ShellFolder(int csidl)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, buffer)))
-        return WString();
-    WString folder = buffer;
-    const bool rooted = folder.size() > 3 && folder[1] == ':' && folder[2] == '\\';
-    const bool unc = folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\' && folder[2] != '?' &&
-                     folder[2] != '.';
-    return rooted || unc ? folder : WString();
-}
-
 // The package read from the own file is the one the running image names
 // (package/PackageDigest.h): the image is what Windows started and checked
 // the signature of, the file is only what its name leads to now. An image
@@ -112,8 +97,7 @@ bool StartLog(const Invocation& call, const Arguments& args, const OwnPackage& o
 bool FindShellFolders(const PackageReader& package, ShellFolders& folders)
 {
     const PackageHeader& header = package.Header();
-    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES),
-                           ShellFolder(package.Record().Asks(kAskAllUsers) ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS)};
+    folders = ShellFolders{ShellFolder(CSIDL_PROGRAM_FILES), ProgramsOf(package)};
     const bool installs = !header.UninstallMode() || package.Record().Asks(kAskSubFolders);
     const char* missing = installs && folders.ProgramFiles.empty() ? "Program Files"
                           : header.ShortcutListSize() && folders.Programs.empty() ? "Programs"

@@ -8,6 +8,7 @@
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"
+#include "loader/Registration.h"
 #include "loader/RunControl.h"
 #include "loader/Sequences.h"
 #include "package/PathRules.h"
@@ -50,32 +51,16 @@ Outcome DeleteListedFile(const WString& path, WString& failure)
     return Outcome::Done;
 }
 
-// The path of a listed name. A package that kept its folders lists names
-// relative to the install folder (root, with its "\\"): a name that would
-// leave it or reach a file through a link gives no path, and is passed by
-// as a missing file. Other lists hold the paths as installed.
-WString ListedPath(const WString& root, const WString& name, bool relative)
-{
-    if (!relative)
-        return name;
-    const WString path = root + name;
-    return CheckRelativePath(name) == NameRule::Allowed && !LinkOnTheWay(root, path) ? path : WString();
-}
-
 // Main work, under the failure handler. The InstalledFileList is the
-// payload: read whole, right after the ShortcutList, and decoded: UTF-8 when
-// the record says so, else (an uninstaller written before the record) in
-// the code page of the texts. root: the install folder with its "\\".
+// payload: read whole, right after the ShortcutList. root: the install
+// folder with its "\\".
 StepResult DeleteInstalledFiles(PackageReader& package, const WString& root, WString& fileList, WString& failure)
 {
-    String bytes;
-    KeepText list(bytes);
-    if (package.ReadPayload(list) != StepOutcome::Passed) {
+    if (!ReadInstalledFileList(package, fileList)) {
         ReportDamaged(kUninstallCaption);
         return Outcome::Damaged;
     }
     const PackageRecord& record = package.Record();
-    fileList = DecodeText(bytes.c_str(), bytes.size(), record.Asks(kAskUtf8FileList) ? kCodePageUtf8 : record.codePage);
     Log("File list checked");
     GuiShow(GuiMode::Uninstall);
     ShowCaption(kUninstallCaption);
@@ -93,12 +78,11 @@ StepResult DeleteInstalledFiles(PackageReader& package, const WString& root, WSt
         const WString path = ListedPath(root, name, relative);
         if (DeleteListedFile(path, failure) == Outcome::Cancelled)
             return Outcome::Cancelled;
-        // Then each of its folders that is left empty, deepest first: once
-        // the last listed name below a folder has gone, every folder below
-        // it has had its turn. A folder holding a file of the user's stays,
-        // and with it the folders above it.
-        for (WString folder = FolderOf(path); relative && folder.size() > root.size(); folder = FolderOf(folder))
-            RemoveDirectoryW(folder.c_str());
+        // Then each of its folders that is left empty: once the last listed
+        // name below a folder has gone, every folder below it has had its
+        // turn.
+        if (relative)
+            RemoveEmptyFolders(root, path);
         PauseForWindows(15);
     }
 
@@ -184,6 +168,8 @@ StepResult RunUninstallation(const Invocation& call, const ShellFolders& folders
         RemoveShortcuts(own.Reader, group);
         folderToCheck = group;
     }
+    if (own.Reader.Record().Asks(kAskAppsEntry))
+        UnregisterProduct(own.Reader);
 
     // A listed file that stays for a reason other than the user's is a failed
     // removal, though the run went to its end.

@@ -160,6 +160,22 @@ String UninstallLinkName(const PackageHeader& header)
     }
 }
 
+template <class Char>
+BasicString<Char> UninstallKeyName(const BasicString<Char>& company, const BasicString<Char>& folder)
+{
+    BasicString<Char> key = company;
+    if (!key.empty())
+        key += Char(' ');
+    key += folder;
+    Char* c = key.data();
+    for (std::size_t i = 0; i < key.size(); ++i)
+        if (c[i] == Char('\\'))
+            c[i] = Char(' ');
+    return key;
+}
+template String UninstallKeyName(const String&, const String&);
+template WString UninstallKeyName(const WString&, const WString&);
+
 PackageHeader UninstallerHeader(const PackageHeader& installer, const String& fileList)
 {
     PackageHeader h = installer;

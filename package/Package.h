@@ -50,6 +50,10 @@ enum PackageAsk : uint16_t {
     // the install folder; names without "." are installed too. The
     // installed-file list then holds names relative to the install folder.
     kAskSubFolders = 0x0002,
+    // The installation registers the product in Apps & features (the
+    // Uninstall key named by UninstallKeyName) and writes its uninstaller
+    // also without shortcuts; the uninstallation removes the key.
+    kAskAppsEntry = 0x0004,
     // The shortcuts go to the all-users Programs folder, for everyone who
     // uses the machine, and are removed from there.
     kAskAllUsers = 0x0008,
@@ -58,10 +62,17 @@ enum PackageAsk : uint16_t {
     // Identical files are stored once: the copies list at the package's end
     // names each further place one of them is installed to.
     kAskCopies = 0x0020,
+    // An installation into a folder that holds an earlier one of the
+    // product (its uninstaller is there) replaces it: the files and
+    // shortcuts that only the earlier one had are removed.
+    kAskUpgrade = 0x0040,
 };
 // The bits this stub knows: a package that asks for more is refused, not
 // half served.
-constexpr uint16_t kKnownAsks = kAskUtf8FileList | kAskSubFolders | kAskAllUsers | kAskUnattended | kAskCopies;
+constexpr uint16_t kKnownAsks =
+    kAskUtf8FileList | kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskCopies | kAskUpgrade;
+// What an uninstaller keeps of its installer's asks.
+constexpr uint16_t kInheritedAsks = kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskUpgrade;
 
 struct PackageRecord {
     bool present = false;
@@ -259,6 +270,13 @@ String HeaderString(const PackageHeader& header, HeaderText field);
 // UninstallLinkStyle: "Uninstall %s" with ShortName (1) or ProductName (2),
 // else "Uninstall".
 String UninstallLinkName(const PackageHeader& header);
+
+// The name of the product's key under Windows' Uninstall key: its place
+// under Program Files, CompanyFolder and InstallFolder joined by a space
+// (a key name has no "\\": each one becomes a space too), so that every
+// version installed to one place has the one key.
+template <class Char>
+BasicString<Char> UninstallKeyName(const BasicString<Char>& company, const BasicString<Char>& folder);
 
 // The header of the uninstaller written from an installer's header: only
 // UninstallMode, PayloadSize and PayloadCrc change.

@@ -437,6 +437,24 @@ class Prefix:
                 out[os.path.normpath(os.path.join(rel, f))] = os.path.getsize(full) if os.path.isfile(full) else -1
         return out
 
+    def uninstall_entry(self, key):
+        """The values of a product's key in Apps & features, as `reg query`
+        prints them (name -> text; a DWORD as "0x1"), or None when there is
+        no such key. A 32-bit program's key is in the 32-bit view."""
+        wow64 = self.win64 and TARGETS[self.target]["bits"] == 32
+        path = r"HKLM\Software%s\Microsoft\Windows\CurrentVersion\Uninstall\%s" % (
+            r"\Wow6432Node" if wow64 else "", key)
+        p = subprocess.run(["wine", "reg", "query", path], env=self.env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+        if p.returncode != 0:
+            return None
+        values = {}
+        for line in p.stdout.decode("utf-8", "replace").splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[1].startswith("REG_"):
+                values[parts[0]] = parts[2] if len(parts) > 2 else ""
+        return values
+
     def state(self):
         """The folders a setup run may change, for before/after comparisons."""
         return {p: self.tree(p) for p in (self.program_files, self.start_menu_programs, self.common_programs,

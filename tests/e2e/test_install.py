@@ -99,11 +99,12 @@ class Install(rig.SetupCase):
         stub_size = rig.marker(setup_bytes)[1]
         # Bytes 40 to 47 are the uninstaller's own record: the texts' code
         # page as the installer had it (the packer's default, UTF-8), a
-        # UTF-8 file list (0x1) and the installer's sub-folders (0x2). Its
+        # UTF-8 file list (0x1) and what the installer asked for (sub-folders
+        # 0x2, Apps & features 0x4, unattended 0x10, upgrades 0x40). Its
         # headers carry the digest of its own package, which inspect checks.
         self.assertEqual(uninst_bytes[:40], setup_bytes[:40])
-        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 0x12))
-        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 0x13))
+        self.assertEqual(struct.unpack_from("<HHH", setup_bytes, 40), (0x5363, 65001, 0x56))
+        self.assertEqual(struct.unpack_from("<HHH", uninst_bytes, 40), (0x5363, 65001, 0x57))
         slot = slice(rig.DIGEST_SLOT, rig.DIGEST_SLOT + 40)
         self.assertEqual(uninst_bytes[60:slot.start], setup_bytes[60:slot.start])
         self.assertEqual(uninst_bytes[slot.stop:stub_size], setup_bytes[slot.stop:stub_size])
@@ -124,8 +125,10 @@ class Install(rig.SetupCase):
             "This will install Road Product on your computer. Do you wish to continue?", "Answer: Yes",
             "Working...", "Shortcut list checked", re.compile(r"Cabinet checked: C:\\windows\\Temp\\_KT\w{5}\.cab"),
             "Accepting agreement...", "License accepted", "Folder " + ROAD_FOLDER, "Installing files..."]
-            + ["Extracting " + p for p in installed] + ["Creating icons...", "Uninstaller " + uninstaller,
-                                                        "Folder " + group] + ["Shortcut " + p for p in links]
+            + ["Extracting " + p for p in installed]
+            + ["Creating icons...", "Uninstaller " + uninstaller,
+               r"Registered HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Road Product",
+               "Folder " + group] + ["Shortcut " + p for p in links]
             + ["Installed successfuly", ACCESS % "Road Product", "Exit code 0"])
 
         u = self.run_setup(uninstaller, ["/log=" + log], rules=[Box("This will", press="Yes"),
@@ -162,7 +165,7 @@ class Install(rig.SetupCase):
             "Working...", "Shortcut list checked", re.compile("Removed when Windows starts next: " + copy),
             "File list checked", "Deleting files..."]
             + ["Deleted " + p for p in installed] + ["Removing icons..."] + ["Deleted " + p for p in links]
-            + ["Deleted " + uninstaller, "Uninstalled successfuly",
+            + ["Unregistered Road Product", "Deleted " + uninstaller, "Uninstalled successfuly",
                "Uninstall of Road Product has been completed successfuly!", "Exit code 0"])
 
     def test_shortcut_list_forms(self):

@@ -92,7 +92,7 @@ class PackRoundTrip(rig.RigTestCase):
                 report = rig.inspect(exe)
                 self.assertEqual(report["verdict"], "valid installer (marker, header, shortcut list and payload are sound)")
                 # Asked for by default: sub-folders (0x2), shortcuts for all users (0x8).
-                self.assertEqual(report["record"], {"present": True, "codePage": int(codepage), "asks": 0x1A})
+                self.assertEqual(report["record"], {"present": True, "codePage": int(codepage), "asks": 0x5E})
                 self.assertEqual([(e["name"], e["attribs"] & 0x80) for e in report["cabinet"]["entries"]],
                                  [("caf\u00e9.txt", 0x80)])
 

@@ -124,7 +124,7 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(report["header"]["ProductName"], "Packed Product")
         # Names relative to the install folder, as a package with sub-folders lists them.
         self.assertEqual(sorted(report["installedFiles"]), sorted(files))
-        self.assertEqual(report["record"]["asks"], 0x1 | 0x2 | 0x8 | 0x10)
+        self.assertEqual(report["record"]["asks"], 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40)
 
     TREE = {"app.exe": b"MZ app", "docs/guide.txt": b"guide", "docs/guide/intro.txt": b"intro\r\n",
             "docs/guide/more/deep.txt": b"deep", "plugins/filters/README": b"no dot, installed too"}
@@ -212,6 +212,64 @@ class PackedInstall(rig.RigTestCase):
         self.assertEqual(sorted(listed), sorted(name.replace("/", "\\") for name in files))
         self.uninstall(INSTALL_DIR + r"\Uninstall Packed.exe")
         self.assertFalse(self.prefix.exists(rig.program_files() + r"\Pack Co"))
+
+    def test_upgrades_replace_the_earlier_installation_and_its_apps_entry(self):
+        # 1.0 -> 1.1 -> 1.2 -> unattended removal: what only an earlier
+        # version had goes (a file of the user's stays), the entry in Apps &
+        # features follows each version, and the last one, without shortcuts,
+        # still has its uninstaller.
+        versions = [
+            ("1.0.0", {"app.exe": b"MZ 1.0", "only10.dll": b"1.0 only", "docs/old/notes.txt": b"notes",
+                       "docs/guide.txt": b"guide 1.0"}, ["App=app.exe", "Notes=docs\\old\\notes.txt"]),
+            ("1.1.0", {"app.exe": b"MZ 1.1", "new11.dll": b"new", "docs/guide.txt": b"guide 1.1"}, ["App=app.exe"]),
+            ("1.2.0", {"app.exe": b"MZ 1.2", "docs/guide.txt": b"guide 1.2"}, []),
+        ]
+        group = self.prefix.common_programs + r"\Packed Product"
+        uninstaller = INSTALL_DIR + r"\Uninstall Packed.exe"
+        mine = INSTALL_DIR + r"\mine.txt"
+        for version, files, links in versions:
+            with self.subTest(version=version):
+                exe = rig.pack(self.scratch, files, "--product-name", "Packed Product", "--company-folder", "Pack Co",
+                               "--install-folder", "Packed 1.0", "--short-name", "Packed", "--start-menu-folder",
+                               "Packed Product", "--make-uninstaller", "--uninstall-link-style", "1",
+                               "--product-version", version, "--publisher", "Example Co",
+                               *sum([["--shortcut", link] for link in links], []), name="v%s.exe" % version, all_users=True)
+                self.install_silently(exe)
+                if version == "1.0.0":
+                    self.prefix.write(mine, b"the user's")
+                expected = {name.replace("/", os.sep): len(data) for name, data in files.items()}
+                expected.update({os.path.dirname(k): None for k in list(expected) if os.path.dirname(k)})
+                expected.update({"mine.txt": 10, "docs": None})
+                tree = self.prefix.tree(INSTALL_DIR)
+                self.assertEqual({k: v for k, v in tree.items() if not k.startswith("Uninstall")},
+                                 {k: v for k, v in expected.items() if not k.startswith("Uninstall")}, version)
+                self.assertIn("Uninstall Packed.exe", tree)
+                for name, data in files.items():
+                    self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name.replace("/", "\\")), data, name)
+                self.assertEqual(sorted(rig.inspect(self.prefix.host(uninstaller))["installedFiles"]),
+                                 sorted(name.replace("/", "\\") for name in files))
+                names = ["%s.lnk" % link.split("=")[0] for link in links]
+                self.assertEqual(self.prefix.listdir(group) if self.prefix.exists(group) else [],
+                                 sorted(names + ["Uninstall Packed.lnk"]) if names else [])
+                entry = self.prefix.uninstall_entry("Pack Co Packed 1.0")
+                self.assertEqual(entry, {
+                    "DisplayName": "Packed Product", "DisplayVersion": version, "Publisher": "Example Co",
+                    "InstallLocation": INSTALL_DIR, "UninstallString": '"%s"' % uninstaller,
+                    "QuietUninstallString": '"%s" /QUIET' % uninstaller, "DisplayIcon": uninstaller + ",0",
+                    "EstimatedSize": "0x1", "NoModify": "0x1", "NoRepair": "0x1"})
+        # Removed as a deployment tool would: by the entry's quiet command.
+        os.remove(self.prefix.host(mine))
+        r = self.prefix.run(uninstaller, ["/QUIET"], rules=[], timeout=90)
+        self.assertNoTimeout(r)
+        self.assertEnds(r, "done", "done")
+        self.assertEqual((r.boxes, r.window_titles()), ([], []), r)
+        for _ in range(50):
+            if not self.prefix.exists(rig.program_files() + r"\Pack Co"):
+                break
+            time.sleep(0.1)
+        self.assertFalse(self.prefix.exists(rig.program_files() + r"\Pack Co"),
+                         self.prefix.tree(rig.program_files() + r"\Pack Co"))
+        self.assertIsNone(self.prefix.uninstall_entry("Pack Co Packed 1.0"))
 
     def test_flat_and_unrecorded_packages_install_as_described(self):
         # --flat --current-user: every file at the top level, "." names only,

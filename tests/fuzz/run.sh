@@ -12,7 +12,7 @@ SECONDS_TO_RUN=${2:-60}
 OUT="$ROOT/build/fuzz/$NAME"
 mkdir -p "$OUT/corpus"
 
-PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PackageDigest,PathRules,PeImage,TextLists}.cpp)
+PORTABLE=("$ROOT"/package/{String,ByteSource,CRC32,Package,PackageReader,PackageWriter,PackageDigest,PathRules,PeImage,TextLists,VersionInfo}.cpp)
 # The packaging tool but its entry (what the library packtool holds).
 mapfile -t TOOL < <(find "$ROOT/tools/pack" -name "*.cpp" ! -name Main.cpp | sort)
 MAX_LEN=8192

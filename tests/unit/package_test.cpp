@@ -181,6 +181,12 @@ TEST(PackageFields, UninstallLinkNameFollowsTheStyle)
         h.SetUninstallLinkStyle(static_cast<uint8_t>(c.first));
         EXPECT_EQ(UninstallLinkName(h), c.second) << c.first;
     }
+    // The key in Apps & features: the install place, every "\\" a space.
+    const char* const keys[][3] = {{"", "Viewer", "Viewer"},
+                                   {"Example", "Viewer", "Example Viewer"},
+                                   {"Example\\Tools", "Viewer\\2", "Example Tools Viewer 2"}};
+    for (const auto& k : keys)
+        EXPECT_EQ(std::string(UninstallKeyName(String(k[0]), String(k[1])).c_str()), k[2]);
 }
 
 // The inspect table (tests/unit/pack/packer_test.cpp) takes the damage a

@@ -43,7 +43,7 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
                " of a multi-cabinet set; the installer needs one whole cabinet";
     if (info.files.empty())
         return "it holds no files";
-    std::set<std::string> seen;
+    std::set<std::string> seen, folders;
     for (const CabFileInfo& f : info.files) {
         const std::string name = EntryText(f.name, f.attribs, cp), last = InstalledName(name, subFolders);
         const int entryCp = (f.attribs & kAttrUtf8Name) ? kUtf8CodePage : cp;
@@ -56,9 +56,18 @@ std::string CabinetNamesProblem(const CabInfo& info, int cp, std::vector<std::st
         if (rule != NameRule::Allowed)
             return (subFolders ? "" : "entry \"" + name + "\": ") + "file name \"" + last + "\" " +
                    NameRuleText(rule, last.data(), last.size());
-        if (!seen.insert(SameFileForm(last)).second)
+        const std::string form = SameFileForm(last);
+        if (!seen.insert(form).second)
             return "two entries are named \"" + last + "\"" +
                    (subFolders ? " (Windows ignores letter case)" : " (the installer puts all files in one folder)");
+        // One name cannot be a file and a folder: "a" and "a\\x".
+        bool clash = folders.count(form) != 0;
+        for (size_t end = form.find('\\'); end != std::string::npos; end = form.find('\\', end + 1)) {
+            clash = clash || seen.count(form.substr(0, end)) != 0;
+            folders.insert(form.substr(0, end));
+        }
+        if (clash)
+            return "entry \"" + last + "\" and another one make one name both a file and a folder";
         names.push_back(name);
     }
     return "";
@@ -126,7 +135,7 @@ std::string PathTooLong(const InstallPaths& paths, uint16_t machine)
             problem = check(group, "shortcut", link + ".lnk");
     if (problem.empty() && !paths.uninstaller.empty())
         problem = check(install, "uninstaller", paths.uninstaller + ".exe");
-    if (problem.empty() && !paths.uninstaller.empty())
+    if (problem.empty() && !paths.uninstaller.empty() && !paths.links.empty())
         problem = check(group, "uninstaller's shortcut", paths.uninstaller + ".lnk");
     return problem;
 }
@@ -142,8 +151,9 @@ InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::
     paths.install = FromAnsi(header.InstallFolder(), codePage);
     paths.startMenu = FromAnsi(header.StartMenuFolder(), codePage);
     paths.links = links;
-    // The installer writes its uninstaller only while it makes shortcuts.
-    if (header.MakeUninstaller() && !links.empty())
+    // The installer writes its uninstaller only while it makes shortcuts,
+    // or when it registers the product.
+    if (header.MakeUninstaller() && (!links.empty() || record.Asks(kAskAppsEntry)))
         paths.uninstaller = FromAnsi(UninstallLinkName(header).c_str(), codePage);
     return paths;
 }

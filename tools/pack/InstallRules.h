@@ -47,7 +47,8 @@ struct InstallPaths {
     std::string company, install, startMenu;
     bool allUsers = false; // the links go to the all-users Programs folder
     std::vector<std::string> links; // shortcut names, without ".lnk"
-    std::string uninstaller;        // UninstallLinkName when one is written, else ""
+    std::string uninstaller;        // UninstallLinkName when one is written, else ""; its link
+                                    // goes with the others
 };
 // files: the stored names; record: what the package asks for.
 InstallPaths InstallPathsOf(const PackageHeader& header, const std::vector<std::string>& files,

@@ -597,12 +597,17 @@ TEST(Cli, OptionOverridesTheManifest)
 
 TEST(Cli, WarnsButPacksAnUninstallerWithoutShortcuts)
 {
+    // Unless the product is registered in Apps & features: its installer
+    // then writes the uninstaller all the same.
     Workspace s;
-    Outcome o = RunTool(s.dir, s.Pack({"--make-uninstaller", s.dir / "in"}));
+    Outcome o = RunTool(s.dir, s.Pack({"--make-uninstaller", "--no-apps-entry", s.dir / "in"}));
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.err.find("cabsetup: warning: MakeUninstaller is set but there are no shortcuts"), std::string::npos)
         << o.err;
     EXPECT_TRUE(Exists(s.dir / "out.exe"));
+    o = RunTool(s.dir, s.Pack({"--make-uninstaller", "--force", s.dir / "in"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
 }
 
 TEST(Cli, InspectFailsOnADamagedCopy)
@@ -922,7 +927,7 @@ TEST(Cli, JsonQuietAndProgressForScripts)
                                                     cert + ".pass", in}),
               0, "\"signature\":{\"subject\":\"O=Example Co,CN=Builder\",\"digest\":\"sha256\",\"check\":\"valid digest\"},"
                  "\"warnings\":[]}\n", "", false},
-             {"pack --json, a warning", s.Pack({"--json", "--make-uninstaller", in}), 0,
+             {"pack --json, a warning", s.Pack({"--json", "--make-uninstaller", "--no-apps-entry", in}), 0,
               "\"warnings\":[\"MakeUninstaller is set but there are no shortcuts", "cabsetup: warning: ", false},
              {"pack --json, refused", s.Pack({"--json", s.dir / "nothere.txt"}), 1,
               "{\"error\":\"missing file: " + (s.dir / "nothere.txt") + "\",\"exit\":1}\n",

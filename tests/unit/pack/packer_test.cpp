@@ -3,9 +3,11 @@
 #include "package/PackageDigest.h"
 #include "package/PackageWriter.h"
 #include "package/PeImage.h"
+#include "package/VersionInfo.h"
 #include "tools/pack/cab/CabReader.h"
 #include "tools/pack/verdict/Verdict.h"
 #include "tools/pack/packer/Packer.h"
+#include "tools/pack/pe/Branding.h"
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -119,14 +121,16 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         uint16_t cafeAttribs;  // UTF-8 names carry the flag 0x80, ASCII ones never
         bool flat, currentUser;
         std::string folder; // of café.txt and empty.dat as stored
-        uint16_t asks;
+        uint16_t asks;      // besides running unattended and replacing an earlier installation
+        bool noAppsEntry = false;
     };
     for (const Case& c :
          {Case{"UTF-8 and the tree by default", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name, false, false,
-               "docs\\", kAskSubFolders | kAskAllUsers},
-          Case{"code page 1252, flat, for the current user", 1252, "caf\xE9.txt", kAttrArchive, true, true, "", 0},
+               "docs\\", kAskSubFolders | kAskAllUsers | kAskAppsEntry},
+          Case{"code page 1252, flat, for the current user, unregistered", 1252, "caf\xE9.txt", kAttrArchive, true,
+               true, "", 0, true},
           Case{"flat for all users", 0, "caf\xC3\xA9.txt", kAttrArchive | kAttrUtf8Name, true, false, "",
-               kAskAllUsers},
+               kAskAllUsers | kAskAppsEntry},
           Case{"code page 932", 932, "caf\xE9.txt", kAttrArchive, false, false, "", 0}}) {
         SCOPED_TRACE(c.title);
         Payload p;
@@ -134,6 +138,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         PackRequest req = p.Request();
         req.flat = c.flat;
         req.currentUser = c.currentUser;
+        req.noAppsEntry = c.noAppsEntry;
         if (c.codePage != 0)
             req.collect.codePage = c.codePage;
         if (c.codePage == 932) { // é is not in 932: refused, naming the name and the character
@@ -159,7 +164,7 @@ TEST(Packer, ComposesAnInstallerTheStubAccepts)
         EXPECT_EQ(r.marker.PackageSize, res.package.size());
         EXPECT_TRUE(r.record.present);
         EXPECT_EQ(r.record.codePage, c.codePage ? c.codePage : 65001);
-        EXPECT_EQ(r.record.asks, c.asks | kAskUnattended);
+        EXPECT_EQ(r.record.asks, c.asks | kAskUnattended | kAskUpgrade);
         const PackageHeader& h = r.header;
         EXPECT_EQ(h.ProductName(), "Example Viewer 2.0");
         EXPECT_EQ(h.LicenseFile(), "LICENSE.TXT");
@@ -228,7 +233,11 @@ TEST(Packer, WarnsAboutAnUninstallerWithoutShortcuts)
     ASSERT_EQ(res.warnings.size(), 1u);
     EXPECT_NE(res.warnings[0].find("not a packed file"), std::string::npos);
 
+    // Registered in Apps & features, the product gets its uninstaller
+    // without shortcuts too: nothing to warn of.
     req.shortcuts.clear();
+    EXPECT_TRUE(BuildPackage(req).warnings.empty());
+    req.noAppsEntry = true;
     res = BuildPackage(req);
     ASSERT_EQ(res.warnings.size(), 1u);
     EXPECT_NE(res.warnings[0].find("writes its uninstaller only while it makes shortcuts"), std::string::npos);
@@ -347,7 +356,7 @@ TEST(Packer, StoresIdenticalFilesOnce)
     ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
     EXPECT_EQ(r.installError, "");
     EXPECT_EQ(r.notes, std::vector<std::string>());
-    EXPECT_EQ(r.record.asks, kAskSubFolders | kAskAllUsers | kAskUnattended | kAskCopies);
+    EXPECT_EQ(r.record.asks, kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskCopies | kAskUpgrade);
     EXPECT_EQ(r.header.FileCount(), 12u); // what the installation writes
     EXPECT_EQ(r.cabinet.files.size(), 10u);
     ASSERT_EQ(r.copies.size(), 2u);
@@ -396,6 +405,35 @@ TEST(Packer, ParsesAttributeSpecs)
     EXPECT_EQ(ParseAttributes(""), 0);
     EXPECT_THROW(ParseAttributes("rq"), ToolError);
     EXPECT_THROW(ParseAttributes("0x10000"), ToolError);
+}
+
+// The installation registers the version and publisher it finds in its own
+// version resource: the one the packer writes.
+TEST(Branding, TheStubReadsTheVersionResourceThePackerWrites)
+{
+    Branding brand;
+    brand.productVersion = "1.2.3";
+    brand.productName = "Example Viewer";
+    brand.publisher = "Caf\xC3\xA9 Co";
+    const std::vector<unsigned char> info = VersionResource(brand);
+    auto text = [&](size_t size, const char* key) {
+        const WString w = VersionText(info.data(), size, key);
+        return std::u16string(w.c_str(), w.size());
+    };
+    EXPECT_EQ(text(info.size(), "ProductVersion"), u"1.2.3");
+    EXPECT_EQ(text(info.size(), "CompanyName"), u"Caf\u00E9 Co");
+    EXPECT_EQ(text(info.size(), "FileDescription"), u"Example Viewer Setup");
+    EXPECT_EQ(text(info.size(), "LegalCopyright"), u"");   // not written
+    EXPECT_EQ(text(info.size(), "ProductVersio"), u"");    // a key is matched whole
+    // Cut short anywhere, it gives no text; damaged anywhere, never more
+    // than the value holds: nothing is read past what there is.
+    for (size_t size = 0; size < info.size(); ++size)
+        EXPECT_EQ(text(size, "ProductVersion"), u"") << size;
+    for (size_t at = 0; at + 2 <= info.size(); at += 2) {
+        std::vector<unsigned char> damaged = info;
+        damaged[at] = damaged[at + 1] = 0xFF;
+        EXPECT_LE(VersionText(damaged.data(), damaged.size(), "CompanyName").size(), 8u) << at; // its room, zero included
+    }
 }
 
 TEST(PeImage, TellsTheTwoStubKindsFromOtherFiles)
@@ -684,6 +722,11 @@ TEST(Inspect, CallsAnInstallerTheStubCannotInstallNotInstallable)
               "file name \"x\\..\\..\\a.txt\" must not have a \".\" or \"..\" component", kAskSubFolders},
              {"with sub-folders paths Windows makes one", {"Docs.\\a.txt", "docs\\A.txt"}, "", none, kPeMachineI386,
               "two entries are named \"docs\\A.txt\" (Windows ignores letter case)", kAskSubFolders},
+             {"with sub-folders a file where a folder goes", {"docs\\a.txt", "Docs"}, "", none, kPeMachineI386,
+              "entry \"Docs\" and another one make one name both a file and a folder", kAskSubFolders},
+             {"with sub-folders a folder where a file went", {"docs", "x.txt", "DOCS.\\a.txt"}, "", none,
+              kPeMachineI386, "entry \"DOCS.\\a.txt\" and another one make one name both a file and a folder",
+              kAskSubFolders},
              {"with sub-folders the length counts the folders", {deep222}, "", none, kPeMachineI386,
               "file name \"" + deep222 + "\" is 222 characters long; installed in C:\\Program Files (x86)\\Example\\Viewer\\ "
               "a name may have at most 221",
@@ -820,7 +863,7 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     std::string json = RenderJson(r, 1252);
     EXPECT_NE(json.find("\"kind\":\"uninstaller\""), std::string::npos);
     EXPECT_NE(json.find("Viewer\\\\caf\xC3\xA9.txt\""), std::string::npos);
-    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":16},"), std::string::npos);
+    EXPECT_NE(json.find(",\"record\":{\"present\":true,\"codePage\":1252,\"asks\":84},"), std::string::npos);
 
     // The stub writes its list in UTF-8 and says so: shown as UTF-8 while
     // the texts stay in 1252.
@@ -837,11 +880,21 @@ TEST(Inspect, ReadsTheUninstallerTheStubWrites)
     EXPECT_NE(text.find("record: code page 1252, asks 0x00000001 (UTF-8 installed-file list)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  C:\\Program Files\\Example\\Viewer\\\xE8\xA1\xA8.txt\n"), std::string::npos) << text;
     // Each bit a package may ask for, by name.
-    asks.asks = kAskUtf8FileList | kAskSubFolders | kAskAllUsers;
+    asks.asks = kAskUtf8FileList | kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUpgrade;
     ASSERT_TRUE(WriteRecord(wide, asks));
-    EXPECT_NE(RenderText(InspectFile(wide.bytes), 1250)
-                  .find("record: code page 1252, asks 0x0000000B (UTF-8 installed-file list, sub-folders, shortcuts "
-                        "for all users)\n"),
+    const std::string named = RenderText(InspectFile(wide.bytes), 1250);
+    EXPECT_NE(named.find("record: code page 1252, asks 0x0000004F (UTF-8 installed-file list, sub-folders, Apps & "
+                         "features, shortcuts for all users, replaces an earlier installation)\n"),
+              std::string::npos)
+        << named;
+    // The key it is registered under, the same for every version installed
+    // there; a 32-bit stub's is in the 32-bit view.
+    EXPECT_NE(named.find("apps & features: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Example "
+                         "Viewer (WOW6432Node on 64-bit Windows)\n"),
+              std::string::npos)
+        << named;
+    EXPECT_NE(RenderJson(InspectFile(wide.bytes), 1250)
+                  .find("\"appsKey\":\"HKLM\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Example Viewer\""),
               std::string::npos);
 
     // From an unsigned installer: the stub as it is, the package as the

@@ -106,6 +106,7 @@ int RunPack(int argc, char** argv)
         else if (a.Flag("--no-uninstaller")) cliFields[FieldOf(Field::MakeUninstaller).key] = "0";
         else if (a.Flag("--flat")) req.flat = true;
         else if (a.Flag("--current-user")) req.currentUser = true;
+        else if (a.Flag("--no-apps-entry")) req.noAppsEntry = true;
         else if (a.Flag("--no-dedupe")) req.storeCopiesOnce = false;
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
         else if (a.Value("--icon", v)) req.iconPath = v;

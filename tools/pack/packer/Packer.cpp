@@ -514,7 +514,7 @@ void PlanShortcuts(const PackRequest& req, const std::vector<std::string>& store
     }
     if (!plan.shortcutList.empty() && !haveStartMenu)
         throw ToolError("StartMenuFolder is empty: the shortcuts need a Start-menu folder");
-    if (plan.header.MakeUninstaller() && plan.shortcutList.empty())
+    if (plan.header.MakeUninstaller() && plan.shortcutList.empty() && !plan.record.Asks(kAskAppsEntry))
         plan.warnings.push_back(
             "MakeUninstaller is set but there are no shortcuts: the installer writes its uninstaller only while it makes shortcuts");
 }
@@ -667,7 +667,8 @@ PackPlan PlanPackage(const PackRequest& req)
     PlanHeader(req, storedNames, plan);
     plan.record.present = true;
     plan.record.codePage = static_cast<uint16_t>(req.collect.codePage);
-    plan.record.asks = (req.flat ? 0 : kAskSubFolders) | (req.currentUser ? 0 : kAskAllUsers) | kAskUnattended;
+    plan.record.asks = (req.flat ? 0 : kAskSubFolders) | (req.currentUser ? 0 : kAskAllUsers) |
+                       (req.noAppsEntry ? 0 : kAskAppsEntry) | kAskUnattended | kAskUpgrade;
     PlanShortcuts(req, storedNames, !plan.header.StartMenuFolder().empty(), plan);
     std::vector<std::string> links;
     for (const auto& shortcut : req.shortcuts)

@@ -64,9 +64,11 @@ struct PackRequest {
     CollectOptions collect;
     CabWriteOptions cab;
     // What the package asks for: sub-folders unless flat, the all-users
-    // Start menu unless for the current user.
+    // Start menu unless for the current user, an entry in Apps & features
+    // unless not wanted; always to replace an earlier installation.
     bool flat = false;
     bool currentUser = false;
+    bool noAppsEntry = false;
     // Identical files are stored once, the others installed as copies of it.
     bool storeCopiesOnce = true;
     // The product's icon (an .ico path) and version resource; the name and

@@ -142,9 +142,11 @@ std::string AskNames(const PackageRecord& record)
     } kNames[] = {
         {kAskUtf8FileList, "UTF-8 installed-file list"},
         {kAskSubFolders, "sub-folders"},
+        {kAskAppsEntry, "Apps & features"},
         {kAskAllUsers, "shortcuts for all users"},
         {kAskUnattended, "unattended with /QUIET"},
         {kAskCopies, "copies of stored files"},
+        {kAskUpgrade, "replaces an earlier installation"},
     };
     std::string names;
     for (const auto& n : kNames)
@@ -229,6 +231,17 @@ std::string JsonString(const std::string& s)
 
 namespace {
 
+// The product's key in Apps & features, for a package that registers it.
+std::string AppsKey(const InspectReport& r, int codePage)
+{
+    if (!r.hasHeader || !r.record.Asks(kAskAppsEntry))
+        return std::string();
+    const String key = UninstallKeyName(HeaderString(r.header, HeaderText::CompanyFolder),
+                                        HeaderString(r.header, HeaderText::InstallFolder));
+    return "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+           FromAnsi(std::string(key.c_str(), key.size()), codePage);
+}
+
 // Shows an ANSI text in UTF-8 with its control characters visible.
 std::string Shown(const std::string& ansi, int codePage)
 {
@@ -311,6 +324,10 @@ std::string RenderText(const InspectReport& r, int ansiCodePage)
             line("  \"" + Shown(Bytes(s.name), cp) + "\" -> \"" + Shown(Bytes(s.target), cp) + "\"");
         if (!r.unreadShortcutText.empty())
             line("  unread: \"" + Shown(r.unreadShortcutText, cp) + "\"");
+        // A 32-bit stub's key lands in the 32-bit view of 64-bit Windows.
+        if (!AppsKey(r, cp).empty())
+            line("apps & features: " + AppsKey(r, cp) +
+                 (PeBits(r.program) == 32 ? " (WOW6432Node on 64-bit Windows)" : ""));
     }
     if (r.hasCabinet && r.cabinetError.empty()) {
         const CabInfo& c = r.cabinet;
@@ -415,6 +432,8 @@ std::string RenderJson(const InspectReport& r, int ansiCodePage)
             o += std::string(i ? "," : "") + "{\"name\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
                  ",\"target\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
         o += "],\"unreadShortcutText\":" + JsonString(FromAnsi(r.unreadShortcutText, cp));
+        if (!AppsKey(r, cp).empty())
+            o += ",\"appsKey\":" + JsonString(AppsKey(r, cp));
     }
     if (r.hasCabinet)
         o += ",\"cabinet\":" + CabinetJson(r, cp);
