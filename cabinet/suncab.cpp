@@ -8,6 +8,7 @@
 #include "cabinet/cabapi.h"
 #include "package/Package.h"
 #include "package/PathRules.h"
+#include "package/TextLists.h"
 #include "services/Log.h"
 #include "services/MessageBox.h"
 #include "services/Services.h"
@@ -110,10 +111,14 @@ SetupError TUnCab::Execute()
     return SetupError();
 }
 
-SetupError TUnCab::CheckEntries()
+SetupError TUnCab::CheckEntries(const WString& copies)
 {
     checking_ = true;
     SetupError error = Execute();
+    WString rest = copies, target;
+    WShortcutRecord copy;
+    while (!error && TakeCompleteShortcut(rest, copy))
+        error = TargetPath(copy.name, target);
     checking_ = false;
     checked_.clear();
     if (!error && extractedCount_ == 0)

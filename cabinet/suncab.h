@@ -107,8 +107,14 @@ public:
     // two may reach one target in any letter case (Windows folders ignore
     // case: one would overwrite the other), and one at least must pass.
     // Gives the first fault; ExtractedCount is then the number that pass.
-    // OnStart and OnFinish fire as for Execute, OnCopyFile never.
-    SetupError CheckEntries();
+    // OnStart and OnFinish fire as for Execute, OnCopyFile never. Each copy
+    // of copies ("stored|copy\r" each, a package's copies list), a file
+    // the run writes beside the entries, is held to the same rules after
+    // them.
+    SetupError CheckEntries(const WString& copies = WString());
+    // Refuses a name that breaks the path rules or a target too long; while
+    // CheckEntries walks, also one that an earlier entry reaches.
+    SetupError TargetPath(const WString& storedName, WString& target);
     // The error "<msg>() Failed : code <n> [<text>]" when the decompressor
     // has recorded an error, otherwise msg alone; byUser when the user
     // ended it.
@@ -130,9 +136,6 @@ private:
     INT_PTR NextCabinet(FDINOTIFICATION& n);
     // The stored name as text: UTF-8 with the flag, else in CodePage.
     WString EntryName(const char* stored, unsigned attributes) const;
-    // Refuses a name that breaks the path rules or a target too long; while
-    // CheckEntries walks, also one that an earlier entry reaches.
-    SetupError TargetPath(const WString& storedName, WString& target);
     // Whether an earlier entry of the walk reaches name's file, or makes
     // one name a file and a folder ("a" and "a\\x"); notes it and its
     // folders when not.

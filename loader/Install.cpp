@@ -10,6 +10,7 @@
 #include "cabinet/suncab.h"
 #include "loader/CabNotify.h"
 #include "loader/CommandLine.h"
+#include "loader/Copies.h"
 #include "loader/Messages.h"
 #include "loader/Outcome.h"
 #include "loader/Places.h"
@@ -163,11 +164,14 @@ StepResult AcceptLicense(const PackageReader& package, const Invocation& call, T
     return accepted ? Outcome::Done : Outcome::Declined;
 }
 
-// The payload's files, through the extractor that has checked them.
-SetupError ExtractFiles(TUnCab& cab, TCabNotify& notify, Installation& done)
+// The payload's files, through the extractor that has checked them, then
+// the copies of those the package stores once.
+SetupError ExtractFiles(TUnCab& cab, TCabNotify& notify, const WString& copies, Installation& done)
 {
     cab.OnCopyFile = BindEvent<&TCabNotify::NotifyFile>(&notify);
     if (SetupError error = cab.Execute())
+        return error;
+    if (SetupError error = InstallCopies(cab, notify, copies))
         return error;
     done.RunList = cab.RunList();
     done.FileList = notify.FileList;
@@ -191,7 +195,7 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     TCabNotify notify;
     TUnCab cab;
     SetUpExtractor(cab, own.Reader, temp.CabinetPath, AllFiles(own.Reader), folder);
-    if (SetupError error = cab.CheckEntries())
+    if (SetupError error = cab.CheckEntries(own.Reader.DecodedCopies()))
         return error;
     // The uninstaller finds the files of a tree from its own folder.
     if (own.Reader.Record().Asks(kAskSubFolders))
@@ -213,7 +217,7 @@ StepResult InstallFiles(const Invocation& call, const WString& programFiles, Own
     GuiSetBusy(true);
     ShowStatus("Installing files...", "");
     GuiSetRange(0, static_cast<int>(header.FileCount() + 2), 0);
-    if (SetupError error = ExtractFiles(cab, notify, done))
+    if (SetupError error = ExtractFiles(cab, notify, own.Reader.DecodedCopies(), done))
         return error;
     GuiSetBusy(false);
     return GuiStep(1);

@@ -118,8 +118,9 @@ StepResult RunControl(const Invocation& call, const ShellFolders& folders, OwnPa
 
     ShowStatus("Working...", PreparingText(caption));
 
-    // Its CRC-32 and every record's places; a short read counts as damage.
-    if (own.Reader.ReadShortcutList() != StepOutcome::Passed) {
+    // Its CRC-32 and every record's places, and the same of the copies
+    // list; a short read counts as damage.
+    if (own.Reader.ReadShortcutList() != StepOutcome::Passed || own.Reader.ReadCopies() != StepOutcome::Passed) {
         ReportDamaged(caption);
         return Outcome::Damaged;
     }

@@ -48,6 +48,22 @@ void PackageRecord::Encode(unsigned char bytes[kRecordSize]) const
     PutU16(bytes + 6, RecordCheck(bytes));
 }
 
+CopiesTrailer CopiesTrailer::Decode(const unsigned char bytes[kCopiesTrailerSize])
+{
+    CopiesTrailer t;
+    t.listSize = GetU32(bytes);
+    t.listCrc = GetU32(bytes + 4);
+    t.magic = GetU32(bytes + 8);
+    return t;
+}
+
+void CopiesTrailer::Encode(unsigned char bytes[kCopiesTrailerSize]) const
+{
+    PutU32(bytes, listSize);
+    PutU32(bytes + 4, listCrc);
+    PutU32(bytes + 8, magic);
+}
+
 const HeaderField* FindHeaderField(const std::string& key)
 {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };

@@ -1,5 +1,6 @@
 // Byte layout of the package appended to the setup stub:
 //   stub (StubSize bytes, marker at offset 48) | header (738) | ShortcutList | payload
+//   [| copies list | copies trailer (12)]   only in a package that asks kAskCopies
 // All integers little-endian. The header's u32 fields from offset 715 on sit
 // at odd offsets, so the header is kept as raw bytes with accessors rather
 // than as an aligned structure. Reading and writing whole packages:
@@ -58,6 +59,9 @@ enum PackageAsk : uint16_t {
     kAskAllUsers = 0x0008,
     // "/QUIET" runs it unattended: no window, no box, no wait.
     kAskUnattended = 0x0010,
+    // Identical files are stored once: the copies list at the package's end
+    // names each further place one of them is installed to.
+    kAskCopies = 0x0020,
     // An installation into a folder that holds an earlier one of the
     // product (its uninstaller is there) replaces it: the files and
     // shortcuts that only the earlier one had are removed.
@@ -66,7 +70,7 @@ enum PackageAsk : uint16_t {
 // The bits this stub knows: a package that asks for more is refused, not
 // half served.
 constexpr uint16_t kKnownAsks =
-    kAskUtf8FileList | kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskUpgrade;
+    kAskUtf8FileList | kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskCopies | kAskUpgrade;
 // What an uninstaller keeps of its installer's asks.
 constexpr uint16_t kInheritedAsks = kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskUpgrade;
 
@@ -79,6 +83,25 @@ struct PackageRecord {
     // Writes signature, fields and check.
     void Encode(unsigned char bytes[kRecordSize]) const;
     bool Asks(PackageAsk ask) const { return (asks & ask) != 0; }
+};
+
+// The copies list: "stored|copy\r" per copy, in the code page of the
+// cabinet names, the ShortcutList's form; a reader finds it from
+// PackageSize backwards through the trailer that ends the package:
+//   list size (u32) | CRC-32 of the list (u32) | "cCpy"
+// Both lie between the payload and PackageSize, so the package's digest
+// covers them. The installation copies the stored file's extracted bytes,
+// time and attributes to each copy.
+constexpr uint32_t kCopiesTrailerSize = 12;
+constexpr uint32_t kCopiesMagic = 0x79704363; // "cCpy"
+
+struct CopiesTrailer {
+    uint32_t listSize = 0;
+    uint32_t listCrc = 0;
+    uint32_t magic = 0;
+
+    static CopiesTrailer Decode(const unsigned char bytes[kCopiesTrailerSize]);
+    void Encode(unsigned char bytes[kCopiesTrailerSize]) const;
 };
 
 // The header's fields, the one list of them: the stub's accessors, the

@@ -82,6 +82,7 @@ const char* StepName(PackageStep step)
     case PackageStep::Header: return "header";
     case PackageStep::ShortcutList: return "shortcut list";
     case PackageStep::Payload: return "payload";
+    case PackageStep::Copies: return "copies list";
     }
     return "";
 }
@@ -103,6 +104,8 @@ const char* OutcomeText(StepOutcome outcome)
     case StepOutcome::CrcDiffers: return "its CRC-32 differs from the header's";
     case StepOutcome::RecordLeavesPlace: return "a shortcut leads outside its place";
     case StepOutcome::NotOwnSignature: return "what follows the package is not the stub's own certificate table";
+    case StepOutcome::NoCopiesTrailer: return "no copies list ends the package";
+    case StepOutcome::CopyLeavesPlace: return "a copy leads outside its place";
     }
     return "";
 }
@@ -190,6 +193,40 @@ StepOutcome PackageReader::ReadPayload(PieceSink sink)
 {
     step_ = PackageStep::Payload;
     return ReadBlock(PayloadOffset(), header_.PayloadSize(), header_.PayloadCrc(), sink);
+}
+
+StepOutcome PackageReader::ReadCopies()
+{
+    step_ = PackageStep::Copies;
+    copies_.clear();
+    decodedCopies_.clear();
+    copyFault_ = CopyFault();
+    if (!record_.Asks(kAskCopies))
+        return StepOutcome::Passed;
+    // The header's check has kept the payload's end within PackageSize.
+    const uint64_t payloadEnd = PayloadOffset() + header_.PayloadSize();
+    if (marker_.PackageSize < payloadEnd + kCopiesTrailerSize)
+        return StepOutcome::NoCopiesTrailer;
+    const uint64_t at = marker_.PackageSize - kCopiesTrailerSize;
+    unsigned char bytes[kCopiesTrailerSize];
+    if (file_.ReadAt(at, bytes, kCopiesTrailerSize) != kCopiesTrailerSize)
+        return StepOutcome::CutShort;
+    const CopiesTrailer trailer = CopiesTrailer::Decode(bytes);
+    if (trailer.magic != kCopiesMagic || trailer.listSize > at - payloadEnd)
+        return StepOutcome::NoCopiesTrailer;
+    KeepText keep(copies_);
+    StepOutcome outcome = ReadBlock(at - trailer.listSize, trailer.listSize, trailer.listCrc, keep);
+    if (outcome != StepOutcome::Passed)
+        return outcome;
+    decodedCopies_ = decoder_ ? decoder_(copies_.c_str(), copies_.size(), record_.codePage) : StoredAsText(copies_);
+    // Every record complete and in its place.
+    WString rest = decodedCopies_;
+    while (copyFault_.rule == NameRule::Allowed && TakeCompleteShortcut(rest, copyFault_.record))
+        copyFault_.rule = CheckCopyRecord(copyFault_.record, record_.Asks(kAskSubFolders), copyFault_.copy);
+    // A decoding that failed leaves nothing, or text no record takes.
+    if (copyFault_.rule == NameRule::Allowed && (!rest.empty() || (decodedCopies_.empty() && !copies_.empty())))
+        copyFault_.rule = NameRule::Empty;
+    return copyFault_.rule == NameRule::Allowed ? StepOutcome::Passed : StepOutcome::CopyLeavesPlace;
 }
 
 StepOutcome PackageReader::ReadBlock(uint64_t offset, uint32_t size, uint32_t crc, PieceSink sink)

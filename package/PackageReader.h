@@ -17,7 +17,7 @@
 #include "package/PeImage.h"
 #include "package/TextLists.h"
 
-enum class PackageStep : uint8_t { Marker, Header, ShortcutList, Payload };
+enum class PackageStep : uint8_t { Marker, Header, ShortcutList, Payload, Copies };
 
 enum class StepOutcome : uint8_t {
     Passed,
@@ -34,9 +34,11 @@ enum class StepOutcome : uint8_t {
     CrcDiffers,        // ShortcutList or payload: the CRC-32 is not the header's
     RecordLeavesPlace, // ShortcutList: a record breaks the rule for its place (RecordFault)
     NotOwnSignature,   // marker: what follows the package is not the certificate table the stub names
+    NoCopiesTrailer,   // copies: no trailer ends the package, or its list does not fit after the payload
+    CopyLeavesPlace,   // copies: a record breaks the rule for its place, or is unfinished (CopyFault)
 };
 
-// "marker", "header", "shortcut list", "payload".
+// "marker", "header", "shortcut list", "payload", "copies list".
 const char* StepName(PackageStep step);
 // The outcome in words, e.g. "the file ends inside the header".
 const char* OutcomeText(StepOutcome outcome);
@@ -77,6 +79,14 @@ struct RecordFault {
     NameRule rule = NameRule::Allowed;
 };
 
+// The copies record that broke its rule, decoded, and which part of it
+// did; an unfinished record is Empty.
+struct CopyFault {
+    WShortcutRecord record; // target: the stored name, name: the copy's
+    bool copy = false;
+    NameRule rule = NameRule::Allowed;
+};
+
 // Turns a package's stored bytes into UTF-16 by the package's code page (0:
 // the system's). The stub gives the system's converter; a failed or lossy
 // decoding gives text the rules refuse or an empty text.
@@ -111,6 +121,10 @@ public:
     // running CRC-32. Reading stops at PayloadSize bytes, never past them,
     // or where the file ends.
     StepOutcome ReadPayload(PieceSink sink);
+    // The copies list of a package that asks kAskCopies, against the CRC-32
+    // of its trailer, with every record in its place and nothing unfinished
+    // (else passes with no copies). Kept whole: it is a list of names.
+    StepOutcome ReadCopies();
 
     // The step run last.
     PackageStep Step() const { return step_; }
@@ -126,6 +140,11 @@ public:
     const WString& Shortcuts() const { return shortcuts_; }
     const HeaderNameFault& TextFault() const { return textFault_; }
     const RecordFault& BrokenRecord() const { return recordFault_; }
+    // As stored, and decoded with the decoder (without one, each byte is
+    // one character, as the place rules take stored bytes).
+    const String& Copies() const { return copies_; }
+    const WString& DecodedCopies() const { return decodedCopies_; }
+    const CopyFault& BrokenCopy() const { return copyFault_; }
     // The place checks stopped at a record longer than `keep`, which starts
     // UncheckedFrom bytes into the list.
     bool RecordsUnchecked() const { return unchecked_; }
@@ -152,6 +171,9 @@ private:
     WString shortcuts_;
     HeaderNameFault textFault_;
     RecordFault recordFault_;
+    String copies_;
+    WString decodedCopies_;
+    CopyFault copyFault_;
     bool unchecked_ = false;
     uint64_t uncheckedFrom_ = 0;
     uint32_t blockCrc_ = 0;

@@ -76,6 +76,17 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize)
     return out.WriteAt(kMarkerOffset, bytes, kMarkerSize);
 }
 
+bool WriteCopies(ByteSink out, const String& list, Crc32Function update)
+{
+    CopiesTrailer trailer;
+    trailer.listSize = static_cast<uint32_t>(list.size());
+    trailer.listCrc = Crc32Final(update(Crc32Init(), reinterpret_cast<const unsigned char*>(list.c_str()), list.size()));
+    trailer.magic = kCopiesMagic;
+    unsigned char bytes[kCopiesTrailerSize];
+    trailer.Encode(bytes);
+    return out.Write(list.c_str(), list.size()) && out.Write(bytes, kCopiesTrailerSize);
+}
+
 bool WriteRecord(ByteSink out, const PackageRecord& record)
 {
     unsigned char bytes[kRecordSize];

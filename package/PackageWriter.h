@@ -23,6 +23,9 @@ bool WriteMarker(ByteSink out, uint32_t stubSize, uint32_t packageSize);
 // The package's record at offset 40, beside the marker.
 bool WriteRecord(ByteSink out, const PackageRecord& record);
 
+// The copies list and the trailer that ends the package with it.
+bool WriteCopies(ByteSink out, const String& list, Crc32Function update = Crc32Update);
+
 // The header with the ShortcutList's and the payload's sizes and checksums
 // set.
 PackageHeader CompleteHeader(PackageHeader header, const String& shortcutList, uint32_t payloadSize,

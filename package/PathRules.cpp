@@ -192,6 +192,13 @@ NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targ
     return targetBroke ? CheckRelativePath(record.target) : rule;
 }
 
+NameRule CheckCopyRecord(const WShortcutRecord& record, bool subFolders, bool& copyBroke)
+{
+    NameRule rule = subFolders ? CheckRelativePath(record.name) : CheckPlainName(record.name);
+    copyBroke = rule != NameRule::Allowed;
+    return copyBroke ? rule : CheckRelativePath(record.target);
+}
+
 template std::size_t KeptLength(const String&);
 template std::size_t KeptLength(const WString&);
 template String KeptPath(const String&);
@@ -217,6 +224,8 @@ WString Bytes(const char* text, std::size_t size)
 WString Bytes(const String& text) { return Bytes(text.c_str(), text.size()); }
 
 } // namespace
+
+WString StoredAsText(const String& bytes) { return Bytes(bytes); }
 
 template <>
 bool IsDeviceName(const String& component)

@@ -66,6 +66,14 @@ HeaderNameFault CheckHeaderNames(const PackageHeader& header, const WString* tex
 template <class Char>
 NameRule CheckShortcutRecord(const BasicShortcutRecord<Char>& record, bool& targetBroke);
 
+// A copies record (target: the stored name, name: the copy's): both below
+// the install folder, the copy one plain name in a flat package.
+// copyBroke tells which part broke the rule.
+NameRule CheckCopyRecord(const WShortcutRecord& record, bool subFolders, bool& copyBroke);
+
+// Bytes as stored, each taken as one character: how the rules see them.
+WString StoredAsText(const String& bytes);
+
 // Bytes as stored, each taken as one character (package/PathRules.cpp).
 template <>
 bool IsDeviceName(const String& component);

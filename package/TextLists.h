@@ -1,5 +1,6 @@
 // The CR-terminated text lists of a package: the ShortcutList
-// ("target|name\r" records) and the InstalledFileList ("path\r" entries).
+// ("target|name\r" records), the copies list in the same form ("stored|copy\r")
+// and the InstalledFileList ("path\r" entries).
 // Readers cut from the front and stop, leaving text unread, at the first
 // record they cannot complete. They take the lists as stored (bytes) or
 // decoded (UTF-16): "|" and CR are never part of a multi-byte character's

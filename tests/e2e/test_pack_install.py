@@ -7,6 +7,7 @@ and from its uninstaller, and its uninstaller is a clean unsigned program."""
 
 import json
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -180,6 +181,37 @@ class PackedInstall(rig.RigTestCase):
                                      self.prefix.tree(rig.program_files() + r"\Pack Co"))
                     self.assertEqual(result.boxes[-1]["text"],
                                      "Uninstall of Packed Product has been completed successfuly!")
+
+    def test_identical_files_are_stored_once_and_installed_wherever_listed(self):
+        dll = random.Random(24).randbytes(60000)  # what compression cannot make small
+        files = {"bin/core.dll": dll, "plugins/a/core.dll": dll, "plugins/b/deeper/other.dll": dll,
+                 "docs/readme.txt": b"read me\r\n", "notes.txt": b"read me\r\n", "bin/app.exe": b"MZ app"}
+        options = ("--product-name", "Packed Product", "--company-folder", "Pack Co", "--install-folder", "Packed 1.0",
+                   "--short-name", "Packed", "--start-menu-folder", "Packed Product", "--shortcut",
+                   "App=bin\\app.exe", "--make-uninstaller", "--uninstall-link-style", "1")
+        exe = rig.pack(self.scratch, files, *options, all_users=True)
+        every = rig.pack(self.scratch, files, *options, "--no-dedupe", name="every.exe", all_users=True)
+        report = rig.inspect(exe)
+        self.assertEqual(report["kind"], "installer", report)
+        self.assertEqual(report["record"]["asks"] & 0x20, 0x20)
+        # In cabinet order, each a copy of the first of its content.
+        self.assertEqual(report["copies"], [{"stored": "docs\\readme.txt", "copy": "notes.txt"},
+                                            {"stored": "bin\\core.dll", "copy": "plugins\\a\\core.dll"},
+                                            {"stored": "bin\\core.dll", "copy": "plugins\\b\\deeper\\other.dll"}])
+        self.assertEqual(report["header"]["FileCount"], len(files))
+        self.assertLess(os.path.getsize(exe) + 50000, os.path.getsize(every))
+
+        self.install_silently(exe)
+        for name, data in files.items():
+            self.assertEqual(self.prefix.read(INSTALL_DIR + "\\" + name.replace("/", "\\")), data, name)
+        # A copy carries the time of the file it was copied from.
+        stored = os.path.getmtime(self.prefix.host(INSTALL_DIR + r"\bin\core.dll"))
+        self.assertEqual(os.path.getmtime(self.prefix.host(INSTALL_DIR + r"\plugins\b\deeper\other.dll")), stored)
+        # The uninstaller's list holds every copy: nothing stays.
+        listed = rig.inspect(self.prefix.host(INSTALL_DIR + r"\Uninstall Packed.exe"))["installedFiles"]
+        self.assertEqual(sorted(listed), sorted(name.replace("/", "\\") for name in files))
+        self.uninstall(INSTALL_DIR + r"\Uninstall Packed.exe")
+        self.assertFalse(self.prefix.exists(rig.program_files() + r"\Pack Co"))
 
     def test_upgrades_replace_the_earlier_installation_and_its_apps_entry(self):
         # 1.0 -> 1.1 -> 1.2 -> unattended removal: what only an earlier

@@ -1,7 +1,7 @@
 // libFuzzer target: the stub's package reader on an arbitrary own file,
 // every step in order as the stub runs them (marker with its certificate
 // table rule and the record, the bytes the package's digest covers, header,
-// shortcut list, payload), stopping where the stub stops.
+// shortcut list, copies list, payload), stopping where the stub stops.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (reader.ReadHeader() != StepOutcome::Passed ||
         reader.ReadShortcutList(4096) != StepOutcome::Passed)
         return 0;
+    // The copies list lies between the payload and its trailer, which ends
+    // at PackageSize; it passes only with every record complete.
+    const StepOutcome copies = reader.ReadCopies();
+    const String& list = reader.Copies();
+    const uint64_t room = m.PackageSize - (reader.PayloadOffset() + reader.Header().PayloadSize());
+    if ((!list.empty() && list.size() + kCopiesTrailerSize > room) ||
+        (copies == StepOutcome::Passed && !list.empty() && list[list.size() - 1] != '\r'))
+        std::abort();
     uint64_t delivered = 0;
     auto take = [&](const unsigned char*, size_t n) { delivered += n; };
     const StepOutcome payload = reader.ReadPayload(take);

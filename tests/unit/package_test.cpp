@@ -103,6 +103,8 @@ std::vector<StepOutcome> ReadAll(const ByteSource& file, std::string* payload = 
         steps.push_back(reader.ReadShortcutList());
     if (steps.back() == StepOutcome::Passed)
         steps.push_back(reader.ReadPayload(sink));
+    if (steps.back() == StepOutcome::Passed && reader.Record().Asks(kAskCopies))
+        steps.push_back(reader.ReadCopies());
     if (payload)
         *payload = std::string(kept.c_str(), kept.size());
     return steps;
@@ -125,6 +127,21 @@ std::vector<unsigned char> Patched(std::vector<unsigned char> bytes, size_t at, 
 
 constexpr StepOutcome kPassed = StepOutcome::Passed;
 constexpr size_t kHeaderAt = 1536;
+
+// The package with a copies list and its trailer at its end, asking what
+// asks says.
+std::vector<unsigned char> WithCopies(const std::string& list, uint16_t asks = kAskSubFolders | kAskCopies,
+                                      std::vector<unsigned char> package = SamplePackage())
+{
+    BufferSink out;
+    out.bytes = std::move(package);
+    PackageRecord record;
+    record.asks = asks;
+    EXPECT_TRUE(WriteCopies(out, String(list.data(), list.size())));
+    EXPECT_TRUE(WriteMarker(out, kHeaderAt, static_cast<uint32_t>(out.bytes.size())));
+    EXPECT_TRUE(WriteRecord(out, record));
+    return out.bytes;
+}
 
 } // namespace
 
@@ -184,6 +201,14 @@ TEST(PackageReader, StepOutcomes)
         std::copy(h.Bytes(), h.Bytes() + kHeaderSize, bytes.begin() + kHeaderAt);
         return bytes;
     };
+    auto askingCopies = [&] {
+        BufferSink out;
+        out.bytes = sound;
+        PackageRecord record;
+        record.asks = kAskCopies;
+        EXPECT_TRUE(WriteRecord(out, record));
+        return out.bytes;
+    };
     using O = StepOutcome;
     struct Case {
         const char* what;
@@ -208,6 +233,31 @@ TEST(PackageReader, StepOutcomes)
         // An empty list has size 0 and CRC 0; an unfinished record is no record.
         {"empty list", SamplePackage(SampleHeader(), ""), {kPassed, kPassed, kPassed, kPassed}},
         {"unfinished record", SamplePackage(SampleHeader(), "viewer.exe|..\\Viewer"), {kPassed, kPassed, kPassed, kPassed}},
+        // The copies list, read from the end of the package backwards.
+        {"copies into sub-folders", WithCopies("a.dll|sub\\a.dll\rb.txt|c.txt\r"),
+         {kPassed, kPassed, kPassed, kPassed, kPassed}},
+        {"an empty copies list", WithCopies(""), {kPassed, kPassed, kPassed, kPassed, kPassed}},
+        {"a copy that leaves the install folder", WithCopies("a.dll|..\\a.dll\r"),
+         {kPassed, kPassed, kPassed, kPassed, O::CopyLeavesPlace}},
+        {"a stored name on a drive", WithCopies("a.dll|b.dll\rC:\\a.dll|c.dll\r"),
+         {kPassed, kPassed, kPassed, kPassed, O::CopyLeavesPlace}},
+        {"a copy into a folder of a flat package", WithCopies("a.dll|sub\\a.dll\r", kAskCopies),
+         {kPassed, kPassed, kPassed, kPassed, O::CopyLeavesPlace}},
+        {"an unfinished copies record", WithCopies("a.dll|b.dll\rc.dll|d"),
+         {kPassed, kPassed, kPassed, kPassed, O::CopyLeavesPlace}},
+        {"a copy without its stored name", WithCopies("b.dll\r"),
+         {kPassed, kPassed, kPassed, kPassed, O::CopyLeavesPlace}},
+        {"a copies list changed after writing", Patched(WithCopies("a.dll|b.dll\r"), sound.size(), 0x6C6C642Eu),
+         {kPassed, kPassed, kPassed, kPassed, O::CrcDiffers}},
+        {"asks for copies without a trailer", askingCopies(), {kPassed, kPassed, kPassed, kPassed, O::NoCopiesTrailer}},
+        {"a list longer than the room after the payload",
+         Patched(WithCopies("a.dll|b.dll\r"), sound.size() + 12, 13),
+         {kPassed, kPassed, kPassed, kPassed, O::NoCopiesTrailer}},
+        {"a trailer without its magic", Patched(WithCopies("a.dll|b.dll\r"), sound.size() + 20, 0),
+         {kPassed, kPassed, kPassed, kPassed, O::NoCopiesTrailer}},
+        // Without the ask the bytes are only room after the payload.
+        {"a copies list not asked for", WithCopies("a.dll|..\\b.dll\r", kAskSubFolders),
+         {kPassed, kPassed, kPassed, kPassed}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ReadAll(c.bytes), c.steps) << c.what;
@@ -254,6 +304,54 @@ TEST(PackageReader, ShortcutPlacesPastWhatIsKept)
             EXPECT_EQ(reader.BrokenRecord().rule, NameRule::DotComponent);
         }
     }
+}
+
+TEST(PackageReader, CopiesReadBackWithTheRecordThatBrokeItsRule)
+{
+    struct Case {
+        const char* what;
+        std::string list;
+        uint16_t asks;
+        const char* broken; // the stored name or copy that broke the rule
+        bool copyBroke;
+        NameRule rule;
+    };
+    const Case cases[] = {
+        {"round trip", "bin\\a.dll|lib\\a.dll\ra.txt|b.txt\r", kAskSubFolders | kAskCopies, "", false, NameRule::Allowed},
+        {"a copy named after a device", "a.dll|sub\\nul.dll\r", kAskSubFolders | kAskCopies, "sub\\nul.dll", true,
+         NameRule::DeviceName},
+        {"a stored name with an empty folder", "sub\\\\a.dll|b.dll\r", kAskSubFolders | kAskCopies, "sub\\\\a.dll",
+         false, NameRule::EmptyComponent},
+        {"a flat copy with a folder", "a.dll|sub\\b.dll\r", kAskCopies, "sub\\b.dll", true, NameRule::Folders},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<unsigned char> bytes = WithCopies(c.list, c.asks);
+        BufferSource file(bytes);
+        PackageReader reader(file);
+        ASSERT_EQ(reader.ReadMarker(), kPassed);
+        ASSERT_EQ(reader.ReadHeader(), kPassed);
+        EXPECT_EQ(reader.ReadCopies(), c.rule == NameRule::Allowed ? kPassed : StepOutcome::CopyLeavesPlace);
+        EXPECT_EQ(reader.Copies(), c.list);
+        const CopyFault& fault = reader.BrokenCopy();
+        EXPECT_EQ(fault.rule, c.rule);
+        if (c.rule != NameRule::Allowed) {
+            EXPECT_EQ(fault.copy, c.copyBroke);
+            EXPECT_TRUE((c.copyBroke ? fault.record.name : fault.record.target) == StoredAsText(c.broken));
+        }
+    }
+
+    // A list the decoder cannot turn into text is no list of copies.
+    const std::vector<unsigned char> bytes = WithCopies("a.dll|b.dll\r");
+    BufferSource file(bytes);
+    PackageReader reader(file);
+    reader.DecodeWith([](const char* text, std::size_t size, uint16_t) {
+        const String bytes(text, size);
+        return bytes.find('|') == String::npos ? StoredAsText(bytes) : WString();
+    });
+    ASSERT_EQ(reader.ReadMarker(), kPassed);
+    ASSERT_EQ(reader.ReadHeader(), kPassed);
+    EXPECT_EQ(reader.ReadCopies(), StepOutcome::CopyLeavesPlace);
 }
 
 TEST(PackageWriter, ComposesInFileOrderWithMarker)

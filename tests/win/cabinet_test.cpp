@@ -475,6 +475,36 @@ TEST_F(Cabinet, CheckEntriesRefusesBeforeAnythingIsWritten)
         EXPECT_EQ(notify.FileList, "");
         EXPECT_FALSE(Exists(dest));
     }
+
+    // A package's copies ("stored|copy\r") are held to the same rules, after
+    // the entries and against them.
+    struct CopyCase {
+        const char* title;
+        uint8_t options;
+        std::string copies;
+        std::string error; // empty: passes
+        int count;         // entries and copies that pass, when it passes
+    };
+    const CopyCase copyCases[] = {
+        {"copies beside the entries", kept, "a.txt|y\\a.txt\rx\\b.txt|x\\c.txt\r", "", 4},
+        {"a copy on an entry in another case", flat, "a.txt|B.TXT\r", "The file name \"B.TXT\" is not allowed!", 0},
+        {"two copies Windows makes one", kept, "a.txt|y\\c.txt\ra.txt|Y.\\C.TXT\r",
+         "The file name \"Y.\\C.TXT\" is not allowed!", 0},
+        {"a copy out of the folder", kept, "a.txt|..\\a.txt\r", "The file name \"..\\a.txt\" is not allowed!", 0},
+        {"a copy's path too long", flat, "a.txt|" + std::string(250, 'n') + ".txt\r", "Cannot create", 0},
+    };
+    for (const CopyCase& c : copyCases) {
+        SCOPED_TRACE(c.title);
+        std::string cab = PutCabinet("check.cab", MakeCabinet({Entry("a.txt", "a"), Entry("x\\b.txt", "b")}));
+        TUnCab uncab;
+        Configure(uncab, cab, "*.*", c.options);
+        const std::string error = U(uncab.CheckEntries(W(c.copies)).Message());
+        EXPECT_EQ(error.substr(0, c.error == "Cannot create" ? 13 : std::string::npos), c.error);
+        if (c.error.empty()) {
+            EXPECT_EQ(uncab.ExtractedCount(), c.count);
+        }
+        EXPECT_FALSE(Exists(dest));
+    }
 }
 
 TEST_F(Cabinet, TimesAndAttributesAfterExtraction)

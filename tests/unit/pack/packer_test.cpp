@@ -304,9 +304,16 @@ TEST(Packer, KeepsTheInputTreeUnlessFlat)
         try {
             PackPlan plan = PlanPackage(req);
             EXPECT_EQ(c.error, "");
+            // The files of one content are stored once; every name is
+            // checked all the same, the copies' too.
             std::vector<std::string> names;
             for (const CabEntry& e : plan.entries)
                 names.push_back(e.name);
+            for (size_t at = 0; at < plan.copies.size(); at = plan.copies.find('\r', at) + 1) {
+                const size_t bar = plan.copies.find('|', at);
+                names.push_back(plan.copies.substr(bar + 1, plan.copies.find('\r', bar) - bar - 1));
+            }
+            EXPECT_EQ(plan.copyCount, c.files.size() > 1 ? c.files.size() - 1 : 0);
             for (const std::string& name : c.names)
                 EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
             EXPECT_EQ(names.size(), 4 + c.files.size());
@@ -315,6 +322,79 @@ TEST(Packer, KeepsTheInputTreeUnlessFlat)
             EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
         }
     }
+}
+
+TEST(Packer, StoresIdenticalFilesOnce)
+{
+    // Same content and attributes: one entry, the others copies of the
+    // first in cabinet order. Same size with other bytes, other
+    // attributes, a file to be run, or empty: entries of their own.
+    Payload p;
+    const Bytes dll = Noise(50000, 3);
+    for (const char* name : {"tree/a/lib.dll", "tree/b/lib.dll", "tree/c/other.dll", "tree/e/ro.dll"})
+        p.dir.Write(name, dll);
+    Bytes other = dll;
+    other[49999] ^= 1;
+    p.dir.Write("tree/d/late.dll", other);
+    p.dir.Write("tree/bin/viewer.exe", Pattern(70000, 1)); // the bytes of viewer.exe, which is run
+    p.dir.Write("tree/f/none.dat", std::string()); // empty, as in/docs/empty.dat
+    p.dir.Write("tree/f/zero.dat", std::string());
+    chmod((p.dir / "tree/e/ro.dll").c_str(), 0444);
+    PackRequest req = p.Request();
+    req.inputs.push_back({p.dir / "tree", ""});
+    PackRequest everyFile = req;
+    everyFile.storeCopiesOnce = false;
+
+    const PackPlan plan = PlanPackage(req);
+    EXPECT_EQ(plan.copies, "a\\lib.dll|b\\lib.dll\ra\\lib.dll|c\\other.dll\r");
+    EXPECT_EQ(plan.copyCount, 2u);
+    EXPECT_EQ(plan.entries.size(), 4u + 6u);
+    const Built once = BuildPackage(req), every = BuildPackage(everyFile);
+    EXPECT_LT(once.package.size() + 2 * 49000, every.package.size());
+
+    InspectReport r = InspectFile(once.package);
+    ASSERT_EQ(r.kind, FileKind::Installer) << r.reason;
+    EXPECT_EQ(r.installError, "");
+    EXPECT_EQ(r.notes, std::vector<std::string>());
+    EXPECT_EQ(r.record.asks, kAskSubFolders | kAskAppsEntry | kAskAllUsers | kAskUnattended | kAskCopies | kAskUpgrade);
+    EXPECT_EQ(r.header.FileCount(), 12u); // what the installation writes
+    EXPECT_EQ(r.cabinet.files.size(), 10u);
+    ASSERT_EQ(r.copies.size(), 2u);
+    EXPECT_EQ(std::string(r.copies[1].target.c_str()), "a\\lib.dll");
+    EXPECT_EQ(std::string(r.copies[1].name.c_str()), "c\\other.dll");
+    const std::string text = RenderText(r, 1252);
+    EXPECT_NE(text.find("copies of stored files"), std::string::npos);
+    EXPECT_NE(text.find("copies: 2\n  \"a\\lib.dll\" -> \"b\\lib.dll\"\n"), std::string::npos) << text;
+    EXPECT_NE(RenderJson(r, 1252).find("\"copies\":[{\"stored\":\"a\\\\lib.dll\",\"copy\":\"b\\\\lib.dll\"},"),
+              std::string::npos);
+
+    r = InspectFile(every.package);
+    EXPECT_EQ(r.record.asks & kAskCopies, 0);
+    EXPECT_EQ(r.cabinet.files.size(), 12u);
+    EXPECT_EQ(RenderText(r, 1252).find("copies"), std::string::npos);
+
+    // A copy the stub would refuse makes the package damaged; one that
+    // would be one file with an entry, not installable.
+    auto withCopies = [&](const std::string& list) {
+        Bytes bytes = once.package;
+        const size_t trailer = bytes.size() - kCopiesTrailerSize;
+        const size_t at = trailer - GetU32(&bytes[trailer]);
+        bytes.resize(at);
+        std::fill(bytes.begin() + kDigestSlotOffset, bytes.begin() + kDigestSlotEnd, 0); // no digest to match
+        BufferSink out;
+        out.bytes = bytes;
+        WriteCopies(out, String(list.data(), list.size()));
+        WriteMarker(out, 3000, static_cast<uint32_t>(out.bytes.size()));
+        return InspectFile(out.bytes);
+    };
+    r = withCopies("a\\lib.dll|..\\lib.dll\r");
+    EXPECT_EQ(r.kind, FileKind::Damaged);
+    EXPECT_EQ(r.failedStep, PackageStep::Copies);
+    EXPECT_NE(r.reason.find("copy \"..\\lib.dll\""), std::string::npos) << r.reason;
+    r = withCopies("a\\lib.dll|A\\LIB.dll\ra\\lib.dll|c\\other.dll\r");
+    EXPECT_EQ(r.kind, FileKind::Installer);
+    EXPECT_NE(r.installError.find("\"A\\LIB.dll\" would be one file with another"), std::string::npos)
+        << r.installError;
 }
 
 TEST(Packer, ParsesAttributeSpecs)

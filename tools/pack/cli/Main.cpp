@@ -107,6 +107,7 @@ int RunPack(int argc, char** argv)
         else if (a.Flag("--flat")) req.flat = true;
         else if (a.Flag("--current-user")) req.currentUser = true;
         else if (a.Flag("--no-apps-entry")) req.noAppsEntry = true;
+        else if (a.Flag("--no-dedupe")) req.storeCopiesOnce = false;
         else if (a.Value("--shortcut", v)) cliShortcuts.push_back(SplitPair("--shortcut", v));
         else if (a.Value("--icon", v)) req.iconPath = v;
         else if (a.Value("--product-version", v)) req.brand.productVersion = v;
@@ -164,15 +165,18 @@ int RunPack(int argc, char** argv)
         std::string warnings;
         for (const std::string& w : result.warnings)
             warnings += (warnings.empty() ? "" : ",") + JsonString(w);
-        std::printf("{\"output\":%s,\"size\":%llu,\"packageSize\":%llu,\"files\":%u,\"cabinet\":%u,"
+        std::printf("{\"output\":%s,\"size\":%llu,\"packageSize\":%llu,\"files\":%u,\"copies\":%u,\"cabinet\":%u,"
                     "\"signature\":%s,\"warnings\":[%s]}\n",
                     JsonString(out).c_str(), static_cast<unsigned long long>(st.st_size),
-                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.copyCount,
+                    result.cabinetSize,
                     sign.pkcs12.empty() ? "null" : WrittenSignatureJson(out).c_str(), warnings.c_str());
     } else if (!say.quiet) {
-        std::printf("%s: %llu bytes, %u files, cabinet %u bytes%s\n", out.c_str(),
-                    static_cast<unsigned long long>(result.packageSize), result.fileCount, result.cabinetSize,
-                    sign.pkcs12.empty() ? "" : ", signed");
+        const std::string copies =
+            result.copyCount ? " (" + std::to_string(result.copyCount) + " stored once as copies)" : "";
+        std::printf("%s: %llu bytes, %u files%s, cabinet %u bytes%s\n", out.c_str(),
+                    static_cast<unsigned long long>(result.packageSize), result.fileCount, copies.c_str(),
+                    result.cabinetSize, sign.pkcs12.empty() ? "" : ", signed");
     }
     return kExitOk;
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "package/CRC32.h"
 #include "package/PackageWriter.h"
@@ -560,6 +561,93 @@ void PlanBranding(const PackRequest& req, PackPlan& plan)
     plan.brandedStub = BrandStub(stub, brand);
 }
 
+// An entry's bytes as a source, from its file or from memory.
+class EntryBytes {
+public:
+    explicit EntryBytes(const CabEntry& e)
+        : file_(Open(e)), fromFile_(file_.get(), 0, e.Size(), e.sourcePath), fromData_(e.data),
+          fromSource_(!e.sourcePath.empty())
+    {
+    }
+    ByteSource Source() const { return fromSource_ ? ByteSource(fromFile_) : ByteSource(fromData_); }
+
+private:
+    static Fd Open(const CabEntry& e)
+    {
+        struct stat st;
+        return e.sourcePath.empty() ? Fd() : OpenRegular(e.sourcePath, st);
+    }
+    Fd file_;
+    FdSource fromFile_;
+    BufferSource fromData_;
+    bool fromSource_;
+};
+
+constexpr size_t kComparePiece = 1 << 16;
+
+uint32_t ContentCrc(const CabEntry& e)
+{
+    const EntryBytes bytes(e);
+    std::vector<unsigned char> piece(kComparePiece);
+    uint32_t crc = 0;
+    for (uint64_t at = 0; at < e.Size(); at += piece.size()) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), e.Size() - at));
+        ReadExactly(bytes.Source(), at, piece.data(), want);
+        crc = ZlibCrc32Update(crc, piece.data(), want);
+    }
+    return crc;
+}
+
+bool SameContent(const CabEntry& a, const CabEntry& b)
+{
+    const EntryBytes one(a), other(b);
+    std::vector<unsigned char> x(kComparePiece), y(kComparePiece);
+    for (uint64_t at = 0; at < a.Size(); at += x.size()) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(x.size(), a.Size() - at));
+        ReadExactly(one.Source(), at, x.data(), want);
+        ReadExactly(other.Source(), at, y.data(), want);
+        if (std::memcmp(x.data(), y.data(), want) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Entries of one size, attributes and content are stored once: the first in
+// cabinet order keeps its entry, each other one becomes a copy of it, which
+// takes its time too. Files to be started stay entries (the extraction
+// starts them), and so do names stored as UTF-8 in a package of another
+// code page (the list is in the code page), and empty files (an entry costs
+// no more than a copy). Only files that share their size with another are
+// read.
+void StoreCopiesOnce(PackPlan& plan)
+{
+    const uint16_t apart = kAttrRun | (plan.record.codePage == kCodePageUtf8 ? 0 : kAttrUtf8Name);
+    std::map<uint64_t, unsigned> sizes;
+    for (const CabEntry& e : plan.entries)
+        ++sizes[e.Size()];
+    std::map<std::tuple<uint64_t, uint16_t, uint32_t>, std::vector<size_t>> kept; // size, attribs, CRC
+    std::vector<CabEntry> entries;
+    for (CabEntry& e : plan.entries) {
+        const CabEntry* original = nullptr;
+        if (e.Size() > 0 && sizes[e.Size()] > 1 && !(e.attribs & apart)) {
+            const uint16_t attribs = static_cast<uint16_t>(e.attribs & ~kAttrUtf8Name);
+            std::vector<size_t>& same = kept[{e.Size(), attribs, ContentCrc(e)}];
+            for (size_t i : same)
+                if (!original && SameContent(entries[i], e))
+                    original = &entries[i];
+            if (!original)
+                same.push_back(entries.size());
+        }
+        if (original) {
+            plan.copies += original->name + "|" + e.name + "\r";
+            ++plan.copyCount;
+        } else {
+            entries.push_back(std::move(e));
+        }
+    }
+    plan.entries = std::move(entries);
+}
+
 } // namespace
 
 PackPlan PlanPackage(const PackRequest& req)
@@ -602,6 +690,10 @@ PackPlan PlanPackage(const PackRequest& req)
         } catch (const ToolError& e) {
             throw ToolError("unreadable cabinet " + plan.cabPath + ": " + e.what());
         }
+    } else if (req.storeCopiesOnce) {
+        StoreCopiesOnce(plan);
+        if (plan.copyCount)
+            plan.record.asks |= kAskCopies;
     }
     return plan;
 }
@@ -670,6 +762,8 @@ PackResult WritePackage(const PackPlan& plan, OutputSink& out)
     } else {
         cab = WriteCabinet(plan.entries, plan.cabOptions, out);
     }
+    if (!plan.copies.empty())
+        WriteCopies(out, String(plan.copies.data(), plan.copies.size()), ZlibCrc32Update);
     const uint64_t total = out.Position();
     if (total > 0xFFFFFFFFu)
         throw ToolError("the package would exceed 4 GB");
@@ -686,6 +780,7 @@ PackResult WritePackage(const PackPlan& plan, OutputSink& out)
     result.packageSize = total;
     result.fileCount = plan.fileCount;
     result.cabinetSize = static_cast<uint32_t>(cab.size);
+    result.copyCount = plan.copyCount;
     result.warnings = plan.warnings;
     return result;
 }

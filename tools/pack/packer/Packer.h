@@ -69,6 +69,8 @@ struct PackRequest {
     bool flat = false;
     bool currentUser = false;
     bool noAppsEntry = false;
+    // Identical files are stored once, the others installed as copies of it.
+    bool storeCopiesOnce = true;
     // The product's icon (an .ico path) and version resource; the name and
     // the publisher's default come from the header's fields.
     std::string iconPath;
@@ -89,6 +91,10 @@ struct PackPlan {
     std::string cabPath;
     uint64_t cabSize = 0;
     std::vector<CabEntry> entries; // ...the files of our own
+    // "stored|copy\r" for each file installed as a copy of an entry, in the
+    // cabinet names' code page; the package then asks kAskCopies.
+    std::string copies;
+    uint32_t copyCount = 0;
     CabWriteOptions cabOptions;
     uint32_t fileCount = 0;
     std::vector<FileId> inputs;   // every file the package is made of
@@ -99,6 +105,7 @@ struct PackResult {
     uint64_t packageSize = 0;
     uint32_t fileCount = 0;
     uint32_t cabinetSize = 0;
+    uint32_t copyCount = 0; // of fileCount, installed as copies
     std::vector<std::string> warnings;
 };
 

@@ -145,6 +145,7 @@ std::string AskNames(const PackageRecord& record)
         {kAskAppsEntry, "Apps & features"},
         {kAskAllUsers, "shortcuts for all users"},
         {kAskUnattended, "unattended with /QUIET"},
+        {kAskCopies, "copies of stored files"},
         {kAskUpgrade, "replaces an earlier installation"},
     };
     std::string names;
@@ -342,6 +343,11 @@ std::string RenderText(const InspectReport& r, int ansiCodePage)
             line(buf + (f.attribs & kAttrUtf8Name ? f.name : Shown(f.name, cp)));
         }
     }
+    if (r.record.Asks(kAskCopies)) {
+        line("copies: " + std::to_string(r.copies.size()));
+        for (const ShortcutRecord& c : r.copies)
+            line("  \"" + Shown(Bytes(c.target), cp) + "\" -> \"" + Shown(Bytes(c.name), cp) + "\"");
+    }
     if (r.kind == FileKind::Uninstaller) {
         line("installed files: " + std::to_string(r.installedFiles.size()));
         for (const std::string& p : r.installedFiles)
@@ -431,6 +437,13 @@ std::string RenderJson(const InspectReport& r, int ansiCodePage)
     }
     if (r.hasCabinet)
         o += ",\"cabinet\":" + CabinetJson(r, cp);
+    if (r.record.Asks(kAskCopies)) {
+        o += ",\"copies\":[";
+        for (size_t i = 0; i < r.copies.size(); ++i)
+            o += std::string(i ? "," : "") + "{\"stored\":" + JsonString(FromAnsi(Bytes(r.copies[i].target), cp)) +
+                 ",\"copy\":" + JsonString(FromAnsi(Bytes(r.copies[i].name), cp)) + "}";
+        o += "]";
+    }
     if (r.kind == FileKind::Uninstaller) {
         o += ",\"installedFiles\":[";
         for (size_t i = 0; i < r.installedFiles.size(); ++i)

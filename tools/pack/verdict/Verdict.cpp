@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "package/LittleEndian.h"
 #include "package/PathRules.h"
@@ -161,8 +162,11 @@ std::string Reason(const InspectReport& r, const PackageReader& reader, StepOutc
         return "header magic " + Hex(h.Magic()) + " and size " + std::to_string(h.SizeField()) +
                " must be 0x11804033 and 738";
     case StepOutcome::TextLeavesPlace:
-    case StepOutcome::RecordLeavesPlace: return r.field + " " + r.rule;
+    case StepOutcome::RecordLeavesPlace:
+    case StepOutcome::CopyLeavesPlace: return r.field + " " + r.rule;
     case StepOutcome::CrcDiffers:
+        if (reader.Step() == PackageStep::Copies)
+            return "the copies list's CRC-32 " + Hex(reader.BlockCrc()) + " differs from its trailer's";
         return std::string(reader.Step() == PackageStep::Payload ? "payload" : "ShortcutList") + " CRC-32 is " +
                Hex(reader.BlockCrc()) + ", the header says " +
                Hex(reader.Step() == PackageStep::Payload ? h.PayloadCrc() : h.ShortcutListCrc());
@@ -187,6 +191,15 @@ bool Passes(InspectReport& r, const PackageReader& reader, StepOutcome outcome)
         const RecordFault& fault = reader.BrokenRecord();
         const String& text = fault.target ? fault.record.target : fault.record.name;
         r.field = fault.target ? "shortcut target" : "shortcut name";
+        r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
+    } else if (outcome == StepOutcome::CopyLeavesPlace) {
+        // Read without a decoder: each character is a stored byte.
+        const CopyFault& fault = reader.BrokenCopy();
+        const WString& wide = fault.copy ? fault.record.name : fault.record.target;
+        std::string text;
+        for (std::size_t i = 0; i < wide.size(); ++i)
+            text += static_cast<char>(wide[i]);
+        r.field = (fault.copy ? "copy \"" : "stored name \"") + text + "\"";
         r.rule = NameRuleText(fault.rule, text.c_str(), text.size());
     }
     Damaged(r, reader, outcome, Reason(r, reader, outcome));
@@ -230,6 +243,18 @@ void CheckInstallable(InspectReport& r, int cp)
         r.installError = "its cabinet: " + problem;
         return;
     }
+    // A copy is one more installed file: its path is measured, and it may
+    // not be one file with another.
+    std::set<std::string> installed;
+    for (const std::string& name : names)
+        installed.insert(SameFileForm(InstalledName(name, r.record.Asks(kAskSubFolders))));
+    for (const ShortcutRecord& copy : r.copies) {
+        names.push_back(FromAnsi(Bytes(copy.name), cp));
+        if (!installed.insert(SameFileForm(InstalledName(names.back(), r.record.Asks(kAskSubFolders)))).second) {
+            r.installError = "the copy \"" + names.back() + "\" would be one file with another installed file";
+            return;
+        }
+    }
     for (const ShortcutRecord& s : r.shortcuts)
         links.push_back(FromAnsi(Bytes(s.name), cp));
     r.installError = PathTooLong(InstallPathsOf(r.header, names, links, cp, r.record), r.program.machine);
@@ -252,10 +277,18 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f, i
         r.installedFiles.clear();
         return;
     }
+    if (!Passes(r, reader, reader.ReadCopies()))
+        return;
+    String copies = reader.Copies();
+    ShortcutRecord copy;
+    while (TakeCompleteShortcut(copies, copy))
+        r.copies.push_back(copy);
     // A signature's table, and the few bytes that align it, are the
-    // signature line's; anything else after the payload is named.
+    // signature line's; anything else after the payload and the copies
+    // list is named.
     const uint64_t at = reader.PayloadOffset();
-    const uint64_t end = at + h.PayloadSize();
+    const uint64_t end = at + h.PayloadSize() +
+                         (reader.Record().Asks(kAskCopies) ? reader.Copies().size() + kCopiesTrailerSize : 0);
     const uint64_t tail = r.hasSignature ? std::min<uint64_t>(reader.Signature().address, f.Size()) : f.Size();
     if (end < tail && (!r.hasSignature || tail - end >= 8))
         r.notes.push_back(std::to_string(tail - end) + " bytes follow the payload" +
@@ -269,9 +302,10 @@ void ReadPayload(InspectReport& r, PackageReader& reader, const ByteSource& f, i
     r.kind = FileKind::Installer;
     ReadPayloadCabinet(r, SliceSource(f, at, h.PayloadSize()));
     CheckInstallable(r, cp);
-    if (r.cabinetError.empty() && r.cabinet.files.size() != h.FileCount())
+    if (r.cabinetError.empty() && r.cabinet.files.size() + r.copies.size() != h.FileCount())
         r.notes.push_back("FileCount " + std::to_string(h.FileCount()) + " differs from the cabinet's " +
-                          std::to_string(r.cabinet.files.size()) + " entries");
+                          std::to_string(r.cabinet.files.size()) + " entries" +
+                          (r.copies.empty() ? "" : " and " + std::to_string(r.copies.size()) + " copies"));
     if (!r.unreadShortcutText.empty())
         r.notes.push_back("the ShortcutList ends with an unfinished record");
 }

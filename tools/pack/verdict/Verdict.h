@@ -53,6 +53,9 @@ struct InspectReport {
     std::string cabinetError; // empty: libmspack decoded every entry
     std::string installError; // empty: nothing in the cabinet stops the extraction
 
+    // The files installed as copies of an entry: target the stored name,
+    // name the copy's.
+    std::vector<ShortcutRecord> copies;
     std::vector<std::string> installedFiles; // uninstaller payload
     std::vector<std::string> notes;          // sound for the stub, but odd
 };
