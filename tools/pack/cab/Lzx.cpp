@@ -24,21 +24,21 @@ constexpr int kMaxCodeBits = 16;
 constexpr uint32_t kBlockVerbatim = 1, kBlockAligned = 2;
 constexpr int kSlotsByWindow[] = {30, 32, 34, 36, 38, 42, 50};
 
-// Match finder effort: chain links followed per position, and the length
-// at which the search stops looking for a longer match. Chains are of
-// 4-byte prefixes: in a 2 MB window, chains of 3-byte ones are long with
-// matches too short to pay for their offsets (repeated offsets, checked
-// apart, still find short matches). Measured on x86-64 programs, longer
-// chains gain well under 1% for twice the time.
-constexpr int kHashBits = 18;
+// Match finder: per 4-byte prefix, a binary tree of the window's positions
+// ordered by what follows them, so each position finds its longest matches
+// of every length in few steps; a table of 3-byte prefixes adds the nearest
+// 3-byte match. kTreeDepth bounds the nodes visited per position.
+constexpr int kHashBits = 19;
+constexpr int kHash3Bits = 14;
 constexpr uint32_t kHashBytes = 4;
-constexpr int kMaxChain = 24;
-constexpr uint32_t kNiceLength = 48;
-// A match this long is taken without looking one byte further; a shorter
-// one is put off for a literal and the next position's match when that
-// saves this many bits more.
-constexpr uint32_t kLazyEnough = 48;
-constexpr int kLazyMargin = 4;
+constexpr uint32_t kMinFound = 3;
+constexpr int kTreeDepth = 40;
+// A match this long is taken as it is, without weighing what else could
+// cover its bytes: long matches are where weighing costs most and gains least.
+constexpr uint32_t kNiceLength = 128;
+// Each frame is parsed twice: with the previous frame's codes, then with the
+// codes that parse gave, and the smaller result kept.
+constexpr int kParsePasses = 2;
 
 struct SlotTables {
     uint32_t base[kMaxSlots];
@@ -231,6 +231,11 @@ uint32_t Hash(const unsigned char* p)
     return (GetU32(p) * 2654435761u) >> (32 - kHashBits);
 }
 
+uint32_t Hash3(const unsigned char* p)
+{
+    return ((GetU32(p) & 0xFFFFFF) * 2654435761u) >> (32 - kHash3Bits);
+}
+
 uint32_t MatchLength(const unsigned char* a, const unsigned char* b, uint32_t limit)
 {
     uint32_t n = 0;
@@ -254,6 +259,48 @@ struct Item {
     uint32_t f;
     unsigned char literal;
 };
+
+struct Match {
+    uint32_t len, offset;
+};
+
+// Bits each symbol costs while parsing: main tree (literals, then slot * 8 +
+// length header) and length tree.
+struct Costs {
+    uint8_t main[kMaxMainSymbols];
+    uint8_t length[kSecondaryLengths];
+
+    // From a frame's code lengths; a symbol the code left out costs about
+    // what a rare one would.
+    void From(const uint8_t* mainLens, const uint8_t* lengthLens)
+    {
+        for (int i = 0; i < kMaxMainSymbols; ++i)
+            main[i] = mainLens[i] ? mainLens[i] : 13;
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            length[i] = lengthLens[i] ? lengthLens[i] : 10;
+    }
+    // Guesses for the first frame, which has no codes before it.
+    void Guess()
+    {
+        std::fill(main, main + kNumChars, 8);
+        for (int i = kNumChars; i < kMaxMainSymbols; ++i)
+            main[i] = i < kNumChars + 24 ? 7 : 9;
+        std::fill(length, length + kSecondaryLengths, 5);
+    }
+};
+
+void ApplyOffset(uint32_t* R, uint32_t f)
+{
+    if (f == 1)
+        std::swap(R[0], R[1]);
+    else if (f == 2)
+        std::swap(R[0], R[2]);
+    else if (f > 2) {
+        R[2] = R[1];
+        R[1] = R[0];
+        R[0] = f - 2;
+    }
+}
 
 void TranslateCalls(unsigned char* p, size_t len, uint64_t framePos)
 {
@@ -291,45 +338,25 @@ struct LzxCompressor::State {
     bool ended = false;      // a short frame was the last
     std::vector<unsigned char> buf;
     uint64_t bufStart = 0;   // stream position of buf[0]
-    std::vector<uint32_t> head, prev; // stream positions + 1, 0 for none
-    uint64_t inserted = 0;   // positions below this are in the chains
+    // Stream positions + 1, 0 for none: the newest position of each hash,
+    // and each window position's two subtrees (smaller, larger).
+    std::vector<uint32_t> head, head3, tree;
     uint64_t end = 0;        // stream bytes in buf
     uint32_t R[3] = {1, 1, 1};
     uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
     std::vector<Item> items;
-    // Costs in bits while parsing a frame, from the code lengths of the one
-    // before: literals, match symbols (slot * 8 + length header), lengths.
-    uint8_t literalBits[kNumChars], matchBits[kMaxMainSymbols - kNumChars], lengthBits[kSecondaryLengths];
-    std::vector<uint32_t> literalSum; // literal bits from the frame start
-    uint64_t frameStart = 0;
-
-    void StartCosts(uint64_t from, uint64_t to)
-    {
-        // The first frame has no codes before it: guesses.
-        const bool first = std::count(mainPrev, mainPrev + kNumChars, 0) == kNumChars;
-        for (int i = 0; i < kNumChars; ++i)
-            literalBits[i] = first ? 8 : mainPrev[i] ? mainPrev[i] : 12;
-        for (int i = 0; i < mainSymbols - kNumChars; ++i)
-            matchBits[i] = first ? (i < 24 ? 7 : 9) : mainPrev[kNumChars + i] ? mainPrev[kNumChars + i] : 12;
-        for (int i = 0; i < kSecondaryLengths; ++i)
-            lengthBits[i] = first ? 5 : lengthPrev[i] ? lengthPrev[i] : 10;
-        frameStart = from;
-        literalSum.resize(to - from + 1);
-        literalSum[0] = 0;
-        for (uint64_t p = from; p < to; ++p)
-            literalSum[p - from + 1] = literalSum[p - from] + literalBits[*At(p)];
-    }
-
-    // Bits a match at p saves against literals.
-    int Gain(uint64_t p, uint32_t len, uint32_t f) const
-    {
-        const int slot = SlotOf(f);
-        const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
-        int cost = matchBits[slot * 8 + header] + kSlots.extra[slot];
-        if (header == kPrimaryLengths)
-            cost += lengthBits[len - kMinMatch - kPrimaryLengths];
-        return static_cast<int>(literalSum[p + len - frameStart] - literalSum[p - frameStart]) - cost;
-    }
+    // The frame's matches: those of position i are found[at[i]] to
+    // found[at[i + 1]], longer and farther each.
+    std::vector<Match> found;
+    std::vector<uint32_t> at;
+    // The cheapest way found to each position of the frame: its cost from
+    // the segment's start, the last step (length 0: a literal) and the
+    // repeated offsets after it.
+    struct Node {
+        uint32_t cost, len, f;
+        uint32_t R[3];
+    };
+    std::vector<Node> nodes;
 
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
 
@@ -346,120 +373,190 @@ struct LzxCompressor::State {
         end += len;
     }
 
-    void InsertUpTo(uint64_t p)
+    // Puts p in its tree and appends its matches within avail bytes.
+    void FindMatches(uint64_t p, uint32_t avail)
     {
-        const uint64_t last = std::min(p, end >= kHashBytes ? end - (kHashBytes - 1) : 0);
-        for (; inserted < last; ++inserted) {
-            uint32_t& h = head[Hash(At(inserted))];
-            prev[inserted & (window - 1)] = h;
-            h = static_cast<uint32_t>(inserted + 1);
-        }
-    }
-
-    // The longest match at p of kHashBytes or more, within maxLen.
-    uint32_t FindMatch(uint64_t p, uint32_t maxLen, uint32_t& offset)
-    {
+        if (avail < kMinFound)
+            return;
         const uint64_t reach = std::min<uint64_t>(p, window - 3);
         const unsigned char* s = At(p);
-        uint32_t best = 0;
-        uint32_t link = head[Hash(s)];
-        for (int chain = kMaxChain; link && chain > 0; --chain) {
+        const uint32_t limit = std::min(avail, kMaxMatch);
+        uint32_t best = kMinFound - 1;
+        uint32_t& near = head3[Hash3(s)];
+        if (near && p - (near - 1) <= reach) {
+            const uint32_t len = MatchLength(s, At(near - 1), limit);
+            if (len >= kMinFound) {
+                found.push_back({len, static_cast<uint32_t>(p - (near - 1))});
+                best = len;
+            }
+        }
+        near = static_cast<uint32_t>(p + 1);
+        if (avail < kHashBytes)
+            return;
+        uint32_t& h = head[Hash(s)];
+        uint32_t link = h;
+        h = static_cast<uint32_t>(p + 1);
+        uint32_t* smaller = &tree[2 * (p & (window - 1))];
+        uint32_t* larger = smaller + 1;
+        uint32_t lenSmaller = 0, lenLarger = 0;
+        for (int depth = kTreeDepth;; --depth) {
+            if (!link || p - (link - 1) > reach || depth == 0) {
+                *smaller = *larger = 0;
+                return;
+            }
             const uint64_t c = link - 1;
-            if (p - c > reach)
-                break;
+            uint32_t* pair = &tree[2 * (c & (window - 1))];
             const unsigned char* t = At(c);
-            if (t[best] == s[best]) {
-                uint32_t len = MatchLength(s, t, maxLen);
-                if (len > best) {
-                    best = len;
-                    offset = static_cast<uint32_t>(p - c);
-                    if (len >= std::min(maxLen, kNiceLength))
-                        break;
-                }
+            uint32_t len = std::min(lenSmaller, lenLarger);
+            len += MatchLength(s + len, t + len, limit - len);
+            if (len > best) {
+                best = len;
+                found.push_back({len, static_cast<uint32_t>(p - c)});
             }
-            link = prev[c & (window - 1)];
-        }
-        return best >= kHashBytes ? best : 0;
-    }
-
-    struct Choice {
-        uint32_t len = 0, f = 0;
-        int gain = 0;
-    };
-
-    Choice Best(uint64_t p, uint64_t frameEnd)
-    {
-        InsertUpTo(p);
-        Choice best;
-        const uint32_t maxLen = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, frameEnd - p));
-        if (maxLen < kMinMatch)
-            return best;
-        const unsigned char* s = At(p);
-        for (uint32_t r = 0; r < 3; ++r) {
-            if (R[r] > p)
-                continue;
-            uint32_t len = MatchLength(s, s - R[r], maxLen);
-            if (len >= kMinMatch && Gain(p, len, r) > best.gain)
-                best = {len, r, Gain(p, len, r)};
-        }
-        uint32_t offset = 0;
-        if (maxLen >= kHashBytes) {
-            if (uint32_t len = FindMatch(p, maxLen, offset)) {
-                if (Gain(p, len, offset + 2) > best.gain)
-                    best = {len, offset + 2, Gain(p, len, offset + 2)};
+            if (len >= limit) {
+                // As good as equal: p takes c's place in the tree.
+                *smaller = pair[0];
+                *larger = pair[1];
+                return;
+            }
+            if (t[len] < s[len]) {
+                *smaller = link;
+                smaller = pair + 1;
+                link = *smaller;
+                lenSmaller = len;
+            } else {
+                *larger = link;
+                larger = pair;
+                link = *larger;
+                lenLarger = len;
             }
         }
-        return best;
     }
 
-    void UseMatch(uint32_t f)
+    void FindFrameMatches(uint64_t from, uint64_t to)
     {
-        if (f == 1)
-            std::swap(R[0], R[1]);
-        else if (f == 2)
-            std::swap(R[0], R[2]);
-        else if (f > 2) {
-            R[2] = R[1];
-            R[1] = R[0];
-            R[0] = f - 2;
+        found.clear();
+        at.resize(to - from + 1);
+        for (uint64_t p = from; p < to; ++p) {
+            at[p - from] = static_cast<uint32_t>(found.size());
+            FindMatches(p, static_cast<uint32_t>(to - p));
         }
+        at[to - from] = static_cast<uint32_t>(found.size());
     }
 
-    // Lazy matching, matches weighed by the bits they save against the
-    // previous frame's codes.
-    void Parse(uint64_t from, uint64_t to, bool literalsOnly)
+    // Appends the cheapest steps from segment start s to e, in order.
+    void TakePath(uint32_t s, uint32_t e, uint64_t from)
+    {
+        const size_t first = items.size();
+        for (uint32_t j = e; j > s;) {
+            const Node& n = nodes[j];
+            if (n.len == 0) {
+                items.push_back({0, 0, *At(from + j - 1)});
+                --j;
+            } else {
+                items.push_back({n.len, n.f, 0});
+                j -= n.len;
+            }
+        }
+        std::reverse(items.begin() + static_cast<std::ptrdiff_t>(first), items.end());
+    }
+
+    // Position j's repeated offsets, from the step that reached it.
+    void Arrive(uint32_t j)
+    {
+        Node& nd = nodes[j];
+        const Node& before = nodes[j - (nd.len ? nd.len : 1)];
+        std::copy(before.R, before.R + 3, nd.R);
+        if (nd.len)
+            ApplyOffset(nd.R, nd.f);
+    }
+
+    // The cheapest literals and matches for the frame by the costs c: each
+    // position's cheapest way is known before it is left, the repeated
+    // offsets after it with it. A match of kNiceLength or more is taken at
+    // once and the weighing starts again after it.
+    void Parse(uint64_t from, uint64_t to, const Costs& c)
     {
         items.clear();
-        if (literalsOnly) {
-            for (uint64_t p = from; p < to; ++p)
-                items.push_back({0, 0, *At(p)});
-            InsertUpTo(to);
-            return;
-        }
-        StartCosts(from, to);
-        uint64_t p = from;
-        Choice cur = Best(p, to);
-        while (p < to) {
-            if (cur.len == 0 || cur.gain <= 0) {
-                items.push_back({0, 0, *At(p)});
-                cur = Best(++p, to);
+        const uint32_t n = static_cast<uint32_t>(to - from);
+        nodes.resize(n + 1);
+        const uint32_t none = UINT32_MAX;
+        for (Node& nd : nodes)
+            nd.cost = none;
+        nodes[0] = {0, 0, 0, {R[0], R[1], R[2]}};
+        uint32_t segment = 0;
+        auto relax = [&](uint32_t j, uint32_t cost, uint32_t len, uint32_t f) {
+            if (cost < nodes[j].cost) {
+                nodes[j].cost = cost;
+                nodes[j].len = len;
+                nodes[j].f = f;
+            }
+        };
+        for (uint32_t i = 0; i < n; ++i) {
+            Node& nd = nodes[i];
+            if (i != segment)
+                Arrive(i);
+            const uint64_t p = from + i;
+            const unsigned char* s = At(p);
+            relax(i + 1, nd.cost + c.main[*s], 0, 0);
+            const uint32_t maxLen = std::min(kMaxMatch, n - i);
+            if (maxLen < kMinMatch)
                 continue;
-            }
-            if (cur.len < kLazyEnough && p + 1 < to) {
-                Choice next = Best(p + 1, to);
-                if (next.gain > cur.gain + kLazyMargin) {
-                    items.push_back({0, 0, *At(p)});
-                    ++p;
-                    cur = next;
-                    continue;
+            uint32_t longest = 0, longestF = 0;
+            auto matchesOf = [&](uint32_t f, uint32_t fromLen, uint32_t toLen) {
+                const int slot = SlotOf(f);
+                const uint8_t* row = c.main + kNumChars + slot * 8;
+                const uint32_t base = nd.cost + kSlots.extra[slot];
+                for (uint32_t len = fromLen; len <= toLen; ++len) {
+                    const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
+                    uint32_t cost = base + row[header];
+                    if (header == kPrimaryLengths)
+                        cost += c.length[len - kMinMatch - kPrimaryLengths];
+                    relax(i + len, cost, len, f);
                 }
+                if (toLen > longest) {
+                    longest = toLen;
+                    longestF = f;
+                }
+            };
+            for (uint32_t r = 0; r < 3; ++r) {
+                if (nd.R[r] > p)
+                    continue;
+                const uint32_t len = MatchLength(s, s - nd.R[r], maxLen);
+                if (len >= kMinMatch)
+                    matchesOf(r, kMinMatch, len);
             }
-            items.push_back({cur.len, cur.f, 0});
-            UseMatch(cur.f);
-            p += cur.len;
-            cur = Best(p, to);
+            uint32_t shorter = kMinMatch;
+            for (uint32_t k = at[i]; k < at[i + 1]; ++k) {
+                const uint32_t len = std::min(found[k].len, maxLen);
+                const uint32_t off = found[k].offset;
+                if (off != nd.R[0] && off != nd.R[1] && off != nd.R[2])
+                    matchesOf(off + 2, shorter + 1, len);
+                shorter = len;
+            }
+            if (longest >= kNiceLength) {
+                TakePath(segment, i, from);
+                items.push_back({longest, longestF, 0});
+                const uint32_t next = i + longest;
+                for (uint32_t j = i + 1; j <= std::min(n, i + kMaxMatch); ++j)
+                    nodes[j].cost = none;
+                nodes[next] = {0, longest, longestF, {nd.R[0], nd.R[1], nd.R[2]}};
+                ApplyOffset(nodes[next].R, longestF);
+                segment = next;
+                i = next - 1;
+            }
         }
-        InsertUpTo(to);
+        TakePath(segment, n, from);
+        if (n != segment)
+            Arrive(n);
+        std::copy(nodes[n].R, nodes[n].R + 3, R);
+    }
+
+    void Literals(uint64_t from, uint64_t to)
+    {
+        items.clear();
+        for (uint64_t p = from; p < to; ++p)
+            items.push_back({0, 0, *At(p)});
     }
 
     void Encode(size_t frameLen, std::vector<unsigned char>& out)
@@ -555,7 +652,8 @@ LzxCompressor::LzxCompressor(int windowBits, bool translateCalls) : s_(std::make
     s_->translate = translateCalls;
     s_->buf.resize(2 * size_t(s_->window));
     s_->head.assign(size_t(1) << kHashBits, 0);
-    s_->prev.assign(s_->window, 0);
+    s_->head3.assign(size_t(1) << kHash3Bits, 0);
+    s_->tree.assign(2 * size_t(s_->window), 0);
 }
 
 LzxCompressor::~LzxCompressor() = default;
@@ -568,21 +666,50 @@ void LzxCompressor::Compress(const unsigned char* in, size_t len, std::vector<un
     s.ended = len < kFrameSize;
     const uint64_t from = s.end;
     s.Append(in, len);
+    s.FindFrameMatches(from, s.end);
 
-    // A frame that would not fit a data block goes out as literals.
-    const uint32_t R[3] = {s.R[0], s.R[1], s.R[2]};
-    uint8_t mainPrev[kMaxMainSymbols], lengthPrev[kSecondaryLengths];
-    std::copy(s.mainPrev, s.mainPrev + kMaxMainSymbols, mainPrev);
-    std::copy(s.lengthPrev, s.lengthPrev + kSecondaryLengths, lengthPrev);
+    // What a parse changes, to try another from the same start.
+    struct Saved {
+        uint32_t R[3];
+        uint8_t main[kMaxMainSymbols], length[kSecondaryLengths];
+    };
+    auto save = [&](Saved& v) {
+        std::copy(s.R, s.R + 3, v.R);
+        std::copy(s.mainPrev, s.mainPrev + kMaxMainSymbols, v.main);
+        std::copy(s.lengthPrev, s.lengthPrev + kSecondaryLengths, v.length);
+    };
+    auto restore = [&](const Saved& v) {
+        std::copy(v.R, v.R + 3, s.R);
+        std::copy(v.main, v.main + kMaxMainSymbols, s.mainPrev);
+        std::copy(v.length, v.length + kSecondaryLengths, s.lengthPrev);
+    };
+    Saved start, best;
+    save(start);
+    Costs costs;
+    if (s.headerWritten)
+        costs.From(s.mainPrev, s.lengthPrev);
+    else
+        costs.Guess();
+    std::vector<unsigned char> tried;
     out.clear();
-    s.Parse(from, s.end, false);
-    s.Encode(len, out);
+    for (int pass = 0; pass < kParsePasses; ++pass) {
+        restore(start);
+        s.Parse(from, s.end, costs);
+        tried.clear();
+        s.Encode(len, tried);
+        if (out.empty() || tried.size() < out.size()) {
+            out.swap(tried);
+            save(best);
+        }
+        // The next pass weighs by the codes this one gave.
+        costs.From(s.mainPrev, s.lengthPrev);
+    }
+    restore(best);
+    // A frame that would not fit a data block goes out as literals.
     if (out.size() > kMaxCompressedBlock) {
-        std::copy(R, R + 3, s.R);
-        std::copy(mainPrev, mainPrev + kMaxMainSymbols, s.mainPrev);
-        std::copy(lengthPrev, lengthPrev + kSecondaryLengths, s.lengthPrev);
+        restore(start);
+        s.Literals(from, s.end);
         out.clear();
-        s.Parse(from, s.end, true);
         s.Encode(len, out);
     }
     s.headerWritten = true;
