@@ -101,6 +101,36 @@ Bytes CallEdges(unsigned frames)
     return out;
 }
 
+// Pieces from a few places of a pool in turn, each followed by a byte of
+// noise: the same three distances come back, one after the other, so the
+// repeated offsets swap in every order.
+Bytes RotatingPieces(size_t size, unsigned seed)
+{
+    const Bytes pool = Noise(3000, seed);
+    const Bytes noise = Noise(size / 50 + 1, seed + 1);
+    Bytes out = pool;
+    for (size_t k = 0; out.size() < size; ++k) {
+        const size_t from = out.size() - 1000 * (1 + k % 3) - k % 2;
+        for (size_t i = 0; i < 20 + k % 40; ++i)
+            out.push_back(out[from + i]);
+        out.push_back(noise[k % noise.size()]);
+    }
+    out.resize(size);
+    return out;
+}
+
+// Runs of one byte as long as a match can be and one longer, between noise.
+Bytes RunsAroundTheLongestMatch(unsigned seed)
+{
+    Bytes out;
+    const Bytes noise = Noise(4000, seed);
+    for (size_t k = 0; k < 400; ++k) {
+        out.insert(out.end(), 256 + k % 4, static_cast<unsigned char>(k % 3));
+        out.insert(out.end(), noise.begin() + k % 3000, noise.begin() + k % 3000 + 3 + k % 5);
+    }
+    return out;
+}
+
 std::vector<RoundTripCase> RoundTripCases()
 {
     std::vector<Bytes> tiny;
@@ -131,6 +161,12 @@ std::vector<RoundTripCase> RoundTripCases()
         {"LZX:21 calls at the translation's edges", {CallEdges(3)}, 0, 21},
         {"LZX:15 calls at the translation's edges", {CallEdges(3)}, 0, 15},
         {"LZX:21 text, repeats and noise", {Pattern(300000, 12), Noise(70000, 13), Pattern(90000, 12)}, 0, 21},
+        {"LZX:21 nothing but empty files", {{}, {}}, 0, 21},
+        {"LZX:21 a period of 1,000 bytes over every frame's end", {Repeated(Noise(1000, 14), 200)}, 0, 21},
+        {"LZX:15 repeats as far back as a match may reach", {Repeated(Noise(32765, 15), 3)}, 0, 15},
+        {"LZX:15 repeats a byte farther than a match may reach", {Repeated(Noise(32766, 16), 3)}, 0, 15},
+        {"LZX:16 pieces taken from three distances in turn", {RotatingPieces(250000, 17)}, 0, 16},
+        {"LZX:21 runs of 256 to 259 equal bytes", {RunsAroundTheLongestMatch(17)}, 0, 21},
     };
 }
 
