@@ -216,13 +216,13 @@ void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const Cab
     if (options.lzxWindowBits > 0) {
         // Each frame refers back into the ones before: one thread, in order.
         LzxCompressor lzx(options.lzxWindowBits, LzxCanTranslate(total));
-        std::vector<unsigned char> block(kCabBlockSize), out;
+        std::vector<unsigned char> block(kCabBlockSize);
         for (uint64_t at = 0; at < total; at += kCabBlockSize) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(kCabBlockSize, total - at));
             read(block.data(), n);
-            lzx.Compress(block.data(), n, out);
-            emit(out.data(), out.size(), n);
+            lzx.Compress(block.data(), n, emit);
         }
+        lzx.Finish(emit);
     } else if (options.level > 0) {
         CompressBlocks(total, options.level, options.threads, read, emit);
     } else {

@@ -36,6 +36,9 @@ constexpr int kTreeDepth = 40;
 // A match this long is taken as it is, without weighing what else could
 // cover its bytes: long matches are where weighing costs most and gains least.
 constexpr uint32_t kNiceLength = 128;
+// A block covers up to this many frames, as long as one code for them
+// costs less than a code of their own for the last one.
+constexpr size_t kMaxBlockFrames = 8;
 // Each frame is parsed twice: with the previous frame's codes, then with the
 // codes that parse gave, and the smaller result kept.
 constexpr int kParsePasses = 2;
@@ -82,6 +85,7 @@ public:
             out_.push_back(static_cast<unsigned char>(word >> 8));
         }
     }
+    uint64_t Bits() const { return out_.size() * 8 + static_cast<uint64_t>(bits_); }
     // A frame ends on a word boundary.
     void Flush()
     {
@@ -289,6 +293,127 @@ struct Costs {
     }
 };
 
+// Symbol counts of a frame's items, and the bits written beside them.
+struct Counts {
+    uint32_t main[kMaxMainSymbols] = {}, length[kSecondaryLengths] = {}, aligned[kAlignedSymbols] = {};
+    uint64_t alignedOffsets = 0, extraBits = 0;
+
+    void Add(const std::vector<Item>& items)
+    {
+        for (const Item& it : items) {
+            if (it.len == 0) {
+                ++main[it.literal];
+                continue;
+            }
+            const int slot = SlotOf(it.f);
+            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
+            ++main[kNumChars + slot * 8 + header];
+            if (header == kPrimaryLengths)
+                ++length[it.len - kMinMatch - kPrimaryLengths];
+            extraBits += kSlots.extra[slot];
+            if (kSlots.extra[slot] >= 3) {
+                ++aligned[(it.f - kSlots.base[slot]) & 7];
+                ++alignedOffsets;
+            }
+        }
+    }
+    void Add(const Counts& o)
+    {
+        for (int i = 0; i < kMaxMainSymbols; ++i)
+            main[i] += o.main[i];
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            length[i] += o.length[i];
+        for (int i = 0; i < kAlignedSymbols; ++i)
+            aligned[i] += o.aligned[i];
+        alignedOffsets += o.alignedOffsets;
+        extraBits += o.extraBits;
+    }
+};
+
+// A block's codes.
+struct Trees {
+    Code main, length, aligned;
+    bool useAligned = false;
+
+    void Build(const Counts& c, int mainSymbols, const uint8_t* lengthPrev)
+    {
+        main.Build(c.main, mainSymbols, kMaxCodeBits);
+        // A block without long matches keeps the last length tree: its
+        // changes cost a few bits, a new dummy tree more.
+        if (std::count(c.length, c.length + kSecondaryLengths, 0u) == kSecondaryLengths &&
+            std::count(lengthPrev, lengthPrev + kSecondaryLengths, 0) != kSecondaryLengths) {
+            std::copy(lengthPrev, lengthPrev + kSecondaryLengths, length.lens);
+            CodesFromLengths(length.lens, kSecondaryLengths, length.codes);
+        } else {
+            length.Build(c.length, kSecondaryLengths, kMaxCodeBits);
+        }
+        // Aligned-offset blocks code the low 3 bits of longer offsets
+        // instead of writing them: worth it when they are skewed.
+        useAligned = false;
+        if (c.alignedOffsets > 0) {
+            aligned.Build(c.aligned, kAlignedSymbols, 7);
+            useAligned = AlignedBits(c) < 3 * c.alignedOffsets;
+        }
+    }
+    uint64_t AlignedBits(const Counts& c) const
+    {
+        uint64_t bits = 3 * kAlignedSymbols;
+        for (int i = 0; i < kAlignedSymbols; ++i)
+            bits += uint64_t(c.aligned[i]) * aligned.lens[i];
+        return bits;
+    }
+    // The items' bits by these codes.
+    uint64_t ItemBits(const Counts& c, int mainSymbols) const
+    {
+        uint64_t bits = c.extraBits;
+        for (int i = 0; i < mainSymbols; ++i)
+            bits += uint64_t(c.main[i]) * main.lens[i];
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            bits += uint64_t(c.length[i]) * length.lens[i];
+        if (useAligned)
+            bits += AlignedBits(c) - 3 * c.alignedOffsets;
+        return bits;
+    }
+    void WriteTrees(BitWriter& w, int mainSymbols, const uint8_t* mainPrev, const uint8_t* lengthPrev) const
+    {
+        if (useAligned)
+            for (int i = 0; i < kAlignedSymbols; ++i)
+                w.Put(aligned.lens[i], 3);
+        WriteLengths(w, main.lens, mainPrev, kNumChars);
+        WriteLengths(w, main.lens + kNumChars, mainPrev + kNumChars, mainSymbols - kNumChars);
+        WriteLengths(w, length.lens, lengthPrev, kSecondaryLengths);
+    }
+    void WriteItems(BitWriter& w, const std::vector<Item>& items) const
+    {
+        for (const Item& it : items) {
+            if (it.len == 0) {
+                main.Put(w, it.literal);
+                continue;
+            }
+            const int slot = SlotOf(it.f);
+            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
+            main.Put(w, kNumChars + slot * 8 + static_cast<int>(header));
+            if (header == kPrimaryLengths)
+                length.Put(w, static_cast<int>(it.len - kMinMatch - kPrimaryLengths));
+            const int extra = kSlots.extra[slot];
+            const uint32_t footer = it.f - kSlots.base[slot];
+            if (useAligned && extra >= 3) {
+                w.Put(footer >> 3, extra - 3);
+                aligned.Put(w, static_cast<int>(footer & 7));
+            } else if (extra > 0) {
+                w.Put(footer, extra);
+            }
+        }
+    }
+};
+
+// A parsed frame waiting for its block to be written.
+struct Frame {
+    std::vector<Item> items;
+    Counts counts;
+    size_t len = 0;
+};
+
 void ApplyOffset(uint32_t* R, uint32_t f)
 {
     if (f == 1)
@@ -345,6 +470,7 @@ struct LzxCompressor::State {
     uint32_t R[3] = {1, 1, 1};
     uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
     std::vector<Item> items;
+    std::vector<Frame> held; // parsed, for the block being gathered
     // The frame's matches: those of position i are found[at[i]] to
     // found[at[i + 1]], longer and farther each.
     std::vector<Match> found;
@@ -559,87 +685,73 @@ struct LzxCompressor::State {
             items.push_back({0, 0, *At(p)});
     }
 
-    void Encode(size_t frameLen, std::vector<unsigned char>& out)
+    // Writes the held frames as one block, each frame's bits in its own
+    // bytes, and forgets them.
+    void WriteBlock(const BlockEmitter& emit)
     {
-        uint32_t mainFreq[kMaxMainSymbols] = {}, lengthFreq[kSecondaryLengths] = {}, alignedFreq[kAlignedSymbols] = {};
-        uint64_t alignedOffsets = 0;
-        for (const Item& it : items) {
-            if (it.len == 0) {
-                ++mainFreq[it.literal];
-                continue;
+        Counts all;
+        size_t blockLen = 0;
+        for (const Frame& f : held) {
+            all.Add(f.counts);
+            blockLen += f.len;
+        }
+        Trees t;
+        t.Build(all, mainSymbols, lengthPrev);
+        std::vector<unsigned char> out;
+        for (size_t k = 0; k < held.size(); ++k) {
+            out.clear();
+            BitWriter w(out);
+            if (k == 0) {
+                if (!headerWritten) {
+                    w.Put(translate ? 1 : 0, 1);
+                    if (translate) {
+                        w.Put(kLzxTranslationSize >> 16, 16);
+                        w.Put(kLzxTranslationSize & 0xFFFF, 16);
+                    }
+                    headerWritten = true;
+                }
+                w.Put(t.useAligned ? kBlockAligned : kBlockVerbatim, 3);
+                w.Put(static_cast<uint32_t>(blockLen >> 8), 16);
+                w.Put(static_cast<uint32_t>(blockLen & 0xFF), 8);
+                t.WriteTrees(w, mainSymbols, mainPrev, lengthPrev);
+                std::copy(t.main.lens, t.main.lens + mainSymbols, mainPrev);
+                std::copy(t.length.lens, t.length.lens + kSecondaryLengths, lengthPrev);
             }
-            const int slot = SlotOf(it.f);
-            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
-            ++mainFreq[kNumChars + slot * 8 + header];
-            if (header == kPrimaryLengths)
-                ++lengthFreq[it.len - kMinMatch - kPrimaryLengths];
-            if (kSlots.extra[slot] >= 3) {
-                ++alignedFreq[(it.f - kSlots.base[slot]) & 7];
-                ++alignedOffsets;
-            }
+            t.WriteItems(w, held[k].items);
+            w.Flush();
+            emit(out.data(), out.size(), held[k].len);
         }
-        Code main, length, aligned;
-        main.Build(mainFreq, mainSymbols, kMaxCodeBits);
-        // A frame without long matches keeps the last length tree: its
-        // changes cost a few bits, a new dummy tree more.
-        if (std::count(lengthFreq, lengthFreq + kSecondaryLengths, 0u) == kSecondaryLengths &&
-            std::count(lengthPrev, lengthPrev + kSecondaryLengths, 0) != kSecondaryLengths) {
-            std::copy(lengthPrev, lengthPrev + kSecondaryLengths, length.lens);
-            CodesFromLengths(length.lens, kSecondaryLengths, length.codes);
-        } else {
-            length.Build(lengthFreq, kSecondaryLengths, kMaxCodeBits);
-        }
-        // Aligned-offset blocks code the low 3 bits of longer offsets
-        // instead of writing them: worth it when they are skewed.
-        bool useAligned = false;
-        if (alignedOffsets > 0) {
-            aligned.Build(alignedFreq, kAlignedSymbols, 7);
-            uint64_t bits = 3 * kAlignedSymbols;
-            for (int i = 0; i < kAlignedSymbols; ++i)
-                bits += uint64_t(alignedFreq[i]) * aligned.lens[i];
-            useAligned = bits < 3 * alignedOffsets;
-        }
+        held.clear();
+    }
 
-        BitWriter w(out);
-        if (!headerWritten) {
-            w.Put(translate ? 1 : 0, 1);
-            if (translate) {
-                w.Put(kLzxTranslationSize >> 16, 16);
-                w.Put(kLzxTranslationSize & 0xFFFF, 16);
-            }
-        }
-        w.Put(useAligned ? kBlockAligned : kBlockVerbatim, 3);
-        w.Put(static_cast<uint32_t>(frameLen >> 8), 16);
-        w.Put(static_cast<uint32_t>(frameLen & 0xFF), 8);
-        if (useAligned)
-            for (int i = 0; i < kAlignedSymbols; ++i)
-                w.Put(aligned.lens[i], 3);
-        WriteLengths(w, main.lens, mainPrev, kNumChars);
-        WriteLengths(w, main.lens + kNumChars, mainPrev + kNumChars, mainSymbols - kNumChars);
-        WriteLengths(w, length.lens, lengthPrev, kSecondaryLengths);
-        std::copy(main.lens, main.lens + mainSymbols, mainPrev);
-        std::copy(length.lens, length.lens + kSecondaryLengths, lengthPrev);
+    // Bits of a block of counts c after the block whose lengths are
+    // mainBefore and lengthBefore; t gets its codes.
+    uint64_t BlockBits(const Counts& c, const uint8_t* mainBefore, const uint8_t* lengthBefore, Trees& t) const
+    {
+        t.Build(c, mainSymbols, lengthBefore);
+        std::vector<unsigned char> scratch;
+        BitWriter w(scratch);
+        t.WriteTrees(w, mainSymbols, mainBefore, lengthBefore);
+        return 27 + w.Bits() + t.ItemBits(c, mainSymbols);
+    }
 
-        for (const Item& it : items) {
-            if (it.len == 0) {
-                main.Put(w, it.literal);
-                continue;
-            }
-            const int slot = SlotOf(it.f);
-            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
-            main.Put(w, kNumChars + slot * 8 + static_cast<int>(header));
-            if (header == kPrimaryLengths)
-                length.Put(w, static_cast<int>(it.len - kMinMatch - kPrimaryLengths));
-            const int extra = kSlots.extra[slot];
-            const uint32_t footer = it.f - kSlots.base[slot];
-            if (useAligned && extra >= 3) {
-                w.Put(footer >> 3, extra - 3);
-                aligned.Put(w, static_cast<int>(footer & 7));
-            } else if (extra > 0) {
-                w.Put(footer, extra);
-            }
+    // Costs for parsing the next frame: the codes of the held frames, else
+    // those of the last block.
+    void NextCosts(Costs& costs) const
+    {
+        if (held.empty()) {
+            if (headerWritten)
+                costs.From(mainPrev, lengthPrev);
+            else
+                costs.Guess();
+            return;
         }
-        w.Flush();
+        Counts all;
+        for (const Frame& f : held)
+            all.Add(f.counts);
+        Trees t;
+        t.Build(all, mainSymbols, lengthPrev);
+        costs.From(t.main.lens, t.length.lens);
     }
 };
 
@@ -658,7 +770,7 @@ LzxCompressor::LzxCompressor(int windowBits, bool translateCalls) : s_(std::make
 
 LzxCompressor::~LzxCompressor() = default;
 
-void LzxCompressor::Compress(const unsigned char* in, size_t len, std::vector<unsigned char>& out)
+void LzxCompressor::Compress(const unsigned char* in, size_t len, const BlockEmitter& emit)
 {
     State& s = *s_;
     if (len == 0 || len > kFrameSize || s.ended)
@@ -668,49 +780,69 @@ void LzxCompressor::Compress(const unsigned char* in, size_t len, std::vector<un
     s.Append(in, len);
     s.FindFrameMatches(from, s.end);
 
-    // What a parse changes, to try another from the same start.
-    struct Saved {
-        uint32_t R[3];
-        uint8_t main[kMaxMainSymbols], length[kSecondaryLengths];
-    };
-    auto save = [&](Saved& v) {
-        std::copy(s.R, s.R + 3, v.R);
-        std::copy(s.mainPrev, s.mainPrev + kMaxMainSymbols, v.main);
-        std::copy(s.lengthPrev, s.lengthPrev + kSecondaryLengths, v.length);
-    };
-    auto restore = [&](const Saved& v) {
-        std::copy(v.R, v.R + 3, s.R);
-        std::copy(v.main, v.main + kMaxMainSymbols, s.mainPrev);
-        std::copy(v.length, v.length + kSecondaryLengths, s.lengthPrev);
-    };
-    Saved start, best;
-    save(start);
+    // Counts of the held frames, which a frame joins or follows.
+    Counts held;
+    for (const Frame& f : s.held)
+        held.Add(f.counts);
+    const uint32_t R[3] = {s.R[0], s.R[1], s.R[2]};
+    uint32_t bestR[3];
+    Frame frame, tried;
+    frame.len = tried.len = len;
+    uint64_t best = UINT64_MAX;
     Costs costs;
-    if (s.headerWritten)
-        costs.From(s.mainPrev, s.lengthPrev);
-    else
-        costs.Guess();
-    std::vector<unsigned char> tried;
-    out.clear();
+    s.NextCosts(costs);
+    Trees t;
     for (int pass = 0; pass < kParsePasses; ++pass) {
-        restore(start);
+        std::copy(R, R + 3, s.R);
         s.Parse(from, s.end, costs);
-        tried.clear();
-        s.Encode(len, tried);
-        if (out.empty() || tried.size() < out.size()) {
-            out.swap(tried);
-            save(best);
+        tried.items.swap(s.items);
+        tried.counts = held;
+        tried.counts.Add(tried.items);
+        const uint64_t bits = s.BlockBits(tried.counts, s.mainPrev, s.lengthPrev, t);
+        if (bits < best) {
+            best = bits;
+            std::swap(frame, tried);
+            std::copy(s.R, s.R + 3, bestR);
         }
         // The next pass weighs by the codes this one gave.
-        costs.From(s.mainPrev, s.lengthPrev);
+        costs.From(t.main.lens, t.length.lens);
     }
-    restore(best);
-    // A frame that would not fit a data block goes out as literals.
-    if (out.size() > kMaxCompressedBlock) {
-        restore(start);
+    std::copy(bestR, bestR + 3, s.R);
+    frame.counts = Counts();
+    frame.counts.Add(frame.items);
+
+    // A frame that might not fit a data block by itself goes out as literals.
+    Trees alone;
+    if (s.BlockBits(frame.counts, s.mainPrev, s.lengthPrev, alone) / 8 + 512 > kMaxCompressedBlock) {
+        std::copy(R, R + 3, s.R);
         s.Literals(from, s.end);
-        out.clear();
-        s.Encode(len, out);
+        frame.items.swap(s.items);
+        frame.counts = Counts();
+        frame.counts.Add(frame.items);
     }
-    s.headerWritten = true;
+    // It joins the held frames when one code for all costs less.
+    if (!s.held.empty()) {
+        Counts all = held;
+        all.Add(frame.counts);
+        Trees joined, before, after;
+        const uint64_t one = s.BlockBits(all, s.mainPrev, s.lengthPrev, joined);
+        const uint64_t first = s.BlockBits(held, s.mainPrev, s.lengthPrev, before);
+        const uint64_t two = first + s.BlockBits(frame.counts, before.main.lens, before.length.lens, after);
+        // Each frame's bytes stay within a data block under the joined code.
+        bool fits = joined.ItemBits(frame.counts, s.mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+        for (const Frame& f : s.held)
+            fits = fits && joined.ItemBits(f.counts, s.mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+        if (one > two || !fits || s.held.size() == kMaxBlockFrames)
+            s.WriteBlock(emit);
+    }
+    s.held.push_back(std::move(frame));
+    if (s.ended)
+        s.WriteBlock(emit);
+}
+
+void LzxCompressor::Finish(const BlockEmitter& emit)
+{
+    if (!s_->held.empty())
+        s_->WriteBlock(emit);
+    s_->ended = true;
 }
