@@ -231,9 +231,13 @@ TEST(CabWriter, SameInputSameBytesWhateverTheThreads)
     one.threads = 1;
     CabWriteOptions many;
     many.threads = 7;
-    Bytes a = WriteCabinet(entries, one);
-    EXPECT_EQ(a, WriteCabinet(entries, many));
-    EXPECT_EQ(a, WriteCabinet(entries, one));
+    for (int lzx : {0, 15, 21}) {
+        SCOPED_TRACE(lzx);
+        one.lzxWindowBits = many.lzxWindowBits = lzx;
+        Bytes a = WriteCabinet(entries, one);
+        EXPECT_EQ(a, WriteCabinet(entries, many));
+        EXPECT_EQ(a, WriteCabinet(entries, one));
+    }
 }
 
 TEST(CabWriter, EachBlockUsesThePreviousAsDictionary)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "package/LittleEndian.h"
 #include "tools/pack/cab/Mszip.h"
@@ -237,7 +238,9 @@ uint32_t Hash(const unsigned char* p)
 
 uint32_t Hash3(const unsigned char* p)
 {
-    return ((GetU32(p) & 0xFFFFFF) * 2654435761u) >> (32 - kHash3Bits);
+    // Three bytes alone: a fourth may be past the data.
+    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    return (v * 2654435761u) >> (32 - kHash3Bits);
 }
 
 uint32_t MatchLength(const unsigned char* a, const unsigned char* b, uint32_t limit)
@@ -451,41 +454,15 @@ void TranslateCalls(unsigned char* p, size_t len, uint64_t framePos)
     }
 }
 
-} // namespace
-
-bool LzxCanTranslate(uint64_t folderBytes) { return folderBytes <= kMaxTranslatedFrames * kFrameSize; }
-
-struct LzxCompressor::State {
-    uint32_t window;
-    int mainSymbols;
-    bool translate;
-    bool headerWritten = false;
-    bool ended = false;      // a short frame was the last
+// The stream's last bytes: the window before the newest frame, and it.
+struct History {
     std::vector<unsigned char> buf;
-    uint64_t bufStart = 0;   // stream position of buf[0]
-    // Stream positions + 1, 0 for none: the newest position of each hash,
-    // and each window position's two subtrees (smaller, larger).
-    std::vector<uint32_t> head, head3, tree;
-    uint64_t end = 0;        // stream bytes in buf
-    uint32_t R[3] = {1, 1, 1};
-    uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
-    std::vector<Item> items;
-    std::vector<Frame> held; // parsed, for the block being gathered
-    // The frame's matches: those of position i are found[at[i]] to
-    // found[at[i + 1]], longer and farther each.
-    std::vector<Match> found;
-    std::vector<uint32_t> at;
-    // The cheapest way found to each position of the frame: its cost from
-    // the segment's start, the last step (length 0: a literal) and the
-    // repeated offsets after it.
-    struct Node {
-        uint32_t cost, len, f;
-        uint32_t R[3];
-    };
-    std::vector<Node> nodes;
+    uint64_t bufStart = 0; // stream position of buf[0]
+    uint64_t end = 0;      // stream bytes in buf
+    uint32_t window = 0;
 
+    explicit History(uint32_t w) : buf(2 * size_t(w)), window(w) {}
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
-
     void Append(const unsigned char* in, size_t len)
     {
         if (end - bufStart + len > buf.size()) {
@@ -494,17 +471,35 @@ struct LzxCompressor::State {
             bufStart = end - keep;
         }
         std::memcpy(buf.data() + (end - bufStart), in, len);
-        if (translate && end / kFrameSize < kMaxTranslatedFrames)
-            TranslateCalls(buf.data() + (end - bufStart), len, end);
         end += len;
     }
+};
+
+// Finds each frame's matches. It depends on the bytes alone, not on how
+// they are parsed, so it works on the next frame while the parser takes
+// this one.
+struct MatchFinder {
+    History h;
+    // Stream positions + 1, 0 for none: the newest position of each hash,
+    // and each window position's two subtrees (smaller, larger).
+    std::vector<uint32_t> head, head3, tree;
+    // The frame's matches: those of position i are found[at[i]] to
+    // found[at[i + 1]], longer and farther each.
+    std::vector<Match> found;
+    std::vector<uint32_t> at;
+
+    explicit MatchFinder(uint32_t window)
+        : h(window), head(size_t(1) << kHashBits, 0), head3(size_t(1) << kHash3Bits, 0), tree(2 * size_t(window), 0)
+    {
+    }
+    const unsigned char* At(uint64_t p) const { return h.At(p); }
 
     // Puts p in its tree and appends its matches within avail bytes.
     void FindMatches(uint64_t p, uint32_t avail)
     {
         if (avail < kMinFound)
             return;
-        const uint64_t reach = std::min<uint64_t>(p, window - 3);
+        const uint64_t reach = std::min<uint64_t>(p, h.window - 3);
         const unsigned char* s = At(p);
         const uint32_t limit = std::min(avail, kMaxMatch);
         uint32_t best = kMinFound - 1;
@@ -519,10 +514,10 @@ struct LzxCompressor::State {
         near = static_cast<uint32_t>(p + 1);
         if (avail < kHashBytes)
             return;
-        uint32_t& h = head[Hash(s)];
-        uint32_t link = h;
-        h = static_cast<uint32_t>(p + 1);
-        uint32_t* smaller = &tree[2 * (p & (window - 1))];
+        uint32_t& newest = head[Hash(s)];
+        uint32_t link = newest;
+        newest = static_cast<uint32_t>(p + 1);
+        uint32_t* smaller = &tree[2 * (p & (h.window - 1))];
         uint32_t* larger = smaller + 1;
         uint32_t lenSmaller = 0, lenLarger = 0;
         for (int depth = kTreeDepth;; --depth) {
@@ -531,7 +526,7 @@ struct LzxCompressor::State {
                 return;
             }
             const uint64_t c = link - 1;
-            uint32_t* pair = &tree[2 * (c & (window - 1))];
+            uint32_t* pair = &tree[2 * (c & (h.window - 1))];
             const unsigned char* t = At(c);
             uint32_t len = std::min(lenSmaller, lenLarger);
             len += MatchLength(s + len, t + len, limit - len);
@@ -569,6 +564,42 @@ struct LzxCompressor::State {
         }
         at[to - from] = static_cast<uint32_t>(found.size());
     }
+
+};
+
+} // namespace
+
+bool LzxCanTranslate(uint64_t folderBytes) { return folderBytes <= kMaxTranslatedFrames * kFrameSize; }
+
+struct LzxCompressor::State {
+    uint32_t window;
+    int mainSymbols;
+    bool translate;
+    bool useThread = false;
+    bool headerWritten = false;
+    bool ended = false;      // a short frame was the last
+    History h;
+    MatchFinder finder;
+    // The frame whose matches are found and which waits for its parse.
+    uint64_t pendingFrom = 0;
+    size_t pendingLen = 0;
+    std::vector<Match> found;
+    std::vector<uint32_t> at;
+    uint32_t R[3] = {1, 1, 1};
+    uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
+    std::vector<Item> items;
+    std::vector<Frame> held; // parsed, for the block being gathered
+    // The cheapest way found to each position of the frame: its cost from
+    // the segment's start, the last step (length 0: a literal) and the
+    // repeated offsets after it.
+    struct Node {
+        uint32_t cost, len, f;
+        uint32_t R[3];
+    };
+    std::vector<Node> nodes;
+
+    State(uint32_t w) : window(w), h(w), finder(w) {}
+    const unsigned char* At(uint64_t p) const { return h.At(p); }
 
     // Appends the cheapest steps from segment start s to e, in order.
     void TakePath(uint32_t s, uint32_t e, uint64_t from)
@@ -753,19 +784,80 @@ struct LzxCompressor::State {
         t.Build(all, mainSymbols, lengthPrev);
         costs.From(t.main.lens, t.length.lens);
     }
+    // Parses the pending frame and holds it, writing the held frames first
+    // when it does not join their block.
+    void ParseFrame(const BlockEmitter& emit)
+    {
+        const uint64_t from = pendingFrom;
+        const size_t len = pendingLen;
+        pendingLen = 0;
+        // Counts of the held frames, which this one joins or follows.
+        Counts before;
+        for (const Frame& f : held)
+            before.Add(f.counts);
+        const uint32_t start[3] = {R[0], R[1], R[2]};
+        uint32_t bestR[3];
+        Frame frame, tried;
+        frame.len = tried.len = len;
+        uint64_t best = UINT64_MAX;
+        Costs costs;
+        NextCosts(costs);
+        Trees t;
+        for (int pass = 0; pass < kParsePasses; ++pass) {
+            std::copy(start, start + 3, R);
+            Parse(from, from + len, costs);
+            tried.items.swap(items);
+            tried.counts = before;
+            tried.counts.Add(tried.items);
+            const uint64_t bits = BlockBits(tried.counts, mainPrev, lengthPrev, t);
+            if (bits < best) {
+                best = bits;
+                std::swap(frame, tried);
+                std::copy(R, R + 3, bestR);
+            }
+            // The next pass weighs by the codes this one gave.
+            costs.From(t.main.lens, t.length.lens);
+        }
+        std::copy(bestR, bestR + 3, R);
+        frame.counts = Counts();
+        frame.counts.Add(frame.items);
+
+        // A frame that might not fit a data block by itself goes out as literals.
+        Trees alone;
+        if (BlockBits(frame.counts, mainPrev, lengthPrev, alone) / 8 + 512 > kMaxCompressedBlock) {
+            std::copy(start, start + 3, R);
+            Literals(from, from + len);
+            frame.items.swap(items);
+            frame.counts = Counts();
+            frame.counts.Add(frame.items);
+        }
+        // It joins the held frames when one code for all costs less.
+        if (!held.empty()) {
+            Counts all = before;
+            all.Add(frame.counts);
+            Trees joined, first, second;
+            const uint64_t one = BlockBits(all, mainPrev, lengthPrev, joined);
+            const uint64_t two = BlockBits(before, mainPrev, lengthPrev, first) +
+                                 BlockBits(frame.counts, first.main.lens, first.length.lens, second);
+            // Each frame's bytes stay within a data block under the joined code.
+            bool fits = joined.ItemBits(frame.counts, mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+            for (const Frame& f : held)
+                fits = fits && joined.ItemBits(f.counts, mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+            if (one > two || !fits || held.size() == kMaxBlockFrames)
+                WriteBlock(emit);
+        }
+        held.push_back(std::move(frame));
+    }
 };
 
-LzxCompressor::LzxCompressor(int windowBits, bool translateCalls) : s_(std::make_unique<State>())
+LzxCompressor::LzxCompressor(int windowBits, bool translateCalls, unsigned threads)
 {
     if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits)
         throw ToolError("the LZX window is 15 to 21 bits");
-    s_->window = 1u << windowBits;
+    s_ = std::make_unique<State>(1u << windowBits);
     s_->mainSymbols = kNumChars + kSlotsByWindow[windowBits - kLzxMinWindowBits] * 8;
     s_->translate = translateCalls;
-    s_->buf.resize(2 * size_t(s_->window));
-    s_->head.assign(size_t(1) << kHashBits, 0);
-    s_->head3.assign(size_t(1) << kHash3Bits, 0);
-    s_->tree.assign(2 * size_t(s_->window), 0);
+    s_->useThread = (threads ? threads : std::thread::hardware_concurrency()) > 1;
 }
 
 LzxCompressor::~LzxCompressor() = default;
@@ -776,73 +868,44 @@ void LzxCompressor::Compress(const unsigned char* in, size_t len, const BlockEmi
     if (len == 0 || len > kFrameSize || s.ended)
         throw ToolError("LZX frames are 32768 bytes, only the last one shorter");
     s.ended = len < kFrameSize;
-    const uint64_t from = s.end;
-    s.Append(in, len);
-    s.FindFrameMatches(from, s.end);
-
-    // Counts of the held frames, which a frame joins or follows.
-    Counts held;
-    for (const Frame& f : s.held)
-        held.Add(f.counts);
-    const uint32_t R[3] = {s.R[0], s.R[1], s.R[2]};
-    uint32_t bestR[3];
-    Frame frame, tried;
-    frame.len = tried.len = len;
-    uint64_t best = UINT64_MAX;
-    Costs costs;
-    s.NextCosts(costs);
-    Trees t;
-    for (int pass = 0; pass < kParsePasses; ++pass) {
-        std::copy(R, R + 3, s.R);
-        s.Parse(from, s.end, costs);
-        tried.items.swap(s.items);
-        tried.counts = held;
-        tried.counts.Add(tried.items);
-        const uint64_t bits = s.BlockBits(tried.counts, s.mainPrev, s.lengthPrev, t);
-        if (bits < best) {
-            best = bits;
-            std::swap(frame, tried);
-            std::copy(s.R, s.R + 3, bestR);
-        }
-        // The next pass weighs by the codes this one gave.
-        costs.From(t.main.lens, t.length.lens);
+    std::vector<unsigned char> frame(in, in + len);
+    const uint64_t from = s.finder.h.end;
+    if (s.translate && from / kFrameSize < kMaxTranslatedFrames)
+        TranslateCalls(frame.data(), len, from);
+    s.finder.h.Append(frame.data(), len);
+    {
+        // The finder takes this frame while the parser takes the one before.
+        struct Joined {
+            std::thread t;
+            ~Joined()
+            {
+                if (t.joinable())
+                    t.join();
+            }
+        } worker;
+        auto find = [&s, from, len] { s.finder.FindFrameMatches(from, from + len); };
+        if (s.useThread && s.pendingLen)
+            worker.t = std::thread(find);
+        else
+            find();
+        if (s.pendingLen)
+            s.ParseFrame(emit);
     }
-    std::copy(bestR, bestR + 3, s.R);
-    frame.counts = Counts();
-    frame.counts.Add(frame.items);
-
-    // A frame that might not fit a data block by itself goes out as literals.
-    Trees alone;
-    if (s.BlockBits(frame.counts, s.mainPrev, s.lengthPrev, alone) / 8 + 512 > kMaxCompressedBlock) {
-        std::copy(R, R + 3, s.R);
-        s.Literals(from, s.end);
-        frame.items.swap(s.items);
-        frame.counts = Counts();
-        frame.counts.Add(frame.items);
-    }
-    // It joins the held frames when one code for all costs less.
-    if (!s.held.empty()) {
-        Counts all = held;
-        all.Add(frame.counts);
-        Trees joined, before, after;
-        const uint64_t one = s.BlockBits(all, s.mainPrev, s.lengthPrev, joined);
-        const uint64_t first = s.BlockBits(held, s.mainPrev, s.lengthPrev, before);
-        const uint64_t two = first + s.BlockBits(frame.counts, before.main.lens, before.length.lens, after);
-        // Each frame's bytes stay within a data block under the joined code.
-        bool fits = joined.ItemBits(frame.counts, s.mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
-        for (const Frame& f : s.held)
-            fits = fits && joined.ItemBits(f.counts, s.mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
-        if (one > two || !fits || s.held.size() == kMaxBlockFrames)
-            s.WriteBlock(emit);
-    }
-    s.held.push_back(std::move(frame));
+    s.found.swap(s.finder.found);
+    s.at.swap(s.finder.at);
+    s.h.Append(frame.data(), len);
+    s.pendingFrom = from;
+    s.pendingLen = len;
     if (s.ended)
-        s.WriteBlock(emit);
+        Finish(emit);
 }
 
 void LzxCompressor::Finish(const BlockEmitter& emit)
 {
-    if (!s_->held.empty())
-        s_->WriteBlock(emit);
-    s_->ended = true;
+    State& s = *s_;
+    if (s.pendingLen)
+        s.ParseFrame(emit);
+    if (!s.held.empty())
+        s.WriteBlock(emit);
+    s.ended = true;
 }

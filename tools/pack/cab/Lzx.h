@@ -32,8 +32,10 @@ bool LzxCanTranslate(uint64_t folderBytes);
 
 class LzxCompressor {
 public:
-    // translateCalls sets the E8 bit of the stream header.
-    LzxCompressor(int windowBits, bool translateCalls);
+    // translateCalls sets the E8 bit of the stream header. With threads
+    // above 1 (0: one per core) matches are found on a second thread, a
+    // frame ahead of the parse; the bytes written are the same.
+    LzxCompressor(int windowBits, bool translateCalls, unsigned threads = 1);
     ~LzxCompressor();
     LzxCompressor(const LzxCompressor&) = delete;
     LzxCompressor& operator=(const LzxCompressor&) = delete;
