@@ -463,7 +463,9 @@ struct History {
     uint64_t end = 0;      // stream bytes in buf
     uint32_t window = 0;
 
-    explicit History(uint32_t w) : buf(2 * size_t(w)), window(w) {}
+    // Room for 8 frames past the window: the window moves down once in 8
+    // frames, and the two copies (finder's, parser's) stay near 2 MB each.
+    explicit History(uint32_t w) : buf(size_t(w) + 8 * kFrameSize), window(w) {}
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
     void Append(const unsigned char* in, size_t len)
     {
