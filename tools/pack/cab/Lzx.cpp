@@ -28,7 +28,8 @@ constexpr int kSlotsByWindow[] = {30, 32, 34, 36, 38, 42, 50};
 // Match finder: per 4-byte prefix, a binary tree of the window's positions
 // ordered by what follows them, so each position finds its longest matches
 // of every length in few steps; a table of 3-byte prefixes adds the nearest
-// 3-byte match. kTreeDepth bounds the nodes visited per position.
+// 3-byte match. kTreeDepth bounds the nodes visited per position: on
+// programs, 64 or 80 gained under 0.05% and 20 lost 0.2%.
 constexpr int kHashBits = 19;
 constexpr int kHash3Bits = 14;
 constexpr uint32_t kHashBytes = 4;
@@ -38,10 +39,12 @@ constexpr int kTreeDepth = 40;
 // cover its bytes: long matches are where weighing costs most and gains least.
 constexpr uint32_t kNiceLength = 128;
 // A block covers up to this many frames, as long as one code for them
-// costs less than a code of their own for the last one.
+// costs less than a code of their own for the last one (4 and 16 measured
+// within 0.1% of 8).
 constexpr size_t kMaxBlockFrames = 8;
-// Each frame is parsed twice: with the previous frame's codes, then with the
-// codes that parse gave, and the smaller result kept.
+// Each frame is parsed twice: with the codes before it, then with the codes
+// that parse gave, and the smaller result kept (a third pass gained 0.1%
+// for a quarter more time).
 constexpr int kParsePasses = 2;
 
 struct SlotTables {
