@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# bench-pack.sh: speed, size and memory of `cabsetup pack` against
-# `gcab -c -z` and an NSIS zlib installer of the same files, on three
-# payloads. A benchmark, not a test: it prints the measurements and each
-# ratio with the goal beside it.
+# bench-pack.sh: speed, size and memory of `cabsetup pack` (MSZIP and
+# LZX:21) against `gcab -c -z` and NSIS installers (zlib, LZMA /SOLID) of the
+# same files, on four payloads. A benchmark, not a test: it prints the
+# measurements and each ratio with the goal beside it.
 #
 #   scripts/bench-pack.sh [--runs R] [--gigabyte] [--best]
 #
@@ -12,13 +12,14 @@
 #   mixed     300 files, 20 MiB: libraries, programs, documentation, headers
 #   text      3000 small text files (headers, Python sources), about 30 MiB
 #   binaries  about 100 MiB of shared libraries and programs
+#   libraries about 110 MB of whole x86-64 shared libraries (*.so*)
 # The tools run interleaved, R rounds (default 3), and the median time of
 # each counts (wall time, and CPU time for the default level on one thread,
 # --threads 1, against gcab); the machine's load is printed before and after. --gigabyte
 # also packs and inspects 1 GiB (the binaries ten times over, each copy
 # changed) for peak memory; --best also times --level 9 on the mixed payload.
 #
-# Environment: CABSETUP (default build/native/tools/pack/cabsetup or
+# Environment: PAYLOADS (default "mixed text binaries libraries"), CABSETUP (default build/native/tools/pack/cabsetup or
 # out/cabsetup), STUB (default out/stub.exe or build/win/stub.exe),
 # KEEP=1 keeps the work folder.
 set -euo pipefail
@@ -93,6 +94,25 @@ fill("mixed", every[::max(1, len(every) // 300)], 300, 20 << 20, 140000)
 fill("text", files(["/usr/include", "/usr/lib/python3.11", "/usr/lib/python3"], (".h", ".py"), 512),
      3000, 30 << 20, 65536)
 fill("binaries", files(libs, None, 65536), 100000, 100 << 20, 4 << 20)
+# Whole libraries, none over what is left of the 110 MB.
+out = os.path.join(work, "libraries")
+os.makedirs(out)
+n = written = 0
+for p in files(["/usr/lib/x86_64-linux-gnu"], None, 16384):
+    name = os.path.basename(p)
+    if ".so" not in name or written + os.path.getsize(p) > 110000000:
+        continue
+    with open(p, "rb") as f:
+        data = f.read()
+    digest = hashlib.sha1(data).digest()
+    if digest in seen:
+        continue
+    seen.add(digest)
+    with open(os.path.join(out, "%04d-%s" % (n, name)), "wb") as f:
+        f.write(data)
+    written += len(data)
+    n += 1
+print("payload %-8s %5d files, %6.1f MiB" % ("libraries", n, written / 1048576))
 if gigabyte:
     out = os.path.join(work, "gigabyte")
     os.makedirs(out)
@@ -121,9 +141,9 @@ ratio() { python3 -c "import sys; print('%.3f' % (float(sys.argv[1]) / float(sys
 verdict() { python3 -c "import sys; print('met' if float(sys.argv[1]) <= float(sys.argv[2]) else 'NOT MET')" "$1" "$2"; }
 size() { stat -c %s "$1"; }
 
-nsis_script() { # nsis_script PAYLOAD OUT
+nsis_script() { # nsis_script PAYLOAD OUT COMPRESSOR
     cat <<NSI
-SetCompressor /FINAL zlib
+SetCompressor /FINAL $3
 Name "Bench"
 OutFile "$2"
 InstallDir "\$PROGRAMFILES\\Bench"
@@ -140,18 +160,22 @@ bench() { # bench PAYLOAD
     first=$(ls "$dir" | sed -n 1p) # all of ls read: no SIGPIPE under pipefail
     local pack=("$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench
                 --start-menu-folder Bench --shortcut "Bench=$first" --force)
-    nsis_script "$dir" "$WORK/$p.nsis.exe" >"$WORK/$p.nsi"
+    nsis_script "$dir" "$WORK/$p.nsis.exe" zlib >"$WORK/$p.nsi"
+    nsis_script "$dir" "$WORK/$p.lzma.exe" "/SOLID lzma" >"$WORK/$p.lzma.nsi"
     for _ in $(seq "$RUNS"); do
         run "$p.pack" "${pack[@]}" -o "$WORK/$p.pack.exe" "$dir"
         run "$p.gcab" sh -c "cd '$dir' && gcab -c -z '$WORK/$p.gcab.cab' *"
         run "$p.pack1" "${pack[@]}" --level 1 -o "$WORK/$p.pack1.exe" "$dir"
         run "$p.one" "${pack[@]}" --threads 1 -o "$WORK/$p.one.exe" "$dir"
         run "$p.nsis" makensis -V1 "$WORK/$p.nsi"
+        run "$p.lzx" "${pack[@]}" --compression lzx:21 -o "$WORK/$p.lzx.exe" "$dir"
+        run "$p.lzma" makensis -V1 "$WORK/$p.lzma.nsi"
     done
     run "$p.inspect" "$CABSETUP" inspect "$WORK/$p.pack.exe"
     local list=$(( ${#first} + 7 ))
-    local s_pack s_pack1 s_gcab s_nsis
+    local s_pack s_pack1 s_gcab s_nsis s_lzx s_lzma
     s_pack=$(size "$WORK/$p.pack.exe"); s_pack1=$(size "$WORK/$p.pack1.exe"); s_nsis=$(size "$WORK/$p.nsis.exe")
+    s_lzx=$(size "$WORK/$p.lzx.exe"); s_lzma=$(size "$WORK/$p.lzma.exe")
     s_gcab=$(( $(size "$WORK/$p.gcab.cab") + $(size "$STUB") + 738 + list ))
     echo "== $p ($(ls "$dir" | wc -l) files, $(du -sb "$dir" | cut -f1) bytes), median of $RUNS"
     printf '  %-34s %11s bytes %8ss %7s KiB\n' \
@@ -159,6 +183,8 @@ bench() { # bench PAYLOAD
         "cabsetup pack --level 1" "$s_pack1" "$(median "$p.pack1")" "$(peak "$p.pack1")" \
         "gcab -c -z (+ stub, header, list)" "$s_gcab" "$(median "$p.gcab")" "$(peak "$p.gcab")" \
         "NSIS zlib installer" "$s_nsis" "$(median "$p.nsis")" "$(peak "$p.nsis")" \
+        "cabsetup pack --compression lzx:21" "$s_lzx" "$(median "$p.lzx")" "$(peak "$p.lzx")" \
+        "NSIS LZMA /SOLID installer" "$s_lzma" "$(median "$p.lzma")" "$(peak "$p.lzma")" \
         "cabsetup inspect of the installer" "" "$(median "$p.inspect")" "$(peak "$p.inspect")"
     local rt rs rg
     rt=$(ratio "$(median "$p.pack")" "$(median "$p.gcab")")
@@ -170,11 +196,16 @@ bench() { # bench PAYLOAD
     echo "  cpu   pack --threads 1 / gcab: $rc  ($(median_cpu "$p.one")s / $(median_cpu "$p.gcab")s; goal <= 1.2: $(verdict "$rc" 1.2))"
     echo "  size  pack / NSIS zlib:   $rs  (goal < 1: $(verdict "$rs" 0.99999))"
     echo "  size  pack / gcab:        $rg"
+    local lz ll lt
+    lz=$(ratio "$s_lzx" "$s_nsis"); ll=$(ratio "$s_lzx" "$s_lzma"); lt=$(ratio "$(median "$p.lzx")" "$(median "$p.lzma")")
+    echo "  size  lzx:21 / NSIS zlib: $lz  (goal <= 1, libraries <= 0.88)"
+    echo "  size  lzx:21 / NSIS LZMA: $ll  (goal <= 1.10, libraries <= 1.20)"
+    echo "  time  lzx:21 / NSIS LZMA: $lt  (goal <= 1: $(verdict "$lt" 1))"
 }
 
 echo "load before: $(uptime)"
 echo "cores: $(nproc); cabsetup: $CABSETUP; stub: $STUB ($(size "$STUB") bytes)"
-for p in mixed text binaries; do bench "$p"; done
+for p in ${PAYLOADS:-mixed text binaries libraries}; do bench "$p"; done
 if [ "$BEST" = 1 ]; then
     run mixed.best "$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench --level 9 \
         --force -o "$WORK/mixed.best.exe" "$WORK/mixed"

@@ -101,6 +101,36 @@ Bytes CallEdges(unsigned frames)
     return out;
 }
 
+// Pieces from a few places of a pool in turn, each followed by a byte of
+// noise: the same three distances come back, one after the other, so the
+// repeated offsets swap in every order.
+Bytes RotatingPieces(size_t size, unsigned seed)
+{
+    const Bytes pool = Noise(3000, seed);
+    const Bytes noise = Noise(size / 50 + 1, seed + 1);
+    Bytes out = pool;
+    for (size_t k = 0; out.size() < size; ++k) {
+        const size_t from = out.size() - 1000 * (1 + k % 3) - k % 2;
+        for (size_t i = 0; i < 20 + k % 40; ++i)
+            out.push_back(out[from + i]);
+        out.push_back(noise[k % noise.size()]);
+    }
+    out.resize(size);
+    return out;
+}
+
+// Runs of one byte as long as a match can be and one longer, between noise.
+Bytes RunsAroundTheLongestMatch(unsigned seed)
+{
+    Bytes out;
+    const Bytes noise = Noise(4000, seed);
+    for (size_t k = 0; k < 400; ++k) {
+        out.insert(out.end(), 256 + k % 4, static_cast<unsigned char>(k % 3));
+        out.insert(out.end(), noise.begin() + k % 3000, noise.begin() + k % 3000 + 3 + k % 5);
+    }
+    return out;
+}
+
 std::vector<RoundTripCase> RoundTripCases()
 {
     std::vector<Bytes> tiny;
@@ -131,6 +161,12 @@ std::vector<RoundTripCase> RoundTripCases()
         {"LZX:21 calls at the translation's edges", {CallEdges(3)}, 0, 21},
         {"LZX:15 calls at the translation's edges", {CallEdges(3)}, 0, 15},
         {"LZX:21 text, repeats and noise", {Pattern(300000, 12), Noise(70000, 13), Pattern(90000, 12)}, 0, 21},
+        {"LZX:21 nothing but empty files", {{}, {}}, 0, 21},
+        {"LZX:21 a period of 1,000 bytes over every frame's end", {Repeated(Noise(1000, 14), 200)}, 0, 21},
+        {"LZX:15 repeats as far back as a match may reach", {Repeated(Noise(32765, 15), 3)}, 0, 15},
+        {"LZX:15 repeats a byte farther than a match may reach", {Repeated(Noise(32766, 16), 3)}, 0, 15},
+        {"LZX:16 pieces taken from three distances in turn", {RotatingPieces(250000, 17)}, 0, 16},
+        {"LZX:21 runs of 256 to 259 equal bytes", {RunsAroundTheLongestMatch(17)}, 0, 21},
     };
 }
 
@@ -195,9 +231,13 @@ TEST(CabWriter, SameInputSameBytesWhateverTheThreads)
     one.threads = 1;
     CabWriteOptions many;
     many.threads = 7;
-    Bytes a = WriteCabinet(entries, one);
-    EXPECT_EQ(a, WriteCabinet(entries, many));
-    EXPECT_EQ(a, WriteCabinet(entries, one));
+    for (int lzx : {0, 15, 21}) {
+        SCOPED_TRACE(lzx);
+        one.lzxWindowBits = many.lzxWindowBits = lzx;
+        Bytes a = WriteCabinet(entries, one);
+        EXPECT_EQ(a, WriteCabinet(entries, many));
+        EXPECT_EQ(a, WriteCabinet(entries, one));
+    }
 }
 
 TEST(CabWriter, EachBlockUsesThePreviousAsDictionary)
@@ -229,10 +269,14 @@ std::vector<Bytes> LzxFrames(const Bytes& data, int windowBits, bool translate)
 {
     LzxCompressor lzx(windowBits, translate);
     std::vector<Bytes> frames;
-    for (size_t at = 0; at < data.size(); at += 32768) {
-        frames.emplace_back();
-        lzx.Compress(&data[at], std::min<size_t>(32768, data.size() - at), frames.back());
-    }
+    auto emit = [&](const unsigned char* p, size_t n, size_t uncompressed) {
+        EXPECT_EQ(uncompressed, std::min<size_t>(32768, data.size() - 32768 * frames.size()));
+        frames.emplace_back(p, p + n);
+    };
+    for (size_t at = 0; at < data.size(); at += 32768)
+        lzx.Compress(&data[at], std::min<size_t>(32768, data.size() - at), emit);
+    lzx.Finish(emit);
+    EXPECT_EQ(frames.size(), (data.size() + 32767) / 32768);
     return frames;
 }
 
@@ -244,7 +288,7 @@ size_t TotalSize(const std::vector<Bytes>& frames)
     return n;
 }
 
-TEST(LzxCompressor, EachFrameIsTheSmallerKindOfBlock)
+TEST(LzxCompressor, BlocksAreTheSmallerKindAndCoverWholeFrames)
 {
     // Records of 8 bytes from a pool: matches 8 bytes apart, whose offsets'
     // low bits an aligned-offset block codes in fewer than 3 bits.
@@ -254,24 +298,34 @@ TEST(LzxCompressor, EachFrameIsTheSmallerKindOfBlock)
         size_t r = GetU16(&picks[i]) % 3000;
         records.insert(records.end(), pool.begin() + 8 * r, pool.begin() + 8 * r + 8);
     }
+    Bytes noiseThenText = Noise(65536, 24);
+    Bytes text = Pattern(65536, 25);
+    noiseThenText.insert(noiseThenText.end(), text.begin(), text.end());
     struct Case {
         const char* label;
         Bytes data;
-        uint32_t secondFrameType; // 1 verbatim, 2 aligned offsets
+        uint32_t firstType; // 1 verbatim, 2 aligned offsets
+        size_t firstFrames; // frames the first block covers, 0: all
+        uint32_t secondType;
     };
-    for (const Case& c : std::vector<Case>{{"records", records, 2},
-                                           {"noise", Noise(70000, 22), 1},
-                                           {"text", Pattern(70000, 23), 1}}) {
+    for (const Case& c : std::vector<Case>{{"records", records, 2, 1, 2},
+                                           {"noise", Noise(70000, 22), 1, 0, 0},
+                                           {"text", Pattern(70000, 23), 1, 0, 0},
+                                           {"noise, then text", noiseThenText, 1, 2, 1}}) {
         SCOPED_TRACE(c.label);
         std::vector<Bytes> frames = LzxFrames(c.data, 21, true);
         ASSERT_GE(frames.size(), 2u);
         // The stream header: the E8 bit and the translation size.
         EXPECT_EQ(FrameBits(frames[0], 0, 1), 1u);
         EXPECT_EQ(FrameBits(frames[0], 1, 16) << 16 | FrameBits(frames[0], 17, 16), kLzxTranslationSize);
-        // Each block covers exactly its frame.
-        EXPECT_EQ(FrameBits(frames[0], 36, 24), 32768u);
-        EXPECT_EQ(FrameBits(frames[1], 0, 3), c.secondFrameType);
-        EXPECT_EQ(FrameBits(frames[1], 3, 24), 32768u);
+        EXPECT_EQ(FrameBits(frames[0], 33, 3), c.firstType);
+        // A block ends where a frame ends.
+        const size_t firstLen = c.firstFrames ? 32768 * c.firstFrames : c.data.size();
+        EXPECT_EQ(FrameBits(frames[0], 36, 24), firstLen);
+        if (c.firstFrames) {
+            EXPECT_EQ(FrameBits(frames[c.firstFrames], 0, 3), c.secondType);
+            EXPECT_EQ(FrameBits(frames[c.firstFrames], 3, 24), c.data.size() - firstLen);
+        }
         CabWriteOptions opt;
         opt.lzxWindowBits = 21;
         EXPECT_EQ(VerifyCabinet(WriteCabinet(MakeEntries({c.data}), opt), true).at(0), c.data);
@@ -292,12 +346,16 @@ TEST(LzxCompressor, CallTranslationMakesCodeSmaller)
 TEST(LzxCompressor, FramesAreWholeButTheLast)
 {
     Bytes data = Pattern(32769, 40);
-    Bytes out;
+    size_t emitted = 0;
+    auto emit = [&](const unsigned char*, size_t, size_t) { ++emitted; };
     LzxCompressor lzx(15, true);
-    EXPECT_THROW(lzx.Compress(data.data(), 32769, out), ToolError);
-    EXPECT_THROW(lzx.Compress(data.data(), 0, out), ToolError);
-    lzx.Compress(data.data(), 100, out);
-    EXPECT_THROW(lzx.Compress(data.data(), 100, out), ToolError);
+    EXPECT_THROW(lzx.Compress(data.data(), 32769, emit), ToolError);
+    EXPECT_THROW(lzx.Compress(data.data(), 0, emit), ToolError);
+    lzx.Compress(data.data(), 32768, emit);
+    lzx.Compress(data.data(), 100, emit);
+    // The short frame ends the stream: its block is written at once.
+    EXPECT_EQ(emitted, 2u);
+    EXPECT_THROW(lzx.Compress(data.data(), 100, emit), ToolError);
     EXPECT_THROW(LzxCompressor(14, true), ToolError);
     EXPECT_THROW(LzxCompressor(22, true), ToolError);
 }

@@ -214,15 +214,16 @@ void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const Cab
             *options.progress += uncompressed;
     };
     if (options.lzxWindowBits > 0) {
-        // Each frame refers back into the ones before: one thread, in order.
-        LzxCompressor lzx(options.lzxWindowBits, LzxCanTranslate(total));
-        std::vector<unsigned char> block(kCabBlockSize), out;
+        // Each frame refers back into the ones before: in order, its matches
+        // found on a second thread.
+        LzxCompressor lzx(options.lzxWindowBits, LzxCanTranslate(total), options.threads);
+        std::vector<unsigned char> block(kCabBlockSize);
         for (uint64_t at = 0; at < total; at += kCabBlockSize) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(kCabBlockSize, total - at));
             read(block.data(), n);
-            lzx.Compress(block.data(), n, out);
-            emit(out.data(), out.size(), n);
+            lzx.Compress(block.data(), n, emit);
         }
+        lzx.Finish(emit);
     } else if (options.level > 0) {
         CompressBlocks(total, options.level, options.threads, read, emit);
     } else {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "package/LittleEndian.h"
 #include "tools/pack/cab/Mszip.h"
@@ -24,21 +25,27 @@ constexpr int kMaxCodeBits = 16;
 constexpr uint32_t kBlockVerbatim = 1, kBlockAligned = 2;
 constexpr int kSlotsByWindow[] = {30, 32, 34, 36, 38, 42, 50};
 
-// Match finder effort: chain links followed per position, and the length
-// at which the search stops looking for a longer match. Chains are of
-// 4-byte prefixes: in a 2 MB window, chains of 3-byte ones are long with
-// matches too short to pay for their offsets (repeated offsets, checked
-// apart, still find short matches). Measured on x86-64 programs, longer
-// chains gain well under 1% for twice the time.
-constexpr int kHashBits = 18;
+// Match finder: per 4-byte prefix, a binary tree of the window's positions
+// ordered by what follows them, so each position finds its longest matches
+// of every length in few steps; a table of 3-byte prefixes adds the nearest
+// 3-byte match. kTreeDepth bounds the nodes visited per position: on
+// programs, 64 or 80 gained under 0.05% and 20 lost 0.2%.
+constexpr int kHashBits = 19;
+constexpr int kHash3Bits = 14;
 constexpr uint32_t kHashBytes = 4;
-constexpr int kMaxChain = 24;
-constexpr uint32_t kNiceLength = 48;
-// A match this long is taken without looking one byte further; a shorter
-// one is put off for a literal and the next position's match when that
-// saves this many bits more.
-constexpr uint32_t kLazyEnough = 48;
-constexpr int kLazyMargin = 4;
+constexpr uint32_t kMinFound = 3;
+constexpr int kTreeDepth = 40;
+// A match this long is taken as it is, without weighing what else could
+// cover its bytes: long matches are where weighing costs most and gains least.
+constexpr uint32_t kNiceLength = 128;
+// A block covers up to this many frames, as long as one code for them
+// costs less than a code of their own for the last one (4 and 16 measured
+// within 0.1% of 8).
+constexpr size_t kMaxBlockFrames = 8;
+// Each frame is parsed twice: with the codes before it, then with the codes
+// that parse gave, and the smaller result kept (a third pass gained 0.1%
+// for a quarter more time).
+constexpr int kParsePasses = 2;
 
 struct SlotTables {
     uint32_t base[kMaxSlots];
@@ -82,6 +89,7 @@ public:
             out_.push_back(static_cast<unsigned char>(word >> 8));
         }
     }
+    uint64_t Bits() const { return out_.size() * 8 + static_cast<uint64_t>(bits_); }
     // A frame ends on a word boundary.
     void Flush()
     {
@@ -231,6 +239,13 @@ uint32_t Hash(const unsigned char* p)
     return (GetU32(p) * 2654435761u) >> (32 - kHashBits);
 }
 
+uint32_t Hash3(const unsigned char* p)
+{
+    // Three bytes alone: a fourth may be past the data.
+    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    return (v * 2654435761u) >> (32 - kHash3Bits);
+}
+
 uint32_t MatchLength(const unsigned char* a, const unsigned char* b, uint32_t limit)
 {
     uint32_t n = 0;
@@ -254,6 +269,171 @@ struct Item {
     uint32_t f;
     unsigned char literal;
 };
+
+struct Match {
+    uint32_t len, offset;
+};
+
+// Bits each symbol costs while parsing: main tree (literals, then slot * 8 +
+// length header) and length tree.
+struct Costs {
+    uint8_t main[kMaxMainSymbols];
+    uint8_t length[kSecondaryLengths];
+
+    // From a frame's code lengths. A symbol the code left out costs less
+    // than a rare one: taking it once gives it a length of its own
+    // (measured on programs and mixed files, 13 and 10 bits gave 0.1 to
+    // 0.2% more than 10 and 8).
+    void From(const uint8_t* mainLens, const uint8_t* lengthLens)
+    {
+        for (int i = 0; i < kMaxMainSymbols; ++i)
+            main[i] = mainLens[i] ? mainLens[i] : 10;
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            length[i] = lengthLens[i] ? lengthLens[i] : 8;
+    }
+    // Guesses for the first frame, which has no codes before it.
+    void Guess()
+    {
+        std::fill(main, main + kNumChars, 8);
+        for (int i = kNumChars; i < kMaxMainSymbols; ++i)
+            main[i] = i < kNumChars + 24 ? 7 : 9;
+        std::fill(length, length + kSecondaryLengths, 5);
+    }
+};
+
+// Symbol counts of a frame's items, and the bits written beside them.
+struct Counts {
+    uint32_t main[kMaxMainSymbols] = {}, length[kSecondaryLengths] = {}, aligned[kAlignedSymbols] = {};
+    uint64_t alignedOffsets = 0, extraBits = 0;
+
+    void Add(const std::vector<Item>& items)
+    {
+        for (const Item& it : items) {
+            if (it.len == 0) {
+                ++main[it.literal];
+                continue;
+            }
+            const int slot = SlotOf(it.f);
+            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
+            ++main[kNumChars + slot * 8 + header];
+            if (header == kPrimaryLengths)
+                ++length[it.len - kMinMatch - kPrimaryLengths];
+            extraBits += kSlots.extra[slot];
+            if (kSlots.extra[slot] >= 3) {
+                ++aligned[(it.f - kSlots.base[slot]) & 7];
+                ++alignedOffsets;
+            }
+        }
+    }
+    void Add(const Counts& o)
+    {
+        for (int i = 0; i < kMaxMainSymbols; ++i)
+            main[i] += o.main[i];
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            length[i] += o.length[i];
+        for (int i = 0; i < kAlignedSymbols; ++i)
+            aligned[i] += o.aligned[i];
+        alignedOffsets += o.alignedOffsets;
+        extraBits += o.extraBits;
+    }
+};
+
+// A block's codes.
+struct Trees {
+    Code main, length, aligned;
+    bool useAligned = false;
+
+    void Build(const Counts& c, int mainSymbols, const uint8_t* lengthPrev)
+    {
+        main.Build(c.main, mainSymbols, kMaxCodeBits);
+        // A block without long matches keeps the last length tree: its
+        // changes cost a few bits, a new dummy tree more.
+        if (std::count(c.length, c.length + kSecondaryLengths, 0u) == kSecondaryLengths &&
+            std::count(lengthPrev, lengthPrev + kSecondaryLengths, 0) != kSecondaryLengths) {
+            std::copy(lengthPrev, lengthPrev + kSecondaryLengths, length.lens);
+            CodesFromLengths(length.lens, kSecondaryLengths, length.codes);
+        } else {
+            length.Build(c.length, kSecondaryLengths, kMaxCodeBits);
+        }
+        // Aligned-offset blocks code the low 3 bits of longer offsets
+        // instead of writing them: worth it when they are skewed.
+        useAligned = false;
+        if (c.alignedOffsets > 0) {
+            aligned.Build(c.aligned, kAlignedSymbols, 7);
+            useAligned = AlignedBits(c) < 3 * c.alignedOffsets;
+        }
+    }
+    uint64_t AlignedBits(const Counts& c) const
+    {
+        uint64_t bits = 3 * kAlignedSymbols;
+        for (int i = 0; i < kAlignedSymbols; ++i)
+            bits += uint64_t(c.aligned[i]) * aligned.lens[i];
+        return bits;
+    }
+    // The items' bits by these codes.
+    uint64_t ItemBits(const Counts& c, int mainSymbols) const
+    {
+        uint64_t bits = c.extraBits;
+        for (int i = 0; i < mainSymbols; ++i)
+            bits += uint64_t(c.main[i]) * main.lens[i];
+        for (int i = 0; i < kSecondaryLengths; ++i)
+            bits += uint64_t(c.length[i]) * length.lens[i];
+        if (useAligned)
+            bits += AlignedBits(c) - 3 * c.alignedOffsets;
+        return bits;
+    }
+    void WriteTrees(BitWriter& w, int mainSymbols, const uint8_t* mainPrev, const uint8_t* lengthPrev) const
+    {
+        if (useAligned)
+            for (int i = 0; i < kAlignedSymbols; ++i)
+                w.Put(aligned.lens[i], 3);
+        WriteLengths(w, main.lens, mainPrev, kNumChars);
+        WriteLengths(w, main.lens + kNumChars, mainPrev + kNumChars, mainSymbols - kNumChars);
+        WriteLengths(w, length.lens, lengthPrev, kSecondaryLengths);
+    }
+    void WriteItems(BitWriter& w, const std::vector<Item>& items) const
+    {
+        for (const Item& it : items) {
+            if (it.len == 0) {
+                main.Put(w, it.literal);
+                continue;
+            }
+            const int slot = SlotOf(it.f);
+            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
+            main.Put(w, kNumChars + slot * 8 + static_cast<int>(header));
+            if (header == kPrimaryLengths)
+                length.Put(w, static_cast<int>(it.len - kMinMatch - kPrimaryLengths));
+            const int extra = kSlots.extra[slot];
+            const uint32_t footer = it.f - kSlots.base[slot];
+            if (useAligned && extra >= 3) {
+                w.Put(footer >> 3, extra - 3);
+                aligned.Put(w, static_cast<int>(footer & 7));
+            } else if (extra > 0) {
+                w.Put(footer, extra);
+            }
+        }
+    }
+};
+
+// A parsed frame waiting for its block to be written.
+struct Frame {
+    std::vector<Item> items;
+    Counts counts;
+    size_t len = 0;
+};
+
+void ApplyOffset(uint32_t* R, uint32_t f)
+{
+    if (f == 1)
+        std::swap(R[0], R[1]);
+    else if (f == 2)
+        std::swap(R[0], R[2]);
+    else if (f > 2) {
+        R[2] = R[1];
+        R[1] = R[0];
+        R[0] = f - 2;
+    }
+}
 
 void TranslateCalls(unsigned char* p, size_t len, uint64_t framePos)
 {
@@ -279,60 +459,17 @@ void TranslateCalls(unsigned char* p, size_t len, uint64_t framePos)
     }
 }
 
-} // namespace
-
-bool LzxCanTranslate(uint64_t folderBytes) { return folderBytes <= kMaxTranslatedFrames * kFrameSize; }
-
-struct LzxCompressor::State {
-    uint32_t window;
-    int mainSymbols;
-    bool translate;
-    bool headerWritten = false;
-    bool ended = false;      // a short frame was the last
+// The stream's last bytes: the window before the newest frame, and it.
+struct History {
     std::vector<unsigned char> buf;
-    uint64_t bufStart = 0;   // stream position of buf[0]
-    std::vector<uint32_t> head, prev; // stream positions + 1, 0 for none
-    uint64_t inserted = 0;   // positions below this are in the chains
-    uint64_t end = 0;        // stream bytes in buf
-    uint32_t R[3] = {1, 1, 1};
-    uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
-    std::vector<Item> items;
-    // Costs in bits while parsing a frame, from the code lengths of the one
-    // before: literals, match symbols (slot * 8 + length header), lengths.
-    uint8_t literalBits[kNumChars], matchBits[kMaxMainSymbols - kNumChars], lengthBits[kSecondaryLengths];
-    std::vector<uint32_t> literalSum; // literal bits from the frame start
-    uint64_t frameStart = 0;
+    uint64_t bufStart = 0; // stream position of buf[0]
+    uint64_t end = 0;      // stream bytes in buf
+    uint32_t window = 0;
 
-    void StartCosts(uint64_t from, uint64_t to)
-    {
-        // The first frame has no codes before it: guesses.
-        const bool first = std::count(mainPrev, mainPrev + kNumChars, 0) == kNumChars;
-        for (int i = 0; i < kNumChars; ++i)
-            literalBits[i] = first ? 8 : mainPrev[i] ? mainPrev[i] : 12;
-        for (int i = 0; i < mainSymbols - kNumChars; ++i)
-            matchBits[i] = first ? (i < 24 ? 7 : 9) : mainPrev[kNumChars + i] ? mainPrev[kNumChars + i] : 12;
-        for (int i = 0; i < kSecondaryLengths; ++i)
-            lengthBits[i] = first ? 5 : lengthPrev[i] ? lengthPrev[i] : 10;
-        frameStart = from;
-        literalSum.resize(to - from + 1);
-        literalSum[0] = 0;
-        for (uint64_t p = from; p < to; ++p)
-            literalSum[p - from + 1] = literalSum[p - from] + literalBits[*At(p)];
-    }
-
-    // Bits a match at p saves against literals.
-    int Gain(uint64_t p, uint32_t len, uint32_t f) const
-    {
-        const int slot = SlotOf(f);
-        const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
-        int cost = matchBits[slot * 8 + header] + kSlots.extra[slot];
-        if (header == kPrimaryLengths)
-            cost += lengthBits[len - kMinMatch - kPrimaryLengths];
-        return static_cast<int>(literalSum[p + len - frameStart] - literalSum[p - frameStart]) - cost;
-    }
-
+    // Room for 8 frames past the window: the window moves down once in 8
+    // frames, and the two copies (finder's, parser's) stay near 2 MB each.
+    explicit History(uint32_t w) : buf(size_t(w) + 8 * kFrameSize), window(w) {}
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
-
     void Append(const unsigned char* in, size_t len)
     {
         if (end - bufStart + len > buf.size()) {
@@ -341,249 +478,441 @@ struct LzxCompressor::State {
             bufStart = end - keep;
         }
         std::memcpy(buf.data() + (end - bufStart), in, len);
-        if (translate && end / kFrameSize < kMaxTranslatedFrames)
-            TranslateCalls(buf.data() + (end - bufStart), len, end);
         end += len;
-    }
-
-    void InsertUpTo(uint64_t p)
-    {
-        const uint64_t last = std::min(p, end >= kHashBytes ? end - (kHashBytes - 1) : 0);
-        for (; inserted < last; ++inserted) {
-            uint32_t& h = head[Hash(At(inserted))];
-            prev[inserted & (window - 1)] = h;
-            h = static_cast<uint32_t>(inserted + 1);
-        }
-    }
-
-    // The longest match at p of kHashBytes or more, within maxLen.
-    uint32_t FindMatch(uint64_t p, uint32_t maxLen, uint32_t& offset)
-    {
-        const uint64_t reach = std::min<uint64_t>(p, window - 3);
-        const unsigned char* s = At(p);
-        uint32_t best = 0;
-        uint32_t link = head[Hash(s)];
-        for (int chain = kMaxChain; link && chain > 0; --chain) {
-            const uint64_t c = link - 1;
-            if (p - c > reach)
-                break;
-            const unsigned char* t = At(c);
-            if (t[best] == s[best]) {
-                uint32_t len = MatchLength(s, t, maxLen);
-                if (len > best) {
-                    best = len;
-                    offset = static_cast<uint32_t>(p - c);
-                    if (len >= std::min(maxLen, kNiceLength))
-                        break;
-                }
-            }
-            link = prev[c & (window - 1)];
-        }
-        return best >= kHashBytes ? best : 0;
-    }
-
-    struct Choice {
-        uint32_t len = 0, f = 0;
-        int gain = 0;
-    };
-
-    Choice Best(uint64_t p, uint64_t frameEnd)
-    {
-        InsertUpTo(p);
-        Choice best;
-        const uint32_t maxLen = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, frameEnd - p));
-        if (maxLen < kMinMatch)
-            return best;
-        const unsigned char* s = At(p);
-        for (uint32_t r = 0; r < 3; ++r) {
-            if (R[r] > p)
-                continue;
-            uint32_t len = MatchLength(s, s - R[r], maxLen);
-            if (len >= kMinMatch && Gain(p, len, r) > best.gain)
-                best = {len, r, Gain(p, len, r)};
-        }
-        uint32_t offset = 0;
-        if (maxLen >= kHashBytes) {
-            if (uint32_t len = FindMatch(p, maxLen, offset)) {
-                if (Gain(p, len, offset + 2) > best.gain)
-                    best = {len, offset + 2, Gain(p, len, offset + 2)};
-            }
-        }
-        return best;
-    }
-
-    void UseMatch(uint32_t f)
-    {
-        if (f == 1)
-            std::swap(R[0], R[1]);
-        else if (f == 2)
-            std::swap(R[0], R[2]);
-        else if (f > 2) {
-            R[2] = R[1];
-            R[1] = R[0];
-            R[0] = f - 2;
-        }
-    }
-
-    // Lazy matching, matches weighed by the bits they save against the
-    // previous frame's codes.
-    void Parse(uint64_t from, uint64_t to, bool literalsOnly)
-    {
-        items.clear();
-        if (literalsOnly) {
-            for (uint64_t p = from; p < to; ++p)
-                items.push_back({0, 0, *At(p)});
-            InsertUpTo(to);
-            return;
-        }
-        StartCosts(from, to);
-        uint64_t p = from;
-        Choice cur = Best(p, to);
-        while (p < to) {
-            if (cur.len == 0 || cur.gain <= 0) {
-                items.push_back({0, 0, *At(p)});
-                cur = Best(++p, to);
-                continue;
-            }
-            if (cur.len < kLazyEnough && p + 1 < to) {
-                Choice next = Best(p + 1, to);
-                if (next.gain > cur.gain + kLazyMargin) {
-                    items.push_back({0, 0, *At(p)});
-                    ++p;
-                    cur = next;
-                    continue;
-                }
-            }
-            items.push_back({cur.len, cur.f, 0});
-            UseMatch(cur.f);
-            p += cur.len;
-            cur = Best(p, to);
-        }
-        InsertUpTo(to);
-    }
-
-    void Encode(size_t frameLen, std::vector<unsigned char>& out)
-    {
-        uint32_t mainFreq[kMaxMainSymbols] = {}, lengthFreq[kSecondaryLengths] = {}, alignedFreq[kAlignedSymbols] = {};
-        uint64_t alignedOffsets = 0;
-        for (const Item& it : items) {
-            if (it.len == 0) {
-                ++mainFreq[it.literal];
-                continue;
-            }
-            const int slot = SlotOf(it.f);
-            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
-            ++mainFreq[kNumChars + slot * 8 + header];
-            if (header == kPrimaryLengths)
-                ++lengthFreq[it.len - kMinMatch - kPrimaryLengths];
-            if (kSlots.extra[slot] >= 3) {
-                ++alignedFreq[(it.f - kSlots.base[slot]) & 7];
-                ++alignedOffsets;
-            }
-        }
-        Code main, length, aligned;
-        main.Build(mainFreq, mainSymbols, kMaxCodeBits);
-        // A frame without long matches keeps the last length tree: its
-        // changes cost a few bits, a new dummy tree more.
-        if (std::count(lengthFreq, lengthFreq + kSecondaryLengths, 0u) == kSecondaryLengths &&
-            std::count(lengthPrev, lengthPrev + kSecondaryLengths, 0) != kSecondaryLengths) {
-            std::copy(lengthPrev, lengthPrev + kSecondaryLengths, length.lens);
-            CodesFromLengths(length.lens, kSecondaryLengths, length.codes);
-        } else {
-            length.Build(lengthFreq, kSecondaryLengths, kMaxCodeBits);
-        }
-        // Aligned-offset blocks code the low 3 bits of longer offsets
-        // instead of writing them: worth it when they are skewed.
-        bool useAligned = false;
-        if (alignedOffsets > 0) {
-            aligned.Build(alignedFreq, kAlignedSymbols, 7);
-            uint64_t bits = 3 * kAlignedSymbols;
-            for (int i = 0; i < kAlignedSymbols; ++i)
-                bits += uint64_t(alignedFreq[i]) * aligned.lens[i];
-            useAligned = bits < 3 * alignedOffsets;
-        }
-
-        BitWriter w(out);
-        if (!headerWritten) {
-            w.Put(translate ? 1 : 0, 1);
-            if (translate) {
-                w.Put(kLzxTranslationSize >> 16, 16);
-                w.Put(kLzxTranslationSize & 0xFFFF, 16);
-            }
-        }
-        w.Put(useAligned ? kBlockAligned : kBlockVerbatim, 3);
-        w.Put(static_cast<uint32_t>(frameLen >> 8), 16);
-        w.Put(static_cast<uint32_t>(frameLen & 0xFF), 8);
-        if (useAligned)
-            for (int i = 0; i < kAlignedSymbols; ++i)
-                w.Put(aligned.lens[i], 3);
-        WriteLengths(w, main.lens, mainPrev, kNumChars);
-        WriteLengths(w, main.lens + kNumChars, mainPrev + kNumChars, mainSymbols - kNumChars);
-        WriteLengths(w, length.lens, lengthPrev, kSecondaryLengths);
-        std::copy(main.lens, main.lens + mainSymbols, mainPrev);
-        std::copy(length.lens, length.lens + kSecondaryLengths, lengthPrev);
-
-        for (const Item& it : items) {
-            if (it.len == 0) {
-                main.Put(w, it.literal);
-                continue;
-            }
-            const int slot = SlotOf(it.f);
-            const uint32_t header = std::min(it.len - kMinMatch, kPrimaryLengths);
-            main.Put(w, kNumChars + slot * 8 + static_cast<int>(header));
-            if (header == kPrimaryLengths)
-                length.Put(w, static_cast<int>(it.len - kMinMatch - kPrimaryLengths));
-            const int extra = kSlots.extra[slot];
-            const uint32_t footer = it.f - kSlots.base[slot];
-            if (useAligned && extra >= 3) {
-                w.Put(footer >> 3, extra - 3);
-                aligned.Put(w, static_cast<int>(footer & 7));
-            } else if (extra > 0) {
-                w.Put(footer, extra);
-            }
-        }
-        w.Flush();
     }
 };
 
-LzxCompressor::LzxCompressor(int windowBits, bool translateCalls) : s_(std::make_unique<State>())
+// Finds each frame's matches. It depends on the bytes alone, not on how
+// they are parsed, so it works on the next frame while the parser takes
+// this one.
+struct MatchFinder {
+    History h;
+    // Stream positions + 1, 0 for none: the newest position of each hash,
+    // and each window position's two subtrees (smaller, larger).
+    std::vector<uint32_t> head, head3, tree;
+    // The frame's matches: those of position i are found[at[i]] to
+    // found[at[i + 1]], longer and farther each.
+    std::vector<Match> found;
+    std::vector<uint32_t> at;
+
+    explicit MatchFinder(uint32_t window)
+        : h(window), head(size_t(1) << kHashBits, 0), head3(size_t(1) << kHash3Bits, 0), tree(2 * size_t(window), 0)
+    {
+    }
+    const unsigned char* At(uint64_t p) const { return h.At(p); }
+
+    // Puts p in its tree and appends its matches within avail bytes.
+    void FindMatches(uint64_t p, uint32_t avail)
+    {
+        if (avail < kMinFound)
+            return;
+        const uint64_t reach = std::min<uint64_t>(p, h.window - 3);
+        const unsigned char* s = At(p);
+        const uint32_t limit = std::min(avail, kMaxMatch);
+        uint32_t best = kMinFound - 1;
+        uint32_t& near = head3[Hash3(s)];
+        if (near && p - (near - 1) <= reach) {
+            const uint32_t len = MatchLength(s, At(near - 1), limit);
+            if (len >= kMinFound) {
+                found.push_back({len, static_cast<uint32_t>(p - (near - 1))});
+                best = len;
+            }
+        }
+        near = static_cast<uint32_t>(p + 1);
+        if (avail < kHashBytes)
+            return;
+        uint32_t& newest = head[Hash(s)];
+        uint32_t link = newest;
+        newest = static_cast<uint32_t>(p + 1);
+        uint32_t* smaller = &tree[2 * (p & (h.window - 1))];
+        uint32_t* larger = smaller + 1;
+        uint32_t lenSmaller = 0, lenLarger = 0;
+        for (int depth = kTreeDepth;; --depth) {
+            if (!link || p - (link - 1) > reach || depth == 0) {
+                *smaller = *larger = 0;
+                return;
+            }
+            const uint64_t c = link - 1;
+            uint32_t* pair = &tree[2 * (c & (h.window - 1))];
+            const unsigned char* t = At(c);
+            uint32_t len = std::min(lenSmaller, lenLarger);
+            len += MatchLength(s + len, t + len, limit - len);
+            if (len > best) {
+                best = len;
+                found.push_back({len, static_cast<uint32_t>(p - c)});
+            }
+            if (len >= limit) {
+                // As good as equal: p takes c's place in the tree.
+                *smaller = pair[0];
+                *larger = pair[1];
+                return;
+            }
+            if (t[len] < s[len]) {
+                *smaller = link;
+                smaller = pair + 1;
+                link = *smaller;
+                lenSmaller = len;
+            } else {
+                *larger = link;
+                larger = pair;
+                link = *larger;
+                lenLarger = len;
+            }
+        }
+    }
+
+    void FindFrameMatches(uint64_t from, uint64_t to)
+    {
+        found.clear();
+        at.resize(to - from + 1);
+        for (uint64_t p = from; p < to; ++p) {
+            at[p - from] = static_cast<uint32_t>(found.size());
+            FindMatches(p, static_cast<uint32_t>(to - p));
+        }
+        at[to - from] = static_cast<uint32_t>(found.size());
+    }
+
+};
+
+} // namespace
+
+bool LzxCanTranslate(uint64_t folderBytes) { return folderBytes <= kMaxTranslatedFrames * kFrameSize; }
+
+struct LzxCompressor::State {
+    uint32_t window;
+    int mainSymbols;
+    bool translate;
+    bool useThread = false;
+    bool headerWritten = false;
+    bool ended = false;      // a short frame was the last
+    History h;
+    MatchFinder finder;
+    // The frame whose matches are found and which waits for its parse.
+    uint64_t pendingFrom = 0;
+    size_t pendingLen = 0;
+    std::vector<Match> found;
+    std::vector<uint32_t> at;
+    uint32_t R[3] = {1, 1, 1};
+    uint8_t mainPrev[kMaxMainSymbols] = {}, lengthPrev[kSecondaryLengths] = {};
+    std::vector<Item> items;
+    std::vector<Frame> held; // parsed, for the block being gathered
+    // The cheapest way found to each position of the frame: its cost from
+    // the segment's start, the last step (length 0: a literal) and the
+    // repeated offsets after it.
+    struct Node {
+        uint32_t cost, len, f;
+        uint32_t R[3];
+    };
+    std::vector<Node> nodes;
+
+    State(uint32_t w) : window(w), h(w), finder(w) {}
+    const unsigned char* At(uint64_t p) const { return h.At(p); }
+
+    // Appends the cheapest steps from segment start s to e, in order.
+    void TakePath(uint32_t s, uint32_t e, uint64_t from)
+    {
+        const size_t first = items.size();
+        for (uint32_t j = e; j > s;) {
+            const Node& n = nodes[j];
+            if (n.len == 0) {
+                items.push_back({0, 0, *At(from + j - 1)});
+                --j;
+            } else {
+                items.push_back({n.len, n.f, 0});
+                j -= n.len;
+            }
+        }
+        std::reverse(items.begin() + static_cast<std::ptrdiff_t>(first), items.end());
+    }
+
+    // Position j's repeated offsets, from the step that reached it.
+    void Arrive(uint32_t j)
+    {
+        Node& nd = nodes[j];
+        const Node& before = nodes[j - (nd.len ? nd.len : 1)];
+        std::copy(before.R, before.R + 3, nd.R);
+        if (nd.len)
+            ApplyOffset(nd.R, nd.f);
+    }
+
+    // The cheapest literals and matches for the frame by the costs c: each
+    // position's cheapest way is known before it is left, the repeated
+    // offsets after it with it. A match of kNiceLength or more is taken at
+    // once and the weighing starts again after it.
+    void Parse(uint64_t from, uint64_t to, const Costs& c)
+    {
+        items.clear();
+        const uint32_t n = static_cast<uint32_t>(to - from);
+        nodes.resize(n + 1);
+        const uint32_t none = UINT32_MAX;
+        for (Node& nd : nodes)
+            nd.cost = none;
+        nodes[0] = {0, 0, 0, {R[0], R[1], R[2]}};
+        uint32_t segment = 0;
+        auto relax = [&](uint32_t j, uint32_t cost, uint32_t len, uint32_t f) {
+            if (cost < nodes[j].cost) {
+                nodes[j].cost = cost;
+                nodes[j].len = len;
+                nodes[j].f = f;
+            }
+        };
+        for (uint32_t i = 0; i < n; ++i) {
+            Node& nd = nodes[i];
+            if (i != segment)
+                Arrive(i);
+            const uint64_t p = from + i;
+            const unsigned char* s = At(p);
+            relax(i + 1, nd.cost + c.main[*s], 0, 0);
+            const uint32_t maxLen = std::min(kMaxMatch, n - i);
+            if (maxLen < kMinMatch)
+                continue;
+            uint32_t longest = 0, longestF = 0;
+            auto matchesOf = [&](uint32_t f, uint32_t fromLen, uint32_t toLen) {
+                const int slot = SlotOf(f);
+                const uint8_t* row = c.main + kNumChars + slot * 8;
+                const uint32_t base = nd.cost + kSlots.extra[slot];
+                for (uint32_t len = fromLen; len <= toLen; ++len) {
+                    const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
+                    uint32_t cost = base + row[header];
+                    if (header == kPrimaryLengths)
+                        cost += c.length[len - kMinMatch - kPrimaryLengths];
+                    relax(i + len, cost, len, f);
+                }
+                if (toLen > longest) {
+                    longest = toLen;
+                    longestF = f;
+                }
+            };
+            for (uint32_t r = 0; r < 3; ++r) {
+                if (nd.R[r] > p)
+                    continue;
+                const uint32_t len = MatchLength(s, s - nd.R[r], maxLen);
+                if (len >= kMinMatch)
+                    matchesOf(r, kMinMatch, len);
+            }
+            uint32_t shorter = kMinMatch;
+            for (uint32_t k = at[i]; k < at[i + 1]; ++k) {
+                const uint32_t len = std::min(found[k].len, maxLen);
+                const uint32_t off = found[k].offset;
+                if (off != nd.R[0] && off != nd.R[1] && off != nd.R[2])
+                    matchesOf(off + 2, shorter + 1, len);
+                shorter = len;
+            }
+            if (longest >= kNiceLength) {
+                TakePath(segment, i, from);
+                items.push_back({longest, longestF, 0});
+                const uint32_t next = i + longest;
+                for (uint32_t j = i + 1; j <= std::min(n, i + kMaxMatch); ++j)
+                    nodes[j].cost = none;
+                nodes[next] = {0, longest, longestF, {nd.R[0], nd.R[1], nd.R[2]}};
+                ApplyOffset(nodes[next].R, longestF);
+                segment = next;
+                i = next - 1;
+            }
+        }
+        TakePath(segment, n, from);
+        if (n != segment)
+            Arrive(n);
+        std::copy(nodes[n].R, nodes[n].R + 3, R);
+    }
+
+    void Literals(uint64_t from, uint64_t to)
+    {
+        items.clear();
+        for (uint64_t p = from; p < to; ++p)
+            items.push_back({0, 0, *At(p)});
+    }
+
+    // Writes the held frames as one block, each frame's bits in its own
+    // bytes, and forgets them.
+    void WriteBlock(const BlockEmitter& emit)
+    {
+        Counts all;
+        size_t blockLen = 0;
+        for (const Frame& f : held) {
+            all.Add(f.counts);
+            blockLen += f.len;
+        }
+        Trees t;
+        t.Build(all, mainSymbols, lengthPrev);
+        std::vector<unsigned char> out;
+        for (size_t k = 0; k < held.size(); ++k) {
+            out.clear();
+            BitWriter w(out);
+            if (k == 0) {
+                if (!headerWritten) {
+                    w.Put(translate ? 1 : 0, 1);
+                    if (translate) {
+                        w.Put(kLzxTranslationSize >> 16, 16);
+                        w.Put(kLzxTranslationSize & 0xFFFF, 16);
+                    }
+                    headerWritten = true;
+                }
+                w.Put(t.useAligned ? kBlockAligned : kBlockVerbatim, 3);
+                w.Put(static_cast<uint32_t>(blockLen >> 8), 16);
+                w.Put(static_cast<uint32_t>(blockLen & 0xFF), 8);
+                t.WriteTrees(w, mainSymbols, mainPrev, lengthPrev);
+                std::copy(t.main.lens, t.main.lens + mainSymbols, mainPrev);
+                std::copy(t.length.lens, t.length.lens + kSecondaryLengths, lengthPrev);
+            }
+            t.WriteItems(w, held[k].items);
+            w.Flush();
+            emit(out.data(), out.size(), held[k].len);
+        }
+        held.clear();
+    }
+
+    // Bits of a block of counts c after the block whose lengths are
+    // mainBefore and lengthBefore; t gets its codes.
+    uint64_t BlockBits(const Counts& c, const uint8_t* mainBefore, const uint8_t* lengthBefore, Trees& t) const
+    {
+        t.Build(c, mainSymbols, lengthBefore);
+        std::vector<unsigned char> scratch;
+        BitWriter w(scratch);
+        t.WriteTrees(w, mainSymbols, mainBefore, lengthBefore);
+        return 27 + w.Bits() + t.ItemBits(c, mainSymbols);
+    }
+
+    // Costs for parsing the next frame: the codes of the held frames, else
+    // those of the last block.
+    void NextCosts(Costs& costs) const
+    {
+        if (held.empty()) {
+            if (headerWritten)
+                costs.From(mainPrev, lengthPrev);
+            else
+                costs.Guess();
+            return;
+        }
+        Counts all;
+        for (const Frame& f : held)
+            all.Add(f.counts);
+        Trees t;
+        t.Build(all, mainSymbols, lengthPrev);
+        costs.From(t.main.lens, t.length.lens);
+    }
+    // Parses the pending frame and holds it, writing the held frames first
+    // when it does not join their block.
+    void ParseFrame(const BlockEmitter& emit)
+    {
+        const uint64_t from = pendingFrom;
+        const size_t len = pendingLen;
+        pendingLen = 0;
+        // Counts of the held frames, which this one joins or follows.
+        Counts before;
+        for (const Frame& f : held)
+            before.Add(f.counts);
+        const uint32_t start[3] = {R[0], R[1], R[2]};
+        uint32_t bestR[3];
+        Frame frame, tried;
+        frame.len = tried.len = len;
+        uint64_t best = UINT64_MAX;
+        Costs costs;
+        NextCosts(costs);
+        Trees t;
+        for (int pass = 0; pass < kParsePasses; ++pass) {
+            std::copy(start, start + 3, R);
+            Parse(from, from + len, costs);
+            tried.items.swap(items);
+            tried.counts = before;
+            tried.counts.Add(tried.items);
+            const uint64_t bits = BlockBits(tried.counts, mainPrev, lengthPrev, t);
+            if (bits < best) {
+                best = bits;
+                std::swap(frame, tried);
+                std::copy(R, R + 3, bestR);
+            }
+            // The next pass weighs by the codes this one gave.
+            costs.From(t.main.lens, t.length.lens);
+        }
+        std::copy(bestR, bestR + 3, R);
+        frame.counts = Counts();
+        frame.counts.Add(frame.items);
+
+        // A frame that might not fit a data block by itself goes out as literals.
+        Trees alone;
+        if (BlockBits(frame.counts, mainPrev, lengthPrev, alone) / 8 + 512 > kMaxCompressedBlock) {
+            std::copy(start, start + 3, R);
+            Literals(from, from + len);
+            frame.items.swap(items);
+            frame.counts = Counts();
+            frame.counts.Add(frame.items);
+        }
+        // It joins the held frames when one code for all costs less.
+        if (!held.empty()) {
+            Counts all = before;
+            all.Add(frame.counts);
+            Trees joined, first, second;
+            const uint64_t one = BlockBits(all, mainPrev, lengthPrev, joined);
+            const uint64_t two = BlockBits(before, mainPrev, lengthPrev, first) +
+                                 BlockBits(frame.counts, first.main.lens, first.length.lens, second);
+            // Each frame's bytes stay within a data block under the joined code.
+            bool fits = joined.ItemBits(frame.counts, mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+            for (const Frame& f : held)
+                fits = fits && joined.ItemBits(f.counts, mainSymbols) / 8 + 1024 <= kMaxCompressedBlock;
+            if (one > two || !fits || held.size() == kMaxBlockFrames)
+                WriteBlock(emit);
+        }
+        held.push_back(std::move(frame));
+    }
+};
+
+LzxCompressor::LzxCompressor(int windowBits, bool translateCalls, unsigned threads)
 {
     if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits)
         throw ToolError("the LZX window is 15 to 21 bits");
-    s_->window = 1u << windowBits;
+    s_ = std::make_unique<State>(1u << windowBits);
     s_->mainSymbols = kNumChars + kSlotsByWindow[windowBits - kLzxMinWindowBits] * 8;
     s_->translate = translateCalls;
-    s_->buf.resize(2 * size_t(s_->window));
-    s_->head.assign(size_t(1) << kHashBits, 0);
-    s_->prev.assign(s_->window, 0);
+    s_->useThread = (threads ? threads : std::thread::hardware_concurrency()) > 1;
 }
 
 LzxCompressor::~LzxCompressor() = default;
 
-void LzxCompressor::Compress(const unsigned char* in, size_t len, std::vector<unsigned char>& out)
+void LzxCompressor::Compress(const unsigned char* in, size_t len, const BlockEmitter& emit)
 {
     State& s = *s_;
     if (len == 0 || len > kFrameSize || s.ended)
         throw ToolError("LZX frames are 32768 bytes, only the last one shorter");
     s.ended = len < kFrameSize;
-    const uint64_t from = s.end;
-    s.Append(in, len);
-
-    // A frame that would not fit a data block goes out as literals.
-    const uint32_t R[3] = {s.R[0], s.R[1], s.R[2]};
-    uint8_t mainPrev[kMaxMainSymbols], lengthPrev[kSecondaryLengths];
-    std::copy(s.mainPrev, s.mainPrev + kMaxMainSymbols, mainPrev);
-    std::copy(s.lengthPrev, s.lengthPrev + kSecondaryLengths, lengthPrev);
-    out.clear();
-    s.Parse(from, s.end, false);
-    s.Encode(len, out);
-    if (out.size() > kMaxCompressedBlock) {
-        std::copy(R, R + 3, s.R);
-        std::copy(mainPrev, mainPrev + kMaxMainSymbols, s.mainPrev);
-        std::copy(lengthPrev, lengthPrev + kSecondaryLengths, s.lengthPrev);
-        out.clear();
-        s.Parse(from, s.end, true);
-        s.Encode(len, out);
+    std::vector<unsigned char> frame(in, in + len);
+    const uint64_t from = s.finder.h.end;
+    if (s.translate && from / kFrameSize < kMaxTranslatedFrames)
+        TranslateCalls(frame.data(), len, from);
+    s.finder.h.Append(frame.data(), len);
+    {
+        // The finder takes this frame while the parser takes the one before.
+        struct Joined {
+            std::thread t;
+            ~Joined()
+            {
+                if (t.joinable())
+                    t.join();
+            }
+        } worker;
+        auto find = [&s, from, len] { s.finder.FindFrameMatches(from, from + len); };
+        if (s.useThread && s.pendingLen)
+            worker.t = std::thread(find);
+        else
+            find();
+        if (s.pendingLen)
+            s.ParseFrame(emit);
     }
-    s.headerWritten = true;
+    s.found.swap(s.finder.found);
+    s.at.swap(s.finder.at);
+    s.h.Append(frame.data(), len);
+    s.pendingFrom = from;
+    s.pendingLen = len;
+    if (s.ended)
+        Finish(emit);
+}
+
+void LzxCompressor::Finish(const BlockEmitter& emit)
+{
+    State& s = *s_;
+    if (s.pendingLen)
+        s.ParseFrame(emit);
+    if (!s.held.empty())
+        s.WriteBlock(emit);
+    s.ended = true;
 }
