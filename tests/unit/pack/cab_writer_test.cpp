@@ -131,6 +131,43 @@ Bytes RunsAroundTheLongestMatch(unsigned seed)
     return out;
 }
 
+// Text as a writer's files hold it: words of a small vocabulary, lines,
+// now and then a run of noise. Over megabytes the same phrases come back
+// from everywhere in the window, each frame's end cutting through some.
+Bytes WordSoup(size_t size, unsigned seed)
+{
+    uint32_t x = seed * 2654435761u + 7;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    std::vector<std::string> words(2000);
+    for (std::string& w : words)
+        for (uint32_t n = 2 + next() % 8; n > 0; --n)
+            w += static_cast<char>('a' + next() % 26);
+    Bytes pool;
+    while (pool.size() < (4u << 20)) {
+        const std::string& w = words[next() % words.size()];
+        pool.insert(pool.end(), w.begin(), w.end());
+        if (next() % 10 == 0)
+            pool.insert(pool.end(), {'\r', '\n'});
+        else
+            pool.push_back(' ');
+    }
+    Bytes out;
+    while (out.size() < size) {
+        const size_t at = next() % (pool.size() - 16384), len = 1024 + next() % 15360;
+        out.insert(out.end(), pool.begin() + at, pool.begin() + at + len);
+        if (next() % 5 == 0)
+            for (uint32_t n = 50 + next() % 350; n > 0; --n)
+                out.push_back(static_cast<unsigned char>(next()));
+    }
+    out.resize(size);
+    return out;
+}
+
 std::vector<RoundTripCase> RoundTripCases()
 {
     std::vector<Bytes> tiny;
@@ -167,6 +204,7 @@ std::vector<RoundTripCase> RoundTripCases()
         {"LZX:15 repeats a byte farther than a match may reach", {Repeated(Noise(32766, 16), 3)}, 0, 15},
         {"LZX:16 pieces taken from three distances in turn", {RotatingPieces(250000, 17)}, 0, 16},
         {"LZX:21 runs of 256 to 259 equal bytes", {RunsAroundTheLongestMatch(17)}, 0, 21},
+        {"LZX:21 megabytes of text, phrases from all over the window", {WordSoup(12u << 20, 18)}, 0, 21},
     };
 }
 

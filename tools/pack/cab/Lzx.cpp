@@ -466,14 +466,18 @@ struct History {
     uint64_t end = 0;      // stream bytes in buf
     uint32_t window = 0;
 
-    // Room for 8 frames past the window: the window moves down once in 8
-    // frames, and the two copies (finder's, parser's) stay near 2 MB each.
-    explicit History(uint32_t w) : buf(size_t(w) + 8 * kFrameSize), window(w) {}
+    // Room for 8 frames past the window and the frame being worked on: the
+    // window moves down once in 8 frames, and the two copies (finder's,
+    // parser's) stay near 2 MB each.
+    explicit History(uint32_t w) : buf(size_t(w) + 9 * kFrameSize), window(w) {}
     const unsigned char* At(uint64_t p) const { return buf.data() + (p - bufStart); }
     void Append(const unsigned char* in, size_t len)
     {
         if (end - bufStart + len > buf.size()) {
-            const uint64_t keep = std::min<uint64_t>(end - bufStart, window);
+            // A match from the first byte of the frame appended now reaches
+            // a whole window back from there: the window before end is not
+            // enough, the frame before end is kept with it.
+            const uint64_t keep = std::min<uint64_t>(end - bufStart, window + kFrameSize);
             std::memmove(buf.data(), buf.data() + (end - keep - bufStart), keep);
             bufStart = end - keep;
         }
@@ -521,15 +525,22 @@ struct MatchFinder {
         near = static_cast<uint32_t>(p + 1);
         if (avail < kHashBytes)
             return;
+        // The tree orders whole kMaxMatch-byte strings. Near the frame's
+        // end fewer bytes are known: such a position is looked up but not
+        // put in the tree, where an order by its first bytes alone would
+        // mislead later searches into matches longer than they are.
+        const bool insert = limit == kMaxMatch;
         uint32_t& newest = head[Hash(s)];
         uint32_t link = newest;
-        newest = static_cast<uint32_t>(p + 1);
+        if (insert)
+            newest = static_cast<uint32_t>(p + 1);
         uint32_t* smaller = &tree[2 * (p & (h.window - 1))];
         uint32_t* larger = smaller + 1;
         uint32_t lenSmaller = 0, lenLarger = 0;
         for (int depth = kTreeDepth;; --depth) {
             if (!link || p - (link - 1) > reach || depth == 0) {
-                *smaller = *larger = 0;
+                if (insert)
+                    *smaller = *larger = 0;
                 return;
             }
             const uint64_t c = link - 1;
@@ -543,9 +554,17 @@ struct MatchFinder {
             }
             if (len >= limit) {
                 // As good as equal: p takes c's place in the tree.
-                *smaller = pair[0];
-                *larger = pair[1];
+                if (insert) {
+                    *smaller = pair[0];
+                    *larger = pair[1];
+                }
                 return;
+            }
+            // Looked up only: the tree is followed, never changed.
+            if (!insert) {
+                (t[len] < s[len] ? lenSmaller : lenLarger) = len;
+                link = t[len] < s[len] ? pair[1] : pair[0];
+                continue;
             }
             if (t[len] < s[len]) {
                 *smaller = link;
