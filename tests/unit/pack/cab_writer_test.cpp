@@ -4,6 +4,7 @@
 #include "tools/pack/ToolError.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -413,6 +414,22 @@ TEST(CabWriter, DamagedDataIsFoundByTheChecksum)
     Bytes bad = cab;
     bad[blocks[1].dataAt + 10] ^= 0x55;
     EXPECT_THROW(VerifyCabinet(bad, false), ToolError);
+    // A stream that decodes without a fault to other bytes than went in
+    // (what a faulty encoder would write, checksums and all) is found by
+    // the CRC-32 of each entry, which the writer checks after writing.
+    const Bytes a = Pattern(70000, 2), b = Pattern(100, 3);
+    const Bytes two = WriteCabinet(MakeEntries({a, b}), CabWriteOptions{});
+    std::vector<uint32_t> crcs = {static_cast<uint32_t>(crc32(0, a.data(), static_cast<uInt>(a.size()))),
+                                  static_cast<uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size())))};
+    EXPECT_NO_THROW(VerifyCabinet(BufferSource(two), &crcs));
+    crcs[1] ^= 1;
+    try {
+        VerifyCabinet(BufferSource(two), &crcs);
+        ADD_FAILURE();
+    } catch (const ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find("entry 2 ("), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("decodes to other bytes than went in"), std::string::npos) << e.what();
+    }
 }
 
 TEST(CabWriter, WritesTheAttributesItIsGivenUtf8FlagIncluded)

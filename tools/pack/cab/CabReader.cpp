@@ -1,6 +1,7 @@
 #include "tools/pack/cab/CabReader.h"
 
 #include <mspack.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -61,6 +62,7 @@ private:
 struct Output {
     std::vector<unsigned char> data;
     uint64_t count = 0;
+    uint32_t crc = 0; // of the bytes written
 };
 
 struct MemFile {
@@ -120,6 +122,7 @@ int MemWrite(mspack_file* file, void* buffer, int bytes)
     if (!f->out || bytes < 0)
         return -1;
     f->out->count += static_cast<uint64_t>(bytes);
+    f->out->crc = static_cast<uint32_t>(crc32(f->out->crc, static_cast<const Bytef*>(buffer), static_cast<uInt>(bytes)));
     if (f->keep) {
         const unsigned char* p = static_cast<const unsigned char*>(buffer);
         f->out->data.insert(f->out->data.end(), p, p + bytes);
@@ -269,7 +272,7 @@ CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab) { return Rea
 
 namespace {
 
-std::vector<std::vector<unsigned char>> Verify(const ByteSource& cab, bool keep)
+std::vector<std::vector<unsigned char>> Verify(const ByteSource& cab, bool keep, const std::vector<uint32_t>* crcs)
 {
     MemSystem ms{};
     ms.sys.open = MemOpen;
@@ -312,6 +315,9 @@ std::vector<std::vector<unsigned char>> Verify(const ByteSource& cab, bool keep)
                             "\") does not decode: " + MspackErrorText(err));
         if (data.count != f->length)
             throw ToolError("entry " + std::to_string(index + 1) + " decodes to the wrong size");
+        if (crcs && (index >= crcs->size() || data.crc != (*crcs)[index]))
+            throw ToolError("entry " + std::to_string(index + 1) + " (\"" + f->filename +
+                            "\") decodes to other bytes than went in");
         if (keep)
             out.push_back(std::move(data.data));
     }
@@ -320,9 +326,9 @@ std::vector<std::vector<unsigned char>> Verify(const ByteSource& cab, bool keep)
 
 } // namespace
 
-void VerifyCabinet(const ByteSource& cab) { Verify(cab, false); }
+void VerifyCabinet(const ByteSource& cab, const std::vector<uint32_t>* crcs) { Verify(cab, false, crcs); }
 
 std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep)
 {
-    return Verify(BufferSource(cab), keep);
+    return Verify(BufferSource(cab), keep, nullptr);
 }

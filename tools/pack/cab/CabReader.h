@@ -55,8 +55,10 @@ CabInfo ReadCabinetDirectory(const std::vector<unsigned char>& cab);
 const char* CompressionName(uint16_t compression);
 
 // Decodes every entry with libmspack, checking data checksums and sizes,
-// a few blocks at a time. Throws ToolError with libmspack's complaint.
-void VerifyCabinet(const ByteSource& cab);
+// a few blocks at a time, and given the CRC-32 of each entry's bytes in
+// directory order, those too. Throws ToolError with libmspack's complaint
+// or the entry that differs.
+void VerifyCabinet(const ByteSource& cab, const std::vector<uint32_t>* crcs = nullptr);
 // The same for a cabinet in memory; returns the entries' bytes in
 // directory order when keep is set (else empty vectors).
 std::vector<std::vector<unsigned char>> VerifyCabinet(const std::vector<unsigned char>& cab, bool keep);

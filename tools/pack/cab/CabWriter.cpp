@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "package/LittleEndian.h"
+#include "tools/pack/cab/CabReader.h"
 #include "tools/pack/ToolError.h"
 
 namespace {
@@ -42,7 +43,9 @@ uint32_t ChecksumWords(const unsigned char* p, size_t n, uint32_t seed)
 // collected.
 class EntryStream {
 public:
-    explicit EntryStream(const std::vector<CabEntry>& entries) : entries_(entries) {}
+    explicit EntryStream(const std::vector<CabEntry>& entries) : entries_(entries), crcs_(entries.size(), 0) {}
+    // The CRC-32 of each entry's bytes as they were read.
+    const std::vector<uint32_t>& Crcs() const { return crcs_; }
 
     void Read(unsigned char* out, size_t count)
     {
@@ -57,6 +60,7 @@ public:
                 ReadFile(e, out, n);
             else if (n != 0) // an empty file's data() may be null
                 std::memcpy(out, e.data.data() + offset_, n);
+            crcs_[index_] = static_cast<uint32_t>(crc32(crcs_[index_], out, static_cast<uInt>(n)));
             out += n;
             count -= n;
             offset_ += n;
@@ -117,6 +121,7 @@ private:
     }
 
     const std::vector<CabEntry>& entries_;
+    std::vector<uint32_t> crcs_;
     size_t index_ = 0;
     uint64_t offset_ = 0;
     Fd fd_;
@@ -204,7 +209,8 @@ private:
     uint32_t crc_;
 };
 
-void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const CabWriteOptions& options, DataWriter& data)
+void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const CabWriteOptions& options, DataWriter& data,
+                 std::vector<uint32_t>& crcs)
 {
     EntryStream stream(entries);
     auto read = [&](unsigned char* p, size_t n) { stream.Read(p, n); };
@@ -235,7 +241,27 @@ void WriteBlocks(const std::vector<CabEntry>& entries, uint64_t total, const Cab
         }
     }
     stream.Finish();
+    crcs = stream.Crcs();
 }
+
+// The cabinet just written, read back from where it went.
+class WrittenCabinet {
+public:
+    WrittenCabinet(OutputSink& out, uint64_t start, uint64_t size) : out_(out), start_(start), size_(size) {}
+    uint64_t Size() const { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t count) const
+    {
+        if (offset >= size_)
+            return 0;
+        count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+        out_.ReadAt(start_ + offset, buffer, count);
+        return count;
+    }
+
+private:
+    OutputSink& out_;
+    uint64_t start_, size_;
+};
 
 } // namespace
 
@@ -301,7 +327,8 @@ CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOpti
     DataWriter data(out, head.size(),
                     static_cast<uint32_t>(crc32(0, head.data() + kSizeFieldEnd,
                                                 static_cast<uInt>(head.size() - kSizeFieldEnd))));
-    WriteBlocks(entries, total, options, data);
+    std::vector<uint32_t> crcs;
+    WriteBlocks(entries, total, options, data, crcs);
 
     // cbCabinet, and the CRC-32 of the whole with it in place.
     std::vector<unsigned char> size;
@@ -313,6 +340,14 @@ CabWritten WriteCabinet(const std::vector<CabEntry>& entries, const CabWriteOpti
     written.size = data.Size();
     written.crc = static_cast<uint32_t>(
         crc32_combine(crcHead, data.Crc(), static_cast<z_off_t>(data.Size() - kSizeFieldEnd)));
+    // Read back by another decoder, every entry must be the bytes that went
+    // in: an encoder's fault never reaches an installer.
+    try {
+        const WrittenCabinet back(out, start, written.size);
+        VerifyCabinet(ByteSource(back), &crcs);
+    } catch (const ToolError& e) {
+        throw ToolError(std::string("the cabinet just written does not read back: ") + e.what());
+    }
     return written;
 }
 
