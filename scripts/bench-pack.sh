@@ -13,13 +13,18 @@
 #   text      3000 small text files (headers, Python sources), about 30 MiB
 #   binaries  about 100 MiB of shared libraries and programs
 #   libraries about 110 MB of whole x86-64 shared libraries (*.so*)
+#   noisy     the mixed payload with every fourth file random bytes (a quarter
+#             of it incompressible)
+#   product   a product: 10 DLLs, one more DLL 11 times, 20 texts (the one
+#             payload with identical files: NSIS stores them once, and so does
+#             cabsetup unless --no-dedupe)
 # The tools run interleaved, R rounds (default 3), and the median time of
 # each counts (wall time, and CPU time for the default level on one thread,
 # --threads 1, against gcab); the machine's load is printed before and after. --gigabyte
 # also packs and inspects 1 GiB (the binaries ten times over, each copy
 # changed) for peak memory; --best also times --level 9 on the mixed payload.
 #
-# Environment: PAYLOADS (default "mixed text binaries libraries"), CABSETUP (default build/native/tools/pack/cabsetup or
+# Environment: PAYLOADS (default "mixed text binaries libraries noisy product"), CABSETUP (default build/native/tools/pack/cabsetup or
 # out/cabsetup), STUB (default out/stub.exe or build/win/stub.exe),
 # KEEP=1 keeps the work folder.
 set -euo pipefail
@@ -113,6 +118,30 @@ for p in files(["/usr/lib/x86_64-linux-gnu"], None, 16384):
     written += len(data)
     n += 1
 print("payload %-8s %5d files, %6.1f MiB" % ("libraries", n, written / 1048576))
+# The mixed files with every fourth one replaced by as many random bytes.
+import random, shutil
+rnd = random.Random(24)
+out = os.path.join(work, "noisy")
+shutil.copytree(os.path.join(work, "mixed"), out)
+for i, n in enumerate(sorted(os.listdir(out))):
+    if i % 4 == 3:
+        path = os.path.join(out, n)
+        with open(path, "wb") as f:
+            f.write(rnd.randbytes(os.path.getsize(path)))
+print("payload %-8s %5d files, a quarter random" % ("noisy", len(os.listdir(out))))
+# A product: whole DLL-sized libraries, one of them 11 times, and texts.
+out = os.path.join(work, "product")
+os.makedirs(out)
+dlls = [p for p in files(["/usr/lib/x86_64-linux-gnu"], None, 200000) if ".so" in p and os.path.getsize(p) < 1500000]
+texts = list(files(["/usr/share/common-licenses", "/usr/share/doc"], None, 4096))
+for i, p in enumerate(dlls[:10]):
+    shutil.copyfile(p, os.path.join(out, "lib%02d.dll" % i))
+for i in range(11):
+    shutil.copyfile(dlls[10], os.path.join(out, "shared%02d.dll" % i))
+for i, p in enumerate(texts[:20]):
+    shutil.copyfile(p, os.path.join(out, "text%02d.txt" % i))
+print("payload %-8s %5d files, %6.1f MiB" % ("product", len(os.listdir(out)),
+                                              sum(os.path.getsize(os.path.join(out, n)) for n in os.listdir(out)) / 1048576))
 if gigabyte:
     out = os.path.join(work, "gigabyte")
     os.makedirs(out)
@@ -163,12 +192,12 @@ bench() { # bench PAYLOAD
     nsis_script "$dir" "$WORK/$p.nsis.exe" zlib >"$WORK/$p.nsi"
     nsis_script "$dir" "$WORK/$p.lzma.exe" "/SOLID lzma" >"$WORK/$p.lzma.nsi"
     for _ in $(seq "$RUNS"); do
-        run "$p.pack" "${pack[@]}" -o "$WORK/$p.pack.exe" "$dir"
+        run "$p.pack" "${pack[@]}" --compression mszip -o "$WORK/$p.pack.exe" "$dir"
         run "$p.gcab" sh -c "cd '$dir' && gcab -c -z '$WORK/$p.gcab.cab' *"
         run "$p.pack1" "${pack[@]}" --level 1 -o "$WORK/$p.pack1.exe" "$dir"
-        run "$p.one" "${pack[@]}" --threads 1 -o "$WORK/$p.one.exe" "$dir"
+        run "$p.one" "${pack[@]}" --compression mszip --threads 1 -o "$WORK/$p.one.exe" "$dir"
         run "$p.nsis" makensis -V1 "$WORK/$p.nsi"
-        run "$p.lzx" "${pack[@]}" --compression lzx:21 -o "$WORK/$p.lzx.exe" "$dir"
+        run "$p.lzx" "${pack[@]}" -o "$WORK/$p.lzx.exe" "$dir"
         run "$p.lzma" makensis -V1 "$WORK/$p.lzma.nsi"
     done
     run "$p.inspect" "$CABSETUP" inspect "$WORK/$p.pack.exe"
@@ -179,11 +208,11 @@ bench() { # bench PAYLOAD
     s_gcab=$(( $(size "$WORK/$p.gcab.cab") + $(size "$STUB") + 738 + list ))
     echo "== $p ($(ls "$dir" | wc -l) files, $(du -sb "$dir" | cut -f1) bytes), median of $RUNS"
     printf '  %-34s %11s bytes %8ss %7s KiB\n' \
-        "cabsetup pack (default level 7)" "$s_pack" "$(median "$p.pack")" "$(peak "$p.pack")" \
+        "cabsetup pack --compression mszip" "$s_pack" "$(median "$p.pack")" "$(peak "$p.pack")" \
         "cabsetup pack --level 1" "$s_pack1" "$(median "$p.pack1")" "$(peak "$p.pack1")" \
         "gcab -c -z (+ stub, header, list)" "$s_gcab" "$(median "$p.gcab")" "$(peak "$p.gcab")" \
         "NSIS zlib installer" "$s_nsis" "$(median "$p.nsis")" "$(peak "$p.nsis")" \
-        "cabsetup pack --compression lzx:21" "$s_lzx" "$(median "$p.lzx")" "$(peak "$p.lzx")" \
+        "cabsetup pack (default, lzx:21)" "$s_lzx" "$(median "$p.lzx")" "$(peak "$p.lzx")" \
         "NSIS LZMA /SOLID installer" "$s_lzma" "$(median "$p.lzma")" "$(peak "$p.lzma")" \
         "cabsetup inspect of the installer" "" "$(median "$p.inspect")" "$(peak "$p.inspect")"
     local rt rs rg
@@ -205,7 +234,7 @@ bench() { # bench PAYLOAD
 
 echo "load before: $(uptime)"
 echo "cores: $(nproc); cabsetup: $CABSETUP; stub: $STUB ($(size "$STUB") bytes)"
-for p in ${PAYLOADS:-mixed text binaries libraries}; do bench "$p"; done
+for p in ${PAYLOADS:-mixed text binaries libraries noisy product}; do bench "$p"; done
 if [ "$BEST" = 1 ]; then
     run mixed.best "$CABSETUP" pack --stub "$STUB" --product-name Bench --install-folder Bench --level 9 \
         --force -o "$WORK/mixed.best.exe" "$WORK/mixed"

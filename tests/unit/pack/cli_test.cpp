@@ -536,7 +536,9 @@ TEST(Cli, CompressionOptionsPickTheFolderType)
         uint16_t typeCompress;
     };
     for (const Case& c : std::vector<Case>{
-             {{}, 1},
+             {{}, 3 | 21 << 8}, // LZX:21 by default
+             {{"--compression", "mszip"}, 1},
+             {{"--level", "7"}, 1},
              {{"--compression", "lzx"}, 3 | 21 << 8},
              {{"--compression", "lzx:15"}, 3 | 15 << 8},
              {{"--compression", "none"}, 0},
@@ -554,11 +556,13 @@ TEST(Cli, CompressionOptionsPickTheFolderType)
         CabInfo info = ReadCabinetDirectory(ReadAll(s.dir / "x.cab"));
         EXPECT_EQ(info.folders.at(0).compression, c.typeCompress) << args[3];
     }
-    // An installer with an LZX cabinet is one the stub's reader accepts.
-    ASSERT_EQ(RunTool(s.dir, s.Pack({"--compression", "lzx:21", s.dir / "in"})).status, 0);
+    // An installer with an LZX cabinet, the default, is one the stub's
+    // reader accepts.
+    ASSERT_EQ(RunTool(s.dir, s.Pack({s.dir / "in"})).status, 0);
     Outcome i = RunTool(s.dir, {"inspect", s.dir / "out.exe"});
     EXPECT_EQ(i.status, 0) << i.out;
     EXPECT_NE(i.out.find("verdict: valid installer"), std::string::npos) << i.out;
+    EXPECT_NE(i.out.find("1 folder(s) (LZX)"), std::string::npos) << i.out;
 }
 
 TEST(Cli, HelpForEachCommand)

@@ -69,6 +69,9 @@ std::vector<FileId> ReadManifest(const std::string& path, PackRequest& req)
 int RunPack(int argc, char** argv)
 {
     PackRequest req;
+    // LZX:21 by default: installers a fifth to a half smaller than MSZIP's,
+    // installing as fast.
+    req.cab.lzxWindowBits = kLzxMaxWindowBits;
     SignOptions sign;
     std::string out, manifestPath;
     bool force = false;
@@ -186,6 +189,7 @@ int RunCab(int argc, char** argv)
     std::vector<PackInput> inputs;
     CollectOptions collect;
     CabWriteOptions cab;
+    cab.lzxWindowBits = kLzxMaxWindowBits; // as pack does
     std::string out;
     bool force = false;
     Say say;
