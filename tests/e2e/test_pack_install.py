@@ -190,7 +190,11 @@ class PackedInstall(rig.RigTestCase):
                    "--short-name", "Packed", "--start-menu-folder", "Packed Product", "--shortcut",
                    "App=bin\\app.exe", "--make-uninstaller", "--uninstall-link-style", "1")
         exe = rig.pack(self.scratch, files, *options, all_users=True)
-        every = rig.pack(self.scratch, files, *options, "--no-dedupe", name="every.exe", all_users=True)
+        # Measured with MSZIP, whose 32 KB window cannot see the copies (LZX's
+        # 2 MB one finds most of what they hold).
+        once = rig.pack(self.scratch, files, *options, "--compression", "mszip", name="once.exe", all_users=True)
+        every = rig.pack(self.scratch, files, *options, "--compression", "mszip", "--no-dedupe", name="every.exe",
+                         all_users=True)
         report = rig.inspect(exe)
         self.assertEqual(report["kind"], "installer", report)
         self.assertEqual(report["record"]["asks"] & 0x20, 0x20)
@@ -199,7 +203,7 @@ class PackedInstall(rig.RigTestCase):
                                             {"stored": "bin\\core.dll", "copy": "plugins\\a\\core.dll"},
                                             {"stored": "bin\\core.dll", "copy": "plugins\\b\\deeper\\other.dll"}])
         self.assertEqual(report["header"]["FileCount"], len(files))
-        self.assertLess(os.path.getsize(exe) + 50000, os.path.getsize(every))
+        self.assertLess(os.path.getsize(once) + 100000, os.path.getsize(every))
 
         self.install_silently(exe)
         for name, data in files.items():
