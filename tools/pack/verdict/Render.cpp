@@ -325,8 +325,8 @@ std::string RenderText(const InspectReport& r, int ansiCodePage)
         if (!r.unreadShortcutText.empty())
             line("  unread: \"" + Shown(r.unreadShortcutText, cp) + "\"");
         // A 32-bit stub's key lands in the 32-bit view of 64-bit Windows.
-        if (!AppsKey(r, cp).empty())
-            line("apps & features: " + AppsKey(r, cp) +
+        if (const std::string key = AppsKey(r, cp); !key.empty())
+            line("apps & features: " + key +
                  (PeBits(r.program) == 32 ? " (WOW6432Node on 64-bit Windows)" : ""));
     }
     if (r.hasCabinet && r.cabinetError.empty()) {
@@ -432,8 +432,8 @@ std::string RenderJson(const InspectReport& r, int ansiCodePage)
             o += std::string(i ? "," : "") + "{\"name\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].name), cp)) +
                  ",\"target\":" + JsonString(FromAnsi(Bytes(r.shortcuts[i].target), cp)) + "}";
         o += "],\"unreadShortcutText\":" + JsonString(FromAnsi(r.unreadShortcutText, cp));
-        if (!AppsKey(r, cp).empty())
-            o += ",\"appsKey\":" + JsonString(AppsKey(r, cp));
+        if (const std::string key = AppsKey(r, cp); !key.empty())
+            o += ",\"appsKey\":" + JsonString(key);
     }
     if (r.hasCabinet)
         o += ",\"cabinet\":" + CabinetJson(r, cp);
