@@ -572,24 +572,27 @@ class Prefix:
         return result
 
 
+def _file_name(path):
+    return path.replace("\\", "/").rsplit("/", 1)[-1].lower()
+
+
+def program_of(event):
+    """The file name, in lower case, of the program a process event's
+    process runs. The first snapshot of a new process may show another
+    image name; its command line names the program."""
+    line = event["cmdline"]
+    first = line[1:].split('"', 1)[0] if line.startswith('"') else line.split(" ", 1)[0]
+    return _file_name(first or event["exe"])
+
+
 def _stub_codes(result, exe):
     """The whole exit codes, as the robot read them, of the program and of
     each relaunched copy of it ("_KT?????.exe"), in the order they started
     (None for one the robot did not see end). Wine's own exit status keeps
     only the low byte."""
-    def name(path):
-        return path.replace("\\", "/").rsplit("/", 1)[-1].lower()
-
-    def started(event):
-        # The first snapshot of a new process may show another image name;
-        # its command line names the program it runs.
-        line = event["cmdline"]
-        first = line[1:].split('"', 1)[0] if line.startswith('"') else line.split(" ", 1)[0]
-        return name(first or event["exe"])
-
     ended = {e["pid"]: e["code"] for e in result.exits}
     return [ended.get(p["pid"]) for p in result.process_events
-            if started(p) == name(exe) or re.fullmatch(r"_kt[0-9a-v]{5}\.exe", started(p))]
+            if program_of(p) == _file_name(exe) or re.fullmatch(r"_kt[0-9a-v]{5}\.exe", program_of(p))]
 
 
 class Holder:

@@ -118,7 +118,7 @@ class Install(rig.SetupCase):
         links = [group + "\\" + n for n in ("Read Me.lnk", "Road Viewer.lnk", "Uninstall Road.lnk")]
         start = r"Start \((32|64)-bit\): "
         lines = rig.log_lines(self.prefix.read(log))
-        self.assertEqual(list(lines), [e["pid"] for e in r.process_events if e["exe"].lower() == "setup.exe"], lines)
+        self.assertEqual(list(lines), [e["pid"] for e in r.process_events if rig.program_of(e) == "setup.exe"], lines)
         self.assertLog(list(lines.values())[0], [
             re.compile(start + r'C:\\dl\\setup\.exe /LOG="?C:\\log dir\\road\.log"?'), "Switches:",
             "Package checked: Road Product, installer, 3 files", "Starting...",
@@ -151,7 +151,7 @@ class Install(rig.SetupCase):
         # The started uninstaller hands over; its copy, given only the log,
         # logs the removal after the installation's lines.
         lines = rig.log_lines(self.prefix.read(log))
-        pids = [e["pid"] for e in u.process_events if re.fullmatch(r"uninstall road\.exe|_kt\w{5}\.exe", e["exe"].lower())]
+        pids = [e["pid"] for e in u.process_events if re.fullmatch(r"uninstall road\.exe|_kt\w{5}\.exe", rig.program_of(e))]
         self.assertEqual(list(lines)[1:], pids, lines)
         copy = r"C:\\windows\\(?i:temp)\\_KT\w{5}\.exe"
         self.assertLog(lines[pids[0]], [

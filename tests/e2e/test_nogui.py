@@ -31,7 +31,7 @@ class WithoutWindows(rig.SetupCase):
 
     @staticmethod
     def is_stub(process):
-        exe = process["exe"].lower()
+        exe = rig.program_of(process)
         return exe.endswith("setup.exe") or exe.startswith("_kt") or exe.startswith("uninstall")
 
     def associate_txt_with_notepad(self):

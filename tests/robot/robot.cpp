@@ -602,6 +602,11 @@ private:
         std::wstring cmd = CommandLineOf(p.handle.Get());
         if (cmd.empty() && !force && GetTickCount() - p.firstSeen < 500)
             return;
+        // The snapshot that first listed it may have shown another image's
+        // name; the process itself knows which program it runs.
+        std::wstring image = ImageNameOf(p.handle.Get());
+        if (!image.empty())
+            p.exe = image;
         Emit("\"event\":\"process\",\"pid\":" + Num(p.pid) + ",\"parent\":" + Num(p.parent) +
              ",\"exe\":" + JsonString(p.exe) + ",\"cmdline\":" + JsonString(cmd));
         p.announced = true;
