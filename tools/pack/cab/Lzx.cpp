@@ -617,10 +617,14 @@ struct LzxCompressor::State {
     std::vector<Frame> held; // parsed, for the block being gathered
     // The cheapest way found to each position of the frame: its cost from
     // the segment's start, the last step (length 0: a literal) and the
-    // repeated offsets after it.
+    // repeated offsets after it. A step with len1 set is three items: a
+    // match (len1, f1), a literal and a match of len at the first's offset
+    // (records that differ in a byte).
     struct Node {
         uint32_t cost, len, f;
         uint32_t R[3];
+        uint32_t len1, f1;
+        uint32_t Step() const { return len1 ? len1 + 1 + len : len ? len : 1; }
     };
     std::vector<Node> nodes;
 
@@ -635,11 +639,14 @@ struct LzxCompressor::State {
             const Node& n = nodes[j];
             if (n.len == 0) {
                 items.push_back({0, 0, *At(from + j - 1)});
-                --j;
             } else {
                 items.push_back({n.len, n.f, 0});
-                j -= n.len;
+                if (n.len1) {
+                    items.push_back({0, 0, *At(from + j - n.len - 1)});
+                    items.push_back({n.len1, n.f1, 0});
+                }
             }
+            j -= n.Step();
         }
         std::reverse(items.begin() + static_cast<std::ptrdiff_t>(first), items.end());
     }
@@ -648,9 +655,11 @@ struct LzxCompressor::State {
     void Arrive(uint32_t j)
     {
         Node& nd = nodes[j];
-        const Node& before = nodes[j - (nd.len ? nd.len : 1)];
+        const Node& before = nodes[j - nd.Step()];
         std::copy(before.R, before.R + 3, nd.R);
-        if (nd.len)
+        if (nd.len1)
+            ApplyOffset(nd.R, nd.f1);
+        else if (nd.len)
             ApplyOffset(nd.R, nd.f);
     }
 
@@ -666,14 +675,23 @@ struct LzxCompressor::State {
         const uint32_t none = UINT32_MAX;
         for (Node& nd : nodes)
             nd.cost = none;
-        nodes[0] = {0, 0, 0, {R[0], R[1], R[2]}};
+        nodes[0] = {0, 0, 0, {R[0], R[1], R[2]}, 0, 0};
         uint32_t segment = 0;
-        auto relax = [&](uint32_t j, uint32_t cost, uint32_t len, uint32_t f) {
+        auto relax = [&](uint32_t j, uint32_t cost, uint32_t len, uint32_t f, uint32_t len1 = 0, uint32_t f1 = 0) {
             if (cost < nodes[j].cost) {
                 nodes[j].cost = cost;
                 nodes[j].len = len;
                 nodes[j].f = f;
+                nodes[j].len1 = len1;
+                nodes[j].f1 = f1;
             }
+        };
+        auto matchCost = [&](int slot, uint32_t len) {
+            const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
+            uint32_t cost = kSlots.extra[slot] + c.main[kNumChars + slot * 8 + header];
+            if (header == kPrimaryLengths)
+                cost += c.length[len - kMinMatch - kPrimaryLengths];
+            return cost;
         };
         for (uint32_t i = 0; i < n; ++i) {
             Node& nd = nodes[i];
@@ -688,19 +706,23 @@ struct LzxCompressor::State {
             uint32_t longest = 0, longestF = 0;
             auto matchesOf = [&](uint32_t f, uint32_t fromLen, uint32_t toLen) {
                 const int slot = SlotOf(f);
-                const uint8_t* row = c.main + kNumChars + slot * 8;
-                const uint32_t base = nd.cost + kSlots.extra[slot];
-                for (uint32_t len = fromLen; len <= toLen; ++len) {
-                    const uint32_t header = std::min(len - kMinMatch, kPrimaryLengths);
-                    uint32_t cost = base + row[header];
-                    if (header == kPrimaryLengths)
-                        cost += c.length[len - kMinMatch - kPrimaryLengths];
-                    relax(i + len, cost, len, f);
-                }
+                for (uint32_t len = fromLen; len <= toLen; ++len)
+                    relax(i + len, nd.cost + matchCost(slot, len), len, f);
                 if (toLen > longest) {
                     longest = toLen;
                     longestF = f;
                 }
+                // Records that differ in a byte: a new offset often matches
+                // again one byte on, as the repeated offset (weighing this
+                // for the repeated offsets too made programs larger).
+                const uint32_t next = i + toLen + 1;
+                if (f < 3 || next + kMinMatch > n)
+                    return;
+                const unsigned char* q = s + toLen + 1;
+                const uint32_t again = MatchLength(q, q - (f - 2), std::min(kMaxMatch, n - next));
+                if (again >= kMinMatch)
+                    relax(next + again, nd.cost + matchCost(slot, toLen) + c.main[s[toLen]] + matchCost(0, again),
+                          again, 0, toLen, f);
             };
             for (uint32_t r = 0; r < 3; ++r) {
                 if (nd.R[r] > p)
@@ -721,9 +743,9 @@ struct LzxCompressor::State {
                 TakePath(segment, i, from);
                 items.push_back({longest, longestF, 0});
                 const uint32_t next = i + longest;
-                for (uint32_t j = i + 1; j <= std::min(n, i + kMaxMatch); ++j)
+                for (uint32_t j = i + 1; j <= std::min(n, i + 2 * kMaxMatch + 1); ++j)
                     nodes[j].cost = none;
-                nodes[next] = {0, longest, longestF, {nd.R[0], nd.R[1], nd.R[2]}};
+                nodes[next] = {0, longest, longestF, {nd.R[0], nd.R[1], nd.R[2]}, 0, 0};
                 ApplyOffset(nodes[next].R, longestF);
                 segment = next;
                 i = next - 1;
