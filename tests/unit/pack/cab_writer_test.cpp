@@ -132,6 +132,22 @@ Bytes RunsAroundTheLongestMatch(unsigned seed)
     return out;
 }
 
+// A table whose every record is the one before with a byte changed: a
+// match, a literal and the same offset again, over and over.
+Bytes RecordsOneByteApart(size_t size, unsigned seed)
+{
+    const Bytes noise = Noise(size / 10 + 64, seed);
+    Bytes out(noise.begin(), noise.begin() + 24);
+    for (size_t k = 0; out.size() < size; ++k) {
+        const size_t width = 24 + 8 * (k / 500 % 3); // a few tables, a few widths
+        Bytes record(out.end() - static_cast<std::ptrdiff_t>(width), out.end());
+        record[noise[k % noise.size()] % width] = noise[(k + 7) % noise.size()];
+        out.insert(out.end(), record.begin(), record.end());
+    }
+    out.resize(size);
+    return out;
+}
+
 // Text as a writer's files hold it: words of a small vocabulary, lines,
 // now and then a run of noise. Over megabytes the same phrases come back
 // from everywhere in the window, each frame's end cutting through some.
@@ -205,6 +221,7 @@ std::vector<RoundTripCase> RoundTripCases()
         {"LZX:15 repeats a byte farther than a match may reach", {Repeated(Noise(32766, 16), 3)}, 0, 15},
         {"LZX:16 pieces taken from three distances in turn", {RotatingPieces(250000, 17)}, 0, 16},
         {"LZX:21 runs of 256 to 259 equal bytes", {RunsAroundTheLongestMatch(17)}, 0, 21},
+        {"LZX:17 records a byte apart", {RecordsOneByteApart(150000, 19)}, 0, 17},
         {"LZX:21 megabytes of text, phrases from all over the window", {WordSoup(12u << 20, 18)}, 0, 21},
     };
 }
