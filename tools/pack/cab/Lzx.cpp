@@ -712,14 +712,15 @@ struct LzxCompressor::State {
                     longest = toLen;
                     longestF = f;
                 }
-                // Records that differ in a byte: a new offset often matches
-                // again one byte on, as the repeated offset (weighing this
-                // for the repeated offsets too made programs larger).
+                // Records that differ in a byte: an offset often matches
+                // again one byte on, as the repeated offset. (After a match
+                // at the newest repeated offset the plain parse sees that;
+                // weighing it here too made programs larger.)
                 const uint32_t next = i + toLen + 1;
-                if (f < 3 || next + kMinMatch > n)
+                if (f == 0 || next + kMinMatch > n)
                     return;
                 const unsigned char* q = s + toLen + 1;
-                const uint32_t again = MatchLength(q, q - (f - 2), std::min(kMaxMatch, n - next));
+                const uint32_t again = MatchLength(q, q - (f < 3 ? nd.R[f] : f - 2), std::min(kMaxMatch, n - next));
                 if (again >= kMinMatch)
                     relax(next + again, nd.cost + matchCost(slot, toLen) + c.main[s[toLen]] + matchCost(0, again),
                           again, 0, toLen, f);
