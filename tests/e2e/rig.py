@@ -519,20 +519,29 @@ class Prefix:
                               [p for move in moves for p in move]) + "\0")
         files = [open(os.path.join(run_dir, n), "wb") for n in ("robot.out", "robot.err")]
         try:
-            robot = subprocess.Popen(
-                ["wine", robot_path(), "--log", to_wine_path(log), "--stop", to_wine_path(stop),
-                 "--idle", to_wine_path(idle), "--rules", to_wine_path(rules_file),
-                 "--timeout", str(int(timeout) + 60), "--run", to_wine_path(run_file)] +
-                (["--poll", str(poll_ms)] if poll_ms else []),
-                env=self.env, stdout=files[0], stderr=files[1], stdin=subprocess.DEVNULL)
-            # Wine may take long to start the robot on a busy machine: a
-            # slow start is no failure of the program under test.
-            if not _wait_for(lambda: _launched(log) is not None or robot.poll() is not None, 120):
-                raise RuntimeError("the robot did not start the program")
+            for attempt in range(3):
+                robot = subprocess.Popen(
+                    ["wine", robot_path(), "--log", to_wine_path(log), "--stop", to_wine_path(stop),
+                     "--idle", to_wine_path(idle), "--rules", to_wine_path(rules_file),
+                     "--timeout", str(int(timeout) + 60), "--run", to_wine_path(run_file)] +
+                    (["--poll", str(poll_ms)] if poll_ms else []),
+                    env=self.env, stdout=files[0], stderr=files[1], stdin=subprocess.DEVNULL)
+                # Wine may take long to start the robot on a busy machine: a
+                # slow start is no failure of the program under test.
+                if not _wait_for(lambda: _launched(log) is not None or robot.poll() is not None, 120):
+                    raise RuntimeError("the robot did not start the program")
+                if _launched(log) is not None or _read_text(log).strip():
+                    break
+                # On a busy machine Wine now and then ends the robot before
+                # it has written a line: nothing of the run has started yet,
+                # so the run starts again.
+                for f in (out_file, err_file):
+                    if os.path.exists(f) and not os.path.getsize(f):
+                        os.remove(f)
             pid = _launched(log)
             if pid is None:
-                raise RuntimeError("the robot did not start the program:\n" + _read_text(log) +
-                                   _read_text(files[1].name))
+                raise RuntimeError("the robot did not start the program (exit status %s, %d tries):\n%s%s" % (
+                    robot.returncode, attempt + 1, _read_text(log), _read_text(files[1].name)))
             deadline = time.monotonic() + timeout
             timed_out, exit_code = False, None
             if not _wait_for(lambda: _exit_code(log, pid) is not None or robot.poll() is not None,
