@@ -132,16 +132,20 @@ Bytes RunsAroundTheLongestMatch(unsigned seed)
     return out;
 }
 
-// A table whose every record is the one before with a byte changed: a
-// match, a literal and the same offset again, over and over.
-Bytes RecordsOneByteApart(size_t size, unsigned seed)
+// A table whose every record is the one before with a byte or two
+// changed: a match, a literal or two and the same offset again, over and
+// over.
+Bytes RecordsBytesApart(size_t size, unsigned seed)
 {
     const Bytes noise = Noise(size / 10 + 64, seed);
     Bytes out(noise.begin(), noise.begin() + 24);
     for (size_t k = 0; out.size() < size; ++k) {
         const size_t width = 24 + 8 * (k / 500 % 3); // a few tables, a few widths
         Bytes record(out.end() - static_cast<std::ptrdiff_t>(width), out.end());
-        record[noise[k % noise.size()] % width] = noise[(k + 7) % noise.size()];
+        const size_t at = noise[k % noise.size()] % (width - 1);
+        record[at] = noise[(k + 7) % noise.size()];
+        if (k % 3 == 0)
+            record[at + 1] = noise[(k + 11) % noise.size()];
         out.insert(out.end(), record.begin(), record.end());
     }
     out.resize(size);
@@ -221,7 +225,7 @@ std::vector<RoundTripCase> RoundTripCases()
         {"LZX:15 repeats a byte farther than a match may reach", {Repeated(Noise(32766, 16), 3)}, 0, 15},
         {"LZX:16 pieces taken from three distances in turn", {RotatingPieces(250000, 17)}, 0, 16},
         {"LZX:21 runs of 256 to 259 equal bytes", {RunsAroundTheLongestMatch(17)}, 0, 21},
-        {"LZX:17 records a byte apart", {RecordsOneByteApart(150000, 19)}, 0, 17},
+        {"LZX:17 records a byte or two apart", {RecordsBytesApart(150000, 19)}, 0, 17},
         {"LZX:21 megabytes of text, phrases from all over the window", {WordSoup(12u << 20, 18)}, 0, 21},
     };
 }
