@@ -4,23 +4,16 @@
 # Wine's extrac32.exe, which goes through the same cabinet.dll, and prints
 # the best wall time of each and their ratio. A benchmark, not a test: it
 # fails only when a run fails, never on the ratio. On a busy machine the wall
-# times scatter widely; take more rounds there.
+# times scatter widely; take more rounds there. WIN_BUILD_DIR defaults to the
+# cross build this machine runs (build/win, else build/win64).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/build/win}" && pwd)
+. "$ROOT/scripts/bench-rig.sh"
+bench_build bench-extract "${1:-}"
 ROUNDS=${2:-3}
 CABTOOL="$BUILD/tests/win/cabtool.exe"
 [ -f "$CABTOOL" ] || { echo "no $CABTOOL: build the cross build first" >&2; exit 2; }
-
-# A prefix of our own inside a rig (which tears everything down afterwards).
-if [ -z "${RIG_DIR:-}" ]; then
-    exec "$ROOT/tests/rig/with-rig" "$0" "$BUILD" "$ROUNDS"
-fi
-WORK=$(mktemp -d "$RIG_DIR/bench.XXXXXX")
-export WINEPREFIX="$WORK/prefix"
-cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
-trap 'timeout 20 wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
-wineserver -p
+bench_rig "$BUILD" "$ROUNDS"
 C="$WINEPREFIX/drive_c"
 
 # Text-like data with some noise, so MSZIP has real work to do.

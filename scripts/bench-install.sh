@@ -48,39 +48,11 @@ while [ $# -gt 0 ]; do
         *) break ;;
     esac
 done
-if [ -z "${1:-}" ]; then
-    case "$(bash "$ROOT/tests/rig/target" 2>/dev/null || true)" in
-        x86-64) set -- "$ROOT/build/win64" "${2:-}" ;;
-        *) set -- "$ROOT/build/win" "${2:-}" ;;
-    esac
-fi
-BUILD=$(cd "$1" && pwd)
+. "$ROOT/scripts/bench-rig.sh"
+bench_build bench-install "${1:-}"
 ROUNDS=${2:-}
-if [ -f "$BUILD/stub64.exe" ]; then
-    STUB=$BUILD/stub64.exe ARCH=x86-64
-elif [ -f "$BUILD/stub.exe" ]; then
-    STUB=$BUILD/stub.exe ARCH=i686
-else
-    echo "bench-install: no stub.exe or stub64.exe in $BUILD: build the cross build first" >&2
-    exit 2
-fi
-CABSETUP=
-for f in "$ROOT/out/cabsetup" "$ROOT/build/native/tools/pack/cabsetup"; do
-    [ -x "$f" ] && { CABSETUP=$f; break; }
-done
-[ -n "$CABSETUP" ] || { echo "bench-install: no cabsetup: make native first" >&2; exit 2; }
-
-# A prefix of our own inside a rig of the stub's bitness (which tears
-# everything down afterwards).
-if [ -z "${RIG_DIR:-}" ]; then
-    export CABSETUP_WIN_ARCH=$ARCH
-    exec "$ROOT/tests/rig/with-rig" "$0" "${OPTS[@]}" "$BUILD" "$ROUNDS"
-fi
-WORK=$(mktemp -d "$RIG_DIR/bench.XXXXXX")
-export WINEPREFIX="$WORK/prefix"
-cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
-trap 'timeout 20 wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
-wineserver -p
+bench_cabsetup bench-install
+bench_rig "${OPTS[@]}" "$BUILD" "$ROUNDS"
 
 python3 - "$STUB" "$CABSETUP" "$WORK" "$ROUNDS" "${OPTS[@]}" <<'PY'
 import glob, os, random, shutil, subprocess, sys, threading, time

@@ -13,38 +13,13 @@
 # installs the wrong files.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-if [ -z "${1:-}" ]; then
-    case "$(bash "$ROOT/tests/rig/target" 2>/dev/null || true)" in
-        x86-64) set -- "$ROOT/build/win64" "${2:-}" ;;
-        *) set -- "$ROOT/build/win" "${2:-}" ;;
-    esac
-fi
-BUILD=$(cd "$1" && pwd)
+. "$ROOT/scripts/bench-rig.sh"
+bench_build bench-quiet "${1:-}"
 ROUNDS=${2:-5}
-if [ -f "$BUILD/stub64.exe" ]; then
-    STUB=$BUILD/stub64.exe ARCH=x86-64 NSIS_TARGET=amd64-unicode
-elif [ -f "$BUILD/stub.exe" ]; then
-    STUB=$BUILD/stub.exe ARCH=i686 NSIS_TARGET=x86-unicode
-else
-    echo "bench-quiet: no stub.exe or stub64.exe in $BUILD: build the cross build first" >&2
-    exit 2
-fi
-CABSETUP=
-for f in "$ROOT/out/cabsetup" "$ROOT/build/native/tools/pack/cabsetup"; do
-    [ -x "$f" ] && { CABSETUP=$f; break; }
-done
-[ -n "$CABSETUP" ] || { echo "bench-quiet: no cabsetup: make native first" >&2; exit 2; }
+[ "$ARCH" = x86-64 ] && NSIS_TARGET=amd64-unicode || NSIS_TARGET=x86-unicode
+bench_cabsetup bench-quiet
 command -v makensis >/dev/null || bash "$ROOT/scripts/setup.sh" --bench
-
-if [ -z "${RIG_DIR:-}" ]; then
-    export CABSETUP_WIN_ARCH=$ARCH
-    exec "$ROOT/tests/rig/with-rig" "$0" "$BUILD" "$ROUNDS"
-fi
-WORK=$(mktemp -d "$RIG_DIR/bench.XXXXXX")
-export WINEPREFIX="$WORK/prefix"
-cp -a "$RIG_TEMPLATE" "$WINEPREFIX"
-trap 'timeout 20 wineserver -k >/dev/null 2>&1; rm -rf "$WORK"' EXIT
-wineserver -p
+bench_rig "$BUILD" "$ROUNDS"
 
 python3 - "$STUB" "$CABSETUP" "$WORK" "$ROUNDS" "$NSIS_TARGET" <<'PY'
 import glob, os, shutil, statistics, subprocess, sys, time
