@@ -535,6 +535,8 @@ class Prefix:
                 # On a busy machine Wine now and then ends the robot before
                 # it has written a line: nothing of the run has started yet,
                 # so the run starts again.
+                sys.stderr.write("rig: the robot ended before its first line (exit status %s); starting it again\n"
+                                 % robot.returncode)
                 for f in (out_file, err_file):
                     if os.path.exists(f) and not os.path.getsize(f):
                         os.remove(f)
