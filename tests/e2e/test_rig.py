@@ -170,6 +170,9 @@ class Processes(RigCase):
                 r = self.run_probe(["spawn", "0"] + child, [Box(press="OK", delay=1000)], poll_ms=poll_ms)
                 self.assertEqual(r.exit_code, 3)
                 self.assertEqual(len(r.processes), 2, r.processes)
+                # Each is named by the image it runs, however early it was seen.
+                self.assertEqual([(e["exe"].lower(), rig.program_of(e)) for e in r.process_events],
+                                 [("probe.exe", "probe.exe")] * 2, r.process_events)
                 self.assertEqual(sorted(e["code"] for e in r.exits), codes)
                 if box:
                     # A child that lives past a scan has its command line read.
