@@ -16,20 +16,19 @@ EarlierInstallation::EarlierInstallation(const PackageReader& package, const WSt
                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)),
       source_(file_.Get()), reader_(source_)
 {
-    if (!file_.Valid() || PlainFileError(file_.Get()) != 0)
+    if (!file_.Valid())
         return;
-    // What an earlier installation left is read whole here, and let go.
+    // What an earlier installation left is read whole here, and let go
+    // whatever it is: the new uninstaller takes its name.
     reader_.DecodeWith(DecodeText);
-    if (reader_.ReadMarker() != StepOutcome::Passed || reader_.ReadHeader() != StepOutcome::Passed ||
-        !reader_.Header().UninstallMode() || reader_.ReadShortcutList() != StepOutcome::Passed ||
-        !ReadInstalledFileList(reader_, list_)) {
-        Log("No earlier installation read in ", folder);
-        return;
-    }
-    found_ = true;
-    Log("Earlier installation: ", reader_.Text(HeaderText::ProductName));
-    // All of it is read: the new uninstaller takes its name.
+    found_ = PlainFileError(file_.Get()) == 0 && reader_.ReadMarker() == StepOutcome::Passed &&
+             reader_.ReadHeader() == StepOutcome::Passed && reader_.Header().UninstallMode() &&
+             reader_.ReadShortcutList() == StepOutcome::Passed && ReadInstalledFileList(reader_, list_);
     file_.Reset();
+    if (found_)
+        Log("Earlier installation: ", reader_.Text(HeaderText::ProductName));
+    else
+        Log("No earlier installation read in ", folder);
 }
 
 void EarlierInstallation::RemoveFilesNotIn(WString& fileList, bool relative)

@@ -280,6 +280,9 @@ class PackedInstall(rig.RigTestCase):
         # is the earlier "app.exe", which stays; only "old.txt" goes.
         common = ("--product-name", "Packed Product", "--company-folder", "Pack Co", "--install-folder", "Packed 1.0",
                   "--short-name", "Packed", "--make-uninstaller")
+        # A file under the uninstaller's name that is no uninstaller is
+        # nothing earlier: it is replaced like any other.
+        self.prefix.write(INSTALL_DIR + r"\Uninstall Packed.exe", b"MZ not an uninstaller")
         self.install_silently(rig.pack(self.scratch, {"app.exe": b"MZ 1.0", "old.txt": b"old"}, *common,
                                        name="v1.exe"))
         cab = rig.make_cab(os.path.join(self.scratch, "v2.cab"), {"app.exe.": b"MZ 2.0"})
