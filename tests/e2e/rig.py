@@ -590,8 +590,9 @@ def _file_name(path):
 def program_of(event):
     """The file name, in lower case, of the program a process event's
     process runs. The first snapshot of a new process may show another
-    image name; its command line names the program."""
-    line = event["cmdline"]
+    image name; its command line names the program. A line read while the
+    process was being set up can be NULs only, and names nothing."""
+    line = event["cmdline"].strip("\x00")
     first = line[1:].split('"', 1)[0] if line.startswith('"') else line.split(" ", 1)[0]
     return _file_name(first or event["exe"])
 

@@ -182,6 +182,9 @@ class Processes(RigCase):
                     self.assertLess(r.events.index(next(e for e in r.events if e["event"] == "exit" and
                                                         e["code"] == IDOK)),
                                     r.events.index(next(e for e in r.events if e["event"] == "idle")))
+        # A command line read before it was filled in names nothing; the image does.
+        self.assertEqual(rig.program_of({"exe": "_KTBA7V7.exe", "cmdline": "\x00" * 40}), "_ktba7v7.exe")
+        self.assertEqual(rig.program_of({"exe": "x.exe", "cmdline": '"C:\\A B\\Setup.exe" /Q'}), "setup.exe")
 
 
 class Files(RigCase):
