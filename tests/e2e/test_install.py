@@ -4,6 +4,7 @@ the final message; and what a failure on the way leaves behind."""
 
 import json
 import os
+import pathlib
 import re
 import shutil
 import struct
@@ -195,7 +196,7 @@ class Install(rig.SetupCase):
                 shutil.rmtree(self.prefix.host(folder), ignore_errors=True)
                 shutil.rmtree(self.prefix.host(group), ignore_errors=True)
                 pkg = rig.make_package(os.path.join(self.scratch, "forms.exe"), shortcuts=shortcuts,
-                                       payload=open(cab, "rb").read(), product_name="Forms Product",
+                                       payload=pathlib.Path(cab).read_bytes(), product_name="Forms Product",
                                        short_name="Forms", install_folder="Forms", start_menu_folder="Forms Group",
                                        file_count=2, make_uninstaller=1, uninstall_link_style=style)
                 r = self.install(pkg, args=rig.QUIET, rules=[Box(press="OK")])
@@ -347,7 +348,7 @@ class Install(rig.SetupCase):
         folder = self.prefix.program_files + r"\Held"
         self.prefix.write(folder + r"\B.txt", b"old and held")
         cab = rig.make_cab(os.path.join(self.scratch, "held.cab"), {"a.txt": b"a", "B.txt": b"new", "c.txt": b"c"})
-        pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=open(cab, "rb").read(),
+        pkg = rig.make_package(os.path.join(self.scratch, "held.exe"), payload=pathlib.Path(cab).read_bytes(),
                                product_name="Held", install_folder="Held", start_menu_folder="Held", file_count=3)
         with self.prefix.hold(folder + r"\B.txt"):
             r = self.install(pkg, args=rig.QUIET, rules=[Box("is in use", press="Cancel"), Box(press="OK")],

@@ -4,6 +4,7 @@ uninstaller the user started, the empty install folders; and nothing the user
 owns that is not on the list."""
 
 import os
+import pathlib
 import shutil
 import stat
 import sys
@@ -27,7 +28,7 @@ class Uninstall(rig.SetupCase):
         if cab_order:
             # A hand-made cabinet, so the order of the list is known.
             cab = rig.make_cab(os.path.join(self.scratch, "kit.cab"), {n: files[n] for n in cab_order})
-            exe = rig.make_package(os.path.join(self.scratch, "kit.exe"), payload=open(cab, "rb").read(),
+            exe = rig.make_package(os.path.join(self.scratch, "kit.exe"), payload=pathlib.Path(cab).read_bytes(),
                                    shortcuts=b"a.txt|Kit A\rb.txt|Kit B\r", product_name="Kit Product",
                                    short_name="Kit", company_folder=company, install_folder=folder,
                                    start_menu_folder="Kit Group", file_count=len(files), make_uninstaller=1,
