@@ -312,16 +312,6 @@ std::wstring CommandLineOf(HANDLE process)
     return text;
 }
 
-// A process caught while it is being set up can have its command line's
-// room in place before the text is copied into it: all NULs is no line yet.
-std::wstring SettledCommandLineOf(HANDLE process)
-{
-    std::wstring text = CommandLineOf(process);
-    if (text.find_first_not_of(L'\0') == std::wstring::npos)
-        text.clear();
-    return text;
-}
-
 struct Process {
     DWORD pid = 0;
     DWORD parent = 0;
@@ -609,7 +599,11 @@ private:
     // command line is read again on later scans, for up to half a second.
     void Announce(Process& p, bool force)
     {
-        std::wstring cmd = SettledCommandLineOf(p.handle.Get());
+        std::wstring cmd = CommandLineOf(p.handle.Get());
+        // Its line's room may be in place before the text is copied into
+        // it: NULs only are no line yet.
+        if (cmd.find_first_not_of(L'\0') == std::wstring::npos)
+            cmd.clear();
         if (cmd.empty() && !force && GetTickCount() - p.firstSeen < 500)
             return;
         // The snapshot that first listed it may have shown another image's
